@@ -1,0 +1,60 @@
+#include "measure/FrameTable.h"
+
+#include <cmath>
+#include <cstdlib>
+
+namespace corvane {
+
+int32_t CountValidRows(const FrameTable& table) {
+    int32_t n = 0;
+    for (const FrameRow& r : table)
+        if (r.Valid)
+            ++n;
+    return n;
+}
+
+void computeSeparationAndAngle(FrameRow& row) {
+    const float dx = row.SecondaryX - row.PrimaryX;
+    const float dy = row.SecondaryY - row.PrimaryY;
+    const long double ldx = dx, ldy = dy;
+    row.SepPixels = static_cast<float>(std::sqrt(ldx * ldx + ldy * ldy));
+    if (dx == 0.0f)
+        row.ScreenAngle = -90.0f;
+    else
+        row.ScreenAngle = static_cast<float>(std::atan(-ldy / ldx) * 180.0L / M_PIl);
+}
+
+namespace {
+
+// Deviation of an observed offset from the expected one, as a 32-bit float:
+// a fraction of the expected offset's magnitude, or the raw magnitude in
+// pixels where nothing was expected.
+float offsetDeviation(float observed, int32_t expected) {
+    if (expected == 0)
+        return std::fabs(observed);
+    const float e = static_cast<float>(expected);
+    return std::fabs(observed - e) / std::fabs(e);
+}
+
+bool exceedsLimit(float deviation, Method method) {
+    if (method == Method::WeightedAverage)
+        return static_cast<long double>(deviation) > 0.6L;
+    return deviation > 0.5f;
+}
+
+} // namespace
+
+void applyAcceptance(FrameTable& table, int32_t n, int32_t expectedDX, int32_t expectedDY,
+                     Method method) {
+    if (n < 0 || static_cast<std::size_t>(n) >= table.size())
+        return;
+    FrameRow& row = table[static_cast<std::size_t>(n)];
+    if (n > 0 && row.SystemX == table[static_cast<std::size_t>(n) - 1].SystemX)
+        row.Valid = false;
+    const float ddx = offsetDeviation(row.SecondaryX - row.PrimaryX, expectedDX);
+    const float ddy = offsetDeviation(row.SecondaryY - row.PrimaryY, expectedDY);
+    if (exceedsLimit(ddx, method) || exceedsLimit(ddy, method))
+        row.Valid = false;
+}
+
+} // namespace corvane

@@ -1,0 +1,48 @@
+#pragma once
+// The frame measurement table: one row per frame of the open video, indexed
+// by frame number (rows 0 .. length inclusive), and the acceptance tests that
+// both measuring methods apply to a new row.
+#include <cstdint>
+#include <vector>
+
+namespace corvane {
+
+struct FrameRow {
+    float PrimaryX = 0;    // panel pixels
+    float PrimaryY = 0;
+    float SecondaryX = 0;
+    float SecondaryY = 0;
+    float SepPixels = 0;   // pixels
+    float ScreenAngle = 0; // degrees, -90..+90, counter-clockwise from screen +x
+    int32_t TimeMs = 0;
+    int32_t FrameNo = 0;
+    int32_t SystemX = 0;   // system box centre after measuring this frame
+    int32_t SystemY = 0;
+    bool Valid = false;
+};
+
+using FrameTable = std::vector<FrameRow>;
+
+// Valid rows needed before the reduction runs.
+inline constexpr int32_t MinValidRows = 16;
+
+enum class Method { WeightedAverage = 0, PeakSearch = 1 };
+
+int32_t CountValidRows(const FrameTable& table);
+
+// Separation and screen angle of a row from its stored positions:
+// dx, dy as 32-bit floats; ScreenAngle = atan(-dy/dx) in degrees, -90 when dx is 0.
+void computeSeparationAndAngle(FrameRow& row);
+
+// The common acceptance of row n (only ever clears Valid):
+// 1. repeated position: n > 0 and SystemX equals SystemX of row n - 1;
+// 2. offset: the deviation of (SecondaryX - PrimaryX) from expectedDX, as a
+//    fraction of the magnitude of expectedDX (the raw magnitude of the
+//    deviation when expectedDX is 0), above the method's limit; same for y.
+//    Weighted Average: 0.6 compared above the 32-bit quotient's precision
+//    (so 6 pixels on 10 is rejected); Peak Search: 0.5 as a 32-bit float
+//    (exactly half passes).
+void applyAcceptance(FrameTable& table, int32_t n, int32_t expectedDX, int32_t expectedDY,
+                     Method method);
+
+} // namespace corvane

@@ -1,0 +1,40 @@
+#pragma once
+// A square box on the panel that follows one light source: it measures the
+// intensity-weighted centre of the light inside it and moves onto it.
+#include "video/PanelSurface.h"
+#include "video/PixelCanvas.h"
+
+#include <cstdint>
+
+namespace corvane {
+
+class TStarbox {
+public:
+    int32_t Left = 0;   // first column inside the box
+    int32_t Top = 0;    // first row inside the box
+    int32_t Right = 0;  // one past the last column
+    int32_t Bottom = 0; // one past the last row
+    int32_t CentreX = 0;
+    int32_t CentreY = 0;
+    float FineX = 0;    // weighted centre of the last successful measure, 3 decimals
+    float FineY = 0;
+    int32_t Size = 0;
+    int32_t OffsetX = 0; // star box centre minus system box centre, fixed at selection
+    int32_t OffsetY = 0;
+
+    void updatesize();
+    int32_t getsize();
+    // Box of side 2 * round_half_even(size / 2) around (x, y); the centres stay.
+    void place(int32_t x, int32_t y, int32_t size);
+    // Centre on (x, y) keeping Size.
+    void centreat(int32_t x, int32_t y);
+    // Hollow rectangle one pixel outside every pixel measure reads.
+    void outline(PanelSurface& panel, Colour colour) const;
+    // `passes` times: re-centre on the rounded weighted centre. True when every
+    // pass found light; only then the fine centre changes.
+    bool measure(const PanelSurface& panel, int passes);
+    // The box's pixels, three times enlarged, at the canvas's top-left.
+    void drawzoom(const PanelSurface& panel, PixelCanvas& zoom) const;
+};
+
+} // namespace corvane

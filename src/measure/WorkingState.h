@@ -1,0 +1,38 @@
+#pragma once
+// The working data that measuring and reduction share, owned by the main
+// window (or by a headless caller) for the whole run of the program.
+#include "measure/FrameTable.h"
+#include "measure/Starbox.h"
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace corvane {
+
+// Square grid of box-filtered intensities over the system box, indexed [x][y].
+class SmoothedGridT {
+public:
+    void setSize(int32_t s);
+    int32_t size() const { return size_; }
+    int32_t& at(int32_t x, int32_t y) { return cells_[static_cast<std::size_t>(x) * static_cast<std::size_t>(size_) + static_cast<std::size_t>(y)]; }
+    int32_t at(int32_t x, int32_t y) const { return cells_[static_cast<std::size_t>(x) * static_cast<std::size_t>(size_) + static_cast<std::size_t>(y)]; }
+
+private:
+    int32_t size_ = 0;
+    std::vector<int32_t> cells_;
+};
+
+struct WorkingState {
+    TStarbox PrimaryBox;
+    TStarbox SecondaryBox;
+    TStarbox SystemBox;
+    SmoothedGridT SmoothedGrid;
+    float YScale = 1.0f;
+    int32_t ExpectedDX = 0;
+    int32_t ExpectedDY = 0;
+    FrameTable FrameData;
+};
+
+} // namespace corvane
