@@ -8,7 +8,7 @@
 namespace corvane {
 
 struct FrameRow {
-    float PrimaryX = 0;    // panel pixels
+    float PrimaryX = 0; // panel pixels
     float PrimaryY = 0;
     float SecondaryX = 0;
     float SecondaryY = 0;
@@ -16,7 +16,7 @@ struct FrameRow {
     float ScreenAngle = 0; // degrees, -90..+90, counter-clockwise from screen +x
     int32_t TimeMs = 0;
     int32_t FrameNo = 0;
-    int32_t SystemX = 0;   // system box centre after measuring this frame
+    int32_t SystemX = 0; // system box centre after measuring this frame
     int32_t SystemY = 0;
     bool Valid = false;
 };

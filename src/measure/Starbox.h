@@ -16,7 +16,7 @@ public:
     int32_t Bottom = 0; // one past the last row
     int32_t CentreX = 0;
     int32_t CentreY = 0;
-    float FineX = 0;    // weighted centre of the last successful measure, 3 decimals
+    float FineX = 0; // weighted centre of the last successful measure, 3 decimals
     float FineY = 0;
     int32_t Size = 0;
     int32_t OffsetX = 0; // star box centre minus system box centre, fixed at selection

@@ -16,8 +16,14 @@ class SmoothedGridT {
 public:
     void setSize(int32_t s);
     int32_t size() const { return size_; }
-    int32_t& at(int32_t x, int32_t y) { return cells_[static_cast<std::size_t>(x) * static_cast<std::size_t>(size_) + static_cast<std::size_t>(y)]; }
-    int32_t at(int32_t x, int32_t y) const { return cells_[static_cast<std::size_t>(x) * static_cast<std::size_t>(size_) + static_cast<std::size_t>(y)]; }
+    int32_t& at(int32_t x, int32_t y) {
+        return cells_[static_cast<std::size_t>(x) * static_cast<std::size_t>(size_) +
+                      static_cast<std::size_t>(y)];
+    }
+    int32_t at(int32_t x, int32_t y) const {
+        return cells_[static_cast<std::size_t>(x) * static_cast<std::size_t>(size_) +
+                      static_cast<std::size_t>(y)];
+    }
 
 private:
     int32_t size_ = 0;

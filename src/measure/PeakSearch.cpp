@@ -1,0 +1,133 @@
+#include "measure/BinaryBlob.h"
+#include "measure/Methods.h"
+
+#include "common/Rounding.h"
+#include "video/Monochrome.h"
+
+#include <cstddef>
+#include <vector>
+
+namespace corvane {
+
+namespace {
+
+constexpr int kSystemPasses = 2;
+// Smoothed values above this become points of the blob finder.
+constexpr int32_t kPointThreshold = 3;
+// A pixel this faint or fainter is not smoothed at all (it gives 0).
+constexpr int32_t kDarkPixel = 6;
+// The grid cells that get a smoothed value have both offsets from kFirstCell to S - 2.
+constexpr int32_t kFirstCell = 2;
+
+// Intensities of the square [left, left + side) x [top, top + side), row by
+// row, into `out`; straight from the pixel array when the square lies on the panel.
+void readIntensities(const PanelSurface& panel, int32_t left, int32_t top, int32_t side,
+                     std::vector<uint8_t>& out) {
+    out.resize(static_cast<std::size_t>(side) * static_cast<std::size_t>(side));
+    const bool onPanel = left >= 0 && top >= 0 &&
+                         static_cast<int64_t>(left) + side <= PanelSurface::kWidth &&
+                         static_cast<int64_t>(top) + side <= PanelSurface::kHeight;
+    uint8_t* dst = out.data();
+    for (int32_t r = 0; r < side; ++r) {
+        if (onPanel) {
+            const Colour* src = panel.data() +
+                                static_cast<std::size_t>(top + r) * PanelSurface::kWidth +
+                                static_cast<std::size_t>(left);
+            for (int32_t c = 0; c < side; ++c)
+                *dst++ = static_cast<uint8_t>(monochrome(src[c]));
+        } else {
+            for (int32_t c = 0; c < side; ++c)
+                *dst++ = static_cast<uint8_t>(intensity(panel, left + c, top + r));
+        }
+    }
+}
+
+} // namespace
+
+int32_t kernelSize(int32_t primaryBoxSize) {
+    const int32_t d = 2 * (primaryBoxSize / 8) + 1; // integer division truncates
+    return d < 3 ? 3 : d;
+}
+
+void convolve(WorkingState& ws, const PanelSurface& panel) {
+    const TStarbox& sys = ws.SystemBox;
+    const int32_t s = sys.Size;
+    ws.SmoothedGrid.setSize(s);
+    const int32_t d = kernelSize(ws.PrimaryBox.Size);
+    const double weight = 1.0 / (static_cast<double>(d) * d);
+    const int32_t w = (d - 1) / 2;
+    if (s < 4)
+        return;
+
+    // Every pixel the kernels touch, read once: offsets 2 - w .. S - 2 + w.
+    const int32_t side = s - 2 * kFirstCell + 1 + 2 * w;
+    const int32_t originX = sys.Left + kFirstCell - w;
+    const int32_t originY = sys.Top + kFirstCell - w;
+    std::vector<uint8_t> image;
+    readIntensities(panel, originX, originY, side, image);
+    const uint8_t* px = image.data();
+    const std::size_t stride = static_cast<std::size_t>(side);
+
+    for (int32_t i = kFirstCell; i <= s - 2; ++i) {
+        for (int32_t j = kFirstCell; j <= s - 2; ++j) {
+            // (j, i) sits at (j - 2 + w, i - 2 + w) in the image; its kernel's
+            // top-left corner at (j - 2, i - 2).
+            const std::size_t cornerRow = static_cast<std::size_t>(i - kFirstCell);
+            const std::size_t cornerCol = static_cast<std::size_t>(j - kFirstCell);
+            const int32_t own = px[(cornerRow + static_cast<std::size_t>(w)) * stride + cornerCol +
+                                   static_cast<std::size_t>(w)];
+            float sum = 0.0f;
+            if (own > kDarkPixel) {
+                for (int32_t k = 0; k < d; ++k) {
+                    const uint8_t* line =
+                        px + (cornerRow + static_cast<std::size_t>(k)) * stride + cornerCol;
+                    for (int32_t m = 0; m < d; ++m)
+                        sum = static_cast<float>(static_cast<long double>(sum) +
+                                                 static_cast<long double>(line[m]) * weight);
+                }
+            }
+            ws.SmoothedGrid.at(j, i) = roundToInt(sum);
+        }
+    }
+}
+
+bool findpeaks(WorkingState& ws, const PanelSurface& panel, int32_t frame, int32_t timeMs) {
+    TStarbox& sys = ws.SystemBox;
+    const bool s = sys.measure(panel, kSystemPasses);
+    FrameRow row;
+    row.SystemX = sys.CentreX;
+    row.SystemY = sys.CentreY;
+
+    TBinaryBlob blobs;
+    convolve(ws, panel);
+    const int32_t size = ws.SmoothedGrid.size();
+    for (int32_t y = 0; y < size; ++y)
+        for (int32_t x = 0; x < size; ++x) {
+            const int32_t v = ws.SmoothedGrid.at(x, y);
+            if (v > kPointThreshold)
+                blobs.AddPoint(sys.Left + x, sys.Top + y, v);
+        }
+    blobs.SortByValue();
+    blobs.LabelBlobs();
+    blobs.RefineCentres();
+
+    // The order of the stars follows brightness, not the selection.
+    const auto first = blobs.FirstCentre();
+    const auto second = blobs.SecondCentre();
+    row.PrimaryX = first.first;
+    row.PrimaryY = first.second;
+    row.SecondaryX = second.first;
+    row.SecondaryY = second.second;
+    computeSeparationAndAngle(row);
+    row.Valid = s;
+    row.FrameNo = frame;
+    row.TimeMs = timeMs;
+
+    if (frame < 0 || static_cast<std::size_t>(frame) >= ws.FrameData.size())
+        return false;
+    ws.FrameData[static_cast<std::size_t>(frame)] = row;
+    applyAcceptance(ws.FrameData, frame, ws.ExpectedDX, ws.ExpectedDY, Method::PeakSearch);
+    return true;
+}
+
+} // namespace corvane

@@ -1,0 +1,74 @@
+// The measuring operations on the frame the player shows.
+#include "measure/Methods.h"
+#include "measure/Reset.h"
+#include "measure/Selection.h"
+#include "video/Player.h"
+
+#include <algorithm>
+
+namespace corvane {
+
+namespace {
+
+struct FrameOnScreen {
+    int32_t frame;
+    int32_t timeMs;
+};
+
+FrameOnScreen frameOnScreen(Player& player) {
+    player.SetTimeFormat(TimeFormat::Frames);
+    FrameOnScreen f;
+    f.frame = player.CurrentPosition();
+    f.timeMs = player.CurrentTimeMs();
+    return f;
+}
+
+} // namespace
+
+bool findcentroid(WorkingState& ws, const PanelSurface& panel, Player& player) {
+    const FrameOnScreen f = frameOnScreen(player);
+    return findcentroid(ws, panel, f.frame, f.timeMs);
+}
+
+bool findpeaks(WorkingState& ws, const PanelSurface& panel, Player& player) {
+    const FrameOnScreen f = frameOnScreen(player);
+    return findpeaks(ws, panel, f.frame, f.timeMs);
+}
+
+bool measureframe(WorkingState& ws, const PanelSurface& panel, Player& player, Method method) {
+    const FrameOnScreen f = frameOnScreen(player);
+    return measureframe(ws, panel, method, f.frame, f.timeMs);
+}
+
+void sysbox(WorkingState& ws, PanelSurface& panel, Player& player) {
+    sysbox(ws, panel, [&player] {
+        player.RepaintPlayer();
+        player.RedrawFrame();
+    });
+}
+
+void selectsecondary(WorkingState& ws, PanelSurface& panel, Player& player, int32_t x, int32_t y,
+                     int32_t size) {
+    player.RepaintPlayer();
+    selectsecondary(ws, panel, x, y, size, [&player] {
+        player.RepaintPlayer();
+        player.RedrawFrame();
+    });
+}
+
+void cleardata(WorkingState& ws, Player& player) {
+    player.SetTimeFormat(TimeFormat::Frames);
+    ws.FrameData.clear();
+    const int32_t length = player.VideoLength();
+    ws.FrameData.assign(static_cast<std::size_t>(std::max(length, 0)) + 1, FrameRow{});
+}
+
+void resetvideo(WorkingState& ws, Player& player, int32_t startFrame) {
+    player.SetTimeFormat(TimeFormat::Frames);
+    cleardata(ws, player);
+    player.SeekTo(1);
+    player.SeekToStart();
+    player.SeekTo(startFrame);
+}
+
+} // namespace corvane

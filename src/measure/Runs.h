@@ -1,0 +1,51 @@
+#pragma once
+// Runs over frames: one loop that steps the player forward and measures each
+// frame with the chosen method, used by the window and by headless callers,
+// and the marks that show the measured positions on the panel.
+#include "measure/FrameTable.h"
+#include "measure/WorkingState.h"
+#include "video/PanelSurface.h"
+
+#include <cstdint>
+#include <functional>
+
+namespace corvane {
+
+class Player;
+
+struct RunHooks {
+    // The last frame to measure, read again before every frame (the window
+    // reads its stop-frame field). Required.
+    std::function<int32_t()> stopFrame;
+    // Asked before every frame; true ends the run there. Optional. The window
+    // lets its events through here, so the display stays live during a run.
+    std::function<bool()> cancelRequested;
+    // Called after every measured frame with its number. Optional.
+    std::function<void(int32_t frame)> afterFrame;
+};
+
+struct RunResult {
+    int32_t framesMeasured = 0;
+    bool cancelled = false;
+    // The player did not move forward on a step (it cannot step further).
+    bool stoppedMoving = false;
+};
+
+// Measures the frames after the current one up to and including the stop
+// frame: per frame StepForward, measure with `method`, afterFrame. Ends when
+// the position reaches the stop frame, on a cancel, or when a step does not
+// move the player forward. The player is kept in frame time format.
+RunResult runFrames(WorkingState& ws, PanelSurface& panel, Player& player, Method method,
+                    const RunHooks& hooks);
+
+// The reduction follows a run when more than 15 rows of the whole table are valid.
+bool reductionDue(const FrameTable& table);
+
+// Marks the stored positions of a valid row: the primary red, the secondary
+// yellow, at round_half_even of each coordinate. A frame outside the table or
+// an invalid row draws nothing.
+void drawpoints(const FrameTable& table, int32_t frame, PanelSurface& panel);
+// The marks of every valid row in index order: the track of both stars.
+void drawtrail(const FrameTable& table, PanelSurface& panel);
+
+} // namespace corvane

@@ -1,0 +1,62 @@
+#include "measure/Selection.h"
+
+#include "common/Rounding.h"
+
+#include <algorithm>
+
+namespace corvane {
+
+namespace {
+
+constexpr int kStarPasses = 8;
+constexpr int kSystemPasses = 3;
+
+} // namespace
+
+SystemBoxGeometry sysboxgeometry(const TStarbox& primary, const TStarbox& secondary) {
+    const int32_t minL = std::min(primary.Left, secondary.Left);
+    const int32_t minT = std::min(primary.Top, secondary.Top);
+    const int32_t maxR = std::max(primary.Right, secondary.Right);
+    const int32_t maxB = std::max(primary.Bottom, secondary.Bottom);
+    SystemBoxGeometry g;
+    g.Extent = std::max(maxR - minL, maxB - minT);
+    g.CentreX = roundToInt(minL + static_cast<long double>(maxR - minL) / 2);
+    g.CentreY = roundToInt(minT + static_cast<long double>(maxB - minT) / 2);
+    return g;
+}
+
+void selectprimary(WorkingState& ws, PanelSurface& panel, int32_t x, int32_t y, int32_t size) {
+    ws.PrimaryBox.place(x, y, size);
+    ws.PrimaryBox.measure(panel, kStarPasses);
+    ws.PrimaryBox.outline(panel, kRed);
+}
+
+void sysbox(WorkingState& ws, PanelSurface& panel, const std::function<void()>& drawFrameAfresh) {
+    TStarbox& pri = ws.PrimaryBox;
+    TStarbox& sec = ws.SecondaryBox;
+    TStarbox& sys = ws.SystemBox;
+    const SystemBoxGeometry g = sysboxgeometry(pri, sec);
+    if (drawFrameAfresh)
+        drawFrameAfresh();
+    sys.place(g.CentreX, g.CentreY, 2 * g.Extent);
+    sys.measure(panel, kSystemPasses);
+    sys.outline(panel, kBlue);
+    pri.OffsetX = pri.CentreX - sys.CentreX;
+    pri.OffsetY = pri.CentreY - sys.CentreY;
+    sec.OffsetX = sec.CentreX - sys.CentreX;
+    sec.OffsetY = sec.CentreY - sys.CentreY;
+    pri.outline(panel, kRed);
+    sec.outline(panel, kYellow);
+}
+
+void selectsecondary(WorkingState& ws, PanelSurface& panel, int32_t x, int32_t y, int32_t size,
+                     const std::function<void()>& drawFrameAfresh) {
+    ws.SecondaryBox.place(x, y, size);
+    ws.SecondaryBox.measure(panel, kStarPasses);
+    sysbox(ws, panel, drawFrameAfresh);
+    ws.SecondaryBox.outline(panel, kYellow);
+    ws.ExpectedDX = ws.SecondaryBox.CentreX - ws.PrimaryBox.CentreX;
+    ws.ExpectedDY = ws.SecondaryBox.CentreY - ws.PrimaryBox.CentreY;
+}
+
+} // namespace corvane

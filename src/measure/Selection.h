@@ -1,0 +1,50 @@
+#pragma once
+// Choosing the pair: a click places a star box on the clicked point and lets
+// it settle on the star; the second click derives the system box around both
+// stars and fixes the offsets that the measuring methods rely on.
+#include "measure/WorkingState.h"
+#include "video/PanelSurface.h"
+
+#include <cstdint>
+#include <functional>
+
+namespace corvane {
+
+class Player;
+
+// Smallest and largest box size the "-" and "+" buttons allow, and their step.
+inline constexpr int32_t kMinBoxSize = 4;
+inline constexpr int32_t kMaxBoxSize = 40;
+inline constexpr int32_t kBoxSizeStep = 2;
+
+// Where the system box goes: centred on the enclosing rectangle of the two star
+// boxes, with side 2 * Extent (Extent = the rectangle's longer side).
+struct SystemBoxGeometry {
+    int32_t CentreX = 0;
+    int32_t CentreY = 0;
+    int32_t Extent = 0;
+};
+SystemBoxGeometry sysboxgeometry(const TStarbox& primary, const TStarbox& secondary);
+
+// Primary click: place the primary box (size from the box-size field), let it
+// settle (8 passes), outline it in red.
+void selectprimary(WorkingState& ws, PanelSurface& panel, int32_t x, int32_t y, int32_t size);
+
+// The system box from the two star boxes: the frame is drawn afresh (wiping
+// the outlines), the box placed and measured (3 passes) and outlined in blue,
+// the star boxes' offsets fixed, and the star boxes outlined in red and yellow.
+// `drawFrameAfresh` redraws the current frame on the panel.
+void sysbox(WorkingState& ws, PanelSurface& panel, const std::function<void()>& drawFrameAfresh);
+// With the player: RepaintPlayer, then RedrawFrame.
+void sysbox(WorkingState& ws, PanelSurface& panel, Player& player);
+
+// Secondary click, after the caller has reset the working state: place the
+// secondary box, let it settle (8 passes), sysbox, outline it in yellow, and
+// take the expected offset of the secondary from the primary.
+void selectsecondary(WorkingState& ws, PanelSurface& panel, int32_t x, int32_t y, int32_t size,
+                     const std::function<void()>& drawFrameAfresh);
+// With the player: RepaintPlayer first, and sysbox with the player.
+void selectsecondary(WorkingState& ws, PanelSurface& panel, Player& player, int32_t x, int32_t y,
+                     int32_t size);
+
+} // namespace corvane

@@ -1,0 +1,138 @@
+#include "measure/Starbox.h"
+
+#include "common/Rounding.h"
+#include "video/Monochrome.h"
+
+#include <cstddef>
+
+namespace corvane {
+
+namespace {
+
+// Whether every pixel of the square [left, left + size) x [top, top + size)
+// lies on the panel, so it can be read straight from the pixel array.
+bool whollyOnPanel(int32_t left, int32_t top, int32_t size) {
+    return left >= 0 && top >= 0 && size >= 0 &&
+           static_cast<int64_t>(left) + size <= PanelSurface::kWidth &&
+           static_cast<int64_t>(top) + size <= PanelSurface::kHeight;
+}
+
+struct Sums {
+    float sx = 0.0f; // sum of v * c, each addition rounded to 32 bits
+    float sy = 0.0f; // sum of v * r
+    int32_t w = 0;   // sum of v
+};
+
+// Rows outer, columns inner: the float sums depend on this order.
+Sums weightedSumsOnPanel(const PanelSurface& panel, int32_t left, int32_t top, int32_t size) {
+    Sums s;
+    const Colour* base = panel.data() + static_cast<std::size_t>(top) * PanelSurface::kWidth +
+                         static_cast<std::size_t>(left);
+    for (int32_t r = 0; r < size; ++r) {
+        const Colour* row = base + static_cast<std::size_t>(r) * PanelSurface::kWidth;
+        for (int32_t c = 0; c < size; ++c) {
+            const int32_t v = monochrome(row[c]);
+            s.sx += static_cast<float>(v * c);
+            s.sy += static_cast<float>(v * r);
+            s.w += v;
+        }
+    }
+    return s;
+}
+
+Sums weightedSumsAnywhere(const PanelSurface& panel, int32_t left, int32_t top, int32_t size) {
+    Sums s;
+    for (int32_t r = 0; r < size; ++r) {
+        for (int32_t c = 0; c < size; ++c) {
+            const int32_t v = intensity(panel, left + c, top + r);
+            s.sx += static_cast<float>(v * c);
+            s.sy += static_cast<float>(v * r);
+            s.w += v;
+        }
+    }
+    return s;
+}
+
+// v rounded to the nearest multiple of 0.001 (ties to even), kept as a float.
+float round3(long double v) {
+    return static_cast<float>(static_cast<double>(round_half_even(v / 0.001L)) * 0.001);
+}
+
+} // namespace
+
+void TStarbox::updatesize() {
+    Size = Right - Left;
+}
+
+int32_t TStarbox::getsize() {
+    updatesize();
+    return Size;
+}
+
+void TStarbox::place(int32_t x, int32_t y, int32_t size) {
+    const int32_t h = roundToInt(static_cast<long double>(size) / 2);
+    Left = x - h;
+    Top = y - h;
+    Right = x + h;
+    Bottom = y + h;
+    updatesize();
+}
+
+void TStarbox::centreat(int32_t x, int32_t y) {
+    const int32_t h = roundToInt(static_cast<long double>(Size) / 2);
+    Left = x - h;
+    Top = y - h;
+    Right = x + h;
+    Bottom = y + h;
+    CentreX = x;
+    CentreY = y;
+}
+
+void TStarbox::outline(PanelSurface& panel, Colour colour) const {
+    panel.rectangleOutline(Left - 1, Top - 1, Right + 1, Bottom + 1, colour);
+}
+
+bool TStarbox::measure(const PanelSurface& panel, int passes) {
+    if (passes < 1)
+        return false; // nothing was looked at, so no light was found
+    bool ok = true;
+    long double mx = 0, my = 0;
+    int32_t lastLeft = Left, lastTop = Top;
+    for (int pass = 0; pass < passes; ++pass) {
+        const Sums s = whollyOnPanel(Left, Top, Size)
+                           ? weightedSumsOnPanel(panel, Left, Top, Size)
+                           : weightedSumsAnywhere(panel, Left, Top, Size);
+        if (s.w == 0) {
+            // No light: the box stays; every later pass on this picture finds none either.
+            ok = false;
+            continue;
+        }
+        lastLeft = Left;
+        lastTop = Top;
+        mx = static_cast<long double>(s.sx) / s.w;
+        my = static_cast<long double>(s.sy) / s.w;
+        centreat(roundToInt(mx) + lastLeft, roundToInt(my) + lastTop);
+    }
+    if (ok) {
+        FineX = round3(mx + lastLeft);
+        FineY = round3(my + lastTop);
+    }
+    return ok;
+}
+
+void TStarbox::drawzoom(const PanelSurface& panel, PixelCanvas& zoom) const {
+    if (Size <= 0)
+        return;
+    zoom.ensureSize(3 * Size, 3 * Size);
+    for (int32_t r = 0; r < Size; ++r) {
+        for (int32_t c = 0; c < Size; ++c) {
+            const Colour colour = panel.pixel(Left + c, Top + r);
+            for (int i = 0; i < 3; ++i)
+                for (int j = 0; j < 3; ++j)
+                    zoom.setPixel(3 * c + j, 3 * r + i, colour);
+        }
+    }
+    zoom.touch();
+}
+
+} // namespace corvane

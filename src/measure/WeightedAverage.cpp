@@ -1,0 +1,56 @@
+#include "measure/Methods.h"
+
+#include <cstddef>
+
+namespace corvane {
+
+namespace {
+
+constexpr int kSystemPasses = 2;
+constexpr int kStarPasses = 4;
+
+} // namespace
+
+bool findcentroid(WorkingState& ws, const PanelSurface& panel, int32_t frame, int32_t timeMs) {
+    TStarbox& sys = ws.SystemBox;
+    TStarbox& pri = ws.PrimaryBox;
+    TStarbox& sec = ws.SecondaryBox;
+
+    const bool s = sys.measure(panel, kSystemPasses);
+    FrameRow row;
+    row.SystemX = sys.CentreX;
+    row.SystemY = sys.CentreY;
+
+    pri.centreat(sys.CentreX + pri.OffsetX, sys.CentreY + pri.OffsetY);
+    const bool p = pri.measure(panel, kStarPasses);
+    row.PrimaryX = pri.FineX;
+    row.PrimaryY = pri.FineY * ws.YScale;
+
+    // From here on the system box hangs on the measured primary, and the
+    // secondary box is placed from there.
+    sys.centreat(pri.CentreX - pri.OffsetX, pri.CentreY - pri.OffsetY);
+    sec.centreat(sys.CentreX + sec.OffsetX, sys.CentreY + sec.OffsetY);
+    const bool q = sec.measure(panel, kStarPasses);
+    row.SecondaryX = sec.FineX;
+    row.SecondaryY = sec.FineY * ws.YScale;
+
+    computeSeparationAndAngle(row);
+    row.Valid = s && p && q;
+    row.FrameNo = frame;
+    row.TimeMs = timeMs;
+
+    if (frame < 0 || static_cast<std::size_t>(frame) >= ws.FrameData.size())
+        return false;
+    ws.FrameData[static_cast<std::size_t>(frame)] = row;
+    applyAcceptance(ws.FrameData, frame, ws.ExpectedDX, ws.ExpectedDY, Method::WeightedAverage);
+    return true;
+}
+
+bool measureframe(WorkingState& ws, const PanelSurface& panel, Method method, int32_t frame,
+                  int32_t timeMs) {
+    if (method == Method::WeightedAverage)
+        return findcentroid(ws, panel, frame, timeMs);
+    return findpeaks(ws, panel, frame, timeMs);
+}
+
+} // namespace corvane
