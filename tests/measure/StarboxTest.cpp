@@ -1,0 +1,275 @@
+// The star box: placing, centring, settling on light, its outline and its zoom copy.
+#include "measure/Starbox.h"
+#include "StarField.h"
+#include "video/Monochrome.h"
+#include "video/PixelCanvas.h"
+
+#include <gtest/gtest.h>
+
+namespace corvane {
+namespace {
+
+using test::fillPanel;
+using test::greyColour;
+
+struct PlaceCase {
+    const char* name;
+    int32_t size;
+    int32_t left, top, right, bottom, resultSize;
+};
+
+class PlaceTest : public ::testing::TestWithParam<PlaceCase> {};
+
+TEST_P(PlaceTest, OddRequestsGiveAnEvenBoxAroundThePoint) {
+    const PlaceCase& c = GetParam();
+    TStarbox box;
+    box.CentreX = 7;
+    box.FineX = 1.5f;
+    box.OffsetX = 3;
+    box.place(100, 50, c.size);
+    EXPECT_EQ(box.Left, c.left);
+    EXPECT_EQ(box.Top, c.top);
+    EXPECT_EQ(box.Right, c.right);
+    EXPECT_EQ(box.Bottom, c.bottom);
+    EXPECT_EQ(box.Size, c.resultSize);
+    // place leaves the integer centre, the fine centre and the offsets alone.
+    EXPECT_EQ(box.CentreX, 7);
+    EXPECT_EQ(box.FineX, 1.5f);
+    EXPECT_EQ(box.OffsetX, 3);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sizes, PlaceTest,
+    ::testing::Values(PlaceCase{"twelve", 12, 94, 44, 106, 56, 12},
+                      PlaceCase{"thirteen_rounds_down_to_even", 13, 94, 44, 106, 56, 12},
+                      PlaceCase{"eleven_rounds_up_to_even", 11, 94, 44, 106, 56, 12},
+                      PlaceCase{"fifteen_gives_sixteen", 15, 92, 42, 108, 58, 16},
+                      PlaceCase{"four", 4, 98, 48, 102, 52, 4}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(Centreat, MovesTheBoxOntoThePointKeepingItsSize) {
+    TStarbox box;
+    box.place(0, 0, 14);
+    box.Right = 999; // Size is not recomputed from the edges
+    box.centreat(200, 300);
+    EXPECT_EQ(box.Left, 193);
+    EXPECT_EQ(box.Top, 293);
+    EXPECT_EQ(box.Right, 207);
+    EXPECT_EQ(box.Bottom, 307);
+    EXPECT_EQ(box.Size, 14);
+    EXPECT_EQ(box.CentreX, 200);
+    EXPECT_EQ(box.CentreY, 300);
+    EXPECT_EQ(box.getsize(), 14);
+}
+
+TEST(Measure, SingleLitPixelPullsTheBoxOntoIt) {
+    PanelSurface panel;
+    panel.setPixel(94 + 3, 44 + 8, greyColour(100));
+    TStarbox box;
+    box.place(100, 50, 12);
+    ASSERT_EQ(box.Left, 94);
+    ASSERT_EQ(box.Top, 44);
+
+    TStarbox onePass = box;
+    EXPECT_TRUE(onePass.measure(panel, 1));
+    EXPECT_EQ(onePass.CentreX, 97);
+    EXPECT_EQ(onePass.CentreY, 52);
+
+    EXPECT_TRUE(box.measure(panel, 8));
+    EXPECT_EQ(box.CentreX, 97);
+    EXPECT_EQ(box.CentreY, 52);
+    EXPECT_EQ(box.FineX, 97.0f);
+    EXPECT_EQ(box.FineY, 52.0f);
+}
+
+TEST(Measure, AllDarkBoxChangesNothing) {
+    PanelSurface panel;
+    TStarbox box;
+    box.place(100, 50, 12);
+    box.CentreX = 5;
+    box.CentreY = 6;
+    box.FineX = 1.25f;
+    box.FineY = 2.5f;
+    const TStarbox before = box;
+    EXPECT_FALSE(box.measure(panel, 8));
+    EXPECT_EQ(box.Left, before.Left);
+    EXPECT_EQ(box.Top, before.Top);
+    EXPECT_EQ(box.Right, before.Right);
+    EXPECT_EQ(box.Bottom, before.Bottom);
+    EXPECT_EQ(box.CentreX, 5);
+    EXPECT_EQ(box.CentreY, 6);
+    EXPECT_EQ(box.FineX, 1.25f);
+    EXPECT_EQ(box.FineY, 2.5f);
+}
+
+TEST(Measure, FailedMeasureKeepsTheEarlierFineCentre) {
+    PanelSurface panel;
+    panel.setPixel(300, 200, greyColour(50));
+    TStarbox box;
+    box.place(302, 199, 12);
+    ASSERT_TRUE(box.measure(panel, 2));
+    EXPECT_EQ(box.FineX, 300.0f);
+    panel.clear();
+    EXPECT_FALSE(box.measure(panel, 4));
+    EXPECT_EQ(box.FineX, 300.0f);
+    EXPECT_EQ(box.FineY, 200.0f);
+    EXPECT_EQ(box.CentreX, 300);
+}
+
+// A symmetric light distribution has its local centre at Size/2 - 0.5, a tie:
+// round half to even keeps the box when Size/2 is even and moves it one pixel
+// towards smaller x and y when Size/2 is odd.
+struct UniformCase {
+    const char* name;
+    int32_t size;
+    int32_t shiftPerPass;
+};
+
+class UniformLightTest : public ::testing::TestWithParam<UniformCase> {};
+
+TEST_P(UniformLightTest, RestsOrCreepsByTheTieRule) {
+    const UniformCase& c = GetParam();
+    PanelSurface panel;
+    fillPanel(panel, greyColour(40));
+    TStarbox box;
+    box.place(320, 240, c.size);
+    box.centreat(320, 240);
+    for (int pass = 1; pass <= 3; ++pass) {
+        EXPECT_TRUE(box.measure(panel, 1));
+        EXPECT_EQ(box.CentreX, 320 - c.shiftPerPass * pass) << "pass " << pass;
+        EXPECT_EQ(box.CentreY, 240 - c.shiftPerPass * pass) << "pass " << pass;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Sizes, UniformLightTest,
+                         ::testing::Values(UniformCase{"size12_rests", 12, 0},
+                                           UniformCase{"size16_rests", 16, 0},
+                                           UniformCase{"size14_creeps", 14, 1},
+                                           UniformCase{"size10_creeps", 10, 1}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(Measure, FineCentreIsRoundedToThreeDecimalsAndStoredAsFloat) {
+    // Column 123 carries 641 and column 124 carries 539 of a total of 1180:
+    // the weighted x is 123 + 539/1180 = 123.456780 (to 6 decimals).
+    PanelSurface panel;
+    const int col0[3] = {254, 254, 133};
+    const int col1[3] = {254, 254, 31};
+    for (int r = 0; r < 3; ++r) {
+        panel.setPixel(123, 200 + r, greyColour(col0[r]));
+        panel.setPixel(124, 200 + r, greyColour(col1[r]));
+    }
+    TStarbox box;
+    box.place(124, 201, 12);
+    ASSERT_TRUE(box.measure(panel, 8));
+    EXPECT_EQ(box.FineX, 123.457f);
+    EXPECT_NE(box.FineX, 123.45678f);
+    // y = 200 + 836/1180 = 200.708474...
+    EXPECT_EQ(box.FineY, 200.708f);
+}
+
+TEST(Measure, PixelsOffThePanelCountAsDark) {
+    // The same light seen by a box reaching past the left edge of the panel and
+    // by one wholly inside: the box moves by the same amount.
+    PanelSurface panel;
+    for (int r = 0; r < 12; ++r)
+        for (int c = 6; c < 12; ++c) {
+            panel.setPixel(-6 + c, 300 + r, greyColour(30 + 5 * r + c));
+            panel.setPixel(200 + c, 100 + r, greyColour(30 + 5 * r + c));
+        }
+    TStarbox edge, inside;
+    edge.place(0, 306, 12);
+    inside.place(206, 106, 12);
+    ASSERT_EQ(edge.Left, -6);
+    ASSERT_TRUE(edge.measure(panel, 1));
+    ASSERT_TRUE(inside.measure(panel, 1));
+    EXPECT_EQ(edge.CentreX - (-6), inside.CentreX - 200);
+    EXPECT_EQ(edge.CentreY - 300, inside.CentreY - 100);
+    // Same 3-decimal centre; only the float spacing at the two places differs.
+    EXPECT_NEAR(edge.FineX - (-6.0f), inside.FineX - 200.0f, 2e-5);
+    EXPECT_NEAR(edge.FineY - 300.0f, inside.FineY - 100.0f, 2e-5);
+}
+
+TEST(Measure, BoxPastTheRightEdgeSeesOnlyTheColumnsOnThePanel) {
+    PanelSurface panel;
+    fillPanel(panel, greyColour(20));
+    TStarbox box;
+    box.place(640, 100, 12); // columns 634 .. 645, six on the panel
+    ASSERT_TRUE(box.measure(panel, 1));
+    // Local centre (2.5, 5.5): ties go to the even 2 and 6.
+    EXPECT_EQ(box.CentreX, 634 + 2);
+    EXPECT_EQ(box.CentreY, 94 + 6);
+    EXPECT_EQ(box.FineX, 636.5f);
+    EXPECT_EQ(box.FineY, 99.5f);
+}
+
+TEST(Outline, LiesOnePixelOutsideWhatTheBoxReads) {
+    for (int size : {4, 12, 40}) {
+        PanelSurface panel;
+        TStarbox box;
+        box.place(300, 200, size);
+        box.outline(panel, kRed);
+        int drawn = 0;
+        for (int y = 0; y < PanelSurface::kHeight; ++y)
+            for (int x = 0; x < PanelSurface::kWidth; ++x) {
+                if (panel.pixel(x, y) != kRed)
+                    continue;
+                ++drawn;
+                const bool inside =
+                    x >= box.Left && x < box.Right && y >= box.Top && y < box.Bottom;
+                EXPECT_FALSE(inside) << "size " << size << " at " << x << "," << y;
+                EXPECT_TRUE(x == box.Left - 1 || x == box.Right || y == box.Top - 1 ||
+                            y == box.Bottom);
+            }
+        EXPECT_EQ(drawn, 4 * (size + 1)) << "size " << size;
+        EXPECT_FALSE(box.measure(panel, 1)) << "its own outline lit the box";
+        // The outline reads as light to anything else: pure red is intensity 85.
+        EXPECT_EQ(intensity(panel, box.Left - 1, box.Top), 85);
+    }
+}
+
+TEST(Drawzoom, PaintsThreeByThreeBlocksAtTheTopLeft) {
+    PanelSurface panel;
+    TStarbox box;
+    box.place(50, 60, 4); // columns 48..51, rows 58..61
+    panel.setPixel(48, 58, 0x123456u);
+    panel.setPixel(51, 61, 0x00ABCDu);
+    panel.setPixel(47, 58, 0xFFFFFFu); // outside the box: not copied
+    PixelCanvas zoom;
+    box.drawzoom(panel, zoom);
+    EXPECT_GE(zoom.width(), 12);
+    EXPECT_GE(zoom.height(), 12);
+    for (int i = 0; i < 3; ++i)
+        for (int j = 0; j < 3; ++j) {
+            EXPECT_EQ(zoom.pixel(j, i), 0x123456u);
+            EXPECT_EQ(zoom.pixel(9 + j, 9 + i), 0x00ABCDu);
+            EXPECT_EQ(zoom.pixel(3 + j, i), kBlack);
+        }
+}
+
+TEST(Drawzoom, SmallerPictureLeavesTheRemainsOfALargerOne) {
+    PanelSurface panel;
+    fillPanel(panel, 0x202020u);
+    PixelCanvas zoom;
+    TStarbox big;
+    big.place(100, 100, 12);
+    big.drawzoom(panel, zoom);
+    panel.clear();
+    TStarbox small;
+    small.place(100, 100, 4);
+    small.drawzoom(panel, zoom);
+    EXPECT_EQ(zoom.pixel(0, 0), kBlack);
+    EXPECT_EQ(zoom.pixel(30, 30), 0x202020u);
+}
+
+TEST(Drawzoom, BoxOffThePanelCopiesTheInvalidColour) {
+    PanelSurface panel;
+    TStarbox box;
+    box.place(0, 0, 4); // columns -2..1
+    PixelCanvas zoom;
+    box.drawzoom(panel, zoom);
+    EXPECT_EQ(zoom.pixel(0, 0), kInvalidColour);
+    EXPECT_EQ(zoom.pixel(6, 6), kBlack);
+}
+
+} // namespace
+} // namespace corvane
