@@ -1,0 +1,126 @@
+// The "Graphs" window: what the Graph button puts into the two bar charts.
+#include "views/TForm3.h"
+
+#include "ViewTestSupport.h"
+#include "common/Error.h"
+#include "video/Player.h"
+
+#include <QBarSeries>
+#include <QBarSet>
+#include <QChart>
+#include <QChartView>
+#include <QLegend>
+
+#include <gtest/gtest.h>
+
+namespace corvane {
+namespace {
+
+using testing::boxAt;
+using testing::colourOfIntensity;
+
+TEST(Graphs, StartsHiddenWithTwoTitledChartsOfTouchingRedBars) {
+    TForm3 form;
+    EXPECT_FALSE(form.isVisible());
+    EXPECT_EQ(form.windowTitle(), "Graphs");
+    EXPECT_EQ(form.pos(), QPoint(1305, 159));
+    EXPECT_EQ(form.Chart2->chart()->title(), "X positions");
+    EXPECT_EQ(form.Chart1->chart()->title(), "Ypositions");
+    EXPECT_EQ(form.Chart2->geometry(), QRect(0, 0, 169, 169));
+    EXPECT_EQ(form.Chart1->geometry(), QRect(0, 168, 169, 169));
+    EXPECT_EQ(form.Chart1->rubberBand(), QChartView::NoRubberBand);
+    for (TBarSeries* s : {&form.Series1(), &form.Series2()}) {
+        QBarSeries* bars = s->series();
+        EXPECT_DOUBLE_EQ(bars->barWidth(), 1.0);
+        EXPECT_FALSE(bars->isLabelsVisible());
+        ASSERT_EQ(bars->count(), 1);
+        EXPECT_EQ(bars->barSets()[0]->color(), QColor(Qt::red));
+        EXPECT_EQ(bars->barSets()[0]->borderColor(), QColor(Qt::red));
+        EXPECT_FALSE(bars->chart()->legend()->isVisible());
+        EXPECT_EQ(s->Count(), 0);
+    }
+}
+
+TEST(Graphs, PressShowsOneBarPerLineRightOfTheMainWindow) {
+    TForm3 form;
+    PanelSurface panel;
+    const TStarbox box = boxAt(300, 200, 40);
+    // A lone pixel of 200 in row 7, column 12 of the box.
+    panel.setPixel(box.Left + 12, box.Top + 7, colourOfIntensity(200));
+    const int topBefore = form.y();
+
+    form.showProfilesOf(panel, box, 150, 900);
+
+    EXPECT_TRUE(form.isVisible());
+    EXPECT_EQ(form.x(), 1050);
+    EXPECT_EQ(form.y(), topBefore);
+    for (TBarSeries* s : {&form.Series1(), &form.Series2()}) {
+        ASSERT_EQ(s->Count(), 40);
+        for (int i = 0; i < 40; ++i)
+            EXPECT_EQ(s->XValue(i), i);
+        EXPECT_EQ(s->series()->barSets()[0]->count(), 40);
+    }
+    EXPECT_EQ(form.Series1().YValue(7), 100); // rows go to "Ypositions"
+    EXPECT_EQ(form.Series1().YValue(12), 0);
+    EXPECT_EQ(form.Series2().YValue(12), 100); // columns go to "X positions"
+    EXPECT_EQ(form.Series2().YValue(7), 0);
+}
+
+TEST(Graphs, BarsRoundHalvesToEven) {
+    TForm3 form;
+    PanelSurface panel;
+    const TStarbox box = boxAt(50, 60, 10);
+    panel.setPixel(box.Left + 3, box.Top + 1, colourOfIntensity(5)); // 5 / 2 = 2.5
+    panel.setPixel(box.Left + 4, box.Top + 2, colourOfIntensity(7)); // 7 / 2 = 3.5
+    form.showProfilesOf(panel, box, 0, 0);
+    EXPECT_EQ(form.Series1().YValue(1), 2);
+    EXPECT_EQ(form.Series1().YValue(2), 4);
+    EXPECT_EQ(form.Series2().YValue(3), 2);
+    EXPECT_EQ(form.Series2().YValue(4), 4);
+}
+
+TEST(Graphs, SecondPressReplacesTheBars) {
+    TForm3 form;
+    PanelSurface panel;
+    const TStarbox big = boxAt(100, 100, 40);
+    panel.setPixel(big.Left, big.Top, colourOfIntensity(200));
+    form.showProfilesOf(panel, big, 150, 900);
+    form.close(); // closing only hides; the next press shows it again
+
+    PanelSurface next;
+    const TStarbox small = boxAt(400, 300, 12);
+    next.setPixel(small.Left + 11, small.Top + 11, colourOfIntensity(60));
+    form.showProfilesOf(next, small, 150, 900);
+
+    EXPECT_TRUE(form.isVisible());
+    for (TBarSeries* s : {&form.Series1(), &form.Series2()}) {
+        ASSERT_EQ(s->Count(), 12);
+        EXPECT_EQ(s->series()->barSets()[0]->count(), 12);
+        EXPECT_EQ(s->YValue(0), 0);
+        EXPECT_EQ(s->YValue(11), 30);
+        EXPECT_EQ(s->XValue(11), 11);
+    }
+}
+
+TEST(Graphs, WithoutAVideoThePressFailsBeforeChangingAnything) {
+    TForm3 form;
+    PanelSurface panel;
+    const TStarbox box = boxAt(100, 100, 8);
+    panel.setPixel(box.Left, box.Top, colourOfIntensity(200));
+    form.showProfilesOf(panel, box, 150, 900);
+    form.hide();
+
+    Player player(panel);
+    try {
+        form.showProfiles(player, panel, boxAt(0, 0, 20), 150, 900);
+        FAIL() << "expected the player's error";
+    } catch (const Error& e) {
+        EXPECT_STREQ(e.what(), "No MCI device open");
+    }
+    EXPECT_FALSE(form.isVisible());
+    EXPECT_EQ(form.Series1().Count(), 8);
+    EXPECT_EQ(form.Series1().YValue(0), 100);
+}
+
+} // namespace
+} // namespace corvane
