@@ -1,0 +1,802 @@
+#include "app/TForm1.h"
+
+#include "app/AboutBox.h"
+#include "app/ErrorBox.h"
+#include "app/PanelWidget.h"
+#include "app/RadioGroup.h"
+#include "app/TransportWidget.h"
+#include "common/Error.h"
+#include "common/NumberText.h"
+#include "measure/Methods.h"
+#include "measure/Reset.h"
+#include "measure/Runs.h"
+#include "measure/Selection.h"
+#include "reduce/Epoch.h"
+#include "reduce/Reduction.h"
+#include "results/ResultsFile.h"
+#include "results/ResultsLine.h"
+#include "views/TForm3.h"
+#include "views/TForm5.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QDateTimeEdit>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLocale>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QScreen>
+#include <QSignalBlocker>
+#include <QSlider>
+#include <QStatusBar>
+
+#include <cmath>
+
+namespace corvane {
+
+namespace {
+
+constexpr int kWindowLeft = 150;
+constexpr int kWindowTop = 150;
+constexpr int kWindowWidth = 900;
+constexpr int kWindowHeight = 680;
+constexpr int kTimerIntervalMs = 500;
+constexpr int kFallbackRefreshMs = 16;
+
+// The system's decimal separator when it is a single plain character.
+char systemDecimalSeparator() {
+    const QString point = QLocale::system().decimalPoint();
+    if (point.size() == 1 && point[0].unicode() < 0x80)
+        return static_cast<char>(point[0].unicode());
+    return '.';
+}
+
+std::string text(const QLineEdit* e) {
+    return e->text().toStdString();
+}
+
+CivilDateTime toCivil(const QDateTime& utc) {
+    const QDateTime t = utc.toUTC();
+    CivilDateTime c;
+    c.year = t.date().year();
+    c.month = t.date().month();
+    c.day = t.date().day();
+    c.hour = t.time().hour();
+    c.minute = t.time().minute();
+    c.second = t.time().second() + t.time().msec() / 1000.0;
+    return c;
+}
+
+QDateTime fromCivil(const CivilDateTime& c) {
+    const int whole = static_cast<int>(std::floor(c.second));
+    const int msec = static_cast<int>(std::lround((c.second - whole) * 1000.0));
+    return QDateTime(QDate(c.year, c.month, c.day), QTime(c.hour, c.minute, whole, msec), Qt::UTC);
+}
+
+bool isUserInput(QEvent::Type t) {
+    switch (t) {
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonRelease:
+    case QEvent::MouseButtonDblClick:
+    case QEvent::KeyPress:
+    case QEvent::KeyRelease:
+    case QEvent::ShortcutOverride:
+    case QEvent::Wheel:
+    case QEvent::ContextMenu:
+    case QEvent::TouchBegin:
+    case QEvent::TouchUpdate:
+    case QEvent::TouchEnd:
+        return true;
+    default:
+        return false;
+    }
+}
+
+} // namespace
+
+TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
+    setObjectName(QStringLiteral("Form1"));
+    setWindowTitle(QStringLiteral("Corvane"));
+    QFont f = font();
+    f.setPixelSize(11); // 8 points at 96 pixels per inch
+    setFont(f);
+    buildMenu();
+    buildControls();
+    setFixedSize(kWindowWidth, kWindowHeight);
+
+    decimalSeparator_ = systemDecimalSeparator();
+    shortDateFormat_ = QLocale::system().dateFormat(QLocale::ShortFormat);
+    OpenDialog1Filter = QStringLiteral("Windows Video (*.AVI *.avi)");
+    showError = [this](const QString& message) { showErrorBox(this, message); };
+    confirm = [this](const QString& line) {
+        QMessageBox box(QMessageBox::Question, QStringLiteral("Confirm"), line,
+                        QMessageBox::Ok | QMessageBox::Cancel, this);
+        box.setDefaultButton(QMessageBox::Ok);
+        box.setEscapeButton(QMessageBox::Cancel);
+        return box.exec() == QMessageBox::Ok;
+    };
+    chooseVideoFile = [this] {
+        return QFileDialog::getOpenFileName(this, QStringLiteral("Open"), QString(),
+                                            OpenDialog1Filter);
+    };
+
+    Timer1.setObjectName(QStringLiteral("Timer1"));
+    Timer1.setInterval(kTimerIntervalMs);
+    // Fires once per open: a reset that fails is reported once, not every
+    // half second from then on.
+    Timer1.setSingleShot(true);
+    clock_.start();
+
+    connectHandlers();
+}
+
+TForm1::~TForm1() {
+    if (running_)
+        qApp->removeEventFilter(this);
+}
+
+void TForm1::setSideWindows(TForm3* graphs, TForm5* zoom, TAboutBox* about) {
+    Form3 = graphs;
+    Form5 = zoom;
+    AboutBox = about;
+    if (AboutBox)
+        AboutBox->afterOk = [this] { handle([this] { player().RepaintPlayer(); }); };
+}
+
+QString TForm1::resultsFilePath() const {
+    if (resultsDirectory_.isEmpty())
+        return QString::fromStdString(resultsPathBesideExecutable());
+    return QDir(resultsDirectory_).filePath(QStringLiteral("results.txt"));
+}
+
+void TForm1::handle(const std::function<void()>& handler) {
+    ++handlerDepth_;
+    QString failure;
+    try {
+        handler();
+    } catch (...) {
+        failure = describeException(std::current_exception());
+    }
+    --handlerDepth_;
+    if (!failure.isNull() && showError)
+        showError(errorBoxText(failure));
+    Panel1->update();
+}
+
+void TForm1::connectHandlers() {
+    auto on = [this](auto method) {
+        return [this, method] { handle([this, method] { (this->*method)(); }); };
+    };
+    connect(OpenAVI1, &QAction::triggered, this, on(&TForm1::OpenAVI1Click));
+    connect(SaveResults1, &QAction::triggered, this, on(&TForm1::SaveResults1Click));
+    connect(About1, &QAction::triggered, this, on(&TForm1::About1Click));
+    const std::pair<QPushButton*, void (TForm1::*)()> buttons[] = {
+        {Button1, &TForm1::Button1Click},   {Button2, &TForm1::Button2Click},
+        {Button3, &TForm1::Button3Click},   {Button4, &TForm1::Button4Click},
+        {Button5, &TForm1::Button5Click},   {Button6, &TForm1::Button6Click},
+        {Button7, &TForm1::Button7Click},   {Button8, &TForm1::Button8Click},
+        {Button9, &TForm1::Button9Click},   {Button10, &TForm1::Button10Click},
+        {Button11, &TForm1::Button11Click}, {Button12, &TForm1::Button12Click},
+        {Button13, &TForm1::Button13Click}, {Button14, &TForm1::Button14Click},
+        {Button15, &TForm1::Button15Click}, {Button16, &TForm1::Button16Click},
+        {Button17, &TForm1::Button17Click}, {Button18, &TForm1::Button18Click},
+    };
+    for (const auto& [b, method] : buttons)
+        connect(b, &QPushButton::clicked, this, on(method));
+    // Changes made from code are blocked and run their handler directly
+    // (setTrackBarPosition, setActiveChecked), so these come from the user.
+    connect(TrackBar1, &QSlider::valueChanged, this, on(&TForm1::TrackBar1Change));
+    connect(CheckBox1, &QCheckBox::toggled, this, on(&TForm1::CheckBox1Click));
+    connect(CheckBox2, &QCheckBox::toggled, this, on(&TForm1::CheckBox2Click));
+    connect(Panel1, &PanelWidget::mouseReleased, this,
+            [this](int x, int y, Qt::MouseButton b) { handle([=] { Panel1MouseUp(b, x, y); }); });
+    connect(&Timer1, &QTimer::timeout, this, on(&TForm1::Timer1Timer));
+    connect(DateTimePicker1, &QDateTimeEdit::dateTimeChanged, this, &TForm1::pickerEdited);
+    DateTimePicker1->installEventFilter(this);
+    if (auto* line = DateTimePicker1->findChild<QLineEdit*>())
+        line->installEventFilter(this);
+    MediaPlayer1->guard = [this](const std::function<void()>& action) { handle(action); };
+    connect(MediaPlayer1, &TransportWidget::frameShown, Panel1, qOverload<>(&QWidget::update));
+    player().onRepaintPlayer = [this] { MediaPlayer1->update(); };
+}
+
+// ---------------------------------------------------------------- start-up
+
+void TForm1::FormCreate() {
+    move(kWindowLeft, kWindowTop);
+    player().SetTimeFormat(TimeFormat::Frames);
+    epoch();
+    state().PrimaryBox = TStarbox{};
+    state().SecondaryBox = TStarbox{};
+    state().SystemBox = TStarbox{};
+    state().YScale = 1.0f;
+}
+
+// ---------------------------------------------------------------- helpers
+
+int TForm1::readInt(const QLineEdit* edit) const {
+    return textToInt(text(edit));
+}
+
+QString TForm1::numberText(double value) const {
+    return QString::fromStdString(formatGeneral(value, decimalSeparator_));
+}
+
+FrameRow* TForm1::currentRow() {
+    const int32_t f = player().CurrentPosition();
+    FrameTable& table = state().FrameData;
+    if (f < 0 || static_cast<std::size_t>(f) >= table.size())
+        return nullptr;
+    return &table[static_cast<std::size_t>(f)];
+}
+
+void TForm1::setTrackBarPosition(int position) {
+    const int before = TrackBar1->value();
+    {
+        const QSignalBlocker block(TrackBar1);
+        TrackBar1->setValue(position);
+    }
+    if (TrackBar1->value() != before)
+        TrackBar1Change();
+}
+
+void TForm1::setTrackBarMax(int max) {
+    if (max < TrackBar1->minimum())
+        return;
+    const int before = TrackBar1->value();
+    {
+        const QSignalBlocker block(TrackBar1);
+        TrackBar1->setMaximum(max);
+    }
+    if (TrackBar1->value() != before)
+        TrackBar1Change();
+}
+
+void TForm1::setActiveChecked(bool checked) {
+    if (CheckBox1->isChecked() == checked)
+        return;
+    {
+        const QSignalBlocker block(CheckBox1);
+        CheckBox1->setChecked(checked);
+    }
+    CheckBox1Click();
+}
+
+// ---------------------------------------------------------------- video
+
+void TForm1::OpenAVI1Click() {
+    const QString path = chooseVideoFile ? chooseVideoFile() : QString();
+    if (path.isEmpty())
+        return;
+    openVideoFile(path);
+}
+
+void TForm1::openVideoFile(const QString& path) {
+    RadioGroup1->setItemIndex(0);
+    RadioGroup1->setEnabled(true);
+
+    MediaPlayer1->stopPlaying();
+    try {
+        player().OpenVideo(QDir::toNativeSeparators(path).toStdString());
+    } catch (...) {
+        MediaPlayer1->videoChanged(); // the earlier video is closed all the same
+        throw;
+    }
+    MediaPlayer1->videoChanged();
+    player().SetStepSize(1);
+    player().SetTimeFormat(TimeFormat::Frames);
+
+    // The observation date is labelled UT, so the file's time is taken in UT,
+    // to the 2 seconds a file date holds.
+    const QDateTime modified = QFileInfo(path).lastModified().toUTC();
+    qint64 secs = modified.toSecsSinceEpoch();
+    secs -= ((secs % 2) + 2) % 2;
+    setObservationDateTime(QDateTime::fromSecsSinceEpoch(secs, Qt::UTC));
+    epoch();
+
+    Timer1.start();
+
+    StartFrameEdit->setText(QStringLiteral("0"));
+    StopFrameEdit->setText(QString::number(player().VideoLength()));
+    Button11->setEnabled(true);
+    Button12->setEnabled(true);
+
+    player().SeekTo(0);
+    StatusPanels[0]->setText(QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath()));
+    cleardata();
+
+    setTrackBarMax(player().VideoLength() - 1);
+    TrackBar1->setEnabled(true);
+    Button17->setEnabled(true);
+    Button18->setEnabled(true);
+
+    NotesEdit->clear();
+    Edit19->clear();
+    Edit9->setText(QStringLiteral("00"));
+    Edit10->setText(QStringLiteral("0000"));
+}
+
+void TForm1::Button11Click() {
+    StartFrameEdit->setText(QString::number(player().CurrentPosition()));
+}
+
+void TForm1::Button12Click() {
+    StopFrameEdit->setText(QString::number(player().CurrentPosition()));
+}
+
+void TForm1::Button17Click() {
+    setTrackBarPosition(TrackBar1->value() - 1);
+    printframes();
+}
+
+void TForm1::Button18Click() {
+    setTrackBarPosition(TrackBar1->value() + 1);
+    printframes();
+}
+
+void TForm1::TrackBar1Change() {
+    player().SeekTo(TrackBar1->value());
+    if (!CheckBox2->isChecked())
+        return;
+    // Browsing measured frames shows each around its stored system box.
+    if (const FrameRow* row = currentRow(); row && row->SystemX > 0)
+        state().SystemBox.centreat(row->SystemX, row->SystemY);
+    drawpoints();
+    drawzoom();
+}
+
+void TForm1::Button1Click() {
+    player().SetStepSize(1);
+    player().StepForward();
+}
+
+void TForm1::Button2Click() {
+    player().SetStepSize(1);
+    player().RedrawFrame();
+}
+
+void TForm1::printframes() {
+    const int32_t f = player().CurrentPosition();
+    const FrameRow* row = currentRow();
+    if (row) {
+        Edit11->setText(numberText(row->SepPixels));
+        Edit12->setText(numberText(row->ScreenAngle));
+    } else {
+        // A frame without a row (a video of length 0 leaves the track bar
+        // reaching past the table) shows no values.
+        Edit11->clear();
+        Edit12->clear();
+    }
+    Edit9->setText(QString::number(f));
+    if (row)
+        setActiveChecked(row->Valid);
+    Edit10->setText(QString::number(player().CurrentTimeMs()));
+    player().SetTimeFormat(TimeFormat::Frames);
+}
+
+// ---------------------------------------------------------------- working state
+
+void TForm1::cleardata() {
+    corvane::cleardata(state(), player());
+}
+
+void TForm1::reset() {
+    player().SetTimeFormat(TimeFormat::Frames);
+    cleardata();
+    player().SeekTo(1);
+    player().SeekToStart();
+    player().SeekTo(readInt(StartFrameEdit));
+    setTrackBarPosition(readInt(StartFrameEdit));
+    player().RepaintPlayer();
+    RadioGroup1->setItemIndex(0);
+    for (QLineEdit* e : {Edit11, Edit12, Edit13, Edit14, Edit15, Edit16})
+        e->clear();
+}
+
+void TForm1::Timer1Timer() {
+    // A run in progress keeps the player; the reset follows when it has ended.
+    if (running_) {
+        Timer1.start();
+        return;
+    }
+    reset();
+}
+
+void TForm1::Button7Click() {
+    reset();
+}
+
+// ---------------------------------------------------------------- selection
+
+void TForm1::Button3Click() {
+    const int size = readInt(Edit8);
+    if (size > kMinBoxSize)
+        Edit8->setText(QString::number(size - kBoxSizeStep));
+}
+
+void TForm1::Button4Click() {
+    const int size = readInt(Edit8);
+    if (size < kMaxBoxSize)
+        Edit8->setText(QString::number(size + kBoxSizeStep));
+}
+
+void TForm1::Panel1MouseUp(Qt::MouseButton, int x, int y) {
+    switch (RadioGroup1->itemIndex()) {
+    case 0:
+        selectprimary(state(), session_.Panel, x, y, readInt(Edit8));
+        RadioGroup1->setItemIndex(1);
+        break;
+    case 1:
+        reset();
+        selectsecondary(state(), session_.Panel, player(), x, y, readInt(Edit8));
+        for (QPushButton* b : {Button6, Button15, Button16, Button9})
+            b->setEnabled(true);
+        break;
+    default:
+        break;
+    }
+}
+
+void TForm1::sysbox() {
+    corvane::sysbox(state(), session_.Panel, player());
+}
+
+// ---------------------------------------------------------------- runs
+
+void TForm1::measureFrame() {
+    switch (RadioGroup3->itemIndex()) {
+    case 0:
+        measureframe(state(), session_.Panel, player(), Method::WeightedAverage);
+        break;
+    case 1:
+        measureframe(state(), session_.Panel, player(), Method::PeakSearch);
+        break;
+    default:
+        break;
+    }
+}
+
+void TForm1::Button6Click() {
+    if (running_) {
+        cancelRun();
+        return;
+    }
+    player().RedrawFrame();
+    cycle();
+}
+
+void TForm1::yieldToWindow(bool force) {
+    const qint64 now = clock_.elapsed();
+    int interval = kFallbackRefreshMs;
+    if (const QScreen* s = screen(); s && s->refreshRate() > 1.0)
+        interval = std::max(1, static_cast<int>(1000.0 / s->refreshRate()));
+    if (!force && now - lastYieldMs_ < interval)
+        return;
+    lastYieldMs_ = now;
+    Panel1->update();
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+}
+
+void TForm1::cycle() {
+    MediaPlayer1->stopPlaying();
+    const int savedSelection = RadioGroup1->itemIndex();
+    RadioGroup1->setItemIndex(-1);
+
+    // While the run lasts "GO!" reads "Stop", Escape cancels, and the other
+    // controls of this window ignore input. Undone however the run ends.
+    struct RunScope {
+        TForm1& w;
+        int selection;
+        explicit RunScope(TForm1& f, int s) : w(f), selection(s) {
+            w.running_ = true;
+            w.cancelRequested_ = false;
+            w.Button6->setText(QStringLiteral("Stop"));
+            qApp->installEventFilter(&w);
+        }
+        ~RunScope() {
+            qApp->removeEventFilter(&w);
+            w.Button6->setText(QStringLiteral("GO!"));
+            w.running_ = false;
+            w.cancelRequested_ = false;
+            w.RadioGroup1->setItemIndex(selection);
+        }
+    } scope(*this, savedSelection);
+
+    RunHooks hooks;
+    hooks.stopFrame = [this] { return readInt(StopFrameEdit); };
+    hooks.cancelRequested = [this] {
+        yieldToWindow();
+        return cancelRequested_;
+    };
+    hooks.afterFrame = [this](int32_t) {
+        if (CheckBox2->isChecked())
+            drawzoom();
+        setTrackBarPosition(player().CurrentPosition());
+        printframes();
+    };
+    const Method method =
+        RadioGroup3->itemIndex() == 0 ? Method::WeightedAverage : Method::PeakSearch;
+    runFrames(state(), session_.Panel, player(), method, hooks);
+    yieldToWindow(true);
+    RadioGroup1->setItemIndex(savedSelection);
+
+    if (reductionDue(state().FrameData))
+        reduceAndDraw();
+}
+
+void TForm1::step() {
+    RadioGroup1->setItemIndex(-1);
+    measureFrame();
+    printframes();
+    drawpoints();
+    setTrackBarPosition(player().CurrentPosition());
+}
+
+void TForm1::Button16Click() {
+    player().SetTimeFormat(TimeFormat::Frames);
+    const int stop = readInt(StopFrameEdit);
+    if (player().CurrentPosition() < stop) {
+        player().SeekTo(player().CurrentPosition() + 1);
+        player().RepaintPlayer();
+        step();
+    } else if (reductionDue(state().FrameData)) {
+        reduceAndDraw();
+    }
+}
+
+void TForm1::Button15Click() {
+    player().SetTimeFormat(TimeFormat::Frames);
+    const int start = readInt(StartFrameEdit);
+    if (start < player().CurrentPosition()) {
+        player().SeekTo(player().CurrentPosition() - 1);
+        player().RepaintPlayer();
+        step();
+    }
+}
+
+void TForm1::CheckBox1Click() {
+    player().SetTimeFormat(TimeFormat::Frames);
+    FrameRow* row = currentRow();
+    if (!row)
+        return; // no video, or a frame without a row: the box only toggles
+    row->Valid = CheckBox1->isChecked();
+    if (!row->Valid)
+        player().RepaintPlayer();
+    drawpoints();
+    if (CheckBox2->isChecked())
+        drawzoom();
+}
+
+void TForm1::Button5Click() {
+    drawtrail();
+}
+
+void TForm1::drawpoints() {
+    corvane::drawpoints(state().FrameData, player().CurrentPosition(), session_.Panel);
+    Panel1->update();
+}
+
+void TForm1::drawtrail() {
+    corvane::drawtrail(state().FrameData, session_.Panel);
+    Panel1->update();
+}
+
+void TForm1::drawzoom() {
+    if (Form5)
+        Form5->paintZoom(state().SystemBox, session_.Panel);
+}
+
+// ---------------------------------------------------------------- reduction
+
+void TForm1::averages() {
+    const AveragesResult r = corvane::averages(state().FrameData, decimalSeparator_);
+    Edit11->setText(QString::fromStdString(r.sepText));
+    Edit12->setText(QString::fromStdString(r.angleText));
+}
+
+void TForm1::regression() {
+    const Orientation orientation = RadioGroup2->itemIndex() == 1 ? Orientation::UprightReverted
+                                                                  : Orientation::CorrectOrInverted;
+    const RegressionResult r =
+        corvane::regression(state().FrameData, text(Edit12), orientation, decimalSeparator_);
+    Edit13->setText(QString::fromStdString(r.primarySlopeText));
+    Edit14->setText(QString::fromStdString(r.secondarySlopeText));
+    Edit15->setText(QString::fromStdString(r.positionAngleText));
+}
+
+void TForm1::separation() {
+    const SeparationResult r = corvane::separation(state().FrameData, text(Edit5), text(Edit6),
+                                                   text(Edit7), decimalSeparator_);
+    Edit19->setText(QString::fromStdString(r.pixelScaleText));
+    Edit16->setText(QString::fromStdString(r.separationText));
+}
+
+// A table that cannot give a sound result is reported before any box
+// changes; a declination that is not a number stops after the position
+// angle has been written, and the trail is not drawn.
+void TForm1::reduceAndDraw() {
+    checkReducible(state().FrameData);
+    averages();
+    regression();
+    separation();
+    drawtrail();
+}
+
+void TForm1::Button9Click() {
+    if (CountValidRows(state().FrameData) < MinValidRows)
+        return;
+    reduceAndDraw();
+}
+
+// ---------------------------------------------------------------- epoch
+
+void TForm1::setObservationDateTime(const QDateTime& utc) {
+    observation_ = utc.toUTC();
+    const QSignalBlocker block(DateTimePicker1);
+    DateTimePicker1->setDateTime(observation_);
+}
+
+// The picker edits the date only: the time of day stays what it was.
+void TForm1::pickerEdited(const QDateTime& value) {
+    const QDateTime combined(value.date(), observation_.time(), Qt::UTC);
+    if (!combined.isValid())
+        return;
+    if (value != combined || value.timeSpec() != Qt::UTC) {
+        const QSignalBlocker block(DateTimePicker1);
+        DateTimePicker1->setDateTime(combined);
+    }
+    if (combined == observation_)
+        return;
+    observation_ = combined;
+    handle([this] { DateTimePicker1Change(); });
+}
+
+void TForm1::epoch() {
+    const EpochResult r = corvane::epoch(toCivil(observation_), decimalSeparator_);
+    Edit17->setText(QString::fromStdString(r.julianText));
+    Edit18->setText(QString::fromStdString(r.besselianText));
+}
+
+void TForm1::DateTimePicker1Change() {
+    epoch();
+}
+void TForm1::DateTimePicker1Click() {
+    epoch();
+}
+void TForm1::DateTimePicker1Exit() {
+    epoch();
+}
+
+void TForm1::Button13Click() {
+    setObservationDateTime(fromCivil(addHours(toCivil(observation_), 1)));
+    epoch();
+}
+
+void TForm1::Button14Click() {
+    setObservationDateTime(fromCivil(addHours(toCivil(observation_), -1)));
+    epoch();
+}
+
+// ---------------------------------------------------------------- results
+
+namespace {
+
+std::string recordDate(const QString& shortDateFormat) {
+    const QDate today = QDate::currentDate();
+    if (shortDateFormat.isEmpty())
+        return formatShortDateFallback(today.year(), today.month(), today.day());
+    return today.toString(shortDateFormat).toStdString();
+}
+
+} // namespace
+
+void TForm1::Button10Click() {
+    previewdata();
+}
+void TForm1::SaveResults1Click() {
+    previewdata();
+}
+
+// The line from the boxes exactly as they read now.
+QString TForm1::resultsLine() {
+    ResultsFields f;
+    f.recordDate = recordDate(shortDateFormat_);
+    f.designation = text(Edit1);
+    f.raHours = text(Edit2);
+    f.raMinutes = text(Edit3);
+    f.raSeconds = text(Edit4);
+    f.decDegrees = text(Edit5);
+    f.decMinutes = text(Edit6);
+    f.decSeconds = text(Edit7);
+    f.epochJ = text(Edit17);
+    f.epochB = text(Edit18);
+    f.separation = text(Edit16);
+    f.positionAngle = text(Edit15);
+    f.validFrames = CountValidRows(state().FrameData);
+    f.notes = text(NotesEdit);
+    return QString::fromStdString(buildResultsLine(f));
+}
+
+void TForm1::previewdata() {
+    if (confirm && confirm(resultsLine()))
+        outputdata();
+}
+
+// Built again at the moment of writing.
+void TForm1::outputdata() {
+    appendResultsLine(resultsFilePath().toStdString(), resultsLine().toStdString());
+}
+
+// ---------------------------------------------------------------- side windows
+
+void TForm1::CheckBox2Click() {
+    if (!Form5)
+        return;
+    if (CheckBox2->isChecked())
+        Form5->showZoom(state().SystemBox, session_.Panel, x(), y(), width());
+    else
+        Form5->hideZoom();
+}
+
+void TForm1::Button8Click() {
+    if (Form3)
+        Form3->showProfiles(player(), session_.Panel, state().SystemBox, x(), width());
+}
+
+void TForm1::About1Click() {
+    if (!AboutBox)
+        return;
+    if (!AboutBox->isVisible()) {
+        if (const QScreen* s = screen()) {
+            QRect r = AboutBox->frameGeometry();
+            r.moveCenter(s->availableGeometry().center());
+            AboutBox->move(r.topLeft());
+        }
+    }
+    AboutBox->show();
+    AboutBox->raise();
+    AboutBox->activateWindow();
+}
+
+// ---------------------------------------------------------------- events
+
+void TForm1::closeEvent(QCloseEvent* event) {
+    cancelRun();
+    for (QWidget* w : {static_cast<QWidget*>(Form3), static_cast<QWidget*>(Form5),
+                       static_cast<QWidget*>(AboutBox)})
+        if (w)
+            w->hide();
+    QMainWindow::closeEvent(event);
+}
+
+bool TForm1::eventFilter(QObject* watched, QEvent* event) {
+    if (running_ && isUserInput(event->type())) {
+        auto* w = qobject_cast<QWidget*>(watched);
+        if (!w || w->window() != this)
+            return false;
+        if (event->type() == QEvent::KeyPress &&
+            static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
+            cancelRun();
+            return true;
+        }
+        if (w == Button6)
+            return false;
+        return true;
+    }
+    if (watched == DateTimePicker1 || watched->parent() == DateTimePicker1) {
+        if (event->type() == QEvent::MouseButtonRelease)
+            handle([this] { DateTimePicker1Click(); });
+        else if (event->type() == QEvent::FocusOut && watched == DateTimePicker1)
+            handle([this] { DateTimePicker1Exit(); });
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+} // namespace corvane

@@ -1,0 +1,204 @@
+#pragma once
+// The main window: every control of the measuring workflow, the menu, and the
+// event handlers. Handlers only move text between controls and the core
+// (video, measure, reduce, results); every error they raise ends up in one
+// place, `handle`, which shows the error box.
+#include "app/Session.h"
+
+#include <QDateTime>
+#include <QElapsedTimer>
+#include <QMainWindow>
+#include <QString>
+#include <QTimer>
+
+#include <functional>
+
+class QAction;
+class QCheckBox;
+class QDateTimeEdit;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QPushButton;
+class QSlider;
+class QStatusBar;
+
+namespace corvane {
+
+class PanelWidget;
+class RadioGroup;
+class TransportWidget;
+class TAboutBox;
+class TForm3;
+class TForm5;
+
+class TForm1 : public QMainWindow {
+    Q_OBJECT
+public:
+    explicit TForm1(QWidget* parent = nullptr);
+    ~TForm1() override;
+
+    // The side windows, created after this one; `FormCreate` runs before
+    // they exist and never touches them.
+    void setSideWindows(TForm3* graphs, TForm5* zoom, TAboutBox* about);
+
+    // ---- what tests and other front ends may replace --------------------
+    // Shows an error box with the finished text (full stop already added).
+    std::function<void(const QString& message)> showError;
+    // The "Confirm" box with the results line; true for "OK".
+    std::function<bool(const QString& line)> confirm;
+    // The file-open dialog; an empty text means cancelled.
+    std::function<QString()> chooseVideoFile;
+    // Folder of results.txt; empty means beside the executable.
+    void setResultsDirectory(const QString& dir) { resultsDirectory_ = dir; }
+    QString resultsFilePath() const;
+    // Decimal separator of shown and read numbers (the system's by default).
+    void setDecimalSeparator(char c) { decimalSeparator_ = c; }
+    char decimalSeparator() const { return decimalSeparator_; }
+    // Short date format of "RecordDate" (the system's by default).
+    void setShortDateFormat(const QString& f) { shortDateFormat_ = f; }
+
+    Session& session() { return session_; }
+    WorkingState& state() { return session_.State; }
+    Player& player() { return session_.MediaPlayer; }
+    bool running() const { return running_; }
+
+    // Runs one handler: any error it raises is shown in the error box and
+    // goes no further. Every signal of every control comes through here.
+    void handle(const std::function<void()>& handler);
+
+    // ---- handlers, named after control and event ------------------------
+    void FormCreate();
+    void OpenAVI1Click();
+    void openVideoFile(const QString& path);
+    void Button11Click();
+    void Button12Click();
+    void Button17Click();
+    void Button18Click();
+    void TrackBar1Change();
+    void Button1Click();
+    void Button2Click();
+    void Timer1Timer();
+    void Button7Click();
+    void Button3Click();
+    void Button4Click();
+    void Panel1MouseUp(Qt::MouseButton button, int x, int y);
+    void Button6Click();
+    void Button15Click();
+    void Button16Click();
+    void CheckBox1Click();
+    void Button5Click();
+    void Button9Click();
+    void DateTimePicker1Change();
+    void DateTimePicker1Click();
+    void DateTimePicker1Exit();
+    void Button13Click();
+    void Button14Click();
+    void Button10Click();
+    void SaveResults1Click();
+    void CheckBox2Click();
+    void Button8Click();
+    void About1Click();
+
+    // ---- methods the handlers share -------------------------------------
+    void printframes();
+    void cleardata();
+    void reset();
+    void cycle();
+    void step();
+    void drawpoints();
+    void drawtrail();
+    void drawzoom();
+    void epoch();
+    void previewdata();
+    QString resultsLine();
+    void outputdata();
+    void averages();
+    void regression();
+    void separation();
+    void sysbox();
+    void measureFrame();
+    void reduceAndDraw();
+    // Cancels a running automatic run ("Stop" or Escape).
+    void cancelRun() { cancelRequested_ = true; }
+
+    // The picker's value (UT); the widget shows it.
+    QDateTime observationDateTime() const { return observation_; }
+    void setObservationDateTime(const QDateTime& utc);
+
+    // ---- controls, named as the user's manual names them ----------------
+    QGroupBox* GroupBox1 = nullptr;
+    QLabel *Label1 = nullptr, *Label2 = nullptr, *Label3 = nullptr, *Label4 = nullptr,
+           *Label5 = nullptr, *Label6 = nullptr, *Label7 = nullptr, *Label8 = nullptr,
+           *Label9 = nullptr, *Label10 = nullptr, *Label11 = nullptr, *Label12 = nullptr,
+           *Label13 = nullptr, *Label14 = nullptr, *Label15 = nullptr, *Label16 = nullptr,
+           *Label17 = nullptr, *Label18 = nullptr;
+    QLineEdit *Edit1 = nullptr, *Edit2 = nullptr, *Edit3 = nullptr, *Edit4 = nullptr,
+              *Edit5 = nullptr, *Edit6 = nullptr, *Edit7 = nullptr, *Edit8 = nullptr,
+              *Edit9 = nullptr, *Edit10 = nullptr, *Edit11 = nullptr, *Edit12 = nullptr,
+              *Edit13 = nullptr, *Edit14 = nullptr, *Edit15 = nullptr, *Edit16 = nullptr,
+              *Edit17 = nullptr, *Edit18 = nullptr, *Edit19 = nullptr;
+    QLineEdit *StartFrameEdit = nullptr, *StopFrameEdit = nullptr, *NotesEdit = nullptr;
+    QDateTimeEdit* DateTimePicker1 = nullptr;
+    QPushButton *Button1 = nullptr, *Button2 = nullptr, *Button3 = nullptr, *Button4 = nullptr,
+                *Button5 = nullptr, *Button6 = nullptr, *Button7 = nullptr, *Button8 = nullptr,
+                *Button9 = nullptr, *Button10 = nullptr, *Button11 = nullptr, *Button12 = nullptr,
+                *Button13 = nullptr, *Button14 = nullptr, *Button15 = nullptr, *Button16 = nullptr,
+                *Button17 = nullptr, *Button18 = nullptr;
+    RadioGroup *RadioGroup1 = nullptr, *RadioGroup2 = nullptr, *RadioGroup3 = nullptr;
+    QCheckBox *CheckBox1 = nullptr, *CheckBox2 = nullptr;
+    QGroupBox *GroupBox2 = nullptr, *GroupBox3 = nullptr, *GroupBox4 = nullptr,
+              *GroupBox5 = nullptr, *GroupBox6 = nullptr, *GroupBox7 = nullptr;
+    QSlider* TrackBar1 = nullptr;
+    PanelWidget* Panel1 = nullptr;
+    TransportWidget* MediaPlayer1 = nullptr;
+    QStatusBar* StatusBar1 = nullptr;
+    QLabel* StatusPanels[3] = {nullptr, nullptr, nullptr};
+    QMenu *File1 = nullptr, *A1 = nullptr;
+    QAction *OpenAVI1 = nullptr, *NewDataFile1 = nullptr, *OpenDataFile1 = nullptr,
+            *SaveDataFile1 = nullptr, *SaveResults1 = nullptr, *About1 = nullptr;
+    QTimer Timer1;
+    QString OpenDialog1Filter;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void buildControls();
+    void buildMenu();
+    void connectHandlers();
+
+    // Setting a control from code runs its change handler only when the
+    // value really changes, and runs it inside the current handler, so an
+    // error there ends the current handler as well.
+    void setTrackBarPosition(int position);
+    void setActiveChecked(bool checked);
+    // Max below Min is ignored; a Position clamped by the new Max counts as a change.
+    void setTrackBarMax(int max);
+    void pickerEdited(const QDateTime& value);
+
+    int readInt(const QLineEdit* edit) const;
+    QString numberText(double value) const;
+    // Row of the frame on screen, or nullptr when the table has no such row.
+    FrameRow* currentRow();
+    // Repaint the read-outs and the panel now, at most at the screen's rate.
+    void yieldToWindow(bool force = false);
+
+    Session session_;
+    TForm3* Form3 = nullptr;
+    TForm5* Form5 = nullptr;
+    TAboutBox* AboutBox = nullptr;
+    QString resultsDirectory_;
+    char decimalSeparator_ = '.';
+    QString shortDateFormat_;
+    QDateTime observation_;
+    bool running_ = false;
+    bool cancelRequested_ = false;
+    int handlerDepth_ = 0;
+    qint64 lastYieldMs_ = 0;
+    QElapsedTimer clock_;
+};
+
+} // namespace corvane
