@@ -1,0 +1,253 @@
+// The blob finder: sorting, growing blobs, refining the two brightest centres;
+// and the smoothing that feeds it.
+#include "StarField.h"
+#include "measure/BinaryBlob.h"
+#include "measure/Methods.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+namespace corvane {
+namespace {
+
+using test::greyColour;
+
+TEST(SortByValue, DescendingAndStableAmongEqualValues) {
+    TBinaryBlob b;
+    b.AddPoint(1, 1, 10);
+    b.AddPoint(2, 1, 200);
+    b.AddPoint(3, 1, 10);
+    b.AddPoint(1, 2, 255);
+    b.AddPoint(2, 2, 200);
+    b.AddPoint(3, 2, 0);
+    b.SortByValue();
+    const int expectX[] = {1, 2, 2, 1, 3, 3};
+    const int expectY[] = {2, 1, 2, 1, 1, 2};
+    ASSERT_EQ(b.Points.size(), 6u);
+    for (std::size_t i = 0; i < 6; ++i) {
+        EXPECT_EQ(b.Points[i].X, expectX[i]) << i;
+        EXPECT_EQ(b.Points[i].Y, expectY[i]) << i;
+        EXPECT_EQ(b.Points[i].Label, 0);
+    }
+}
+
+TEST(SortByValue, TakesMoreThanAThousandPointsOfOneValue) {
+    TBinaryBlob b;
+    for (int i = 0; i < 2500; ++i)
+        b.AddPoint(i, 0, 50);
+    b.AddPoint(9999, 0, 60);
+    b.SortByValue();
+    ASSERT_EQ(b.Points.size(), 2501u);
+    EXPECT_EQ(b.Points[0].X, 9999);
+    for (int i = 0; i < 2500; ++i)
+        ASSERT_EQ(b.Points[static_cast<std::size_t>(i) + 1].X, i);
+}
+
+// Blob 1 seeded at (0, 0) with peak 100, then the listed point; whether that
+// point joins blob 1, and the radius afterwards.
+struct GrowCase {
+    const char* name;
+    int32_t x, y, value;
+    bool joins;
+    int32_t radius;
+};
+
+class GrowTest : public ::testing::TestWithParam<GrowCase> {};
+
+TEST_P(GrowTest, DistanceAndBrightnessDecideMembership) {
+    const GrowCase& c = GetParam();
+    TBinaryBlob b;
+    b.AddPoint(0, 0, 100);
+    b.AddPoint(c.x, c.y, c.value);
+    b.SortByValue();
+    b.LabelBlobs();
+    EXPECT_EQ(b.Blobs[1].SeedX, 0);
+    EXPECT_EQ(b.Blobs[1].Peak, 100);
+    const BlobPoint& p = b.Points[1];
+    EXPECT_EQ(p.Label == 1, c.joins) << "label " << int(p.Label);
+    EXPECT_EQ(b.Blobs[1].Radius, c.radius);
+    if (!c.joins) {
+        EXPECT_EQ(p.Label, 2) << "it seeds the next blob instead";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Points, GrowTest,
+    ::testing::Values(GrowCase{"equal_value_exactly_at_radius_joins", 2, 0, 100, true, 2},
+                      GrowCase{"equal_value_beyond_radius_stays_out", 2, 1, 100, false, 2},
+                      GrowCase{"dimmer_exactly_at_radius_plus_one_joins_and_widens", 3, 0, 50, true,
+                               3},
+                      GrowCase{"dimmer_beyond_radius_plus_one_stays_out", 3, 1, 50, false, 2},
+                      GrowCase{"dimmer_at_2_83_widens_to_3", 2, 2, 50, true, 3},
+                      GrowCase{"dimmer_at_2_24_keeps_radius_2", 2, 1, 50, true, 2},
+                      GrowCase{"dimmer_exactly_a_tenth_of_the_peak_stays_out", 1, 0, 10, false, 2},
+                      GrowCase{"dimmer_just_above_a_tenth_joins", 1, 0, 11, true, 2}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(LabelBlobs, EqualBrightnessSeedsTheUpperThenTheLeftPointFirst) {
+    // Added in the order of the smoothed grid scan: row by row, left to right.
+    TBinaryBlob b;
+    b.AddPoint(40, 5, 90);
+    b.AddPoint(10, 9, 90);
+    b.AddPoint(5, 9, 80);
+    b.AddPoint(30, 9, 90);
+    b.SortByValue();
+    b.LabelBlobs();
+    EXPECT_EQ(b.Blobs[1].SeedX, 40);
+    EXPECT_EQ(b.Blobs[1].SeedY, 5);
+    EXPECT_EQ(b.Blobs[2].SeedX, 10);
+    EXPECT_EQ(b.Blobs[2].SeedY, 9);
+    EXPECT_EQ(b.Blobs[3].SeedX, 30);
+    // (5, 9) lies 5 pixels from blob 2's seed: too far, so it seeds blob 4.
+    EXPECT_EQ(b.Blobs[4].SeedX, 5);
+    EXPECT_EQ(b.Blobs[4].Peak, 80);
+}
+
+TEST(LabelBlobs, FalloffRadiusIsTheFirstMemberBelowPointSixOneOfThePeak) {
+    TBinaryBlob b;
+    b.AddPoint(0, 0, 100);
+    b.AddPoint(1, 0, 61); // 0.61 of the peak exactly: not below
+    b.AddPoint(0, 2, 60); // below: the falloff radius is its distance
+    b.AddPoint(1, 1, 59);
+    b.SortByValue();
+    b.LabelBlobs();
+    EXPECT_EQ(b.Blobs[1].FalloffRadius, 2.0f);
+    for (const BlobPoint& p : b.Points)
+        EXPECT_EQ(p.Label, 1);
+}
+
+TEST(LabelBlobs, BlobsWithoutASeedKeepZerosAndRadiusTwo) {
+    TBinaryBlob b;
+    b.AddPoint(7, 8, 50);
+    b.SortByValue();
+    b.LabelBlobs();
+    for (int i = 2; i <= TBinaryBlob::kBlobCount; ++i) {
+        const BlobInfo& blob = b.Blobs[static_cast<std::size_t>(i)];
+        EXPECT_EQ(blob.Radius, 2);
+        EXPECT_EQ(blob.Peak, 0);
+        EXPECT_EQ(blob.SeedX, 0);
+        EXPECT_EQ(blob.FalloffRadius, 0.0f);
+    }
+    b.RefineCentres();
+    EXPECT_EQ(b.SecondCentre(), std::make_pair(0.0f, 0.0f));
+}
+
+TEST(RefineCentres, PointExactlyAtTheFalloffRadiusIsNotCounted) {
+    TBinaryBlob b;
+    b.AddPoint(10, 10, 100);
+    b.AddPoint(11, 10, 50);
+    b.AddPoint(12, 10, 50); // exactly 2 from the seed
+    b.Blobs[1].SeedX = 10;
+    b.Blobs[1].SeedY = 10;
+    b.Blobs[1].FalloffRadius = 2.0f;
+    b.RefineCentres();
+    // First pass: (10*100 + 11*50) / 150 = 10.333; second pass around it, where
+    // (12, 10) at 1.667 now counts: (1000 + 550 + 600) / 200 = 10.75.
+    EXPECT_FLOAT_EQ(b.FirstCentre().first, 10.75f);
+    EXPECT_FLOAT_EQ(b.FirstCentre().second, 10.0f);
+}
+
+TEST(RefineCentres, SecondBlobWinsWhereTheCirclesOverlap) {
+    TBinaryBlob b;
+    b.AddPoint(10, 10, 100);
+    b.AddPoint(11, 10, 40); // 1 from both centres
+    b.AddPoint(12, 10, 80);
+    b.Blobs[1].SeedX = 10;
+    b.Blobs[1].SeedY = 10;
+    b.Blobs[1].FalloffRadius = 1.5f;
+    b.Blobs[2].SeedX = 12;
+    b.Blobs[2].SeedY = 10;
+    b.Blobs[2].FalloffRadius = 1.5f;
+    b.RefineCentres();
+    EXPECT_FLOAT_EQ(b.FirstCentre().first, 10.0f);
+    EXPECT_FLOAT_EQ(b.SecondCentre().first, (11.0f * 40 + 12.0f * 80) / 120);
+    EXPECT_EQ(b.Points[1].Label, 2);
+}
+
+TEST(RefineCentres, BlobWithoutFalloffRadiusKeepsItsSeed) {
+    TBinaryBlob b;
+    b.AddPoint(10, 10, 100);
+    b.AddPoint(11, 10, 90);
+    b.Blobs[1].SeedX = 10;
+    b.Blobs[1].SeedY = 10;
+    b.RefineCentres();
+    EXPECT_EQ(b.FirstCentre(), std::make_pair(10.0f, 10.0f));
+}
+
+struct KernelCase {
+    int32_t boxSize, side;
+};
+
+TEST(Convolve, KernelSideFollowsThePrimaryBox) {
+    const KernelCase cases[] = {{12, 3}, {16, 5}, {23, 5}, {24, 7}, {7, 3}, {0, 3}, {40, 11}};
+    for (const KernelCase& c : cases)
+        EXPECT_EQ(kernelSize(c.boxSize), c.side) << "box " << c.boxSize;
+}
+
+// A 3 x 3 kernel (primary box 12) over a system box of 20 at (100, 100).
+WorkingState smoothingState() {
+    WorkingState ws;
+    ws.PrimaryBox.place(0, 0, 12);
+    ws.SystemBox.place(110, 110, 20);
+    return ws;
+}
+
+TEST(Convolve, FaintPixelGivesZeroWhateverItsNeighbours) {
+    for (int own : {6, 7}) {
+        PanelSurface panel;
+        for (int y = 104; y <= 106; ++y)
+            for (int x = 104; x <= 106; ++x)
+                panel.setPixel(x, y, greyColour(200));
+        panel.setPixel(105, 105, greyColour(own));
+        WorkingState ws = smoothingState();
+        convolve(ws, panel);
+        const int32_t expect =
+            own == 6 ? 0 : static_cast<int32_t>(std::nearbyint((own + 8 * 200) / 9.0));
+        EXPECT_EQ(ws.SmoothedGrid.at(5, 5), expect) << "own intensity " << own;
+        EXPECT_EQ(ws.SmoothedGrid.at(4, 5),
+                  static_cast<int32_t>(std::nearbyint((5 * 200 + own) / 9.0)));
+    }
+}
+
+TEST(Convolve, EdgeCellsStayZeroAndAreClearedOnEveryCall) {
+    PanelSurface panel;
+    test::fillPanel(panel, greyColour(90));
+    WorkingState ws = smoothingState();
+    convolve(ws, panel);
+    ASSERT_EQ(ws.SmoothedGrid.size(), 20);
+    EXPECT_EQ(ws.SmoothedGrid.at(2, 2), 90);
+    EXPECT_EQ(ws.SmoothedGrid.at(18, 18), 90);
+    for (int k = 0; k < 20; ++k) {
+        for (int edge : {0, 1, 19}) {
+            EXPECT_EQ(ws.SmoothedGrid.at(edge, k), 0);
+            EXPECT_EQ(ws.SmoothedGrid.at(k, edge), 0);
+        }
+    }
+    // The next frame is dark: nothing of the bright one is left.
+    panel.clear();
+    convolve(ws, panel);
+    for (int x = 0; x < 20; ++x)
+        for (int y = 0; y < 20; ++y)
+            ASSERT_EQ(ws.SmoothedGrid.at(x, y), 0);
+}
+
+TEST(Convolve, ReadsPixelsBeyondTheBoxAndOffThePanel) {
+    // A system box in the top-left corner: the kernel reaches past the panel
+    // edge, where everything is dark.
+    PanelSurface panel;
+    test::fillPanel(panel, greyColour(90));
+    WorkingState ws;
+    ws.PrimaryBox.place(0, 0, 24); // 7 x 7 kernel, reaches 3 pixels out
+    ws.SystemBox.place(0, 0, 10);  // offsets 2.. at panel -3..
+    convolve(ws, panel);
+    // Cell (2, 2) is pixel (-3, -3): its own intensity is 0, so 0.
+    EXPECT_EQ(ws.SmoothedGrid.at(2, 2), 0);
+    // Cell (5, 5) is pixel (0, 0): 4 x 4 of its 7 x 7 neighbours are on the panel.
+    EXPECT_EQ(ws.SmoothedGrid.at(5, 5), static_cast<int32_t>(std::nearbyint(16 * 90 / 49.0)));
+    // Cell (8, 8) is pixel (3, 3): its whole kernel is on the panel.
+    EXPECT_EQ(ws.SmoothedGrid.at(8, 8), 90);
+}
+
+} // namespace
+} // namespace corvane
