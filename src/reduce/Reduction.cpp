@@ -1,0 +1,361 @@
+#include "reduce/Reduction.h"
+
+#include "common/Error.h"
+#include "common/NumberText.h"
+#include "common/Rounding.h"
+
+#include <cmath>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace corvane {
+
+namespace {
+
+constexpr long double kPi = 3.141592653589793238462643383279502884L;
+constexpr long double kDegPerRad = 180.0L / kPi;
+constexpr long double kRadPerDeg = kPi / 180.0L;
+
+// The valid rows in index order.
+std::vector<const FrameRow*> validRows(const FrameTable& table) {
+    std::vector<const FrameRow*> rows;
+    for (const FrameRow& r : table)
+        if (r.Valid)
+            rows.push_back(&r);
+    return rows;
+}
+
+std::string quoted(const std::string& text) {
+    return "\"" + text + "\"";
+}
+
+void requireEnoughRows(std::size_t count) {
+    if (count < static_cast<std::size_t>(MinValidRows))
+        throw Error("Only " + std::to_string(count) + " frames are valid; at least " +
+                    std::to_string(MinValidRows) + " are needed. Measure more frames, or tick " +
+                    quoted("Active") + " on more of them.");
+}
+
+bool rowIsFinite(const FrameRow& r) {
+    return std::isfinite(r.PrimaryX) && std::isfinite(r.PrimaryY) && std::isfinite(r.SecondaryX) &&
+           std::isfinite(r.SecondaryY) && std::isfinite(r.SepPixels) &&
+           std::isfinite(r.ScreenAngle);
+}
+
+void requireFinite(const std::vector<const FrameRow*>& rows) {
+    for (const FrameRow* r : rows)
+        if (!rowIsFinite(*r))
+            throw Error("Frame " + std::to_string(r->FrameNo) +
+                        " holds a measurement that is not a number. Untick its " +
+                        quoted("Active") + " box or measure it again.");
+}
+
+std::vector<const FrameRow*> checkedValidRows(const FrameTable& table) {
+    std::vector<const FrameRow*> rows = validRows(table);
+    requireEnoughRows(rows.size());
+    requireFinite(rows);
+    return rows;
+}
+
+// Brings an orientation into (-90, +90].
+long double axial(long double degrees) {
+    while (degrees > 90.0L)
+        degrees -= 180.0L;
+    while (degrees <= -90.0L)
+        degrees += 180.0L;
+    return degrees;
+}
+
+// Second moments of a track about its centre, with u = -y so that the
+// screen's y axis points upwards.
+struct TrackMoments {
+    long double cxx = 0, cuu = 0, cxu = 0;
+};
+
+template <typename GetX, typename GetY>
+TrackMoments trackMoments(const std::vector<const FrameRow*>& rows, GetX getX, GetY getY) {
+    long double mx = 0, mu = 0;
+    for (const FrameRow* r : rows) {
+        mx += getX(*r);
+        mu += -static_cast<long double>(getY(*r));
+    }
+    const long double n = static_cast<long double>(rows.size());
+    mx /= n;
+    mu /= n;
+    TrackMoments m;
+    for (const FrameRow* r : rows) {
+        const long double dx = getX(*r) - mx;
+        const long double du = -static_cast<long double>(getY(*r)) - mu;
+        m.cxx += dx * dx;
+        m.cuu += du * du;
+        m.cxu += dx * du;
+    }
+    return m;
+}
+
+bool moves(const TrackMoments& m) {
+    return m.cxx + m.cuu > 0.0L;
+}
+
+// Direction of the principal axis of a track, degrees in (-90, +90]. For
+// points on a line u = a x + b this is atan(a), the least-squares slope's
+// angle; unlike that slope it stays defined when the line is vertical.
+long double principalAxis(const TrackMoments& m) {
+    return axial(0.5L * std::atan2(2.0L * m.cxu, m.cxx - m.cuu) * kDegPerRad);
+}
+
+// The primary's displacement from the first to the last valid row, u upwards.
+struct Displacement {
+    long double dx, du;
+};
+
+Displacement travel(const std::vector<const FrameRow*>& rows) {
+    const FrameRow& first = *rows.front();
+    const FrameRow& last = *rows.back();
+    return {static_cast<long double>(last.PrimaryX) - first.PrimaryX,
+            -(static_cast<long double>(last.PrimaryY) - first.PrimaryY)};
+}
+
+long double projection(const Displacement& d, long double axisDegrees) {
+    const long double a = axisDegrees * kRadPerDeg;
+    return d.dx * std::cos(a) + d.du * std::sin(a);
+}
+
+// The axis turned the way the primary travelled.
+float drift(long double axisDegrees, const Displacement& d) {
+    if (projection(d, axisDegrees) < 0.0L)
+        axisDegrees += 180.0L;
+    return static_cast<float>(axisDegrees);
+}
+
+template <typename GetX, typename GetY>
+void requireMovement(const std::vector<const FrameRow*>& rows, GetX getX, GetY getY,
+                     const char* star) {
+    if (!moves(trackMoments(rows, getX, getY)))
+        throw Error(std::string("The ") + star +
+                    " star is at the same place in every valid frame, so the drift direction "
+                    "cannot be found. Measure frames over which the stars drift, or untick " +
+                    quoted("Active") + " on frames that were never measured.");
+}
+
+float primaryX(const FrameRow& r) {
+    return r.PrimaryX;
+}
+float primaryY(const FrameRow& r) {
+    return r.PrimaryY;
+}
+float secondaryX(const FrameRow& r) {
+    return r.SecondaryX;
+}
+float secondaryY(const FrameRow& r) {
+    return r.SecondaryY;
+}
+
+void requireDriftSense(const std::vector<const FrameRow*>& rows) {
+    const Displacement d = travel(rows);
+    const long double axis = principalAxis(trackMoments(rows, primaryX, primaryY));
+    if (projection(d, axis) == 0.0L)
+        throw Error("The primary star ends where it started (frames " +
+                    std::to_string(rows.front()->FrameNo) + " and " +
+                    std::to_string(rows.back()->FrameNo) +
+                    "), so the direction of the drift cannot be told. Measure a stretch of "
+                    "the video over which the stars drift across the field.");
+}
+
+// Elapsed time of a pair as the 32-bit difference of the two video times.
+int32_t elapsedMs(const FrameRow& early, const FrameRow& late) {
+    return static_cast<int32_t>(static_cast<int64_t>(late.TimeMs) - early.TimeMs);
+}
+
+long double displacementPixels(const FrameRow& a, const FrameRow& b) {
+    const long double dx = static_cast<long double>(b.PrimaryX) - a.PrimaryX;
+    const long double dy = static_cast<long double>(b.PrimaryY) - a.PrimaryY;
+    return std::sqrt(dx * dx + dy * dy);
+}
+
+void requirePixelScalePairs(const std::vector<const FrameRow*>& rows) {
+    bool anyDrift = false;
+    for (const DriftPair& p : driftPairs(static_cast<int32_t>(rows.size()))) {
+        const FrameRow& a = *rows[static_cast<std::size_t>(p.early)];
+        const FrameRow& b = *rows[static_cast<std::size_t>(p.late)];
+        if (elapsedMs(a, b) <= 0)
+            throw Error(
+                "Frames " + std::to_string(a.FrameNo) + " and " + std::to_string(b.FrameNo) +
+                ", used for the pixel scale, have no time between them. Untick " +
+                quoted("Active") + " on frames that were never measured and calculate again.");
+        if (displacementPixels(a, b) > 0.0L)
+            anyDrift = true;
+    }
+    if (!anyDrift)
+        throw Error("The primary star does not move between the first and the last " +
+                    std::to_string(DriftPairCount) +
+                    " valid frames, so the pixel scale would be 0. Measure a longer stretch "
+                    "of the drift.");
+}
+
+} // namespace
+
+std::array<DriftPair, DriftPairCount> driftPairs(int32_t validCount) {
+    std::array<DriftPair, DriftPairCount> pairs{};
+    for (int32_t k = 0; k < DriftPairCount; ++k)
+        pairs[static_cast<std::size_t>(k)] = {k, validCount - DriftPairCount + k};
+    return pairs;
+}
+
+void checkReducible(const FrameTable& table) {
+    const std::vector<const FrameRow*> rows = checkedValidRows(table);
+    requireMovement(rows, primaryX, primaryY, "primary");
+    requireMovement(rows, secondaryX, secondaryY, "secondary");
+    requireDriftSense(rows);
+    requirePixelScalePairs(rows);
+}
+
+AveragesResult averages(const FrameTable& table, char sep) {
+    const std::vector<const FrameRow*> rows = checkedValidRows(table);
+    const long double n = static_cast<long double>(rows.size());
+
+    // The common axis of the orientations: mean of the doubled angles, halved.
+    long double c = 0, s = 0;
+    for (const FrameRow* r : rows) {
+        const long double twice = 2.0L * r->ScreenAngle * kRadPerDeg;
+        c += std::cos(twice);
+        s += std::sin(twice);
+    }
+    const long double axis = 0.5L * std::atan2(s, c) * kDegPerRad;
+
+    // Sums held as 32-bit floats, as the plain mean has them; each angle on the
+    // side of the wrap nearest the axis.
+    float sepSum = 0, angleSum = 0;
+    for (const FrameRow* r : rows) {
+        long double angle = r->ScreenAngle;
+        if (angle - axis > 90.0L)
+            angle -= 180.0L;
+        else if (angle - axis <= -90.0L)
+            angle += 180.0L;
+        sepSum = static_cast<float>(static_cast<long double>(sepSum) + r->SepPixels);
+        angleSum = static_cast<float>(static_cast<long double>(angleSum) + angle);
+    }
+    AveragesResult out;
+    out.meanSep = static_cast<float>(sepSum / n);
+    float meanAngle = static_cast<float>(axial(angleSum / n));
+
+    // The side of the secondary: mean projection of (dx, -dy) on the axis.
+    const long double a = meanAngle * kRadPerDeg;
+    long double along = 0;
+    for (const FrameRow* r : rows) {
+        const float dx = r->SecondaryX - r->PrimaryX;
+        const float dy = r->SecondaryY - r->PrimaryY;
+        along += dx * std::cos(a) - dy * std::sin(a);
+    }
+    if (along / n < 0.0L)
+        meanAngle = static_cast<float>(meanAngle + 180.0L);
+    out.meanAngle = meanAngle;
+
+    out.sepText = formatRounded(out.meanSep, 2, sep);
+    out.angleText = formatRounded(out.meanAngle, 2, sep);
+    return out;
+}
+
+RegressionResult regression(const FrameTable& table, const std::string& shownScreenAngle,
+                            Orientation orientation, char sep) {
+    const std::vector<const FrameRow*> rows = checkedValidRows(table);
+    requireMovement(rows, primaryX, primaryY, "primary");
+    requireMovement(rows, secondaryX, secondaryY, "secondary");
+    requireDriftSense(rows);
+
+    const Displacement d = travel(rows);
+    RegressionResult out;
+    out.driftAngle = drift(principalAxis(trackMoments(rows, primaryX, primaryY)), d);
+    // The primary's travel decides the sense for both stars.
+    out.secondaryDriftAngle = drift(principalAxis(trackMoments(rows, secondaryX, secondaryY)), d);
+
+    // Position angle from the screen angle as displayed: the drift points
+    // west, north lies 90 degrees counter-clockwise from it on a correct
+    // image; a mirrored image counts the other way.
+    long double pa = textToFloat(shownScreenAngle, sep);
+    if (pa < 0.0L)
+        pa += 360.0L;
+    pa = pa - 90.0L - out.driftAngle;
+    if (orientation == Orientation::UprightReverted)
+        pa = 180.0L - pa;
+    pa = std::fmod(pa, 360.0L);
+    if (pa < 0.0L)
+        pa += 360.0L;
+    float shown = static_cast<float>(pa);
+    // 359.996 would show as 360, which is the same direction as 0.
+    if (displayRound(shown, 2) >= 360.0)
+        shown = 0.0f;
+    out.positionAngle = shown;
+
+    out.primarySlopeText = formatRounded(out.driftAngle, 2, sep);
+    out.secondarySlopeText = formatRounded(out.secondaryDriftAngle, 2, sep);
+    out.positionAngleText = formatRounded(out.positionAngle, 2, sep);
+    return out;
+}
+
+long double declinationMagnitude(const std::string& decDegrees, const std::string& decMinutes,
+                                 const std::string& decSeconds, char sep) {
+    const long double dd = textToFloat(decDegrees, sep);
+    const long double mm = textToFloat(decMinutes, sep);
+    const long double ss = decSeconds.empty() ? 0.0L : textToFloat(decSeconds, sep);
+    const long double dec = std::fabs(dd) + mm / 60.0L + ss / 3600.0L;
+    if (!(std::fabs(dec) < 90.0L))
+        throw Error("The declination " + decDegrees + " " + decMinutes + " " + decSeconds +
+                    " is not between -90 and +90 degrees; at the pole the stars do not drift. "
+                    "Correct the Dec boxes.");
+    return dec;
+}
+
+SeparationResult separation(const FrameTable& table, const std::string& decDegrees,
+                            const std::string& decMinutes, const std::string& decSeconds,
+                            char sep) {
+    const std::vector<const FrameRow*> rows = checkedValidRows(table);
+    const long double dec = declinationMagnitude(decDegrees, decMinutes, decSeconds, sep);
+    requirePixelScalePairs(rows);
+    const long double equatorRate = std::cos(dec * kRadPerDeg) * SiderealRate;
+
+    float scaleSum = 0;
+    for (const DriftPair& p : driftPairs(static_cast<int32_t>(rows.size()))) {
+        const FrameRow& a = *rows[static_cast<std::size_t>(p.early)];
+        const FrameRow& b = *rows[static_cast<std::size_t>(p.late)];
+        const long double speed =
+            displacementPixels(a, b) / static_cast<long double>(elapsedMs(a, b)) * 1000.0L;
+        scaleSum = static_cast<float>(scaleSum + speed / equatorRate);
+    }
+    SeparationResult out;
+    out.pixelScale = static_cast<float>(scaleSum / static_cast<long double>(DriftPairCount));
+    if (!(out.pixelScale > 0.0f) || !std::isfinite(out.pixelScale))
+        throw Error("The pixel scale cannot be found from this drift. Measure a longer "
+                    "stretch of the drift.");
+
+    float sepSum = 0;
+    for (const FrameRow* r : rows)
+        sepSum =
+            static_cast<float>(sepSum + static_cast<long double>(r->SepPixels) / out.pixelScale);
+    out.separation = static_cast<float>(sepSum / static_cast<long double>(rows.size()));
+
+    out.pixelScaleText = formatRounded(out.pixelScale, 4, sep);
+    out.separationText = formatRounded(out.separation, 2, sep);
+    return out;
+}
+
+ReductionResult reduce(const FrameTable& table, Orientation orientation,
+                       const std::string& decDegrees, const std::string& decMinutes,
+                       const std::string& decSeconds, char sep) {
+    ReductionResult out;
+    try {
+        checkReducible(table);
+        out.averages = averages(table, sep);
+        out.reached = ReductionStage::Averages;
+        out.regression = regression(table, out.averages.angleText, orientation, sep);
+        out.reached = ReductionStage::Regression;
+        out.separation = separation(table, decDegrees, decMinutes, decSeconds, sep);
+        out.reached = ReductionStage::Separation;
+    } catch (const Error& e) {
+        out.error = e.what();
+    }
+    return out;
+}
+
+} // namespace corvane

@@ -1,0 +1,129 @@
+#pragma once
+// The reduction of the frame table to the final measurement of the pair: mean
+// separation and screen angle, the drift direction of both stars, the pixel
+// scale from the drift speed, the separation in arc-seconds and the position
+// angle.
+//
+// Every function returns the texts of the boxes it fills together with the raw
+// values, and throws corvane::Error before returning anything when it cannot
+// give a sound number, so a caller that writes the texts only after a call
+// returns never shows half a result, a NaN or an infinity.
+//
+// The window runs the three steps in order and writes their texts as they come
+// (Edit11/Edit12, then Edit13..Edit15, then Edit19/Edit16); `regression` reads
+// the screen angle back from the text `averages` produced, as displayed.
+// `reduce` runs all three for a caller that wants them at once and tells how
+// far it got.
+#include "measure/FrameTable.h"
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+namespace corvane {
+
+// Arc-seconds per second of time by which a star on the celestial equator drifts.
+inline constexpr long double SiderealRate = 15.04107L;
+// Pairs of early and late valid frames averaged for the pixel scale.
+inline constexpr int32_t DriftPairCount = 12;
+
+// "Orientation" radio group: item 0 "Correct or Inverted (rotated 180)",
+// item 1 "Upright reverted (flipped R/L)".
+enum class Orientation { CorrectOrInverted = 0, UprightReverted = 1 };
+
+struct AveragesResult {
+    std::string sepText;   // Edit11 "Sep (px)", 2 decimals
+    std::string angleText; // Edit12 "Angle (screen)", 2 decimals
+    float meanSep = 0;     // pixels
+    float meanAngle = 0;   // degrees, -90 < angle <= 270, towards the secondary
+};
+
+// Mean separation in pixels and mean screen angle of the secondary seen from
+// the primary, over the valid rows.
+//
+// The per-row angles are orientations of the line through both stars
+// (-90..+90), so a pair near vertical gives angles on both sides of the wrap
+// (+89 and -89). The common axis is found as axial data (mean of the doubled
+// angles, halved); each angle is then taken on the side of the wrap nearest
+// that axis and averaged arithmetically, so where no angle crosses the wrap
+// the mean is exactly the plain arithmetic mean. The side on which the
+// secondary lies comes from the mean projection of every valid row's
+// (dx, -dy) on the axis, so one odd frame cannot turn the answer by 180.
+AveragesResult averages(const FrameTable& table, char decimalSeparator);
+
+struct RegressionResult {
+    std::string primarySlopeText;   // Edit13 "Primary Slope" (hidden), 2 decimals
+    std::string secondarySlopeText; // Edit14 "Secondary Slope" (hidden), 2 decimals
+    std::string positionAngleText;  // Edit15 "Postion Angle", 2 decimals, 0 <= PA < 360
+    float driftAngle = 0;           // primary's direction of travel, degrees, -90 < a <= 270
+    float secondaryDriftAngle = 0;  // the same for the secondary's track
+    float positionAngle = 0;        // degrees
+};
+
+// Direction of the drift and the position angle. The drift direction of each
+// star is the principal axis of its track (orthogonal regression, which stays
+// well conditioned for a drift in any direction on the screen), pointed the
+// way the primary travelled between the first and the last valid rows.
+// `shownScreenAngle` is the Edit12 text as `averages` left it; a text that is
+// not a number throws the conversion message.
+RegressionResult regression(const FrameTable& table, const std::string& shownScreenAngle,
+                            Orientation orientation, char decimalSeparator);
+
+struct SeparationResult {
+    std::string pixelScaleText; // Edit19 "Pixels/arcsec", 4 decimals
+    std::string separationText; // Edit16 "Separation", arc-seconds, 2 decimals
+    float pixelScale = 0;       // pixels per arc-second, unrounded
+    float separation = 0;       // arc-seconds
+};
+
+// Pixel scale from the primary's drift speed against the sidereal rate at the
+// declination, and the separation in arc-seconds. The declination comes from
+// the three Dec boxes as typed: degrees and minutes must be numbers, an empty
+// seconds box counts as 0; a text that is not a number throws the conversion
+// message. Only the magnitude of the declination matters.
+SeparationResult separation(const FrameTable& table, const std::string& decDegrees,
+                            const std::string& decMinutes, const std::string& decSeconds,
+                            char decimalSeparator);
+
+// |degrees| + minutes / 60 + seconds / 3600 from the Dec boxes (see
+// `separation`); throws when the result is not below 90 degrees, where
+// no drift would be left to measure.
+long double declinationMagnitude(const std::string& decDegrees, const std::string& decMinutes,
+                                 const std::string& decSeconds, char decimalSeparator);
+
+// The pixel-scale pairs as indexes into the list of valid rows: pair k joins
+// valid row k with valid row (validCount - DriftPairCount + k).
+struct DriftPair {
+    int32_t early;
+    int32_t late;
+};
+std::array<DriftPair, DriftPairCount> driftPairs(int32_t validCount);
+
+// Throws, with a message that says what is wrong and what to do, when the
+// valid rows cannot give a sound reduction whatever the boxes hold: fewer than
+// MinValidRows valid rows, a value that is not finite, a star that does not
+// move, a drift whose sense cannot be told, a pixel-scale pair without
+// elapsed time, no drift between the pixel-scale pairs.
+void checkReducible(const FrameTable& table);
+
+enum class ReductionStage { None = 0, Averages = 1, Regression = 2, Separation = 3 };
+
+struct ReductionResult {
+    ReductionStage reached = ReductionStage::None; // the last step whose texts are valid
+    AveragesResult averages;
+    RegressionResult regression;
+    SeparationResult separation;
+    std::string error; // empty when every step was done
+};
+
+// `checkReducible`, then `averages`, `regression` (fed with the angle text of
+// `averages`) and `separation`. A table that cannot be reduced stops before
+// anything is reached, so no box changes; a declination that is not a number
+// stops after the regression, so Edit11..Edit15 take their new texts and
+// Edit19/Edit16 keep theirs. Never throws corvane::Error: the message is in
+// `error`.
+ReductionResult reduce(const FrameTable& table, Orientation orientation,
+                       const std::string& decDegrees, const std::string& decMinutes,
+                       const std::string& decSeconds, char decimalSeparator);
+
+} // namespace corvane

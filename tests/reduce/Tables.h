@@ -1,0 +1,41 @@
+#pragma once
+// Frame tables built for the reduction tests: a primary that drifts along a
+// straight line at a steady rate, a secondary at a fixed screen offset from it.
+#include "measure/FrameTable.h"
+
+#include <cmath>
+#include <cstdint>
+
+namespace corvane::test {
+
+struct Drift {
+    int32_t rows = 32; // valid rows
+    double startX = 100, startY = 200;
+    double directionDeg = 0; // counter-clockwise from screen +x, y upwards
+    double pixelsPerRow = 5;
+    int32_t msPerRow = 500;
+    double offsetX = 20, offsetY = 0; // secondary - primary, screen coordinates
+};
+
+inline FrameRow rowAt(const Drift& d, int32_t i) {
+    const double a = d.directionDeg * M_PI / 180.0;
+    FrameRow r;
+    r.PrimaryX = static_cast<float>(d.startX + i * d.pixelsPerRow * std::cos(a));
+    r.PrimaryY = static_cast<float>(d.startY - i * d.pixelsPerRow * std::sin(a));
+    r.SecondaryX = static_cast<float>(r.PrimaryX + d.offsetX);
+    r.SecondaryY = static_cast<float>(r.PrimaryY + d.offsetY);
+    computeSeparationAndAngle(r);
+    r.TimeMs = i * d.msPerRow;
+    r.FrameNo = i;
+    r.Valid = true;
+    return r;
+}
+
+inline FrameTable driftTable(const Drift& d) {
+    FrameTable t;
+    for (int32_t i = 0; i < d.rows; ++i)
+        t.push_back(rowAt(d, i));
+    return t;
+}
+
+} // namespace corvane::test
