@@ -1,0 +1,28 @@
+#pragma once
+// "results.txt": the file in which the saved measurements accumulate, one
+// line per confirmed save, CR LF line ends, UTF-8 text.
+#include <string>
+
+namespace corvane {
+
+// Appends `line` and a CR LF to the file at `path`. A file that does not exist
+// yet is created holding the title line, the header line and the data line.
+//
+// Nothing is lost: the call returns only when the whole line is on disk
+// (written in one write on an append-only descriptor, then synced). A failed
+// save leaves the file as it was: no half line, no title without its header,
+// the earlier lines untouched, and no file at all when a new one could not be
+// written whole. Concurrent saves from several processes each land whole.
+// The file is closed after a failure too. Failures throw corvane::Error with
+// the text of `fileErrorText`.
+void appendResultsLine(const std::string& path, const std::string& line);
+
+// The user's text for a failed file operation with this errno value:
+// "File access denied", "Disk full", "Invalid filename", "Too many open
+// files", "File not found", or "I/O error <number>".
+std::string fileErrorText(int errorNumber);
+
+// "results.txt" in the directory of the running executable.
+std::string resultsPathBesideExecutable();
+
+} // namespace corvane

@@ -1,0 +1,34 @@
+#pragma once
+// The results line: one tab-separated line per saved measurement, built from
+// the texts of the window's boxes exactly as they read. Nothing is formatted
+// again, quoted or escaped: a tab typed into a note shifts the columns after it.
+#include <cstdint>
+#include <string>
+
+namespace corvane {
+
+struct ResultsFields {
+    std::string recordDate;                    // date of saving in the user's short date format
+    std::string designation;                   // Edit1
+    std::string raHours, raMinutes, raSeconds; // Edit2, Edit3, Edit4
+    std::string decDegrees, decMinutes, decSeconds; // Edit5, Edit6, Edit7
+    std::string epochJ;                             // Edit17
+    std::string epochB;                             // Edit18
+    std::string separation;                         // Edit16
+    std::string positionAngle;                      // Edit15
+    int32_t validFrames = 0;                        // CountValidRows
+    std::string notes;                              // NotesEdit
+};
+
+inline constexpr const char* kResultsTitle = "Corvane Ouput File";
+inline constexpr const char* kResultsHeader =
+    "RecordDate\tdesignation\tRA\tDEC\tEpoch(J)\tEpoch(B)\tSep(rho)\tPA(theta)\t#frames\tNotes";
+
+// Ten fields, nine tabs, no line end.
+std::string buildResultsLine(const ResultsFields& fields);
+
+// The short date "M/d/yy" (month and day without leading zeros, two-digit
+// year), used where no regional short date format can be read.
+std::string formatShortDateFallback(int32_t year, int32_t month, int32_t day);
+
+} // namespace corvane
