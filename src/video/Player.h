@@ -3,7 +3,16 @@
 // at which it stands into the panel surface. The operations keep the names and
 // meanings the rest of the program was written against (positions in frames or
 // milliseconds, a step size, auto-rewind at the end).
+//
+// Positions. A video of N frames has the positions 0 .. N: position n < N
+// shows frame n, and the end position N (the video's length) shows the last
+// frame, N - 1. In millisecond format a position is the time of its frame,
+// n * (seconds per frame of the stream) * 1000 rounded to the nearest ms, so
+// the end position is the time N * (seconds per frame). A seek outside
+// 0 .. N leaves the player where it is. A dropped (zero-length) frame shows
+// the frame before it, and keeps its own number.
 #include "video/PanelSurface.h"
+#include "video/VideoDecoder.h"
 
 #include <cstdint>
 #include <functional>
@@ -26,8 +35,12 @@ public:
     // Closes the open video, if any, then opens `path`. Throws Error with a
     // message that says what is wrong (missing, not a video, unsupported
     // codec, ...); the earlier video is closed all the same. Shows nothing
-    // until the first seek, as the original device did.
+    // until the first seek, as the original device did. The time format
+    // becomes frames (the device's own default) and the step size the length
+    // div 10; the position is 0. A file without a picture (only audio) opens
+    // with length 0 and never draws.
     void OpenVideo(const std::string& path);
+    // Closing a video blanks the panel (black): its picture is gone.
     void Close();
     bool VideoOpen() const;
     // The open file has a picture (a video stream that decodes).
@@ -40,8 +53,8 @@ public:
     void SetTimeFormat(TimeFormat f);
     TimeFormat GetTimeFormat() const { return timeFormat_; }
 
-    // Position in the current time format: the frame number, or the time of
-    // the current frame in ms. 0 with no video open.
+    // Position in the current time format: the frame number (0 .. length), or
+    // the time of the current frame in ms. 0 with no video open.
     int32_t CurrentPosition() const;
     // Time of the current frame in ms (from the stream's own time base,
     // rounded to the nearest ms); leaves the time format as it was.
@@ -50,11 +63,15 @@ public:
     int32_t VideoLength() const;
 
     // The operations below throw "No MCI device open" with no video open.
+    // A position outside 0 .. length is ignored (the player stays). In ms
+    // format the player goes to the last frame whose time is not after it.
     void SeekTo(int32_t position);
     void SeekToStart();
     // At the end position first goes back to the start; then moves forward by
-    // the step size. Does nothing for a file without a picture.
+    // the step size (in frames, whatever the time format), stopping at the
+    // end position. Does nothing for a file without a picture.
     void StepForward();
+    // Back by the step size, stopping at 0. Does nothing without a picture.
     void StepBack();
     // StepForward then StepBack: the current frame drawn afresh, without marks.
     void RedrawFrame();
@@ -64,15 +81,31 @@ public:
 
     // Frames per second of the open video (0 with none).
     double FrameRate() const;
-    // Frame number on screen, whatever the time format.
+    // Position in frames, whatever the time format (the end position is the
+    // length, where the last frame is on screen).
     int32_t CurrentFrame() const { return frame_; }
     // Whether the last move decoded its frame; a frame that fails to decode
     // leaves the panel black and this false, and the player still moves.
+    // Also false at a position of a video of length 0.
     bool LastFrameDecoded() const { return lastDecoded_; }
+    // Work done by the video source since the video was opened.
+    DecoderStats Stats() const;
 
 private:
+    // The last two frames shown, converted, so that showing the current
+    // frame again (a seek to where the player stands, RedrawFrame's step
+    // forward and back) neither seeks nor decodes.
+    struct ShownFrame {
+        int32_t frame = -1;
+        bool decoded = false;
+        Picture picture;
+    };
+
     void requireOpen() const;
     void show(int32_t frame);
+    void draw(const ShownFrame& f);
+    int32_t lengthFrames() const;
+    int64_t msOf(int64_t frame) const;
 
     PanelSurface& panel_;
     std::unique_ptr<VideoDecoder> decoder_;
@@ -81,6 +114,7 @@ private:
     TimeFormat timeFormat_ = TimeFormat::Frames;
     int32_t frame_ = 0;
     bool lastDecoded_ = false;
+    ShownFrame shown_[2]; // most recent first
 };
 
 } // namespace corvane

@@ -1,0 +1,156 @@
+#include "video/FrameConverter.h"
+
+extern "C" {
+#include <libavutil/frame.h>
+#include <libavutil/pixdesc.h>
+#include <libswscale/swscale.h>
+}
+
+#include <cstddef>
+#include <cstdint>
+
+namespace corvane {
+
+namespace {
+
+constexpr Colour kColourMask = 0x00FFFFFFu;
+
+Colour fromRgb(unsigned r, unsigned g, unsigned b) {
+    return r | (g << 8) | (b << 16);
+}
+
+// The JPEG variants of the YUV formats are the plain formats at full range;
+// swscale treats them as deprecated and rebuilds its context on every call.
+AVPixelFormat plainYuv(AVPixelFormat f, bool& fullRange) {
+    switch (f) {
+    case AV_PIX_FMT_YUVJ420P:
+        fullRange = true;
+        return AV_PIX_FMT_YUV420P;
+    case AV_PIX_FMT_YUVJ422P:
+        fullRange = true;
+        return AV_PIX_FMT_YUV422P;
+    case AV_PIX_FMT_YUVJ444P:
+        fullRange = true;
+        return AV_PIX_FMT_YUV444P;
+    case AV_PIX_FMT_YUVJ440P:
+        fullRange = true;
+        return AV_PIX_FMT_YUV440P;
+    case AV_PIX_FMT_YUVJ411P:
+        fullRange = true;
+        return AV_PIX_FMT_YUV411P;
+    default:
+        return f;
+    }
+}
+
+// Row y of plane p; FFmpeg may store a bottom-up picture with a negative stride.
+const uint8_t* row(const AVFrame* f, int p, int y) {
+    return f->data[p] + static_cast<std::ptrdiff_t>(y) * f->linesize[p];
+}
+
+} // namespace
+
+FrameConverter::~FrameConverter() {
+    sws_freeContext(sws_);
+}
+
+bool FrameConverter::convert(const AVFrame* f, Picture& out) {
+    const int w = f->width;
+    const int h = f->height;
+    if (w <= 0 || h <= 0 || w > VideoDecoder::kMaxSide || h > VideoDecoder::kMaxSide || !f->data[0])
+        return false;
+    out.width = w;
+    out.height = h;
+    out.pixels.resize(static_cast<std::size_t>(w) * static_cast<std::size_t>(h));
+    Colour* dst = out.pixels.data();
+    const std::size_t uw = static_cast<std::size_t>(w);
+    switch (f->format) {
+    case AV_PIX_FMT_GRAY8:
+        for (int y = 0; y < h; ++y, dst += uw) {
+            const uint8_t* s = row(f, 0, y);
+            for (std::size_t x = 0; x < uw; ++x)
+                dst[x] = s[x] * 0x010101u;
+        }
+        return true;
+    case AV_PIX_FMT_BGR24:
+    case AV_PIX_FMT_RGB24: {
+        const bool bgr = f->format == AV_PIX_FMT_BGR24;
+        for (int y = 0; y < h; ++y, dst += uw) {
+            const uint8_t* s = row(f, 0, y);
+            for (std::size_t x = 0; x < uw; ++x, s += 3)
+                dst[x] = bgr ? fromRgb(s[2], s[1], s[0]) : fromRgb(s[0], s[1], s[2]);
+        }
+        return true;
+    }
+    case AV_PIX_FMT_BGRA:
+    case AV_PIX_FMT_BGR0:
+    case AV_PIX_FMT_RGBA:
+    case AV_PIX_FMT_RGB0: {
+        const bool bgr = f->format == AV_PIX_FMT_BGRA || f->format == AV_PIX_FMT_BGR0;
+        for (int y = 0; y < h; ++y, dst += uw) {
+            const uint8_t* s = row(f, 0, y);
+            for (std::size_t x = 0; x < uw; ++x, s += 4)
+                dst[x] = bgr ? fromRgb(s[2], s[1], s[0]) : fromRgb(s[0], s[1], s[2]);
+        }
+        return true;
+    }
+    case AV_PIX_FMT_PAL8: {
+        // Through the palette ourselves: swscale is off by one on pal8.
+        Colour lut[256];
+        const uint32_t* pal = reinterpret_cast<const uint32_t*>(f->data[1]);
+        for (unsigned i = 0; i < 256; ++i) {
+            const uint32_t p = pal ? pal[i] : i * 0x010101u; // 0xAARRGGBB
+            lut[i] = fromRgb((p >> 16) & 0xFF, (p >> 8) & 0xFF, p & 0xFF);
+        }
+        for (int y = 0; y < h; ++y, dst += uw) {
+            const uint8_t* s = row(f, 0, y);
+            for (std::size_t x = 0; x < uw; ++x)
+                dst[x] = lut[s[x]];
+        }
+        return true;
+    }
+    default:
+        return convertWithSwscale(f, out);
+    }
+}
+
+bool FrameConverter::convertWithSwscale(const AVFrame* f, Picture& out) {
+    bool fullRange = f->color_range == AVCOL_RANGE_JPEG;
+    const AVPixelFormat src = plainYuv(static_cast<AVPixelFormat>(f->format), fullRange);
+    const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(src);
+    if (!desc || (desc->flags & (AV_PIX_FMT_FLAG_HWACCEL | AV_PIX_FMT_FLAG_BITSTREAM)))
+        return false;
+    const int colourSpace = static_cast<int>(f->colorspace);
+    if (!sws_ || swsFormat_ != src || swsWidth_ != f->width || swsHeight_ != f->height ||
+        swsFullRange_ != fullRange || swsColourSpace_ != colourSpace) {
+        sws_freeContext(sws_);
+        sws_ = sws_getContext(f->width, f->height, src, f->width, f->height, AV_PIX_FMT_RGB0,
+                              SWS_POINT | SWS_FULL_CHR_H_INT | SWS_ACCURATE_RND, nullptr, nullptr,
+                              nullptr);
+        swsFormat_ = -1;
+        if (!sws_)
+            return false;
+        const bool yuv = !(desc->flags & AV_PIX_FMT_FLAG_RGB) && desc->nb_components >= 3;
+        if (yuv) {
+            const int* coeffs = sws_getCoefficients(colourSpace);
+            sws_setColorspaceDetails(sws_, coeffs, fullRange ? 1 : 0,
+                                     sws_getCoefficients(SWS_CS_DEFAULT), 1, 0, 1 << 16, 1 << 16);
+        }
+        swsFormat_ = src;
+        swsWidth_ = f->width;
+        swsHeight_ = f->height;
+        swsFullRange_ = fullRange;
+        swsColourSpace_ = colourSpace;
+    }
+    uint8_t* dst[4] = {reinterpret_cast<uint8_t*>(out.pixels.data()), nullptr, nullptr, nullptr};
+    const int dstStride[4] = {f->width * 4, 0, 0, 0};
+    const int rows = sws_scale(sws_, f->data, f->linesize, 0, f->height, dst, dstStride);
+    if (rows != f->height)
+        return false;
+    // The fourth byte of RGB0 is unspecified; the panel needs it 0.
+    for (Colour& c : out.pixels)
+        c &= kColourMask;
+    return true;
+}
+
+} // namespace corvane

@@ -1,0 +1,427 @@
+#include "video/VideoDecoder.h"
+
+#include "common/Error.h"
+#include "video/AviCheck.h"
+#include "video/FrameConverter.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/avutil.h>
+#include <libavutil/log.h>
+}
+
+#include <climits>
+#include <mutex>
+#include <set>
+
+namespace corvane {
+
+namespace {
+
+std::string avText(int code) {
+    char buf[AV_ERROR_MAX_STRING_SIZE] = {};
+    av_strerror(code, buf, sizeof buf);
+    return buf;
+}
+
+std::string fourccText(uint32_t tag) {
+    if (tag == 0)
+        return "none";
+    char buf[AV_FOURCC_MAX_STRING_SIZE] = {};
+    av_fourcc_make_string(buf, tag);
+    return buf;
+}
+
+// FFmpeg reports every oddity of a damaged file on stderr; the player reports
+// what matters itself.
+void quietLibraries() {
+    static std::once_flag once;
+    std::call_once(once, [] { av_log_set_level(AV_LOG_FATAL); });
+}
+
+// How many times the source steps further back when the key frame it found
+// turns out to give no picture (a dropped frame carries no data).
+constexpr int kMaxSeekRetries = 16;
+
+} // namespace
+
+int64_t frameTimeMs(int64_t n, int64_t num, int64_t den) {
+    if (den <= 0 || num < 0 || n < 0)
+        return 0;
+    const __int128 total = static_cast<__int128>(n) * num * 1000;
+    __int128 q = total / den;
+    const __int128 twiceRest = 2 * (total % den);
+    if (twiceRest > den || (twiceRest == den && (q & 1) != 0))
+        ++q;
+    return q > INT64_MAX ? INT64_MAX : static_cast<int64_t>(q);
+}
+
+struct VideoDecoder::Impl {
+    std::string path;
+    AVFormatContext* fmt = nullptr;
+    AVCodecContext* ctx = nullptr;
+    AVStream* st = nullptr;
+    AVPacket* pkt = nullptr;
+    int streamIndex = -1;
+    int64_t frames = 0;
+    int64_t startPts = 0;
+    bool intraOnly = true;
+    DecoderStats stats;
+    FrameConverter converter;
+
+    // Decoding state. `last` is the newest frame handed over (number lastNo);
+    // `ahead` a frame already decoded past the one asked for (aheadNo).
+    AVFrame* last = nullptr;
+    AVFrame* ahead = nullptr;
+    bool hasLast = false;
+    bool hasAhead = false;
+    int64_t lastNo = -1;
+    int64_t aheadNo = -1;
+    bool atStart = true; // freshly opened: the next frame is the first
+    bool draining = false;
+    bool eof = false;
+    int64_t seekTarget = 0; // frame number of the key frame of the last seek
+    int64_t nextDts = 0;    // numbering of packets without a time stamp
+    // Frame numbers of packets sent and not yet out of the decoder. Frames
+    // come out in display order, so the k-th frame out is the k-th smallest.
+    std::set<int64_t> inFlight;
+    // Frames whose data the decoder refused.
+    std::set<int64_t> failed;
+
+    ~Impl() {
+        av_frame_free(&last);
+        av_frame_free(&ahead);
+        av_packet_free(&pkt);
+        avcodec_free_context(&ctx);
+        avformat_close_input(&fmt);
+    }
+
+    [[noreturn]] void fail(const std::string& what) const { throw Error(what + ": " + path); }
+
+    void open();
+    void openStreams();
+    void openCodec();
+    void countFrames();
+
+    int64_t keyFrameAtOrBefore(int64_t n) const;
+    void seek(int64_t n);
+    bool receiveNext();
+    bool sendNextPacket();
+    int64_t numberOf(const AVFrame* f, bool& known);
+    bool advanceTo(int64_t n);
+    bool decode(int64_t n, Picture& out);
+};
+
+void VideoDecoder::Impl::open() {
+    quietLibraries();
+    checkAviFile(path); // missing, empty, not an AVI, truncated: clear messages
+    const AVInputFormat* avi = av_find_input_format("avi");
+    const int rc = avformat_open_input(&fmt, path.c_str(), avi, nullptr);
+    if (rc < 0) {
+        fmt = nullptr;
+        fail("The AVI file is damaged and cannot be read (" + avText(rc) + ")");
+    }
+    openStreams();
+    pkt = av_packet_alloc();
+    last = av_frame_alloc();
+    ahead = av_frame_alloc();
+    if (!pkt || !last || !ahead)
+        throw Error("Out of memory");
+}
+
+void VideoDecoder::Impl::openStreams() {
+    bool hasAudio = false;
+    for (unsigned i = 0; i < fmt->nb_streams; ++i) {
+        const AVStream* s = fmt->streams[i];
+        if (s->codecpar->codec_type == AVMEDIA_TYPE_VIDEO &&
+            !(s->disposition & AV_DISPOSITION_ATTACHED_PIC) && streamIndex < 0)
+            streamIndex = static_cast<int>(i);
+        if (s->codecpar->codec_type == AVMEDIA_TYPE_AUDIO)
+            hasAudio = true;
+    }
+    if (streamIndex < 0) {
+        if (!hasAudio)
+            fail("The file holds no video or audio stream");
+        return; // a file without a picture opens, but has no frames
+    }
+    st = fmt->streams[streamIndex];
+    const AVCodecParameters* par = st->codecpar;
+    if (par->width <= 0 || par->height <= 0 || par->width > kMaxSide || par->height > kMaxSide)
+        fail("Unsupported frame size " + std::to_string(par->width) + " x " +
+             std::to_string(par->height) + " (at most " + std::to_string(kMaxSide) + " x " +
+             std::to_string(kMaxSide) + ")");
+    if (st->time_base.num <= 0 || st->time_base.den <= 0)
+        fail("The video has no valid frame rate");
+    startPts = st->start_time != AV_NOPTS_VALUE ? st->start_time : 0;
+    countFrames();
+    openCodec();
+}
+
+void VideoDecoder::Impl::countFrames() {
+    // libavformat's count is right also for OpenDML files over 1 GB, whose
+    // main header covers only the first part; fall back to the duration.
+    int64_t n = st->nb_frames;
+    if (n <= 0 && st->duration != AV_NOPTS_VALUE && st->duration > 0)
+        n = st->duration;
+    if (n <= 0 && fmt->duration != AV_NOPTS_VALUE && fmt->duration > 0)
+        n = av_rescale_q(fmt->duration, AV_TIME_BASE_Q, st->time_base);
+    if (n < 0)
+        n = 0;
+    if (n > kMaxFrames)
+        fail("The video has too many frames (" + std::to_string(n) + "; at most " +
+             std::to_string(kMaxFrames) + ")");
+    if (frameTimeMs(n, st->time_base.num, st->time_base.den) > INT32_MAX)
+        fail("The video is too long to be played (more than 24 days)");
+    frames = n;
+}
+
+void VideoDecoder::Impl::openCodec() {
+    const AVCodecParameters* par = st->codecpar;
+    const AVCodec* codec = avcodec_find_decoder(par->codec_id);
+    if (par->codec_id == AV_CODEC_ID_NONE || !codec)
+        fail("Unsupported video codec " + (par->codec_id == AV_CODEC_ID_NONE
+                                               ? std::string("'") + fourccText(par->codec_tag) + "'"
+                                               : std::string(avcodec_get_name(par->codec_id))));
+    ctx = avcodec_alloc_context3(codec);
+    if (!ctx)
+        throw Error("Out of memory");
+    int rc = avcodec_parameters_to_context(ctx, par);
+    if (rc < 0)
+        fail("Cannot read the parameters of the " + std::string(codec->name) + " video");
+    ctx->pkt_timebase = st->time_base;
+    ctx->max_pixels = static_cast<int64_t>(kMaxSide) * kMaxSide;
+    const AVCodecDescriptor* desc = avcodec_descriptor_get(par->codec_id);
+    intraOnly = desc && (desc->props & AV_CODEC_PROP_INTRA_ONLY);
+    // Inter-frame codecs decode noticeably faster on all cores; intra-only
+    // frames are cheap and single-threaded decoding keeps errors per frame.
+    ctx->thread_count = intraOnly ? 1 : 0;
+    rc = avcodec_open2(ctx, codec, nullptr);
+    if (rc < 0)
+        fail("Cannot open the " + std::string(codec->name) + " video decoder (" + avText(rc) + ")");
+}
+
+int64_t VideoDecoder::Impl::keyFrameAtOrBefore(int64_t n) const {
+    const int idx = av_index_search_timestamp(st, n + startPts, AVSEEK_FLAG_BACKWARD);
+    if (idx < 0)
+        return 0;
+    const AVIndexEntry* e = avformat_index_get_entry(st, idx);
+    return e ? e->timestamp - startPts : 0;
+}
+
+void VideoDecoder::Impl::seek(int64_t n) {
+    ++stats.seeks;
+    const int64_t key = n > 0 ? keyFrameAtOrBefore(n) : 0;
+    int rc = av_seek_frame(fmt, streamIndex, key + startPts, AVSEEK_FLAG_BACKWARD);
+    if (rc < 0) // no usable index: from the beginning
+        av_seek_frame(fmt, streamIndex, startPts, AVSEEK_FLAG_BACKWARD | AVSEEK_FLAG_ANY);
+    avcodec_flush_buffers(ctx);
+    hasLast = hasAhead = false;
+    lastNo = aheadNo = -1;
+    atStart = false;
+    draining = eof = false;
+    inFlight.clear();
+    seekTarget = rc < 0 ? 0 : key;
+    nextDts = seekTarget;
+}
+
+// Reads the next packet of the video stream and gives it to the decoder.
+// False at the end of the file (the decoder is then told to drain).
+bool VideoDecoder::Impl::sendNextPacket() {
+    for (;;) {
+        const int rc = av_read_frame(fmt, pkt);
+        if (rc < 0) {
+            avcodec_send_packet(ctx, nullptr);
+            draining = true;
+            return false;
+        }
+        if (pkt->stream_index != streamIndex) {
+            av_packet_unref(pkt);
+            continue;
+        }
+        int64_t no = pkt->dts != AV_NOPTS_VALUE   ? pkt->dts - startPts
+                     : pkt->pts != AV_NOPTS_VALUE ? pkt->pts - startPts
+                                                  : nextDts;
+        nextDts = no + 1;
+        if (pkt->size == 0) { // a dropped frame: nothing to decode
+            av_packet_unref(pkt);
+            continue;
+        }
+        inFlight.insert(no);
+        const int sent = avcodec_send_packet(ctx, pkt);
+        av_packet_unref(pkt);
+        if (sent < 0 && sent != AVERROR(EAGAIN)) {
+            inFlight.erase(no);
+            failed.insert(no);
+        }
+        return true;
+    }
+}
+
+int64_t VideoDecoder::Impl::numberOf(const AVFrame* f, bool& known) {
+    known = true;
+    if (intraOnly) {
+        // In AVI a frame's time stamp is its chunk index, dropped chunks
+        // included, so the numbering stays right across them.
+        const int64_t ts =
+            f->best_effort_timestamp != AV_NOPTS_VALUE ? f->best_effort_timestamp : f->pts;
+        if (ts != AV_NOPTS_VALUE) {
+            inFlight.erase(ts - startPts);
+            return ts - startPts;
+        }
+    }
+    // Inter-frame codecs (H.264 with B-frames has no usable time stamps in
+    // AVI): count from the key frame in display order.
+    if (inFlight.empty()) {
+        known = false;
+        return -1;
+    }
+    const int64_t no = *inFlight.begin();
+    inFlight.erase(inFlight.begin());
+    return no;
+}
+
+// Decodes the next frame into `ahead`. False at the end of the stream.
+bool VideoDecoder::Impl::receiveNext() {
+    for (int idle = 0; idle < 1000000; ++idle) {
+        const int rc = avcodec_receive_frame(ctx, ahead);
+        if (rc == 0) {
+            ++stats.framesDecoded;
+            bool known = false;
+            const int64_t no = numberOf(ahead, known);
+            if (!known || ahead->width <= 0 || ahead->height <= 0 || ahead->width > kMaxSide ||
+                ahead->height > kMaxSide) {
+                av_frame_unref(ahead);
+                continue;
+            }
+            aheadNo = no;
+            hasAhead = true;
+            return true;
+        }
+        if (rc == AVERROR_EOF) {
+            eof = true;
+            return false;
+        }
+        if (rc != AVERROR(EAGAIN)) {
+            // A damaged frame reported late (threaded decoding): it is the
+            // oldest frame still in flight.
+            if (!inFlight.empty()) {
+                failed.insert(*inFlight.begin());
+                inFlight.erase(inFlight.begin());
+            }
+            if (draining)
+                continue;
+        }
+        if (draining) {
+            eof = true;
+            return false;
+        }
+        sendNextPacket();
+    }
+    eof = true;
+    return false;
+}
+
+// Decodes forward until `last` holds frame n or the last frame before n.
+bool VideoDecoder::Impl::advanceTo(int64_t n) {
+    for (;;) {
+        if (hasLast && lastNo == n)
+            return true;
+        if (hasAhead) {
+            if (aheadNo > n)
+                return hasLast;
+            hasAhead = false;
+            if (hasLast && aheadNo <= lastNo) { // a repeated number: keep the first
+                av_frame_unref(ahead);
+                continue;
+            }
+            av_frame_unref(last);
+            av_frame_move_ref(last, ahead);
+            lastNo = aheadNo;
+            hasLast = true;
+            continue;
+        }
+        if (eof || !receiveNext())
+            return hasLast;
+    }
+}
+
+bool VideoDecoder::Impl::decode(int64_t n, Picture& out) {
+    if (!ctx || n < 0 || n >= frames)
+        return false;
+    bool needSeek = false;
+    if (hasLast && n < lastNo) {
+        needSeek = true;
+    } else if (!hasLast && !atStart) {
+        needSeek = true;
+    } else if (!eof) {
+        // Jump when a key frame lies beyond the frames we would decode anyway.
+        const int64_t next = hasAhead ? aheadNo : (hasLast ? lastNo + 1 : 0);
+        needSeek = n > next && keyFrameAtOrBefore(n) > next;
+    }
+    if (needSeek)
+        seek(n);
+    advanceTo(n);
+    // A key frame that is a dropped frame gives no picture: go further back.
+    for (int retry = 0;
+         !hasLast && hasAhead && aheadNo > n && seekTarget > 0 && retry < kMaxSeekRetries;
+         ++retry) {
+        const int64_t before = keyFrameAtOrBefore(seekTarget - 1);
+        seek(before);
+        advanceTo(n);
+    }
+    if (!hasLast || lastNo > n)
+        return false;
+    // A frame without a picture of its own is a dropped frame (also at the
+    // end of the file, where the header counts frames that hold no data): it
+    // shows the frame before it. A frame whose data the decoder refused shows
+    // nothing.
+    if (failed.count(n))
+        return false;
+    if (!converter.convert(last, out))
+        return false;
+    ++stats.framesConverted;
+    return true;
+}
+
+VideoDecoder::VideoDecoder(const std::string& path) : impl_(std::make_unique<Impl>()) {
+    impl_->path = path;
+    impl_->open();
+}
+
+VideoDecoder::~VideoDecoder() = default;
+
+bool VideoDecoder::hasVideo() const {
+    return impl_->ctx != nullptr;
+}
+int32_t VideoDecoder::frameCount() const {
+    return hasVideo() ? static_cast<int32_t>(impl_->frames) : 0;
+}
+int64_t VideoDecoder::timeBaseNum() const {
+    return impl_->st ? impl_->st->time_base.num : 1;
+}
+int64_t VideoDecoder::timeBaseDen() const {
+    return impl_->st ? impl_->st->time_base.den : 1;
+}
+double VideoDecoder::frameRate() const {
+    if (!impl_->st)
+        return 0;
+    return static_cast<double>(impl_->st->time_base.den) / impl_->st->time_base.num;
+}
+int VideoDecoder::width() const {
+    return impl_->st ? impl_->st->codecpar->width : 0;
+}
+int VideoDecoder::height() const {
+    return impl_->st ? impl_->st->codecpar->height : 0;
+}
+std::string VideoDecoder::codecName() const {
+    return impl_->st ? avcodec_get_name(impl_->st->codecpar->codec_id) : "";
+}
+bool VideoDecoder::decode(int32_t n, Picture& out) {
+    return impl_->decode(n, out);
+}
+const DecoderStats& VideoDecoder::stats() const {
+    return impl_->stats;
+}
+
+} // namespace corvane

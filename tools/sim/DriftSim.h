@@ -1,0 +1,138 @@
+#pragma once
+// A double star drifting across the field of a telescope that does not track:
+// the parameters of such a recording, the truth it holds (where each star is
+// in each frame) and the picture of any frame, rendered deterministically from
+// the seed so that a test can ask for frame n in any order.
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace corvane::sim {
+
+// Colour value in the panel's layout 0x00BBGGRR (red in the low byte).
+using Pixel = uint32_t;
+
+// Sidereal drift of a star on the equator, arc-seconds per second of time.
+inline constexpr double kSiderealRateArcsecPerS = 15.04107;
+
+enum class Codec {
+    Grey,    // raw 8-bit grey, FourCC Y800
+    Colour,  // raw 24-bit DIB (bgr24, bottom-up)
+    Palette, // classic 8-bit DIB with a 256-entry palette
+    Mjpeg,   // Motion JPEG
+    H264     // H.264 through libx264, with B-frames
+};
+
+enum class Orientation {
+    Correct, // north 90 degrees counter-clockwise from the drift
+    Mirrored // flipped left-right
+};
+
+struct Point {
+    double x = 0;
+    double y = 0;
+};
+
+// Colour of the light in the colour codecs (colour raw, MJPEG, H.264): each
+// channel is the grey level times its factor. Grey and palette ignore it.
+struct Tint {
+    double red = 1.0;
+    double green = 1.0;
+    double blue = 1.0;
+};
+
+struct DriftParams {
+    int width = 640;
+    int height = 480;
+    int frames = 100;
+    double fps = 25.0; // 23.976, 29.97 and 59.94 are stored as n*1000/1001
+    Codec codec = Codec::Grey;
+
+    double separationArcsec = 10.0;
+    double positionAngleDeg = 45.0; // from north through east
+    double declinationDeg = 30.0;
+    double scalePxPerArcsec = 1.0;
+    // Direction of the drift (west) on the screen, degrees counter-clockwise
+    // from the screen's +x axis with y pointing up, before any mirroring.
+    double rotationDeg = 0.0;
+    Orientation orientation = Orientation::Correct;
+
+    double primaryBrightness = 200.0;   // peak grey levels above the sky
+    double secondaryBrightness = 120.0; // peak grey levels above the sky
+    double seeingFwhmPx = 3.0;          // full width at half maximum of the Gaussian PSF
+    double jitterPx = 0.3;              // sigma of the image motion per frame and axis
+    double sky = 20.0;                  // background grey level
+    double noiseSigma = 3.0;            // sigma of the Gaussian pixel noise, grey levels
+
+    // Primary's screen position (x right, y down) in frame 0. Unset: the pair
+    // is placed so that its track is centred in the visible part of the frame.
+    std::optional<Point> start;
+    uint64_t seed = 1;
+
+    // Frame number written as 16 black/white 8 x 8 blocks along the bottom
+    // edge (bit 0 leftmost), so a test can tell frames apart after lossy
+    // compression. Needs a frame at least 128 pixels wide.
+    bool frameCode = false;
+    Tint tint;
+
+    int gopSize = 12; // H.264: frames between key frames
+    int bFrames = 2;  // H.264: B-frames between references
+};
+
+// Frame rate as the rational the AVI stores (frames = num per den seconds).
+struct Rational {
+    int num = 25;
+    int den = 1;
+};
+Rational frameRateOf(double fps);
+
+struct FrameTruth {
+    double timeS = 0; // time of the frame from the first, seconds
+    Point primary;    // screen pixels, x right, y down, jitter included
+    Point secondary;
+};
+
+struct Truth {
+    Rational frameRate;
+    double pixelScalePxPerArcsec = 0;
+    double separationArcsec = 0;
+    double positionAngleDeg = 0;
+    double separationPx = 0;
+    // Direction of the secondary seen from the primary on the screen, and
+    // direction of the drift: degrees counter-clockwise from +x with y up,
+    // in [0, 360).
+    double screenAngleDeg = 0;
+    double driftAngleDeg = 0;
+    double driftSpeedPxPerS = 0;
+    // Both stars stay inside the part of the frame the 640 x 480 panel shows,
+    // with a margin of two seeing widths, in every frame.
+    bool staysOnPanel = false;
+    std::vector<FrameTruth> frames;
+};
+
+// Checks the parameters; throws corvane::Error naming the first bad one.
+void validate(const DriftParams& p);
+
+// The truth of a recording without writing it.
+Truth computeTruth(const DriftParams& p);
+FrameTruth frameTruth(const DriftParams& p, int64_t n);
+
+// The picture of frame n as the codec stores it before compression: width x
+// height values in 0x00BBGGRR, row by row from the top.
+std::vector<Pixel> renderFrame(const DriftParams& p, int64_t n);
+
+// Writes the drift video and returns its truth. Throws corvane::Error.
+Truth writeDriftVideo(const std::string& path, const DriftParams& p);
+
+// Reads the frame number written by DriftParams::frameCode from a picture of
+// at least 128 x 8 values with the given row stride; -1 when a block is
+// neither clearly dark nor clearly light.
+int64_t readFrameCode(const Pixel* pixels, int width, int height, int stride);
+
+// Grey levels 0..255 (before the codec) of frame n, row by row.
+std::vector<uint8_t> renderGreyLevels(const DriftParams& p, int64_t n);
+
+const char* codecName(Codec c);
+
+} // namespace corvane::sim

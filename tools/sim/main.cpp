@@ -1,0 +1,225 @@
+// corvane-sim: writes an AVI of a double star drifting across the field of a
+// telescope that does not track, and prints what the video holds as
+// "name: value" lines, so a measurement can be checked against it.
+#include "common/Error.h"
+#include "common/NumberText.h"
+#include "sim/DriftSim.h"
+
+#include <cstdio>
+#include <cstring>
+#include <iostream>
+#include <string>
+#include <vector>
+
+using namespace corvane;
+using namespace corvane::sim;
+
+namespace {
+
+const char* const kUsage =
+    "usage: corvane-sim OUT.avi [options]\n"
+    "  --frames N            number of frames (100)\n"
+    "  --width W --height H  frame size in pixels (640 x 480)\n"
+    "  --fps F               frames per second (25; 29.97 is stored as 30000/1001)\n"
+    "  --codec C             grey | colour | palette | mjpeg | h264 (grey)\n"
+    "  --separation ARCSEC   separation of the pair (10)\n"
+    "  --pa DEG              position angle, from north through east (45)\n"
+    "  --dec DEG             declination (30)\n"
+    "  --scale PX_PER_ARCSEC pixel scale (1)\n"
+    "  --rotation DEG        drift direction on the screen, counter-clockwise from +x (0)\n"
+    "  --orientation O       correct | mirrored (correct)\n"
+    "  --primary-brightness B, --secondary-brightness B\n"
+    "                        peak grey levels above the sky (200, 120)\n"
+    "  --seeing PX           FWHM of the star images (3)\n"
+    "  --jitter PX           image motion per frame and axis, sigma (0.3)\n"
+    "  --sky LEVEL           background grey level (20)\n"
+    "  --noise SIGMA         pixel noise, grey levels (3)\n"
+    "  --start X,Y           primary in frame 0 (default: the track is centred)\n"
+    "  --seed N              random seed (1)\n"
+    "  --gop N --bframes N   H.264 key-frame interval and B-frames (12, 2)\n"
+    "  --tint R,G,B          channel factors 0..1 for the colour codecs (1,1,1)\n"
+    "  --frame-code          write the frame number as blocks along the bottom edge\n"
+    "  --per-frame           also print every frame's star positions\n";
+
+[[noreturn]] void usageError(const std::string& text) {
+    throw Error(text + "\n" + kUsage);
+}
+
+double number(const std::string& text) {
+    return textToFloat(text, '.');
+}
+
+int integer(const std::string& text) {
+    return textToInt(text);
+}
+
+std::vector<double> numberList(const std::string& text, std::size_t count) {
+    std::vector<double> out;
+    std::size_t begin = 0;
+    for (;;) {
+        const std::size_t comma = text.find(',', begin);
+        out.push_back(number(text.substr(begin, comma - begin)));
+        if (comma == std::string::npos)
+            break;
+        begin = comma + 1;
+    }
+    if (out.size() != count)
+        usageError("'" + text + "' must hold " + std::to_string(count) +
+                   " numbers separated by commas");
+    return out;
+}
+
+Codec codecFrom(const std::string& s) {
+    for (Codec c : {Codec::Grey, Codec::Colour, Codec::Palette, Codec::Mjpeg, Codec::H264})
+        if (s == codecName(c))
+            return c;
+    usageError("unknown codec '" + s + "'");
+}
+
+struct Options {
+    std::string out;
+    DriftParams params;
+    bool perFrame = false;
+};
+
+Options parse(int argc, char** argv) {
+    Options o;
+    DriftParams& p = o.params;
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        auto value = [&]() -> std::string {
+            if (i + 1 >= argc)
+                usageError("option " + a + " needs a value");
+            return argv[++i];
+        };
+        if (a == "--help" || a == "-h") {
+            std::fputs(kUsage, stdout);
+            std::exit(0);
+        } else if (a == "--frames") {
+            p.frames = integer(value());
+        } else if (a == "--width") {
+            p.width = integer(value());
+        } else if (a == "--height") {
+            p.height = integer(value());
+        } else if (a == "--fps") {
+            p.fps = number(value());
+        } else if (a == "--codec") {
+            p.codec = codecFrom(value());
+        } else if (a == "--separation") {
+            p.separationArcsec = number(value());
+        } else if (a == "--pa") {
+            p.positionAngleDeg = number(value());
+        } else if (a == "--dec") {
+            p.declinationDeg = number(value());
+        } else if (a == "--scale") {
+            p.scalePxPerArcsec = number(value());
+        } else if (a == "--rotation") {
+            p.rotationDeg = number(value());
+        } else if (a == "--orientation") {
+            const std::string v = value();
+            if (v == "correct")
+                p.orientation = Orientation::Correct;
+            else if (v == "mirrored")
+                p.orientation = Orientation::Mirrored;
+            else
+                usageError("unknown orientation '" + v + "'");
+        } else if (a == "--primary-brightness") {
+            p.primaryBrightness = number(value());
+        } else if (a == "--secondary-brightness") {
+            p.secondaryBrightness = number(value());
+        } else if (a == "--seeing") {
+            p.seeingFwhmPx = number(value());
+        } else if (a == "--jitter") {
+            p.jitterPx = number(value());
+        } else if (a == "--sky") {
+            p.sky = number(value());
+        } else if (a == "--noise") {
+            p.noiseSigma = number(value());
+        } else if (a == "--start") {
+            const std::vector<double> xy = numberList(value(), 2);
+            p.start = Point{xy[0], xy[1]};
+        } else if (a == "--seed") {
+            const std::string v = value();
+            char* end = nullptr;
+            p.seed = std::strtoull(v.c_str(), &end, 10);
+            if (v.empty() || *end != '\0' || v[0] == '-')
+                usageError("'" + v + "' is not a valid seed");
+        } else if (a == "--gop") {
+            p.gopSize = integer(value());
+        } else if (a == "--bframes") {
+            p.bFrames = integer(value());
+        } else if (a == "--tint") {
+            const std::vector<double> t = numberList(value(), 3);
+            p.tint = Tint{t[0], t[1], t[2]};
+        } else if (a == "--frame-code") {
+            p.frameCode = true;
+        } else if (a == "--per-frame") {
+            o.perFrame = true;
+        } else if (!a.empty() && a[0] == '-') {
+            usageError("unknown option " + a);
+        } else if (o.out.empty()) {
+            o.out = a;
+        } else {
+            usageError("more than one output file given");
+        }
+    }
+    if (o.out.empty())
+        usageError("no output file given");
+    return o;
+}
+
+std::string num(double v) {
+    return formatGeneral(v, '.');
+}
+
+void printTruth(const Options& o, const Truth& t) {
+    const DriftParams& p = o.params;
+    std::cout << "file: " << o.out << "\n"
+              << "codec: " << codecName(p.codec) << "\n"
+              << "width: " << p.width << "\n"
+              << "height: " << p.height << "\n"
+              << "frames: " << p.frames << "\n"
+              << "frame_rate: " << t.frameRate.num << "/" << t.frameRate.den << "\n"
+              << "fps: " << num(static_cast<double>(t.frameRate.num) / t.frameRate.den) << "\n"
+              << "declination_deg: " << num(p.declinationDeg) << "\n"
+              << "orientation: "
+              << (p.orientation == Orientation::Mirrored ? "mirrored" : "correct") << "\n"
+              << "separation_arcsec: " << num(t.separationArcsec) << "\n"
+              << "position_angle_deg: " << num(t.positionAngleDeg) << "\n"
+              << "pixel_scale_px_per_arcsec: " << num(t.pixelScalePxPerArcsec) << "\n"
+              << "separation_px: " << num(t.separationPx) << "\n"
+              << "screen_angle_deg: " << num(t.screenAngleDeg) << "\n"
+              << "drift_angle_deg: " << num(t.driftAngleDeg) << "\n"
+              << "drift_speed_px_per_s: " << num(t.driftSpeedPxPerS) << "\n";
+    if (!t.frames.empty()) {
+        const FrameTruth& a = t.frames.front();
+        const FrameTruth& b = t.frames.back();
+        std::cout << "primary_first: " << num(a.primary.x) << "," << num(a.primary.y) << "\n"
+                  << "primary_last: " << num(b.primary.x) << "," << num(b.primary.y) << "\n";
+    }
+    std::cout << "stays_on_panel: " << (t.staysOnPanel ? "yes" : "no") << "\n";
+    if (o.perFrame) {
+        for (std::size_t n = 0; n < t.frames.size(); ++n) {
+            const FrameTruth& f = t.frames[n];
+            std::cout << "frame_" << n << ": " << num(f.timeS) << " " << num(f.primary.x) << " "
+                      << num(f.primary.y) << " " << num(f.secondary.x) << " " << num(f.secondary.y)
+                      << "\n";
+        }
+    }
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    try {
+        const Options o = parse(argc, argv);
+        const Truth t = writeDriftVideo(o.out, o.params);
+        printTruth(o, t);
+        if (!t.staysOnPanel)
+            std::cerr << "corvane-sim: warning: the pair leaves the panel in some frames\n";
+        return 0;
+    } catch (const Error& e) {
+        std::cerr << "corvane-sim: " << e.what() << "\n";
+        return 1;
+    }
+}
