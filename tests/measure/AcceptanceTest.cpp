@@ -1,0 +1,115 @@
+// Which rows the acceptance tests keep: the offset limits of each method at
+// their exact edges, for expected offsets of either sign and of zero.
+#include "measure/FrameTable.h"
+
+#include <gtest/gtest.h>
+
+namespace corvane {
+namespace {
+
+struct LimitCase {
+    const char* name;
+    Method method;
+    int32_t expected; // expected offset on the tested axis, pixels
+    float observed;   // secondary minus primary on that axis
+    bool valid;
+};
+
+// Row 1 of a table whose row 0 has another system centre, so only the offset
+// test can reject.
+bool accepted(const LimitCase& c, bool onY) {
+    FrameTable table(2);
+    table[0].SystemX = 1;
+    FrameRow& row = table[1];
+    row.SystemX = 2;
+    row.Valid = true;
+    // The primary at the origin, so the observed offset is exact.
+    (onY ? row.SecondaryY : row.SecondaryX) = c.observed;
+    (onY ? row.SecondaryX : row.SecondaryY) = 7; // matches the other axis
+    applyAcceptance(table, 1, onY ? 7 : c.expected, onY ? c.expected : 7, c.method);
+    return table[1].Valid;
+}
+
+class OffsetLimit : public ::testing::TestWithParam<LimitCase> {};
+
+TEST_P(OffsetLimit, RejectsOnlyBeyondTheMethodsLimit) {
+    const LimitCase& c = GetParam();
+    EXPECT_EQ(accepted(c, false), c.valid) << "x axis";
+    EXPECT_EQ(accepted(c, true), c.valid) << "y axis";
+}
+
+constexpr Method WA = Method::WeightedAverage;
+constexpr Method PS = Method::PeakSearch;
+
+INSTANTIATE_TEST_SUITE_P(
+    Edges, OffsetLimit,
+    ::testing::Values(
+        // Peak search: exactly half of the expected offset keeps the row.
+        LimitCase{"peaks_half_of_10_kept", PS, 10, 15.0f, true},
+        LimitCase{"peaks_half_of_10_short_kept", PS, 10, 5.0f, true},
+        LimitCase{"peaks_just_over_half_rejected", PS, 10, 15.01f, false},
+        LimitCase{"peaks_half_of_minus_10_kept", PS, -10, -15.0f, true},
+        LimitCase{"peaks_half_of_minus_10_short_kept", PS, -10, -5.0f, true},
+        LimitCase{"peaks_over_half_of_minus_10_rejected", PS, -10, -16.0f, false},
+        LimitCase{"peaks_wrong_side_of_minus_10_rejected", PS, -10, 10.0f, false},
+        // Weighted average: 3/5 as a 32-bit float lies just above 0.6.
+        LimitCase{"centroid_three_fifths_of_10_rejected", WA, 10, 16.0f, false},
+        LimitCase{"centroid_059_of_10_kept", WA, 10, 15.9f, true},
+        LimitCase{"centroid_three_fifths_of_minus_10_rejected", WA, -10, -4.0f, false},
+        LimitCase{"centroid_059_of_minus_10_kept", WA, -10, -4.1f, true},
+        // No expected offset: the deviation in pixels, whichever way.
+        LimitCase{"peaks_zero_expected_half_pixel_kept", PS, 0, 0.5f, true},
+        LimitCase{"peaks_zero_expected_minus_half_pixel_kept", PS, 0, -0.5f, true},
+        LimitCase{"peaks_zero_expected_minus_pixel_rejected", PS, 0, -1.0f, false},
+        LimitCase{"centroid_zero_expected_059_kept", WA, 0, 0.59f, true},
+        LimitCase{"centroid_zero_expected_minus_06_rejected", WA, 0, -0.6f, false}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(RepeatedPosition, ComparesOnlyXWithTheRowJustBefore) {
+    FrameTable table(4);
+    for (FrameRow& r : table) {
+        r.SecondaryX = 10; // matches an expected offset of 10, 0
+        r.Valid = true;
+    }
+    table[1].SystemX = 50;
+    table[2].SystemX = 50;
+    table[2].SystemY = 99;
+    table[3].SystemX = 51;
+    for (int32_t n = 0; n < 4; ++n)
+        applyAcceptance(table, n, 10, 0, Method::PeakSearch);
+    EXPECT_TRUE(table[0].Valid) << "row 0 has no row before it";
+    EXPECT_TRUE(table[1].Valid);
+    EXPECT_FALSE(table[2].Valid);
+    EXPECT_TRUE(table[3].Valid);
+}
+
+TEST(RepeatedPosition, NeverMeasuredRowBeforeRejectsOnlyACentreAtZero) {
+    FrameTable table(3);
+    table[2].SecondaryX = 10;
+    table[2].Valid = true;
+    table[2].SystemX = 0;
+    applyAcceptance(table, 2, 10, 0, Method::WeightedAverage);
+    EXPECT_FALSE(table[2].Valid);
+    table[2].Valid = true;
+    table[2].SystemX = 1;
+    applyAcceptance(table, 2, 10, 0, Method::WeightedAverage);
+    EXPECT_TRUE(table[2].Valid);
+}
+
+TEST(Acceptance, NeverSetsARowValid) {
+    FrameTable table(2);
+    table[1].SystemX = 5;
+    table[1].SecondaryX = 10;
+    applyAcceptance(table, 1, 10, 0, Method::PeakSearch);
+    EXPECT_FALSE(table[1].Valid);
+}
+
+TEST(Acceptance, RowOutsideTheTableIsIgnored) {
+    FrameTable table(2);
+    applyAcceptance(table, 2, 0, 0, Method::PeakSearch);
+    applyAcceptance(table, -1, 0, 0, Method::PeakSearch);
+    EXPECT_EQ(table.size(), 2u);
+}
+
+} // namespace
+} // namespace corvane
