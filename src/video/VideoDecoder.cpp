@@ -140,6 +140,8 @@ void VideoDecoder::Impl::openStreams() {
         if (s->codecpar->codec_type == AVMEDIA_TYPE_AUDIO)
             hasAudio = true;
     }
+    if (fmt->nb_streams == 0)
+        fail("The AVI file is damaged (its header describes no stream)");
     if (streamIndex < 0) {
         if (!hasAudio)
             fail("The file holds no video or audio stream");
