@@ -1,0 +1,263 @@
+#include "Options.h"
+
+#include "common/Error.h"
+#include "common/NumberText.h"
+#include "measure/Selection.h"
+#include "video/PanelSurface.h"
+
+#include <cctype>
+#include <set>
+
+namespace corvane::tool {
+
+const char* const kUsage =
+    "usage: corvane-measure VIDEO --primary X,Y --secondary X,Y [options]\n"
+    "Measures a double star in a drift video exactly as the Corvane window does:\n"
+    "open, click the primary, click the secondary, \"GO!\", then the reduction.\n"
+    "  --primary X,Y         panel position of the primary click (required)\n"
+    "  --secondary X,Y       panel position of the secondary click (required)\n"
+    "  --primary-frame N     frame on screen at the primary click (the start frame)\n"
+    "  --start N, --stop N   measuring range (0 and the video's length)\n"
+    "  --box N               star box size, even, 4 to 40 (12)\n"
+    "  --method M            peak | weighted (peak)\n"
+    "  --dec \"+DD MM SS\"     declination (+00 00 00)\n"
+    "  --orientation O       correct | mirrored (correct)\n"
+    "  --date \"YYYY-MM-DD HH:MM\"\n"
+    "                        observation date and time in UT (the file's time)\n"
+    "  --json                print one JSON object instead of text\n"
+    "  --frames FILE         write the frame table as CSV\n"
+    "  --save                append the results line to the results file\n"
+    "  --results FILE        the results file (results.txt beside the program)\n"
+    "  --designation TEXT, --ra \"HH MM SS\", --notes TEXT\n"
+    "                        the star data of the results line\n"
+    "  --bench               also time the run against decoding alone\n"
+    "Exit status: 0 results, 3 fewer than 16 valid frames, 1 error, 2 usage error.\n";
+
+namespace {
+
+// Options that take a value, and options that are flags.
+const std::set<std::string> kValueOptions = {
+    "--primary", "--secondary", "--primary-frame", "--start",       "--stop",
+    "--box",     "--method",    "--dec",           "--orientation", "--date",
+    "--frames",  "--results",   "--designation",   "--ra",          "--notes"};
+const std::set<std::string> kFlagOptions = {"--json", "--save", "--bench"};
+
+int32_t integerOf(const std::string& option, const std::string& text) {
+    try {
+        return textToInt(text);
+    } catch (const Error& e) {
+        throw UsageError(option + ": " + e.what());
+    }
+}
+
+PanelPoint pointOf(const std::string& option, const std::string& text) {
+    const std::size_t comma = text.find(',');
+    if (comma == std::string::npos || text.find(',', comma + 1) != std::string::npos)
+        throw UsageError(option + ": '" + text + "' is not X,Y");
+    PanelPoint p;
+    p.x = integerOf(option, text.substr(0, comma));
+    p.y = integerOf(option, text.substr(comma + 1));
+    // A click lands inside the panel.
+    if (p.x < 0 || p.x >= PanelSurface::kWidth || p.y < 0 || p.y >= PanelSurface::kHeight)
+        throw UsageError(option + ": " + text + " lies outside the 640 x 480 panel");
+    return p;
+}
+
+int32_t frameOf(const std::string& option, const std::string& text) {
+    const int32_t n = integerOf(option, text);
+    if (n < 0)
+        throw UsageError(option + ": a frame number is not negative");
+    return n;
+}
+
+// Up to three words separated by blanks, as typed into three boxes; a box
+// without a word stays empty.
+std::vector<std::string> boxTexts(const std::string& option, const std::string& text) {
+    std::vector<std::string> words;
+    std::string word;
+    for (char c : text) {
+        if (std::isspace(static_cast<unsigned char>(c))) {
+            if (!word.empty())
+                words.push_back(word);
+            word.clear();
+        } else {
+            word += c;
+        }
+    }
+    if (!word.empty())
+        words.push_back(word);
+    if (words.size() > 3)
+        throw UsageError(option + ": '" + text + "' holds more than three parts");
+    words.resize(3);
+    return words;
+}
+
+bool digits(const std::string& s, std::size_t pos, std::size_t count) {
+    if (pos + count > s.size())
+        return false;
+    for (std::size_t i = pos; i < pos + count; ++i)
+        if (!std::isdigit(static_cast<unsigned char>(s[i])))
+            return false;
+    return true;
+}
+
+int32_t numberAt(const std::string& s, std::size_t pos, std::size_t count) {
+    return static_cast<int32_t>(std::stol(s.substr(pos, count)));
+}
+
+} // namespace
+
+std::optional<CivilDateTime> parseDate(const std::string& text) {
+    // YYYY-MM-DD HH:MM[:SS]
+    const std::string& s = text;
+    if (s.size() != 16 && s.size() != 19)
+        return std::nullopt;
+    if (!digits(s, 0, 4) || s[4] != '-' || !digits(s, 5, 2) || s[7] != '-' || !digits(s, 8, 2) ||
+        (s[10] != ' ' && s[10] != 'T') || !digits(s, 11, 2) || s[13] != ':' || !digits(s, 14, 2))
+        return std::nullopt;
+    CivilDateTime t;
+    t.year = numberAt(s, 0, 4);
+    t.month = numberAt(s, 5, 2);
+    t.day = numberAt(s, 8, 2);
+    t.hour = numberAt(s, 11, 2);
+    t.minute = numberAt(s, 14, 2);
+    t.second = 0;
+    if (s.size() == 19) {
+        if (s[16] != ':' || !digits(s, 17, 2))
+            return std::nullopt;
+        t.second = numberAt(s, 17, 2);
+    }
+    if (!isValidDateTime(t))
+        return std::nullopt;
+    return t;
+}
+
+ToolOptions parseOptions(const std::vector<std::string>& args) {
+    ToolOptions o;
+    std::set<std::string> seen;
+    bool primaryGiven = false;
+    bool secondaryGiven = false;
+    bool endOfOptions = false;
+
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        std::string a = args[i];
+        if (endOfOptions || a.size() < 2 || a[0] != '-') {
+            if (!o.video.empty())
+                throw UsageError("more than one video given: '" + o.video + "' and '" + a + "'");
+            if (a.empty())
+                throw UsageError("the video's name is empty");
+            o.video = a;
+            continue;
+        }
+        if (a == "--") {
+            endOfOptions = true;
+            continue;
+        }
+        if (a == "--help" || a == "-h") {
+            o.help = true;
+            return o;
+        }
+        std::string value;
+        bool inlineValue = false;
+        if (const std::size_t eq = a.find('='); a.rfind("--", 0) == 0 && eq != std::string::npos) {
+            value = a.substr(eq + 1);
+            a = a.substr(0, eq);
+            inlineValue = true;
+        }
+        const bool takesValue = kValueOptions.count(a) > 0;
+        if (!takesValue && kFlagOptions.count(a) == 0)
+            throw UsageError("unknown option " + a);
+        if (!seen.insert(a).second)
+            throw UsageError(a + " given twice");
+        if (!takesValue) {
+            if (inlineValue)
+                throw UsageError(a + " takes no value");
+        } else if (!inlineValue) {
+            if (i + 1 >= args.size())
+                throw UsageError(a + " needs a value");
+            value = args[++i];
+        }
+
+        if (a == "--primary") {
+            o.primary = pointOf(a, value);
+            primaryGiven = true;
+        } else if (a == "--secondary") {
+            o.secondary = pointOf(a, value);
+            secondaryGiven = true;
+        } else if (a == "--primary-frame") {
+            o.primaryFrame = frameOf(a, value);
+        } else if (a == "--start") {
+            o.startFrame = frameOf(a, value);
+        } else if (a == "--stop") {
+            o.stopFrame = frameOf(a, value);
+        } else if (a == "--box") {
+            o.boxSize = integerOf(a, value);
+            // The "-" and "+" buttons step an even size between these limits.
+            if (o.boxSize < kMinBoxSize || o.boxSize > kMaxBoxSize || o.boxSize % kBoxSizeStep != 0)
+                throw UsageError("--box: " + value + " is not an even size from 4 to 40");
+        } else if (a == "--method") {
+            if (value == "peak")
+                o.method = Method::PeakSearch;
+            else if (value == "weighted")
+                o.method = Method::WeightedAverage;
+            else
+                throw UsageError("--method: '" + value + "' is neither peak nor weighted");
+        } else if (a == "--dec") {
+            const std::vector<std::string> boxes = boxTexts(a, value);
+            o.decDegrees = boxes[0];
+            o.decMinutes = boxes[1];
+            o.decSeconds = boxes[2];
+        } else if (a == "--orientation") {
+            if (value == "correct")
+                o.orientation = Orientation::CorrectOrInverted;
+            else if (value == "mirrored")
+                o.orientation = Orientation::UprightReverted;
+            else
+                throw UsageError("--orientation: '" + value + "' is neither correct nor mirrored");
+        } else if (a == "--date") {
+            o.date = parseDate(value);
+            if (!o.date)
+                throw UsageError("--date: '" + value + "' is not a date and time YYYY-MM-DD HH:MM");
+        } else if (a == "--json") {
+            o.json = true;
+        } else if (a == "--frames") {
+            if (value.empty())
+                throw UsageError("--frames needs a file name");
+            o.framesCsv = value;
+        } else if (a == "--save") {
+            o.save = true;
+        } else if (a == "--results") {
+            if (value.empty())
+                throw UsageError("--results needs a file name");
+            o.resultsPath = value;
+        } else if (a == "--designation") {
+            o.designation = value;
+        } else if (a == "--ra") {
+            const std::vector<std::string> boxes = boxTexts(a, value);
+            o.raHours = boxes[0];
+            o.raMinutes = boxes[1];
+            o.raSeconds = boxes[2];
+        } else if (a == "--notes") {
+            o.notes = value;
+        } else if (a == "--bench") {
+            o.bench = true;
+        }
+    }
+
+    if (o.video.empty())
+        throw UsageError("no video given");
+    if (!primaryGiven)
+        throw UsageError("--primary X,Y is required");
+    if (!secondaryGiven)
+        throw UsageError("--secondary X,Y is required");
+    if (o.startFrame && o.stopFrame && *o.stopFrame < *o.startFrame)
+        throw UsageError("--stop " + std::to_string(*o.stopFrame) + " lies before --start " +
+                         std::to_string(*o.startFrame));
+    // The star data only go into the results line.
+    for (const char* option : {"--results", "--designation", "--ra", "--notes"})
+        if (seen.count(option) && !o.save)
+            throw UsageError(std::string(option) + " needs --save");
+    return o;
+}
+
+} // namespace corvane::tool

@@ -1,0 +1,68 @@
+#pragma once
+// The command line of corvane-measure: what the user would click, pick and
+// type in the window, given as options.
+#include "measure/FrameTable.h"
+#include "reduce/Epoch.h"
+#include "reduce/Reduction.h"
+
+#include <cstdint>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace corvane::tool {
+
+// A command line that cannot be run: exit status 2 with the usage text.
+class UsageError : public std::runtime_error {
+public:
+    explicit UsageError(const std::string& text) : std::runtime_error(text) {}
+};
+
+extern const char* const kUsage;
+
+// A click on the panel, in panel coordinates.
+struct PanelPoint {
+    int32_t x = 0;
+    int32_t y = 0;
+};
+
+struct ToolOptions {
+    std::string video;
+    PanelPoint primary;
+    PanelPoint secondary;
+    std::optional<int32_t> primaryFrame; // default: the start frame
+    std::optional<int32_t> startFrame;   // default 0
+    std::optional<int32_t> stopFrame;    // default: the video's length
+    int32_t boxSize = 12;
+    Method method = Method::PeakSearch;
+    // The Dec boxes Edit5, Edit6, Edit7 as typed; their design-time texts.
+    std::string decDegrees = "+00";
+    std::string decMinutes = "00";
+    std::string decSeconds = "00";
+    Orientation orientation = Orientation::CorrectOrInverted;
+    std::optional<CivilDateTime> date; // UT; default: the file's modification time
+    bool json = false;
+    std::string framesCsv; // empty: no CSV
+    bool save = false;
+    std::string resultsPath; // empty: "results.txt" beside the program
+    // Edit1, Edit2..Edit4 and NotesEdit; their texts in the window after opening a video.
+    std::string designation = "(Star Designation)";
+    std::string raHours = "HH";
+    std::string raMinutes = "MM";
+    std::string raSeconds = "SS";
+    std::string notes;
+    bool bench = false;
+    bool help = false;
+};
+
+// Reads the arguments after the program name. Throws UsageError for an
+// unknown option, a missing or malformed value, a value out of range or a
+// missing required option. `--help` sets `help` and nothing else is checked.
+ToolOptions parseOptions(const std::vector<std::string>& args);
+
+// "YYYY-MM-DD HH:MM" (seconds ":SS" allowed) as a UT date and time; nullopt
+// when the text is not exactly that or names no real date.
+std::optional<CivilDateTime> parseDate(const std::string& text);
+
+} // namespace corvane::tool

@@ -1,0 +1,133 @@
+#include "Report.h"
+
+#include "HeadlessWindow.h"
+#include "common/Error.h"
+#include "common/NumberText.h"
+#include "results/ResultsFile.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+#include <vector>
+
+namespace corvane::tool {
+
+namespace {
+
+// One quantity: its name in the text form, its JSON key, the text the window
+// shows (empty: the box is empty) and the unrounded value.
+struct Field {
+    const char* textName;
+    const char* jsonKey;
+    std::string shown;
+    std::optional<double> raw;
+};
+
+std::vector<Field> resultFields(const Outcome& o) {
+    const ReductionResult* r = o.reduction ? &*o.reduction : nullptr;
+    auto shown = [&](const std::string& s) { return r ? s : std::string(); };
+    auto raw = [&](double v) { return r ? std::optional<double>(v) : std::nullopt; };
+    std::vector<Field> f;
+    f.push_back(
+        {"frames measured", "frames_measured", std::to_string(o.framesMeasured), o.framesMeasured});
+    f.push_back({"valid frames", "valid_frames", std::to_string(o.validFrames), o.validFrames});
+    f.push_back({"sep px", "sep_px", shown(r ? r->averages.sepText : ""),
+                 raw(r ? r->averages.meanSep : 0)});
+    f.push_back({"screen angle", "screen_angle", shown(r ? r->averages.angleText : ""),
+                 raw(r ? r->averages.meanAngle : 0)});
+    f.push_back({"drift angle", "drift_angle", shown(r ? r->regression.primarySlopeText : ""),
+                 raw(r ? r->regression.driftAngle : 0)});
+    f.push_back({"position angle", "position_angle",
+                 shown(r ? r->regression.positionAngleText : ""),
+                 raw(r ? r->regression.positionAngle : 0)});
+    f.push_back({"pixel scale", "pixel_scale", shown(r ? r->separation.pixelScaleText : ""),
+                 raw(r ? r->separation.pixelScale : 0)});
+    f.push_back({"separation", "separation", shown(r ? r->separation.separationText : ""),
+                 raw(r ? r->separation.separation : 0)});
+    f.push_back({"epoch J", "epoch_julian", o.epoch.julianText, o.epoch.julianEpoch});
+    f.push_back({"epoch B", "epoch_besselian", o.epoch.besselianText, o.epoch.besselianEpoch});
+    if (o.bench) {
+        const BenchResult& b = *o.bench;
+        f.push_back({"decode fps", "decode_fps", formatRounded(b.decodeFps, 1, kDecimalSeparator),
+                     b.decodeFps});
+        f.push_back(
+            {"run fps", "run_fps", formatRounded(b.runFps, 1, kDecimalSeparator), b.runFps});
+        f.push_back({"ratio", "ratio", formatRounded(b.ratio(), 3, kDecimalSeparator), b.ratio()});
+    }
+    return f;
+}
+
+// Every digit of the value, so it reads back as the same double.
+std::string rawNumber(const std::optional<double>& v) {
+    if (!v || !std::isfinite(*v))
+        return "null";
+    char buf[40];
+    std::snprintf(buf, sizeof buf, "%.17g", *v);
+    return buf;
+}
+
+// The shown texts use '.' and the general format ("12.35", "2", "1E-6"),
+// which JSON reads as numbers; anything else would be a fault upstream, and
+// is written as null rather than as broken JSON.
+std::string shownNumber(const std::string& s) {
+    double v = 0;
+    if (s.empty() || !tryTextToFloat(s, kDecimalSeparator, v) || !std::isfinite(v) ||
+        s.find_first_of(" \t") != std::string::npos)
+        return "null";
+    return s;
+}
+
+std::string csvNumber(float v) {
+    return formatGeneral(v, kDecimalSeparator);
+}
+
+} // namespace
+
+void writeText(std::ostream& out, const Outcome& o) {
+    for (const Field& f : resultFields(o)) {
+        out << f.textName << ":";
+        if (!f.shown.empty())
+            out << " " << f.shown;
+        out << "\n";
+    }
+}
+
+void writeJson(std::ostream& out, const Outcome& o) {
+    const std::vector<Field> fields = resultFields(o);
+    out << "{";
+    for (const Field& f : fields)
+        out << "\"" << f.jsonKey << "\": " << shownNumber(f.shown) << ", ";
+    out << "\"raw\": {";
+    for (std::size_t i = 0; i < fields.size(); ++i)
+        out << (i ? ", " : "") << "\"" << fields[i].jsonKey << "\": " << rawNumber(fields[i].raw);
+    out << "}}\n";
+}
+
+void writeFramesCsv(std::ostream& out, const FrameTable& table) {
+    out << "frame,time_ms,primary_x,primary_y,secondary_x,secondary_y,sep_px,screen_angle,"
+           "system_x,system_y,valid\n";
+    for (std::size_t i = 0; i < table.size(); ++i) {
+        const FrameRow& r = table[i];
+        out << i << ',' << r.TimeMs << ',' << csvNumber(r.PrimaryX) << ',' << csvNumber(r.PrimaryY)
+            << ',' << csvNumber(r.SecondaryX) << ',' << csvNumber(r.SecondaryY) << ','
+            << csvNumber(r.SepPixels) << ',' << csvNumber(r.ScreenAngle) << ',' << r.SystemX << ','
+            << r.SystemY << ',' << (r.Valid ? 1 : 0) << '\n';
+    }
+}
+
+void writeFramesCsvFile(const std::string& path, const FrameTable& table) {
+    errno = 0;
+    std::ofstream file(path, std::ios::binary | std::ios::trunc);
+    if (!file)
+        throw Error(fileErrorText(errno ? errno : EIO));
+    writeFramesCsv(file, table);
+    file.flush();
+    if (!file)
+        throw Error(fileErrorText(errno ? errno : EIO));
+    file.close();
+    if (file.fail())
+        throw Error(fileErrorText(errno ? errno : EIO));
+}
+
+} // namespace corvane::tool
