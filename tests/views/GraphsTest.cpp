@@ -3,6 +3,7 @@
 
 #include "ViewTestSupport.h"
 #include "common/Error.h"
+#include "sim/AviWriter.h"
 #include "video/Player.h"
 
 #include <QBarSeries>
@@ -12,6 +13,11 @@
 #include <QLegend>
 
 #include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
 
 namespace corvane {
 namespace {
@@ -120,6 +126,62 @@ TEST(Graphs, WithoutAVideoThePressFailsBeforeChangingAnything) {
     EXPECT_FALSE(form.isVisible());
     EXPECT_EQ(form.Series1().Count(), 8);
     EXPECT_EQ(form.Series1().YValue(0), 100);
+}
+
+// A three-frame grey video with a lit square in the middle frame.
+class SmallVideo {
+public:
+    SmallVideo() {
+        std::string pattern =
+            (std::filesystem::temp_directory_path() / "corvane-views-XXXXXX").string();
+        if (!mkdtemp(pattern.data()))
+            throw std::runtime_error("cannot create a temporary folder");
+        dir_ = pattern;
+        sim::VideoFormat format;
+        format.width = 64;
+        format.height = 48;
+        sim::AviWriter writer(path(), format);
+        for (int n = 0; n < 3; ++n) {
+            std::vector<sim::Pixel> picture(64 * 48, 0);
+            if (n == 1)
+                for (int y = 20; y < 24; ++y)
+                    for (int x = 30; x < 33; ++x)
+                        picture[static_cast<std::size_t>(y * 64 + x)] = 0xC8C8C8;
+            writer.writeFrame(picture, n);
+        }
+        writer.finish();
+    }
+    ~SmallVideo() {
+        std::error_code ec;
+        std::filesystem::remove_all(dir_, ec);
+    }
+    std::string path() const { return (dir_ / "lit.avi").string(); }
+
+private:
+    std::filesystem::path dir_;
+};
+
+TEST(Graphs, PressDrawsTheFrameAfreshSoOutlinesDoNotCount) {
+    SmallVideo video;
+    PanelSurface panel;
+    Player player(panel);
+    player.OpenVideo(video.path());
+    player.SeekTo(1);
+    const TStarbox box = boxAt(24, 16, 16);
+    const Profiles clean = computeProfiles(panel, box);
+    ASSERT_GT(clean.rows[5].y, 100) << "the lit square must show in the clean frame";
+    panel.rectangleOutline(box.Left + 2, box.Top + 2, box.Right - 2, box.Bottom - 2, kYellow);
+    ASSERT_NE(computeProfiles(panel, box).rows[2].y, clean.rows[2].y) << "the outline must matter";
+
+    TForm3 form;
+    form.showProfiles(player, panel, box, 150, 900);
+
+    EXPECT_EQ(player.CurrentFrame(), 1);
+    ASSERT_EQ(form.Series1().Count(), 16);
+    for (int i = 0; i < 16; ++i) {
+        EXPECT_EQ(form.Series1().YValue(i), clean.rows[i].y) << "row " << i;
+        EXPECT_EQ(form.Series2().YValue(i), clean.columns[i].y) << "column " << i;
+    }
 }
 
 } // namespace
