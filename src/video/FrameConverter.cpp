@@ -43,6 +43,12 @@ AVPixelFormat plainYuv(AVPixelFormat f, bool& fullRange) {
     }
 }
 
+// One row of B, G, R bytes; written plainly so the compiler vectorises it.
+void bgr24Row(const uint8_t* __restrict s, Colour* __restrict dst, std::size_t w) {
+    for (std::size_t x = 0; x < w; ++x)
+        dst[x] = fromRgb(s[3 * x + 2], s[3 * x + 1], s[3 * x]);
+}
+
 // Row y of plane p; FFmpeg may store a bottom-up picture with a negative stride.
 const uint8_t* row(const AVFrame* f, int p, int y) {
     return f->data[p] + static_cast<std::ptrdiff_t>(y) * f->linesize[p];
@@ -73,15 +79,16 @@ bool FrameConverter::convert(const AVFrame* f, Picture& out) {
         }
         return true;
     case AV_PIX_FMT_BGR24:
-    case AV_PIX_FMT_RGB24: {
-        const bool bgr = f->format == AV_PIX_FMT_BGR24;
+        for (int y = 0; y < h; ++y, dst += uw)
+            bgr24Row(row(f, 0, y), dst, uw);
+        return true;
+    case AV_PIX_FMT_RGB24:
         for (int y = 0; y < h; ++y, dst += uw) {
             const uint8_t* s = row(f, 0, y);
             for (std::size_t x = 0; x < uw; ++x, s += 3)
-                dst[x] = bgr ? fromRgb(s[2], s[1], s[0]) : fromRgb(s[0], s[1], s[2]);
+                dst[x] = fromRgb(s[0], s[1], s[2]);
         }
         return true;
-    }
     case AV_PIX_FMT_BGRA:
     case AV_PIX_FMT_BGR0:
     case AV_PIX_FMT_RGBA:
@@ -125,8 +132,7 @@ bool FrameConverter::convertWithSwscale(const AVFrame* f, Picture& out) {
         swsFullRange_ != fullRange || swsColourSpace_ != colourSpace) {
         sws_freeContext(sws_);
         sws_ = sws_getContext(f->width, f->height, src, f->width, f->height, AV_PIX_FMT_RGB0,
-                              SWS_POINT | SWS_FULL_CHR_H_INT | SWS_ACCURATE_RND, nullptr, nullptr,
-                              nullptr);
+                              SWS_POINT, nullptr, nullptr, nullptr);
         swsFormat_ = -1;
         if (!sws_)
             return false;
