@@ -781,8 +781,9 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
         auto* w = qobject_cast<QWidget*>(watched);
         if (!w || w->window() != this)
             return false;
-        if (event->type() == QEvent::KeyPress &&
-            static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
+        const bool key =
+            event->type() == QEvent::KeyPress || event->type() == QEvent::ShortcutOverride;
+        if (key && static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
             cancelRun();
             return true;
         }

@@ -1,0 +1,138 @@
+// The observation date and its epochs, and saving the results line, through
+// the window's controls.
+#include "WindowFixture.h"
+
+#include <QDateTimeEdit>
+#include <QFile>
+
+using namespace corvane;
+using corvane::testing::WindowFixture;
+
+namespace {
+
+class EpochWindow : public WindowFixture {
+protected:
+    QDateTime utc(int y, int mo, int d, int h, int mi) const {
+        return QDateTime(QDate(y, mo, d), QTime(h, mi), Qt::UTC);
+    }
+};
+
+TEST_F(EpochWindow, StartUpShowsTheEpochsOfNewYear2006AtNoon) {
+    EXPECT_EQ(form->Edit17->text(), "2006.001");
+    EXPECT_EQ(form->Edit18->text(), "2006.003");
+}
+
+struct HourStep {
+    const char* name;
+    QDateTime from;
+    const char* button;
+    QDateTime to;
+    const char* julian;
+};
+
+const HourStep kHourSteps[] = {
+    {"back_across_new_year", QDateTime(QDate(2006, 1, 1), QTime(0, 0), Qt::UTC), "Button14",
+     QDateTime(QDate(2005, 12, 31), QTime(23, 0), Qt::UTC), "2006"},
+    {"forward_across_midnight", QDateTime(QDate(2006, 1, 1), QTime(23, 30), Qt::UTC), "Button13",
+     QDateTime(QDate(2006, 1, 2), QTime(0, 30), Qt::UTC), nullptr},
+    {"forward_across_february", QDateTime(QDate(2008, 2, 29), QTime(23, 0), Qt::UTC), "Button13",
+     QDateTime(QDate(2008, 3, 1), QTime(0, 0), Qt::UTC), nullptr},
+    {"back_across_month_start", QDateTime(QDate(2010, 5, 1), QTime(0, 15), Qt::UTC), "Button14",
+     QDateTime(QDate(2010, 4, 30), QTime(23, 15), Qt::UTC), nullptr},
+    {"noon_of_j2000", QDateTime(QDate(2000, 1, 1), QTime(11, 0), Qt::UTC), "Button13",
+     QDateTime(QDate(2000, 1, 1), QTime(12, 0), Qt::UTC), "2000"},
+};
+
+class HourButtons : public EpochWindow, public ::testing::WithParamInterface<HourStep> {};
+
+TEST_P(HourButtons, MoveTheWholeDateTimeByOneHour) {
+    const HourStep& s = GetParam();
+    form->setObservationDateTime(s.from);
+    click(s.button);
+    EXPECT_EQ(form->observationDateTime(), s.to);
+    EXPECT_EQ(form->DateTimePicker1->dateTime(), s.to);
+    if (s.julian) {
+        EXPECT_EQ(form->Edit17->text(), s.julian);
+    }
+    EXPECT_TRUE(errors.isEmpty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Steps, HourButtons, ::testing::ValuesIn(kHourSteps),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(EpochWindow, PickingADateKeepsTheTimeOfDay) {
+    form->setObservationDateTime(utc(2006, 1, 1, 21, 0));
+    // What the calendar does when the user picks 5 May 2010.
+    form->DateTimePicker1->setDateTime(utc(2010, 5, 5, 8, 15));
+    EXPECT_EQ(form->observationDateTime(), utc(2010, 5, 5, 21, 0));
+    EXPECT_EQ(form->DateTimePicker1->dateTime(), utc(2010, 5, 5, 21, 0));
+    EXPECT_EQ(form->Edit17->text(), "2010.342");
+}
+
+TEST_F(EpochWindow, CommaSeparatorShowsInTheEpochs) {
+    form->setDecimalSeparator(',');
+    form->setObservationDateTime(utc(2006, 1, 1, 12, 0));
+    click("Button13");
+    click("Button14");
+    EXPECT_EQ(form->Edit17->text(), "2006,001");
+    EXPECT_EQ(form->Edit18->text(), "2006,003");
+}
+
+class ResultsWindow : public WindowFixture {
+protected:
+    QStringList fileLines() const {
+        QFile f(form->resultsFilePath());
+        if (!f.open(QIODevice::ReadOnly))
+            return {};
+        QString all = QString::fromUtf8(f.readAll());
+        EXPECT_TRUE(all.endsWith("\r\n"));
+        all.chop(2);
+        return all.split("\r\n");
+    }
+};
+
+TEST_F(ResultsWindow, ConfirmedSaveAppendsTheLineShown) {
+    form->setShortDateFormat("yyyy-MM-dd");
+    form->NotesEdit->setText("seeing\tpoor, wind");
+    click("Button10");
+    ASSERT_TRUE(errors.isEmpty()) << errors.join("|").toStdString();
+    ASSERT_EQ(confirmed.size(), 1);
+    const QString expected = QDate::currentDate().toString("yyyy-MM-dd") +
+                             "\t(Star Designation)\tHH MM SS\t+00 00 00\t2006.001\t2006.003"
+                             "\t\t\t0\tseeing\tpoor, wind";
+    EXPECT_EQ(confirmed[0], expected);
+    const QStringList lines = fileLines();
+    ASSERT_EQ(lines.size(), 3);
+    EXPECT_EQ(lines[0], "Corvane Ouput File");
+    EXPECT_EQ(lines[1], "RecordDate\tdesignation\tRA\tDEC\tEpoch(J)\tEpoch(B)\tSep(rho)\tPA(theta)"
+                        "\t#frames\tNotes");
+    EXPECT_EQ(lines[2], expected);
+
+    form->SaveResults1->trigger(); // the menu item does the same
+    EXPECT_EQ(fileLines().size(), 4);
+}
+
+TEST_F(ResultsWindow, CancelWritesNothing) {
+    confirmAnswer = false;
+    form->SaveResults1->trigger();
+    EXPECT_EQ(confirmed.size(), 1);
+    EXPECT_FALSE(QFile::exists(form->resultsFilePath()));
+}
+
+TEST_F(ResultsWindow, UnwritableFolderIsReportedAndNothingHalfWritten) {
+    form->setResultsDirectory(path("no-such-folder"));
+    click("Button10");
+    ASSERT_EQ(errors.size(), 1);
+    EXPECT_FALSE(QFile::exists(form->resultsFilePath()));
+}
+
+TEST_F(ResultsWindow, FallbackShortDateWhenTheSystemHasNone) {
+    form->setShortDateFormat(QString());
+    confirmAnswer = false;
+    click("Button10");
+    const QDate d = QDate::currentDate();
+    EXPECT_TRUE(confirmed[0].startsWith(
+        QString("%1/%2/%3\t").arg(d.month()).arg(d.day()).arg(d.year() % 100, 2, 10, QChar('0'))));
+}
+
+} // namespace

@@ -1,0 +1,309 @@
+// Selecting a pair on the panel, measuring runs and the reduction, driven
+// through the window's own controls on simulated drift videos.
+#include "WindowFixture.h"
+
+#include "app/PanelWidget.h"
+#include "app/RadioGroup.h"
+#include "common/Rounding.h"
+#include "sim/DriftSim.h"
+#include "video/Player.h"
+
+#include <QKeyEvent>
+#include <QTimer>
+
+#include <cmath>
+
+using namespace corvane;
+using corvane::testing::WindowFixture;
+
+namespace {
+
+// A clean recording: good seeing, a dark sky, little noise and jitter. (The
+// boxes weigh every pixel they hold, so a bright sky would pull them towards
+// their own centres.)
+sim::DriftParams cleanDrift() {
+    sim::DriftParams p;
+    p.frames = 120;
+    // About 2 pixels of drift a frame: the system box moves on every frame,
+    // so the repeated-position test rejects none.
+    p.fps = 10.0;
+    p.separationArcsec = 12.0;
+    p.positionAngleDeg = 60.0;
+    p.declinationDeg = 30.0;
+    p.scalePxPerArcsec = 1.5;
+    p.rotationDeg = 0.0;
+    p.seeingFwhmPx = 3.0;
+    p.primaryBrightness = 230.0;
+    p.secondaryBrightness = 150.0;
+    p.jitterPx = 0.2;
+    p.sky = 0.0;
+    p.noiseSigma = 1.0;
+    p.seed = 11;
+    return p;
+}
+
+QPoint pixelOf(const sim::Point& p) {
+    return QPoint(static_cast<int>(std::lround(p.x)), static_cast<int>(std::lround(p.y)));
+}
+
+class MeasuringWindow : public WindowFixture {
+protected:
+    void openDrift(const sim::DriftParams& p) {
+        truth = sim::writeDriftVideo(path("pair.avi").toStdString(), p);
+        ASSERT_TRUE(truth.staysOnPanel);
+        openAndSettle(path("pair.avi"));
+    }
+    void clickPanel(const QPoint& at, Qt::MouseButton button = Qt::LeftButton) {
+        QTest::mouseClick(form->Panel1, button, Qt::NoModifier, at);
+    }
+    void selectPair(Qt::MouseButton first = Qt::LeftButton,
+                    Qt::MouseButton second = Qt::RightButton) {
+        clickPanel(pixelOf(truth.frames[0].primary), first);
+        clickPanel(pixelOf(truth.frames[0].secondary), second);
+    }
+    double shown(QLineEdit* e) const {
+        bool ok = false;
+        const double v = e->text().toDouble(&ok);
+        EXPECT_TRUE(ok) << e->objectName().toStdString() << " '" << e->text().toStdString() << "'";
+        return v;
+    }
+    sim::Truth truth;
+};
+
+TEST_F(MeasuringWindow, BoxSizeStepsByTwoBetweenFourAndForty) {
+    const char* expected[] = {"10", "8", "6", "4", "4"};
+    for (const char* e : expected) {
+        click("Button3");
+        EXPECT_EQ(form->Edit8->text(), e);
+    }
+    for (int i = 0; i < 20; ++i)
+        click("Button4");
+    EXPECT_EQ(form->Edit8->text(), "40");
+}
+
+TEST_F(MeasuringWindow, TwoClicksWithEitherButtonSelectThePair) {
+    openDrift(cleanDrift());
+    clickPanel(pixelOf(truth.frames[0].primary), Qt::RightButton);
+    EXPECT_EQ(form->RadioGroup1->itemIndex(), 1);
+    const TStarbox& primary = form->state().PrimaryBox;
+    EXPECT_NEAR(primary.CentreX, truth.frames[0].primary.x, 1.5);
+    EXPECT_NEAR(primary.CentreY, truth.frames[0].primary.y, 1.5);
+    EXPECT_FALSE(form->Button6->isEnabled());
+
+    clickPanel(pixelOf(truth.frames[0].secondary), Qt::LeftButton);
+    EXPECT_EQ(form->RadioGroup1->itemIndex(), 0); // the next click starts a new pair
+    for (const char* name : {"Button6", "Button15", "Button16", "Button9"})
+        EXPECT_TRUE(control(name)->isEnabled()) << name;
+    const WorkingState& ws = form->state();
+    EXPECT_EQ(ws.ExpectedDX, ws.SecondaryBox.CentreX - ws.PrimaryBox.CentreX);
+    EXPECT_NEAR(ws.ExpectedDX, truth.frames[0].secondary.x - truth.frames[0].primary.x, 2.0);
+    EXPECT_NEAR(ws.ExpectedDY, truth.frames[0].secondary.y - truth.frames[0].primary.y, 2.0);
+    EXPECT_GT(ws.SystemBox.Size, 0);
+    EXPECT_TRUE(errors.isEmpty()) << errors.join("|").toStdString();
+}
+
+TEST_F(MeasuringWindow, ClickWithNoSelectionDoesNothing) {
+    openDrift(cleanDrift());
+    form->RadioGroup1->setItemIndex(-1);
+    clickPanel(pixelOf(truth.frames[0].primary));
+    EXPECT_EQ(form->state().PrimaryBox.Size, 0);
+    EXPECT_EQ(form->RadioGroup1->itemIndex(), -1);
+}
+
+// The end-to-end check through the window: "GO!", then the results shown.
+TEST_F(MeasuringWindow, GoMeasuresTheRunAndShowsSeparationAndPositionAngle) {
+    for (int method : {1, 0}) {
+        SCOPED_TRACE(method == 1 ? "Peak Search" : "Weighted Average");
+        sim::DriftParams p = cleanDrift();
+        p.seed = 11 + static_cast<uint64_t>(method);
+        openDrift(p);
+        form->RadioGroup3->setItemIndex(method);
+        form->Edit5->setText("+30");
+        selectPair();
+        click("Button6");
+        ASSERT_TRUE(errors.isEmpty()) << errors.join("|").toStdString();
+
+        EXPECT_EQ(form->player().CurrentPosition(), p.frames);
+        EXPECT_EQ(form->TrackBar1->value(), p.frames - 1); // clamped to its Max
+        EXPECT_EQ(form->Button6->text(), "GO!");
+        EXPECT_EQ(form->RadioGroup1->itemIndex(), 0);
+        EXPECT_GE(CountValidRows(form->state().FrameData), 16);
+        EXPECT_NEAR(shown(form->Edit16), truth.separationArcsec, 0.005 * truth.separationArcsec);
+        double dPa = shown(form->Edit15) - truth.positionAngleDeg;
+        dPa -= 360.0 * std::round(dPa / 360.0);
+        EXPECT_NEAR(dPa, 0.0, 0.3);
+        EXPECT_NEAR(shown(form->Edit19), truth.pixelScalePxPerArcsec,
+                    0.005 * truth.pixelScalePxPerArcsec);
+    }
+}
+
+TEST_F(MeasuringWindow, EscapeCancelsARunWhichEndsLikeAFinishedOne) {
+    sim::DriftParams p = cleanDrift();
+    p.width = 320;
+    p.height = 240;
+    p.frames = 300;
+    p.fps = 25.0;
+    openDrift(p);
+    selectPair();
+    // Escape while the run is going (at its second look at the event queue,
+    // so some frames are measured); a click on "Reset" meanwhile is ignored.
+    QTimer::singleShot(0, form.get(), [this] {
+        QTimer::singleShot(0, form.get(), [this] {
+            EXPECT_TRUE(form->running());
+            EXPECT_EQ(form->Button6->text(), "Stop");
+            QTest::mouseClick(form->Button7, Qt::LeftButton);
+            QTest::keyClick(form->Button6, Qt::Key_Escape);
+        });
+    });
+    click("Button6");
+    ASSERT_TRUE(errors.isEmpty()) << errors.join("|").toStdString();
+    const int32_t reached = form->player().CurrentPosition();
+    EXPECT_GT(reached, 0);
+    EXPECT_LT(reached, p.frames);
+    EXPECT_EQ(CountValidRows(form->state().FrameData) > 0, true); // Reset did not run
+    EXPECT_EQ(form->Button6->text(), "GO!");
+    EXPECT_EQ(form->RadioGroup1->itemIndex(), 0);
+    EXPECT_EQ(form->TrackBar1->value(), reached);
+}
+
+TEST_F(MeasuringWindow, ClickOnStopCancelsTheRun) {
+    sim::DriftParams p = cleanDrift();
+    p.width = 320;
+    p.height = 240;
+    p.frames = 300;
+    p.fps = 25.0;
+    openDrift(p);
+    selectPair();
+    QTimer::singleShot(0, form.get(), [this] {
+        QTimer::singleShot(0, form.get(),
+                           [this] { QTest::mouseClick(form->Button6, Qt::LeftButton); });
+    });
+    click("Button6");
+    EXPECT_LT(form->player().CurrentPosition(), p.frames);
+    EXPECT_EQ(form->Button6->text(), "GO!");
+    EXPECT_TRUE(form->Button6->isEnabled());
+}
+
+TEST_F(MeasuringWindow, ManualStepsStayInsideTheRange) {
+    openDrift(cleanDrift());
+    selectPair();
+    click("Button15"); // "<-" on the start frame does nothing
+    EXPECT_EQ(form->player().CurrentPosition(), 0);
+    click("Button16");
+    click("Button16");
+    EXPECT_EQ(form->player().CurrentPosition(), 2);
+    EXPECT_EQ(form->TrackBar1->value(), 2);
+    EXPECT_EQ(form->Edit9->text(), "2");
+    EXPECT_EQ(form->RadioGroup1->itemIndex(), -1); // a manual step does not restore it
+    EXPECT_EQ(form->state().FrameData[2].FrameNo, 2);
+    click("Button15");
+    EXPECT_EQ(form->player().CurrentPosition(), 1);
+    EXPECT_TRUE(errors.isEmpty()) << errors.join("|").toStdString();
+}
+
+TEST_F(MeasuringWindow, CalculateNeedsSixteenValidRowsAndReportsABadDeclination) {
+    openDrift(cleanDrift());
+    selectPair();
+    click("Button6");
+    ASSERT_TRUE(errors.isEmpty()) << errors.join("|").toStdString();
+    const QString scale = form->Edit19->text();
+    const QString separationText = form->Edit16->text();
+
+    form->Edit15->clear();
+    form->Edit7->setText("x");
+    click("Button9");
+    EXPECT_EQ(errors, QStringList{"'x' is not a valid floating point value."});
+    EXPECT_FALSE(form->Edit15->text().isEmpty()); // written before the declination is read
+    EXPECT_EQ(form->Edit19->text(), scale);
+    EXPECT_EQ(form->Edit16->text(), separationText);
+
+    errors.clear();
+    form->Edit7->setText("00");
+    auto& rows = form->state().FrameData;
+    int kept = 0;
+    for (FrameRow& r : rows)
+        if (r.Valid && ++kept > 15)
+            r.Valid = false;
+    form->Edit15->setText("before");
+    click("Button9"); // 15 valid rows: nothing at all
+    EXPECT_EQ(form->Edit15->text(), "before");
+    EXPECT_TRUE(errors.isEmpty());
+}
+
+TEST_F(MeasuringWindow, CalculateOnATableThatCannotBeReducedWritesNothing) {
+    openDrift(cleanDrift());
+    selectPair();
+    auto& rows = form->state().FrameData;
+    for (int i = 1; i <= 20; ++i) { // a primary that never moves
+        rows[i] = FrameRow{};
+        rows[i].PrimaryX = 100;
+        rows[i].PrimaryY = 100;
+        rows[i].SecondaryX = 110;
+        rows[i].SecondaryY = 100;
+        rows[i].SepPixels = 10;
+        rows[i].TimeMs = 40 * i;
+        rows[i].FrameNo = i;
+        rows[i].Valid = true;
+    }
+    form->Edit11->setText("a");
+    form->Edit15->setText("b");
+    click("Button9");
+    ASSERT_EQ(errors.size(), 1);
+    EXPECT_EQ(form->Edit11->text(), "a");
+    EXPECT_EQ(form->Edit15->text(), "b");
+}
+
+TEST_F(MeasuringWindow, CommaSeparatorGoesThroughTheReductionReadBack) {
+    openDrift(cleanDrift());
+    selectPair();
+    click("Button6");
+    const double pa = shown(form->Edit15);
+    form->setDecimalSeparator(',');
+    click("Button9");
+    ASSERT_TRUE(errors.isEmpty()) << errors.join("|").toStdString();
+    EXPECT_TRUE(form->Edit12->text().contains(',')) << form->Edit12->text().toStdString();
+    QString paText = form->Edit15->text();
+    EXPECT_FALSE(paText.contains('.'));
+    EXPECT_DOUBLE_EQ(paText.replace(',', '.').toDouble(), pa);
+}
+
+TEST_F(MeasuringWindow, ZoomOpensBesideTheWindowAndHidesAgain) {
+    openDrift(cleanDrift());
+    form->move(150, 150);
+    QTest::mouseClick(form->CheckBox2, Qt::LeftButton);
+    EXPECT_TRUE(zoom->isVisible());
+    EXPECT_EQ(zoom->pos(), QPoint(1052, 150));
+    EXPECT_EQ(zoom->size(), QSize(210, 230));
+    QTest::mouseClick(form->CheckBox2, Qt::LeftButton);
+    EXPECT_FALSE(zoom->isVisible());
+    EXPECT_TRUE(errors.isEmpty());
+}
+
+TEST_F(MeasuringWindow, ZoomFollowsTheRunAndTheTrackBar) {
+    sim::DriftParams p = cleanDrift();
+    p.frames = 40;
+    openDrift(p);
+    selectPair();
+    form->CheckBox2->setChecked(true);
+    click("Button6");
+    ASSERT_TRUE(errors.isEmpty()) << errors.join("|").toStdString();
+    const PixelCanvas& canvas = zoom->canvas();
+    ASSERT_GE(canvas.width(), 3 * form->state().SystemBox.Size);
+    // Browsing back re-centres the system box on the frame's stored centre.
+    form->TrackBar1->setValue(10);
+    const FrameRow& row = form->state().FrameData[10];
+    EXPECT_EQ(form->state().SystemBox.CentreX, row.SystemX);
+    EXPECT_EQ(form->state().SystemBox.CentreY, row.SystemY);
+}
+
+TEST_F(MeasuringWindow, GraphButtonShowsTheProfilesBesideTheWindow) {
+    openDrift(cleanDrift());
+    selectPair();
+    form->Button8Click();
+    EXPECT_TRUE(graphs->isVisible());
+    EXPECT_EQ(graphs->x(), form->x() + form->width());
+    const int n = form->state().SystemBox.Bottom - form->state().SystemBox.Top;
+    EXPECT_EQ(graphs->Series1().Count(), n);
+}
+
+} // namespace

@@ -1,0 +1,82 @@
+#pragma once
+// The program's four windows as main() builds them, with the error box, the
+// confirmation box and the file dialog replaced by recorders, so a test runs
+// without any modal dialog.
+#include "app/AboutBox.h"
+#include "app/TForm1.h"
+#include "views/TForm3.h"
+#include "views/TForm5.h"
+
+#include <QCheckBox>
+#include <QCoreApplication>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSlider>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+namespace corvane::testing {
+
+class WindowFixture : public ::testing::Test {
+protected:
+    void SetUp() override {
+        form = std::make_unique<TForm1>();
+        form->showError = [this](const QString& m) { errors << m; };
+        form->confirm = [this](const QString& line) {
+            confirmed << line;
+            return confirmAnswer;
+        };
+        form->chooseVideoFile = [this] { return dialogAnswer; };
+        form->setResultsDirectory(tmp.path());
+        form->FormCreate();
+        graphs = std::make_unique<TForm3>();
+        zoom = std::make_unique<TForm5>();
+        about = std::make_unique<TAboutBox>();
+        form->setSideWindows(graphs.get(), zoom.get(), about.get());
+    }
+    void TearDown() override {
+        form->close();
+        about.reset();
+        zoom.reset();
+        graphs.reset();
+        form.reset();
+        QCoreApplication::processEvents();
+    }
+
+    template <typename W = QWidget> W* control(const char* name) const {
+        return form->findChild<W*>(QString::fromLatin1(name));
+    }
+    QString textOf(const char* name) const { return control<QLineEdit>(name)->text(); }
+    void click(const char* name) {
+        QPushButton* b = control<QPushButton>(name);
+        ASSERT_NE(b, nullptr) << name;
+        QTest::mouseClick(b, Qt::LeftButton);
+    }
+    // Opens through the same path as the dialog and lets the 500 ms reset run.
+    void openAndSettle(const QString& path) {
+        dialogAnswer = path;
+        form->OpenAVI1->trigger();
+        ASSERT_TRUE(errors.isEmpty()) << errors.join("|").toStdString();
+        QTest::qWait(650);
+        ASSERT_FALSE(form->Timer1.isActive());
+    }
+    QString path(const char* file) const { return tmp.filePath(QString::fromLatin1(file)); }
+
+    QTemporaryDir tmp;
+    std::unique_ptr<TForm1> form;
+    std::unique_ptr<TForm3> graphs;
+    std::unique_ptr<TForm5> zoom;
+    std::unique_ptr<TAboutBox> about;
+    QStringList errors;
+    QStringList confirmed;
+    bool confirmAnswer = true;
+    QString dialogAnswer;
+};
+
+} // namespace corvane::testing
