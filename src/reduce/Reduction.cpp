@@ -32,7 +32,8 @@ std::string quoted(const std::string& text) {
 
 void requireEnoughRows(std::size_t count) {
     if (count < static_cast<std::size_t>(MinValidRows))
-        throw Error("Only " + std::to_string(count) + " frames are valid; at least " +
+        throw Error("Only " + std::to_string(count) +
+                    (count == 1 ? " frame is valid; at least " : " frames are valid; at least ") +
                     std::to_string(MinValidRows) + " are needed. Measure more frames, or tick " +
                     quoted("Active") + " on more of them.");
 }

@@ -126,9 +126,10 @@ bool appendToExisting(const std::string& path, const std::string& data) {
     // O_NONBLOCK: a FIFO in place of the file must not hang the save.
     const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
-        if (errno == ENOENT && ::access(directoryOf(path).c_str(), F_OK) == 0)
+        const int openErr = errno;
+        if (openErr == ENOENT && ::access(directoryOf(path).c_str(), F_OK) == 0)
             return false;
-        fail(errno);
+        fail(openErr);
     }
     Descriptor file(fd);
     struct stat st {};
