@@ -59,6 +59,14 @@ void TBinaryBlob::SortByValue() {
 }
 
 void TBinaryBlob::LabelBlobs() {
+    // The points not yet in a blob, in sorted order; each pass drops the ones
+    // it labels, so later passes and labels look only at what is left.
+    std::vector<uint32_t> open;
+    open.reserve(Points.size());
+    for (std::size_t i = 0; i < Points.size(); ++i)
+        if (Points[i].Label == 0)
+            open.push_back(static_cast<uint32_t>(i));
+
     for (int label = 1; label <= kBlobCount; ++label) {
         BlobInfo& blob = Blobs[static_cast<std::size_t>(label)];
         blob.Radius = kStartRadius;
@@ -66,9 +74,9 @@ void TBinaryBlob::LabelBlobs() {
         bool seeded = false;
         int32_t level = 0; // the lowest value taken so far
         for (int pass = 0; pass < kGrowPasses; ++pass) {
-            for (BlobPoint& p : Points) {
-                if (p.Label != 0)
-                    continue;
+            std::size_t kept = 0;
+            for (const uint32_t index : open) {
+                BlobPoint& p = Points[index];
                 if (!seeded) {
                     blob.SeedX = p.X;
                     blob.SeedY = p.Y;
@@ -98,7 +106,10 @@ void TBinaryBlob::LabelBlobs() {
                 if (p.Label == label && blob.FalloffRadius == 0 &&
                     static_cast<int64_t>(p.Value) * 100 < static_cast<int64_t>(blob.Peak) * 61)
                     blob.FalloffRadius = d;
+                if (p.Label == 0)
+                    open[kept++] = index;
             }
+            open.resize(kept);
         }
     }
 }

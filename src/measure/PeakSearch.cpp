@@ -76,15 +76,15 @@ void convolve(WorkingState& ws, const PanelSurface& panel) {
             const std::size_t cornerCol = static_cast<std::size_t>(j - kFirstCell);
             const int32_t own = px[(cornerRow + static_cast<std::size_t>(w)) * stride + cornerCol +
                                    static_cast<std::size_t>(w)];
+            if (own <= kDarkPixel)
+                continue; // the cell stays 0 from setSize
             float sum = 0.0f;
-            if (own > kDarkPixel) {
-                for (int32_t k = 0; k < d; ++k) {
-                    const uint8_t* line =
-                        px + (cornerRow + static_cast<std::size_t>(k)) * stride + cornerCol;
-                    for (int32_t m = 0; m < d; ++m)
-                        sum = static_cast<float>(static_cast<long double>(sum) +
-                                                 static_cast<long double>(line[m]) * weight);
-                }
+            for (int32_t k = 0; k < d; ++k) {
+                const uint8_t* line =
+                    px + (cornerRow + static_cast<std::size_t>(k)) * stride + cornerCol;
+                for (int32_t m = 0; m < d; ++m)
+                    sum = static_cast<float>(static_cast<long double>(sum) +
+                                             static_cast<long double>(line[m]) * weight);
             }
             ws.SmoothedGrid.at(j, i) = roundToInt(sum);
         }
@@ -101,6 +101,11 @@ bool findpeaks(WorkingState& ws, const PanelSurface& panel, int32_t frame, int32
     TBinaryBlob blobs;
     convolve(ws, panel);
     const int32_t size = ws.SmoothedGrid.size();
+    std::size_t points = 0;
+    for (int32_t x = 0; x < size; ++x)
+        for (int32_t y = 0; y < size; ++y)
+            points += ws.SmoothedGrid.at(x, y) > kPointThreshold ? 1 : 0;
+    blobs.Points.reserve(points);
     for (int32_t y = 0; y < size; ++y)
         for (int32_t x = 0; x < size; ++x) {
             const int32_t v = ws.SmoothedGrid.at(x, y);

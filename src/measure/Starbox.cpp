@@ -23,13 +23,39 @@ struct Sums {
     int32_t w = 0;   // sum of v
 };
 
-// Rows outer, columns inner: the float sums depend on this order.
+// Largest integer up to which every integer is a float: below it, adding
+// whole numbers to a float sum rounds nothing.
+constexpr int64_t kExactFloatLimit = int64_t{1} << 24;
+
+// Rows outer, columns inner: the float sums depend on this order. Each row's
+// contribution is first summed in integers; while the running sums stay within
+// kExactFloatLimit, adding it at once gives exactly the float that adding its
+// pixels one by one gives (no addition rounds). From the first row that would
+// pass the limit on, the pixels are added one by one.
 Sums weightedSumsOnPanel(const PanelSurface& panel, int32_t left, int32_t top, int32_t size) {
     Sums s;
     const Colour* base = panel.data() + static_cast<std::size_t>(top) * PanelSurface::kWidth +
                          static_cast<std::size_t>(left);
+    bool exact = true;
     for (int32_t r = 0; r < size; ++r) {
         const Colour* row = base + static_cast<std::size_t>(r) * PanelSurface::kWidth;
+        if (exact) {
+            int64_t rowW = 0, rowX = 0;
+            for (int32_t c = 0; c < size; ++c) {
+                const int32_t v = monochrome(row[c]);
+                rowW += v;
+                rowX += static_cast<int64_t>(v) * c;
+            }
+            const int64_t newX = static_cast<int64_t>(s.sx) + rowX;
+            const int64_t newY = static_cast<int64_t>(s.sy) + rowW * r;
+            if (newX <= kExactFloatLimit && newY <= kExactFloatLimit) {
+                s.sx = static_cast<float>(newX);
+                s.sy = static_cast<float>(newY);
+                s.w += static_cast<int32_t>(rowW);
+                continue;
+            }
+            exact = false;
+        }
         for (int32_t c = 0; c < size; ++c) {
             const int32_t v = monochrome(row[c]);
             s.sx += static_cast<float>(v * c);
