@@ -74,17 +74,6 @@ TEST(ResultsLine, TabsAndSpacesInTextsPassUnchanged) {
     EXPECT_EQ(std::count(line.begin(), line.end(), '\t'), 9 + 1 + 2);
 }
 
-TEST(ResultsLine, NonAsciiTextIsKeptByteForByte) {
-    ResultsFields f = startUpFields();
-    f.designation = "\xCE\xB1 Gem"; // alpha Gem
-    f.notes = "Gr\xC3\xB6\xC3\x9F"
-              "e \xE2\x98\x85"; // Groesse and a star
-    const std::string line = buildResultsLine(f);
-    EXPECT_NE(line.find("\t\xCE\xB1 Gem\t"), std::string::npos);
-    EXPECT_EQ(splitTabs(line).back(), "Gr\xC3\xB6\xC3\x9F"
-                                      "e \xE2\x98\x85");
-}
-
 TEST(ShortDateFallback, IsMonthDayTwoDigitYear) {
     EXPECT_EQ(formatShortDateFallback(2025, 3, 7), "3/7/25");
     EXPECT_EQ(formatShortDateFallback(2006, 12, 31), "12/31/06");
