@@ -1,0 +1,496 @@
+// corvane-measure run as a user runs it, on a simulated drift video: exit
+// statuses, the printed texts, the frame table, the saved results line, the
+// epoch, the bench and the progress bar.
+#include "ToolSupport.h"
+
+#include "reduce/Epoch.h"
+#include "results/ResultsLine.h"
+#include "sim/DriftSim.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <ctime>
+#include <poll.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <sys/time.h>
+
+namespace corvane::test {
+namespace {
+
+// A clean drift video: dark sky, faint noise, a pair 18 pixels apart drifting
+// 1.5 pixels per frame to the right, 120 frames at 15 per second.
+sim::DriftParams cleanPair() {
+    sim::DriftParams p;
+    p.width = 320;
+    p.height = 240;
+    p.frames = 120;
+    p.fps = 15;
+    p.codec = sim::Codec::Grey;
+    p.separationArcsec = 12;
+    p.positionAngleDeg = 60;
+    p.declinationDeg = 0;
+    p.scalePxPerArcsec = 1.5;
+    p.sky = 0;
+    p.noiseSigma = 1;
+    p.seed = 3;
+    return p;
+}
+
+std::string xy(const sim::Point& p) {
+    return std::to_string(std::lround(p.x)) + "," + std::to_string(std::lround(p.y));
+}
+
+double number(const std::string& text) {
+    char* end = nullptr;
+    const double v = std::strtod(text.c_str(), &end);
+    if (text.empty() || *end != '\0')
+        ADD_FAILURE() << "'" << text << "' is not a number";
+    return v;
+}
+
+class MeasureTool : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        dir_ = new TempDir;
+        video_ = dir_->file("pair.avi");
+        truth_ = new sim::Truth(sim::writeDriftVideo(video_, cleanPair()));
+    }
+    static void TearDownTestSuite() {
+        delete truth_;
+        delete dir_;
+    }
+
+    // The clicks on the stars where they are in frame n.
+    static std::vector<std::string> clicksAt(int n) {
+        const sim::FrameTruth& f = truth_->frames[static_cast<std::size_t>(n)];
+        return {"--primary", xy(f.primary), "--secondary", xy(f.secondary)};
+    }
+    static std::vector<std::string> base(std::vector<std::string> extra = {}) {
+        std::vector<std::string> args{video_};
+        for (const std::string& a : clicksAt(0))
+            args.push_back(a);
+        args.insert(args.end(), extra.begin(), extra.end());
+        return args;
+    }
+    ToolRun run(const std::vector<std::string>& args) { return runTool(args, *dir_); }
+
+    static TempDir* dir_;
+    static std::string video_;
+    static sim::Truth* truth_;
+};
+
+TempDir* MeasureTool::dir_ = nullptr;
+std::string MeasureTool::video_;
+sim::Truth* MeasureTool::truth_ = nullptr;
+
+const std::vector<std::string> kTextNames = {
+    "frames measured", "valid frames", "sep px",     "screen angle", "drift angle",
+    "position angle",  "pixel scale",  "separation", "epoch J",      "epoch B"};
+
+TEST_F(MeasureTool, PrintsTheWindowsTextsInOrderAndNothingOnStderr) {
+    const ToolRun r = run(base());
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "") << "no progress bar when stderr is not a terminal";
+    std::vector<std::string> names;
+    for (const auto& [name, value] : textLines(r.out)) {
+        names.push_back(name);
+        EXPECT_NE(value, "") << name;
+    }
+    EXPECT_EQ(names, kTextNames);
+    const auto m = textMap(r.out);
+    EXPECT_EQ(m.at("frames measured"), "120");
+}
+
+struct AccuracyRow {
+    const char* name;
+    const char* method;
+};
+
+void PrintTo(const AccuracyRow& row, std::ostream* os) {
+    *os << row.name;
+}
+
+class MeasureToolAccuracy : public MeasureTool,
+                            public ::testing::WithParamInterface<AccuracyRow> {};
+
+// On a clean video the separation is limited by the drift's jitter in the 12
+// pixel-scale pairs (about 0.1 %) and the position angle by the jitter of the
+// drift line (a few hundredths of a degree).
+TEST_P(MeasureToolAccuracy, MatchesTheSimulatedPair) {
+    const ToolRun r = run(base({"--method", GetParam().method, "--dec", "+00 00 00"}));
+    ASSERT_EQ(r.status, 0) << r.err;
+    const auto m = textMap(r.out);
+    EXPECT_GE(number(m.at("valid frames")), 100);
+    EXPECT_NEAR(number(m.at("separation")), truth_->separationArcsec,
+                0.005 * truth_->separationArcsec);
+    EXPECT_NEAR(number(m.at("pixel scale")), truth_->pixelScalePxPerArcsec,
+                0.005 * truth_->pixelScalePxPerArcsec);
+    EXPECT_NEAR(number(m.at("sep px")), truth_->separationPx, 0.005 * truth_->separationPx);
+    EXPECT_NEAR(number(m.at("position angle")), truth_->positionAngleDeg, 0.3);
+    EXPECT_NEAR(number(m.at("drift angle")), truth_->driftAngleDeg, 0.3);
+}
+
+INSTANTIATE_TEST_SUITE_P(Methods, MeasureToolAccuracy,
+                         ::testing::Values(AccuracyRow{"PeakSearch", "peak"},
+                                           AccuracyRow{"WeightedAverage", "weighted"}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+struct StatusRow {
+    const char* name;
+    std::vector<std::string> args; // after the video and the two clicks
+    int status;
+    const char* stderrHolds;
+};
+
+// Rows whose arguments replace the usual ones entirely start with "!".
+TEST_F(MeasureTool, ExitStatusForEachCase) {
+    const std::string junk = dir_->file("junk.avi");
+    {
+        std::FILE* f = std::fopen(junk.c_str(), "wb");
+        ASSERT_NE(f, nullptr);
+        std::fputs("this is not a video at all, only some text in a file", f);
+        std::fclose(f);
+    }
+    const std::vector<StatusRow> rows = {
+        {"results", {}, 0, ""},
+        {"missing file",
+         {"!", dir_->file("absent.avi"), "--primary", "1,1", "--secondary", "2,2"},
+         1,
+         "File not found"},
+        {"not a video", {"!", junk, "--primary", "1,1", "--secondary", "2,2"}, 1, "Not an AVI"},
+        {"declination not a number",
+         {"--dec", "+1x 00 00"},
+         1,
+         "'+1x' is not a valid floating point value"},
+        {"declination minutes missing",
+         {"--dec", "+10"},
+         1,
+         "'' is not a valid floating point value"},
+        {"declination at the pole", {"--dec", "+90 00 00"}, 1, "between -90 and +90"},
+        {"no arguments", {"!"}, 2, "no video given"},
+        {"no secondary", {"!", video_, "--primary", "1,1"}, 2, "--secondary X,Y is required"},
+        {"unknown option", {"--speed", "2"}, 2, "unknown option --speed"},
+        {"option without its value", {"--box"}, 2, "--box needs a value"},
+        {"option given twice", {"--box", "12", "--box", "14"}, 2, "--box given twice"},
+        {"odd box size", {"--box", "13"}, 2, "not an even size"},
+        {"box size above 40", {"--box", "42"}, 2, "not an even size"},
+        {"box size in exponent form", {"--box", "1e1"}, 2, "not a valid integer value"},
+        {"click outside the panel",
+         {"!", video_, "--primary", "640,10", "--secondary", "2,2"},
+         2,
+         "outside the 640 x 480 panel"},
+        {"click without a comma",
+         {"!", video_, "--primary", "10", "--secondary", "2,2"},
+         2,
+         "is not X,Y"},
+        {"click with junk",
+         {"!", video_, "--primary", "1x,2", "--secondary", "2,2"},
+         2,
+         "not a valid integer value"},
+        {"unknown method", {"--method", "fast"}, 2, "neither peak nor weighted"},
+        {"unknown orientation", {"--orientation", "upside"}, 2, "neither correct nor mirrored"},
+        {"date that does not exist", {"--date", "2023-02-29 10:00"}, 2, "is not a date"},
+        {"date without a time", {"--date", "2023-02-03"}, 2, "is not a date"},
+        {"start beyond the video", {"--start", "121"}, 2, "beyond the video's last position 120"},
+        {"stop before start", {"--start", "50", "--stop", "40"}, 2, "lies before --start"},
+        {"negative frame", {"--stop", "-1"}, 2, "not negative"},
+        {"primary frame beyond the video", {"--primary-frame", "500"}, 2, "beyond the video"},
+        {"star data without --save", {"--notes", "x"}, 2, "--notes needs --save"},
+        {"two videos", {"other.avi"}, 2, "more than one video"},
+        {"too few valid frames", {"--stop", "10"}, 3, ""},
+        {"nothing measured", {"--start", "120"}, 3, ""},
+    };
+    for (const StatusRow& row : rows) {
+        SCOPED_TRACE(row.name);
+        std::vector<std::string> args;
+        if (!row.args.empty() && row.args[0] == "!")
+            args.assign(row.args.begin() + 1, row.args.end());
+        else
+            args = base(row.args);
+        const ToolRun r = run(args);
+        EXPECT_EQ(r.status, row.status) << r.err;
+        EXPECT_NE(r.err.find(row.stderrHolds), std::string::npos) << r.err;
+        const bool usage = r.err.find("usage: corvane-measure") != std::string::npos;
+        EXPECT_EQ(usage, row.status == 2) << r.err;
+        if (row.status == 1 || row.status == 2) {
+            EXPECT_EQ(r.out, "") << "an error prints no results";
+        }
+    }
+}
+
+TEST_F(MeasureTool, HelpPrintsTheUsageAndSucceeds) {
+    const ToolRun r = run({"--help"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out.rfind("usage: corvane-measure VIDEO --primary X,Y --secondary X,Y", 0), 0u);
+}
+
+TEST_F(MeasureTool, TooFewValidFramesStillPrintsTheCountsWithEmptyResults) {
+    const ToolRun text = run(base({"--stop", "10"}));
+    ASSERT_EQ(text.status, 3) << text.err;
+    const auto m = textMap(text.out);
+    EXPECT_EQ(m.at("frames measured"), "10");
+    EXPECT_LE(number(m.at("valid frames")), 10);
+    for (const char* empty :
+         {"sep px", "screen angle", "drift angle", "position angle", "pixel scale", "separation"})
+        EXPECT_EQ(m.at(empty), "") << empty;
+    EXPECT_NE(m.at("epoch J"), "");
+
+    const ToolRun json = run(base({"--stop", "10", "--json"}));
+    ASSERT_EQ(json.status, 3) << json.err;
+    const JsonOutput j(json.out);
+    EXPECT_EQ(j.shown("frames_measured"), "10");
+    for (const char* key :
+         {"sep_px", "screen_angle", "drift_angle", "position_angle", "pixel_scale", "separation"}) {
+        EXPECT_EQ(j.shown(key), "null") << key;
+        EXPECT_EQ(j.rawValue(key), "null") << key;
+    }
+    EXPECT_NE(j.shown("epoch_julian"), "null");
+}
+
+// The shown numbers are the texts of the text form; the raw ones round to them.
+TEST_F(MeasureTool, JsonHoldsTheShownTextsAndTheUnroundedValues) {
+    const ToolRun text = run(base());
+    const ToolRun json = run(base({"--json"}));
+    ASSERT_EQ(json.status, 0) << json.err;
+    const auto m = textMap(text.out);
+    const JsonOutput j(json.out);
+    const std::vector<std::tuple<const char*, const char*, int>> keys = {
+        {"frames_measured", "frames measured", 0},
+        {"valid_frames", "valid frames", 0},
+        {"sep_px", "sep px", 2},
+        {"screen_angle", "screen angle", 2},
+        {"drift_angle", "drift angle", 2},
+        {"position_angle", "position angle", 2},
+        {"pixel_scale", "pixel scale", 4},
+        {"separation", "separation", 2},
+        {"epoch_julian", "epoch J", 3},
+        {"epoch_besselian", "epoch B", 3}};
+    for (const auto& [key, name, decimals] : keys) {
+        SCOPED_TRACE(key);
+        ASSERT_TRUE(j.shown(key));
+        EXPECT_EQ(*j.shown(key), m.at(name));
+        ASSERT_TRUE(j.rawValue(key));
+        const double raw = number(*j.rawValue(key));
+        EXPECT_NEAR(raw, number(m.at(name)), 0.5 * std::pow(10.0, -decimals) + 1e-9);
+    }
+    EXPECT_FALSE(j.shown("decode_fps")) << "bench keys only with --bench";
+}
+
+TEST_F(MeasureTool, FramesCsvHasOneRowPerFrameOfTheTable) {
+    const std::string csv = dir_->file("frames.csv");
+    const ToolRun r = run(base({"--frames", csv}));
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::istringstream in(readFile(csv));
+    std::string line;
+    std::getline(in, line);
+    EXPECT_EQ(line, "frame,time_ms,primary_x,primary_y,secondary_x,secondary_y,sep_px,"
+                    "screen_angle,system_x,system_y,valid");
+    int rows = 0;
+    int valid = 0;
+    while (std::getline(in, line)) {
+        std::vector<std::string> f;
+        std::stringstream s(line);
+        for (std::string field; std::getline(s, field, ',');)
+            f.push_back(field);
+        ASSERT_EQ(f.size(), 11u) << line;
+        EXPECT_EQ(f[0], std::to_string(rows));
+        if (rows > 0) {
+            // Every frame after the start frame is measured, at 15 frames a second.
+            EXPECT_EQ(number(f[1]), std::lround(rows * 1000.0 / 15.0)) << line;
+        }
+        if (f[10] == "1") {
+            // The columns in their order: each star within a pixel of where it was.
+            const sim::FrameTruth& t = truth_->frames[static_cast<std::size_t>(rows)];
+            EXPECT_NEAR(number(f[2]), t.primary.x, 1.0) << line;
+            EXPECT_NEAR(number(f[3]), t.primary.y, 1.0) << line;
+            EXPECT_NEAR(number(f[4]), t.secondary.x, 1.0) << line;
+            EXPECT_NEAR(number(f[5]), t.secondary.y, 1.0) << line;
+            EXPECT_NEAR(number(f[6]), truth_->separationPx, 1.0) << line;
+            ++valid;
+        }
+        ++rows;
+    }
+    EXPECT_EQ(rows, cleanPair().frames + 1) << "rows 0 .. length";
+    EXPECT_EQ(std::to_string(valid), textMap(r.out).at("valid frames"));
+}
+
+TEST_F(MeasureTool, StartAndStopLimitTheMeasuredFrames) {
+    const std::string csv = dir_->file("range.csv");
+    std::vector<std::string> args{video_};
+    for (const std::string& a : clicksAt(30))
+        args.push_back(a);
+    for (const char* a : {"--start", "30", "--stop", "90", "--frames"})
+        args.push_back(a);
+    args.push_back(csv);
+    const ToolRun r = run(args);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(textMap(r.out).at("frames measured"), "60");
+    std::istringstream in(readFile(csv));
+    std::string line;
+    std::getline(in, line);
+    for (int n = 0; std::getline(in, line); ++n) {
+        const bool measured = n > 30 && n <= 90;
+        const std::string unmeasured = std::to_string(n) + ",0,0,0,0,0,0,0,0,0,0";
+        EXPECT_EQ(line == unmeasured, !measured) << line;
+    }
+    EXPECT_NEAR(number(textMap(r.out).at("separation")), truth_->separationArcsec,
+                0.005 * truth_->separationArcsec);
+}
+
+TEST_F(MeasureTool, EpochFromTheDateOption) {
+    const auto m = textMap(run(base({"--date", "2000-01-01 12:00"})).out);
+    EXPECT_EQ(m.at("epoch J"), "2000");
+    EXPECT_EQ(m.at("epoch B"), "2000.001");
+}
+
+// Without --date the window takes the file's modification time in UT, to the
+// 2 seconds of a file date: 00:00:01 counts as 00:00:00.
+TEST_F(MeasureTool, EpochFromTheFilesModificationTimeInUt) {
+    const std::string copy = dir_->file("dated.avi");
+    std::filesystem::copy_file(video_, copy, std::filesystem::copy_options::overwrite_existing);
+    std::tm t{};
+    t.tm_year = 2018 - 1900;
+    t.tm_mon = 6;
+    t.tm_mday = 11;
+    t.tm_sec = 1;
+    const std::time_t secs = ::timegm(&t);
+    const timeval times[2] = {{secs, 0}, {secs, 0}};
+    ASSERT_EQ(::utimes(copy.c_str(), times), 0);
+
+    std::vector<std::string> args{copy};
+    for (const std::string& a : clicksAt(0))
+        args.push_back(a);
+    args.push_back("--json");
+    const ToolRun r = run(args);
+    ASSERT_EQ(r.status, 0) << r.err;
+    const JsonOutput j(r.out);
+    // JD 2458310.5: Julian epoch 2018.522930, Besselian 2018.524603.
+    EXPECT_EQ(j.shown("epoch_julian"), "2018.523");
+    EXPECT_EQ(j.shown("epoch_besselian"), "2018.525");
+    const EpochResult e = epoch(CivilDateTime{2018, 7, 11, 0, 0, 0}, '.');
+    EXPECT_DOUBLE_EQ(number(*j.rawValue("epoch_julian")), e.julianEpoch);
+    EXPECT_DOUBLE_EQ(number(*j.rawValue("epoch_besselian")), e.besselianEpoch);
+}
+
+std::string todayShortDate() {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    ::localtime_r(&now, &local);
+    return formatShortDateFallback(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday);
+}
+
+TEST_F(MeasureTool, SaveAppendsTheResultsLineAsTheWindowWrites) {
+    const std::string results = dir_->file("results.txt");
+    const std::string date = todayShortDate();
+    const ToolRun first =
+        run(base({"--save", "--results", results, "--designation", "STF 1234", "--ra", "12 34 56.7",
+                  "--dec", "+00 00 00", "--notes", "seeing 3/5\tnight 2"}));
+    ASSERT_EQ(first.status, 0) << first.err;
+    const auto m = textMap(first.out);
+    const std::string line = date + "\tSTF 1234\t12 34 56.7\t+00 00 00\t" + m.at("epoch J") + "\t" +
+                             m.at("epoch B") + "\t" + m.at("separation") + "\t" +
+                             m.at("position angle") + "\t" + m.at("valid frames") +
+                             "\tseeing 3/5\tnight 2";
+    const std::string header = "RecordDate\tdesignation\tRA\tDEC\tEpoch(J)\tEpoch(B)\tSep(rho)\t"
+                               "PA(theta)\t#frames\tNotes";
+    EXPECT_EQ(readFile(results), "Corvane Ouput File\r\n" + header + "\r\n" + line + "\r\n");
+
+    // A second save adds one line; the star data not given keep the window's
+    // texts after opening a video.
+    const ToolRun second = run(base({"--save", "--results", results}));
+    ASSERT_EQ(second.status, 0) << second.err;
+    const std::string secondLine = date + "\t(Star Designation)\tHH MM SS\t+00 00 00\t" +
+                                   m.at("epoch J") + "\t" + m.at("epoch B") + "\t" +
+                                   m.at("separation") + "\t" + m.at("position angle") + "\t" +
+                                   m.at("valid frames") + "\t";
+    EXPECT_EQ(readFile(results),
+              "Corvane Ouput File\r\n" + header + "\r\n" + line + "\r\n" + secondLine + "\r\n");
+}
+
+TEST_F(MeasureTool, SaveWithoutResultsWritesNothing) {
+    const std::string results = dir_->file("none.txt");
+    const ToolRun r = run(base({"--stop", "10", "--save", "--results", results}));
+    EXPECT_EQ(r.status, 3);
+    EXPECT_FALSE(std::filesystem::exists(results));
+}
+
+TEST_F(MeasureTool, SaveIntoAFolderThatCannotBeWrittenFailsWithTheFileMessage) {
+    const ToolRun r = run(base({"--save", "--results", dir_->file("no-such-folder/results.txt")}));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "File not found\n");
+}
+
+TEST_F(MeasureTool, BenchReportsBothFrameRatesAndLeavesTheResultsAlone) {
+    const ToolRun plain = run(base());
+    const ToolRun bench = run(base({"--bench"}));
+    ASSERT_EQ(bench.status, 0) << bench.err;
+    // The decoding passes come before the clicks, so the results are the same.
+    const std::string results = plain.out;
+    EXPECT_EQ(bench.out.substr(0, results.size()), results);
+    const auto m = textMap(bench.out);
+    EXPECT_GT(number(m.at("decode fps")), 0);
+    EXPECT_GT(number(m.at("run fps")), 0);
+
+    const ToolRun json = run(base({"--bench", "--json"}));
+    ASSERT_EQ(json.status, 0) << json.err;
+    const JsonOutput j(json.out);
+    const double decode = number(*j.rawValue("decode_fps"));
+    const double runFps = number(*j.rawValue("run_fps"));
+    EXPECT_GT(decode, 0);
+    EXPECT_NEAR(number(*j.rawValue("ratio")), runFps / decode, 1e-9);
+    EXPECT_TRUE(j.shown("ratio"));
+}
+
+// On a terminal the run draws a bar on stderr and clears it at the end.
+TEST_F(MeasureTool, ProgressBarOnlyOnATerminal) {
+    const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(::grantpt(master), 0);
+    ASSERT_EQ(::unlockpt(master), 0);
+    const std::string slaveName = ::ptsname(master);
+    const std::string outPath = dir_->file("bar-stdout");
+    std::vector<std::string> all{CORVANE_MEASURE_TOOL};
+    for (const std::string& a : base())
+        all.push_back(a);
+    std::vector<char*> argv;
+    for (std::string& a : all)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        const int slave = ::open(slaveName.c_str(), O_RDWR);
+        const int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (slave < 0 || out < 0)
+            ::_exit(126);
+        ::dup2(out, 1);
+        ::dup2(slave, 2);
+        ::execv(argv[0], argv.data());
+        ::_exit(127);
+    }
+    std::string err;
+    char buf[4096];
+    for (;;) {
+        pollfd p{master, POLLIN, 0};
+        if (::poll(&p, 1, 30000) <= 0)
+            break;
+        const ssize_t n = ::read(master, buf, sizeof buf);
+        if (n <= 0)
+            break; // the child has closed the terminal
+        err.append(buf, static_cast<std::size_t>(n));
+    }
+    int wstatus = 0;
+    ::waitpid(pid, &wstatus, 0);
+    ::close(master);
+    ASSERT_TRUE(WIFEXITED(wstatus));
+    EXPECT_EQ(WEXITSTATUS(wstatus), 0);
+    EXPECT_NE(err.find("100%"), std::string::npos) << err;
+    EXPECT_NE(err.find("[#"), std::string::npos) << err;
+    EXPECT_EQ(err.substr(err.size() - 4), "\r\033[K") << "the bar is cleared at the end";
+    EXPECT_EQ(textMap(readFile(outPath)).at("frames measured"), "120");
+}
+
+} // namespace
+} // namespace corvane::test
