@@ -1,0 +1,37 @@
+#!/usr/bin/env bash
+# Builds the libFuzzer target (clang, AddressSanitizer, UndefinedBehaviorSanitizer)
+# and fuzzes the video source and the measuring methods for SECONDS seconds.
+# Usage: scripts/fuzz.sh SECONDS [more libFuzzer options]
+# Needs: apt-get install -y clang libclang-rt-14-dev (not part of the normal set-up).
+#
+# Seeds come from fuzz/corpus and fuzz/regressions; inputs that reach new code
+# collect in build-fuzz/corpus (kept between runs, not committed). A crash, a
+# timeout or a run over the memory limit is saved in fuzz/crashes/ and the
+# fuzzing goes on. To keep one for good: minimise it with
+#   build-fuzz/fuzz/corvane-fuzz -minimize_crash=1 -runs=10000 fuzz/crashes/<file>
+# then move it to fuzz/regressions/, where the test suite replays it.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+seconds="${1:?usage: scripts/fuzz.sh SECONDS [libFuzzer options]}"
+shift
+if ! command -v clang++ > /dev/null; then
+    echo "scripts/fuzz.sh needs clang: apt-get install -y clang libclang-rt-14-dev" >&2
+    exit 1
+fi
+dir=build-fuzz
+CC=clang CXX=clang++ cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DCORVANE_BUILD_FUZZ=ON -DCORVANE_SANITIZE=ON -DCORVANE_BUILD_GUI=OFF \
+    -DCORVANE_BUILD_TESTS=OFF > "$dir.configure.log" 2>&1 || { cat "$dir.configure.log"; exit 1; }
+cmake --build "$dir" -j 2 --target corvane-fuzz
+mkdir -p fuzz/crashes "$dir/corpus"
+# Leaks inside FFmpeg's error paths are not ours to fix; crashes, overflows,
+# undefined behaviour, hangs and memory growth are.
+export ASAN_OPTIONS="detect_leaks=0:allocator_may_return_null=1"
+export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
+# One worker process (-fork=1): the machine's two cores are shared. It
+# restarts after a crash, timeout or out-of-memory, so one finding does not
+# end the run.
+exec "$dir/fuzz/corvane-fuzz" -fork=1 -ignore_crashes=1 -ignore_timeouts=1 -ignore_ooms=1 \
+    -max_total_time="$seconds" -max_len=65536 -rss_limit_mb=2048 -malloc_limit_mb=1024 \
+    -timeout=10 -artifact_prefix=fuzz/crashes/ -print_final_stats=1 \
+    "$@" "$dir/corpus" fuzz/corpus fuzz/regressions
