@@ -5,6 +5,7 @@
 
 #include "reduce/Epoch.h"
 #include "results/ResultsLine.h"
+#include "sim/AviWriter.h"
 #include "sim/DriftSim.h"
 
 #include <gtest/gtest.h>
@@ -154,6 +155,13 @@ TEST_F(MeasureTool, ExitStatusForEachCase) {
         std::fputs("this is not a video at all, only some text in a file", f);
         std::fclose(f);
     }
+    const std::string truncated = dir_->file("truncated.avi");
+    {
+        const std::string whole = readFile(video_);
+        std::ofstream(truncated, std::ios::binary) << whole.substr(0, whole.size() / 3);
+    }
+    const std::string silent = dir_->file("silent.avi");
+    sim::writeAudioOnlyAvi(silent, 2.0);
     const std::vector<StatusRow> rows = {
         {"results", {}, 0, ""},
         {"missing file",
@@ -161,6 +169,11 @@ TEST_F(MeasureTool, ExitStatusForEachCase) {
          1,
          "File not found"},
         {"not a video", {"!", junk, "--primary", "1,1", "--secondary", "2,2"}, 1, "Not an AVI"},
+        {"truncated video",
+         {"!", truncated, "--primary", "1,1", "--secondary", "2,2"},
+         1,
+         "The AVI file is truncated"},
+        {"video without a picture", {"!", silent, "--primary", "1,1", "--secondary", "2,2"}, 3, ""},
         {"declination not a number",
          {"--dec", "+1x 00 00"},
          1,
