@@ -167,6 +167,33 @@ TEST(Measure, FineCentreIsRoundedToThreeDecimalsAndStoredAsFloat) {
     EXPECT_EQ(box.FineY, 200.708f);
 }
 
+// Over a large bright box the 32-bit sums lose the low bits, so the centre is
+// not the exact one: a uniform 160-pixel box of intensity 100 has its exact
+// local centre on the tie 79.5 in both axes, but the float sums give
+// 79.4866125 in x (down to 79) and 79.5000125 in y (up to 80). The same for a
+// box that reaches 40 columns past the left edge (read pixel by pixel):
+// 99.48705 instead of 99.5 in x, 79.50071667 in y.
+TEST(Measure, LargeBrightBoxFollowsThe32BitSums) {
+    PanelSurface panel;
+    fillPanel(panel, greyColour(100));
+    TStarbox inside;
+    inside.place(240, 240, 160);
+    ASSERT_TRUE(inside.measure(panel, 1));
+    EXPECT_EQ(inside.CentreX, 160 + 79);
+    EXPECT_EQ(inside.CentreY, 160 + 80);
+    EXPECT_EQ(inside.FineX, 239.487f);
+    EXPECT_EQ(inside.FineY, 239.5f);
+
+    TStarbox edge;
+    edge.place(40, 240, 160);
+    ASSERT_EQ(edge.Left, -40);
+    ASSERT_TRUE(edge.measure(panel, 1));
+    EXPECT_EQ(edge.CentreX, -40 + 99);
+    EXPECT_EQ(edge.CentreY, 160 + 80);
+    EXPECT_EQ(edge.FineX, 59.487f);
+    EXPECT_EQ(edge.FineY, 239.501f);
+}
+
 TEST(Measure, PixelsOffThePanelCountAsDark) {
     // The same light seen by a box reaching past the left edge of the panel and
     // by one wholly inside: the box moves by the same amount.
