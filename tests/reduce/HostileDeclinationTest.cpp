@@ -114,10 +114,12 @@ TEST_P(HostileDeclination, GivesTheMessageOrTheRightNumbers) {
     } catch (const Error& e) {
         message = e.what();
     }
-    if (c.outcome == Outcome::ConversionMessage)
+    if (c.outcome == Outcome::ConversionMessage) {
         EXPECT_EQ(message, conversionMessage(c.text));
-    if (c.outcome == Outcome::RangeMessage)
+    }
+    if (c.outcome == Outcome::RangeMessage) {
         EXPECT_NE(message.find("is not between -90 and +90 degrees"), std::string::npos) << message;
+    }
 
     // The whole reduction: the declination stops it after the regression at
     // the latest, and nothing it returns shows a NaN or an infinity.
@@ -159,7 +161,7 @@ TEST(HostileDeclination, EveryDeclinationUpToThePoleGivesFiniteTexts) {
 TEST(HostileDeclination, AScreenAngleTextThatIsNotANumberGivesTheConversionMessage) {
     // The regression reads the screen angle back from its box.
     const FrameTable t = sixtyNorthTable();
-    for (const std::string text :
+    for (const std::string& text :
          {std::string(""), std::string("nan"), std::string("inf"), std::string("1e400"),
           std::string("+-5"), std::string("0,5"), many(10000, '9')}) {
         SCOPED_TRACE(text.substr(0, 20));
