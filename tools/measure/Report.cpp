@@ -25,26 +25,32 @@ struct Field {
 };
 
 std::vector<Field> resultFields(const Outcome& o) {
-    const ReductionResult* r = o.reduction ? &*o.reduction : nullptr;
-    auto shown = [&](const std::string& s) { return r ? s : std::string(); };
-    auto raw = [&](double v) { return r ? std::optional<double>(v) : std::nullopt; };
     std::vector<Field> f;
     f.push_back(
         {"frames measured", "frames_measured", std::to_string(o.framesMeasured), o.framesMeasured});
     f.push_back({"valid frames", "valid_frames", std::to_string(o.validFrames), o.validFrames});
-    f.push_back({"sep px", "sep_px", shown(r ? r->averages.sepText : ""),
-                 raw(r ? r->averages.meanSep : 0)});
-    f.push_back({"screen angle", "screen_angle", shown(r ? r->averages.angleText : ""),
-                 raw(r ? r->averages.meanAngle : 0)});
-    f.push_back({"drift angle", "drift_angle", shown(r ? r->regression.primarySlopeText : ""),
-                 raw(r ? r->regression.driftAngle : 0)});
-    f.push_back({"position angle", "position_angle",
-                 shown(r ? r->regression.positionAngleText : ""),
-                 raw(r ? r->regression.positionAngle : 0)});
-    f.push_back({"pixel scale", "pixel_scale", shown(r ? r->separation.pixelScaleText : ""),
-                 raw(r ? r->separation.pixelScale : 0)});
-    f.push_back({"separation", "separation", shown(r ? r->separation.separationText : ""),
-                 raw(r ? r->separation.separation : 0)});
+    if (o.reduction) {
+        const ReductionResult& r = *o.reduction;
+        f.push_back({"sep px", "sep_px", r.averages.sepText, r.averages.meanSep});
+        f.push_back({"screen angle", "screen_angle", r.averages.angleText, r.averages.meanAngle});
+        f.push_back(
+            {"drift angle", "drift_angle", r.regression.primarySlopeText, r.regression.driftAngle});
+        f.push_back({"position angle", "position_angle", r.regression.positionAngleText,
+                     r.regression.positionAngle});
+        f.push_back(
+            {"pixel scale", "pixel_scale", r.separation.pixelScaleText, r.separation.pixelScale});
+        f.push_back(
+            {"separation", "separation", r.separation.separationText, r.separation.separation});
+    } else {
+        // Without the reduction the window's result boxes stay empty.
+        for (const auto& [name, key] : {std::pair{"sep px", "sep_px"},
+                                        {"screen angle", "screen_angle"},
+                                        {"drift angle", "drift_angle"},
+                                        {"position angle", "position_angle"},
+                                        {"pixel scale", "pixel_scale"},
+                                        {"separation", "separation"}})
+            f.push_back({name, key, std::string(), std::nullopt});
+    }
     f.push_back({"epoch J", "epoch_julian", o.epoch.julianText, o.epoch.julianEpoch});
     f.push_back({"epoch B", "epoch_besselian", o.epoch.besselianText, o.epoch.besselianEpoch});
     if (o.bench) {
