@@ -25,11 +25,13 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QFontDatabase>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
 #include <QMenu>
+#include <QMenuBar>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
@@ -45,8 +47,12 @@ namespace {
 
 constexpr int kWindowLeft = 150;
 constexpr int kWindowTop = 150;
-constexpr int kWindowWidth = 900;
-constexpr int kWindowHeight = 680;
+// The client area below the menu; with the classic frame (4-pixel borders,
+// caption and menu) the window measures 900 x 680 outside.
+constexpr int kClientWidth = 892;
+constexpr int kClientHeight = 626;
+constexpr int kClassicBorder = 4;
+constexpr int kMenuHeight = 20;
 constexpr int kTimerIntervalMs = 500;
 constexpr int kFallbackRefreshMs = 16;
 
@@ -104,12 +110,22 @@ bool isUserInput(QEvent::Type t) {
 TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("Corvane"));
+    // The classic 8-point sans serif at 96 pixels per inch, or the first
+    // installed face of about its width, so the captions fit their fixed sizes.
     QFont f = font();
-    f.setPixelSize(11); // 8 points at 96 pixels per inch
+    for (const char* family :
+         {"MS Sans Serif", "Arial", "Liberation Sans", "Nimbus Sans", "DejaVu Sans Condensed"}) {
+        if (QFontDatabase::hasFamily(QString::fromLatin1(family))) {
+            f.setFamily(QString::fromLatin1(family));
+            break;
+        }
+    }
+    f.setPixelSize(11);
     setFont(f);
     buildMenu();
     buildControls();
-    setFixedSize(kWindowWidth, kWindowHeight);
+    menuBar()->setFixedHeight(kMenuHeight);
+    setFixedSize(kClientWidth, kMenuHeight + kClientHeight);
 
     decimalSeparator_ = systemDecimalSeparator();
     shortDateFormat_ = QLocale::system().dateFormat(QLocale::ShortFormat);
@@ -135,6 +151,11 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
     clock_.start();
 
     connectHandlers();
+}
+
+int TForm1::outerWidth() const {
+    const int framed = frameGeometry().width();
+    return framed > width() ? framed : width() + 2 * kClassicBorder;
 }
 
 TForm1::~TForm1() {
@@ -740,14 +761,14 @@ void TForm1::CheckBox2Click() {
     if (!Form5)
         return;
     if (CheckBox2->isChecked())
-        Form5->showZoom(state().SystemBox, session_.Panel, x(), y(), width());
+        Form5->showZoom(state().SystemBox, session_.Panel, x(), y(), outerWidth());
     else
         Form5->hideZoom();
 }
 
 void TForm1::Button8Click() {
     if (Form3)
-        Form3->showProfiles(player(), session_.Panel, state().SystemBox, x(), width());
+        Form3->showProfiles(player(), session_.Panel, state().SystemBox, x(), outerWidth());
 }
 
 void TForm1::About1Click() {

@@ -63,6 +63,9 @@ public:
     WorkingState& state() { return session_.State; }
     Player& player() { return session_.MediaPlayer; }
     bool running() const { return running_; }
+    // Width of the window with its frame; where the platform draws none, the
+    // classic borders are counted, so side windows keep their places.
+    int outerWidth() const;
 
     // Runs one handler: any error it raises is shown in the error box and
     // goes no further. Every signal of every control comes through here.

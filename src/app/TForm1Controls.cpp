@@ -1,6 +1,7 @@
 // The main window's controls: names, captions, positions, sizes, initial
 // states and looks. Positions are relative to the parent (the central widget
 // or a group box), in pixels.
+#include "app/GroupBoxStyle.h"
 #include "app/PanelWidget.h"
 #include "app/RadioGroup.h"
 #include "app/TForm1.h"
@@ -190,6 +191,7 @@ void TForm1::buildControls() {
     StatusBar1 = new QStatusBar(this);
     StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
     StatusBar1->setSizeGripEnabled(false);
+    StatusBar1->setFixedHeight(19);
     const int panelWidths[3] = {500, 100, 50};
     for (int i = 0; i < 3; ++i) {
         StatusPanels[i] = new QLabel(StatusBar1);
@@ -200,6 +202,13 @@ void TForm1::buildControls() {
         StatusBar1->addWidget(StatusPanels[i]);
     }
     setStatusBar(StatusBar1);
+
+    // Captions on the frame line, as on the classic desktop.
+    // Created after the controls, so it is deleted after them.
+    auto* boxStyle = new GroupBoxStyle;
+    boxStyle->setParent(this);
+    for (QGroupBox* box : client->findChildren<QGroupBox*>())
+        box->setStyle(boxStyle);
 
     // ---- initial states ----
     for (QWidget* w : {static_cast<QWidget*>(Button11), static_cast<QWidget*>(Button12),

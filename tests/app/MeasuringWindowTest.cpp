@@ -301,7 +301,7 @@ TEST_F(MeasuringWindow, GraphButtonShowsTheProfilesBesideTheWindow) {
     selectPair();
     form->Button8Click();
     EXPECT_TRUE(graphs->isVisible());
-    EXPECT_EQ(graphs->x(), form->x() + form->width());
+    EXPECT_EQ(graphs->x(), form->x() + form->outerWidth());
     const int n = form->state().SystemBox.Bottom - form->state().SystemBox.Top;
     EXPECT_EQ(graphs->Series1().Count(), n);
 }

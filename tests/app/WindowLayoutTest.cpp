@@ -143,8 +143,18 @@ TEST_F(WindowLayout, EveryControlHasItsPlaceCaptionAndState) {
 TEST_F(WindowLayout, WindowIsCorvaneAt150By150WithFixedSize) {
     EXPECT_EQ(form->windowTitle(), "Corvane");
     EXPECT_EQ(form->pos(), QPoint(150, 150));
-    EXPECT_EQ(form->size(), QSize(900, 680));
     EXPECT_EQ(form->minimumSize(), form->maximumSize());
+    // The client area below the menu is 892 x 626; with the classic borders
+    // the window is 900 wide outside.
+    EXPECT_EQ(form->width(), 892);
+    EXPECT_EQ(form->height() - form->menuBar()->height(), 626);
+    EXPECT_EQ(form->outerWidth(), 900);
+    form->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
+    EXPECT_EQ(form->centralWidget()->mapTo(form.get(), QPoint(0, 0)),
+              QPoint(0, form->menuBar()->height()));
+    EXPECT_EQ(form->statusBar()->geometry().top() - form->menuBar()->height(), 607);
+    EXPECT_EQ(form->statusBar()->height(), 19);
 }
 
 TEST_F(WindowLayout, RadioGroupsHaveTheirItemsAndSelections) {
