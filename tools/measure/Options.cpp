@@ -26,11 +26,13 @@ const char* const kUsage =
     "                        observation date and time in UT (the file's time)\n"
     "  --json                print one JSON object instead of text\n"
     "  --frames FILE         write the frame table as CSV\n"
-    "  --save                append the results line to the results file\n"
+    "  --save                append the results line to the results file (only\n"
+    "                        when results were produced)\n"
     "  --results FILE        the results file (results.txt beside the program)\n"
     "  --designation TEXT, --ra \"HH MM SS\", --notes TEXT\n"
     "                        the star data of the results line\n"
-    "  --bench               also time the run against decoding alone\n"
+    "  --bench               also time the run against decoding alone (frame\n"
+    "                        rates by the process's CPU time)\n"
     "Exit status: 0 results, 3 fewer than 16 valid frames, 1 error, 2 usage error.\n";
 
 namespace {
