@@ -6,8 +6,8 @@
 #
 # Seeds come from fuzz/corpus and fuzz/regressions; inputs that reach new code
 # collect in build-fuzz/corpus (kept between runs, not committed). A crash, a
-# timeout or a run over the memory limit is saved in fuzz/crashes/ and the
-# fuzzing goes on. To keep one for good: minimise it with
+# timeout (10 s) or a run over the memory limit (2 GB, or one allocation over
+# 1 GB) is saved in fuzz/crashes/ and the fuzzing goes on. To keep one for good: minimise it with
 #   build-fuzz/fuzz/corvane-fuzz -minimize_crash=1 -runs=10000 fuzz/crashes/<file>
 # then move it to fuzz/regressions/, where the test suite replays it.
 set -euo pipefail
@@ -28,10 +28,24 @@ mkdir -p fuzz/crashes "$dir/corpus"
 # undefined behaviour, hangs and memory growth are.
 export ASAN_OPTIONS="detect_leaks=0:allocator_may_return_null=1"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
-# One worker process (-fork=1): the machine's two cores are shared. It
-# restarts after a crash, timeout or out-of-memory, so one finding does not
-# end the run.
-exec "$dir/fuzz/corvane-fuzz" -fork=1 -ignore_crashes=1 -ignore_timeouts=1 -ignore_ooms=1 \
-    -max_total_time="$seconds" -max_len=65536 -rss_limit_mb=2048 -malloc_limit_mb=1024 \
-    -timeout=10 -artifact_prefix=fuzz/crashes/ -print_final_stats=1 \
-    "$@" "$dir/corpus" fuzz/corpus fuzz/regressions
+# One fuzzing process at a time (the machine's two cores are shared). libFuzzer
+# stops at its first finding, so it is started again until the time is spent.
+log="$dir/fuzz-$(date +%Y%m%d-%H%M%S).log"
+end=$((SECONDS + seconds))
+while ((SECONDS < end)); do
+    rc=0
+    started=$SECONDS
+    "$dir/fuzz/corvane-fuzz" -max_total_time=$((end - SECONDS)) -max_len=65536 \
+        -rss_limit_mb=2048 -malloc_limit_mb=1024 -timeout=10 -artifact_prefix=fuzz/crashes/ \
+        -print_final_stats=1 "$@" "$dir/corpus" fuzz/corpus fuzz/regressions >> "$log" 2>&1 || rc=$?
+    if ((rc != 0)); then
+        echo "finding (exit $rc), see $log:" >&2
+        grep -E "^(SUMMARY|==[0-9]+==ERROR|artifact_prefix|Test unit written)" "$log" | tail -3 >&2
+        if ((SECONDS - started < 5)); then
+            echo "the corpus itself fails; fix that first" >&2
+            exit 1
+        fi
+    fi
+done
+runs=$(awk -F: '/^stat::number_of_executed_units/ {s += $2} END {print s + 0}' "$log")
+echo "fuzzed for $seconds s: $runs executions; log $log; findings in fuzz/crashes/"
