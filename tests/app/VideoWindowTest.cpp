@@ -4,6 +4,7 @@
 
 #include "app/RadioGroup.h"
 #include "app/TransportWidget.h"
+#include "sim/AviWriter.h"
 #include "sim/DriftSim.h"
 #include "video/Player.h"
 
@@ -208,6 +209,24 @@ TEST_F(VideoWindow, PlayStopsOnTheLastFrame) {
     QTest::qWait(500);
     EXPECT_EQ(form->MediaPlayer1->mode(), TransportWidget::Mode::Stopped);
     EXPECT_EQ(form->player().CurrentPosition(), form->player().VideoLength());
+}
+
+TEST_F(VideoWindow, FileWithoutPictureHasLengthZeroAndNothingReadsPastTheTable) {
+    const QString file = path("sound.avi");
+    sim::writeAudioOnlyAvi(file.toStdString(), 1.0);
+    openAndSettle(file);
+    EXPECT_EQ(form->StopFrameEdit->text(), "0");
+    EXPECT_EQ(form->state().FrameData.size(), 1u);
+    EXPECT_EQ(form->TrackBar1->maximum(), 100); // a Max of -1 is ignored
+
+    form->CheckBox2->setChecked(true);
+    form->TrackBar1->setValue(50); // a position with no row in the table
+    click("Button18");
+    QTest::mouseClick(form->CheckBox1, Qt::LeftButton);
+    form->MediaPlayer1->play();
+    EXPECT_TRUE(errors.isEmpty()) << errors.join("|").toStdString();
+    EXPECT_EQ(form->state().FrameData.size(), 1u);
+    EXPECT_EQ(form->TrackBar1->value(), 51);
 }
 
 // ---- files that cannot be opened ----
