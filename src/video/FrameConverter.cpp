@@ -117,6 +117,8 @@ bool FrameConverter::convert(const AVFrame* f, Picture& out) {
         return true;
     }
     default:
+        if (yuv_.convert(f, f->color_range == AVCOL_RANGE_JPEG, out.pixels.data()))
+            return true;
         return convertWithSwscale(f, out);
     }
 }
@@ -132,7 +134,8 @@ bool FrameConverter::convertWithSwscale(const AVFrame* f, Picture& out) {
         swsFullRange_ != fullRange || swsColourSpace_ != colourSpace) {
         sws_freeContext(sws_);
         sws_ = sws_getContext(f->width, f->height, src, f->width, f->height, AV_PIX_FMT_RGB0,
-                              SWS_POINT, nullptr, nullptr, nullptr);
+                              SWS_POINT | SWS_FULL_CHR_H_INT | SWS_ACCURATE_RND, nullptr, nullptr,
+                              nullptr);
         swsFormat_ = -1;
         if (!sws_)
             return false;

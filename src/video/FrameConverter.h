@@ -1,9 +1,11 @@
 #pragma once
 // Turns a decoded FFmpeg frame into the panel's colour values 0x00BBGGRR with
 // the top byte always 0 (a set top bit would name a system colour). Grey,
-// 24-bit and palette frames are converted here exactly; everything else goes
-// through swscale with one context kept per source format.
+// 24/32-bit RGB, palette and the common 8-bit YUV frames are converted here
+// exactly; anything else goes through swscale's exact path, with the context
+// kept while the format stays.
 #include "video/VideoDecoder.h"
+#include "video/YuvToRgb.h"
 
 struct AVFrame;
 struct SwsContext;
@@ -23,6 +25,7 @@ public:
 private:
     bool convertWithSwscale(const AVFrame* frame, Picture& out);
 
+    YuvToRgb yuv_;
     SwsContext* sws_ = nullptr;
     // What sws_ was built for.
     int swsFormat_ = -1;

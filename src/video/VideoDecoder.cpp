@@ -272,14 +272,25 @@ int64_t VideoDecoder::Impl::numberOf(const AVFrame* f, bool& known) {
             return ts - startPts;
         }
     }
-    // Inter-frame codecs (H.264 with B-frames has no usable time stamps in
-    // AVI): count from the key frame in display order.
+    // Inter-frame codecs: AVI stores no display times, and with B-frames the
+    // decoder hands frames out in display order, not in chunk order. Frames
+    // come out in display order, so the k-th frame out after a key frame is
+    // the k-th smallest chunk number in flight (H.264 from an IDR frame).
     if (inFlight.empty()) {
         known = false;
         return -1;
     }
-    const int64_t no = *inFlight.begin();
-    inFlight.erase(inFlight.begin());
+    int64_t no = *inFlight.begin();
+    // After a seek, an open GOP (MPEG-4 Part 2, MPEG-2) starts with B-frames
+    // that belong before the key frame; the decoder drops them for want of
+    // their reference. The chunk that released a frame, less the decoder's
+    // reordering delay, is then its number, and the dropped ones are passed.
+    if (f->pkt_dts != AV_NOPTS_VALUE && ctx->has_b_frames > 0) {
+        const int64_t released = f->pkt_dts - startPts - ctx->has_b_frames;
+        if (released > no)
+            no = released;
+    }
+    inFlight.erase(inFlight.begin(), inFlight.upper_bound(no));
     return no;
 }
 

@@ -237,6 +237,26 @@ TEST_F(HostileVideoTest, ABillionFramesInEveryHeaderIsRefusedAtOpen) {
     expectRefused(path, "too many frames (1000000000; at most 2000000)");
 }
 
+TEST_F(HostileVideoTest, AClaimJustUnderTheFrameLimitOpensAndStaysBounded) {
+    // 1.9 million frames claimed by a 12-frame file: the player believes the
+    // header, the frame table takes 1.9 million rows (about 80 MB), and the
+    // positions past the data show the last frame held, as dropped frames do.
+    constexpr uint32_t kClaimed = 1900000;
+    const std::string path = variant("claim.avi", [](std::vector<char>& b) {
+        test::putU32(b, test::findChunk(b, "strh").data + 32, kClaimed);
+    });
+    ASSERT_EQ(expectOpens(path), static_cast<int32_t>(kClaimed));
+    const auto start = std::chrono::steady_clock::now();
+    for (int32_t n : {static_cast<int32_t>(kClaimed), 1000000, 3, 1899999}) {
+        player.SeekTo(n);
+        EXPECT_EQ(player.CurrentPosition(), n);
+        const int64_t shown = test::panelFrameCode(panel, kHeight);
+        EXPECT_TRUE(shown == std::min<int64_t>(n, kFrames - 1) || !player.LastFrameDecoded())
+            << n << " shows " << shown;
+    }
+    EXPECT_LT(secondsSince(start), kSecondsAllowed);
+}
+
 // --- frame sizes --------------------------------------------------------------
 
 TEST_F(HostileVideoTest, AFrameSizeOf65535By65535IsRefusedAtOpen) {

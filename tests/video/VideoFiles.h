@@ -60,7 +60,7 @@ inline sim::DriftParams codedVideo(sim::Codec codec, int frames = 30) {
     p.gopSize = 8;
     p.bFrames = 2;
     // Unequal channels, so a swap of red and blue shows.
-    if (codec == sim::Codec::Colour || codec == sim::Codec::Mjpeg || codec == sim::Codec::H264)
+    if (sim::carriesColour(codec))
         p.tint = sim::Tint{1.0, 0.8, 0.5};
     return p;
 }

@@ -7,10 +7,11 @@ extern "C" {
 #include <libavformat/avformat.h>
 #include <libavutil/channel_layout.h>
 #include <libavutil/opt.h>
-#include <libswscale/swscale.h>
 }
 
 #include <algorithm>
+#include <cmath>
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
 
@@ -29,7 +30,7 @@ std::string avText(int code) {
 }
 
 bool isRaw(Codec c) {
-    return c == Codec::Grey || c == Codec::Colour || c == Codec::Palette;
+    return c == Codec::Grey || c == Codec::Colour || c == Codec::Palette || c == Codec::Yuy2;
 }
 
 // DIB rows are padded to a multiple of 4 bytes.
@@ -63,6 +64,56 @@ void markBottomUp(const std::string& path, int width, int height) {
         throw Error("Cannot write the frame header of " + path);
 }
 
+// BT.601 YUV of a picture, worked out exactly and rounded, with each chroma
+// sample the mean of its block of (1 << hShift) x (1 << vShift) pixels, so the
+// picture a test expects does not depend on swscale's rounding.
+struct Yuv {
+    int width = 0, height = 0, chromaWidth = 0, chromaHeight = 0;
+    std::vector<uint8_t> y, u, v;
+};
+
+uint8_t level(double v) {
+    return static_cast<uint8_t>(std::clamp(std::lround(v), 0L, 255L));
+}
+
+Yuv toYuv(const std::vector<Pixel>& pic, int w, int h, bool fullRange, int hShift, int vShift) {
+    const double kr = 0.299, kb = 0.114, kg = 1 - kr - kb;
+    const double yScale = fullRange ? 1.0 : 219.0 / 255.0;
+    const double yOffset = fullRange ? 0.0 : 16.0;
+    const double cScale = fullRange ? 1.0 : 224.0 / 255.0;
+    Yuv out;
+    out.width = w;
+    out.height = h;
+    out.chromaWidth = (w + (1 << hShift) - 1) >> hShift;
+    out.chromaHeight = (h + (1 << vShift) - 1) >> vShift;
+    const std::size_t chromaCount =
+        static_cast<std::size_t>(out.chromaWidth) * static_cast<std::size_t>(out.chromaHeight);
+    out.y.resize(static_cast<std::size_t>(w) * static_cast<std::size_t>(h));
+    std::vector<double> su(chromaCount, 0.0), sv(chromaCount, 0.0), n(chromaCount, 0.0);
+    for (int row = 0; row < h; ++row)
+        for (int col = 0; col < w; ++col) {
+            const std::size_t i = static_cast<std::size_t>(row) * static_cast<std::size_t>(w) +
+                                  static_cast<std::size_t>(col);
+            const Pixel c = pic[i];
+            const double r = c & 0xFF, g = (c >> 8) & 0xFF, b = (c >> 16) & 0xFF;
+            const double luma = kr * r + kg * g + kb * b;
+            out.y[i] = level(yOffset + yScale * luma);
+            const std::size_t ci = static_cast<std::size_t>(row >> vShift) *
+                                       static_cast<std::size_t>(out.chromaWidth) +
+                                   static_cast<std::size_t>(col >> hShift);
+            su[ci] += (b - luma) / (2 * (1 - kb));
+            sv[ci] += (r - luma) / (2 * (1 - kr));
+            n[ci] += 1;
+        }
+    out.u.resize(chromaCount);
+    out.v.resize(chromaCount);
+    for (std::size_t i = 0; i < chromaCount; ++i) {
+        out.u[i] = level(128 + cScale * su[i] / n[i]);
+        out.v[i] = level(128 + cScale * sv[i] / n[i]);
+    }
+    return out;
+}
+
 } // namespace
 
 struct AviWriter::Impl {
@@ -71,7 +122,6 @@ struct AviWriter::Impl {
     AVFormatContext* fmt = nullptr;
     AVStream* st = nullptr;
     AVCodecContext* enc = nullptr;
-    SwsContext* sws = nullptr;
     AVFrame* frame = nullptr;
     AVPacket* pkt = nullptr;
     AVRational tb{1, 25};
@@ -85,18 +135,19 @@ struct AviWriter::Impl {
             avio_closep(&fmt->pb);
         avformat_free_context(fmt);
         avcodec_free_context(&enc);
-        sws_freeContext(sws);
         av_frame_free(&frame);
         av_packet_free(&pkt);
     }
 
     void openEncoder() {
         const bool h264 = f.codec == Codec::H264;
-        const AVCodec* codec = h264 ? avcodec_find_encoder_by_name("libx264")
-                                    : avcodec_find_encoder(AV_CODEC_ID_MJPEG);
+        const bool mjpeg = f.codec == Codec::Mjpeg;
+        const AVCodec* codec = h264    ? avcodec_find_encoder_by_name("libx264")
+                               : mjpeg ? avcodec_find_encoder(AV_CODEC_ID_MJPEG)
+                                       : avcodec_find_encoder(AV_CODEC_ID_MPEG4);
         if (!codec)
-            throw Error(h264 ? "The H.264 encoder libx264 is not available"
-                             : "The MJPEG encoder is not available");
+            throw Error(std::string("The encoder for ") + codecName(f.codec) +
+                        (h264 ? " (libx264)" : "") + " is not available");
         enc = avcodec_alloc_context3(codec);
         if (!enc)
             throw Error("Out of memory");
@@ -114,10 +165,19 @@ struct AviWriter::Impl {
             // Fixed GOP and a fixed number of B-frames, so the stream has the
             // structure asked for whatever the picture holds.
             av_opt_set(enc->priv_data, "x264-params", "b-adapt=0:scenecut=0", 0);
-        } else {
+        } else if (mjpeg) {
             enc->pix_fmt = AV_PIX_FMT_YUVJ420P;
             enc->flags |= AV_CODEC_FLAG_QSCALE;
             enc->global_quality = FF_QP2LAMBDA * 3;
+        } else {
+            // FFmpeg's MPEG-4 encoder makes open GOPs: the B-frames after a
+            // key frame in the file are shown before it.
+            enc->pix_fmt = AV_PIX_FMT_YUV420P;
+            enc->gop_size = f.gopSize;
+            enc->max_b_frames = f.bFrames;
+            enc->flags |= AV_CODEC_FLAG_QSCALE;
+            enc->global_quality = FF_QP2LAMBDA * 2;
+            enc->codec_tag = MKTAG('X', 'V', 'I', 'D');
         }
         const int rc = avcodec_open2(enc, codec, nullptr);
         if (rc < 0)
@@ -130,18 +190,8 @@ struct AviWriter::Impl {
         frame->height = f.height;
         if (av_frame_get_buffer(frame, 0) < 0)
             throw Error("Out of memory");
-        // yuvj420p is yuv420p at full range; converting to the plain format
-        // with the range set avoids swscale's deprecated-format path.
-        sws = sws_getContext(f.width, f.height, AV_PIX_FMT_RGB0, f.width, f.height,
-                             AV_PIX_FMT_YUV420P, SWS_POINT | SWS_ACCURATE_RND, nullptr, nullptr,
-                             nullptr);
-        if (!sws)
-            throw Error("Cannot set up the colour conversion");
-        if (!h264) {
-            const int* coeffs = sws_getCoefficients(SWS_CS_ITU601);
-            sws_setColorspaceDetails(sws, coeffs, 1, coeffs, 1, 0, 1 << 16, 1 << 16);
+        if (mjpeg)
             frame->color_range = AVCOL_RANGE_JPEG;
-        }
     }
 
     void setRawParameters() {
@@ -160,6 +210,11 @@ struct AviWriter::Impl {
             par->format = AV_PIX_FMT_BGR24;
             par->codec_tag = 0;
             par->bits_per_coded_sample = 24;
+            break;
+        case Codec::Yuy2:
+            par->format = AV_PIX_FMT_YUYV422;
+            par->codec_tag = MKTAG('Y', 'U', 'Y', '2');
+            par->bits_per_coded_sample = 16;
             break;
         default:
             par->format = AV_PIX_FMT_PAL8;
@@ -189,9 +244,21 @@ struct AviWriter::Impl {
         }
     }
 
-    std::vector<uint8_t> rawBytes(const std::vector<Pixel>& picture) const {
+    std::vector<uint8_t> rawBytes(const std::vector<Pixel>& picture) {
         const std::size_t w = static_cast<std::size_t>(f.width);
         const std::size_t h = static_cast<std::size_t>(f.height);
+        if (f.codec == Codec::Yuy2) {
+            const Yuv yuv = toYuv(picture, f.width, f.height, false, 1, 0);
+            std::vector<uint8_t> out(w * 2 * h);
+            for (std::size_t row = 0; row < h; ++row)
+                for (std::size_t x = 0; x < w; ++x) {
+                    const std::size_t c = row * static_cast<std::size_t>(yuv.chromaWidth) + x / 2;
+                    uint8_t* px = &out[(row * w + x) * 2];
+                    px[0] = yuv.y[row * w + x];
+                    px[1] = (x % 2 == 0) ? yuv.u[c] : yuv.v[c]; // Y0 U Y1 V
+                }
+            return out;
+        }
         if (f.codec == Codec::Grey) {
             std::vector<uint8_t> out(w * h);
             for (std::size_t i = 0; i < out.size(); ++i)
@@ -280,6 +347,8 @@ std::size_t AviWriter::rawFrameSize() const {
                static_cast<std::size_t>(f.height);
     case Codec::Palette:
         return static_cast<std::size_t>(dibStride(f.width, 8)) * static_cast<std::size_t>(f.height);
+    case Codec::Yuy2:
+        return static_cast<std::size_t>(f.width) * 2 * static_cast<std::size_t>(f.height);
     default:
         return 0;
     }
@@ -300,10 +369,19 @@ void AviWriter::writeFrame(const std::vector<Pixel>& picture, int64_t n) {
     int rc = av_frame_make_writable(m.frame);
     if (rc < 0)
         fail("Cannot encode a frame", rc);
-    const uint8_t* src[4] = {reinterpret_cast<const uint8_t*>(picture.data()), nullptr, nullptr,
-                             nullptr};
-    const int srcStride[4] = {m.f.width * 4, 0, 0, 0};
-    sws_scale(m.sws, src, srcStride, 0, m.f.height, m.frame->data, m.frame->linesize);
+    const Yuv yuv = toYuv(picture, m.f.width, m.f.height, m.f.codec == Codec::Mjpeg, 1, 1);
+    for (int row = 0; row < m.f.height; ++row)
+        std::memcpy(m.frame->data[0] + static_cast<std::ptrdiff_t>(row) * m.frame->linesize[0],
+                    &yuv.y[static_cast<std::size_t>(row) * static_cast<std::size_t>(m.f.width)],
+                    static_cast<std::size_t>(m.f.width));
+    for (int row = 0; row < yuv.chromaHeight; ++row) {
+        const std::size_t from =
+            static_cast<std::size_t>(row) * static_cast<std::size_t>(yuv.chromaWidth);
+        std::memcpy(m.frame->data[1] + static_cast<std::ptrdiff_t>(row) * m.frame->linesize[1],
+                    &yuv.u[from], static_cast<std::size_t>(yuv.chromaWidth));
+        std::memcpy(m.frame->data[2] + static_cast<std::ptrdiff_t>(row) * m.frame->linesize[2],
+                    &yuv.v[from], static_cast<std::size_t>(yuv.chromaWidth));
+    }
     m.frame->pts = n;
     if (m.f.codec == Codec::Mjpeg)
         m.frame->quality = m.enc->global_quality;

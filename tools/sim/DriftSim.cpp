@@ -165,8 +165,16 @@ const char* codecName(Codec c) {
         return "mjpeg";
     case Codec::H264:
         return "h264";
+    case Codec::Mpeg4:
+        return "mpeg4";
+    case Codec::Yuy2:
+        return "yuy2";
     }
     return "?";
+}
+
+bool carriesColour(Codec c) {
+    return c != Codec::Grey && c != Codec::Palette;
 }
 
 Rational frameRateOf(double fps) {
@@ -232,7 +240,8 @@ void validate(const DriftParams& p) {
         bad("GOP size", p.gopSize);
     if (p.bFrames < 0 || p.bFrames > 16)
         bad("B-frames", p.bFrames);
-    if ((p.codec == Codec::Mjpeg || p.codec == Codec::H264) && (p.width % 2 || p.height % 2))
+    if (p.codec != Codec::Grey && p.codec != Codec::Colour && p.codec != Codec::Palette &&
+        (p.width % 2 || p.height % 2))
         bad("width and height must be even for this codec; width", p.width);
 }
 
@@ -294,9 +303,7 @@ std::vector<uint8_t> renderGreyLevels(const DriftParams& p, int64_t n) {
 std::vector<Pixel> renderFrame(const DriftParams& p, int64_t n) {
     const std::vector<uint8_t> levels = renderGreyLevels(p, n);
     std::vector<Pixel> out(levels.size());
-    const bool coloured =
-        p.codec == Codec::Colour || p.codec == Codec::Mjpeg || p.codec == Codec::H264;
-    if (!coloured) {
+    if (!carriesColour(p.codec)) {
         for (std::size_t i = 0; i < levels.size(); ++i)
             out[i] = levels[i] * 0x010101u;
         return out;

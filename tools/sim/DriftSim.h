@@ -21,8 +21,13 @@ enum class Codec {
     Colour,  // raw 24-bit DIB (bgr24, bottom-up)
     Palette, // classic 8-bit DIB with a 256-entry palette
     Mjpeg,   // Motion JPEG
-    H264     // H.264 through libx264, with B-frames
+    H264,    // H.264 through libx264, with B-frames (closed GOPs)
+    Mpeg4,   // MPEG-4 Part 2 (FourCC XVID) with B-frames in open GOPs
+    Yuy2     // raw YUV 4:2:2, FourCC YUY2, as many capture cards write
 };
+
+// The codec stores colour (and takes DriftParams::tint).
+bool carriesColour(Codec c);
 
 enum class Orientation {
     Correct, // north 90 degrees counter-clockwise from the drift
@@ -76,8 +81,8 @@ struct DriftParams {
     bool frameCode = false;
     Tint tint;
 
-    int gopSize = 12; // H.264: frames between key frames
-    int bFrames = 2;  // H.264: B-frames between references
+    int gopSize = 12; // H.264, MPEG-4: frames between key frames
+    int bFrames = 2;  // H.264, MPEG-4: B-frames between references
 };
 
 // Frame rate as the rational the AVI stores (frames = num per den seconds).

@@ -21,7 +21,7 @@ const char* const kUsage =
     "  --frames N            number of frames (100)\n"
     "  --width W --height H  frame size in pixels (640 x 480)\n"
     "  --fps F               frames per second (25; 29.97 is stored as 30000/1001)\n"
-    "  --codec C             grey | colour | palette | mjpeg | h264 (grey)\n"
+    "  --codec C             grey | colour | palette | mjpeg | h264 | mpeg4 | yuy2 (grey)\n"
     "  --separation ARCSEC   separation of the pair (10)\n"
     "  --pa DEG              position angle, from north through east (45)\n"
     "  --dec DEG             declination (30)\n"
@@ -36,7 +36,7 @@ const char* const kUsage =
     "  --noise SIGMA         pixel noise, grey levels (3)\n"
     "  --start X,Y           primary in frame 0 (default: the track is centred)\n"
     "  --seed N              random seed (1)\n"
-    "  --gop N --bframes N   H.264 key-frame interval and B-frames (12, 2)\n"
+    "  --gop N --bframes N   H.264 and MPEG-4 key-frame interval and B-frames (12, 2)\n"
     "  --tint R,G,B          channel factors 0..1 for the colour codecs (1,1,1)\n"
     "  --frame-code          write the frame number as blocks along the bottom edge\n"
     "  --per-frame           also print every frame's star positions\n";
@@ -70,7 +70,8 @@ std::vector<double> numberList(const std::string& text, std::size_t count) {
 }
 
 Codec codecFrom(const std::string& s) {
-    for (Codec c : {Codec::Grey, Codec::Colour, Codec::Palette, Codec::Mjpeg, Codec::H264})
+    for (Codec c : {Codec::Grey, Codec::Colour, Codec::Palette, Codec::Mjpeg, Codec::H264,
+                    Codec::Mpeg4, Codec::Yuy2})
         if (s == codecName(c))
             return c;
     usageError("unknown codec '" + s + "'");

@@ -1,0 +1,37 @@
+#pragma once
+// YUV to the panel's colour values, to within a level, for the
+// 8-bit layouts that AVI files carry: planar 4:2:0, 4:2:2, 4:4:4, 4:1:1,
+// 4:4:0, NV12/NV21 and packed YUY2/UYVY/YVYU. Each pixel takes the chroma of
+// its sample, as decoders show it; BT.601, BT.709 and the other matrices,
+// limited or full range. swscale's fast path is about one level dark and its
+// exact path ten times slower.
+#include "video/PanelSurface.h"
+
+#include <cstdint>
+#include <memory>
+
+struct AVFrame;
+
+namespace corvane {
+
+class YuvToRgb {
+public:
+    YuvToRgb();
+    ~YuvToRgb();
+    YuvToRgb(const YuvToRgb&) = delete;
+    YuvToRgb& operator=(const YuvToRgb&) = delete;
+
+    // Converts `f` into `out` (width x height values, row by row); full range
+    // also when the format says so (the JPEG formats). False when the frame's
+    // pixel format is not one of the layouts above.
+    bool convert(const AVFrame* f, bool fullRange, Colour* out);
+
+    struct Tables;
+
+private:
+    std::unique_ptr<Tables> tables_; // for the matrix and range below
+    int colourSpace_ = -1;
+    bool fullRange_ = false;
+};
+
+} // namespace corvane
