@@ -10,7 +10,10 @@
 // n * (seconds per frame of the stream) * 1000 rounded to the nearest ms, so
 // the end position is the time N * (seconds per frame). A seek outside
 // 0 .. N leaves the player where it is. A dropped (zero-length) frame shows
-// the frame before it, and keeps its own number.
+// the frame before it, and keeps its own number. A frame that cannot be
+// decoded leaves the panel black; the player stands on it all the same, so
+// a run over frames goes on. A video stream without frames (length 0) shows
+// black at its only position, 0.
 #include "video/PanelSurface.h"
 #include "video/VideoDecoder.h"
 
