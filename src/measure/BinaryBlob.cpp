@@ -74,6 +74,7 @@ void TBinaryBlob::LabelBlobs() {
         bool seeded = false;
         int32_t level = 0; // the lowest value taken so far
         for (int pass = 0; pass < kGrowPasses; ++pass) {
+            const std::size_t openBefore = open.size();
             std::size_t kept = 0;
             for (const uint32_t index : open) {
                 BlobPoint& p = Points[index];
@@ -110,6 +111,10 @@ void TBinaryBlob::LabelBlobs() {
                     open[kept++] = index;
             }
             open.resize(kept);
+            // A pass that takes no point changes neither the radius nor the
+            // level, so every later pass would take none either.
+            if (kept == openBefore)
+                break;
         }
     }
 }
