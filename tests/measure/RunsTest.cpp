@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cmath>
 #include <cstdio>
 #include <string>
@@ -19,6 +21,11 @@ namespace corvane {
 namespace {
 
 constexpr int kFrames = 40;
+
+// Tests run as separate processes at the same time: each writes its own file.
+std::string tempVideo(const char* name) {
+    return ::testing::TempDir() + "corvane_" + name + "_" + std::to_string(getpid()) + ".avi";
+}
 
 // A clean pair 26 pixels apart drifting along the screen at 25 frames a second.
 // The sky is black: a sky background outweighs the stars in the large system
@@ -41,7 +48,7 @@ sim::DriftParams driftParams() {
 class RunOverVideo : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        path_ = ::testing::TempDir() + "corvane_runs_test.avi";
+        path_ = tempVideo("runs");
         truth_ = new sim::Truth(sim::writeDriftVideo(path_, driftParams()));
     }
     static void TearDownTestSuite() {
@@ -212,7 +219,7 @@ TEST(ClearData, WithoutAVideoEmptiesTheTableAndReportsNoDevice) {
 }
 
 TEST(RunWithoutPicture, EndsAtOnce) {
-    const std::string path = ::testing::TempDir() + "corvane_runs_audio.avi";
+    const std::string path = tempVideo("audio");
     sim::writeAudioOnlyAvi(path, 2.0);
     PanelSurface panel;
     Player player(panel);
