@@ -164,6 +164,26 @@ void requireDriftSense(const std::vector<const FrameRow*>& rows) {
                     "the video over which the stars drift across the field.");
 }
 
+// A drift is a straight track: its spread along the principal axis must
+// clearly exceed its spread across it. A star that only wobbles in the seeing
+// (telescope tracking, or too short a stretch) has a direction and a speed
+// made of noise, and would give a confident but meaningless scale and angle.
+constexpr long double kMinDriftElongation = 4.0L; // variance along / variance across
+
+void requireStraightDrift(const std::vector<const FrameRow*>& rows) {
+    const TrackMoments m = trackMoments(rows, primaryX, primaryY);
+    const long double half = 0.5L * (m.cxx + m.cuu);
+    const long double root =
+        std::sqrt(0.25L * (m.cxx - m.cuu) * (m.cxx - m.cuu) + m.cxu * m.cxu);
+    const long double along = half + root;
+    const long double across = half - root;
+    if (along < kMinDriftElongation * across)
+        throw Error("The primary star wanders about as much across its track as along it, so "
+                    "there is no straight drift to take the direction and the pixel scale "
+                    "from. Check that the telescope's drive was off, and measure a longer "
+                    "stretch of the drift.");
+}
+
 // Elapsed time of a pair as the 32-bit difference of the two video times.
 int32_t elapsedMs(const FrameRow& early, const FrameRow& late) {
     return static_cast<int32_t>(static_cast<int64_t>(late.TimeMs) - early.TimeMs);
@@ -208,6 +228,7 @@ void checkReducible(const FrameTable& table) {
     const std::vector<const FrameRow*> rows = checkedValidRows(table);
     requireMovement(rows, primaryX, primaryY, "primary");
     requireMovement(rows, secondaryX, secondaryY, "secondary");
+    requireStraightDrift(rows);
     requireDriftSense(rows);
     requirePixelScalePairs(rows);
 }
@@ -263,6 +284,7 @@ RegressionResult regression(const FrameTable& table, const std::string& shownScr
     const std::vector<const FrameRow*> rows = checkedValidRows(table);
     requireMovement(rows, primaryX, primaryY, "primary");
     requireMovement(rows, secondaryX, secondaryY, "secondary");
+    requireStraightDrift(rows);
     requireDriftSense(rows);
 
     const Displacement d = travel(rows);

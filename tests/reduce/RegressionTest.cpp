@@ -239,5 +239,16 @@ INSTANTIATE_TEST_SUITE_P(Cases, DegenerateDrift,
                                   t.back().PrimaryY = t.front().PrimaryY;
                               },
                               "ends where it started"},
+                             {"primary_only_wobbles_in_the_seeing",
+                              [](FrameTable& t) {
+                                  // A tracked star: 1.5 px of seeing wobble about one point.
+                                  for (std::size_t i = 0; i < t.size(); ++i) {
+                                      t[i].PrimaryX = 100.0f + 1.5f * std::cos(2.4f * i);
+                                      t[i].PrimaryY = 100.0f + 1.5f * std::sin(1.7f * i);
+                                      t[i].SecondaryX = t[i].PrimaryX + 20.0f;
+                                      t[i].SecondaryY = t[i].PrimaryY;
+                                  }
+                              },
+                              "no straight drift"},
                          }),
                          [](const auto& info) { return std::string(info.param.name); });
