@@ -49,8 +49,14 @@ void applyAcceptance(FrameTable& table, int32_t n, int32_t expectedDX, int32_t e
     if (n < 0 || static_cast<std::size_t>(n) >= table.size())
         return;
     FrameRow& row = table[static_cast<std::size_t>(n)];
-    if (n > 0 && row.SystemX == table[static_cast<std::size_t>(n) - 1].SystemX)
-        row.Valid = false;
+    // A system box centred where it was on the frame before means the picture
+    // did not move (a repeated or dropped frame). Both coordinates count: a
+    // drift along the screen's y axis keeps x for many frames in a row.
+    if (n > 0) {
+        const FrameRow& before = table[static_cast<std::size_t>(n) - 1];
+        if (row.SystemX == before.SystemX && row.SystemY == before.SystemY)
+            row.Valid = false;
+    }
     const float ddx = offsetDeviation(row.SecondaryX - row.PrimaryX, expectedDX);
     const float ddy = offsetDeviation(row.SecondaryY - row.PrimaryY, expectedDY);
     if (exceedsLimit(ddx, method) || exceedsLimit(ddy, method))

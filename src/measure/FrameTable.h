@@ -35,7 +35,8 @@ int32_t CountValidRows(const FrameTable& table);
 void computeSeparationAndAngle(FrameRow& row);
 
 // The common acceptance of row n (only ever clears Valid):
-// 1. repeated position: n > 0 and SystemX equals SystemX of row n - 1;
+// 1. repeated position: n > 0 and the system box centre (SystemX and SystemY)
+//    equals that of row n - 1;
 // 2. offset: the deviation of (SecondaryX - PrimaryX) from expectedDX, as a
 //    fraction of the magnitude of expectedDX (the raw magnitude of the
 //    deviation when expectedDX is 0), above the method's limit; same for y.

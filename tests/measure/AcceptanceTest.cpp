@@ -65,22 +65,27 @@ INSTANTIATE_TEST_SUITE_P(
         LimitCase{"centroid_zero_expected_minus_06_rejected", WA, 0, -0.6f, false}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST(RepeatedPosition, ComparesOnlyXWithTheRowJustBefore) {
-    FrameTable table(4);
+TEST(RepeatedPosition, RejectsACentreEqualToTheRowJustBefore) {
+    FrameTable table(5);
     for (FrameRow& r : table) {
         r.SecondaryX = 10; // matches an expected offset of 10, 0
         r.Valid = true;
     }
     table[1].SystemX = 50;
-    table[2].SystemX = 50;
-    table[2].SystemY = 99;
-    table[3].SystemX = 51;
-    for (int32_t n = 0; n < 4; ++n)
+    table[1].SystemY = 20;
+    table[2].SystemX = 50; // the same centre again: the picture did not move
+    table[2].SystemY = 20;
+    table[3].SystemX = 50; // same column, next row: a drift down the screen
+    table[3].SystemY = 21;
+    table[4].SystemX = 51; // same row, next column: a drift across the screen
+    table[4].SystemY = 21;
+    for (int32_t n = 0; n < 5; ++n)
         applyAcceptance(table, n, 10, 0, Method::PeakSearch);
     EXPECT_TRUE(table[0].Valid) << "row 0 has no row before it";
     EXPECT_TRUE(table[1].Valid);
     EXPECT_FALSE(table[2].Valid);
-    EXPECT_TRUE(table[3].Valid);
+    EXPECT_TRUE(table[3].Valid) << "a vertical drift keeps x; only a repeated centre rejects";
+    EXPECT_TRUE(table[4].Valid);
 }
 
 TEST(RepeatedPosition, NeverMeasuredRowBeforeRejectsOnlyACentreAtZero) {
