@@ -39,6 +39,7 @@
 #include <QSlider>
 #include <QStatusBar>
 
+#include <algorithm>
 #include <cmath>
 
 namespace corvane {
@@ -124,8 +125,10 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
     setFont(f);
     buildMenu();
     buildControls();
-    menuBar()->setFixedHeight(kMenuHeight);
-    setFixedSize(kClientWidth, kMenuHeight + kClientHeight);
+    // The classic menu is 20 pixels high; a taller font gets the room it needs.
+    const int menuHeight = std::max(kMenuHeight, menuBar()->sizeHint().height());
+    menuBar()->setFixedHeight(menuHeight);
+    setFixedSize(kClientWidth, menuHeight + kClientHeight);
 
     decimalSeparator_ = systemDecimalSeparator();
     shortDateFormat_ = QLocale::system().dateFormat(QLocale::ShortFormat);
