@@ -217,6 +217,12 @@ void TForm1::connectHandlers() {
     // Changes made from code are blocked and run their handler directly
     // (setTrackBarPosition, setActiveChecked), so these come from the user.
     connect(TrackBar1, &QSlider::valueChanged, this, on(&TForm1::TrackBar1Change));
+    // A scroll by the user that leaves the position where it was (an arrow
+    // key at either end) still counts as a change.
+    connect(TrackBar1, &QSlider::actionTriggered, this, [this](int) {
+        if (TrackBar1->sliderPosition() == TrackBar1->value())
+            handle([this] { TrackBar1Change(); });
+    });
     connect(CheckBox1, &QCheckBox::toggled, this, on(&TForm1::CheckBox1Click));
     connect(CheckBox2, &QCheckBox::toggled, this, on(&TForm1::CheckBox2Click));
     connect(Panel1, &PanelWidget::mouseReleased, this,

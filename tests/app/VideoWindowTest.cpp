@@ -139,6 +139,16 @@ TEST_F(VideoWindow, TrackBarAndArrowButtonsMoveThePlayer) {
     EXPECT_TRUE(errors.isEmpty()) << errors.join("|").toStdString();
 }
 
+TEST_F(VideoWindow, ScrollingAgainstTheEndStillRedrawsTheFrame) {
+    openAndSettle(writeVideo("ends.avi", 10));
+    form->TrackBar1->setValue(9);
+    form->session().Panel.setPixel(5, 5, kRed); // a mark over the frame
+    QTest::keyClick(form->TrackBar1, Qt::Key_Right);
+    EXPECT_EQ(form->TrackBar1->value(), 9);
+    EXPECT_NE(form->session().Panel.pixel(5, 5), kRed); // the frame was drawn afresh
+    EXPECT_EQ(frameOnPanel(), 9);
+}
+
 TEST_F(VideoWindow, ResetReturnsToTheStartFrameAndEmptiesResults) {
     openAndSettle(writeVideo("reset.avi", 30));
     form->TrackBar1->setValue(25);
