@@ -7,7 +7,7 @@ PKGS=(cmake g++ make pkg-config
       qt6-base-dev qt6-charts-dev libgl1-mesa-dev
       libavformat-dev libavcodec-dev libswscale-dev libavutil-dev
       libgtest-dev libbenchmark-dev
-      xvfb xauth)
+      fonts-liberation xvfb xauth)
 missing=()
 for p in "${PKGS[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
