@@ -227,7 +227,9 @@ void TForm1::buildControls() {
     // ---- looks ----
     setFontLook(Button6, 13, true);
     QPalette goPalette = Button6->palette();
-    goPalette.setColor(QPalette::ButtonText, kGoGreen);
+    // Green while it can be pressed; greyed like any other button while disabled.
+    goPalette.setColor(QPalette::Active, QPalette::ButtonText, kGoGreen);
+    goPalette.setColor(QPalette::Inactive, QPalette::ButtonText, kGoGreen);
     Button6->setPalette(goPalette);
     setFontLook(Button15, 13, true);
     setFontLook(Button16, 13, true);

@@ -210,7 +210,11 @@ TEST_F(WindowLayout, TabStopsAreOffWhereListed) {
 TEST_F(WindowLayout, LooksOfTheResultAndRunControls) {
     EXPECT_TRUE(form->Button6->font().bold());
     EXPECT_EQ(form->Button6->font().pixelSize(), 13);
-    EXPECT_EQ(form->Button6->palette().color(QPalette::ButtonText), QColor(0, 128, 0));
+    EXPECT_EQ(form->Button6->palette().color(QPalette::Active, QPalette::ButtonText),
+              QColor(0, 128, 0));
+    // Disabled until a pair is selected, and then it must not look pressable.
+    EXPECT_NE(form->Button6->palette().color(QPalette::Disabled, QPalette::ButtonText),
+              QColor(0, 128, 0));
     for (QWidget* w :
          {static_cast<QWidget*>(form->Button15), static_cast<QWidget*>(form->Button16),
           static_cast<QWidget*>(form->Label11), static_cast<QWidget*>(form->Label14)}) {
