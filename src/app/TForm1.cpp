@@ -422,11 +422,7 @@ void TForm1::cleardata() {
 }
 
 void TForm1::reset() {
-    player().SetTimeFormat(TimeFormat::Frames);
-    cleardata();
-    player().SeekTo(1);
-    player().SeekToStart();
-    player().SeekTo(readInt(StartFrameEdit));
+    resetvideo(state(), player(), [this] { return readInt(StartFrameEdit); });
     setTrackBarPosition(readInt(StartFrameEdit));
     player().RepaintPlayer();
     RadioGroup1->setItemIndex(0);

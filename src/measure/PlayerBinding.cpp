@@ -5,6 +5,7 @@
 #include "video/Player.h"
 
 #include <algorithm>
+#include <functional>
 
 namespace corvane {
 
@@ -63,12 +64,16 @@ void cleardata(WorkingState& ws, Player& player) {
     ws.FrameData.assign(static_cast<std::size_t>(std::max(length, 0)) + 1, FrameRow{});
 }
 
-void resetvideo(WorkingState& ws, Player& player, int32_t startFrame) {
+void resetvideo(WorkingState& ws, Player& player, const std::function<int32_t()>& startFrame) {
     player.SetTimeFormat(TimeFormat::Frames);
     cleardata(ws, player);
     player.SeekTo(1);
     player.SeekToStart();
-    player.SeekTo(startFrame);
+    player.SeekTo(startFrame());
+}
+
+void resetvideo(WorkingState& ws, Player& player, int32_t startFrame) {
+    resetvideo(ws, player, [startFrame] { return startFrame; });
 }
 
 } // namespace corvane

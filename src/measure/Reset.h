@@ -3,6 +3,7 @@
 #include "measure/WorkingState.h"
 
 #include <cstdint>
+#include <functional>
 
 namespace corvane {
 
@@ -17,5 +18,9 @@ void cleardata(WorkingState& ws, Player& player);
 // SeekToStart, SeekTo(startFrame). The star boxes, the expected offset and
 // YScale stay as they are.
 void resetvideo(WorkingState& ws, Player& player, int32_t startFrame);
+// The same, with the start frame read only once the table has been cleared:
+// the window reads it from its start-frame field, which is empty (and would
+// not convert) until a video has been opened, when cleardata fails first.
+void resetvideo(WorkingState& ws, Player& player, const std::function<int32_t()>& startFrame);
 
 } // namespace corvane
