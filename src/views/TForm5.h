@@ -5,7 +5,7 @@
 #include "measure/Starbox.h"
 #include "video/PanelSurface.h"
 #include "video/PixelCanvas.h"
-#include "views/Spectrum.h"
+#include "views/Fourier.h"
 
 #include <QImage>
 #include <QRect>

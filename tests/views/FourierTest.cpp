@@ -1,6 +1,6 @@
 // The zoom view's spectrum test: the transform against its closed forms, and
 // the painted spectrum and reconstruction on a canvas.
-#include "views/Spectrum.h"
+#include "views/Fourier.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "views/Spectrum.h"
+#include "views/Fourier.h"
 
 #include "common/Rounding.h"
 
