@@ -3,6 +3,7 @@
 #include "common/Error.h"
 #include "measure/FrameTable.h"
 #include "measure/Methods.h"
+#include "measure/Runs.h"
 #include "measure/Selection.h"
 #include "measure/WorkingState.h"
 #include "video/Monochrome.h"
@@ -103,7 +104,14 @@ void exercise(Player& player, PanelSurface& panel) {
     player.StepBack();
     findpeaks(ws, panel, player);
     findcentroid(ws, panel, player);
-    (void)CountValidRows(ws.FrameData);
+
+    // A short run to the end (at most a few frames), then the track marks.
+    RunHooks hooks;
+    const int32_t stop = std::min(length, player.CurrentPosition() + 4);
+    hooks.stopFrame = [stop] { return stop; };
+    runFrames(ws, panel, player, Method::PeakSearch, hooks);
+    drawtrail(ws.FrameData, panel);
+    (void)reductionDue(ws.FrameData);
 }
 
 } // namespace

@@ -47,5 +47,5 @@ while ((SECONDS < end)); do
         fi
     fi
 done
-runs=$(awk -F: '/^stat::number_of_executed_units/ {s += $2} END {print s + 0}' "$log")
+runs=$(awk '/^stat::number_of_executed_units/ {s += $NF} END {print s + 0}' "$log")
 echo "fuzzed for $seconds s: $runs executions; log $log; findings in fuzz/crashes/"
