@@ -40,6 +40,7 @@ public:
             static_cast<unsigned>(y) >= static_cast<unsigned>(kHeight))
             return;
         pixels_[static_cast<std::size_t>(y) * kWidth + static_cast<std::size_t>(x)] = c;
+        ++generation_;
     }
 
     // Hollow rectangle in the platform convention: right and bottom exclusive,
@@ -56,8 +57,9 @@ public:
     const Colour* data() const { return pixels_.data(); }
     Colour* data() { return pixels_.data(); }
 
-    // Bumped on every change made through this class, so a view can tell
-    // whether it needs to repaint.
+    // Bumped on every change made through this class (every write goes
+    // through it), so a view can tell whether it needs to repaint and the
+    // player whether the panel still shows the frame it drew.
     uint64_t generation() const { return generation_; }
     void touch() { ++generation_; }
 

@@ -150,6 +150,12 @@ DecoderStats Player::Stats() const {
 }
 
 void Player::draw(const ShownFrame& f) {
+    // The panel still holds exactly this frame, untouched since it was drawn
+    // (no outline or mark over it): drawing it again would change nothing.
+    if (&f == &shown_[0] && drawnFrame_ == f.frame && panel_.generation() == drawnGeneration_) {
+        lastDecoded_ = f.decoded;
+        return;
+    }
     if (f.decoded) {
         const Picture& p = f.picture;
         panel_.drawFrame(p.pixels.data(), p.width, p.height, p.width);
@@ -158,6 +164,8 @@ void Player::draw(const ShownFrame& f) {
         panel_.touch();
     }
     lastDecoded_ = f.decoded;
+    drawnFrame_ = f.frame;
+    drawnGeneration_ = panel_.generation();
 }
 
 void Player::show(int32_t position) {

@@ -118,6 +118,10 @@ private:
     int32_t frame_ = 0;
     bool lastDecoded_ = false;
     ShownFrame shown_[2]; // most recent first
+    // The frame last drawn into the panel and the panel's generation right
+    // after, so a seek to the frame on screen skips an identical redraw.
+    int32_t drawnFrame_ = -1;
+    uint64_t drawnGeneration_ = 0;
 };
 
 } // namespace corvane

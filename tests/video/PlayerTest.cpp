@@ -157,6 +157,21 @@ TEST_F(PlayerTest, RedrawFrameWipesMarksWithoutMoving) {
     EXPECT_EQ(code(), 10);
 }
 
+TEST_F(PlayerTest, SeekToTheFrameOnScreenWipesASingleMarkAndSkipsAnIdenticalRedraw) {
+    player.OpenVideo(path_);
+    player.SeekTo(10);
+    const Colour before = panel.pixel(7, 9);
+    // Nothing drawn over the frame: the panel already shows it, untouched.
+    const uint64_t drawn = panel.generation();
+    player.SeekTo(10);
+    EXPECT_EQ(panel.generation(), drawn);
+    // One mark pixel, as the track marks are drawn: the frame comes back whole.
+    panel.setPixel(7, 9, kYellow);
+    player.SeekTo(10);
+    EXPECT_EQ(panel.pixel(7, 9), before);
+    EXPECT_EQ(code(), 10);
+}
+
 TEST_F(PlayerTest, RedrawFrameAtTheEndPositionEndsAtTheStart) {
     player.OpenVideo(path_);
     player.SetStepSize(1);
