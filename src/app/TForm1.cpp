@@ -399,20 +399,30 @@ void TForm1::Button2Click() {
 void TForm1::printframes() {
     const int32_t f = player().CurrentPosition();
     const FrameRow* row = currentRow();
-    if (row) {
-        Edit11->setText(numberText(row->SepPixels));
-        Edit12->setText(numberText(row->ScreenAngle));
-    } else {
-        // A frame without a row (a video of length 0 leaves the track bar
-        // reaching past the table) shows no values.
-        Edit11->clear();
-        Edit12->clear();
-    }
-    Edit9->setText(QString::number(f));
+    // A frame without a row (a video of length 0 leaves the track bar
+    // reaching past the table) shows no values.
+    readouts_.sep = row ? numberText(row->SepPixels) : QString();
+    readouts_.angle = row ? numberText(row->ScreenAngle) : QString();
+    readouts_.frame = QString::number(f);
     if (row)
         setActiveChecked(row->Valid);
-    Edit10->setText(QString::number(player().CurrentTimeMs()));
+    readouts_.timeMs = QString::number(player().CurrentTimeMs());
     player().SetTimeFormat(TimeFormat::Frames);
+    // During a run the texts reach the boxes when the window repaints, at the
+    // screen's rate: setting them on every frame only costs measuring time.
+    readoutsPending_ = true;
+    if (!running_)
+        showReadouts();
+}
+
+void TForm1::showReadouts() {
+    if (!readoutsPending_)
+        return;
+    readoutsPending_ = false;
+    Edit11->setText(readouts_.sep);
+    Edit12->setText(readouts_.angle);
+    Edit9->setText(readouts_.frame);
+    Edit10->setText(readouts_.timeMs);
 }
 
 // ---------------------------------------------------------------- working state
@@ -510,6 +520,7 @@ void TForm1::yieldToWindow(bool force) {
     if (!force && now - lastYieldMs_ < interval)
         return;
     lastYieldMs_ = now;
+    showReadouts();
     Panel1->update();
     QCoreApplication::processEvents(QEventLoop::AllEvents);
 }
@@ -532,6 +543,7 @@ void TForm1::cycle() {
         }
         ~RunScope() {
             qApp->removeEventFilter(&w);
+            w.showReadouts();
             w.Button6->setText(QStringLiteral("GO!"));
             w.running_ = false;
             w.cancelRequested_ = false;

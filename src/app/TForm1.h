@@ -188,6 +188,12 @@ private:
     FrameRow* currentRow();
     // Repaint the read-outs and the panel now, at most at the screen's rate.
     void yieldToWindow(bool force = false);
+    // The frame read-outs as printframes last computed them.
+    struct Readouts {
+        QString sep, angle, frame, timeMs;
+    } readouts_;
+    bool readoutsPending_ = false;
+    void showReadouts();
 
     Session session_;
     TForm3* Form3 = nullptr;
