@@ -223,6 +223,12 @@ TEST(ResultsFile, FullDiskOnANewFileLeavesNoFile) {
 }
 
 TEST(ResultsFile, TooManyOpenFiles) {
+#ifdef __SANITIZE_ADDRESS__
+    // The sanitizer runtimes open files of their own while an exception is
+    // thrown and caught; with every descriptor taken they abort the process.
+    // The mapping of the error itself is checked by FileErrorText.
+    GTEST_SKIP() << "needs free descriptors under the sanitizers";
+#endif
     TempDir dir;
     const std::string path = dir.file("results.txt");
     appendResultsLine(path, kLine1);
