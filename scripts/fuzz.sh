@@ -23,7 +23,7 @@ CC=clang CXX=clang++ cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DCORVANE_BUILD_FUZZ=ON -DCORVANE_SANITIZE=ON -DCORVANE_BUILD_GUI=OFF \
     -DCORVANE_BUILD_TESTS=OFF > "$dir.configure.log" 2>&1 || { cat "$dir.configure.log"; exit 1; }
 cmake --build "$dir" -j 2 --target corvane-fuzz
-mkdir -p fuzz/crashes "$dir/corpus"
+mkdir -p fuzz/crashes fuzz/regressions "$dir/corpus"
 # Leaks inside FFmpeg's error paths are not ours to fix; crashes, overflows,
 # undefined behaviour, hangs and memory growth are.
 export ASAN_OPTIONS="detect_leaks=0:allocator_may_return_null=1"
