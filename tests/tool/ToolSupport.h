@@ -1,6 +1,8 @@
 #pragma once
 // Running the built corvane-measure from a test: its exit status, what it
 // printed, and small readers for its text and JSON output.
+#include "support/TempDir.h"
+
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -23,27 +25,6 @@
 #endif
 
 namespace corvane::test {
-
-class TempDir {
-public:
-    TempDir() {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "corvane-tool-XXXXXX").string();
-        if (!::mkdtemp(pattern.data()))
-            throw std::runtime_error("cannot create a temporary folder");
-        path_ = pattern;
-    }
-    ~TempDir() {
-        std::error_code ec;
-        std::filesystem::remove_all(path_, ec);
-    }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    std::string file(const std::string& name) const { return (path_ / name).string(); }
-
-private:
-    std::filesystem::path path_;
-};
 
 inline std::string readFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);

@@ -1,6 +1,8 @@
 #pragma once
 // Test videos written into a temporary folder that lives as long as the
 // object, and small helpers to look at what the player put on the panel.
+#include "support/TempDir.h"
+
 #include "sim/AviWriter.h"
 #include "sim/DriftSim.h"
 #include "video/PanelSurface.h"
@@ -12,28 +14,6 @@
 #include <vector>
 
 namespace corvane::test {
-
-class TempDir {
-public:
-    TempDir() {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "corvane-video-XXXXXX").string();
-        if (!mkdtemp(pattern.data()))
-            throw std::runtime_error("cannot create a temporary folder");
-        path_ = pattern;
-    }
-    ~TempDir() {
-        std::error_code ec;
-        std::filesystem::remove_all(path_, ec);
-    }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-
-    std::string file(const std::string& name) const { return (path_ / name).string(); }
-
-private:
-    std::filesystem::path path_;
-};
 
 inline std::vector<char> readBytes(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
