@@ -2,6 +2,7 @@
 
 #include "common/Rounding.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 
@@ -10,7 +11,10 @@ namespace corvane {
 namespace {
 
 constexpr int kGrowPasses = 5;
-constexpr int kRefinePasses = 2;
+// The centres settle within a few passes; the cap only bounds the work.
+constexpr int kMaxRefinePasses = 50;
+constexpr float kSettledPx = 1e-4f;
+constexpr double kWindowWideningPx = 1.0;
 constexpr int32_t kStartRadius = 2;
 
 // Distance between two pixels, as the 32-bit float the growth tests compare.
@@ -119,6 +123,56 @@ void TBinaryBlob::LabelBlobs() {
     }
 }
 
+namespace {
+
+// Share of a pixel at distance d from a centre that lies inside the circle of
+// radius r: all of it up to half a pixel inside the edge, none from half a
+// pixel outside, linear between. Counting edge pixels in part keeps the
+// centre from locking onto the pixel grid as a whole pixel enters or leaves.
+double insideShare(double d, float r) {
+    if (r <= 0.0f)
+        return 0.0; // a blob without a falloff radius collects nothing
+    const double share = static_cast<double>(r) + 0.5 - d;
+    return share <= 0.0 ? 0.0 : (share >= 1.0 ? 1.0 : share);
+}
+
+double passDistance(const BlobPoint& p, float cx, float cy) {
+    const double dx = p.X - static_cast<double>(cx);
+    const double dy = p.Y - static_cast<double>(cy);
+    return std::sqrt(dx * dx + dy * dy);
+}
+
+// Radius of the circle a blob's centre is refined over. The falloff radius
+// (where the smoothed star drops below 0.61 of its peak) is about one sigma
+// of the star and often only one pixel: a circle that small holds a handful
+// of pixels, and its mean snaps towards the pixel grid by up to a fifth of a
+// pixel. One pixel more takes in the whole ring of pixels around it. The
+// circle stops at half the distance to the other blob's seed, so that it
+// does not reach into the other star; it is never made smaller than the
+// falloff radius.
+float windowRadius(const BlobInfo& blob, const BlobInfo& other) {
+    if (blob.FalloffRadius <= 0.0f)
+        return 0.0f; // collects nothing and keeps its seed
+    double r = static_cast<double>(blob.FalloffRadius) + kWindowWideningPx;
+    if (other.Peak > 0) {
+        const double half = 0.5 * std::hypot(static_cast<double>(blob.SeedX) - other.SeedX,
+                                             static_cast<double>(blob.SeedY) - other.SeedY);
+        r = std::max(std::min(r, half), static_cast<double>(blob.FalloffRadius));
+    }
+    return static_cast<float>(r);
+}
+
+// How far beyond its circle a centre's nearby points are gathered, so that
+// the list need not be gathered again while the centre moves less than this.
+constexpr double kGatherMarginPx = 2.0;
+
+// Value-weighted sums of the points within one blob's circle.
+struct Sums {
+    double x = 0, y = 0, w = 0;
+};
+
+} // namespace
+
 void TBinaryBlob::RefineCentres() {
     BlobInfo& b1 = Blobs[1];
     BlobInfo& b2 = Blobs[2];
@@ -126,30 +180,87 @@ void TBinaryBlob::RefineCentres() {
     b1.CentroidY = static_cast<float>(b1.SeedY);
     b2.CentroidX = static_cast<float>(b2.SeedX);
     b2.CentroidY = static_cast<float>(b2.SeedY);
-    for (int pass = 0; pass < kRefinePasses; ++pass) {
-        // Index 0 collects nothing; 1 and 2 are the blobs.
-        int64_t sx[3] = {0, 0, 0}, sy[3] = {0, 0, 0}, sw[3] = {0, 0, 0};
-        for (BlobPoint& p : Points) {
-            p.Label = 0;
-            p.Dist1 = distanceTo(p, b1.CentroidX, b1.CentroidY);
-            p.Dist2 = distanceTo(p, b2.CentroidX, b2.CentroidY);
-            if (p.Dist1 < b1.FalloffRadius)
-                p.Label = 1;
-            if (p.Dist2 < b2.FalloffRadius)
-                p.Label = 2; // blob 2 wins where the circles overlap
-            if (p.Label != 0) {
-                sx[p.Label] += static_cast<int64_t>(p.X) * p.Value;
-                sy[p.Label] += static_cast<int64_t>(p.Y) * p.Value;
-                sw[p.Label] += p.Value;
+    BlobInfo* blobs[3] = {nullptr, &b1, &b2};
+    const float radius[3] = {0.0f, windowRadius(b1, b2), windowRadius(b2, b1)};
+
+    // Most points of the system box lie far from both circles (on a lit sky
+    // every pixel is a point), so each pass looks only at the points gathered
+    // near the centres, gathered again whenever a centre has moved too far.
+    std::vector<uint32_t> nearby;
+    float gatheredX[3] = {0, 0, 0}, gatheredY[3] = {0, 0, 0};
+    auto gather = [&] {
+        nearby.clear();
+        for (int i = 1; i <= 2; ++i) {
+            gatheredX[i] = blobs[i]->CentroidX;
+            gatheredY[i] = blobs[i]->CentroidY;
+        }
+        for (std::size_t k = 0; k < Points.size(); ++k) {
+            for (int i = 1; i <= 2; ++i) {
+                const double reach = radius[i] + 0.5 + kGatherMarginPx;
+                if (radius[i] > 0.0f &&
+                    std::fabs(Points[k].X - static_cast<double>(gatheredX[i])) < reach &&
+                    std::fabs(Points[k].Y - static_cast<double>(gatheredY[i])) < reach) {
+                    nearby.push_back(static_cast<uint32_t>(k));
+                    break;
+                }
             }
         }
-        BlobInfo* blobs[3] = {nullptr, &b1, &b2};
-        for (int i = 1; i <= 2; ++i) {
-            if (sw[i] <= 0)
-                continue; // keeps its centre
-            blobs[i]->CentroidX = static_cast<float>(static_cast<long double>(sx[i]) / sw[i]);
-            blobs[i]->CentroidY = static_cast<float>(static_cast<long double>(sy[i]) / sw[i]);
+    };
+    gather();
+
+    // Each pass takes the value-weighted mean of the smoothed pixels within
+    // the blob's circle around the current centre; the centre is where that
+    // mean comes back to itself. Stopping after a fixed pass or two leaves it
+    // pulled towards the seed pixel by up to a fifth of a pixel, and a pair
+    // drifting along a pixel row keeps that pull for the whole run.
+    for (int pass = 0; pass < kMaxRefinePasses; ++pass) {
+        Sums sums[3];
+        for (const uint32_t k : nearby) {
+            const BlobPoint& p = Points[k];
+            // Blob 2 takes its share of a pixel first, where the circles overlap.
+            const double share2 =
+                insideShare(passDistance(p, b2.CentroidX, b2.CentroidY), radius[2]);
+            const double share1 = std::min(
+                insideShare(passDistance(p, b1.CentroidX, b1.CentroidY), radius[1]), 1.0 - share2);
+            const double shares[3] = {0.0, share1, share2};
+            for (int i = 1; i <= 2; ++i) {
+                if (shares[i] <= 0.0)
+                    continue;
+                const double w = shares[i] * p.Value;
+                sums[i].x += w * p.X;
+                sums[i].y += w * p.Y;
+                sums[i].w += w;
+            }
         }
+        bool moved = false, strayed = false;
+        for (int i = 1; i <= 2; ++i) {
+            if (sums[i].w <= 0.0)
+                continue; // keeps its centre
+            const float x = static_cast<float>(sums[i].x / sums[i].w);
+            const float y = static_cast<float>(sums[i].y / sums[i].w);
+            moved = moved || std::fabs(x - blobs[i]->CentroidX) > kSettledPx ||
+                    std::fabs(y - blobs[i]->CentroidY) > kSettledPx;
+            strayed = strayed || std::fabs(x - gatheredX[i]) > kGatherMarginPx ||
+                      std::fabs(y - gatheredY[i]) > kGatherMarginPx;
+            blobs[i]->CentroidX = x;
+            blobs[i]->CentroidY = y;
+        }
+        if (!moved)
+            break;
+        if (strayed)
+            gather();
+    }
+
+    // Leave each point labelled by the circle it ended in, with its distances
+    // from the final centres.
+    for (BlobPoint& p : Points) {
+        p.Dist1 = distanceTo(p, b1.CentroidX, b1.CentroidY);
+        p.Dist2 = distanceTo(p, b2.CentroidX, b2.CentroidY);
+        p.Label = 0;
+        if (insideShare(p.Dist1, radius[1]) > 0.0)
+            p.Label = 1;
+        if (insideShare(p.Dist2, radius[2]) > 0.0)
+            p.Label = 2;
     }
 }
 

@@ -41,6 +41,11 @@ public:
     // Values outside 0..255 sort with 0 or 255.
     void SortByValue();
     void LabelBlobs();
+    // Centres of blobs 1 and 2: each the value-weighted mean of the points
+    // within a circle around itself (falloff radius plus a pixel, kept clear
+    // of the other blob's seed), edge pixels counted by their share inside,
+    // repeated from the seed until it settles. Every point counts, whichever
+    // blob it grew into; blob 2 takes its share of a pixel first.
     void RefineCentres();
     std::pair<float, float> FirstCentre() const;
     std::pair<float, float> SecondCentre() const;

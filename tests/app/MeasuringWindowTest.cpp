@@ -254,7 +254,10 @@ TEST_F(MeasuringWindow, CalculateOnATableThatCannotBeReducedWritesNothing) {
 }
 
 TEST_F(MeasuringWindow, CommaSeparatorGoesThroughTheReductionReadBack) {
-    openDrift(cleanDrift());
+    // An angle off the whole degrees, so the screen angle shows decimals.
+    sim::DriftParams p = cleanDrift();
+    p.positionAngleDeg = 61.37;
+    openDrift(p);
     selectPair();
     click("Button6");
     const double pa = shown(form->Edit15);

@@ -133,36 +133,90 @@ TEST(LabelBlobs, BlobsWithoutASeedKeepZerosAndRadiusTwo) {
     EXPECT_EQ(b.SecondCentre(), std::make_pair(0.0f, 0.0f));
 }
 
-TEST(RefineCentres, PointExactlyAtTheFalloffRadiusIsNotCounted) {
+TEST(RefineCentres, EdgePixelCountsByItsShareInsideTheCircle) {
+    // Falloff radius 1.5: the circle is a pixel wider, 2.5, and the point 3
+    // from the seed lies half a pixel outside it and adds nothing.
+    TBinaryBlob outside;
+    outside.AddPoint(10, 10, 100);
+    outside.AddPoint(13, 10, 20);
+    outside.Blobs[1].SeedX = 10;
+    outside.Blobs[1].SeedY = 10;
+    outside.Blobs[1].FalloffRadius = 1.5f;
+    outside.RefineCentres();
+    EXPECT_EQ(outside.FirstCentre(), std::make_pair(10.0f, 10.0f));
+    EXPECT_EQ(outside.Points[1].Label, 0);
+
+    // Falloff radius 1.75, circle 2.75: the point counts by
+    // s = 2.75 + 0.5 - (13 - c) = c - 9.75 of its value, and the centre
+    // settles where c = (1000 + 260 s) / (100 + 20 s), that is
+    // c^2 - 17.75 c + 76.75 = 0: c = 10.2947.
+    TBinaryBlob partly = outside;
+    partly.Blobs[1].FalloffRadius = 1.75f;
+    partly.RefineCentres();
+    EXPECT_NEAR(partly.FirstCentre().first, (17.75 + std::sqrt(17.75 * 17.75 - 4 * 76.75)) / 2,
+                1e-3);
+    EXPECT_EQ(partly.FirstCentre().second, 10.0f);
+    EXPECT_EQ(partly.Points[1].Label, 1);
+}
+
+TEST(RefineCentres, SecondBlobTakesItsShareFirstWhereTheCirclesOverlap) {
     TBinaryBlob b;
     b.AddPoint(10, 10, 100);
-    b.AddPoint(11, 10, 50);
-    b.AddPoint(12, 10, 50); // exactly 2 from the seed
+    b.AddPoint(12, 10, 40); // half inside blob 1's circle, wholly inside blob 2's
+    b.AddPoint(13, 10, 80);
     b.Blobs[1].SeedX = 10;
     b.Blobs[1].SeedY = 10;
     b.Blobs[1].FalloffRadius = 2.0f;
-    b.RefineCentres();
-    // First pass: (10*100 + 11*50) / 150 = 10.333; second pass around it, where
-    // (12, 10) at 1.667 now counts: (1000 + 550 + 600) / 200 = 10.75.
-    EXPECT_FLOAT_EQ(b.FirstCentre().first, 10.75f);
-    EXPECT_FLOAT_EQ(b.FirstCentre().second, 10.0f);
-}
-
-TEST(RefineCentres, SecondBlobWinsWhereTheCirclesOverlap) {
-    TBinaryBlob b;
-    b.AddPoint(10, 10, 100);
-    b.AddPoint(11, 10, 40); // 1 from both centres
-    b.AddPoint(12, 10, 80);
-    b.Blobs[1].SeedX = 10;
-    b.Blobs[1].SeedY = 10;
-    b.Blobs[1].FalloffRadius = 1.5f;
-    b.Blobs[2].SeedX = 12;
+    b.Blobs[1].Peak = 100;
+    b.Blobs[2].SeedX = 13;
     b.Blobs[2].SeedY = 10;
     b.Blobs[2].FalloffRadius = 1.5f;
+    b.Blobs[2].Peak = 80;
+    // The seeds are 3 apart, so neither circle is widened past 1.5 from its
+    // seed's side: blob 1 keeps 2, blob 2 keeps 1.5. Wider, blob 2's circle
+    // would reach the seed of blob 1 and drag its centre towards it.
     b.RefineCentres();
-    EXPECT_FLOAT_EQ(b.FirstCentre().first, 10.0f);
-    EXPECT_FLOAT_EQ(b.SecondCentre().first, (11.0f * 40 + 12.0f * 80) / 120);
+    EXPECT_EQ(b.FirstCentre(), std::make_pair(10.0f, 10.0f));
+    EXPECT_FLOAT_EQ(b.SecondCentre().first, (12.0f * 40 + 13.0f * 80) / 120);
     EXPECT_EQ(b.Points[1].Label, 2);
+}
+
+// A pair sampled at every sub-pixel offset along a pixel row and column: the
+// refined centres must follow the true centres, not stick to the brightest
+// pixels. A pair drifting along a row keeps its offset for the whole run, so
+// any pull towards the pixel centre goes straight into the separation.
+TEST(RefineCentres, FollowTheTrueCentresBetweenPixels) {
+    for (double sigma : {1.2, 1.6, 2.2}) {
+        for (int step = 0; step <= 10; ++step) {
+            const double f = step / 10.0 - 0.5;
+            for (const auto& [tx, ty] :
+                 {std::make_pair(50.0 + f, 40.0), {50.0, 40.0 + f}, {50.0 + f, 40.0 + f / 2}}) {
+                // The secondary 16 px to the right and 3 down, with the same offset.
+                const double sx = tx + 16, sy = ty + 3;
+                TBinaryBlob b;
+                for (int y = 30; y <= 55; ++y)
+                    for (int x = 40; x <= 75; ++x) {
+                        const auto star = [&](double cx, double cy, double peak) {
+                            const double r2 = (x - cx) * (x - cx) + (y - cy) * (y - cy);
+                            return peak * std::exp(-r2 / (2 * sigma * sigma));
+                        };
+                        const int v =
+                            static_cast<int>(std::lround(star(tx, ty, 200) + star(sx, sy, 120)));
+                        if (v > 3)
+                            b.AddPoint(x, y, v);
+                    }
+                b.SortByValue();
+                b.LabelBlobs();
+                b.RefineCentres();
+                const double err1 =
+                    std::hypot(b.FirstCentre().first - tx, b.FirstCentre().second - ty);
+                const double err2 =
+                    std::hypot(b.SecondCentre().first - sx, b.SecondCentre().second - sy);
+                EXPECT_LT(err1, 0.04) << "sigma " << sigma << " primary " << tx << ", " << ty;
+                EXPECT_LT(err2, 0.04) << "sigma " << sigma << " secondary " << sx << ", " << sy;
+            }
+        }
+    }
 }
 
 TEST(RefineCentres, BlobWithoutFalloffRadiusKeepsItsSeed) {
