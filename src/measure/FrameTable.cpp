@@ -26,14 +26,16 @@ void computeSeparationAndAngle(FrameRow& row) {
 
 namespace {
 
-// Deviation of an observed offset from the expected one, as a 32-bit float:
-// a fraction of the expected offset's magnitude, or the raw magnitude in
-// pixels where nothing was expected.
-float offsetDeviation(float observed, int32_t expected) {
-    if (expected == 0)
-        return std::fabs(observed);
-    const float e = static_cast<float>(expected);
-    return std::fabs(observed - e) / std::fabs(e);
+// Deviation of one component of the observed offset from the expected one,
+// as a 32-bit float: a fraction of the expected separation (the length of
+// the whole expected offset), or the raw deviation in pixels where nothing
+// was expected. The expected offset comes from box centres rounded to whole
+// pixels, so a component near 0 is off by up to a pixel; measured against
+// that component alone, a pair lying along a pixel row or column had every
+// frame rejected whenever the click's rounding put its boxes a row apart.
+float offsetDeviation(float observed, int32_t expected, float expectedLength) {
+    const float deviation = std::fabs(observed - static_cast<float>(expected));
+    return expectedLength == 0.0f ? deviation : deviation / expectedLength;
 }
 
 bool exceedsLimit(float deviation, Method method) {
@@ -57,8 +59,10 @@ void applyAcceptance(FrameTable& table, int32_t n, int32_t expectedDX, int32_t e
         if (row.SystemX == before.SystemX && row.SystemY == before.SystemY)
             row.Valid = false;
     }
-    const float ddx = offsetDeviation(row.SecondaryX - row.PrimaryX, expectedDX);
-    const float ddy = offsetDeviation(row.SecondaryY - row.PrimaryY, expectedDY);
+    const float length = static_cast<float>(
+        std::hypot(static_cast<double>(expectedDX), static_cast<double>(expectedDY)));
+    const float ddx = offsetDeviation(row.SecondaryX - row.PrimaryX, expectedDX, length);
+    const float ddy = offsetDeviation(row.SecondaryY - row.PrimaryY, expectedDY, length);
     if (exceedsLimit(ddx, method) || exceedsLimit(ddy, method))
         row.Valid = false;
 }

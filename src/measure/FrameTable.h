@@ -38,8 +38,9 @@ void computeSeparationAndAngle(FrameRow& row);
 // 1. repeated position: n > 0 and the system box centre (SystemX and SystemY)
 //    equals that of row n - 1;
 // 2. offset: the deviation of (SecondaryX - PrimaryX) from expectedDX, as a
-//    fraction of the magnitude of expectedDX (the raw magnitude of the
-//    deviation when expectedDX is 0), above the method's limit; same for y.
+//    fraction of the expected separation |(expectedDX, expectedDY)| (the raw
+//    deviation in pixels when both are 0), above the method's limit; same
+//    for y.
 //    Weighted Average: 0.6 compared above the 32-bit quotient's precision
 //    (so 6 pixels on 10 is rejected); Peak Search: 0.5 as a 32-bit float
 //    (exactly half passes).

@@ -103,6 +103,7 @@ private:
 struct Measured {
     ReductionResult reduction;
     int32_t validRows = 0;
+    int32_t expectedDX = 0, expectedDY = 0; // from the clicks
 };
 
 // The window's path: open, reset, click the primary, reset, click the
@@ -131,6 +132,8 @@ Measured measure(const std::string& path, const sim::Truth& truth, Method method
 
     Measured m;
     m.validRows = CountValidRows(ws.FrameData);
+    m.expectedDX = ws.ExpectedDX;
+    m.expectedDY = ws.ExpectedDY;
     m.reduction =
         reduce(ws.FrameData, orientation, decDegreesText(declinationDeg), "00", "00", '.');
     return m;
@@ -224,3 +227,34 @@ INSTANTIATE_TEST_SUITE_P(Drifts, Accuracy,
                              return std::string(std::get<0>(info.param).name) + "_" +
                                     methodName(std::get<1>(info.param));
                          });
+
+// A pair lying along a pixel row on a lit, noisy sky: the star boxes placed
+// by the clicks come out a row apart, so the expected offset is (-20, 1)
+// while every frame shows the pair on one row. Each frame must still count.
+TEST(AccuracyAlongARow, BoxesCentredARowApartStillAcceptTheFrames) {
+    sim::DriftParams p = cleanDrift();
+    p.frames = 200;
+    p.separationArcsec = 20;
+    p.positionAngleDeg = 60;
+    p.declinationDeg = 0;
+    p.scalePxPerArcsec = 1.0;
+    p.rotationDeg = 30; // puts the pair along the screen's x axis
+    p.seeingFwhmPx = 3.5;
+    p.sky = 20;
+    p.noiseSigma = 3;
+    p.seed = 7;
+    const TempFile video("corvane-e2e-along-a-row");
+    const sim::Truth truth = sim::writeDriftVideo(video.path(), p);
+    ASSERT_TRUE(truth.staysOnPanel);
+
+    const Measured m =
+        measure(video.path(), truth, Method::PeakSearch, Orientation::CorrectOrInverted, 0);
+    ASSERT_EQ(m.expectedDX, -20);
+    ASSERT_NE(m.expectedDY, 0) << "the clicks no longer put the boxes a row apart";
+    EXPECT_GT(m.validRows, 100);
+    ASSERT_EQ(m.reduction.error, "");
+    const double separation = textToFloat(m.reduction.separation.separationText, '.');
+    const double pa = textToFloat(m.reduction.regression.positionAngleText, '.');
+    EXPECT_LT(std::fabs(separation - 20) / 20, kSeparationTolerance);
+    EXPECT_LT(std::fabs(angleDifference(pa, 60)), kPositionAngleTolerance);
+}

@@ -1,5 +1,6 @@
 // Which rows the acceptance tests keep: the offset limits of each method at
-// their exact edges, for expected offsets of either sign and of zero.
+// their exact edges, for expected offsets of either sign and of zero, and
+// pairs lying along a pixel row or column.
 #include "measure/FrameTable.h"
 
 #include <gtest/gtest.h>
@@ -23,10 +24,11 @@ bool accepted(const LimitCase& c, bool onY) {
     FrameRow& row = table[1];
     row.SystemX = 2;
     row.Valid = true;
-    // The primary at the origin, so the observed offset is exact.
+    // The primary at the origin, so the observed offset is exact; nothing
+    // expected or seen on the other axis, so the expected separation is the
+    // tested component's magnitude.
     (onY ? row.SecondaryY : row.SecondaryX) = c.observed;
-    (onY ? row.SecondaryX : row.SecondaryY) = 7; // matches the other axis
-    applyAcceptance(table, 1, onY ? 7 : c.expected, onY ? c.expected : 7, c.method);
+    applyAcceptance(table, 1, onY ? 0 : c.expected, onY ? c.expected : 0, c.method);
     return table[1].Valid;
 }
 
@@ -64,6 +66,36 @@ INSTANTIATE_TEST_SUITE_P(
         LimitCase{"centroid_zero_expected_059_kept", WA, 0, 0.59f, true},
         LimitCase{"centroid_zero_expected_minus_06_rejected", WA, 0, -0.6f, false}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// Row 1 with the given offset against the given expected offset.
+bool offsetAccepted(float dx, float dy, int32_t expectedDX, int32_t expectedDY, Method method) {
+    FrameTable table(2);
+    table[0].SystemX = 1;
+    table[1].SystemX = 2;
+    table[1].SecondaryX = dx;
+    table[1].SecondaryY = dy;
+    table[1].Valid = true;
+    applyAcceptance(table, 1, expectedDX, expectedDY, method);
+    return table[1].Valid;
+}
+
+TEST(OffsetDeviation, IsAFractionOfTheExpectedSeparationOnBothAxes) {
+    for (Method m : {Method::PeakSearch, Method::WeightedAverage}) {
+        // A pair along a pixel row whose boxes were centred a row apart at
+        // the click: a frame showing it on one row fits the expected pair.
+        EXPECT_TRUE(offsetAccepted(-20.0f, 0.0f, -20, 1, m));
+        EXPECT_TRUE(offsetAccepted(-20.0f, 0.3f, -20, -1, m));
+        EXPECT_TRUE(offsetAccepted(0.2f, 18.0f, 1, 18, m)) << "a pair along a column";
+        // A blob two thirds of the separation away across the pair is not the
+        // secondary.
+        EXPECT_FALSE(offsetAccepted(-20.0f, 14.0f, -20, 1, m));
+        EXPECT_FALSE(offsetAccepted(20.0f, 0.0f, -20, 1, m)) << "the stars swapped";
+    }
+    // Expected (6, 8), separation 10: 5 pixels off in y is exactly half of it.
+    EXPECT_TRUE(offsetAccepted(6.0f, 13.0f, 6, 8, Method::PeakSearch));
+    EXPECT_FALSE(offsetAccepted(6.0f, 13.01f, 6, 8, Method::PeakSearch));
+    EXPECT_FALSE(offsetAccepted(0.9f, 8.0f, 6, 8, Method::PeakSearch));
+}
 
 TEST(RepeatedPosition, RejectsACentreEqualToTheRowJustBefore) {
     FrameTable table(5);

@@ -214,7 +214,10 @@ TEST_F(MeasureTool, ExitStatusForEachCase) {
         {"star data without --save", {"--notes", "x"}, 2, "--notes needs --save"},
         {"two videos", {"other.avi"}, 2, "more than one video"},
         {"too few valid frames", {"--stop", "10"}, 3, ""},
-        {"nothing measured", {"--start", "120"}, 3, ""},
+        {"clicks on empty sky",
+         {"!", video_, "--primary", "300,20", "--secondary", "310,30"},
+         3,
+         ""},
     };
     for (const StatusRow& row : rows) {
         SCOPED_TRACE(row.name);
