@@ -133,15 +133,22 @@ TEST(LabelBlobs, BlobsWithoutASeedKeepZerosAndRadiusTwo) {
     EXPECT_EQ(b.SecondCentre(), std::make_pair(0.0f, 0.0f));
 }
 
+// Blob `label` as LabelBlobs would leave it: seed, falloff radius and peak.
+void seedBlob(TBinaryBlob& b, int label, int32_t x, int32_t y, float falloff, int32_t peak) {
+    BlobInfo& blob = b.Blobs[static_cast<std::size_t>(label)];
+    blob.SeedX = x;
+    blob.SeedY = y;
+    blob.FalloffRadius = falloff;
+    blob.Peak = peak;
+}
+
 TEST(RefineCentres, EdgePixelCountsByItsShareInsideTheCircle) {
     // Falloff radius 1.5: the circle is a pixel wider, 2.5, and the point 3
     // from the seed lies half a pixel outside it and adds nothing.
     TBinaryBlob outside;
     outside.AddPoint(10, 10, 100);
     outside.AddPoint(13, 10, 20);
-    outside.Blobs[1].SeedX = 10;
-    outside.Blobs[1].SeedY = 10;
-    outside.Blobs[1].FalloffRadius = 1.5f;
+    seedBlob(outside, 1, 10, 10, 1.5f, 100);
     outside.RefineCentres();
     EXPECT_EQ(outside.FirstCentre(), std::make_pair(10.0f, 10.0f));
     EXPECT_EQ(outside.Points[1].Label, 0);
@@ -164,14 +171,8 @@ TEST(RefineCentres, SecondBlobTakesItsShareFirstWhereTheCirclesOverlap) {
     b.AddPoint(10, 10, 100);
     b.AddPoint(12, 10, 40); // half inside blob 1's circle, wholly inside blob 2's
     b.AddPoint(13, 10, 80);
-    b.Blobs[1].SeedX = 10;
-    b.Blobs[1].SeedY = 10;
-    b.Blobs[1].FalloffRadius = 2.0f;
-    b.Blobs[1].Peak = 100;
-    b.Blobs[2].SeedX = 13;
-    b.Blobs[2].SeedY = 10;
-    b.Blobs[2].FalloffRadius = 1.5f;
-    b.Blobs[2].Peak = 80;
+    seedBlob(b, 1, 10, 10, 2.0f, 100);
+    seedBlob(b, 2, 13, 10, 1.5f, 80);
     // The seeds are 3 apart, so neither circle is widened past 1.5 from its
     // seed's side: blob 1 keeps 2, blob 2 keeps 1.5. Wider, blob 2's circle
     // would reach the seed of blob 1 and drag its centre towards it.
@@ -223,8 +224,7 @@ TEST(RefineCentres, BlobWithoutFalloffRadiusKeepsItsSeed) {
     TBinaryBlob b;
     b.AddPoint(10, 10, 100);
     b.AddPoint(11, 10, 90);
-    b.Blobs[1].SeedX = 10;
-    b.Blobs[1].SeedY = 10;
+    seedBlob(b, 1, 10, 10, 0.0f, 100);
     b.RefineCentres();
     EXPECT_EQ(b.FirstCentre(), std::make_pair(10.0f, 10.0f));
 }
