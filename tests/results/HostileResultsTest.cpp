@@ -5,9 +5,11 @@
 #include "results/ResultsFile.h"
 
 #include "common/Error.h"
+#include "support/ChildProcess.h"
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -51,39 +53,22 @@ std::string readAll(const std::string& path) {
 // stop root) and is killed after `seconds`. Returns "RESULT:<error text>",
 // "SKIP:..." when the set-up cannot be made, or "HUNG"/"DIED".
 std::string saveInChild(const std::string& path, bool unprivileged, unsigned seconds) {
-    int fds[2];
-    if (::pipe(fds) != 0)
-        return "SKIP: no pipe";
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        ::close(fds[0]);
+    const test::ChildRun run = test::runInChild([&] {
         ::alarm(seconds);
-        std::string text;
         if (unprivileged && ::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0))
-            text = "SKIP: cannot drop root privileges";
-        if (text.empty()) {
-            try {
-                appendResultsLine(path, kLine);
-                text = "RESULT:";
-            } catch (const Error& e) {
-                text = std::string("RESULT:") + e.what();
-            }
+            return std::string("SKIP: cannot drop root privileges");
+        try {
+            appendResultsLine(path, kLine);
+            return std::string("RESULT:");
+        } catch (const Error& e) {
+            return std::string("RESULT:") + e.what();
         }
-        (void)!::write(fds[1], text.data(), text.size());
-        ::_exit(0);
-    }
-    ::close(fds[1]);
-    std::string text;
-    char buf[256];
-    ssize_t n;
-    while ((n = ::read(fds[0], buf, sizeof buf)) > 0)
-        text.append(buf, static_cast<std::size_t>(n));
-    ::close(fds[0]);
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    if (WIFSIGNALED(status))
-        return WTERMSIG(status) == SIGALRM ? "HUNG" : "DIED";
-    return text;
+    });
+    if (!run.started)
+        return "SKIP: no pipe";
+    if (WIFSIGNALED(run.status))
+        return WTERMSIG(run.status) == SIGALRM ? "HUNG" : "DIED";
+    return run.text;
 }
 
 TEST(HostileResultsPlace, AReadOnlyFolderWithAWritableFileStillTakesTheLine) {

@@ -1,6 +1,7 @@
 #include "results/ResultsFile.h"
 
 #include "common/Error.h"
+#include "support/ChildProcess.h"
 
 #include <gtest/gtest.h>
 
@@ -84,30 +85,15 @@ struct ChildOutcome {
 
 ChildOutcome saveInChild(const std::string& path, const std::string& line,
                          const std::function<std::string()>& setUp) {
-    int fds[2];
-    if (::pipe(fds) != 0)
-        return {};
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        ::close(fds[0]);
-        std::string text = setUp();
-        if (text.empty())
-            text = "RESULT:" + saveError(path, line);
-        ::write(fds[1], text.data(), text.size());
-        ::_exit(0);
-    }
-    ::close(fds[1]);
-    std::string text;
-    char buf[256];
-    ssize_t n;
-    while ((n = ::read(fds[0], buf, sizeof buf)) > 0)
-        text.append(buf, static_cast<std::size_t>(n));
-    ::close(fds[0]);
-    int status = 0;
-    ::waitpid(pid, &status, 0);
+    const test::ChildRun run = test::runInChild([&] {
+        const std::string text = setUp();
+        return text.empty() ? "RESULT:" + saveError(path, line) : text;
+    });
     ChildOutcome out;
-    out.exitedNormally = WIFEXITED(status) && WEXITSTATUS(status) == 0;
-    out.text = text;
+    if (!run.started)
+        return out;
+    out.exitedNormally = WIFEXITED(run.status) && WEXITSTATUS(run.status) == 0;
+    out.text = run.text;
     return out;
 }
 
