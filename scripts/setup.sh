@@ -4,7 +4,7 @@ set -euo pipefail
 SUDO=""
 if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
 PKGS=(cmake g++ make pkg-config
-      qt6-base-dev qt6-charts-dev libgl1-mesa-dev
+      qt6-base-dev qt6-charts-dev libqt6opengl6-dev libgl1-mesa-dev libxkbcommon-dev
       libavformat-dev libavcodec-dev libswscale-dev libavutil-dev
       libgtest-dev libbenchmark-dev
       fonts-liberation xvfb xauth)

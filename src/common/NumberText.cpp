@@ -17,7 +17,9 @@ namespace {
 
 constexpr int kPrecision = 15;
 
-bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f'; }
+bool isBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
+}
 
 std::string trimmed(const std::string& text) {
     size_t b = 0, e = text.size();

@@ -8,10 +8,14 @@ namespace corvane {
 // Nearest integer, exact halves to the even one (6.5 -> 6, 7.5 -> 8).
 // std::nearbyint follows the current rounding mode, which the program never
 // changes from round-to-nearest-even.
-inline long double round_half_even(long double v) { return std::nearbyint(v); }
+inline long double round_half_even(long double v) {
+    return std::nearbyint(v);
+}
 
 // round_half_even to a 32-bit integer. The caller keeps v within range.
-inline int32_t roundToInt(long double v) { return static_cast<int32_t>(std::nearbyint(v)); }
+inline int32_t roundToInt(long double v) {
+    return static_cast<int32_t>(std::nearbyint(v));
+}
 
 // A value shown with `decimals` decimals: divide by f = 10^-decimals (a 64-bit
 // float), round half to even, multiply back. Written afterwards with

@@ -101,7 +101,7 @@ void TBinaryBlob::LabelBlobs() {
                     p.Label = static_cast<uint8_t>(label);
                 // Dimmer points above a tenth of the peak, one pixel further out,
                 // lower the level and may widen the radius.
-                if (p.Value<level&& static_cast<int64_t>(p.Value) * 10> blob.Peak &&
+                if ((p.Value < level) && (static_cast<int64_t>(p.Value) * 10 > blob.Peak) &&
                     d <= static_cast<float>(blob.Radius) + 1.0f) {
                     p.Label = static_cast<uint8_t>(label);
                     level = p.Value;

@@ -173,8 +173,7 @@ constexpr long double kMinDriftElongation = 4.0L; // variance along / variance a
 void requireStraightDrift(const std::vector<const FrameRow*>& rows) {
     const TrackMoments m = trackMoments(rows, primaryX, primaryY);
     const long double half = 0.5L * (m.cxx + m.cuu);
-    const long double root =
-        std::sqrt(0.25L * (m.cxx - m.cuu) * (m.cxx - m.cuu) + m.cxu * m.cxu);
+    const long double root = std::sqrt(0.25L * (m.cxx - m.cuu) * (m.cxx - m.cuu) + m.cxu * m.cxu);
     const long double along = half + root;
     const long double across = half - root;
     if (along < kMinDriftElongation * across)

@@ -142,8 +142,15 @@ bool FrameConverter::convertWithSwscale(const AVFrame* f, Picture& out) {
         const bool yuv = !(desc->flags & AV_PIX_FMT_FLAG_RGB) && desc->nb_components >= 3;
         if (yuv) {
             const int* coeffs = sws_getCoefficients(colourSpace);
-            sws_setColorspaceDetails(sws_, coeffs, fullRange ? 1 : 0,
-                                     sws_getCoefficients(SWS_CS_DEFAULT), 1, 0, 1 << 16, 1 << 16);
+            // Without the file's own matrix and range the colours, and so the
+            // intensities, would be wrong: such a frame is not converted.
+            if (sws_setColorspaceDetails(sws_, coeffs, fullRange ? 1 : 0,
+                                         sws_getCoefficients(SWS_CS_DEFAULT), 1, 0, 1 << 16,
+                                         1 << 16) < 0) {
+                sws_freeContext(sws_);
+                sws_ = nullptr;
+                return false;
+            }
         }
         swsFormat_ = src;
         swsWidth_ = f->width;

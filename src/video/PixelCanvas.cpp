@@ -13,8 +13,8 @@ void PixelCanvas::ensureSize(int w, int h) {
     const int nh = std::max(h, height_);
     std::vector<Colour> grown(static_cast<std::size_t>(nw) * static_cast<std::size_t>(nh), kBlack);
     for (int y = 0; y < height_; ++y)
-        std::copy_n(&pixels_[static_cast<std::size_t>(y) * static_cast<std::size_t>(width_)], width_,
-                    &grown[static_cast<std::size_t>(y) * static_cast<std::size_t>(nw)]);
+        std::copy_n(&pixels_[static_cast<std::size_t>(y) * static_cast<std::size_t>(width_)],
+                    width_, &grown[static_cast<std::size_t>(y) * static_cast<std::size_t>(nw)]);
     pixels_.swap(grown);
     width_ = nw;
     height_ = nh;

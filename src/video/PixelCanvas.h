@@ -26,13 +26,15 @@ public:
         if (static_cast<unsigned>(x) >= static_cast<unsigned>(width_) ||
             static_cast<unsigned>(y) >= static_cast<unsigned>(height_))
             return kInvalidColour;
-        return pixels_[static_cast<std::size_t>(y) * static_cast<std::size_t>(width_) + static_cast<std::size_t>(x)];
+        return pixels_[static_cast<std::size_t>(y) * static_cast<std::size_t>(width_) +
+                       static_cast<std::size_t>(x)];
     }
     void setPixel(int x, int y, Colour c) {
         if (static_cast<unsigned>(x) >= static_cast<unsigned>(width_) ||
             static_cast<unsigned>(y) >= static_cast<unsigned>(height_))
             return;
-        pixels_[static_cast<std::size_t>(y) * static_cast<std::size_t>(width_) + static_cast<std::size_t>(x)] = c;
+        pixels_[static_cast<std::size_t>(y) * static_cast<std::size_t>(width_) +
+                static_cast<std::size_t>(x)] = c;
     }
     void clear();
     const Colour* data() const { return pixels_.data(); }

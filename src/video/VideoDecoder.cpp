@@ -80,6 +80,10 @@ struct VideoDecoder::Impl {
     int64_t aheadNo = -1;
     bool atStart = true; // freshly opened: the next frame is the first
     bool draining = false;
+    // The decoder answered EAGAIN: `pkt` still holds that packet (frame
+    // pendingNo) and goes in again once the decoder has handed frames out.
+    bool pending = false;
+    int64_t pendingNo = -1;
     bool eof = false;
     int64_t seekTarget = 0; // frame number of the key frame of the last seek
     int64_t nextDts = 0;    // numbering of packets without a time stamp
@@ -108,6 +112,7 @@ struct VideoDecoder::Impl {
     void seek(int64_t n);
     bool receiveNext();
     bool sendNextPacket();
+    void submit(int64_t no);
     int64_t numberOf(const AVFrame* f, bool& known);
     bool advanceTo(int64_t n);
     bool decode(int64_t n, Picture& out);
@@ -215,21 +220,34 @@ void VideoDecoder::Impl::seek(int64_t n) {
     ++stats.seeks;
     const int64_t key = n > 0 ? keyFrameAtOrBefore(n) : 0;
     int rc = av_seek_frame(fmt, streamIndex, key + startPts, AVSEEK_FLAG_BACKWARD);
-    if (rc < 0) // no usable index: from the beginning
-        av_seek_frame(fmt, streamIndex, startPts, AVSEEK_FLAG_BACKWARD | AVSEEK_FLAG_ANY);
+    bool fromStart = false;
+    if (rc < 0) { // no usable index: from the beginning
+        rc = av_seek_frame(fmt, streamIndex, startPts, AVSEEK_FLAG_BACKWARD | AVSEEK_FLAG_ANY);
+        fromStart = true;
+    }
     avcodec_flush_buffers(ctx);
+    if (pending)
+        av_packet_unref(pkt);
+    pending = false;
     hasLast = hasAhead = false;
     lastNo = aheadNo = -1;
     atStart = false;
-    draining = eof = false;
+    draining = false;
     inFlight.clear();
-    seekTarget = rc < 0 ? 0 : key;
+    seekTarget = fromStart ? 0 : key;
     nextDts = seekTarget;
+    // A file that cannot be repositioned at all would go on decoding from
+    // wherever it stood, under the wrong numbers: it gives no frame instead.
+    eof = rc < 0;
 }
 
 // Reads the next packet of the video stream and gives it to the decoder.
 // False at the end of the file (the decoder is then told to drain).
 bool VideoDecoder::Impl::sendNextPacket() {
+    if (pending) {
+        submit(pendingNo);
+        return true;
+    }
     for (;;) {
         const int rc = av_read_frame(fmt, pkt);
         if (rc < 0) {
@@ -250,13 +268,24 @@ bool VideoDecoder::Impl::sendNextPacket() {
             continue;
         }
         inFlight.insert(no);
-        const int sent = avcodec_send_packet(ctx, pkt);
-        av_packet_unref(pkt);
-        if (sent < 0 && sent != AVERROR(EAGAIN)) {
-            inFlight.erase(no);
-            failed.insert(no);
-        }
+        submit(no);
         return true;
+    }
+}
+
+// Gives the packet in `pkt` (frame `no`) to the decoder. EAGAIN means the
+// decoder holds frames to hand out first; the packet is kept, not lost, and
+// goes in again on the next call.
+void VideoDecoder::Impl::submit(int64_t no) {
+    const int sent = avcodec_send_packet(ctx, pkt);
+    pending = sent == AVERROR(EAGAIN);
+    pendingNo = no;
+    if (pending)
+        return;
+    av_packet_unref(pkt);
+    if (sent < 0) {
+        inFlight.erase(no);
+        failed.insert(no);
     }
 }
 

@@ -14,7 +14,7 @@ bool isPowerOfTwoUpTo(int n, int limit) {
     return n >= 1 && n <= limit && (n & (n - 1)) == 0;
 }
 
-// Step 1: the picture's colour values as numbers, imaginary parts zero.
+// The picture's colour values as complex numbers with imaginary parts zero.
 void load(SpectrumGrid& a, const PixelCanvas& canvas) {
     for (int y = 0; y < kSpectrumSide; ++y)
         for (int x = 0; x < kSpectrumSide; ++x)
@@ -32,7 +32,8 @@ void transpose(const SpectrumGrid& from, SpectrumGrid& to) {
             to[c][r] = from[r][c];
 }
 
-// Steps 5 and 10: element [i][j] goes to pixel (i, top + j).
+// A spectrum back onto the picture: element [i][j] goes to pixel (i, top + j),
+// so the picture shows the grid transposed.
 void paint(const SpectrumGrid& b, PixelCanvas& canvas, int top) {
     for (int i = 0; i < kSpectrumSide; ++i)
         for (int j = 0; j < kSpectrumSide; ++j)

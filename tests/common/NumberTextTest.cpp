@@ -1,5 +1,5 @@
-#include "common/Error.h"
 #include "common/NumberText.h"
+#include "common/Error.h"
 #include "common/Rounding.h"
 
 #include <gtest/gtest.h>
@@ -29,7 +29,8 @@ const FormatCase kFormatCases[] = {
     {"large_scientific", 1.5e20, "1.5E20", "1,5E20"},
     {"negative_small_scientific", -2.5e-8, "-2.5E-8", "-2,5E-8"},
     {"fifteen_integer_digits_stay_fixed", 123456789012345.0, "123456789012345", "123456789012345"},
-    {"sixteen_integer_digits_go_scientific", 1234567890123456.0, "1.23456789012346E15", "1,23456789012346E15"},
+    {"sixteen_integer_digits_go_scientific", 1234567890123456.0, "1.23456789012346E15",
+     "1,23456789012346E15"},
 };
 
 class FormatGeneral : public ::testing::TestWithParam<FormatCase> {};
@@ -76,14 +77,15 @@ TEST(TextToFloat, AcceptsTheStandardShapes) {
 }
 
 TEST(TextToFloat, RejectsEverythingElseWithTheConversionMessage) {
-    const char* bad[] = {"", "   ", "+", "-.", ".", "+-5", "1.2.3", "1e", "1e+", "abc", "nan",
-                         "inf", "1e400", "-1e400", "1 000", "0x10", "12a", "1,5"};
+    const char* bad[] = {"",    "   ", "+",   "-.",    ".",      "+-5",   "1.2.3", "1e",  "1e+",
+                         "abc", "nan", "inf", "1e400", "-1e400", "1 000", "0x10",  "12a", "1,5"};
     for (const char* text : bad) {
         try {
             textToFloat(text, '.');
             ADD_FAILURE() << "accepted '" << text << "'";
         } catch (const Error& e) {
-            EXPECT_EQ(std::string(e.what()), "'" + std::string(text) + "' is not a valid floating point value");
+            EXPECT_EQ(std::string(e.what()),
+                      "'" + std::string(text) + "' is not a valid floating point value");
         }
     }
 }
@@ -108,7 +110,8 @@ TEST(TextToInt, ReadsDecimal32BitIntegers) {
             textToInt(text);
             ADD_FAILURE() << "accepted '" << text << "'";
         } catch (const Error& e) {
-            EXPECT_EQ(std::string(e.what()), "'" + std::string(text) + "' is not a valid integer value");
+            EXPECT_EQ(std::string(e.what()),
+                      "'" + std::string(text) + "' is not a valid integer value");
         }
     }
 }

@@ -40,7 +40,7 @@ FrameTable pairTable(const std::vector<std::pair<float, float>>& offsets, int32_
     return t;
 }
 
-// The arithmetic mean of the Part-free plain rule: 32-bit sums of the per-row
+// The plain arithmetic mean, before the axial mean replaced it: 32-bit sums of the per-row
 // angles, 180 added when the first valid row has the secondary on the left.
 float plainMeanAngle(const FrameTable& t) {
     float sum = 0;

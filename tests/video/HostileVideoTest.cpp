@@ -51,6 +51,7 @@ constexpr uint64_t kMemoryHeadroom = 1ull << 30;
 // Time for the whole open path of one small file.
 constexpr unsigned kSecondsAllowed = 5;
 
+#ifndef CORVANE_ASAN
 // The address space the process uses now, in bytes.
 uint64_t addressSpaceNow() {
     std::ifstream statm("/proc/self/statm");
@@ -58,6 +59,7 @@ uint64_t addressSpaceNow() {
     statm >> pages;
     return pages * static_cast<uint64_t>(sysconf(_SC_PAGESIZE));
 }
+#endif
 
 enum class OpenPath { Opened, Refused, OutOfMemory, Failed, TimedOut };
 
