@@ -56,6 +56,9 @@ constexpr int kClassicBorder = 4;
 constexpr int kMenuHeight = 20;
 constexpr int kTimerIntervalMs = 500;
 constexpr int kFallbackRefreshMs = 16;
+// How long the status bar says where a save went before the video's path
+// shows again.
+constexpr int kSavedMessageMs = 15000;
 
 // The system's decimal separator when it is a single plain character.
 char systemDecimalSeparator() {
@@ -180,7 +183,7 @@ void TForm1::setSideWindows(TForm3* graphs, TForm5* zoom, TAboutBox* about) {
 
 QString TForm1::resultsFilePath() const {
     if (resultsDirectory_.isEmpty())
-        return QString::fromStdString(resultsPathBesideExecutable());
+        return QString::fromStdString(defaultResultsPath());
     return QDir(resultsDirectory_).filePath(QStringLiteral("results.txt"));
 }
 
@@ -773,7 +776,10 @@ void TForm1::previewdata() {
 
 // Built again at the moment of writing.
 void TForm1::outputdata() {
-    appendResultsLine(resultsFilePath().toStdString(), resultsLine().toStdString());
+    const QString path = resultsFilePath();
+    appendResultsLine(path.toStdString(), resultsLine().toStdString());
+    // The file may be beside the program or in the user's data folder.
+    StatusBar1->showMessage(QStringLiteral("Results saved to %1").arg(path), kSavedMessageMs);
 }
 
 // ---------------------------------------------------------------- side windows

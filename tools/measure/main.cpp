@@ -117,8 +117,10 @@ void saveResults(const ToolOptions& o, const Outcome& out) {
     f.positionAngle = out.reduction->regression.positionAngleText;
     f.validFrames = out.validFrames;
     f.notes = o.notes;
-    const std::string path = o.resultsPath.empty() ? resultsPathBesideExecutable() : o.resultsPath;
+    const std::string path = o.resultsPath.empty() ? defaultResultsPath() : o.resultsPath;
     appendResultsLine(path, buildResultsLine(f));
+    // stdout carries only the results, so that it can be read by a program.
+    std::cerr << "Results saved to " << path << "\n";
 }
 
 int run(const ToolOptions& o) {
