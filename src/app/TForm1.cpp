@@ -2,6 +2,7 @@
 
 #include "app/AboutBox.h"
 #include "app/ErrorBox.h"
+#include "app/FileDrop.h"
 #include "app/PanelWidget.h"
 #include "app/RadioGroup.h"
 #include "app/TransportWidget.h"
@@ -161,6 +162,11 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
     clock_.start();
 
     connectHandlers();
+    // A drop during a run is ignored, as the menu is then.
+    new FileDrop(this, [this](const QString& path) {
+        if (!running_)
+            openGivenFile(path);
+    });
 }
 
 int TForm1::outerWidth() const {
@@ -313,6 +319,10 @@ void TForm1::OpenAVI1Click() {
     if (path.isEmpty())
         return;
     openVideoFile(path);
+}
+
+void TForm1::openGivenFile(const QString& path) {
+    handle([this, &path] { openVideoFile(path); });
 }
 
 void TForm1::openVideoFile(const QString& path) {

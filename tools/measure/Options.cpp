@@ -34,6 +34,7 @@ const char* const kUsage =
     "                        the star data of the results line\n"
     "  --bench               also time the run against decoding alone (frame\n"
     "                        rates by the process's CPU time)\n"
+    "  --help, --version     print this text or the version and exit\n"
     "Exit status: 0 results, 3 fewer than 16 valid frames, 1 error, 2 usage error.\n";
 
 namespace {
@@ -158,6 +159,10 @@ ToolOptions parseOptions(const std::vector<std::string>& args) {
         }
         if (a == "--help" || a == "-h") {
             o.help = true;
+            return o;
+        }
+        if (a == "--version") {
+            o.version = true;
             return o;
         }
         std::string value;

@@ -11,6 +11,7 @@
 #include "Report.h"
 
 #include "common/Error.h"
+#include "common/Version.h"
 #include "measure/Runs.h"
 #include "results/ResultsFile.h"
 #include "results/ResultsLine.h"
@@ -209,6 +210,10 @@ int main(int argc, char** argv) {
         const ToolOptions o = parseOptions(args);
         if (o.help) {
             std::fputs(kUsage, stdout);
+            return kExitResults;
+        }
+        if (o.version) {
+            std::cout << "corvane-measure " << kVersion << "\n";
             return kExitResults;
         }
         return run(o);
