@@ -1,12 +1,15 @@
 #!/usr/bin/env bash
-# Installs the Debian 12 packages Corvane needs to build, test and run, on a
-# fresh machine with nothing assumed (CI proves it in a fresh root).
+# Installs the Debian 12 packages Corvane needs to build, test, run and
+# package, on a fresh machine with nothing assumed (CI proves it in a fresh
+# root). help2man writes the tools' man pages; cpack reads the package's
+# dependencies with dpkg-dev and file.
 set -euo pipefail
 PKGS=(cmake g++ make pkg-config
       qt6-base-dev qt6-charts-dev libqt6opengl6-dev libgl1-mesa-dev libxkbcommon-dev
       libavformat-dev libavcodec-dev libswscale-dev libavutil-dev
       libgtest-dev libbenchmark-dev
-      fonts-liberation xvfb xauth)
+      fonts-liberation xvfb xauth
+      help2man dpkg-dev file)
 missing=()
 for p in "${PKGS[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

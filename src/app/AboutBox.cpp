@@ -1,5 +1,7 @@
 #include "app/AboutBox.h"
 
+#include "common/Version.h"
+
 #include <QApplication>
 #include <QFrame>
 #include <QLabel>
@@ -39,7 +41,8 @@ TAboutBox::TAboutBox(QWidget* parent) : QDialog(parent) {
     ProductName->move(88, 16);
     ProductName->adjustSize();
 
-    Version = new QLabel(QStringLiteral("Version 1.0 beta release"), panel);
+    Version =
+        new QLabel(QStringLiteral("Version %1 beta release").arg(QLatin1String(kVersion)), panel);
     Version->setObjectName(QStringLiteral("Version"));
     Version->move(88, 40);
     Version->adjustSize();

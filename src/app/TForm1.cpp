@@ -2,6 +2,7 @@
 
 #include "app/AboutBox.h"
 #include "app/ErrorBox.h"
+#include "app/FileDrop.h"
 #include "app/PanelWidget.h"
 #include "app/RadioGroup.h"
 #include "app/TransportWidget.h"
@@ -56,6 +57,9 @@ constexpr int kClassicBorder = 4;
 constexpr int kMenuHeight = 20;
 constexpr int kTimerIntervalMs = 500;
 constexpr int kFallbackRefreshMs = 16;
+// How long the status bar says where a save went before the video's path
+// shows again.
+constexpr int kSavedMessageMs = 15000;
 
 // The system's decimal separator when it is a single plain character.
 char systemDecimalSeparator() {
@@ -158,6 +162,11 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
     clock_.start();
 
     connectHandlers();
+    // A drop during a run is ignored, as the menu is then.
+    new FileDrop(this, [this](const QString& path) {
+        if (!running_)
+            openGivenFile(path);
+    });
 }
 
 int TForm1::outerWidth() const {
@@ -180,7 +189,7 @@ void TForm1::setSideWindows(TForm3* graphs, TForm5* zoom, TAboutBox* about) {
 
 QString TForm1::resultsFilePath() const {
     if (resultsDirectory_.isEmpty())
-        return QString::fromStdString(resultsPathBesideExecutable());
+        return QString::fromStdString(defaultResultsPath());
     return QDir(resultsDirectory_).filePath(QStringLiteral("results.txt"));
 }
 
@@ -310,6 +319,10 @@ void TForm1::OpenAVI1Click() {
     if (path.isEmpty())
         return;
     openVideoFile(path);
+}
+
+void TForm1::openGivenFile(const QString& path) {
+    handle([this, &path] { openVideoFile(path); });
 }
 
 void TForm1::openVideoFile(const QString& path) {
@@ -773,7 +786,10 @@ void TForm1::previewdata() {
 
 // Built again at the moment of writing.
 void TForm1::outputdata() {
-    appendResultsLine(resultsFilePath().toStdString(), resultsLine().toStdString());
+    const QString path = resultsFilePath();
+    appendResultsLine(path.toStdString(), resultsLine().toStdString());
+    // The file may be beside the program or in the user's data folder.
+    StatusBar1->showMessage(QStringLiteral("Results saved to %1").arg(path), kSavedMessageMs);
 }
 
 // ---------------------------------------------------------------- side windows

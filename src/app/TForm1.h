@@ -75,6 +75,9 @@ public:
     void FormCreate();
     void OpenAVI1Click();
     void openVideoFile(const QString& path);
+    // Opens a video named from outside the window (the command line, a drop)
+    // as the menu does, with the menu's messages.
+    void openGivenFile(const QString& path);
     void Button11Click();
     void Button12Click();
     void Button17Click();

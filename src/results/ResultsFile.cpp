@@ -1,6 +1,7 @@
 #include "results/ResultsFile.h"
 
 #include "common/Error.h"
+#include "results/FileLocation.h"
 #include "results/ResultsLine.h"
 
 #include <atomic>
@@ -262,15 +263,8 @@ void appendResultsLine(const std::string& path, const std::string& line) {
     fail(EAGAIN);
 }
 
-std::string resultsPathBesideExecutable() {
-    std::string exe(4096, '\0');
-    const ssize_t n = ::readlink("/proc/self/exe", exe.data(), exe.size());
-    if (n < 0)
-        fail(errno);
-    if (static_cast<std::size_t>(n) >= exe.size())
-        fail(ENAMETOOLONG);
-    exe.resize(static_cast<std::size_t>(n));
-    return directoryOf(exe) + "/results.txt";
+std::string defaultResultsPath() {
+    return userFilePath("results.txt");
 }
 
 } // namespace corvane

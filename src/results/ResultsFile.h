@@ -22,7 +22,8 @@ void appendResultsLine(const std::string& path, const std::string& line);
 // files", "File not found", or "I/O error <number>".
 std::string fileErrorText(int errorNumber);
 
-// "results.txt" in the directory of the running executable.
-std::string resultsPathBesideExecutable();
+// Where "results.txt" goes when no other file is named: beside the program,
+// or in the user's data folder for an installed copy (see userFilePath).
+std::string defaultResultsPath();
 
 } // namespace corvane

@@ -4,6 +4,7 @@
 
 #include <QDateTimeEdit>
 #include <QFile>
+#include <QStatusBar>
 
 using namespace corvane;
 using corvane::testing::WindowFixture;
@@ -107,6 +108,7 @@ TEST_F(ResultsWindow, ConfirmedSaveAppendsTheLineShown) {
     EXPECT_EQ(lines[1], "RecordDate\tdesignation\tRA\tDEC\tEpoch(J)\tEpoch(B)\tSep(rho)\tPA(theta)"
                         "\t#frames\tNotes");
     EXPECT_EQ(lines[2], expected);
+    EXPECT_EQ(form->statusBar()->currentMessage(), "Results saved to " + form->resultsFilePath());
 
     form->SaveResults1->trigger(); // the menu item does the same
     EXPECT_EQ(fileLines().size(), 4);

@@ -405,6 +405,7 @@ TEST_F(MeasureTool, SaveAppendsTheResultsLineAsTheWindowWrites) {
         run(base({"--save", "--results", results, "--designation", "STF 1234", "--ra", "12 34 56.7",
                   "--dec", "+00 00 00", "--notes", "seeing 3/5\tnight 2"}));
     ASSERT_EQ(first.status, 0) << first.err;
+    EXPECT_EQ(first.err, "Results saved to " + results + "\n");
     const auto m = textMap(first.out);
     const std::string line = date + "\tSTF 1234\t12 34 56.7\t+00 00 00\t" + m.at("epoch J") + "\t" +
                              m.at("epoch B") + "\t" + m.at("separation") + "\t" +

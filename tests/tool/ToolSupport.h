@@ -39,12 +39,14 @@ struct ToolRun {
     std::string err;
 };
 
-// Runs the tool with `args`, stdout and stderr each into a file of `dir`
-// (never a terminal), stdin from /dev/null.
-inline ToolRun runTool(const std::vector<std::string>& args, const TempDir& dir) {
+// Runs `program` with `args`, stdout and stderr each into a file of `dir`
+// (never a terminal), stdin from /dev/null. `environment` entries
+// "NAME=VALUE" are set and "NAME" alone is removed in the child.
+inline ToolRun runProgram(const std::string& program, const std::vector<std::string>& args,
+                          const TempDir& dir, const std::vector<std::string>& environment = {}) {
     const std::string outPath = dir.file("tool-stdout");
     const std::string errPath = dir.file("tool-stderr");
-    std::vector<std::string> all{CORVANE_MEASURE_TOOL};
+    std::vector<std::string> all{program};
     all.insert(all.end(), args.begin(), args.end());
     std::vector<char*> argv;
     for (std::string& a : all)
@@ -53,6 +55,13 @@ inline ToolRun runTool(const std::vector<std::string>& args, const TempDir& dir)
 
     const pid_t pid = ::fork();
     if (pid == 0) {
+        for (const std::string& e : environment) {
+            const std::size_t eq = e.find('=');
+            if (eq == std::string::npos)
+                ::unsetenv(e.c_str());
+            else
+                ::setenv(e.substr(0, eq).c_str(), e.c_str() + eq + 1, 1);
+        }
         const int in = ::open("/dev/null", O_RDONLY);
         const int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         const int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
@@ -73,6 +82,11 @@ inline ToolRun runTool(const std::vector<std::string>& args, const TempDir& dir)
     r.out = readFile(outPath);
     r.err = readFile(errPath);
     return r;
+}
+
+// Runs corvane-measure with `args`, as runProgram does.
+inline ToolRun runTool(const std::vector<std::string>& args, const TempDir& dir) {
+    return runProgram(CORVANE_MEASURE_TOOL, args, dir);
 }
 
 // The "name: value" lines of the text output, in order; a name without a

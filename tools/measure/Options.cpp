@@ -27,12 +27,14 @@ const char* const kUsage =
     "  --json                print one JSON object instead of text\n"
     "  --frames FILE         write the frame table as CSV\n"
     "  --save                append the results line to the results file (only\n"
-    "                        when results were produced)\n"
-    "  --results FILE        the results file (results.txt beside the program)\n"
+    "                        when results were produced) and say where on stderr\n"
+    "  --results FILE        the results file (results.txt beside the program, or\n"
+    "                        in ~/.local/share/corvane for an installed copy)\n"
     "  --designation TEXT, --ra \"HH MM SS\", --notes TEXT\n"
     "                        the star data of the results line\n"
     "  --bench               also time the run against decoding alone (frame\n"
     "                        rates by the process's CPU time)\n"
+    "  --help, --version     print this text or the version and exit\n"
     "Exit status: 0 results, 3 fewer than 16 valid frames, 1 error, 2 usage error.\n";
 
 namespace {
@@ -157,6 +159,10 @@ ToolOptions parseOptions(const std::vector<std::string>& args) {
         }
         if (a == "--help" || a == "-h") {
             o.help = true;
+            return o;
+        }
+        if (a == "--version") {
+            o.version = true;
             return o;
         }
         std::string value;

@@ -54,11 +54,13 @@ struct ToolOptions {
     std::string notes;
     bool bench = false;
     bool help = false;
+    bool version = false;
 };
 
 // Reads the arguments after the program name. Throws UsageError for an
 // unknown option, a missing or malformed value, a value out of range or a
-// missing required option. `--help` sets `help` and nothing else is checked.
+// missing required option. `--help` sets `help` and `--version` sets
+// `version`; then nothing else is checked.
 ToolOptions parseOptions(const std::vector<std::string>& args);
 
 // "YYYY-MM-DD HH:MM" (seconds ":SS" allowed) as a UT date and time; nullopt

@@ -11,6 +11,7 @@
 #include "Report.h"
 
 #include "common/Error.h"
+#include "common/Version.h"
 #include "measure/Runs.h"
 #include "results/ResultsFile.h"
 #include "results/ResultsLine.h"
@@ -117,8 +118,10 @@ void saveResults(const ToolOptions& o, const Outcome& out) {
     f.positionAngle = out.reduction->regression.positionAngleText;
     f.validFrames = out.validFrames;
     f.notes = o.notes;
-    const std::string path = o.resultsPath.empty() ? resultsPathBesideExecutable() : o.resultsPath;
+    const std::string path = o.resultsPath.empty() ? defaultResultsPath() : o.resultsPath;
     appendResultsLine(path, buildResultsLine(f));
+    // stdout carries only the results, so that it can be read by a program.
+    std::cerr << "Results saved to " << path << "\n";
 }
 
 int run(const ToolOptions& o) {
@@ -207,6 +210,10 @@ int main(int argc, char** argv) {
         const ToolOptions o = parseOptions(args);
         if (o.help) {
             std::fputs(kUsage, stdout);
+            return kExitResults;
+        }
+        if (o.version) {
+            std::cout << "corvane-measure " << kVersion << "\n";
             return kExitResults;
         }
         return run(o);

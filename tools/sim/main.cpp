@@ -3,6 +3,7 @@
 // "name: value" lines, so a measurement can be checked against it.
 #include "common/Error.h"
 #include "common/NumberText.h"
+#include "common/Version.h"
 #include "sim/DriftSim.h"
 
 #include <cstdio>
@@ -39,7 +40,8 @@ const char* const kUsage =
     "  --gop N --bframes N   H.264 and MPEG-4 key-frame interval and B-frames (12, 2)\n"
     "  --tint R,G,B          channel factors 0..1 for the colour codecs (1,1,1)\n"
     "  --frame-code          write the frame number as blocks along the bottom edge\n"
-    "  --per-frame           also print every frame's star positions\n";
+    "  --per-frame           also print every frame's star positions\n"
+    "  --help, --version     print this text or the version and exit\n";
 
 [[noreturn]] void usageError(const std::string& text) {
     throw Error(text + "\n" + kUsage);
@@ -95,6 +97,9 @@ Options parse(int argc, char** argv) {
         };
         if (a == "--help" || a == "-h") {
             std::fputs(kUsage, stdout);
+            std::exit(0);
+        } else if (a == "--version") {
+            std::cout << "corvane-sim " << kVersion << "\n";
             std::exit(0);
         } else if (a == "--frames") {
             p.frames = integer(value());
