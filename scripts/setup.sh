@@ -6,6 +6,7 @@ if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
 PKGS=(cmake g++ make pkg-config
       qt6-base-dev qt6-charts-dev libqt6opengl6-dev libgl1-mesa-dev libxkbcommon-dev
       libavformat-dev libavcodec-dev libswscale-dev libavutil-dev
+      libceres-dev
       libgtest-dev libbenchmark-dev
       fonts-liberation xvfb xauth)
 missing=()

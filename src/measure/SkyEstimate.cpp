@@ -71,25 +71,26 @@ LevelAndNoise levelAndNoise(std::vector<uint16_t>& values) {
     return out;
 }
 
-std::vector<uint16_t> ringSamples(const PlaneView& plane, int32_t left, int32_t top, int32_t right,
-                                  int32_t bottom) {
-    const int32_t innerLeft = left - kSkyRingGap, innerRight = right + kSkyRingGap;
-    const int32_t innerTop = top - kSkyRingGap, innerBottom = bottom + kSkyRingGap;
-    const int32_t x0 = std::max(innerLeft - kSkyRingWidth, 0);
-    const int32_t x1 = std::min(innerRight + kSkyRingWidth, plane.width);
-    const int32_t y0 = std::max(innerTop - kSkyRingWidth, 0);
-    const int32_t y1 = std::min(innerBottom + kSkyRingWidth, plane.height);
+// Edges in 64 bits: a box near the ends of the 32-bit range must not wrap.
+std::vector<uint16_t> ringSamples(const PlaneView& plane, int64_t left, int64_t top, int64_t right,
+                                  int64_t bottom) {
+    const int64_t innerLeft = left - kSkyRingGap, innerRight = right + kSkyRingGap;
+    const int64_t innerTop = top - kSkyRingGap, innerBottom = bottom + kSkyRingGap;
+    const int64_t x0 = std::max<int64_t>(innerLeft - kSkyRingWidth, 0);
+    const int64_t x1 = std::min<int64_t>(innerRight + kSkyRingWidth, plane.width);
+    const int64_t y0 = std::max<int64_t>(innerTop - kSkyRingWidth, 0);
+    const int64_t y1 = std::min<int64_t>(innerBottom + kSkyRingWidth, plane.height);
     std::vector<uint16_t> out;
     if (plane.samples == nullptr || x0 >= x1 || y0 >= y1)
         return out;
-    for (int32_t y = y0; y < y1; ++y) {
+    for (int64_t y = y0; y < y1; ++y) {
         const bool besideBox = y >= innerTop && y < innerBottom;
-        for (int32_t x = x0; x < x1; ++x) {
+        for (int64_t x = x0; x < x1; ++x) {
             if (besideBox && x >= innerLeft && x < innerRight) {
                 x = innerRight - 1; // jump over the box and its gap
                 continue;
             }
-            out.push_back(plane.at(x, y));
+            out.push_back(plane.at(static_cast<int32_t>(x), static_cast<int32_t>(y)));
         }
     }
     return out;

@@ -33,7 +33,7 @@ struct SkyCase {
     const char* name;
     std::function<double(int32_t, int32_t)> sky;
     double noise;
-    int32_t left, top; // the box, 40 pixels square
+    int32_t left, top, side; // the box
     SkyStatus status;
     double level, levelTolerance;
     double noiseTolerance; // negative: the noise is not checked
@@ -57,7 +57,8 @@ TEST_P(SkyLevelTest, FollowsTheSkyAroundTheBox) {
     const SkyCase& c = GetParam();
     for (uint64_t seed = 1; seed <= 5; ++seed) {
         const TestPlane plane = makePlane(kSide, kSide, c.sky, c.noise, seed);
-        const SkyEstimate s = estimateSky(plane.view(), c.left, c.top, c.left + 40, c.top + 40);
+        const SkyEstimate s =
+            estimateSky(plane.view(), c.left, c.top, c.left + c.side, c.top + c.side);
         ASSERT_EQ(s.status, c.status) << "seed " << seed;
         EXPECT_NEAR(s.level, c.level, c.levelTolerance) << "seed " << seed;
         if (c.noiseTolerance >= 0) {
@@ -73,29 +74,33 @@ TEST_P(SkyLevelTest, FollowsTheSkyAroundTheBox) {
 INSTANTIATE_TEST_SUITE_P(
     Skies, SkyLevelTest,
     ::testing::Values(
-        SkyCase{"flat_lit_sky", [](int32_t, int32_t) { return 30.3; }, kNoise, kLeft, kTop,
+        SkyCase{"flat_lit_sky", [](int32_t, int32_t) { return 30.3; }, kNoise, kLeft, kTop, 40,
                 SkyStatus::Measured, 30.3, kLevelTolerance, kNoiseTolerance},
-        SkyCase{"flat_sky_without_noise", [](int32_t, int32_t) { return 25.0; }, 0, kLeft, kTop,
+        SkyCase{"flat_sky_without_noise", [](int32_t, int32_t) { return 25.0; }, 0, kLeft, kTop, 40,
                 SkyStatus::Measured, 25.0, 0.0, 0.0},
         SkyCase{"sloping_sky_gives_the_level_at_the_box",
                 [](int32_t x, int32_t y) { return 30 + 0.2 * (x - 31.5) + 0.1 * (y - 31.5); },
-                kNoise, kLeft, kTop, SkyStatus::Measured, 30.0, 2 * kLevelTolerance, -1},
+                kNoise, kLeft, kTop, 40, SkyStatus::Measured, 30.0, 2 * kLevelTolerance, -1},
         // After clipping only the star's faint wing is left, a dozen pixels a
         // few steps up: it moves the median by about 0.1 of a step.
-        SkyCase{"star_in_the_ring_is_clipped", starInRing, kNoise, kLeft, kTop, SkyStatus::Measured,
-                30.0, kLevelTolerance + 0.2, kNoiseTolerance},
-        SkyCase{"sixteen_bit_sky", [](int32_t, int32_t) { return 1000.0; }, 30, kLeft, kTop,
+        SkyCase{"star_in_the_ring_is_clipped", starInRing, kNoise, kLeft, kTop, 40,
+                SkyStatus::Measured, 30.0, kLevelTolerance + 0.2, kNoiseTolerance},
+        SkyCase{"sixteen_bit_sky", [](int32_t, int32_t) { return 1000.0; }, 30, kLeft, kTop, 40,
                 SkyStatus::Measured, 1000.0, 10 * kLevelTolerance, 10 * kNoiseTolerance},
         // The box touches the plane's left and top edges: the ring's part off
         // the plane is left out, not read as black.
-        SkyCase{"box_at_the_frame_corner", [](int32_t, int32_t) { return 30.0; }, kNoise, 0, 0,
+        SkyCase{"box_at_the_frame_corner", [](int32_t, int32_t) { return 30.0; }, kNoise, 0, 0, 40,
                 SkyStatus::Measured, 30.0, 2 * kLevelTolerance, 2 * kNoiseTolerance},
-        SkyCase{"box_off_the_frame", [](int32_t, int32_t) { return 30.0; }, kNoise, -100, -100,
+        SkyCase{"box_off_the_frame", [](int32_t, int32_t) { return 30.0; }, kNoise, -100, -100, 40,
                 SkyStatus::TooFewPixels, 0.0, 0.0, 0.0},
+        // A box that covers the whole plane leaves no ring, and one reaching
+        // far beyond it must not take long or wrap round.
+        SkyCase{"box_larger_than_the_frame", [](int32_t, int32_t) { return 30.0; }, kNoise,
+                -1000000000, -1000000000, 2000000000, SkyStatus::TooFewPixels, 0.0, 0.0, 0.0},
         SkyCase{"black_sky_is_exactly_zero", [](int32_t, int32_t) { return 0.0; }, 0, kLeft, kTop,
-                SkyStatus::Measured, 0.0, 0.0, 0.0},
+                40, SkyStatus::Measured, 0.0, 0.0, 0.0},
         SkyCase{"black_sky_with_a_star_in_the_ring",
-                [](int32_t x, int32_t y) { return starInRing(x, y) - 30; }, 0, kLeft, kTop,
+                [](int32_t x, int32_t y) { return starInRing(x, y) - 30; }, 0, kLeft, kTop, 40,
                 SkyStatus::Measured, 0.0, 0.0, 0.0}),
     [](const auto& info) { return std::string(info.param.name); });
 
