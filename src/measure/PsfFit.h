@@ -59,8 +59,8 @@ struct PsfFitStart {
 
 // Fits the pixels [left, right) x [top, bottom) of the plane that lie near
 // either starting centre (5 starting sigmas and 3 pixels); pixels of the box
-// that lie off the plane are left out. Holds its working
-// buffers, so one instance used frame after frame allocates little.
+// that lie off the plane are left out. Holds its working buffers, so one
+// instance used frame after frame allocates little.
 class PsfFit {
 public:
     PsfFitResult fit(const PlaneView& plane, int32_t left, int32_t top, int32_t right,

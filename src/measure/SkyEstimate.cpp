@@ -24,6 +24,10 @@ namespace corvane {
 // - Pixels of the ring that lie off the plane are left out rather than read as
 //   black: at the frame's edge the level comes from the part of the ring that
 //   is on the frame. Only when too little of it is left is there no estimate.
+// - A sky whose noise the camera cuts off at its black level (more than half
+//   the pixels on the floor, as in some processed 16-bit recordings) reads as
+//   the floor, with no noise: the light the noise leaves above the floor is
+//   not sky this estimate can see.
 
 namespace {
 
