@@ -162,11 +162,14 @@ void PsfFit::collectPixels(const PlaneView& plane, int32_t left, int32_t top, in
         for (int32_t x = x0; x < x1; ++x) {
             const double d = std::min(std::hypot(x - start.x[0], y - start.y[0]),
                                       std::hypot(x - start.x[1], y - start.y[1]));
-            if (d > reach)
+            const uint16_t v = plane.at(x, y);
+            // A clipped sample would pull the model's core down and its width
+            // out; the unclipped pixels round it still fix the star.
+            if (d > reach || plane.saturated(v))
                 continue;
             columns_.push_back(x);
             rows_.push_back(y);
-            values_.push_back(plane.at(x, y));
+            values_.push_back(v);
             if (d > starReach)
                 skyValues_.push_back(values_.back());
         }

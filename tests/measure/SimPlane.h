@@ -17,14 +17,15 @@ namespace corvane::test {
 struct TestPlane {
     int32_t width = 0, height = 0;
     std::vector<uint16_t> samples;
+    uint16_t saturation = 0;
 
-    PlaneView view() const { return {samples.data(), width, height, width}; }
+    PlaneView view() const { return {samples.data(), width, height, width, saturation}; }
 };
 
 // Samples round(f(x, y) + noise), kept within 0 .. 65535.
 template <class F>
 TestPlane makePlane(int32_t width, int32_t height, F f, double noise = 0, uint64_t seed = 1) {
-    TestPlane p{width, height, {}};
+    TestPlane p{width, height, {}, 0};
     p.samples.resize(static_cast<std::size_t>(width) * static_cast<std::size_t>(height));
     sim::Random rng(seed, 0x5C1, 0);
     for (int32_t y = 0; y < height; ++y)
@@ -78,6 +79,7 @@ inline RenderedPair renderSimPair(const SimPair& s, int32_t side, double x, doub
     out.plane.width = side;
     out.plane.height = side;
     out.plane.samples.assign(levels.begin(), levels.end());
+    out.plane.saturation = 255; // the simulator's grey levels clip there
     return out;
 }
 
