@@ -1,0 +1,30 @@
+#pragma once
+// A read-only window onto a plane of intensities (one sample per pixel, any
+// depth up to 16 bits), the pixels the sky estimate and the PSF fit read.
+// It owns nothing: whoever holds the samples keeps them alive while it is used.
+#include <cstddef>
+#include <cstdint>
+
+namespace corvane {
+
+struct PlaneView {
+    const uint16_t* samples = nullptr; // row 0 first, `stride` samples from one row to the next
+    int32_t width = 0;
+    int32_t height = 0;
+    std::ptrdiff_t stride = 0;
+    // Samples at or above this value were clipped by the camera or the
+    // recording (255 in 8-bit video, 2^depth - 1 deeper): they tell only that
+    // the light was at least this much. 0: nothing is clipped.
+    uint16_t saturation = 0;
+
+    bool contains(int32_t x, int32_t y) const {
+        return samples != nullptr && x >= 0 && y >= 0 && x < width && y < height;
+    }
+    bool saturated(uint16_t v) const { return saturation != 0 && v >= saturation; }
+    // Outside the plane there is no light: 0, as for pixels off the panel.
+    uint16_t at(int32_t x, int32_t y) const {
+        return contains(x, y) ? samples[static_cast<std::ptrdiff_t>(y) * stride + x] : 0;
+    }
+};
+
+} // namespace corvane

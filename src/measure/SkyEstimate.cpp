@@ -1,0 +1,138 @@
+#include "measure/SkyEstimate.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+#include <vector>
+
+namespace corvane {
+
+// Why a ring, and why these numbers:
+// - The box is placed to hold the stars with room to spare, so just outside it
+//   there is sky; a ring all round is symmetric about the box, so a sky that
+//   brightens linearly across the field (moonlight, a gradient towards the
+//   horizon) has the value at the box's centre as its median.
+// - One free pixel next to the box keeps out the wing of a star that sits at
+//   the box's edge; four pixels of width give about 300 pixels around a
+//   12-pixel box (the median then scatters by about 0.07 of the pixel noise)
+//   and keep the ring close enough that the sky there is the sky in the box.
+// - The median, not the mean: a field star or a hot pixel in the ring pulls a
+//   mean by its whole light, a median only by the share of pixels it covers.
+//   Clipping at three robust sigmas (from the interquartile range), repeated,
+//   then drops the star's bright pixels altogether, so only its faint wings
+//   remain to shift the level.
+// - Pixels of the ring that lie off the plane are left out rather than read as
+//   black: at the frame's edge the level comes from the part of the ring that
+//   is on the frame. Only when too little of it is left is there no estimate.
+// - A sky whose noise the camera cuts off at its black level (more than half
+//   the pixels on the floor, as in some processed 16-bit recordings) reads as
+//   the floor, with no noise: the light the noise leaves above the floor is
+//   not sky this estimate can see.
+
+namespace {
+
+constexpr double kClipSigmas = 3.0;
+constexpr int kMaxClipRounds = 5;
+// Interquartile range to standard deviation, for Gaussian noise.
+constexpr double kIqrPerSigma = 1.3489795003921634;
+
+// The q-quantile of whole-numbered samples (sorted ascending), interpolated
+// within the step that holds rank q * N as if that step's samples spread
+// evenly over it. Plain quantiles of integers snap to whole steps: the median
+// could only say "20" where the sky is 20.3, and the spread of a 3-step noise
+// would come out 15 % off. Interpolated, they follow the sky to a fraction of
+// a step; for samples that are all equal they give exactly their value (0 on
+// a black sky).
+double interpolatedQuantile(const std::vector<uint16_t>& sorted, double q) {
+    const double n = static_cast<double>(sorted.size());
+    const double rank = q * n;
+    const std::size_t index = std::min(static_cast<std::size_t>(rank), sorted.size() - 1);
+    const uint16_t m = sorted[index];
+    const auto range = std::equal_range(sorted.begin(), sorted.end(), m);
+    const double below = static_cast<double>(range.first - sorted.begin());
+    const double at = static_cast<double>(range.second - range.first);
+    return (m - 0.5) + (rank - below) / at;
+}
+
+struct LevelAndNoise {
+    double level = 0, noise = 0;
+};
+
+// The median and, for the noise, the interquartile range: both ignore what
+// happens in the outer quarters, where a star's light lands.
+LevelAndNoise levelAndNoise(std::vector<uint16_t>& values) {
+    std::sort(values.begin(), values.end());
+    LevelAndNoise out;
+    out.level = interpolatedQuantile(values, 0.5);
+    // When the middle half of the samples all share one step, the scatter is
+    // below what whole steps can show (a black or noiseless sky): 0, rather
+    // than the spread of the step itself.
+    const std::size_t n = values.size();
+    if (values[n / 4] == values[std::min(3 * n / 4, n - 1)])
+        return out;
+    out.noise =
+        (interpolatedQuantile(values, 0.75) - interpolatedQuantile(values, 0.25)) / kIqrPerSigma;
+    return out;
+}
+
+// Edges in 64 bits: a box near the ends of the 32-bit range must not wrap.
+std::vector<uint16_t> ringSamples(const PlaneView& plane, int64_t left, int64_t top, int64_t right,
+                                  int64_t bottom) {
+    const int64_t innerLeft = left - kSkyRingGap, innerRight = right + kSkyRingGap;
+    const int64_t innerTop = top - kSkyRingGap, innerBottom = bottom + kSkyRingGap;
+    const int64_t x0 = std::max<int64_t>(innerLeft - kSkyRingWidth, 0);
+    const int64_t x1 = std::min<int64_t>(innerRight + kSkyRingWidth, plane.width);
+    const int64_t y0 = std::max<int64_t>(innerTop - kSkyRingWidth, 0);
+    const int64_t y1 = std::min<int64_t>(innerBottom + kSkyRingWidth, plane.height);
+    std::vector<uint16_t> out;
+    if (plane.samples == nullptr || x0 >= x1 || y0 >= y1)
+        return out;
+    for (int64_t y = y0; y < y1; ++y) {
+        const bool besideBox = y >= innerTop && y < innerBottom;
+        for (int64_t x = x0; x < x1; ++x) {
+            if (besideBox && x >= innerLeft && x < innerRight) {
+                x = innerRight - 1; // jump over the box and its gap
+                continue;
+            }
+            out.push_back(plane.at(static_cast<int32_t>(x), static_cast<int32_t>(y)));
+        }
+    }
+    return out;
+}
+
+} // namespace
+
+uint16_t SkyEstimate::wholeLevel() const {
+    return static_cast<uint16_t>(std::clamp(std::nearbyint(level), 0.0, 65535.0));
+}
+
+SkyEstimate estimateSky(const PlaneView& plane, int32_t left, int32_t top, int32_t right,
+                        int32_t bottom) {
+    SkyEstimate sky;
+    std::vector<uint16_t> values = ringSamples(plane, left, top, right, bottom);
+    if (values.size() < static_cast<std::size_t>(kMinSkyPixels))
+        return sky;
+
+    std::vector<uint16_t> kept;
+    LevelAndNoise est = levelAndNoise(values);
+    for (int round = 0; round < kMaxClipRounds; ++round) {
+        // Half a step more than three sigmas: samples are whole numbers, so a
+        // sky without scatter keeps every sample of its own step.
+        const double limit = kClipSigmas * est.noise + 0.5;
+        kept.clear();
+        for (uint16_t v : values)
+            if (std::fabs(v - est.level) <= limit)
+                kept.push_back(v);
+        if (kept.size() == values.size() || kept.size() < static_cast<std::size_t>(kMinSkyPixels))
+            break;
+        values.swap(kept);
+        est = levelAndNoise(values);
+    }
+    sky.status = SkyStatus::Measured;
+    sky.level = est.level;
+    sky.noise = est.noise;
+    sky.pixels = static_cast<int32_t>(values.size());
+    return sky;
+}
+
+} // namespace corvane
