@@ -132,6 +132,31 @@ void checkAxes(const ImageInfo& info, const std::string& path) {
         fail("The FITS header's BSCALE is 0", path);
 }
 
+// Bytes of the stored planes of an image whose axes checkAxes passed.
+uint64_t planeBytes(const ImageInfo& info) {
+    return static_cast<uint64_t>(info.naxes[0]) * static_cast<uint64_t>(info.naxes[1]) *
+           static_cast<uint64_t>(std::abs(info.bitpix) / 8);
+}
+
+// Whether the file holds the whole picture of a one-frame image.
+bool framePresent(const ImageInfo& info, uint64_t fileSize) {
+    return static_cast<uint64_t>(info.dataStart) + planeBytes(info) <= fileSize;
+}
+
+void checkFramePresent(const ImageInfo& info, uint64_t fileSize, const std::string& path) {
+    if (!framePresent(info, fileSize))
+        fail("The FITS image is truncated (the file has " + std::to_string(fileSize) +
+                 " bytes, the image ends at byte " +
+                 std::to_string(static_cast<uint64_t>(info.dataStart) + planeBytes(info)) + ")",
+             path);
+}
+
+uint64_t sizeOf(const std::string& path) {
+    std::error_code ec;
+    const uint64_t size = fs::file_size(path, ec);
+    return ec ? 0 : size;
+}
+
 Mapping mappingOf(const ImageInfo& info) {
     if (info.bitpix == 8 && info.bzero == 0 && info.bscale == 1)
         return Mapping::Bytes;
@@ -283,8 +308,18 @@ FitsFile::FitsFile(const std::string& path) : impl_(std::make_unique<Impl>()) {
                 warnings_.push_back("Only the first image (a cube) of the FITS file is read");
         } else if (images.size() > 1) {
             layout_ = FitsLayout::ImagePerHdu;
+            const uint64_t fileSize = sizeOf(first);
             for (std::size_t k = 0; k < images.size(); ++k) {
                 checkAxes(infos[k], first);
+                if (k > 0 && !framePresent(infos[k], fileSize)) {
+                    warnings_.push_back("The image of HDU " + std::to_string(images[k]) +
+                                        " is truncated; the " + std::to_string(k) +
+                                        " images before it are used");
+                    images.resize(k);
+                    infos.resize(k);
+                    break;
+                }
+                checkFramePresent(infos[k], fileSize, first);
                 if (infos[k].naxis != 2 || infos[k].naxes[0] != info.naxes[0] ||
                     infos[k].naxes[1] != info.naxes[1] || infos[k].bitpix != info.bitpix)
                     fail("The FITS file's images differ: HDU " + std::to_string(images[k]) +
@@ -346,6 +381,7 @@ FitsFile::FitsFile(const std::string& path) : impl_(std::make_unique<Impl>()) {
             const int hdu = firstImageHdu(g, p);
             ImageInfo i = infoOf(g, p);
             checkAxes(i, p);
+            checkFramePresent(i, sizeOf(p), p);
             if (i.naxis != 2 && !(i.naxis == 3 && i.naxes[2] == 1))
                 fail("The FITS file in the sequence holds " + std::to_string(i.naxes[2]) +
                          " frames, not one",
@@ -407,9 +443,8 @@ FitsFile::FitsFile(const std::string& path) : impl_(std::make_unique<Impl>()) {
 
     if (layout_ == FitsLayout::Cube) {
         // A cube cut short holds fewer planes than NAXIS3 says.
-        const uint64_t fileSize = fs::file_size(first, ec);
-        const uint64_t plane = static_cast<uint64_t>(width_) * static_cast<uint64_t>(height_) *
-                               static_cast<uint64_t>(std::abs(bitpix_) / 8);
+        const uint64_t fileSize = sizeOf(first);
+        const uint64_t plane = planeBytes(info);
         const uint64_t start = static_cast<uint64_t>(info.dataStart);
         const int64_t present =
             fileSize > start ? static_cast<int64_t>((fileSize - start) / plane) : 0;
@@ -484,8 +519,8 @@ std::vector<std::string> FitsFile::files() const {
 }
 
 void FitsFile::setFrameRate(double fps) {
-    if (!(fps > 0) || !std::isfinite(fps) || fps > 1e6)
-        throw Error("The frame rate must be a positive number of frames per second");
+    if (!(fps >= 0.01 && fps <= 1e6))
+        throw Error("The frame rate must be from 0.01 to 1000000 frames per second");
     fps_ = fps;
 }
 

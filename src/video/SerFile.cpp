@@ -28,6 +28,11 @@ constexpr int64_t kStampBytes = 8;
 // process's memory, so reading a 20 GB file holds a few tens of MB at most.
 constexpr uint64_t kResidentBudgetBytes = 64ull << 20;
 
+// Frame rates a user may give; the slowest keeps 2^31 frames' times within
+// 64-bit ticks.
+constexpr double kMinFps = 0.01;
+constexpr double kMaxFps = 1e6;
+
 // Time stamps outside these years are not a clock's reading but junk.
 const int64_t kEarliestStamp = ticksFromCivil(1970, 1, 1, 0, 0, 0);
 const int64_t kLatestStamp = ticksFromCivil(2200, 1, 1, 0, 0, 0);
@@ -207,6 +212,9 @@ SerFile::SerFile(const std::string& path) : path_(path) {
         checkData();
         decideByteOrder();
         findSignificantBits();
+        if (header_.dateTimeUtc != 0 &&
+            (header_.dateTimeUtc < kEarliestStamp || header_.dateTimeUtc >= kLatestStamp))
+            warnings_.push_back("DateTime_UTC is not a date from 1970 to 2199; it is ignored");
     } catch (...) {
         ::munmap(const_cast<uint8_t*>(map_), fileSize_);
         ::close(fd_);
@@ -334,14 +342,14 @@ void SerFile::findSignificantBits() {
 std::optional<int64_t> SerFile::startUtc() const {
     if (!stamps_.empty())
         return stamps_.front();
-    if (header_.dateTimeUtc > 0)
+    if (header_.dateTimeUtc >= kEarliestStamp && header_.dateTimeUtc < kLatestStamp)
         return header_.dateTimeUtc;
     return std::nullopt;
 }
 
 void SerFile::setFrameRate(double fps) {
-    if (!(fps > 0) || !std::isfinite(fps) || fps > 1e6)
-        throw Error("The frame rate must be a positive number of frames per second");
+    if (!(fps >= kMinFps && fps <= kMaxFps))
+        throw Error("The frame rate must be from 0.01 to 1000000 frames per second");
     fps_ = fps;
 }
 
