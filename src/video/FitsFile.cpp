@@ -9,6 +9,7 @@
 #include <cctype>
 #include <cmath>
 #include <filesystem>
+#include <fstream>
 #include <limits>
 
 namespace corvane {
@@ -235,6 +236,11 @@ struct FitsFile::Impl {
         // brackets or a leading '!' is just a name.
         if (fits_open_diskfile(&open.file, path.c_str(), READONLY, &status) != 0) {
             open.file = nullptr;
+            char start[10] = {};
+            std::ifstream in(path, std::ios::binary);
+            in.read(start, 9);
+            if (std::string(start) != "SIMPLE  =")
+                fail("Not a FITS file (it does not start with \"SIMPLE  =\")", path);
             fail("The FITS file cannot be opened (" + cfitsioText(status) + ")", path);
         }
         open.path = path;
