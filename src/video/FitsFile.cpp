@@ -29,6 +29,11 @@ std::string cfitsioText(int status) {
     return text;
 }
 
+// Rows read at a time as physical values, so that a large floating-point
+// frame never needs a copy of itself in doubles (8192 rows of 8192 would
+// take 512 MB).
+constexpr int kRowsPerRead = 256;
+
 // How stored values become the samples the reader gives.
 enum class Mapping { Bytes, Unsigned16, Scaled };
 
@@ -477,15 +482,18 @@ FitsFile::FitsFile(const std::string& path) : impl_(std::make_unique<Impl>()) {
             impl_->lo = *info.dataMin;
             impl_->hi = *info.dataMax;
         } else {
-            std::vector<double> values(static_cast<std::size_t>(width_) *
-                                       static_cast<std::size_t>(height_));
-            readAny(0, 0, height_, TDOUBLE, values.data());
             double mn = std::numeric_limits<double>::infinity(), mx = -mn;
-            for (double v : values)
-                if (std::isfinite(v)) {
-                    mn = std::min(mn, v);
-                    mx = std::max(mx, v);
-                }
+            std::vector<double> values;
+            for (int y = 0; y < height_; y += kRowsPerRead) {
+                const int rows = std::min(kRowsPerRead, height_ - y);
+                values.resize(static_cast<std::size_t>(rows) * static_cast<std::size_t>(width_));
+                readAny(0, y, rows, TDOUBLE, values.data());
+                for (double v : values)
+                    if (std::isfinite(v)) {
+                        mn = std::min(mn, v);
+                        mx = std::max(mx, v);
+                    }
+            }
             if (!(mx >= mn)) {
                 mn = 0;
                 mx = 65535;
@@ -603,13 +611,17 @@ void FitsFile::readRows(int64_t n, int y0, int rows, uint16_t* out) const {
         return;
     }
     case Mapping::Scaled: {
-        std::vector<double> values(static_cast<std::size_t>(std::max(rows, 0)) *
-                                   static_cast<std::size_t>(width_));
-        readAny(n, y0, rows, TDOUBLE, values.data());
         const double scale = 65535.0 / (impl_->hi - impl_->lo);
-        for (std::size_t i = 0; i < values.size(); ++i) {
-            const double v = std::isfinite(values[i]) ? (values[i] - impl_->lo) * scale : 0.0;
-            out[i] = static_cast<uint16_t>(std::nearbyint(std::clamp(v, 0.0, 65535.0)));
+        std::vector<double> values;
+        for (int y = y0; y < y0 + rows; y += kRowsPerRead) {
+            const int block = std::min(kRowsPerRead, y0 + rows - y);
+            values.resize(static_cast<std::size_t>(block) * static_cast<std::size_t>(width_));
+            readAny(n, y, block, TDOUBLE, values.data());
+            for (std::size_t i = 0; i < values.size(); ++i) {
+                const double v = std::isfinite(values[i]) ? (values[i] - impl_->lo) * scale : 0.0;
+                out[i] = static_cast<uint16_t>(std::nearbyint(std::clamp(v, 0.0, 65535.0)));
+            }
+            out += values.size();
         }
         return;
     }

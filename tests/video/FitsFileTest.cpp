@@ -190,6 +190,25 @@ TEST(FitsFile, EveryBitpixGivesTheDocumentedSamples) {
     }
 }
 
+// Floating-point frames are read in blocks of rows; a frame taller than one
+// block comes back whole and the right way up.
+TEST(FitsFile, ATallFloatingPointFrameComesBackWhole) {
+    test::TempDir dir("corvane-fits-tall");
+    FitsImage im;
+    im.bitpix = -32;
+    im.axes = {3, 600};
+    for (int r = 0; r < 600; ++r)
+        im.stored.insert(im.stored.end(), 3, r); // stored row r holds r
+    test::writeFitsImages(dir.file("tall.fits"), {im});
+    const FitsFile f(dir.file("tall.fits"));
+    const std::vector<uint16_t> frame = f.frame(0);
+    for (int y = 0; y < 600; ++y)
+        ASSERT_EQ(frame[static_cast<std::size_t>(3 * y + 2)], 599 - y) << y;
+    std::vector<uint16_t> band(3 * 300);
+    f.readRows(0, 200, 300, band.data());
+    EXPECT_TRUE(std::equal(band.begin(), band.end(), frame.begin() + 600));
+}
+
 TEST(FitsFile, SequencesAreOrderedByDateObs) {
     struct Row {
         const char* name;
