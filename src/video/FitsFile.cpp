@@ -511,6 +511,15 @@ FitsFile::FitsFile(const std::string& path) : impl_(std::make_unique<Impl>()) {
                                     "range; brighter values in later frames are clipped");
             }
         }
+        // Ranges too narrow or too wide for doubles (a hostile DATAMIN and
+        // DATAMAX, values near the largest double) leave the values as counts.
+        const double scale = 65535.0 / (impl_->hi - impl_->lo);
+        if (!(std::isfinite(scale) && scale > 0)) {
+            warnings_.push_back("The FITS values span a range that cannot be scaled to 16 bits; "
+                                "they are read as counts");
+            impl_->lo = 0;
+            impl_->hi = 65535;
+        }
     }
 }
 
@@ -618,8 +627,9 @@ void FitsFile::readRows(int64_t n, int y0, int rows, uint16_t* out) const {
             values.resize(static_cast<std::size_t>(block) * static_cast<std::size_t>(width_));
             readAny(n, y, block, TDOUBLE, values.data());
             for (std::size_t i = 0; i < values.size(); ++i) {
-                const double v = std::isfinite(values[i]) ? (values[i] - impl_->lo) * scale : 0.0;
-                out[i] = static_cast<uint16_t>(std::nearbyint(std::clamp(v, 0.0, 65535.0)));
+                // Not-a-number (an undefined pixel) and minus infinity read as 0.
+                const double v = (values[i] - impl_->lo) * scale;
+                out[i] = v >= 0 ? static_cast<uint16_t>(std::nearbyint(std::min(v, 65535.0))) : 0;
             }
             out += values.size();
         }

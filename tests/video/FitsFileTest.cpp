@@ -172,6 +172,20 @@ TEST(FitsFile, EveryBitpixGivesTheDocumentedSamples) {
          {0, 32768, 65535},
          false},
         {"BITPIX -64 in counts", -64, {}, {0, 1.4, 60000.6}, 16, {0, 1, 60001}, false},
+        {"BITPIX -32 with an undefined pixel",
+         -32,
+         {},
+         {NAN, 0.5, 1},
+         16,
+         {0, 32768, 65535},
+         false},
+        {"BITPIX -64 with a range too narrow to scale: counts",
+         -64,
+         {{"DATAMIN", 0}, {"DATAMAX", 1e-320}},
+         {0, 5, 7},
+         16,
+         {0, 5, 7},
+         false},
     };
     test::TempDir dir("corvane-fits-bitpix");
     for (const Row& r : rows) {
