@@ -10,6 +10,7 @@
 #include "support/Recordings.h"
 #include "support/SerBytes.h"
 #include "support/TempDir.h"
+#include "video/Demosaic.h"
 #include "video/UtcTime.h"
 
 #include <gtest/gtest.h>
@@ -127,6 +128,30 @@ TEST_F(SerFileTest, EveryHeaderFieldFrameAndTimeStampComesBack) {
         f.readRows(5, 11, 7, band.data());
         const std::vector<uint16_t> whole = sim::renderSamples(p, 5);
         EXPECT_TRUE(std::equal(band.begin(), band.end(), whole.begin() + 11 * 40));
+    }
+}
+
+// The simulator's mosaic, the header's ColorID and the demosaicing agree on
+// which filter sits where: a sky of one colour comes back as that colour.
+TEST_F(SerFileTest, ASimulatedRggbSkyDemosaicsToItsColour) {
+    for (int bits : {8, 16}) {
+        SCOPED_TRACE(bits);
+        DriftParams p = test::smallRecording(bits, 2);
+        p.bayer = true;
+        p.tint = {1.0, 0.7, 0.4};
+        p.sky = bits == 8 ? 200 : 50000;
+        p.noiseSigma = 0;
+        p.primaryBrightness = p.secondaryBrightness = 0;
+        const SerFile f(write("sky.ser", p));
+        ASSERT_EQ(f.colour(), SerColour::BayerRGGB);
+        const std::vector<uint16_t> mosaic = f.frame(1);
+        std::vector<uint16_t> rgb(3 * mosaic.size());
+        demosaic(mosaic.data(), f.width(), f.height(), BayerPattern::RGGB, rgb.data());
+        for (std::size_t i = 0; i < mosaic.size(); ++i) {
+            ASSERT_EQ(rgb[3 * i], std::nearbyint(p.sky)) << i;
+            ASSERT_EQ(rgb[3 * i + 1], std::nearbyint(p.sky * 0.7)) << i;
+            ASSERT_EQ(rgb[3 * i + 2], std::nearbyint(p.sky * 0.4)) << i;
+        }
     }
 }
 
