@@ -16,6 +16,20 @@ namespace corvane {
 
 namespace fs = std::filesystem;
 
+// What one image HDU's header says.
+struct FitsImageInfo {
+    int bitpix = 0;
+    int naxis = 0;
+    LONGLONG naxes[3] = {1, 1, 1};
+    double bzero = 0;
+    double bscale = 1;
+    std::optional<int64_t> dateObs;
+    bool dateObsGiven = false;
+    std::string rowOrder;
+    std::optional<double> dataMin, dataMax;
+    LONGLONG dataStart = 0;
+};
+
 namespace {
 
 [[noreturn]] void fail(const std::string& what, const std::string& path) {
@@ -36,19 +50,6 @@ constexpr int kRowsPerRead = 256;
 
 // How stored values become the samples the reader gives.
 enum class Mapping { Bytes, Unsigned16, Scaled };
-
-struct ImageInfo {
-    int bitpix = 0;
-    int naxis = 0;
-    LONGLONG naxes[3] = {1, 1, 1};
-    double bzero = 0;
-    double bscale = 1;
-    std::optional<int64_t> dateObs;
-    bool dateObsGiven = false;
-    std::string rowOrder;
-    std::optional<double> dataMin, dataMax;
-    LONGLONG dataStart = 0;
-};
 
 std::optional<std::string> stringKey(fitsfile* f, const char* key) {
     char value[FLEN_VALUE] = {};
@@ -92,8 +93,8 @@ std::optional<int64_t> dateObsOf(fitsfile* f, bool& given) {
     return parseIsoTime(text);
 }
 
-ImageInfo infoOf(fitsfile* f, const std::string& path) {
-    ImageInfo info;
+FitsImageInfo infoOf(fitsfile* f, const std::string& path) {
+    FitsImageInfo info;
     int status = 0;
     LONGLONG axes[3] = {1, 1, 1};
     if (fits_get_img_paramll(f, 3, &info.bitpix, &info.naxis, axes, &status) != 0)
@@ -113,7 +114,7 @@ ImageInfo infoOf(fitsfile* f, const std::string& path) {
 }
 
 // Only NAXIS 2 (a frame) and 3 (a cube) are pictures Corvane can measure.
-void checkAxes(const ImageInfo& info, const std::string& path) {
+void checkAxes(const FitsImageInfo& info, const std::string& path) {
     if (info.naxis != 2 && info.naxis != 3)
         fail("The FITS image has NAXIS = " + std::to_string(info.naxis) +
                  "; Corvane reads 2 (one frame) or 3 (a cube of frames)",
@@ -139,17 +140,17 @@ void checkAxes(const ImageInfo& info, const std::string& path) {
 }
 
 // Bytes of the stored planes of an image whose axes checkAxes passed.
-uint64_t planeBytes(const ImageInfo& info) {
+uint64_t planeBytes(const FitsImageInfo& info) {
     return static_cast<uint64_t>(info.naxes[0]) * static_cast<uint64_t>(info.naxes[1]) *
            static_cast<uint64_t>(std::abs(info.bitpix) / 8);
 }
 
 // Whether the file holds the whole picture of a one-frame image.
-bool framePresent(const ImageInfo& info, uint64_t fileSize) {
+bool framePresent(const FitsImageInfo& info, uint64_t fileSize) {
     return static_cast<uint64_t>(info.dataStart) + planeBytes(info) <= fileSize;
 }
 
-void checkFramePresent(const ImageInfo& info, uint64_t fileSize, const std::string& path) {
+void checkFramePresent(const FitsImageInfo& info, uint64_t fileSize, const std::string& path) {
     if (!framePresent(info, fileSize))
         fail("The FITS image is truncated (the file has " + std::to_string(fileSize) +
                  " bytes, the image ends at byte " +
@@ -163,7 +164,7 @@ uint64_t sizeOf(const std::string& path) {
     return ec ? 0 : size;
 }
 
-Mapping mappingOf(const ImageInfo& info) {
+Mapping mappingOf(const FitsImageInfo& info) {
     if (info.bitpix == 8 && info.bzero == 0 && info.bscale == 1)
         return Mapping::Bytes;
     if (info.bitpix == 16 && info.bzero == 32768 && info.bscale == 1)
@@ -202,6 +203,29 @@ int firstImageHdu(fitsfile* f, const std::string& path) {
         fits_clear_errmsg();
     }
     fail("The FITS file holds no image", path);
+}
+
+// The files of the sequence a picked single frame belongs to: those beside
+// it with the same name before a trailing number and the same extension;
+// the file alone when its name ends in no number.
+std::vector<std::string> sequenceOf(const std::string& first) {
+    std::error_code ec;
+    bool numbered = false;
+    const fs::path picked(first);
+    const std::string stem = numberedStem(picked, numbered);
+    if (numbered) {
+        std::vector<std::string> sequence;
+        const fs::path folder = picked.has_parent_path() ? picked.parent_path() : fs::path(".");
+        for (const fs::directory_entry& e : fs::directory_iterator(folder, ec)) {
+            bool n = false;
+            if (e.is_regular_file(ec) &&
+                upper(e.path().extension().string()) == upper(picked.extension().string()) &&
+                numberedStem(e.path(), n) == stem && n)
+                sequence.push_back(e.path().string());
+        }
+        return sequence;
+    }
+    return {first};
 }
 
 struct Handle {
@@ -279,162 +303,171 @@ FitsFile::FitsFile(const std::string& path) : impl_(std::make_unique<Impl>()) {
         candidates.push_back(path);
     }
 
-    const std::string first = candidates.front().string();
+    std::vector<std::string> files;
+    for (const fs::path& c : candidates)
+        files.push_back(c.string());
+    FitsImageInfo info;
+    if (pickedOne)
+        info = openFile(path, files);
+    else
+        layout_ = FitsLayout::Sequence;
+    if (layout_ == FitsLayout::Sequence)
+        info = openSequence(files, path);
+    else
+        impl_->paths = {path};
+    adopt(info);
+    if (impl_->mapping == Mapping::Scaled)
+        chooseScaling(info);
+}
+
+// Opens one picked file: a cube, one image per HDU, or a single frame, in
+// which case `sequence` gets the files of the sequence it belongs to.
+FitsImageInfo FitsFile::openFile(const std::string& first, std::vector<std::string>& sequence) {
     fitsfile* f = impl_->fileFor(first);
-    ImageInfo info;
-    if (pickedOne) {
-        // Find the image HDUs: the primary one may be empty (NAXIS = 0) with
-        // the pictures in extensions.
-        std::vector<int> images;
-        std::vector<ImageInfo> infos;
-        for (int hdu = 1; hdu <= kMaxFrames + 1; ++hdu) {
-            int st = 0, type = 0;
-            if (fits_movabs_hdu(f, hdu, &type, &st) != 0) {
-                fits_clear_errmsg();
-                if (hdu == 1)
-                    fail("Not a FITS file (" + cfitsioText(st) + ")", first);
-                if (st != END_OF_FILE)
-                    warnings_.push_back("HDU " + std::to_string(hdu) +
-                                        " and after cannot be read (" + cfitsioText(st) +
-                                        "); the HDUs before it are used");
-                break;
-            }
-            if (type != IMAGE_HDU)
-                continue;
-            ImageInfo i = infoOf(f, first);
-            if (i.naxis == 0)
-                continue;
-            images.push_back(hdu);
-            infos.push_back(i);
+    FitsImageInfo info;
+    // Find the image HDUs: the primary one may be empty (NAXIS = 0) with
+    // the pictures in extensions.
+    std::vector<int> images;
+    std::vector<FitsImageInfo> infos;
+    for (int hdu = 1; hdu <= kMaxFrames + 1; ++hdu) {
+        int st = 0, type = 0;
+        if (fits_movabs_hdu(f, hdu, &type, &st) != 0) {
+            fits_clear_errmsg();
+            if (hdu == 1)
+                fail("Not a FITS file (" + cfitsioText(st) + ")", first);
+            if (st != END_OF_FILE)
+                warnings_.push_back("HDU " + std::to_string(hdu) + " and after cannot be read (" +
+                                    cfitsioText(st) + "); the HDUs before it are used");
+            break;
         }
-        if (images.empty())
-            fail("The FITS file holds no image", first);
-        info = infos.front();
-        checkAxes(info, first);
-        if (info.naxis == 3) {
-            layout_ = FitsLayout::Cube;
-            impl_->cubeHdu = images.front();
-            impl_->cubeFrames = info.naxes[2];
-            if (images.size() > 1)
-                warnings_.push_back("Only the first image (a cube) of the FITS file is read");
-        } else if (images.size() > 1) {
-            layout_ = FitsLayout::ImagePerHdu;
-            const uint64_t fileSize = sizeOf(first);
-            for (std::size_t k = 0; k < images.size(); ++k) {
-                checkAxes(infos[k], first);
-                if (k > 0 && !framePresent(infos[k], fileSize)) {
-                    warnings_.push_back("The image of HDU " + std::to_string(images[k]) +
-                                        " is truncated; the " + std::to_string(k) +
-                                        " images before it are used");
-                    images.resize(k);
-                    infos.resize(k);
-                    break;
-                }
-                checkFramePresent(infos[k], fileSize, first);
-                if (infos[k].naxis != 2 || infos[k].naxes[0] != info.naxes[0] ||
-                    infos[k].naxes[1] != info.naxes[1] || infos[k].bitpix != info.bitpix)
-                    fail("The FITS file's images differ: HDU " + std::to_string(images[k]) +
-                             " is " + std::to_string(infos[k].naxes[0]) + " x " +
-                             std::to_string(infos[k].naxes[1]) + " with BITPIX " +
-                             std::to_string(infos[k].bitpix) + ", the first " +
-                             std::to_string(info.naxes[0]) + " x " + std::to_string(info.naxes[1]) +
-                             " with BITPIX " + std::to_string(info.bitpix),
-                         first);
-            }
-            impl_->hdus = images;
-            bool allTimed = true;
-            for (const ImageInfo& i : infos)
-                allTimed = allTimed && i.dateObs.has_value();
-            if (allTimed)
-                for (const ImageInfo& i : infos)
-                    stamps_.push_back(*i.dateObs);
-            else
-                warnings_.push_back("Not every image of the FITS file has a DATE-OBS; frame "
-                                    "times come from the frame rate");
-        } else {
-            // One frame: the sequence it belongs to, if its name is numbered.
-            bool numbered = false;
-            const fs::path picked(path);
-            const std::string stem = numberedStem(picked, numbered);
-            if (numbered) {
-                candidates.clear();
-                const fs::path folder =
-                    picked.has_parent_path() ? picked.parent_path() : fs::path(".");
-                for (const fs::directory_entry& e : fs::directory_iterator(folder, ec)) {
-                    bool n = false;
-                    if (e.is_regular_file(ec) &&
-                        upper(e.path().extension().string()) ==
-                            upper(picked.extension().string()) &&
-                        numberedStem(e.path(), n) == stem && n)
-                        candidates.push_back(e.path());
-                }
-            }
-            layout_ = FitsLayout::Sequence;
-        }
+        if (type != IMAGE_HDU)
+            continue;
+        FitsImageInfo i = infoOf(f, first);
+        if (i.naxis == 0)
+            continue;
+        images.push_back(hdu);
+        infos.push_back(i);
+    }
+    if (images.empty())
+        fail("The FITS file holds no image", first);
+    info = infos.front();
+    checkAxes(info, first);
+    if (info.naxis == 3) {
+        layout_ = FitsLayout::Cube;
+        impl_->cubeHdu = images.front();
+        impl_->cubeFrames = info.naxes[2];
+        if (images.size() > 1)
+            warnings_.push_back("Only the first image (a cube) of the FITS file is read");
+    } else if (images.size() > 1) {
+        takeImagesPerHdu(first, images, infos);
     } else {
+        // One frame: the sequence it belongs to, if its name is numbered.
+        sequence = sequenceOf(first);
         layout_ = FitsLayout::Sequence;
     }
+    return info;
+}
 
-    if (layout_ == FitsLayout::Sequence) {
-        if (static_cast<int64_t>(candidates.size()) > kMaxFrames)
-            fail("The folder holds more than " + std::to_string(kMaxFrames) + " FITS files", path);
-        std::sort(candidates.begin(), candidates.end());
-        struct Member {
-            std::string path;
-            int hdu;
-            std::optional<int64_t> time;
-        };
-        std::vector<Member> members;
-        ImageInfo firstInfo;
-        for (std::size_t k = 0; k < candidates.size(); ++k) {
-            const std::string p = candidates[k].string();
-            fitsfile* g = impl_->fileFor(p);
-            const int hdu = firstImageHdu(g, p);
-            ImageInfo i = infoOf(g, p);
-            checkAxes(i, p);
-            checkFramePresent(i, sizeOf(p), p);
-            if (i.naxis != 2 && !(i.naxis == 3 && i.naxes[2] == 1))
-                fail("The FITS file in the sequence holds " + std::to_string(i.naxes[2]) +
-                         " frames, not one",
-                     p);
-            if (members.empty()) {
-                firstInfo = i;
-            } else if (i.naxes[0] != firstInfo.naxes[0] || i.naxes[1] != firstInfo.naxes[1] ||
-                       i.bitpix != firstInfo.bitpix) {
-                fail("The FITS files of the sequence differ in size: this one is " +
-                         std::to_string(i.naxes[0]) + " x " + std::to_string(i.naxes[1]) +
-                         " with BITPIX " + std::to_string(i.bitpix) + ", " + members[0].path +
-                         " is " + std::to_string(firstInfo.naxes[0]) + " x " +
-                         std::to_string(firstInfo.naxes[1]) + " with BITPIX " +
-                         std::to_string(firstInfo.bitpix),
-                     p);
-            }
-            members.push_back({p, hdu, i.dateObs});
+// One two-dimensional image per HDU, all of one size and BITPIX; a last
+// image cut short is left out.
+void FitsFile::takeImagesPerHdu(const std::string& first, std::vector<int> images,
+                                std::vector<FitsImageInfo> infos) {
+    const FitsImageInfo info = infos.front();
+    layout_ = FitsLayout::ImagePerHdu;
+    const uint64_t fileSize = sizeOf(first);
+    for (std::size_t k = 0; k < images.size(); ++k) {
+        checkAxes(infos[k], first);
+        if (k > 0 && !framePresent(infos[k], fileSize)) {
+            warnings_.push_back("The image of HDU " + std::to_string(images[k]) +
+                                " is truncated; the " + std::to_string(k) +
+                                " images before it are used");
+            images.resize(k);
+            infos.resize(k);
+            break;
         }
-        info = firstInfo;
-        const bool allTimed = std::all_of(members.begin(), members.end(),
-                                          [](const Member& m) { return m.time.has_value(); });
-        if (allTimed) {
-            std::stable_sort(members.begin(), members.end(),
-                             [](const Member& a, const Member& b) { return *a.time < *b.time; });
-            for (const Member& m : members)
-                stamps_.push_back(*m.time);
-        } else if (members.size() > 1) {
-            warnings_.push_back("Not every file of the FITS sequence has a DATE-OBS; the files "
-                                "are taken in name order and frame times come from the frame "
-                                "rate");
-        }
-        impl_->hdus.clear();
-        for (const Member& m : members) {
-            impl_->paths.push_back(m.path);
-            impl_->hdus.push_back(m.hdu);
-        }
-        if (members.size() == 1)
-            stamps_.clear();
-    } else {
-        impl_->paths = {first};
+        checkFramePresent(infos[k], fileSize, first);
+        if (infos[k].naxis != 2 || infos[k].naxes[0] != info.naxes[0] ||
+            infos[k].naxes[1] != info.naxes[1] || infos[k].bitpix != info.bitpix)
+            fail("The FITS file's images differ: HDU " + std::to_string(images[k]) + " is " +
+                     std::to_string(infos[k].naxes[0]) + " x " + std::to_string(infos[k].naxes[1]) +
+                     " with BITPIX " + std::to_string(infos[k].bitpix) + ", the first " +
+                     std::to_string(info.naxes[0]) + " x " + std::to_string(info.naxes[1]) +
+                     " with BITPIX " + std::to_string(info.bitpix),
+                 first);
     }
+    impl_->hdus = images;
+    bool allTimed = true;
+    for (const FitsImageInfo& i : infos)
+        allTimed = allTimed && i.dateObs.has_value();
+    if (allTimed)
+        for (const FitsImageInfo& i : infos)
+            stamps_.push_back(*i.dateObs);
+    else
+        warnings_.push_back("Not every image of the FITS file has a DATE-OBS; frame "
+                            "times come from the frame rate");
+}
 
+// Opens the single-frame files of a sequence and orders them by DATE-OBS.
+FitsImageInfo FitsFile::openSequence(std::vector<std::string> files, const std::string& path) {
+    if (static_cast<int64_t>(files.size()) > kMaxFrames)
+        fail("The folder holds more than " + std::to_string(kMaxFrames) + " FITS files", path);
+    std::sort(files.begin(), files.end());
+    struct Member {
+        std::string path;
+        int hdu;
+        std::optional<int64_t> time;
+    };
+    std::vector<Member> members;
+    FitsImageInfo firstInfo;
+    for (const std::string& p : files) {
+        fitsfile* g = impl_->fileFor(p);
+        const int hdu = firstImageHdu(g, p);
+        FitsImageInfo i = infoOf(g, p);
+        checkAxes(i, p);
+        checkFramePresent(i, sizeOf(p), p);
+        if (i.naxis != 2 && !(i.naxis == 3 && i.naxes[2] == 1))
+            fail("The FITS file in the sequence holds " + std::to_string(i.naxes[2]) +
+                     " frames, not one",
+                 p);
+        if (members.empty()) {
+            firstInfo = i;
+        } else if (i.naxes[0] != firstInfo.naxes[0] || i.naxes[1] != firstInfo.naxes[1] ||
+                   i.bitpix != firstInfo.bitpix) {
+            fail("The FITS files of the sequence differ in size: this one is " +
+                     std::to_string(i.naxes[0]) + " x " + std::to_string(i.naxes[1]) +
+                     " with BITPIX " + std::to_string(i.bitpix) + ", " + members[0].path + " is " +
+                     std::to_string(firstInfo.naxes[0]) + " x " +
+                     std::to_string(firstInfo.naxes[1]) + " with BITPIX " +
+                     std::to_string(firstInfo.bitpix),
+                 p);
+        }
+        members.push_back({p, hdu, i.dateObs});
+    }
+    const bool allTimed = std::all_of(members.begin(), members.end(),
+                                      [](const Member& m) { return m.time.has_value(); });
+    if (allTimed) {
+        std::stable_sort(members.begin(), members.end(),
+                         [](const Member& a, const Member& b) { return *a.time < *b.time; });
+        for (const Member& m : members)
+            stamps_.push_back(*m.time);
+    } else if (members.size() > 1) {
+        warnings_.push_back("Not every file of the FITS sequence has a DATE-OBS; the files "
+                            "are taken in name order and frame times come from the frame "
+                            "rate");
+    }
+    impl_->hdus.clear();
+    for (const Member& m : members) {
+        impl_->paths.push_back(m.path);
+        impl_->hdus.push_back(m.hdu);
+    }
+    if (members.size() == 1)
+        stamps_.clear();
+    return firstInfo;
+}
+
+// Takes the frame size, sample mapping, row order and times from the first
+// image, and checks what the file holds against them.
+void FitsFile::adopt(const FitsImageInfo& info) {
     width_ = static_cast<int>(info.naxes[0]);
     height_ = static_cast<int>(info.naxes[1]);
     bitpix_ = info.bitpix;
@@ -454,13 +487,13 @@ FitsFile::FitsFile(const std::string& path) : impl_(std::make_unique<Impl>()) {
 
     if (layout_ == FitsLayout::Cube) {
         // A cube cut short holds fewer planes than NAXIS3 says.
-        const uint64_t fileSize = sizeOf(first);
+        const uint64_t fileSize = sizeOf(impl_->paths.front());
         const uint64_t plane = planeBytes(info);
         const uint64_t start = static_cast<uint64_t>(info.dataStart);
         const int64_t present =
             fileSize > start ? static_cast<int64_t>((fileSize - start) / plane) : 0;
         if (present == 0)
-            fail("The FITS cube holds no complete frame", first);
+            fail("The FITS cube holds no complete frame", impl_->paths.front());
         if (present < impl_->cubeFrames) {
             warnings_.push_back("NAXIS3 is " + std::to_string(impl_->cubeFrames) +
                                 " but the file holds " + std::to_string(present) +
@@ -476,50 +509,51 @@ FitsFile::FitsFile(const std::string& path) : impl_(std::make_unique<Impl>()) {
             stamps_.clear();
             break;
         }
+}
 
-    if (impl_->mapping == Mapping::Scaled) {
-        if (info.dataMin && info.dataMax && *info.dataMax > *info.dataMin) {
-            impl_->lo = *info.dataMin;
-            impl_->hi = *info.dataMax;
-        } else {
-            double mn = std::numeric_limits<double>::infinity(), mx = -mn;
-            std::vector<double> values;
-            for (int y = 0; y < height_; y += kRowsPerRead) {
-                const int rows = std::min(kRowsPerRead, height_ - y);
-                values.resize(static_cast<std::size_t>(rows) * static_cast<std::size_t>(width_));
-                readAny(0, y, rows, TDOUBLE, values.data());
-                for (double v : values)
-                    if (std::isfinite(v)) {
-                        mn = std::min(mn, v);
-                        mx = std::max(mx, v);
-                    }
-            }
-            if (!(mx >= mn)) {
-                mn = 0;
-                mx = 65535;
-            }
-            if (bitpix_ < 0 && mn >= 0 && mx <= 1) {
-                impl_->lo = 0;
-                impl_->hi = 1;
-            } else if (mn >= 0 && mx <= 65535) {
-                impl_->lo = 0;
-                impl_->hi = 65535;
-            } else {
-                impl_->lo = mn;
-                impl_->hi = mx > mn ? mx : mn + 1;
-                warnings_.push_back("The FITS values are scaled to 16 bits by the first frame's "
-                                    "range; brighter values in later frames are clipped");
-            }
+// The range of physical values mapped to 0 .. 65535.
+void FitsFile::chooseScaling(const FitsImageInfo& info) {
+    if (info.dataMin && info.dataMax && *info.dataMax > *info.dataMin) {
+        impl_->lo = *info.dataMin;
+        impl_->hi = *info.dataMax;
+    } else {
+        double mn = std::numeric_limits<double>::infinity(), mx = -mn;
+        std::vector<double> values;
+        for (int y = 0; y < height_; y += kRowsPerRead) {
+            const int rows = std::min(kRowsPerRead, height_ - y);
+            values.resize(static_cast<std::size_t>(rows) * static_cast<std::size_t>(width_));
+            readAny(0, y, rows, TDOUBLE, values.data());
+            for (double v : values)
+                if (std::isfinite(v)) {
+                    mn = std::min(mn, v);
+                    mx = std::max(mx, v);
+                }
         }
-        // Ranges too narrow or too wide for doubles (a hostile DATAMIN and
-        // DATAMAX, values near the largest double) leave the values as counts.
-        const double scale = 65535.0 / (impl_->hi - impl_->lo);
-        if (!(std::isfinite(scale) && scale > 0)) {
-            warnings_.push_back("The FITS values span a range that cannot be scaled to 16 bits; "
-                                "they are read as counts");
+        if (!(mx >= mn)) {
+            mn = 0;
+            mx = 65535;
+        }
+        if (bitpix_ < 0 && mn >= 0 && mx <= 1) {
+            impl_->lo = 0;
+            impl_->hi = 1;
+        } else if (mn >= 0 && mx <= 65535) {
             impl_->lo = 0;
             impl_->hi = 65535;
+        } else {
+            impl_->lo = mn;
+            impl_->hi = mx > mn ? mx : mn + 1;
+            warnings_.push_back("The FITS values are scaled to 16 bits by the first frame's "
+                                "range; brighter values in later frames are clipped");
         }
+    }
+    // Ranges too narrow or too wide for doubles (a hostile DATAMIN and
+    // DATAMAX, values near the largest double) leave the values as counts.
+    const double scale = 65535.0 / (impl_->hi - impl_->lo);
+    if (!(std::isfinite(scale) && scale > 0)) {
+        warnings_.push_back("The FITS values span a range that cannot be scaled to 16 bits; "
+                            "they are read as counts");
+        impl_->lo = 0;
+        impl_->hi = 65535;
     }
 }
 

@@ -27,6 +27,8 @@
 
 namespace corvane {
 
+struct FitsImageInfo;
+
 enum class FitsLayout {
     Cube,        // one image HDU with NAXIS = 3
     ImagePerHdu, // one NAXIS = 2 image per HDU
@@ -81,6 +83,12 @@ public:
     struct Impl;
 
 private:
+    FitsImageInfo openFile(const std::string& path, std::vector<std::string>& sequence);
+    void takeImagesPerHdu(const std::string& first, std::vector<int> images,
+                          std::vector<FitsImageInfo> infos);
+    FitsImageInfo openSequence(std::vector<std::string> files, const std::string& path);
+    void adopt(const FitsImageInfo& info);
+    void chooseScaling(const FitsImageInfo& info);
     void readAny(int64_t n, int y0, int rows, int type, void* out) const;
 
     std::unique_ptr<Impl> impl_;
