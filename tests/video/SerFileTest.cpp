@@ -155,6 +155,49 @@ TEST_F(SerFileTest, ASimulatedRggbSkyDemosaicsToItsColour) {
     }
 }
 
+// Colour frames: three samples per pixel, in the order the file stores them
+// (the ColorID says which order that is), 8- and 16-bit.
+TEST_F(SerFileTest, RgbAndBgrFramesGiveThreeSamplesPerPixelAsStored) {
+    const struct {
+        const char* name;
+        int32_t colorId;
+        int32_t depth;
+        SerColour colour;
+    } rows[] = {{"RGB 8-bit", 100, 8, SerColour::RGB},
+                {"BGR 8-bit", 101, 8, SerColour::BGR},
+                {"RGB 16-bit", 100, 16, SerColour::RGB}};
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.name);
+        constexpr int w = 3, h = 2, frames = 2;
+        const int bytes = r.depth / 8;
+        std::vector<char> b(ser::kHeaderSize, 0);
+        std::copy_n("LUCAM-RECORDER", 14, b.begin());
+        ser::put32(b, ser::kColorId, r.colorId);
+        ser::put32(b, ser::kWidth, w);
+        ser::put32(b, ser::kHeight, h);
+        ser::put32(b, ser::kDepth, r.depth);
+        ser::put32(b, ser::kFrameCount, frames);
+        std::vector<uint16_t> samples;
+        for (int i = 0; i < frames * w * h * 3; ++i) {
+            samples.push_back(static_cast<uint16_t>(bytes == 1 ? 7 * i % 256 : 1000 + 517 * i));
+            b.push_back(static_cast<char>(samples.back() & 0xFF));
+            if (bytes == 2)
+                b.push_back(static_cast<char>(samples.back() >> 8));
+        }
+        const std::string path = dir.file("colour.ser");
+        test::writeBytes(path, b);
+        const SerFile f(path);
+        EXPECT_EQ(f.colour(), r.colour);
+        EXPECT_EQ(f.channels(), 3);
+        EXPECT_EQ(f.frameCount(), frames);
+        const std::vector<uint16_t> second(samples.begin() + w * h * 3, samples.end());
+        EXPECT_EQ(f.frame(1), second);
+        std::vector<uint16_t> row(w * 3);
+        f.readRows(1, 1, 1, row.data());
+        EXPECT_TRUE(std::equal(row.begin(), row.end(), second.begin() + w * 3));
+    }
+}
+
 TEST_F(SerFileTest, SixteenBitByteOrderComesFromTheData) {
     struct Row {
         const char* name;
