@@ -1,8 +1,10 @@
-// Replays the fuzzer's seed corpus and every kept regression input through
-// the fuzz harness in the ordinary build: each input that once crashed, hung
+// Replays the fuzzers' seed corpora and every kept regression input through
+// their harnesses in the ordinary build (the AVI source with the methods,
+// the SER reader, the FITS reader): each input that once crashed, hung
 // or ran away with memory must now run through quickly. Under the sanitizer
 // build the same inputs are checked for memory and undefined-behaviour faults.
 #include "FuzzHarness.h"
+#include "FuzzReaders.h"
 
 #include <gtest/gtest.h>
 
@@ -20,19 +22,29 @@ namespace {
 
 namespace fs = std::filesystem;
 
+using Harness = int (*)(const uint8_t*, std::size_t);
+
 struct Input {
-    std::string folder; // corpus or regressions
+    std::string folder; // corpus or regressions, with the reader's suffix
     fs::path path;
+    Harness harness = nullptr;
 };
 
 std::vector<Input> inputs() {
+    const struct {
+        const char* folder;
+        Harness harness;
+    } folders[] = {
+        {"corpus", corvaneFuzzOneInput},       {"regressions", corvaneFuzzOneInput},
+        {"corpus-ser", corvaneFuzzSerInput},   {"regressions-ser", corvaneFuzzSerInput},
+        {"corpus-fits", corvaneFuzzFitsInput}, {"regressions-fits", corvaneFuzzFitsInput}};
     std::vector<Input> out;
-    for (const char* folder : {"corpus", "regressions"}) {
-        const fs::path dir = fs::path(CORVANE_SOURCE_DIR) / "fuzz" / folder;
+    for (const auto& f : folders) {
+        const fs::path dir = fs::path(CORVANE_SOURCE_DIR) / "fuzz" / f.folder;
         std::error_code ec;
         for (const fs::directory_entry& e : fs::directory_iterator(dir, ec))
             if (e.is_regular_file() && e.path().filename().string().front() != '.')
-                out.push_back({folder, e.path()});
+                out.push_back({f.folder, e.path(), f.harness});
     }
     std::sort(out.begin(), out.end(),
               [](const Input& a, const Input& b) { return a.path < b.path; });
@@ -59,18 +71,29 @@ TEST_P(FuzzReplay, RunsThroughWithoutFaultInBoundedTime) {
     const std::vector<uint8_t> bytes{std::istreambuf_iterator<char>(in),
                                      std::istreambuf_iterator<char>()};
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(corvaneFuzzOneInput(bytes.data(), bytes.size()), 0);
+    EXPECT_EQ(GetParam().harness(bytes.data(), bytes.size()), 0);
     const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
     EXPECT_LT(took.count(), kSecondsPerInput) << GetParam().path;
 }
 
 INSTANTIATE_TEST_SUITE_P(Kept, FuzzReplay, ::testing::ValuesIn(inputs()), testName);
 
-TEST(FuzzCorpus, HoldsASeedOfEveryCodec) {
-    int seeds = 0;
-    for (const Input& i : inputs())
-        seeds += i.folder == "corpus";
-    EXPECT_GE(seeds, 5) << "grey, colour, palette, mjpeg and h264 seeds in fuzz/corpus";
+TEST(FuzzCorpus, HoldsASeedOfEveryCodecAndLayout) {
+    const struct {
+        const char* folder;
+        int least;
+        const char* what;
+    } rows[] = {
+        {"corpus", 5, "grey, colour, palette, mjpeg and h264 seeds"},
+        {"corpus-ser", 4, "mono 8- and 16-bit, RGGB and stamp-less seeds"},
+        {"corpus-fits", 4, "8- and 16-bit cube, single frame and image-per-HDU seeds"},
+    };
+    for (const auto& r : rows) {
+        int seeds = 0;
+        for (const Input& i : inputs())
+            seeds += i.folder == r.folder;
+        EXPECT_GE(seeds, r.least) << r.what << " in fuzz/" << r.folder;
+    }
 }
 
 } // namespace

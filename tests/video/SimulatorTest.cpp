@@ -231,3 +231,57 @@ TEST(Simulator, WritingToAnImpossiblePathFailsWithAMessage) {
 
 } // namespace
 } // namespace corvane
+
+namespace corvane {
+namespace {
+
+// With dropped frames and wandering frame times the stars are where the
+// drift has taken them at each frame's real time, the gaps add up to the
+// dropped frames the truth reports, and no time wanders past its neighbours.
+TEST(Simulator, DroppedAndJitteredFramesAreTakenAtTheirRealTimes) {
+    for (uint64_t seed : {3u, 4u, 5u}) {
+        SCOPED_TRACE(seed);
+        sim::DriftParams p;
+        p.frames = 400;
+        p.fps = 50;
+        p.jitterPx = 0;
+        // 1 ms of a 20 ms period: a gap rounds to whole periods far beyond
+        // seven standard deviations of the difference of two jitters.
+        p.timeJitterMs = 1;
+        p.dropFraction = 0.1;
+        p.seed = seed;
+        const sim::Truth t = sim::computeTruth(p);
+        const double period = 0.02;
+        int64_t gaps = 0;
+        for (std::size_t n = 1; n < t.frames.size(); ++n) {
+            const double step = t.frames[n].timeS - t.frames[n - 1].timeS;
+            ASSERT_GT(step, 0.2 * period) << n;
+            gaps += std::lround(step / period) - 1;
+            const double along = std::hypot(t.frames[n].primary.x - t.frames[0].primary.x,
+                                            t.frames[n].primary.y - t.frames[0].primary.y);
+            ASSERT_NEAR(along, t.driftSpeedPxPerS * t.frames[n].timeS, 1e-9) << n;
+        }
+        EXPECT_EQ(gaps, t.droppedFrames);
+        // About one frame time in ten dropped: 400 kept of about 444, within
+        // four binomial standard deviations (sqrt(444 x 0.1 x 0.9) = 6.3).
+        EXPECT_NEAR(static_cast<double>(t.droppedFrames), 44.4, 25);
+        EXPECT_DOUBLE_EQ(sim::frameTimeS(p, 399), t.frames[399].timeS);
+    }
+}
+
+TEST(Simulator, AnAviRefusesWhatOnlySerAndFitsCanHold) {
+    test::TempDir dir("corvane-sim-avi");
+    sim::DriftParams p;
+    p.frames = 2;
+    for (auto edit :
+         {+[](sim::DriftParams& q) { q.bits = 16; }, +[](sim::DriftParams& q) { q.bayer = true; },
+          +[](sim::DriftParams& q) { q.timeJitterMs = 1; },
+          +[](sim::DriftParams& q) { q.dropFraction = 0.1; }}) {
+        sim::DriftParams q = p;
+        edit(q);
+        EXPECT_THROW(sim::writeDriftVideo(dir.file("x.avi"), q), Error);
+    }
+}
+
+} // namespace
+} // namespace corvane

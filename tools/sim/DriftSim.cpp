@@ -26,6 +26,11 @@ constexpr int kCodeBlock = 8; // pixels per side of one bit's block
 // Stream salts keep the jitter and the noise of a frame independent.
 constexpr uint64_t kJitterSalt = 0x4a17e5u;
 constexpr uint64_t kNoiseSalt = 0x9015eu;
+constexpr uint64_t kDropSalt = 0xd209u;
+constexpr uint64_t kTimeSalt = 0x71e5u;
+
+// A frame time wanders at most this share of the period, so frames stay in order.
+constexpr double kMaxTimeJitterShare = 0.4;
 
 [[noreturn]] void bad(const std::string& what, double value) {
     std::ostringstream s;
@@ -98,14 +103,50 @@ Point jitterOf(const DriftParams& p, int64_t n) {
     return {jx, jy};
 }
 
-FrameTruth truthOf(const DriftParams& p, const Geometry& g, int64_t n) {
+// Whether the frame due at nominal slot s is dropped: one cheap hash per slot,
+// so frame n's slot is found by counting from the start.
+bool slotDropped(const DriftParams& p, int64_t s) {
+    if (p.dropFraction <= 0 || s == 0)
+        return false;
+    const uint64_t h = mix64(mix64(p.seed ^ kDropSalt) ^ static_cast<uint64_t>(s));
+    return (static_cast<double>(h >> 11) + 0.5) * 0x1.0p-53 < p.dropFraction;
+}
+
+int64_t slotOf(const DriftParams& p, int64_t n) {
+    if (p.dropFraction <= 0)
+        return n;
+    int64_t s = 0;
+    for (int64_t kept = 0;; ++s)
+        if (!slotDropped(p, s) && kept++ == n)
+            return s;
+}
+
+double timeAt(const DriftParams& p, const Geometry& g, int64_t n, int64_t slot) {
+    double t = static_cast<double>(slot) * g.timePerFrameS;
+    if (p.timeJitterMs > 0 && n > 0) {
+        Random rng(p.seed, kTimeSalt, static_cast<uint64_t>(n));
+        const double limit = kMaxTimeJitterShare * g.timePerFrameS;
+        t += std::clamp(rng.gaussian() * p.timeJitterMs / 1000.0, -limit, limit);
+    }
+    return t;
+}
+
+double timeOf(const DriftParams& p, const Geometry& g, int64_t n) {
+    return timeAt(p, g, n, slotOf(p, n));
+}
+
+FrameTruth truthAt(const DriftParams& p, const Geometry& g, int64_t n, double timeS) {
     FrameTruth f;
-    f.timeS = static_cast<double>(n) * g.timePerFrameS;
+    f.timeS = timeS;
     const Point j = jitterOf(p, n);
     const double along = g.speedPxPerS * f.timeS;
     f.primary = {g.start.x + g.drift.x * along + j.x, g.start.y + g.drift.y * along + j.y};
     f.secondary = {f.primary.x + g.offset.x, f.primary.y + g.offset.y};
     return f;
+}
+
+FrameTruth truthOf(const DriftParams& p, const Geometry& g, int64_t n) {
+    return truthAt(p, g, n, timeOf(p, g, n));
 }
 
 // Light of a Gaussian star integrated over each pixel, added to `image`.
@@ -137,9 +178,9 @@ void addStar(std::vector<double>& image, int w, int h, Point at, double peak, do
     }
 }
 
-void drawFrameCode(std::vector<uint8_t>& levels, int w, int h, int64_t n) {
+template <typename T> void drawFrameCode(std::vector<T>& levels, int w, int h, int64_t n, T white) {
     for (int bit = 0; bit < kCodeBits; ++bit) {
-        const uint8_t v = ((n >> bit) & 1) ? 255 : 0;
+        const T v = ((n >> bit) & 1) ? white : 0;
         for (int y = h - kCodeBlock; y < h; ++y)
             for (int x = bit * kCodeBlock; x < (bit + 1) * kCodeBlock; ++x)
                 levels[static_cast<std::size_t>(y) * static_cast<std::size_t>(w) +
@@ -149,6 +190,26 @@ void drawFrameCode(std::vector<uint8_t>& levels, int w, int h, int64_t n) {
 
 uint8_t toLevel(double v) {
     return static_cast<uint8_t>(std::clamp(std::nearbyint(v), 0.0, 255.0));
+}
+
+double whiteOf(const DriftParams& p) {
+    return p.bits == 16 ? 65535.0 : 255.0;
+}
+
+// The light of frame n with its truth f, noise included, before it is quantised.
+std::vector<double> renderLight(const DriftParams& p, const FrameTruth& f, int64_t n) {
+    const std::size_t count =
+        static_cast<std::size_t>(p.width) * static_cast<std::size_t>(p.height);
+    std::vector<double> image(count, p.sky);
+    const double sigma = p.seeingFwhmPx / kFwhmPerSigma;
+    addStar(image, p.width, p.height, f.primary, p.primaryBrightness, sigma);
+    addStar(image, p.width, p.height, f.secondary, p.secondaryBrightness, sigma);
+    if (p.noiseSigma > 0) {
+        Random rng(p.seed, kNoiseSalt, static_cast<uint64_t>(n));
+        for (std::size_t i = 0; i < count; ++i)
+            image[i] = image[i] + rng.gaussian() * p.noiseSigma;
+    }
+    return image;
 }
 
 } // namespace
@@ -225,10 +286,16 @@ void validate(const DriftParams& p) {
         bad("seeing", p.seeingFwhmPx);
     if (!(p.jitterPx >= 0 && p.jitterPx <= 1000))
         bad("jitter", p.jitterPx);
-    if (!(p.sky >= 0 && p.sky <= 255))
+    if (p.bits != 8 && p.bits != 16)
+        bad("bits", p.bits);
+    if (!(p.sky >= 0 && p.sky <= whiteOf(p)))
         bad("sky", p.sky);
-    if (!(p.noiseSigma >= 0 && p.noiseSigma <= 255))
+    if (!(p.noiseSigma >= 0 && p.noiseSigma <= whiteOf(p)))
         bad("noise", p.noiseSigma);
+    if (!(p.timeJitterMs >= 0 && p.timeJitterMs <= 1e6))
+        bad("time jitter", p.timeJitterMs);
+    if (!(p.dropFraction >= 0 && p.dropFraction <= 0.9))
+        bad("drop fraction", p.dropFraction);
     if (p.start && !(std::isfinite(p.start->x) && std::isfinite(p.start->y)))
         bad("start", p.start->x);
     if (p.frameCode && (p.width < kCodeBits * kCodeBlock || p.height < kCodeBlock))
@@ -269,8 +336,13 @@ Truth computeTruth(const DriftParams& p) {
     };
     t.staysOnPanel = true;
     t.frames.reserve(static_cast<std::size_t>(p.frames));
+    int64_t slot = -1;
     for (int n = 0; n < p.frames; ++n) {
-        t.frames.push_back(truthOf(p, g, n));
+        const int64_t previous = slot;
+        while (slotDropped(p, ++slot))
+            ;
+        t.droppedFrames += n > 0 ? slot - previous - 1 : 0;
+        t.frames.push_back(truthAt(p, g, n, timeAt(p, g, n, slot)));
         t.staysOnPanel =
             t.staysOnPanel && inside(t.frames.back().primary) && inside(t.frames.back().secondary);
     }
@@ -278,26 +350,42 @@ Truth computeTruth(const DriftParams& p) {
 }
 
 std::vector<uint8_t> renderGreyLevels(const DriftParams& p, int64_t n) {
-    const Geometry g = geometryOf(p);
-    const FrameTruth f = truthOf(p, g, n);
-    const std::size_t count =
-        static_cast<std::size_t>(p.width) * static_cast<std::size_t>(p.height);
-    std::vector<double> image(count, p.sky);
-    const double sigma = p.seeingFwhmPx / kFwhmPerSigma;
-    addStar(image, p.width, p.height, f.primary, p.primaryBrightness, sigma);
-    addStar(image, p.width, p.height, f.secondary, p.secondaryBrightness, sigma);
-    std::vector<uint8_t> levels(count);
-    if (p.noiseSigma > 0) {
-        Random rng(p.seed, kNoiseSalt, static_cast<uint64_t>(n));
-        for (std::size_t i = 0; i < count; ++i)
-            levels[i] = toLevel(image[i] + rng.gaussian() * p.noiseSigma);
-    } else {
-        for (std::size_t i = 0; i < count; ++i)
-            levels[i] = toLevel(image[i]);
-    }
+    const std::vector<double> light = renderLight(p, frameTruth(p, n), n);
+    std::vector<uint8_t> levels(light.size());
+    for (std::size_t i = 0; i < light.size(); ++i)
+        levels[i] = toLevel(light[i]);
     if (p.frameCode)
-        drawFrameCode(levels, p.width, p.height, n);
+        drawFrameCode<uint8_t>(levels, p.width, p.height, n, 255);
     return levels;
+}
+
+std::vector<uint16_t> renderSamples(const DriftParams& p, int64_t n) {
+    return renderSamples(p, n, frameTruth(p, n));
+}
+
+std::vector<uint16_t> renderSamples(const DriftParams& p, int64_t n, const FrameTruth& f) {
+    std::vector<double> light = renderLight(p, f, n);
+    if (p.bayer)
+        // RGGB: red at even rows and columns, blue at odd ones, green between.
+        for (int y = 0; y < p.height; ++y)
+            for (int x = 0; x < p.width; ++x) {
+                const double share = (y % 2 == 0 && x % 2 == 0)   ? p.tint.red
+                                     : (y % 2 == 1 && x % 2 == 1) ? p.tint.blue
+                                                                  : p.tint.green;
+                light[static_cast<std::size_t>(y) * static_cast<std::size_t>(p.width) +
+                      static_cast<std::size_t>(x)] *= share;
+            }
+    const double white = whiteOf(p);
+    std::vector<uint16_t> samples(light.size());
+    for (std::size_t i = 0; i < light.size(); ++i)
+        samples[i] = static_cast<uint16_t>(std::clamp(std::nearbyint(light[i]), 0.0, white));
+    if (p.frameCode)
+        drawFrameCode<uint16_t>(samples, p.width, p.height, n, static_cast<uint16_t>(white));
+    return samples;
+}
+
+double frameTimeS(const DriftParams& p, int64_t n) {
+    return timeOf(p, geometryOf(p), n);
 }
 
 std::vector<Pixel> renderFrame(const DriftParams& p, int64_t n) {
@@ -346,6 +434,9 @@ int64_t readFrameCode(const Pixel* pixels, int width, int height, int stride) {
 
 Truth writeDriftVideo(const std::string& path, const DriftParams& p) {
     Truth truth = computeTruth(p);
+    if (p.bits != 8 || p.bayer || p.timeJitterMs > 0 || p.dropFraction > 0)
+        throw Error("16-bit samples, a Bayer mosaic, time jitter and dropped frames need a SER "
+                    "or FITS recording, not an AVI");
     VideoFormat format;
     format.codec = p.codec;
     format.width = p.width;

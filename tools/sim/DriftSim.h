@@ -83,6 +83,19 @@ struct DriftParams {
 
     int gopSize = 12; // H.264, MPEG-4: frames between key frames
     int bFrames = 2;  // H.264, MPEG-4: B-frames between references
+
+    // Recordings with samples and time stamps of their own (SER, FITS; the
+    // AVI codecs take the defaults). Brightness, sky and noise are then in
+    // counts of `bits`-bit samples.
+    int bits = 8;       // 8 or 16
+    bool bayer = false; // an RGGB mosaic: each pixel keeps its filter's share (tint) of the light
+    // The camera's frame times wander: each frame is taken this much (sigma,
+    // ms, at most 0.4 of the period) off its nominal time, and the stars are
+    // where they are at the real time.
+    double timeJitterMs = 0;
+    // Share of the nominal frame times at which no frame is recorded (the
+    // frames written are the ones kept, numbered without gaps).
+    double dropFraction = 0;
 };
 
 // Frame rate as the rational the AVI stores (frames = num per den seconds).
@@ -100,6 +113,7 @@ struct FrameTruth {
 
 struct Truth {
     Rational frameRate;
+    int64_t droppedFrames = 0; // nominal frame times skipped
     double pixelScalePxPerArcsec = 0;
     double separationArcsec = 0;
     double positionAngleDeg = 0;
@@ -137,6 +151,17 @@ int64_t readFrameCode(const Pixel* pixels, int width, int height, int stride);
 
 // Grey levels 0..255 (before the codec) of frame n, row by row.
 std::vector<uint8_t> renderGreyLevels(const DriftParams& p, int64_t n);
+
+// Samples 0 .. 2^bits - 1 of frame n, row by row from the top: the grey
+// levels of renderGreyLevels at `bits` = 8 without a mosaic, the mosaic of
+// filtered light with `bayer`.
+std::vector<uint16_t> renderSamples(const DriftParams& p, int64_t n);
+// The same with frame n's truth already at hand (a writer's loop).
+std::vector<uint16_t> renderSamples(const DriftParams& p, int64_t n, const FrameTruth& f);
+
+// Seconds from the first frame's nominal time to frame n's real time, with
+// dropped and jittered frame times.
+double frameTimeS(const DriftParams& p, int64_t n);
 
 const char* codecName(Codec c);
 

@@ -1,10 +1,12 @@
-// corvane-sim: writes an AVI of a double star drifting across the field of a
-// telescope that does not track, and prints what the video holds as
-// "name: value" lines, so a measurement can be checked against it.
+// corvane-sim: writes a recording (AVI, SER, or FITS) of a double star
+// drifting across the field of a telescope that does not track, and prints
+// what it holds as "name: value" lines, so a measurement can be checked
+// against it.
 #include "common/Error.h"
 #include "common/NumberText.h"
 #include "common/Version.h"
 #include "sim/DriftSim.h"
+#include "sim/RecordingWriter.h"
 
 #include <cstdio>
 #include <cstring>
@@ -18,7 +20,9 @@ using namespace corvane::sim;
 namespace {
 
 const char* const kUsage =
-    "usage: corvane-sim OUT.avi [options]\n"
+    "usage: corvane-sim OUT.avi|OUT.ser|OUT.fits [options]\n"
+    "  --format F            avi | ser | fits-cube | fits-sequence (from OUT's extension;\n"
+    "                        a sequence writes OUT_00001.fits, OUT_00002.fits, ...)\n"
     "  --frames N            number of frames (100)\n"
     "  --width W --height H  frame size in pixels (640 x 480)\n"
     "  --fps F               frames per second (25; 29.97 is stored as 30000/1001)\n"
@@ -41,6 +45,14 @@ const char* const kUsage =
     "  --tint R,G,B          channel factors 0..1 for the colour codecs (1,1,1)\n"
     "  --frame-code          write the frame number as blocks along the bottom edge\n"
     "  --per-frame           also print every frame's star positions\n"
+    "SER and FITS only:\n"
+    "  --bits B              8 | 16 bits per sample; levels above are then in counts (8)\n"
+    "  --bayer               SER: an RGGB mosaic, each filter passing its --tint share\n"
+    "  --time-jitter MS      sigma of each frame's time off its nominal time (0)\n"
+    "  --drop FRACTION       share of frame times with no frame recorded (0)\n"
+    "  --start-utc TIME      UTC of the first frame, YYYY-MM-DDThh:mm:ss[.ffffff]\n"
+    "                        (2026-03-14T21:30:00)\n"
+    "  --no-time-stamps      SER: no trailer of frame time stamps\n"
     "  --help, --version     print this text or the version and exit\n";
 
 [[noreturn]] void usageError(const std::string& text) {
@@ -82,8 +94,18 @@ Codec codecFrom(const std::string& s) {
 struct Options {
     std::string out;
     DriftParams params;
+    RecordingOptions recording;
+    bool formatGiven = false;
     bool perFrame = false;
 };
+
+Container containerFrom(const std::string& s) {
+    for (Container c :
+         {Container::Avi, Container::Ser, Container::FitsCube, Container::FitsSequence})
+        if (s == containerName(c))
+            return c;
+    usageError("unknown format '" + s + "'");
+}
 
 Options parse(int argc, char** argv) {
     Options o;
@@ -161,6 +183,21 @@ Options parse(int argc, char** argv) {
             p.frameCode = true;
         } else if (a == "--per-frame") {
             o.perFrame = true;
+        } else if (a == "--format") {
+            o.recording.container = containerFrom(value());
+            o.formatGiven = true;
+        } else if (a == "--bits") {
+            p.bits = integer(value());
+        } else if (a == "--bayer") {
+            p.bayer = true;
+        } else if (a == "--time-jitter") {
+            p.timeJitterMs = number(value());
+        } else if (a == "--drop") {
+            p.dropFraction = number(value());
+        } else if (a == "--start-utc") {
+            o.recording.startUtc = value();
+        } else if (a == "--no-time-stamps") {
+            o.recording.timeStamps = false;
         } else if (!a.empty() && a[0] == '-') {
             usageError("unknown option " + a);
         } else if (o.out.empty()) {
@@ -171,6 +208,8 @@ Options parse(int argc, char** argv) {
     }
     if (o.out.empty())
         usageError("no output file given");
+    if (!o.formatGiven)
+        o.recording.container = containerOf(o.out);
     return o;
 }
 
@@ -204,6 +243,12 @@ void printTruth(const Options& o, const Truth& t) {
                   << "primary_last: " << num(b.primary.x) << "," << num(b.primary.y) << "\n";
     }
     std::cout << "stays_on_panel: " << (t.staysOnPanel ? "yes" : "no") << "\n";
+    if (o.recording.container != Container::Avi)
+        std::cout << "format: " << containerName(o.recording.container) << "\n"
+                  << "bits: " << p.bits << "\n"
+                  << "mosaic: " << (p.bayer ? "RGGB" : "mono") << "\n"
+                  << "start_utc: " << o.recording.startUtc << "\n"
+                  << "dropped_frames: " << t.droppedFrames << "\n";
     if (o.perFrame) {
         for (std::size_t n = 0; n < t.frames.size(); ++n) {
             const FrameTruth& f = t.frames[n];
@@ -219,7 +264,7 @@ void printTruth(const Options& o, const Truth& t) {
 int main(int argc, char** argv) {
     try {
         const Options o = parse(argc, argv);
-        const Truth t = writeDriftVideo(o.out, o.params);
+        const Truth t = writeRecording(o.out, o.params, o.recording);
         printTruth(o, t);
         if (!t.staysOnPanel)
             std::cerr << "corvane-sim: warning: the pair leaves the panel in some frames\n";
