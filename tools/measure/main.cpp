@@ -85,6 +85,14 @@ double cpuSeconds() {
     return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
 }
 
+// A file without a picture has no frame to click; its run measures nothing.
+void checkClick(const char* option, const FramePoint& p, int width, int height) {
+    if (width > 0 && height > 0 && (p.x >= width || p.y >= height))
+        throw UsageError(std::string(option) + " " + std::to_string(p.x) + "," +
+                         std::to_string(p.y) + " lies outside the " + std::to_string(width) +
+                         " x " + std::to_string(height) + " frame");
+}
+
 void checkFrame(const char* option, int32_t n, int32_t length) {
     if (n > length)
         throw UsageError(std::string(option) + " " + std::to_string(n) +
@@ -125,6 +133,8 @@ int run(const ToolOptions& o) {
     HeadlessWindow w;
     w.openVideo(o.video);
     const int32_t length = w.videoLength();
+    checkClick("--primary", o.primary, w.frameWidth(), w.frameHeight());
+    checkClick("--secondary", o.secondary, w.frameWidth(), w.frameHeight());
     if (o.startFrame) {
         checkFrame("--start", *o.startFrame, length);
         w.setStartFrame(*o.startFrame);

@@ -262,17 +262,17 @@ Truth computeTruth(const DriftParams& p) {
     t.driftAngleDeg = g.driftAngleDeg;
     t.driftSpeedPxPerS = g.speedPxPerS;
     const double margin = std::max(2.0, 2.0 * p.seeingFwhmPx);
-    const double maxX = std::min(p.width, kPanelWidth) - 1 - margin;
-    const double maxY = std::min(p.height, kPanelHeight) - 1 - margin;
+    const double maxX = p.width - 1 - margin;
+    const double maxY = p.height - 1 - margin;
     auto inside = [&](Point q) {
         return q.x >= margin && q.y >= margin && q.x <= maxX && q.y <= maxY;
     };
-    t.staysOnPanel = true;
+    t.staysInFrame = true;
     t.frames.reserve(static_cast<std::size_t>(p.frames));
     for (int n = 0; n < p.frames; ++n) {
         t.frames.push_back(truthOf(p, g, n));
-        t.staysOnPanel =
-            t.staysOnPanel && inside(t.frames.back().primary) && inside(t.frames.back().secondary);
+        t.staysInFrame =
+            t.staysInFrame && inside(t.frames.back().primary) && inside(t.frames.back().secondary);
     }
     return t;
 }
