@@ -383,7 +383,9 @@ void TForm1::Button18Click() {
 
 void TForm1::TrackBar1Change() {
     player().SeekTo(TrackBar1->value());
-    printframes();
+    // A run shows each frame's read-outs itself, right after this.
+    if (!running_)
+        printframes();
     if (!CheckBox2->isChecked())
         return;
     // Browsing measured frames shows each around the system box stored for
@@ -438,19 +440,21 @@ void TForm1::Button2Click() {
 }
 
 void TForm1::printframes() {
-    const int32_t f = player().CurrentPosition();
     const FrameRow* row = currentRow();
     // A frame without a row (a video of length 0 leaves the track bar
     // reaching past the table) shows no values.
-    readouts_.sep = row ? roundedText(row->SepPixels, kReadoutDecimals) : QString();
-    readouts_.angle = row ? roundedText(row->ScreenAngle, kReadoutDecimals) : QString();
-    readouts_.frame = QString::number(f);
+    readouts_.hasRow = row != nullptr;
+    if (row) {
+        readouts_.sep = row->SepPixels;
+        readouts_.angle = row->ScreenAngle;
+    }
+    readouts_.frame = player().CurrentPosition();
     if (row)
         setActiveChecked(row->Valid);
-    readouts_.timeMs = QString::number(player().CurrentTimeMs());
+    readouts_.timeMs = player().CurrentTimeMs();
     player().SetTimeFormat(TimeFormat::Frames);
     // During a run the texts reach the boxes when the window repaints, at the
-    // screen's rate: setting them on every frame only costs measuring time.
+    // screen's rate: writing them out on every frame only costs measuring time.
     readoutsPending_ = true;
     if (!running_)
         showReadouts();
@@ -460,10 +464,11 @@ void TForm1::showReadouts() {
     if (!readoutsPending_)
         return;
     readoutsPending_ = false;
-    Edit11->setText(readouts_.sep);
-    Edit12->setText(readouts_.angle);
-    Edit9->setText(readouts_.frame);
-    Edit10->setText(readouts_.timeMs);
+    const Readouts& r = readouts_;
+    Edit11->setText(r.hasRow ? roundedText(r.sep, kReadoutDecimals) : QString());
+    Edit12->setText(r.hasRow ? roundedText(r.angle, kReadoutDecimals) : QString());
+    Edit9->setText(QString::number(r.frame));
+    Edit10->setText(QString::number(r.timeMs));
 }
 
 // ---------------------------------------------------------------- working state

@@ -201,9 +201,12 @@ private:
     FrameRow* currentRow();
     // Repaint the read-outs and the panel now, at most at the screen's rate.
     void yieldToWindow(bool force = false);
-    // The frame read-outs as printframes last computed them.
+    // The frame read-outs as printframes last took them; their texts are
+    // written when they are shown.
     struct Readouts {
-        QString sep, angle, frame, timeMs;
+        bool hasRow = false;
+        float sep = 0, angle = 0;
+        int32_t frame = 0, timeMs = 0;
     } readouts_;
     bool readoutsPending_ = false;
     void showReadouts();

@@ -3,12 +3,14 @@
 // About box, all hidden; then the message loop until the main window closes.
 #include "app/AboutBox.h"
 #include "app/TForm1.h"
+#include "video/FrameMemory.h"
 #include "views/TForm3.h"
 #include "views/TForm5.h"
 
 #include <QApplication>
 
 int main(int argc, char** argv) {
+    corvane::keepFreedFrameMemory();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Corvane"));
 

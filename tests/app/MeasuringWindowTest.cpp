@@ -140,10 +140,12 @@ TEST_F(MeasuringWindow, GoMeasuresTheRunAndShowsSeparationAndPositionAngle) {
 
 TEST_F(MeasuringWindow, EscapeCancelsARunWhichEndsLikeAFinishedOne) {
     sim::DriftParams p = cleanDrift();
+    // Long enough to outlast two looks at the event queue (the run yields at
+    // the screen's rate), with a slow drift that keeps the pair in the frame.
     p.width = 320;
     p.height = 240;
-    p.frames = 300;
-    p.fps = 25.0;
+    p.frames = 1500;
+    p.fps = 250.0;
     openDrift(p);
     selectPair();
     // Escape while the run is going (at its second look at the event queue,
@@ -169,10 +171,12 @@ TEST_F(MeasuringWindow, EscapeCancelsARunWhichEndsLikeAFinishedOne) {
 
 TEST_F(MeasuringWindow, ClickOnStopCancelsTheRun) {
     sim::DriftParams p = cleanDrift();
+    // Long enough to outlast two looks at the event queue (the run yields at
+    // the screen's rate), with a slow drift that keeps the pair in the frame.
     p.width = 320;
     p.height = 240;
-    p.frames = 300;
-    p.fps = 25.0;
+    p.frames = 1500;
+    p.fps = 250.0;
     openDrift(p);
     selectPair();
     QTimer::singleShot(0, form.get(), [this] {

@@ -14,12 +14,12 @@
 #include "measure/Runs.h"
 #include "results/ResultsFile.h"
 #include "results/ResultsLine.h"
+#include "video/FrameMemory.h"
 
 #include <cstdio>
 #include <ctime>
 #include <exception>
 #include <iostream>
-#include <malloc.h>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -67,18 +67,6 @@ private:
 
 // CPU time of the whole process (all its threads), in seconds: the work done,
 // whatever else the machine is busy with.
-// Every frame read from the file arrives in a freshly allocated packet of a
-// few hundred kilobytes. By default the C library hands such blocks back to
-// the system when they are freed and takes them again for the next frame, so
-// that every frame pays for zeroed pages and page faults: on a busy machine
-// that cost more than decoding itself. Keeping freed memory in the process
-// makes the next packet reuse it; the process still holds only a few frames.
-void keepFreedMemory() {
-    constexpr int kLargeBlockBytes = 64 << 20;
-    ::mallopt(M_MMAP_THRESHOLD, kLargeBlockBytes);
-    ::mallopt(M_TRIM_THRESHOLD, kLargeBlockBytes);
-}
-
 double cpuSeconds() {
     timespec t{};
     ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
@@ -211,7 +199,7 @@ int run(const ToolOptions& o) {
 } // namespace
 
 int main(int argc, char** argv) {
-    keepFreedMemory();
+    keepFreedFrameMemory();
     const std::vector<std::string> args(argv + 1, argv + argc);
     try {
         const ToolOptions o = parseOptions(args);
