@@ -44,17 +44,17 @@ struct Spot {
 };
 
 // Where the pair is looked for: the fuzzer's frames are small (a few KB of
-// data), and scanning the whole panel twice would cost more than decoding.
+// data), and scanning the whole frame twice would cost more than decoding.
 constexpr int32_t kSearchWidth = 160;
 constexpr int32_t kSearchHeight = 120;
 
 // The brightest pixel of the searched corner, and the brightest one at least
 // `gap` pixels away from it in x or y: where a user would click the pair.
-void brightestPair(const PanelSurface& panel, Spot& first, Spot& second, int32_t gap) {
+void brightestPair(const IntensityPlane& plane, Spot& first, Spot& second, int32_t gap) {
     int32_t best = -1;
     for (int32_t y = 0; y < kSearchHeight; ++y)
         for (int32_t x = 0; x < kSearchWidth; ++x)
-            if (const int32_t v = intensity(panel, x, y); v > best) {
+            if (const int32_t v = plane.at(x, y); v > best) {
                 best = v;
                 first = {x, y};
             }
@@ -64,7 +64,7 @@ void brightestPair(const PanelSurface& panel, Spot& first, Spot& second, int32_t
         for (int32_t x = 0; x < kSearchWidth; ++x) {
             if (std::abs(x - first.x) < gap && std::abs(y - first.y) < gap)
                 continue;
-            if (const int32_t v = intensity(panel, x, y); v > best) {
+            if (const int32_t v = plane.at(x, y); v > best) {
                 best = v;
                 second = {x, y};
             }
@@ -94,22 +94,22 @@ void exercise(Player& player, PanelSurface& panel) {
     ws.FrameData.assign(static_cast<std::size_t>(std::max(length, 0)) + 1, FrameRow{});
     player.SeekTo(0);
     Spot a, b;
-    brightestPair(panel, a, b, 8);
+    brightestPair(player.Intensities(), a, b, 8);
     constexpr int32_t kBoxSize = 12;
-    selectprimary(ws, panel, a.x, a.y, kBoxSize);
+    selectprimary(ws, player.Intensities(), panel, a.x, a.y, kBoxSize);
     selectsecondary(ws, panel, player, b.x, b.y, kBoxSize);
     player.StepForward();
-    findcentroid(ws, panel, player);
-    findpeaks(ws, panel, player);
+    findcentroid(ws, player);
+    findpeaks(ws, player);
     player.StepBack();
-    findpeaks(ws, panel, player);
-    findcentroid(ws, panel, player);
+    findpeaks(ws, player);
+    findcentroid(ws, player);
 
     // A short run to the end (at most a few frames), then the track marks.
     RunHooks hooks;
     const int32_t stop = std::min(length, player.CurrentPosition() + 4);
     hooks.stopFrame = [stop] { return stop; };
-    runFrames(ws, panel, player, Method::PeakSearch, hooks);
+    runFrames(ws, player, Method::PeakSearch, hooks);
     drawtrail(ws.FrameData, panel);
     (void)reductionDue(ws.FrameData);
 }

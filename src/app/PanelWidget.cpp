@@ -3,16 +3,68 @@
 #include <QImage>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QScrollBar>
+#include <QSignalBlocker>
+#include <QWheelEvent>
 
 namespace corvane {
 
 static_assert(Q_BYTE_ORDER == Q_LITTLE_ENDIAN, "the panel shows 0x00BBGGRR as RGBX bytes");
 
-PanelWidget::PanelWidget(const PanelSurface& surface, QWidget* parent)
-    : QWidget(parent), surface_(surface) {
+namespace {
+constexpr int kBarThickness = 12;
+constexpr int kWheelStepPx = 48; // frame pixels per notch of the wheel
+} // namespace
+
+PanelWidget::PanelWidget(PanelSurface& surface, QWidget* parent)
+    : QWidget(parent), surface_(surface), hbar_(new QScrollBar(Qt::Horizontal, this)),
+      vbar_(new QScrollBar(Qt::Vertical, this)) {
     setCursor(Qt::CrossCursor);
     setAttribute(Qt::WA_OpaquePaintEvent);
     setFixedSize(PanelSurface::kWidth, PanelSurface::kHeight);
+    hbar_->setObjectName(QStringLiteral("Panel1HorizontalBar"));
+    vbar_->setObjectName(QStringLiteral("Panel1VerticalBar"));
+    for (QScrollBar* b : {hbar_, vbar_}) {
+        b->setCursor(Qt::ArrowCursor);
+        b->setFocusPolicy(Qt::NoFocus);
+        b->hide();
+        connect(b, &QScrollBar::valueChanged, this, &PanelWidget::scrolled);
+    }
+    hbar_->setGeometry(0, PanelSurface::kHeight - kBarThickness,
+                       PanelSurface::kWidth - kBarThickness, kBarThickness);
+    vbar_->setGeometry(PanelSurface::kWidth - kBarThickness, 0, kBarThickness,
+                       PanelSurface::kHeight - kBarThickness);
+}
+
+void PanelWidget::viewChanged() {
+    updating_ = true;
+    const bool scrolls = surface_.frameLargerThanPanel() && !surface_.scaled();
+    const int spareX = std::max(0, surface_.frameWidth() - PanelSurface::kWidth);
+    const int spareY = std::max(0, surface_.frameHeight() - PanelSurface::kHeight);
+    {
+        const QSignalBlocker bh(hbar_), bv(vbar_);
+        // The bars lie over the panel's edges: the last pixels of the frame
+        // can be scrolled out from under them.
+        hbar_->setRange(0, spareX > 0 ? spareX + PanelSurface::kScrollSlack : 0);
+        vbar_->setRange(0, spareY > 0 ? spareY + PanelSurface::kScrollSlack : 0);
+        hbar_->setPageStep(PanelSurface::kWidth);
+        vbar_->setPageStep(PanelSurface::kHeight);
+        hbar_->setSingleStep(kWheelStepPx);
+        vbar_->setSingleStep(kWheelStepPx);
+        hbar_->setValue(surface_.originX());
+        vbar_->setValue(surface_.originY());
+    }
+    hbar_->setVisible(scrolls && spareX > 0);
+    vbar_->setVisible(scrolls && spareY > 0);
+    updating_ = false;
+    update();
+}
+
+void PanelWidget::scrolled() {
+    if (updating_)
+        return;
+    surface_.setOrigin(hbar_->value(), vbar_->value());
+    update();
 }
 
 void PanelWidget::paintEvent(QPaintEvent* event) {
@@ -26,7 +78,21 @@ void PanelWidget::paintEvent(QPaintEvent* event) {
 
 void PanelWidget::mouseReleaseEvent(QMouseEvent* event) {
     const QPoint p = event->position().toPoint();
-    emit mouseReleased(p.x(), p.y(), event->button());
+    int fx = 0, fy = 0;
+    surface_.panelToFrame(p.x(), p.y(), fx, fy);
+    emit mouseReleased(fx, fy, event->button());
+}
+
+void PanelWidget::wheelEvent(QWheelEvent* event) {
+    if (!hbar_->isVisible() && !vbar_->isVisible()) {
+        event->ignore();
+        return;
+    }
+    const int notches = event->angleDelta().y() / 120;
+    QScrollBar* bar =
+        (event->modifiers() & Qt::ShiftModifier) || !vbar_->isVisible() ? hbar_ : vbar_;
+    bar->setValue(bar->value() - notches * kWheelStepPx);
+    event->accept();
 }
 
 } // namespace corvane

@@ -246,7 +246,11 @@ void TForm1::connectHandlers() {
     if (auto* line = DateTimePicker1->findChild<QLineEdit*>())
         line->installEventFilter(this);
     MediaPlayer1->guard = [this](const std::function<void()>& action) { handle(action); };
-    connect(MediaPlayer1, &TransportWidget::frameShown, Panel1, qOverload<>(&QWidget::update));
+    // The transport buttons move the picture: the track bar and the read-outs
+    // follow it, so a click always lands on the frame the program stands on.
+    connect(MediaPlayer1, &TransportWidget::frameShown, this,
+            [this] { handle([this] { transportMoved(); }); });
+    connect(CheckBox3, &QCheckBox::toggled, this, on(&TForm1::CheckBox3Click));
     player().onRepaintPlayer = [this] { MediaPlayer1->update(); };
 }
 
@@ -268,8 +272,8 @@ int TForm1::readInt(const QLineEdit* edit) const {
     return textToInt(text(edit));
 }
 
-QString TForm1::numberText(double value) const {
-    return QString::fromStdString(formatGeneral(value, decimalSeparator_));
+QString TForm1::roundedText(double value, int decimals) const {
+    return QString::fromStdString(formatRounded(value, decimals, decimalSeparator_));
 }
 
 FrameRow* TForm1::currentRow() {
@@ -328,6 +332,9 @@ void TForm1::openGivenFile(const QString& path) {
 void TForm1::openVideoFile(const QString& path) {
     RadioGroup1->setItemIndex(0);
     RadioGroup1->setEnabled(true);
+    // A new video starts with no pair: the boxes of the last one would lie
+    // on whatever this one shows there.
+    clearSelection();
 
     MediaPlayer1->stopPlaying();
     try {
@@ -337,15 +344,14 @@ void TForm1::openVideoFile(const QString& path) {
         throw;
     }
     MediaPlayer1->videoChanged();
+    viewChanged();
     player().SetStepSize(1);
     player().SetTimeFormat(TimeFormat::Frames);
 
-    // The observation date is labelled UT, so the file's time is taken in UT,
-    // to the 2 seconds a file date holds.
-    const QDateTime modified = QFileInfo(path).lastModified().toUTC();
-    qint64 secs = modified.toSecsSinceEpoch();
-    secs -= ((secs % 2) + 2) % 2;
-    setObservationDateTime(QDateTime::fromSecsSinceEpoch(secs, Qt::UTC));
+    // The observation date is labelled UT: the recording's start as the file
+    // records it, or else the file's modification time.
+    const RecordingStart start = player().Source()->recordingStart();
+    setObservationDateTime(QDateTime::fromMSecsSinceEpoch(start.unixMicros / 1000, Qt::UTC));
     epoch();
 
     Timer1.start();
@@ -390,13 +396,50 @@ void TForm1::Button18Click() {
 
 void TForm1::TrackBar1Change() {
     player().SeekTo(TrackBar1->value());
+    // A run shows each frame's read-outs itself, right after this.
+    if (!running_)
+        printframes();
     if (!CheckBox2->isChecked())
         return;
-    // Browsing measured frames shows each around its stored system box.
+    // Browsing measured frames shows each around the system box stored for
+    // it. The system box itself stays where the measuring left it: "Zoom"
+    // only shows, it never changes what the next frame measures.
+    TStarbox shown = state().SystemBox;
     if (const FrameRow* row = currentRow(); row && row->SystemX > 0)
-        state().SystemBox.centreat(row->SystemX, row->SystemY);
+        shown.centreat(row->SystemX, row->SystemY);
     drawpoints();
-    drawzoom();
+    if (Form5)
+        Form5->paintZoom(shown, session_.Panel);
+}
+
+void TForm1::transportMoved() {
+    // The player already stands on the frame: the track bar only follows.
+    {
+        const QSignalBlocker block(TrackBar1);
+        TrackBar1->setValue(player().CurrentPosition());
+    }
+    printframes();
+    Panel1->update();
+}
+
+void TForm1::clearSelection() {
+    state().PrimaryBox = TStarbox{};
+    state().SecondaryBox = TStarbox{};
+    state().SystemBox = TStarbox{};
+    state().ExpectedDX = 0;
+    state().ExpectedDY = 0;
+    for (QPushButton* b : {Button6, Button15, Button16, Button9})
+        b->setEnabled(false);
+}
+
+void TForm1::viewChanged() {
+    CheckBox3->setEnabled(session_.Panel.frameLargerThanPanel());
+    session_.Panel.setFit(CheckBox3->isChecked());
+    Panel1->viewChanged();
+}
+
+void TForm1::CheckBox3Click() {
+    viewChanged();
 }
 
 void TForm1::Button1Click() {
@@ -410,19 +453,21 @@ void TForm1::Button2Click() {
 }
 
 void TForm1::printframes() {
-    const int32_t f = player().CurrentPosition();
     const FrameRow* row = currentRow();
     // A frame without a row (a video of length 0 leaves the track bar
     // reaching past the table) shows no values.
-    readouts_.sep = row ? numberText(row->SepPixels) : QString();
-    readouts_.angle = row ? numberText(row->ScreenAngle) : QString();
-    readouts_.frame = QString::number(f);
+    readouts_.hasRow = row != nullptr;
+    if (row) {
+        readouts_.sep = row->SepPixels;
+        readouts_.angle = row->ScreenAngle;
+    }
+    readouts_.frame = player().CurrentPosition();
     if (row)
         setActiveChecked(row->Valid);
-    readouts_.timeMs = QString::number(player().CurrentTimeMs());
+    readouts_.timeMs = player().CurrentTimeMs();
     player().SetTimeFormat(TimeFormat::Frames);
     // During a run the texts reach the boxes when the window repaints, at the
-    // screen's rate: setting them on every frame only costs measuring time.
+    // screen's rate: writing them out on every frame only costs measuring time.
     readoutsPending_ = true;
     if (!running_)
         showReadouts();
@@ -432,10 +477,11 @@ void TForm1::showReadouts() {
     if (!readoutsPending_)
         return;
     readoutsPending_ = false;
-    Edit11->setText(readouts_.sep);
-    Edit12->setText(readouts_.angle);
-    Edit9->setText(readouts_.frame);
-    Edit10->setText(readouts_.timeMs);
+    const Readouts& r = readouts_;
+    Edit11->setText(r.hasRow ? roundedText(r.sep, kReadoutDecimals) : QString());
+    Edit12->setText(r.hasRow ? roundedText(r.angle, kReadoutDecimals) : QString());
+    Edit9->setText(QString::number(r.frame));
+    Edit10->setText(QString::number(r.timeMs));
 }
 
 // ---------------------------------------------------------------- working state
@@ -483,7 +529,7 @@ void TForm1::Button4Click() {
 void TForm1::Panel1MouseUp(Qt::MouseButton, int x, int y) {
     switch (RadioGroup1->itemIndex()) {
     case 0:
-        selectprimary(state(), session_.Panel, x, y, readInt(Edit8));
+        selectprimary(state(), player().Intensities(), session_.Panel, x, y, readInt(Edit8));
         RadioGroup1->setItemIndex(1);
         break;
     case 1:
@@ -506,10 +552,10 @@ void TForm1::sysbox() {
 void TForm1::measureFrame() {
     switch (RadioGroup3->itemIndex()) {
     case 0:
-        measureframe(state(), session_.Panel, player(), Method::WeightedAverage);
+        measureframe(state(), player(), Method::WeightedAverage);
         break;
     case 1:
-        measureframe(state(), session_.Panel, player(), Method::PeakSearch);
+        measureframe(state(), player(), Method::PeakSearch);
         break;
     default:
         break;
@@ -571,6 +617,7 @@ void TForm1::cycle() {
         return cancelRequested_;
     };
     hooks.afterFrame = [this](int32_t) {
+        followSystemBox();
         if (CheckBox2->isChecked())
             drawzoom();
         setTrackBarPosition(player().CurrentPosition());
@@ -578,7 +625,7 @@ void TForm1::cycle() {
     };
     const Method method =
         RadioGroup3->itemIndex() == 0 ? Method::WeightedAverage : Method::PeakSearch;
-    runFrames(state(), session_.Panel, player(), method, hooks);
+    runFrames(state(), player(), method, hooks);
     yieldToWindow(true);
     RadioGroup1->setItemIndex(savedSelection);
 
@@ -586,9 +633,19 @@ void TForm1::cycle() {
         reduceAndDraw();
 }
 
+void TForm1::followSystemBox() {
+    const TStarbox& sys = state().SystemBox;
+    PanelSurface& view = session_.Panel;
+    const int x = view.originX(), y = view.originY();
+    view.follow(sys.CentreX, sys.CentreY, sys.Size);
+    if (view.originX() != x || view.originY() != y)
+        Panel1->viewChanged();
+}
+
 void TForm1::step() {
     RadioGroup1->setItemIndex(-1);
     measureFrame();
+    followSystemBox();
     printframes();
     drawpoints();
     setTrackBarPosition(player().CurrentPosition());
@@ -805,7 +862,7 @@ void TForm1::CheckBox2Click() {
 
 void TForm1::Button8Click() {
     if (Form3)
-        Form3->showProfiles(player(), session_.Panel, state().SystemBox, x(), outerWidth());
+        Form3->showProfiles(player(), state().SystemBox, x(), outerWidth());
 }
 
 void TForm1::About1Click() {

@@ -104,6 +104,8 @@ public:
     void Button10Click();
     void SaveResults1Click();
     void CheckBox2Click();
+    // "Fit": a frame larger than the panel shown whole, scaled down.
+    void CheckBox3Click();
     void Button8Click();
     void About1Click();
 
@@ -126,6 +128,15 @@ public:
     void sysbox();
     void measureFrame();
     void reduceAndDraw();
+    // The transport buttons moved the player: track bar and read-outs follow.
+    void transportMoved();
+    // No pair: the three boxes and the expected offset back to nothing, and
+    // "GO!", "<-", "+>" and "Calculate" disabled until both stars are clicked.
+    void clearSelection();
+    // The panel's view after the frame size or "Fit" changed.
+    void viewChanged();
+    // During measuring the panel's view keeps the system box in sight.
+    void followSystemBox();
     // Cancels a running automatic run ("Stop" or Escape).
     void cancelRun() { cancelRequested_ = true; }
 
@@ -153,7 +164,7 @@ public:
                 *Button13 = nullptr, *Button14 = nullptr, *Button15 = nullptr, *Button16 = nullptr,
                 *Button17 = nullptr, *Button18 = nullptr;
     RadioGroup *RadioGroup1 = nullptr, *RadioGroup2 = nullptr, *RadioGroup3 = nullptr;
-    QCheckBox *CheckBox1 = nullptr, *CheckBox2 = nullptr;
+    QCheckBox *CheckBox1 = nullptr, *CheckBox2 = nullptr, *CheckBox3 = nullptr;
     QGroupBox *GroupBox2 = nullptr, *GroupBox3 = nullptr, *GroupBox4 = nullptr,
               *GroupBox5 = nullptr, *GroupBox6 = nullptr, *GroupBox7 = nullptr;
     QSlider* TrackBar1 = nullptr;
@@ -186,14 +197,19 @@ private:
     void pickerEdited(const QDateTime& value);
 
     int readInt(const QLineEdit* edit) const;
-    QString numberText(double value) const;
+    // The per-frame read-outs "Sep (px)" and "Angle (screen)" show this many decimals.
+    static constexpr int kReadoutDecimals = 2;
+    QString roundedText(double value, int decimals) const;
     // Row of the frame on screen, or nullptr when the table has no such row.
     FrameRow* currentRow();
     // Repaint the read-outs and the panel now, at most at the screen's rate.
     void yieldToWindow(bool force = false);
-    // The frame read-outs as printframes last computed them.
+    // The frame read-outs as printframes last took them; their texts are
+    // written when they are shown.
     struct Readouts {
-        QString sep, angle, frame, timeMs;
+        bool hasRow = false;
+        float sep = 0, angle = 0;
+        int32_t frame = 0, timeMs = 0;
     } readouts_;
     bool readoutsPending_ = false;
     void showReadouts();

@@ -120,6 +120,9 @@ void TForm1::buildControls() {
         "RadioGroup3", 24, 296, 121, 57);
     RadioGroup3->setItemIndex(1);
     CheckBox2 = place(new QCheckBox(QStringLiteral("Zoom"), g), "CheckBox2", 152, 312, 65, 17);
+    // Beside "Zoom", the other view option; only a frame larger than the panel can be fitted.
+    CheckBox3 = place(new QCheckBox(QStringLiteral("Fit"), g), "CheckBox3", 152, 332, 65, 17);
+    CheckBox3->setEnabled(false);
     RadioGroup2 = place(new RadioGroup(QStringLiteral("RadioGroup2"), QStringLiteral("Orientation"),
                                        {QStringLiteral("Correct or Inverted (rotated 180)"),
                                         QStringLiteral("Upright reverted (flipped R/L)")},
@@ -253,8 +256,8 @@ void TForm1::buildControls() {
                        static_cast<QWidget*>(Button13), static_cast<QWidget*>(Button14),
                        static_cast<QWidget*>(Button15), static_cast<QWidget*>(Button16),
                        static_cast<QWidget*>(CheckBox1), static_cast<QWidget*>(CheckBox2),
-                       static_cast<QWidget*>(StartFrameEdit), static_cast<QWidget*>(StopFrameEdit),
-                       static_cast<QWidget*>(MediaPlayer1)})
+                       static_cast<QWidget*>(CheckBox3), static_cast<QWidget*>(StartFrameEdit),
+                       static_cast<QWidget*>(StopFrameEdit), static_cast<QWidget*>(MediaPlayer1)})
         noTabStop(w);
     for (QLineEdit* e : {Edit8, Edit9, Edit10, Edit11, Edit12, Edit13, Edit14, Edit15, Edit16,
                          Edit17, Edit18, Edit19})

@@ -1,7 +1,7 @@
 #pragma once
 // The player's transport buttons (Play, Pause, Stop, Prev, Step, Back). They
-// act on the player directly: the frame on screen changes, the track bar and
-// the read-outs do not follow.
+// act on the player directly and announce every frame they show, so the
+// window can bring the track bar and the read-outs along.
 #include <QTimer>
 #include <QWidget>
 

@@ -6,6 +6,7 @@
 #include "app/CommandLine.h"
 #include "app/TForm1.h"
 #include "common/Version.h"
+#include "video/FrameMemory.h"
 #include "views/TForm3.h"
 #include "views/TForm5.h"
 
@@ -31,6 +32,7 @@ int main(int argc, char** argv) {
         }
     }
 
+    corvane::keepFreedFrameMemory();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Corvane"));
     QApplication::setApplicationVersion(QString::fromLatin1(corvane::kVersion));

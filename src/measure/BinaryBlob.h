@@ -10,7 +10,7 @@
 namespace corvane {
 
 struct BlobPoint {
-    int32_t X = 0; // panel pixels
+    int32_t X = 0; // frame pixels
     int32_t Y = 0;
     int32_t Value = 0; // smoothed intensity
     uint8_t Label = 0; // 0: in no blob; otherwise the blob number

@@ -8,7 +8,7 @@
 namespace corvane {
 
 struct FrameRow {
-    float PrimaryX = 0; // panel pixels
+    float PrimaryX = 0; // frame pixels
     float PrimaryY = 0;
     float SecondaryX = 0;
     float SecondaryY = 0;

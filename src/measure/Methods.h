@@ -1,12 +1,12 @@
 #pragma once
-// The two ways of measuring the frame on the panel. Each moves the system box
-// onto the pair, locates both stars and writes the frame's row of the table,
-// then applies the acceptance tests. The frame number and its time come from
-// the caller (the player, or a test that draws its own panel); a frame number
-// outside the table writes nothing.
+// The two ways of measuring a frame from its intensities. Each moves the
+// system box onto the pair, locates both stars and writes the frame's row of
+// the table, then applies the acceptance tests. The frame number and its time
+// come from the caller (the player, or a test that renders its own frame); a
+// frame number outside the table writes nothing.
 #include "measure/FrameTable.h"
 #include "measure/WorkingState.h"
-#include "video/PanelSurface.h"
+#include "video/FrameImage.h"
 
 #include <cstdint>
 
@@ -17,11 +17,11 @@ class Player;
 // Weighted Average: system box (2 passes), then each star box placed from it
 // by its offset and measured (4 passes); y values times YScale; limit 0.6.
 // Returns whether the row was written.
-bool findcentroid(WorkingState& ws, const PanelSurface& panel, int32_t frame, int32_t timeMs);
+bool findcentroid(WorkingState& ws, const IntensityPlane& plane, int32_t frame, int32_t timeMs);
 
 // Peak Search: system box (2 passes), smoothing, blob finder; the brighter
 // blob is stored as the primary; limit 0.5. Returns whether the row was written.
-bool findpeaks(WorkingState& ws, const PanelSurface& panel, int32_t frame, int32_t timeMs);
+bool findpeaks(WorkingState& ws, const IntensityPlane& plane, int32_t frame, int32_t timeMs);
 
 // Side of the square smoothing kernel: 2 * trunc(primary box size / 8) + 1, at least 3.
 int32_t kernelSize(int32_t primaryBoxSize);
@@ -29,16 +29,16 @@ int32_t kernelSize(int32_t primaryBoxSize);
 // Box-filters the intensities under the system box into SmoothedGrid (cells
 // with both offsets 2 .. S - 2; every other cell 0). A pixel whose own
 // intensity is 6 or less gives 0.
-void convolve(WorkingState& ws, const PanelSurface& panel);
+void convolve(WorkingState& ws, const IntensityPlane& plane);
 
 // The chosen method on the given frame.
-bool measureframe(WorkingState& ws, const PanelSurface& panel, Method method, int32_t frame,
+bool measureframe(WorkingState& ws, const IntensityPlane& plane, Method method, int32_t frame,
                   int32_t timeMs);
 
-// The same on the frame the player shows: the player is set to frame time
-// format, the frame number is its position and the time its CurrentTimeMs.
-bool findcentroid(WorkingState& ws, const PanelSurface& panel, Player& player);
-bool findpeaks(WorkingState& ws, const PanelSurface& panel, Player& player);
-bool measureframe(WorkingState& ws, const PanelSurface& panel, Player& player, Method method);
+// The same on the frame the player stands on: the player is set to frame
+// time format, the frame number is its position and the time its CurrentTimeMs.
+bool findcentroid(WorkingState& ws, Player& player);
+bool findpeaks(WorkingState& ws, Player& player);
+bool measureframe(WorkingState& ws, Player& player, Method method);
 
 } // namespace corvane

@@ -2,8 +2,8 @@
 #include "measure/Methods.h"
 
 #include "common/Rounding.h"
-#include "video/Monochrome.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <vector>
 
@@ -20,24 +20,18 @@ constexpr int32_t kDarkPixel = 6;
 constexpr int32_t kFirstCell = 2;
 
 // Intensities of the square [left, left + side) x [top, top + side), row by
-// row, into `out`; straight from the pixel array when the square lies on the panel.
-void readIntensities(const PanelSurface& panel, int32_t left, int32_t top, int32_t side,
-                     std::vector<uint8_t>& out) {
+// row, into `out`; straight from the rows when the square lies in the frame.
+void readIntensities(const IntensityPlane& plane, int32_t left, int32_t top, int32_t side,
+                     std::vector<uint16_t>& out) {
     out.resize(static_cast<std::size_t>(side) * static_cast<std::size_t>(side));
-    const bool onPanel = left >= 0 && top >= 0 &&
-                         static_cast<int64_t>(left) + side <= PanelSurface::kWidth &&
-                         static_cast<int64_t>(top) + side <= PanelSurface::kHeight;
-    uint8_t* dst = out.data();
+    const bool inside = plane.holds(left, top, side);
+    uint16_t* dst = out.data();
     for (int32_t r = 0; r < side; ++r) {
-        if (onPanel) {
-            const Colour* src = panel.data() +
-                                static_cast<std::size_t>(top + r) * PanelSurface::kWidth +
-                                static_cast<std::size_t>(left);
-            for (int32_t c = 0; c < side; ++c)
-                *dst++ = static_cast<uint8_t>(monochrome(src[c]));
+        if (inside) {
+            dst = std::copy_n(plane.row(top + r) + left, side, dst);
         } else {
             for (int32_t c = 0; c < side; ++c)
-                *dst++ = static_cast<uint8_t>(intensity(panel, left + c, top + r));
+                *dst++ = static_cast<uint16_t>(plane.at(left + c, top + r));
         }
     }
 }
@@ -49,7 +43,7 @@ int32_t kernelSize(int32_t primaryBoxSize) {
     return d < 3 ? 3 : d;
 }
 
-void convolve(WorkingState& ws, const PanelSurface& panel) {
+void convolve(WorkingState& ws, const IntensityPlane& plane) {
     const TStarbox& sys = ws.SystemBox;
     const int32_t s = sys.Size;
     ws.SmoothedGrid.setSize(s);
@@ -63,9 +57,9 @@ void convolve(WorkingState& ws, const PanelSurface& panel) {
     const int32_t side = s - 2 * kFirstCell + 1 + 2 * w;
     const int32_t originX = sys.Left + kFirstCell - w;
     const int32_t originY = sys.Top + kFirstCell - w;
-    std::vector<uint8_t> image;
-    readIntensities(panel, originX, originY, side, image);
-    const uint8_t* px = image.data();
+    std::vector<uint16_t> image;
+    readIntensities(plane, originX, originY, side, image);
+    const uint16_t* px = image.data();
     const std::size_t stride = static_cast<std::size_t>(side);
 
     for (int32_t i = kFirstCell; i <= s - 2; ++i) {
@@ -80,7 +74,7 @@ void convolve(WorkingState& ws, const PanelSurface& panel) {
                 continue; // the cell stays 0 from setSize
             float sum = 0.0f;
             for (int32_t k = 0; k < d; ++k) {
-                const uint8_t* line =
+                const uint16_t* line =
                     px + (cornerRow + static_cast<std::size_t>(k)) * stride + cornerCol;
                 for (int32_t m = 0; m < d; ++m)
                     sum = static_cast<float>(static_cast<long double>(sum) +
@@ -91,15 +85,15 @@ void convolve(WorkingState& ws, const PanelSurface& panel) {
     }
 }
 
-bool findpeaks(WorkingState& ws, const PanelSurface& panel, int32_t frame, int32_t timeMs) {
+bool findpeaks(WorkingState& ws, const IntensityPlane& plane, int32_t frame, int32_t timeMs) {
     TStarbox& sys = ws.SystemBox;
-    const bool s = sys.measure(panel, kSystemPasses);
+    const bool s = sys.measure(plane, kSystemPasses);
     FrameRow row;
     row.SystemX = sys.CentreX;
     row.SystemY = sys.CentreY;
 
     TBinaryBlob blobs;
-    convolve(ws, panel);
+    convolve(ws, plane);
     const int32_t size = ws.SmoothedGrid.size();
     std::size_t points = 0;
     for (int32_t x = 0; x < size; ++x)

@@ -26,23 +26,25 @@ FrameOnScreen frameOnScreen(Player& player) {
 
 } // namespace
 
-bool findcentroid(WorkingState& ws, const PanelSurface& panel, Player& player) {
+bool findcentroid(WorkingState& ws, Player& player) {
     const FrameOnScreen f = frameOnScreen(player);
-    return findcentroid(ws, panel, f.frame, f.timeMs);
+    return findcentroid(ws, player.Intensities(), f.frame, f.timeMs);
 }
 
-bool findpeaks(WorkingState& ws, const PanelSurface& panel, Player& player) {
+bool findpeaks(WorkingState& ws, Player& player) {
     const FrameOnScreen f = frameOnScreen(player);
-    return findpeaks(ws, panel, f.frame, f.timeMs);
+    return findpeaks(ws, player.Intensities(), f.frame, f.timeMs);
 }
 
-bool measureframe(WorkingState& ws, const PanelSurface& panel, Player& player, Method method) {
+bool measureframe(WorkingState& ws, Player& player, Method method) {
     const FrameOnScreen f = frameOnScreen(player);
-    return measureframe(ws, panel, method, f.frame, f.timeMs);
+    return measureframe(ws, player.Intensities(), method, f.frame, f.timeMs);
 }
 
+// Player::Intensities() names the same plane before and after the player
+// moves, so the frame drawn afresh is the one measured.
 void sysbox(WorkingState& ws, PanelSurface& panel, Player& player) {
-    sysbox(ws, panel, [&player] {
+    sysbox(ws, player.Intensities(), panel, [&player] {
         player.RepaintPlayer();
         player.RedrawFrame();
     });
@@ -51,7 +53,7 @@ void sysbox(WorkingState& ws, PanelSurface& panel, Player& player) {
 void selectsecondary(WorkingState& ws, PanelSurface& panel, Player& player, int32_t x, int32_t y,
                      int32_t size) {
     player.RepaintPlayer();
-    selectsecondary(ws, panel, x, y, size, [&player] {
+    selectsecondary(ws, player.Intensities(), panel, x, y, size, [&player] {
         player.RepaintPlayer();
         player.RedrawFrame();
     });

@@ -9,8 +9,7 @@
 
 namespace corvane {
 
-RunResult runFrames(WorkingState& ws, PanelSurface& panel, Player& player, Method method,
-                    const RunHooks& hooks) {
+RunResult runFrames(WorkingState& ws, Player& player, Method method, const RunHooks& hooks) {
     RunResult result;
     player.SetTimeFormat(TimeFormat::Frames);
     for (;;) {
@@ -30,7 +29,7 @@ RunResult runFrames(WorkingState& ws, PanelSurface& panel, Player& player, Metho
             result.stoppedMoving = true;
             break;
         }
-        measureframe(ws, panel, player, method);
+        measureframe(ws, player, method);
         ++result.framesMeasured;
         if (hooks.afterFrame)
             hooks.afterFrame(now);

@@ -1,7 +1,8 @@
 #pragma once
 // Runs over frames: one loop that steps the player forward and measures each
 // frame with the chosen method, used by the window and by headless callers,
-// and the marks that show the measured positions on the panel.
+// and the marks that show the measured positions on the panel (for the user
+// only: nothing measures them).
 #include "measure/FrameTable.h"
 #include "measure/WorkingState.h"
 #include "video/PanelSurface.h"
@@ -35,8 +36,7 @@ struct RunResult {
 // frame: per frame StepForward, measure with `method`, afterFrame. Ends when
 // the position reaches the stop frame, on a cancel, or when a step does not
 // move the player forward. The player is kept in frame time format.
-RunResult runFrames(WorkingState& ws, PanelSurface& panel, Player& player, Method method,
-                    const RunHooks& hooks);
+RunResult runFrames(WorkingState& ws, Player& player, Method method, const RunHooks& hooks);
 
 // The reduction follows a run when more than 15 rows of the whole table are valid.
 bool reductionDue(const FrameTable& table);

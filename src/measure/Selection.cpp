@@ -25,13 +25,15 @@ SystemBoxGeometry sysboxgeometry(const TStarbox& primary, const TStarbox& second
     return g;
 }
 
-void selectprimary(WorkingState& ws, PanelSurface& panel, int32_t x, int32_t y, int32_t size) {
+void selectprimary(WorkingState& ws, const IntensityPlane& plane, PanelSurface& panel, int32_t x,
+                   int32_t y, int32_t size) {
     ws.PrimaryBox.place(x, y, size);
-    ws.PrimaryBox.measure(panel, kStarPasses);
+    ws.PrimaryBox.measure(plane, kStarPasses);
     ws.PrimaryBox.outline(panel, kRed);
 }
 
-void sysbox(WorkingState& ws, PanelSurface& panel, const std::function<void()>& drawFrameAfresh) {
+void sysbox(WorkingState& ws, const IntensityPlane& plane, PanelSurface& panel,
+            const std::function<void()>& drawFrameAfresh) {
     TStarbox& pri = ws.PrimaryBox;
     TStarbox& sec = ws.SecondaryBox;
     TStarbox& sys = ws.SystemBox;
@@ -39,7 +41,7 @@ void sysbox(WorkingState& ws, PanelSurface& panel, const std::function<void()>& 
     if (drawFrameAfresh)
         drawFrameAfresh();
     sys.place(g.CentreX, g.CentreY, 2 * g.Extent);
-    sys.measure(panel, kSystemPasses);
+    sys.measure(plane, kSystemPasses);
     sys.outline(panel, kBlue);
     pri.OffsetX = pri.CentreX - sys.CentreX;
     pri.OffsetY = pri.CentreY - sys.CentreY;
@@ -49,11 +51,11 @@ void sysbox(WorkingState& ws, PanelSurface& panel, const std::function<void()>& 
     sec.outline(panel, kYellow);
 }
 
-void selectsecondary(WorkingState& ws, PanelSurface& panel, int32_t x, int32_t y, int32_t size,
-                     const std::function<void()>& drawFrameAfresh) {
+void selectsecondary(WorkingState& ws, const IntensityPlane& plane, PanelSurface& panel, int32_t x,
+                     int32_t y, int32_t size, const std::function<void()>& drawFrameAfresh) {
     ws.SecondaryBox.place(x, y, size);
-    ws.SecondaryBox.measure(panel, kStarPasses);
-    sysbox(ws, panel, drawFrameAfresh);
+    ws.SecondaryBox.measure(plane, kStarPasses);
+    sysbox(ws, plane, panel, drawFrameAfresh);
     ws.SecondaryBox.outline(panel, kYellow);
     ws.ExpectedDX = ws.SecondaryBox.CentreX - ws.PrimaryBox.CentreX;
     ws.ExpectedDY = ws.SecondaryBox.CentreY - ws.PrimaryBox.CentreY;

@@ -1,21 +1,13 @@
 #include "measure/Starbox.h"
 
 #include "common/Rounding.h"
-#include "video/Monochrome.h"
 
 #include <cstddef>
+#include <vector>
 
 namespace corvane {
 
 namespace {
-
-// Whether every pixel of the square [left, left + size) x [top, top + size)
-// lies on the panel, so it can be read straight from the pixel array.
-bool whollyOnPanel(int32_t left, int32_t top, int32_t size) {
-    return left >= 0 && top >= 0 && size >= 0 &&
-           static_cast<int64_t>(left) + size <= PanelSurface::kWidth &&
-           static_cast<int64_t>(top) + size <= PanelSurface::kHeight;
-}
 
 struct Sums {
     float sx = 0.0f; // sum of v * c, each addition rounded to 32 bits
@@ -32,17 +24,15 @@ constexpr int64_t kExactFloatLimit = int64_t{1} << 24;
 // kExactFloatLimit, adding it at once gives exactly the float that adding its
 // pixels one by one gives (no addition rounds). From the first row that would
 // pass the limit on, the pixels are added one by one.
-Sums weightedSumsOnPanel(const PanelSurface& panel, int32_t left, int32_t top, int32_t size) {
+Sums weightedSumsInside(const IntensityPlane& plane, int32_t left, int32_t top, int32_t size) {
     Sums s;
-    const Colour* base = panel.data() + static_cast<std::size_t>(top) * PanelSurface::kWidth +
-                         static_cast<std::size_t>(left);
     bool exact = true;
     for (int32_t r = 0; r < size; ++r) {
-        const Colour* row = base + static_cast<std::size_t>(r) * PanelSurface::kWidth;
+        const uint16_t* row = plane.row(top + r) + left;
         if (exact) {
             int64_t rowW = 0, rowX = 0;
             for (int32_t c = 0; c < size; ++c) {
-                const int32_t v = monochrome(row[c]);
+                const int32_t v = row[c];
                 rowW += v;
                 rowX += static_cast<int64_t>(v) * c;
             }
@@ -57,7 +47,7 @@ Sums weightedSumsOnPanel(const PanelSurface& panel, int32_t left, int32_t top, i
             exact = false;
         }
         for (int32_t c = 0; c < size; ++c) {
-            const int32_t v = monochrome(row[c]);
+            const int32_t v = row[c];
             s.sx += static_cast<float>(v * c);
             s.sy += static_cast<float>(v * r);
             s.w += v;
@@ -66,11 +56,11 @@ Sums weightedSumsOnPanel(const PanelSurface& panel, int32_t left, int32_t top, i
     return s;
 }
 
-Sums weightedSumsAnywhere(const PanelSurface& panel, int32_t left, int32_t top, int32_t size) {
+Sums weightedSumsAnywhere(const IntensityPlane& plane, int32_t left, int32_t top, int32_t size) {
     Sums s;
     for (int32_t r = 0; r < size; ++r) {
         for (int32_t c = 0; c < size; ++c) {
-            const int32_t v = intensity(panel, left + c, top + r);
+            const int32_t v = plane.at(left + c, top + r);
             s.sx += static_cast<float>(v * c);
             s.sy += static_cast<float>(v * r);
             s.w += v;
@@ -118,16 +108,15 @@ void TStarbox::outline(PanelSurface& panel, Colour colour) const {
     panel.rectangleOutline(Left - 1, Top - 1, Right + 1, Bottom + 1, colour);
 }
 
-bool TStarbox::measure(const PanelSurface& panel, int passes) {
+bool TStarbox::measure(const IntensityPlane& plane, int passes) {
     if (passes < 1)
         return false; // nothing was looked at, so no light was found
     bool ok = true;
     long double mx = 0, my = 0;
     int32_t lastLeft = Left, lastTop = Top;
     for (int pass = 0; pass < passes; ++pass) {
-        const Sums s = whollyOnPanel(Left, Top, Size)
-                           ? weightedSumsOnPanel(panel, Left, Top, Size)
-                           : weightedSumsAnywhere(panel, Left, Top, Size);
+        const Sums s = plane.holds(Left, Top, Size) ? weightedSumsInside(plane, Left, Top, Size)
+                                                    : weightedSumsAnywhere(plane, Left, Top, Size);
         if (s.w == 0) {
             // No light: the box stays; every later pass on this picture finds none either.
             ok = false;
@@ -150,9 +139,13 @@ void TStarbox::drawzoom(const PanelSurface& panel, PixelCanvas& zoom) const {
     if (Size <= 0)
         return;
     zoom.ensureSize(3 * Size, 3 * Size);
+    std::vector<Colour> shown;
+    panel.copyFrameRegion(Left, Top, Size, Size, shown);
     for (int32_t r = 0; r < Size; ++r) {
         for (int32_t c = 0; c < Size; ++c) {
-            const Colour colour = panel.pixel(Left + c, Top + r);
+            const Colour colour =
+                shown[static_cast<std::size_t>(r) * static_cast<std::size_t>(Size) +
+                      static_cast<std::size_t>(c)];
             for (int i = 0; i < 3; ++i)
                 for (int j = 0; j < 3; ++j)
                     zoom.setPixel(3 * c + j, 3 * r + i, colour);

@@ -1,6 +1,8 @@
 #pragma once
-// A square box on the panel that follows one light source: it measures the
-// intensity-weighted centre of the light inside it and moves onto it.
+// A square box on the frame that follows one light source: it measures the
+// intensity-weighted centre of the light inside it and moves onto it. Its
+// edges and centres are frame pixels.
+#include "video/FrameImage.h"
 #include "video/PanelSurface.h"
 #include "video/PixelCanvas.h"
 
@@ -28,12 +30,15 @@ public:
     void place(int32_t x, int32_t y, int32_t size);
     // Centre on (x, y) keeping Size.
     void centreat(int32_t x, int32_t y);
-    // Hollow rectangle one pixel outside every pixel measure reads.
+    // Hollow rectangle one pixel outside every pixel measure reads, drawn
+    // over the frame for the user.
     void outline(PanelSurface& panel, Colour colour) const;
-    // `passes` times: re-centre on the rounded weighted centre. True when every
-    // pass found light; only then the fine centre changes.
-    bool measure(const PanelSurface& panel, int passes);
-    // The box's pixels, three times enlarged, at the canvas's top-left.
+    // `passes` times: re-centre on the rounded weighted centre of the frame's
+    // intensities. True when every pass found light; only then the fine
+    // centre changes.
+    bool measure(const IntensityPlane& plane, int passes);
+    // The box's pixels as the panel shows them (the frame with its marks),
+    // three times enlarged, at the canvas's top-left.
     void drawzoom(const PanelSurface& panel, PixelCanvas& zoom) const;
 };
 

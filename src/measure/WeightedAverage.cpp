@@ -11,18 +11,18 @@ constexpr int kStarPasses = 4;
 
 } // namespace
 
-bool findcentroid(WorkingState& ws, const PanelSurface& panel, int32_t frame, int32_t timeMs) {
+bool findcentroid(WorkingState& ws, const IntensityPlane& plane, int32_t frame, int32_t timeMs) {
     TStarbox& sys = ws.SystemBox;
     TStarbox& pri = ws.PrimaryBox;
     TStarbox& sec = ws.SecondaryBox;
 
-    const bool s = sys.measure(panel, kSystemPasses);
+    const bool s = sys.measure(plane, kSystemPasses);
     FrameRow row;
     row.SystemX = sys.CentreX;
     row.SystemY = sys.CentreY;
 
     pri.centreat(sys.CentreX + pri.OffsetX, sys.CentreY + pri.OffsetY);
-    const bool p = pri.measure(panel, kStarPasses);
+    const bool p = pri.measure(plane, kStarPasses);
     row.PrimaryX = pri.FineX;
     row.PrimaryY = pri.FineY * ws.YScale;
 
@@ -30,7 +30,7 @@ bool findcentroid(WorkingState& ws, const PanelSurface& panel, int32_t frame, in
     // secondary box is placed from there.
     sys.centreat(pri.CentreX - pri.OffsetX, pri.CentreY - pri.OffsetY);
     sec.centreat(sys.CentreX + sec.OffsetX, sys.CentreY + sec.OffsetY);
-    const bool q = sec.measure(panel, kStarPasses);
+    const bool q = sec.measure(plane, kStarPasses);
     row.SecondaryX = sec.FineX;
     row.SecondaryY = sec.FineY * ws.YScale;
 
@@ -46,11 +46,11 @@ bool findcentroid(WorkingState& ws, const PanelSurface& panel, int32_t frame, in
     return true;
 }
 
-bool measureframe(WorkingState& ws, const PanelSurface& panel, Method method, int32_t frame,
+bool measureframe(WorkingState& ws, const IntensityPlane& plane, Method method, int32_t frame,
                   int32_t timeMs) {
     if (method == Method::WeightedAverage)
-        return findcentroid(ws, panel, frame, timeMs);
-    return findpeaks(ws, panel, frame, timeMs);
+        return findcentroid(ws, plane, frame, timeMs);
+    return findpeaks(ws, plane, frame, timeMs);
 }
 
 } // namespace corvane

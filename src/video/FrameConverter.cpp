@@ -1,5 +1,7 @@
 #include "video/FrameConverter.h"
 
+#include "video/Monochrome.h"
+
 extern "C" {
 #include <libavutil/frame.h>
 #include <libavutil/pixdesc.h>
@@ -60,24 +62,60 @@ FrameConverter::~FrameConverter() {
     sws_freeContext(sws_);
 }
 
-bool FrameConverter::convert(const AVFrame* f, Picture& out) {
+bool FrameConverter::convert(const AVFrame* f, Frame& out) {
     const int w = f->width;
     const int h = f->height;
-    if (w <= 0 || h <= 0 || w > VideoDecoder::kMaxSide || h > VideoDecoder::kMaxSide || !f->data[0])
+    if (w <= 0 || h <= 0 || w > FrameSource::kMaxSide || h > FrameSource::kMaxSide || !f->data[0])
         return false;
-    out.width = w;
-    out.height = h;
-    out.pixels.resize(static_cast<std::size_t>(w) * static_cast<std::size_t>(h));
-    Colour* dst = out.pixels.data();
+    if (f->format == AV_PIX_FMT_GRAY8) {
+        convertGrey(f, out);
+        return true;
+    }
+    if (!convertColour(f, out.display.resetColour(w, h)))
+        return false;
+    intensitiesOfColours(out);
+    return true;
+}
+
+// A grey level g shows as the colour g * 0x010101, whose intensity is
+// round_half_even(3g * 255 / 768) = round_half_even(g - g / 256): g itself up
+// to 128 (128 - 0.5 is a tie that goes to the even 128) and g - 1 above.
+void FrameConverter::convertGrey(const AVFrame* f, Frame& out) {
+    const int w = f->width;
+    const int h = f->height;
+    std::vector<uint8_t>& grey = out.display.resetGrey(w, h);
+    out.intensity.reset(w, h);
+    const std::size_t uw = static_cast<std::size_t>(w);
+    for (int y = 0; y < h; ++y) {
+        const uint8_t* __restrict s = row(f, 0, y);
+        uint8_t* __restrict g = grey.data() + static_cast<std::size_t>(y) * uw;
+        uint16_t* __restrict v = out.intensity.row(y);
+        for (std::size_t x = 0; x < uw; ++x) {
+            g[x] = s[x];
+            v[x] = static_cast<uint16_t>(s[x] - (s[x] > 128 ? 1 : 0));
+        }
+    }
+}
+
+void FrameConverter::intensitiesOfColours(Frame& out) {
+    const int w = out.display.width();
+    const int h = out.display.height();
+    out.intensity.reset(w, h);
+    std::vector<Colour> line(static_cast<std::size_t>(w));
+    for (int y = 0; y < h; ++y) {
+        out.display.copyRow(0, y, w, line.data());
+        uint16_t* v = out.intensity.row(y);
+        for (int x = 0; x < w; ++x)
+            v[x] = static_cast<uint16_t>(monochrome(line[static_cast<std::size_t>(x)]));
+    }
+}
+
+bool FrameConverter::convertColour(const AVFrame* f, std::vector<Colour>& pixels) {
+    const int w = f->width;
+    const int h = f->height;
+    Colour* dst = pixels.data();
     const std::size_t uw = static_cast<std::size_t>(w);
     switch (f->format) {
-    case AV_PIX_FMT_GRAY8:
-        for (int y = 0; y < h; ++y, dst += uw) {
-            const uint8_t* s = row(f, 0, y);
-            for (std::size_t x = 0; x < uw; ++x)
-                dst[x] = s[x] * 0x010101u;
-        }
-        return true;
     case AV_PIX_FMT_BGR24:
         for (int y = 0; y < h; ++y, dst += uw)
             bgr24Row(row(f, 0, y), dst, uw);
@@ -117,13 +155,13 @@ bool FrameConverter::convert(const AVFrame* f, Picture& out) {
         return true;
     }
     default:
-        if (yuv_.convert(f, f->color_range == AVCOL_RANGE_JPEG, out.pixels.data()))
+        if (yuv_.convert(f, f->color_range == AVCOL_RANGE_JPEG, pixels.data()))
             return true;
-        return convertWithSwscale(f, out);
+        return convertWithSwscale(f, pixels);
     }
 }
 
-bool FrameConverter::convertWithSwscale(const AVFrame* f, Picture& out) {
+bool FrameConverter::convertWithSwscale(const AVFrame* f, std::vector<Colour>& pixels) {
     bool fullRange = f->color_range == AVCOL_RANGE_JPEG;
     const AVPixelFormat src = plainYuv(static_cast<AVPixelFormat>(f->format), fullRange);
     const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(src);
@@ -158,13 +196,13 @@ bool FrameConverter::convertWithSwscale(const AVFrame* f, Picture& out) {
         swsFullRange_ = fullRange;
         swsColourSpace_ = colourSpace;
     }
-    uint8_t* dst[4] = {reinterpret_cast<uint8_t*>(out.pixels.data()), nullptr, nullptr, nullptr};
+    uint8_t* dst[4] = {reinterpret_cast<uint8_t*>(pixels.data()), nullptr, nullptr, nullptr};
     const int dstStride[4] = {f->width * 4, 0, 0, 0};
     const int rows = sws_scale(sws_, f->data, f->linesize, 0, f->height, dst, dstStride);
     if (rows != f->height)
         return false;
     // The fourth byte of RGB0 is unspecified; the panel needs it 0.
-    for (Colour& c : out.pixels)
+    for (Colour& c : pixels)
         c &= kColourMask;
     return true;
 }

@@ -1,6 +1,6 @@
 #pragma once
-// Intensity of a panel pixel: the grey value 0..254 of a colour value.
-#include "video/PanelSurface.h"
+// Intensity of a colour: the grey value 0..254 of a colour value.
+#include "video/FrameImage.h"
 
 #include <cstdint>
 
@@ -22,11 +22,6 @@ inline int32_t monochrome(Colour c) {
         c = systemColour(static_cast<int>(c & 0xFFu));
     const unsigned s = (c & 0xFFu) + ((c >> 8) & 0xFFu) + ((c >> 16) & 0xFFu);
     return detail::kIntensityOfSumRef[s];
-}
-
-// Intensity of panel pixel (x, y).
-inline int32_t intensity(const PanelSurface& panel, int x, int y) {
-    return monochrome(panel.pixel(x, y));
 }
 
 } // namespace corvane

@@ -1,34 +1,219 @@
 #include "video/PanelSurface.h"
 
 #include <algorithm>
-#include <cstring>
 
 namespace corvane {
+
+namespace {
+
+constexpr std::size_t kPanelPixels = static_cast<std::size_t>(PanelSurface::kWidth) *
+                                     static_cast<std::size_t>(PanelSurface::kHeight);
+
+int64_t floorDiv(int64_t a, int64_t b) {
+    const int64_t q = a / b;
+    return (a % b != 0 && (a < 0) != (b < 0)) ? q - 1 : q;
+}
+
+} // namespace
+
+PanelSurface::PanelSurface() : pixels_(kPanelPixels, kBlack) {}
+
+void PanelSurface::showFrame(const DisplayImage* image) {
+    frame_ = image && !image->empty() ? image : nullptr;
+    marks_.clear();
+    touch();
+}
+
+void PanelSurface::setFrameSize(int w, int h) {
+    frameWidth_ = std::max(w, 0);
+    frameHeight_ = std::max(h, 0);
+    originX_ = originY_ = 0;
+    touch();
+}
 
 void PanelSurface::rectangleOutline(int left, int top, int right, int bottom, Colour c) {
     if (right <= left || bottom <= top)
         return;
-    for (int x = left; x < right; ++x) {
-        setPixel(x, top, c);
-        setPixel(x, bottom - 1, c);
-    }
-    for (int y = top; y < bottom; ++y) {
-        setPixel(left, y, c);
-        setPixel(right - 1, y, c);
-    }
+    marks_.push_back({left, top, right, bottom, c, true});
     touch();
 }
 
-void PanelSurface::drawFrame(const Colour* frame, int w, int h, int stride) {
-    const int cw = std::clamp(w, 0, kWidth);
-    const int ch = std::clamp(h, 0, kHeight);
-    if (cw < kWidth || ch < kHeight)
-        clear();
-    for (int y = 0; y < ch; ++y)
-        std::memcpy(&pixels_[static_cast<std::size_t>(y) * kWidth],
-                    frame + static_cast<std::size_t>(y) * static_cast<std::size_t>(stride),
-                    static_cast<std::size_t>(cw) * sizeof(Colour));
+void PanelSurface::setPixel(int x, int y, Colour c) {
+    marks_.push_back({x, y, x + 1, y + 1, c, false});
     touch();
+}
+
+void PanelSurface::clearMarks() {
+    marks_.clear();
+    touch();
+}
+
+void PanelSurface::setFit(bool fit) {
+    fit_ = fit;
+    touch();
+}
+
+void PanelSurface::setOrigin(int x, int y) {
+    originX_ = x;
+    originY_ = y;
+    clampOrigin();
+    touch();
+}
+
+void PanelSurface::clampOrigin() {
+    const auto limit = [](int frame, int panel) {
+        return frame > panel ? frame - panel + kScrollSlack : 0;
+    };
+    originX_ = std::clamp(originX_, 0, limit(frameWidth(), kWidth));
+    originY_ = std::clamp(originY_, 0, limit(frameHeight(), kHeight));
+}
+
+void PanelSurface::follow(int x, int y, int margin) {
+    if (scaled() || !frameLargerThanPanel())
+        return;
+    const int m = std::clamp(margin, 0, kHeight / 2);
+    int ox = originX_, oy = originY_;
+    // Off the view or too near its edge: centre the view on the point.
+    if (x < ox + m || x >= ox + kWidth - m)
+        ox = x - kWidth / 2;
+    if (y < oy + m || y >= oy + kHeight - m)
+        oy = y - kHeight / 2;
+    if (ox != originX_ || oy != originY_)
+        setOrigin(ox, oy);
+}
+
+int64_t PanelSurface::fitNum() const {
+    // The side that fills the panel first sets the scale.
+    return int64_t{frameWidth()} * kHeight >= int64_t{frameHeight()} * kWidth ? kWidth : kHeight;
+}
+
+int64_t PanelSurface::fitDen() const {
+    return int64_t{frameWidth()} * kHeight >= int64_t{frameHeight()} * kWidth ? frameWidth()
+                                                                              : frameHeight();
+}
+
+void PanelSurface::panelToFrame(int px, int py, int& fx, int& fy) const {
+    px = std::clamp(px, -kWidth, 2 * kWidth);
+    py = std::clamp(py, -kHeight, 2 * kHeight);
+    if (scaled()) {
+        fx = static_cast<int>(floorDiv(int64_t{px} * fitDen(), fitNum()));
+        fy = static_cast<int>(floorDiv(int64_t{py} * fitDen(), fitNum()));
+    } else {
+        fx = px + originX_;
+        fy = py + originY_;
+    }
+}
+
+void PanelSurface::frameToPanel(int64_t fx, int64_t fy, int64_t& px, int64_t& py) const {
+    if (scaled()) {
+        px = floorDiv(fx * fitNum(), fitDen());
+        py = floorDiv(fy * fitNum(), fitDen());
+    } else {
+        px = fx - originX_;
+        py = fy - originY_;
+    }
+}
+
+Colour PanelSurface::pixel(int x, int y) const {
+    if (static_cast<unsigned>(x) >= static_cast<unsigned>(kWidth) ||
+        static_cast<unsigned>(y) >= static_cast<unsigned>(kHeight))
+        return kInvalidColour;
+    return data()[static_cast<std::size_t>(y) * kWidth + static_cast<std::size_t>(x)];
+}
+
+const Colour* PanelSurface::data() const {
+    if (renderedGeneration_ != generation_)
+        render();
+    return pixels_.data();
+}
+
+void PanelSurface::render() const {
+    renderedGeneration_ = generation_;
+    std::fill(pixels_.begin(), pixels_.end(), kBlack);
+    if (frame_)
+        renderFrame(*frame_);
+    for (const Mark& m : marks_)
+        drawMark(m);
+}
+
+void PanelSurface::renderFrame(const DisplayImage& f) const {
+    if (scaled()) {
+        // Nearest frame pixel of each panel pixel: the one panelToFrame names.
+        const int64_t num = fitNum(), den = fitDen();
+        const int w = static_cast<int>(std::min<int64_t>(kWidth, f.width() * num / den));
+        const int h = static_cast<int>(std::min<int64_t>(kHeight, f.height() * num / den));
+        for (int py = 0; py < h; ++py) {
+            const int fy = static_cast<int>(int64_t{py} * den / num);
+            Colour* out = &pixels_[static_cast<std::size_t>(py) * kWidth];
+            for (int px = 0; px < w; ++px)
+                out[px] = f.pixel(static_cast<int>(int64_t{px} * den / num), fy);
+        }
+    } else {
+        const int w = std::min(kWidth, f.width() - originX_);
+        const int h = std::min(kHeight, f.height() - originY_);
+        for (int py = 0; py < h; ++py)
+            f.copyRow(originX_, originY_ + py, w, &pixels_[static_cast<std::size_t>(py) * kWidth]);
+    }
+}
+
+void PanelSurface::drawMark(const Mark& m) const {
+    int64_t l = 0, t = 0, r = 0, b = 0;
+    frameToPanel(m.left, m.top, l, t);
+    frameToPanel(m.right - 1, m.bottom - 1, r, b);
+    const auto put = [this, &m](int64_t x, int64_t y) {
+        if (x >= 0 && y >= 0 && x < kWidth && y < kHeight)
+            pixels_[static_cast<std::size_t>(y) * kWidth + static_cast<std::size_t>(x)] = m.colour;
+    };
+    if (!m.outline) {
+        put(l, t);
+        return;
+    }
+    // Only the part of each line that lies on the panel is walked.
+    for (int64_t x = std::max<int64_t>(l, 0); x <= std::min<int64_t>(r, kWidth - 1); ++x) {
+        put(x, t);
+        put(x, b);
+    }
+    for (int64_t y = std::max<int64_t>(t, 0); y <= std::min<int64_t>(b, kHeight - 1); ++y) {
+        put(l, y);
+        put(r, y);
+    }
+}
+
+void PanelSurface::copyFrameRegion(int left, int top, int w, int h,
+                                   std::vector<Colour>& out) const {
+    w = std::max(w, 0);
+    h = std::max(h, 0);
+    out.assign(static_cast<std::size_t>(w) * static_cast<std::size_t>(h), kInvalidColour);
+    if (frame_)
+        for (int r = 0; r < h; ++r)
+            for (int c = 0; c < w; ++c)
+                out[static_cast<std::size_t>(r) * static_cast<std::size_t>(w) +
+                    static_cast<std::size_t>(c)] = frame_->pixel(left + c, top + r);
+    const auto put = [&](int64_t x, int64_t y, Colour colour) {
+        x -= left;
+        y -= top;
+        if (x >= 0 && y >= 0 && x < w && y < h)
+            out[static_cast<std::size_t>(y) * static_cast<std::size_t>(w) +
+                static_cast<std::size_t>(x)] = colour;
+    };
+    for (const Mark& m : marks_) {
+        if (!m.outline) {
+            put(m.left, m.top, m.colour);
+            continue;
+        }
+        const int64_t x0 = std::max<int64_t>(m.left, left - 1);
+        const int64_t x1 = std::min<int64_t>(m.right - 1, int64_t{left} + w);
+        for (int64_t x = x0; x <= x1; ++x) {
+            put(x, m.top, m.colour);
+            put(x, m.bottom - 1, m.colour);
+        }
+        const int64_t y0 = std::max<int64_t>(m.top, top - 1);
+        const int64_t y1 = std::min<int64_t>(m.bottom - 1, int64_t{top} + h);
+        for (int64_t y = y0; y <= y1; ++y) {
+            put(m.left, y, m.colour);
+            put(m.right - 1, y, m.colour);
+        }
+    }
 }
 
 } // namespace corvane

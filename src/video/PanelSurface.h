@@ -1,71 +1,114 @@
 #pragma once
-// The pixels of the video panel, held in memory. The player draws each frame
-// here; star box outlines and track marks are drawn into the same pixels, so
-// later reads see them until the next frame is drawn. The Qt panel widget only
-// displays this array.
-#include <algorithm>
+// What the 640 x 480 video panel shows: a view onto the frame on screen, with
+// the star box outlines and track marks drawn over it for the user. Nothing
+// here is ever measured; the measurements read the frame's intensities.
+//
+// The view. A frame no larger than the panel is shown at its own size from the
+// panel's top-left, black around it. A larger frame is shown either at its own
+// size from a movable origin (the panel scrolls over it) or, in the fit view,
+// scaled down whole into the panel. Outlines and marks are kept in frame
+// pixels, so they stay on their stars whatever the view; they go when the
+// next frame is shown, as marks on a screen do when the picture is drawn again.
+// The panel's pixels are worked out only when they are looked at.
+#include "video/FrameImage.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <vector>
 
 namespace corvane {
 
-// 0x00BBGGRR, red in the low byte. A value with the top bit set names a
-// system colour by its low byte.
-using Colour = uint32_t;
-
-inline constexpr Colour kInvalidColour = 0xFFFFFFFFu;
-inline constexpr Colour kRed = 0x0000FFu;
-inline constexpr Colour kYellow = 0x00FFFFu;
-inline constexpr Colour kBlue = 0xFF0000u;
-inline constexpr Colour kBlack = 0x000000u;
-
 class PanelSurface {
 public:
     static constexpr int kWidth = 640;
     static constexpr int kHeight = 480;
+    // How far the unscaled view of a larger frame may pass the frame's far
+    // edges, so that no frame pixel stays hidden under the scroll bars.
+    static constexpr int kScrollSlack = 16;
 
-    PanelSurface() : pixels_(static_cast<std::size_t>(kWidth) * kHeight, kBlack) {}
+    PanelSurface();
 
-    // Outside the panel every read gives the invalid colour (intensity 0).
-    Colour pixel(int x, int y) const {
-        if (static_cast<unsigned>(x) >= static_cast<unsigned>(kWidth) ||
-            static_cast<unsigned>(y) >= static_cast<unsigned>(kHeight))
-            return kInvalidColour;
-        return pixels_[static_cast<std::size_t>(y) * kWidth + static_cast<std::size_t>(x)];
-    }
-    // Writes outside the panel are dropped.
-    void setPixel(int x, int y, Colour c) {
-        if (static_cast<unsigned>(x) >= static_cast<unsigned>(kWidth) ||
-            static_cast<unsigned>(y) >= static_cast<unsigned>(kHeight))
-            return;
-        pixels_[static_cast<std::size_t>(y) * kWidth + static_cast<std::size_t>(x)] = c;
-        ++generation_;
-    }
+    // The frame on show (nullptr: none, the panel is black). The image must
+    // live until the next call; the player keeps it. Clears the marks.
+    void showFrame(const DisplayImage* image);
+    const DisplayImage* frame() const { return frame_; }
+    // The size of the video's frames, which the view is laid out for (a frame
+    // that fails to decode shows black in the same view). The player sets it.
+    void setFrameSize(int w, int h);
+    int frameWidth() const { return frameWidth_; }
+    int frameHeight() const { return frameHeight_; }
+    // No frame, no marks: black.
+    void clear() { showFrame(nullptr); }
 
+    // ---- marks over the frame, in frame pixels ----
     // Hollow rectangle in the platform convention: right and bottom exclusive,
     // so the lines lie on columns left and right-1, rows top and bottom-1.
     void rectangleOutline(int left, int top, int right, int bottom, Colour c);
+    // One marked pixel.
+    void setPixel(int x, int y, Colour c);
+    void clearMarks();
+    std::size_t markCount() const { return marks_.size(); }
 
-    // Everything black: the background around a frame smaller than the panel.
-    void clear() { std::fill(pixels_.begin(), pixels_.end(), kBlack); }
+    // ---- the view ----
+    // The frame does not fit the panel at its own size.
+    bool frameLargerThanPanel() const { return frameWidth() > kWidth || frameHeight() > kHeight; }
+    // The fit view scales a larger frame into the panel; no effect otherwise.
+    void setFit(bool fit);
+    bool fit() const { return fit_; }
+    bool scaled() const { return fit_ && frameLargerThanPanel(); }
+    // Frame pixel at the panel's top-left in the unscaled view, kept within
+    // 0 .. the frame's spare size plus kScrollSlack (0 when the frame fits).
+    void setOrigin(int x, int y);
+    int originX() const { return originX_; }
+    int originY() const { return originY_; }
+    // Scrolls the unscaled view, if needed, so that frame pixel (x, y) lies at
+    // least `margin` pixels inside the panel: the view follows a star.
+    void follow(int x, int y, int margin);
+    // Frame pixel under panel pixel (px, py). Beyond the frame's edge (the
+    // black around a smaller frame) the count goes on, so a click there lands
+    // on black sky as it always did.
+    void panelToFrame(int px, int py, int& fx, int& fy) const;
 
-    // Draw a frame of w x h colour values (row stride in values) at the
-    // top-left; what lies beyond 640 x 480 is cut off, the rest is black.
-    void drawFrame(const Colour* frame, int w, int h, int stride);
+    // ---- what the panel shows, in panel pixels ----
+    // Outside the panel every read gives the invalid colour.
+    Colour pixel(int x, int y) const;
+    const Colour* data() const;
 
-    const Colour* data() const { return pixels_.data(); }
-    Colour* data() { return pixels_.data(); }
+    // The frame's colours with the marks over them, at frame pixels
+    // [left, left + w) x [top, top + h), row by row into `out`: what the zoom
+    // view enlarges. Outside the frame: the invalid colour.
+    void copyFrameRegion(int left, int top, int w, int h, std::vector<Colour>& out) const;
 
-    // Bumped on every change made through this class (every write goes
-    // through it), so a view can tell whether it needs to repaint and the
-    // player whether the panel still shows the frame it drew.
+    // Bumped on every change of what the panel shows.
     uint64_t generation() const { return generation_; }
     void touch() { ++generation_; }
 
 private:
-    std::vector<Colour> pixels_;
+    struct Mark {
+        int left, top, right, bottom; // a single pixel: right = left + 1, bottom = top + 1
+        Colour colour;
+        bool outline;
+    };
+    void render() const;
+    void renderFrame(const DisplayImage& f) const;
+    void clampOrigin();
+    // Panel position of frame pixel (fx, fy) in the current view.
+    void frameToPanel(int64_t fx, int64_t fy, int64_t& px, int64_t& py) const;
+    void drawMark(const Mark& m) const;
+    // Scale of the fit view: panel pixels = frame pixels * num / den.
+    int64_t fitNum() const;
+    int64_t fitDen() const;
+
+    const DisplayImage* frame_ = nullptr;
+    std::vector<Mark> marks_;
+    int frameWidth_ = 0;
+    int frameHeight_ = 0;
+    bool fit_ = false;
+    int originX_ = 0;
+    int originY_ = 0;
     uint64_t generation_ = 0;
+    mutable std::vector<Colour> pixels_;
+    mutable uint64_t renderedGeneration_ = ~uint64_t{0};
 };
 
 } // namespace corvane

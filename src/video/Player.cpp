@@ -7,14 +7,18 @@
 
 namespace corvane {
 
-Player::Player(PanelSurface& panel) : panel_(panel) {}
+Player::Player(PanelSurface& panel) : panel_(&panel) {}
+
+Player::Player() = default;
 
 Player::~Player() = default;
 
 void Player::OpenVideo(const std::string& path) {
     Close();
     fileName_ = path;
-    decoder_ = std::make_unique<VideoDecoder>(path);
+    source_ = openFrameSource(path);
+    if (panel_)
+        panel_->setFrameSize(FrameWidth(), FrameHeight());
     // A newly opened device counts in frames until told otherwise.
     timeFormat_ = TimeFormat::Frames;
     frame_ = 0;
@@ -23,10 +27,12 @@ void Player::OpenVideo(const std::string& path) {
 }
 
 void Player::Close() {
-    if (decoder_) {
-        decoder_.reset();
-        panel_.clear();
-        panel_.touch();
+    if (source_) {
+        source_.reset();
+        if (panel_) {
+            panel_->clear();
+            panel_->setFrameSize(0, 0);
+        }
     }
     fileName_.clear();
     frame_ = 0;
@@ -34,16 +40,16 @@ void Player::Close() {
     for (ShownFrame& s : shown_) {
         s.frame = -1;
         s.decoded = false;
-        s.picture = Picture{};
+        s.image = Frame{};
     }
 }
 
 bool Player::VideoOpen() const {
-    return decoder_ != nullptr;
+    return source_ != nullptr;
 }
 
 bool Player::HasVideo() const {
-    return decoder_ && decoder_->hasVideo();
+    return source_ && source_->hasVideo();
 }
 
 void Player::SetTimeFormat(TimeFormat f) {
@@ -52,11 +58,11 @@ void Player::SetTimeFormat(TimeFormat f) {
 }
 
 int32_t Player::lengthFrames() const {
-    return decoder_ ? decoder_->frameCount() : 0;
+    return source_ ? source_->frameCount() : 0;
 }
 
 int64_t Player::msOf(int64_t frame) const {
-    return decoder_ ? frameTimeMs(frame, decoder_->timeBaseNum(), decoder_->timeBaseDen()) : 0;
+    return source_ ? source_->frameTimeMs(static_cast<int32_t>(frame)) : 0;
 }
 
 int32_t Player::CurrentPosition() const {
@@ -95,16 +101,17 @@ void Player::SeekTo(int32_t position) {
     if (position > msOf(n))
         return;
     // The last frame whose time (as CurrentPosition reports it) is not after
-    // the position, so SeekTo(CurrentPosition()) stays on the frame.
-    const int64_t num = decoder_->timeBaseNum();
-    const int64_t den = decoder_->timeBaseDen();
-    int64_t f = static_cast<int64_t>((static_cast<__int128>(position) * den) / (num * 1000));
-    f = std::clamp<int64_t>(f, 0, n);
-    while (f < n && msOf(f + 1) <= position)
-        ++f;
-    while (f > 0 && msOf(f) > position)
-        --f;
-    show(static_cast<int32_t>(f));
+    // the position, so SeekTo(CurrentPosition()) stays on the frame. Frame
+    // times never decrease, so a binary search finds it.
+    int32_t lo = 0, hi = n; // msOf(lo) <= position holds: msOf(0) is 0
+    while (lo < hi) {
+        const int32_t mid = lo + (hi - lo + 1) / 2;
+        if (msOf(mid) <= position)
+            lo = mid;
+        else
+            hi = mid - 1;
+    }
+    show(lo);
 }
 
 void Player::SeekToStart() {
@@ -142,30 +149,31 @@ void Player::RepaintPlayer() {
 }
 
 double Player::FrameRate() const {
-    return HasVideo() ? decoder_->frameRate() : 0.0;
+    return HasVideo() ? source_->frameRate() : 0.0;
 }
 
-DecoderStats Player::Stats() const {
-    return decoder_ ? decoder_->stats() : DecoderStats{};
+SourceStats Player::Stats() const {
+    return source_ ? source_->stats() : SourceStats{};
+}
+
+// Always the same object, whatever the player does next: a frame that did
+// not decode, or no frame at all, leaves it empty.
+const IntensityPlane& Player::Intensities() const {
+    return shown_[0].image.intensity;
+}
+
+int Player::FrameWidth() const {
+    return HasVideo() ? source_->width() : 0;
+}
+
+int Player::FrameHeight() const {
+    return HasVideo() ? source_->height() : 0;
 }
 
 void Player::draw(const ShownFrame& f) {
-    // The panel still holds exactly this frame, untouched since it was drawn
-    // (no outline or mark over it): drawing it again would change nothing.
-    if (&f == &shown_[0] && drawnFrame_ == f.frame && panel_.generation() == drawnGeneration_) {
-        lastDecoded_ = f.decoded;
-        return;
-    }
-    if (f.decoded) {
-        const Picture& p = f.picture;
-        panel_.drawFrame(p.pixels.data(), p.width, p.height, p.width);
-    } else {
-        panel_.clear();
-        panel_.touch();
-    }
     lastDecoded_ = f.decoded;
-    drawnFrame_ = f.frame;
-    drawnGeneration_ = panel_.generation();
+    if (panel_)
+        panel_->showFrame(f.decoded ? &f.image.display : nullptr);
 }
 
 void Player::show(int32_t position) {
@@ -175,8 +183,8 @@ void Player::show(int32_t position) {
     // The end position shows the last frame.
     const int32_t frame = std::min(position, lengthFrames() - 1);
     if (frame < 0) { // a video of length 0
-        panel_.clear();
-        panel_.touch();
+        if (panel_)
+            panel_->clear();
         lastDecoded_ = false;
         return;
     }
@@ -186,7 +194,10 @@ void Player::show(int32_t position) {
     }
     if (shown_[1].frame != frame) {
         // Decode into the older slot, reusing its buffer.
-        shown_[1].decoded = decoder_->decode(frame, shown_[1].picture);
+        shown_[1].decoded = source_->read(frame, shown_[1].image);
+        // A frame that did not decode shows black and measures as no light.
+        if (!shown_[1].decoded)
+            shown_[1].image.clear();
         shown_[1].frame = frame;
     }
     std::swap(shown_[0], shown_[1]);

@@ -1,6 +1,7 @@
 #pragma once
-// The video player: opens an AVI, moves between its frames and draws the frame
-// at which it stands into the panel surface. The operations keep the names and
+// The video player: opens a video, moves between its frames and holds the
+// frame image at which it stands: its intensities for measuring, and its
+// colours, which it shows on the panel surface. The operations keep the names and
 // meanings the rest of the program was written against (positions in frames or
 // milliseconds, a step size, auto-rewind at the end).
 //
@@ -11,11 +12,11 @@
 // the end position is the time N * (seconds per frame). A seek outside
 // 0 .. N leaves the player where it is. A dropped (zero-length) frame shows
 // the frame before it, and keeps its own number. A frame that cannot be
-// decoded leaves the panel black; the player stands on it all the same, so
-// a run over frames goes on. A video stream without frames (length 0) shows
+// decoded leaves the panel black and its intensities 0; the player stands on
+// it all the same, so a run over frames goes on. A video stream without frames (length 0) shows
 // black at its only position, 0.
+#include "video/FrameSource.h"
 #include "video/PanelSurface.h"
-#include "video/VideoDecoder.h"
 
 #include <cstdint>
 #include <functional>
@@ -26,11 +27,11 @@ namespace corvane {
 
 enum class TimeFormat { Milliseconds = 0, Frames = 3 };
 
-class VideoDecoder;
-
 class Player {
 public:
+    // A player that shows its frames on `panel`, or on nothing (headless).
     explicit Player(PanelSurface& panel);
+    Player();
     ~Player();
     Player(const Player&) = delete;
     Player& operator=(const Player&) = delete;
@@ -92,7 +93,16 @@ public:
     // Also false at a position of a video of length 0.
     bool LastFrameDecoded() const { return lastDecoded_; }
     // Work done by the video source since the video was opened.
-    DecoderStats Stats() const;
+    SourceStats Stats() const;
+
+    // The intensities of the frame on screen: what every measurement reads.
+    // Empty (every read 0) with no video, or where the frame did not decode.
+    const IntensityPlane& Intensities() const;
+    // The open video's source (nullptr with none).
+    const FrameSource* Source() const { return source_.get(); }
+    // Frame size of the open video (0 x 0 with none or without a picture).
+    int FrameWidth() const;
+    int FrameHeight() const;
 
 private:
     // The last two frames shown, converted, so that showing the current
@@ -101,7 +111,7 @@ private:
     struct ShownFrame {
         int32_t frame = -1;
         bool decoded = false;
-        Picture picture;
+        Frame image;
     };
 
     void requireOpen() const;
@@ -110,18 +120,14 @@ private:
     int32_t lengthFrames() const;
     int64_t msOf(int64_t frame) const;
 
-    PanelSurface& panel_;
-    std::unique_ptr<VideoDecoder> decoder_;
+    PanelSurface* panel_ = nullptr;
+    std::unique_ptr<FrameSource> source_;
     std::string fileName_;
     int32_t stepSize_ = 1;
     TimeFormat timeFormat_ = TimeFormat::Frames;
     int32_t frame_ = 0;
     bool lastDecoded_ = false;
     ShownFrame shown_[2]; // most recent first
-    // The frame last drawn into the panel and the panel's generation right
-    // after, so a seek to the frame on screen skips an identical redraw.
-    int32_t drawnFrame_ = -1;
-    uint64_t drawnGeneration_ = 0;
 };
 
 } // namespace corvane

@@ -1,7 +1,6 @@
 #include "views/Profiles.h"
 
 #include "common/Rounding.h"
-#include "video/Monochrome.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -13,11 +12,11 @@ namespace {
 // Intensities of the box, indexed [column][row].
 class IntensityGrid {
 public:
-    IntensityGrid(const PanelSurface& panel, const TStarbox& box, int n)
+    IntensityGrid(const IntensityPlane& plane, const TStarbox& box, int n)
         : n_(n), cells_(static_cast<std::size_t>(n) * static_cast<std::size_t>(n)) {
         for (int r = 0; r < n; ++r)
             for (int c = 0; c < n; ++c)
-                at(c, r) = intensity(panel, box.Left + c, box.Top + r);
+                at(c, r) = plane.at(box.Left + c, box.Top + r);
     }
     int32_t at(int c, int r) const { return cells_[index(c, r)]; }
 
@@ -51,12 +50,12 @@ private:
 
 } // namespace
 
-Profiles computeProfiles(const PanelSurface& panel, const TStarbox& box) {
+Profiles computeProfiles(const IntensityPlane& plane, const TStarbox& box) {
     Profiles out;
     const int n = box.Bottom - box.Top;
     if (n <= 0)
         return out;
-    const IntensityGrid grid(panel, box, n);
+    const IntensityGrid grid(plane, box, n);
     out.rows.reserve(static_cast<std::size_t>(n));
     out.columns.reserve(static_cast<std::size_t>(n));
     for (int r = 0; r < n; ++r) {

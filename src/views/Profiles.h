@@ -2,7 +2,7 @@
 // Intensity profiles of the system box for the graphs window: the mean light
 // of the lit pixels along every row and every column of the box.
 #include "measure/Starbox.h"
-#include "video/PanelSurface.h"
+#include "video/FrameImage.h"
 
 #include <vector>
 
@@ -21,10 +21,10 @@ struct Profiles {
     std::vector<ProfilePoint> columns; // x = column 0..n-1, for the "X positions" chart
 };
 
-// n = Bottom - Top of the box; the grid is n x n pixels from (Left, Top), the
-// same n across and down. Each point's y is sum / (1 + lit pixels) rounded half
+// n = Bottom - Top of the box; the grid is n x n frame pixels from (Left,
+// Top), the same n across and down. Each point's y is sum / (1 + lit pixels) rounded half
 // to even, with the sum and the count held as 32-bit floats. A box that was
 // never placed (n <= 0) gives no points.
-Profiles computeProfiles(const PanelSurface& panel, const TStarbox& box);
+Profiles computeProfiles(const IntensityPlane& plane, const TStarbox& box);
 
 } // namespace corvane

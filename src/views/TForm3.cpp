@@ -48,14 +48,14 @@ TForm3::TForm3(QWidget* parent)
 
 TForm3::~TForm3() = default;
 
-void TForm3::showProfiles(Player& player, const PanelSurface& panel, const TStarbox& systemBox,
-                          int mainLeft, int mainWidth) {
-    // The profiles must not include the outlines and marks drawn over the frame.
+void TForm3::showProfiles(Player& player, const TStarbox& systemBox, int mainLeft, int mainWidth) {
+    // The frame drawn afresh, as the user then sees it: the profiles are of
+    // the frame at which the player stands after that.
     player.RedrawFrame();
-    showProfilesOf(panel, systemBox, mainLeft, mainWidth);
+    showProfilesOf(player.Intensities(), systemBox, mainLeft, mainWidth);
 }
 
-void TForm3::showProfilesOf(const PanelSurface& panel, const TStarbox& systemBox, int mainLeft,
+void TForm3::showProfilesOf(const IntensityPlane& plane, const TStarbox& systemBox, int mainLeft,
                             int mainWidth) {
     series1_->Clear();
     series2_->Clear();
@@ -64,7 +64,7 @@ void TForm3::showProfilesOf(const PanelSurface& panel, const TStarbox& systemBox
     move(mainLeft + mainWidth, y());
     show();
 
-    const Profiles profiles = computeProfiles(panel, systemBox);
+    const Profiles profiles = computeProfiles(plane, systemBox);
     for (const ProfilePoint& p : profiles.rows)
         series1_->AddXY(p.x, p.y);
     for (const ProfilePoint& p : profiles.columns)

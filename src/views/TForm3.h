@@ -3,7 +3,7 @@
 // on the frame on screen, as two bar charts. Opened only by the main window's
 // hidden "Graph" button; nothing updates it afterwards.
 #include "measure/Starbox.h"
-#include "video/PanelSurface.h"
+#include "video/FrameImage.h"
 #include "views/Profiles.h"
 #include "views/TBarSeries.h"
 
@@ -26,13 +26,12 @@ public:
 
     // Button8Click of the main window: draw the frame afresh (throws "No MCI
     // device open" with no video, before anything changes), then
-    // showProfilesOf the panel.
-    void showProfiles(Player& player, const PanelSurface& panel, const TStarbox& systemBox,
-                      int mainLeft, int mainWidth);
-    // The rest of Button8Click on whatever the panel shows now: clear both
-    // series, put the window's left edge at mainLeft + mainWidth (top
-    // unchanged), show it, and add the new bars.
-    void showProfilesOf(const PanelSurface& panel, const TStarbox& systemBox, int mainLeft,
+    // showProfilesOf the frame the player stands on.
+    void showProfiles(Player& player, const TStarbox& systemBox, int mainLeft, int mainWidth);
+    // The rest of Button8Click on the given intensities: clear both series,
+    // put the window's left edge at mainLeft + mainWidth (top unchanged),
+    // show it, and add the new bars.
+    void showProfilesOf(const IntensityPlane& plane, const TStarbox& systemBox, int mainLeft,
                         int mainWidth);
 
     QChartView* const Chart2;                   // "X positions", upper

@@ -9,6 +9,7 @@
 #include "video/Player.h"
 
 #include <QKeyEvent>
+#include <QRegularExpression>
 #include <QTimer>
 
 #include <cmath>
@@ -50,7 +51,7 @@ class MeasuringWindow : public WindowFixture {
 protected:
     void openDrift(const sim::DriftParams& p) {
         truth = sim::writeDriftVideo(path("pair.avi").toStdString(), p);
-        ASSERT_TRUE(truth.staysOnPanel);
+        ASSERT_TRUE(truth.staysInFrame);
         openAndSettle(path("pair.avi"));
     }
     void clickPanel(const QPoint& at, Qt::MouseButton button = Qt::LeftButton) {
@@ -139,10 +140,12 @@ TEST_F(MeasuringWindow, GoMeasuresTheRunAndShowsSeparationAndPositionAngle) {
 
 TEST_F(MeasuringWindow, EscapeCancelsARunWhichEndsLikeAFinishedOne) {
     sim::DriftParams p = cleanDrift();
+    // Long enough to outlast two looks at the event queue (the run yields at
+    // the screen's rate), with a slow drift that keeps the pair in the frame.
     p.width = 320;
     p.height = 240;
-    p.frames = 300;
-    p.fps = 25.0;
+    p.frames = 1500;
+    p.fps = 250.0;
     openDrift(p);
     selectPair();
     // Escape while the run is going (at its second look at the event queue,
@@ -168,10 +171,12 @@ TEST_F(MeasuringWindow, EscapeCancelsARunWhichEndsLikeAFinishedOne) {
 
 TEST_F(MeasuringWindow, ClickOnStopCancelsTheRun) {
     sim::DriftParams p = cleanDrift();
+    // Long enough to outlast two looks at the event queue (the run yields at
+    // the screen's rate), with a slow drift that keeps the pair in the frame.
     p.width = 320;
     p.height = 240;
-    p.frames = 300;
-    p.fps = 25.0;
+    p.frames = 1500;
+    p.fps = 250.0;
     openDrift(p);
     selectPair();
     QTimer::singleShot(0, form.get(), [this] {
@@ -194,6 +199,13 @@ TEST_F(MeasuringWindow, ManualStepsStayInsideTheRange) {
     EXPECT_EQ(form->player().CurrentPosition(), 2);
     EXPECT_EQ(form->TrackBar1->value(), 2);
     EXPECT_EQ(form->Edit9->text(), "2");
+    // The frame's separation and screen angle to two decimals, as measured.
+    const FrameRow& row = form->state().FrameData[2];
+    const QRegularExpression twoDecimals(QStringLiteral("^-?[0-9]+(\\.[0-9]{1,2})?$"));
+    for (QLineEdit* e : {form->Edit11, form->Edit12})
+        EXPECT_TRUE(twoDecimals.match(e->text()).hasMatch()) << e->text().toStdString();
+    EXPECT_NEAR(shown(form->Edit11), row.SepPixels, 0.005);
+    EXPECT_NEAR(shown(form->Edit12), row.ScreenAngle, 0.005);
     EXPECT_EQ(form->RadioGroup1->itemIndex(), -1); // a manual step does not restore it
     EXPECT_EQ(form->state().FrameData[2].FrameNo, 2);
     click("Button15");
@@ -282,21 +294,97 @@ TEST_F(MeasuringWindow, ZoomOpensBesideTheWindowAndHidesAgain) {
     EXPECT_TRUE(errors.isEmpty());
 }
 
-TEST_F(MeasuringWindow, ZoomFollowsTheRunAndTheTrackBar) {
+// "Zoom" only shows: the same video and clicks with it ticked or not give
+// the same frame table, on a lit sky where a box moved between frames would
+// settle elsewhere; browsing with it ticked leaves the system box alone.
+TEST_F(MeasuringWindow, ZoomNeverChangesWhatIsMeasured) {
     sim::DriftParams p = cleanDrift();
-    p.frames = 40;
-    openDrift(p);
+    p.frames = 60;
+    p.sky = 20;
+    p.noiseSigma = 3;
+    for (int method : {0, 1}) {
+        SCOPED_TRACE(method == 1 ? "Peak Search" : "Weighted Average");
+        FrameTable tables[2];
+        for (bool zoomed : {false, true}) {
+            openDrift(p);
+            form->RadioGroup3->setItemIndex(method);
+            form->CheckBox2->setChecked(zoomed);
+            selectPair();
+            click("Button6");
+            ASSERT_TRUE(errors.isEmpty()) << errors.join("|").toStdString();
+            tables[zoomed ? 1 : 0] = form->state().FrameData;
+        }
+        ASSERT_EQ(tables[0].size(), tables[1].size());
+        for (std::size_t i = 0; i < tables[0].size(); ++i) {
+            const FrameRow &a = tables[0][i], &b = tables[1][i];
+            EXPECT_TRUE(a.PrimaryX == b.PrimaryX && a.PrimaryY == b.PrimaryY &&
+                        a.SecondaryX == b.SecondaryX && a.SecondaryY == b.SecondaryY &&
+                        a.SystemX == b.SystemX && a.SystemY == b.SystemY && a.Valid == b.Valid &&
+                        a.TimeMs == b.TimeMs)
+                << "frame " << i;
+        }
+        ASSERT_GE(zoom->canvas().width(), 3 * form->state().SystemBox.Size);
+        const TStarbox afterRun = form->state().SystemBox;
+        form->TrackBar1->setValue(10);
+        EXPECT_EQ(form->state().SystemBox.CentreX, afterRun.CentreX);
+        EXPECT_EQ(form->state().SystemBox.CentreY, afterRun.CentreY);
+        form->CheckBox2->setChecked(false);
+    }
+}
+
+TEST_F(MeasuringWindow, OpeningAVideoStartsWithoutAPair) {
+    openDrift(cleanDrift());
+    form->Edit1->setText("STF 1234");
+    form->Edit5->setText("+30");
     selectPair();
-    form->CheckBox2->setChecked(true);
+    ASSERT_TRUE(form->Button6->isEnabled());
+    openDrift(cleanDrift());
+    for (const char* name : {"Button6", "Button15", "Button16", "Button9"})
+        EXPECT_FALSE(control(name)->isEnabled()) << name;
+    EXPECT_EQ(form->state().SystemBox.Size, 0);
+    EXPECT_EQ(form->state().PrimaryBox.Size, 0);
+    EXPECT_EQ(form->RadioGroup1->itemIndex(), 0);
+    EXPECT_EQ(form->Edit1->text(), "STF 1234");
+    EXPECT_EQ(form->Edit5->text(), "+30");
+}
+
+// A 1280 x 960 video with the pair far beyond the panel's first view: picked
+// in the fit view (a click lands on the frame pixel it shows), measured in
+// the unscaled view, which follows the pair.
+TEST_F(MeasuringWindow, APairAnywhereInALargeFrameIsPickedInTheFitViewAndMeasured) {
+    sim::DriftParams p = cleanDrift();
+    p.width = 1280;
+    p.height = 960;
+    p.frames = 60;
+    p.start = sim::Point{1000, 800};
+    truth = sim::writeDriftVideo(path("large.avi").toStdString(), p);
+    ASSERT_TRUE(truth.staysInFrame);
+    openAndSettle(path("large.avi"));
+    ASSERT_TRUE(form->CheckBox3->isEnabled());
+    form->CheckBox3->setChecked(true);
+    const sim::Point a = truth.frames[0].primary, b = truth.frames[0].secondary;
+    // The fit view halves a 1280 x 960 frame.
+    const auto half = [](const sim::Point& q) {
+        return QPoint(static_cast<int>(q.x / 2), static_cast<int>(q.y / 2));
+    };
+    clickPanel(half(a));
+    EXPECT_NEAR(form->state().PrimaryBox.CentreX, a.x, 1.5);
+    EXPECT_NEAR(form->state().PrimaryBox.CentreY, a.y, 1.5);
+    clickPanel(half(b));
+    EXPECT_NEAR(form->state().ExpectedDX, b.x - a.x, 2.0);
+    EXPECT_NEAR(form->state().ExpectedDY, b.y - a.y, 2.0);
+
+    form->CheckBox3->setChecked(false);
     click("Button6");
     ASSERT_TRUE(errors.isEmpty()) << errors.join("|").toStdString();
-    const PixelCanvas& canvas = zoom->canvas();
-    ASSERT_GE(canvas.width(), 3 * form->state().SystemBox.Size);
-    // Browsing back re-centres the system box on the frame's stored centre.
-    form->TrackBar1->setValue(10);
-    const FrameRow& row = form->state().FrameData[10];
-    EXPECT_EQ(form->state().SystemBox.CentreX, row.SystemX);
-    EXPECT_EQ(form->state().SystemBox.CentreY, row.SystemY);
+    const PanelSurface& view = form->session().Panel;
+    const TStarbox& sys = form->state().SystemBox;
+    EXPECT_GE(sys.CentreX, view.originX());
+    EXPECT_LT(sys.CentreX, view.originX() + PanelSurface::kWidth);
+    EXPECT_GE(sys.CentreY, view.originY());
+    EXPECT_LT(sys.CentreY, view.originY() + PanelSurface::kHeight);
+    EXPECT_GE(CountValidRows(form->state().FrameData), 16);
+    EXPECT_NEAR(shown(form->Edit11), truth.separationPx, 0.02 * truth.separationPx);
 }
 
 TEST_F(MeasuringWindow, GraphButtonShowsTheProfilesBesideTheWindow) {

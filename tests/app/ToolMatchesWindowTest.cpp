@@ -142,7 +142,7 @@ TEST_P(ToolMatchesWindow, SameTextsAndSameResultsLine) {
     const Case& c = GetParam();
     const std::string video = path("pair.avi").toStdString();
     const sim::Truth truth = sim::writeDriftVideo(video, drift(7 + c.method));
-    ASSERT_TRUE(truth.staysOnPanel);
+    ASSERT_TRUE(truth.staysInFrame);
     const int stop = c.stop < 0 ? static_cast<int>(truth.frames.size()) : c.stop;
     const sim::Point primaryAt = truth.frames[static_cast<std::size_t>(c.primaryFrame)].primary;
     const sim::Point secondaryAt = truth.frames[static_cast<std::size_t>(c.start)].secondary;

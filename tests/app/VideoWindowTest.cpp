@@ -118,7 +118,8 @@ TEST_F(VideoWindow, TrackBarAndArrowButtonsMoveThePlayer) {
     form->TrackBar1->setValue(17); // as the user drags it
     EXPECT_EQ(form->player().CurrentPosition(), 17);
     EXPECT_EQ(frameOnPanel(), 17);
-    EXPECT_EQ(form->Edit9->text(), "1"); // dragging does not refresh the read-outs
+    EXPECT_EQ(form->Edit9->text(), "17"); // the read-outs follow the picture
+    EXPECT_EQ(form->Edit10->text(), "680");
 
     click("Button11");
     EXPECT_EQ(form->StartFrameEdit->text(), "17");
@@ -181,7 +182,7 @@ TEST_F(VideoWindow, ActiveBoxFollowsTheRowAndWritesIt) {
     EXPECT_EQ(CountValidRows(form->state().FrameData), 2);
 }
 
-TEST_F(VideoWindow, TransportPlaysWithoutTouchingTrackBarOrReadOuts) {
+TEST_F(VideoWindow, TransportButtonsKeepTrackBarAndReadOutsInStep) {
     openAndSettle(writeVideo("play.avi", 60));
     auto* play = form->MediaPlayer1->findChild<QAbstractButton*>("btPlay");
     auto* pause = form->MediaPlayer1->findChild<QAbstractButton*>("btPause");
@@ -197,8 +198,8 @@ TEST_F(VideoWindow, TransportPlaysWithoutTouchingTrackBarOrReadOuts) {
     EXPECT_GE(reached, 3);
     EXPECT_LE(reached, 12);
     EXPECT_EQ(frameOnPanel(), reached);
-    EXPECT_EQ(form->TrackBar1->value(), 0);
-    EXPECT_EQ(form->Edit9->text(), "00");
+    EXPECT_EQ(form->TrackBar1->value(), reached);
+    EXPECT_EQ(form->Edit9->text(), QString::number(reached));
     QTest::qWait(100);
     EXPECT_EQ(form->player().CurrentPosition(), reached); // paused
 
@@ -210,6 +211,9 @@ TEST_F(VideoWindow, TransportPlaysWithoutTouchingTrackBarOrReadOuts) {
     QTest::mouseClick(back, Qt::LeftButton);
     EXPECT_EQ(form->player().CurrentPosition(), 1);
     EXPECT_EQ(frameOnPanel(), 1);
+    EXPECT_EQ(form->TrackBar1->value(), 1);
+    EXPECT_EQ(form->Edit9->text(), "1");
+    EXPECT_EQ(form->Edit10->text(), "40");
     EXPECT_TRUE(errors.isEmpty());
 }
 

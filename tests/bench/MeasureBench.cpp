@@ -11,34 +11,33 @@
 namespace corvane {
 namespace {
 
-struct Frame {
+struct Scene {
+    IntensityPlane plane;
     PanelSurface panel;
     WorkingState ws;
 };
 
-Frame makeFrame(double skyLevel, double noise) {
-    Frame f;
+Scene makeScene(double skyLevel, double noise) {
+    Scene f;
     const std::vector<test::Star> stars = {{100, 50, 180, 1.6}, {126, 56, 120, 1.6}};
     const test::Sky sky{skyLevel, noise, 5};
     f.ws.FrameData.assign(10, FrameRow{});
-    test::renderStars(f.panel, stars, sky);
-    selectprimary(f.ws, f.panel, 100, 50, 12);
-    test::renderStars(f.panel, stars, sky);
-    selectsecondary(f.ws, f.panel, 126, 56, 12, [&] { test::renderStars(f.panel, stars, sky); });
-    test::renderStars(f.panel, stars, sky);
+    test::renderStars(f.plane, stars, sky);
+    selectprimary(f.ws, f.plane, f.panel, 100, 50, 12);
+    selectsecondary(f.ws, f.plane, f.panel, 126, 56, 12, [] {});
     return f;
 }
 
-template <bool (*method)(WorkingState&, const PanelSurface&, int32_t, int32_t)>
+template <bool (*method)(WorkingState&, const IntensityPlane&, int32_t, int32_t)>
 void measureFrame(benchmark::State& state, double skyLevel, double noise) {
-    Frame f = makeFrame(skyLevel, noise);
+    Scene f = makeScene(skyLevel, noise);
     const TStarbox p = f.ws.PrimaryBox, s = f.ws.SecondaryBox, sys = f.ws.SystemBox;
     for (auto _ : state) {
         // Every frame starts from the boxes as selected.
         f.ws.PrimaryBox = p;
         f.ws.SecondaryBox = s;
         f.ws.SystemBox = sys;
-        benchmark::DoNotOptimize(method(f.ws, f.panel, 5, 200));
+        benchmark::DoNotOptimize(method(f.ws, f.plane, 5, 200));
     }
     state.counters["systemBox"] = f.ws.SystemBox.Size;
 }

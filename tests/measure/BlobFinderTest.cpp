@@ -249,13 +249,13 @@ WorkingState smoothingState() {
 
 TEST(Convolve, FaintPixelGivesZeroWhateverItsNeighbours) {
     for (int own : {6, 7}) {
-        PanelSurface panel;
+        IntensityPlane plane = test::blankFrame();
         for (int y = 104; y <= 106; ++y)
             for (int x = 104; x <= 106; ++x)
-                panel.setPixel(x, y, greyColour(200));
-        panel.setPixel(105, 105, greyColour(own));
+                plane.set(x, y, 200);
+        plane.set(105, 105, own);
         WorkingState ws = smoothingState();
-        convolve(ws, panel);
+        convolve(ws, plane);
         const int32_t expect =
             own == 6 ? 0 : static_cast<int32_t>(std::nearbyint((own + 8 * 200) / 9.0));
         EXPECT_EQ(ws.SmoothedGrid.at(5, 5), expect) << "own intensity " << own;
@@ -265,10 +265,10 @@ TEST(Convolve, FaintPixelGivesZeroWhateverItsNeighbours) {
 }
 
 TEST(Convolve, EdgeCellsStayZeroAndAreClearedOnEveryCall) {
-    PanelSurface panel;
-    test::fillPanel(panel, greyColour(90));
+    IntensityPlane plane;
+    test::fillFrame(plane, 90);
     WorkingState ws = smoothingState();
-    convolve(ws, panel);
+    convolve(ws, plane);
     ASSERT_EQ(ws.SmoothedGrid.size(), 20);
     EXPECT_EQ(ws.SmoothedGrid.at(2, 2), 90);
     EXPECT_EQ(ws.SmoothedGrid.at(18, 18), 90);
@@ -279,27 +279,27 @@ TEST(Convolve, EdgeCellsStayZeroAndAreClearedOnEveryCall) {
         }
     }
     // The next frame is dark: nothing of the bright one is left.
-    panel.clear();
-    convolve(ws, panel);
+    plane.fill(0);
+    convolve(ws, plane);
     for (int x = 0; x < 20; ++x)
         for (int y = 0; y < 20; ++y)
             ASSERT_EQ(ws.SmoothedGrid.at(x, y), 0);
 }
 
-TEST(Convolve, ReadsPixelsBeyondTheBoxAndOffThePanel) {
-    // A system box in the top-left corner: the kernel reaches past the panel
+TEST(Convolve, ReadsPixelsBeyondTheBoxAndOffTheFrame) {
+    // A system box in the top-left corner: the kernel reaches past the frame's
     // edge, where everything is dark.
-    PanelSurface panel;
-    test::fillPanel(panel, greyColour(90));
+    IntensityPlane plane;
+    test::fillFrame(plane, 90);
     WorkingState ws;
     ws.PrimaryBox.place(0, 0, 24); // 7 x 7 kernel, reaches 3 pixels out
-    ws.SystemBox.place(0, 0, 10);  // offsets 2.. at panel -3..
-    convolve(ws, panel);
+    ws.SystemBox.place(0, 0, 10);  // offsets 2.. at frame pixels -3..
+    convolve(ws, plane);
     // Cell (2, 2) is pixel (-3, -3): its own intensity is 0, so 0.
     EXPECT_EQ(ws.SmoothedGrid.at(2, 2), 0);
-    // Cell (5, 5) is pixel (0, 0): 4 x 4 of its 7 x 7 neighbours are on the panel.
+    // Cell (5, 5) is pixel (0, 0): 4 x 4 of its 7 x 7 neighbours are in the frame.
     EXPECT_EQ(ws.SmoothedGrid.at(5, 5), static_cast<int32_t>(std::nearbyint(16 * 90 / 49.0)));
-    // Cell (8, 8) is pixel (3, 3): its whole kernel is on the panel.
+    // Cell (8, 8) is pixel (3, 3): its whole kernel is in the frame.
     EXPECT_EQ(ws.SmoothedGrid.at(8, 8), 90);
 }
 

@@ -32,7 +32,7 @@ TEST_P(WeightedAverageOnRenderedPair, FindsEachStarsWeightedCentreWithinTheNoise
     test::selectPair(
         s, {{300 + c.fx, 200 + c.fy, 180, 1.6}, {326.35 + c.fx, 210.8 - c.fy, 120, 1.6}}, sky);
     test::drift(s, c.driftX, c.driftY, 12);
-    ASSERT_TRUE(findcentroid(s.ws, s.panel, 7, 280));
+    ASSERT_TRUE(findcentroid(s.ws, s.plane, 7, 280));
     const FrameRow& row = s.ws.FrameData[7];
     EXPECT_TRUE(row.Valid);
 
@@ -68,7 +68,7 @@ TEST(WeightedAverage, SystemBoxRowHoldsTheCentreAfterItsOwnMeasure) {
     test::selectPair(s, {{300, 200, 180, 1.6}, {326, 210, 120, 1.6}}, {});
     test::drift(s, 4, 0, 1);
     const int32_t offsetX = s.ws.PrimaryBox.OffsetX;
-    ASSERT_TRUE(findcentroid(s.ws, s.panel, 3, 0));
+    ASSERT_TRUE(findcentroid(s.ws, s.plane, 3, 0));
     // Afterwards the system box hangs on the measured primary.
     EXPECT_EQ(s.ws.SystemBox.CentreX, s.ws.PrimaryBox.CentreX - offsetX);
     EXPECT_NEAR(s.ws.FrameData[3].SystemX, s.ws.SystemBox.CentreX, 1);
@@ -78,7 +78,7 @@ TEST(WeightedAverage, YScaleMultipliesTheStoredY) {
     Scene s;
     test::selectPair(s, {{300, 200, 180, 1.6}, {326, 210, 120, 1.6}}, {});
     s.ws.YScale = 2.0f;
-    ASSERT_TRUE(findcentroid(s.ws, s.panel, 3, 0));
+    ASSERT_TRUE(findcentroid(s.ws, s.plane, 3, 0));
     EXPECT_EQ(s.ws.FrameData[3].PrimaryY, s.ws.PrimaryBox.FineY * 2.0f);
     EXPECT_EQ(s.ws.FrameData[3].SecondaryY, s.ws.SecondaryBox.FineY * 2.0f);
     EXPECT_EQ(s.ws.FrameData[3].PrimaryX, s.ws.PrimaryBox.FineX);
@@ -88,12 +88,12 @@ TEST(WeightedAverage, SameSystemCentreAsThePreviousRowRejects) {
     Scene s;
     test::selectPair(s, {{300, 200, 180, 1.6}, {326, 210, 120, 1.6}}, {});
     const WorkingState before = s.ws;
-    ASSERT_TRUE(findcentroid(s.ws, s.panel, 5, 0));
+    ASSERT_TRUE(findcentroid(s.ws, s.plane, 5, 0));
     // The same frame measured again from the same boxes as row 6.
     s.ws.PrimaryBox = before.PrimaryBox;
     s.ws.SecondaryBox = before.SecondaryBox;
     s.ws.SystemBox = before.SystemBox;
-    ASSERT_TRUE(findcentroid(s.ws, s.panel, 6, 40));
+    ASSERT_TRUE(findcentroid(s.ws, s.plane, 6, 40));
     EXPECT_TRUE(s.ws.FrameData[5].Valid);
     EXPECT_EQ(s.ws.FrameData[6].SystemX, s.ws.FrameData[5].SystemX);
     EXPECT_FALSE(s.ws.FrameData[6].Valid);
@@ -103,7 +103,7 @@ TEST(PeakSearch, StarsOnPixelCentresAreFoundExactly) {
     Scene s;
     test::selectPair(s, {{300, 200, 180, 1.6}, {326, 210, 120, 1.6}}, {});
     test::drift(s, 3, -1, 1);
-    ASSERT_TRUE(findpeaks(s.ws, s.panel, 4, 160));
+    ASSERT_TRUE(findpeaks(s.ws, s.plane, 4, 160));
     const FrameRow& row = s.ws.FrameData[4];
     EXPECT_TRUE(row.Valid);
     EXPECT_NEAR(row.PrimaryX, 303, 1e-4);
@@ -120,7 +120,7 @@ TEST(PeakSearch, StarsOnPixelCentresAreFoundExactly) {
 TEST(PeakSearch, SamePhaseStarsGiveTheirExactOffset) {
     Scene s;
     test::selectPair(s, {{300.3, 200.2, 180, 1.6}, {324.3, 210.2, 180, 1.6}}, {});
-    ASSERT_TRUE(findpeaks(s.ws, s.panel, 4, 0));
+    ASSERT_TRUE(findpeaks(s.ws, s.plane, 4, 0));
     const FrameRow& row = s.ws.FrameData[4];
     EXPECT_NEAR(row.SecondaryX - row.PrimaryX, 24.0, 1e-4);
     EXPECT_NEAR(row.SecondaryY - row.PrimaryY, 10.0, 1e-4);
@@ -142,7 +142,7 @@ TEST(PeakSearch, NoisyFramesAverageToTheStarPosition) {
     for (int f = 1; f <= frames; ++f) {
         s.sky.seed = 1000 + static_cast<uint32_t>(f);
         s.draw();
-        ASSERT_TRUE(findpeaks(s.ws, s.panel, f, 0));
+        ASSERT_TRUE(findpeaks(s.ws, s.plane, f, 0));
         const FrameRow& row = s.ws.FrameData[static_cast<std::size_t>(f)];
         const double err[4] = {row.PrimaryX - 300.0, row.PrimaryY - 200.0, row.SecondaryX - 326.0,
                                row.SecondaryY - 210.0};
@@ -162,14 +162,14 @@ TEST(PeakSearch, NoisyFramesAverageToTheStarPosition) {
 TEST(PeakSearch, BrighterSecondaryIsStoredAsThePrimary) {
     Scene s;
     test::selectPair(s, {{300, 200, 100, 1.6}, {326, 210, 200, 1.6}}, {});
-    ASSERT_TRUE(findpeaks(s.ws, s.panel, 2, 0));
+    ASSERT_TRUE(findpeaks(s.ws, s.plane, 2, 0));
     const FrameRow& peaks = s.ws.FrameData[2];
     EXPECT_NEAR(peaks.PrimaryX, 326, 1e-4);
     EXPECT_NEAR(peaks.SecondaryX, 300, 1e-4);
     // The expected offset points the other way, so the frame is rejected.
     EXPECT_FALSE(peaks.Valid);
 
-    ASSERT_TRUE(findcentroid(s.ws, s.panel, 3, 0));
+    ASSERT_TRUE(findcentroid(s.ws, s.plane, 3, 0));
     EXPECT_NEAR(s.ws.FrameData[3].PrimaryX, 300, 0.01);
 }
 
@@ -178,7 +178,7 @@ TEST(PeakSearch, SingleStarSeedsTheSecondBlobFromWhatIsLeft) {
     test::selectPair(s, {{300, 200, 180, 1.6}, {326, 210, 120, 1.6}}, {});
     s.stars.pop_back();
     s.draw();
-    ASSERT_TRUE(findpeaks(s.ws, s.panel, 2, 0));
+    ASSERT_TRUE(findpeaks(s.ws, s.plane, 2, 0));
     const FrameRow& row = s.ws.FrameData[2];
     EXPECT_NEAR(row.PrimaryX, 300, 1e-4);
     EXPECT_NEAR(row.PrimaryY, 200, 1e-4);
@@ -203,10 +203,10 @@ TEST_P(DarkFrame, StillWritesACompleteRejectedRow) {
     test::selectPair(s, {{300, 200, 180, 1.6}, {326, 210, 120, 1.6}}, {});
     const int32_t systemX = s.ws.SystemBox.CentreX, systemY = s.ws.SystemBox.CentreY;
     const float fineX = s.ws.PrimaryBox.FineX;
-    test::fillPanel(s.panel, test::greyColour(c.sky));
+    test::fillFrame(s.plane, c.sky);
     s.ws.FrameData[8].PrimaryX = 999; // stale values must all be replaced
     s.ws.FrameData[8].Valid = true;
-    ASSERT_TRUE(measureframe(s.ws, s.panel, c.method, 8, 320));
+    ASSERT_TRUE(measureframe(s.ws, s.plane, c.method, 8, 320));
     const FrameRow& row = s.ws.FrameData[8];
     EXPECT_FALSE(row.Valid);
     EXPECT_EQ(row.FrameNo, 8);
@@ -253,11 +253,11 @@ TEST(PeakSearch, SmoothedThreeIsNoPointAndFourIs) {
                     continue;
                 const int v = std::min(left, rest / 8 + 1);
                 left -= v;
-                s.panel.setPixel(305 + dx, 203 + dy, test::greyColour(v));
+                s.plane.set(305 + dx, 203 + dy, v);
             }
         ASSERT_EQ(left, 0);
-        s.panel.setPixel(305, 203, test::greyColour(7));
-        ASSERT_TRUE(findpeaks(s.ws, s.panel, 1, 0));
+        s.plane.set(305, 203, 7);
+        ASSERT_TRUE(findpeaks(s.ws, s.plane, 1, 0));
         const FrameRow& row = s.ws.FrameData[1];
         if (patchSum == 27) {
             EXPECT_EQ(row.PrimaryX, 0.0f) << "smoothed 3 became a point";
@@ -273,8 +273,8 @@ TEST(PeakSearch, SystemBoxSmallerThanFourGivesNoPoints) {
     s.ws.FrameData.assign(4, FrameRow{});
     s.ws.PrimaryBox.place(0, 0, 12);
     s.ws.SystemBox.place(300, 200, 2);
-    test::fillPanel(s.panel, test::greyColour(100));
-    ASSERT_TRUE(findpeaks(s.ws, s.panel, 1, 0));
+    test::fillFrame(s.plane, 100);
+    ASSERT_TRUE(findpeaks(s.ws, s.plane, 1, 0));
     EXPECT_EQ(s.ws.FrameData[1].PrimaryX, 0.0f);
     EXPECT_EQ(s.ws.FrameData[1].SecondaryX, 0.0f);
 }
@@ -282,7 +282,7 @@ TEST(PeakSearch, SystemBoxSmallerThanFourGivesNoPoints) {
 TEST(PeakSearch, EqualStarsOnOneRowTheLeftOneIsThePrimary) {
     Scene s;
     test::selectPair(s, {{326, 200, 150, 1.6}, {300, 200, 150, 1.6}}, {});
-    ASSERT_TRUE(findpeaks(s.ws, s.panel, 1, 0));
+    ASSERT_TRUE(findpeaks(s.ws, s.plane, 1, 0));
     EXPECT_NEAR(s.ws.FrameData[1].PrimaryX, 300, 1e-4);
     EXPECT_NEAR(s.ws.FrameData[1].SecondaryX, 326, 1e-4);
 }
@@ -292,7 +292,7 @@ TEST(BothMethods, VerticalPairGivesMinusNinety) {
         for (double below : {26.0, -26.0}) {
             Scene s;
             test::selectPair(s, {{300, 200, 180, 1.6}, {300, 200 + below, 120, 1.6}}, {});
-            ASSERT_TRUE(measureframe(s.ws, s.panel, m, 1, 0));
+            ASSERT_TRUE(measureframe(s.ws, s.plane, m, 1, 0));
             const FrameRow& row = s.ws.FrameData[1];
             EXPECT_EQ(row.SecondaryX - row.PrimaryX, 0.0f);
             EXPECT_EQ(row.ScreenAngle, -90.0f) << "method " << int(m) << " dy " << below;
@@ -306,8 +306,8 @@ TEST(BothMethods, FrameOutsideTheTableWritesNothing) {
     for (Method m : {Method::WeightedAverage, Method::PeakSearch}) {
         Scene s;
         test::selectPair(s, {{300, 200, 180, 1.6}, {326, 210, 120, 1.6}}, {}, 12, 5);
-        EXPECT_FALSE(measureframe(s.ws, s.panel, m, 5, 0));
-        EXPECT_FALSE(measureframe(s.ws, s.panel, m, -1, 0));
+        EXPECT_FALSE(measureframe(s.ws, s.plane, m, 5, 0));
+        EXPECT_FALSE(measureframe(s.ws, s.plane, m, -1, 0));
         for (const FrameRow& row : s.ws.FrameData)
             EXPECT_FALSE(row.Valid);
     }

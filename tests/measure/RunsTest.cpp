@@ -68,7 +68,8 @@ protected:
     void selectOn(int32_t start) {
         resetvideo(ws, player, start);
         const sim::FrameTruth& t = truth_->frames[static_cast<std::size_t>(start)];
-        selectprimary(ws, panel, static_cast<int32_t>(std::lround(t.primary.x)),
+        selectprimary(ws, player.Intensities(), panel,
+                      static_cast<int32_t>(std::lround(t.primary.x)),
                       static_cast<int32_t>(std::lround(t.primary.y)), 12);
         resetvideo(ws, player, start);
         selectsecondary(ws, panel, player, static_cast<int32_t>(std::lround(t.secondary.x)),
@@ -81,7 +82,7 @@ protected:
         hooks.stopFrame = [stop] { return stop; };
         if (seen)
             hooks.afterFrame = [seen](int32_t f) { seen->push_back(f); };
-        return runFrames(ws, panel, player, method, hooks);
+        return runFrames(ws, player, method, hooks);
     }
 
     static std::string path_;
@@ -144,7 +145,7 @@ TEST_F(RunOverVideo, StopFrameIsReadBeforeEveryFrame) {
     RunHooks hooks;
     int reads = 0;
     hooks.stopFrame = [&reads] { return ++reads <= 3 ? 20 : 3; };
-    const RunResult r = runFrames(ws, panel, player, Method::PeakSearch, hooks);
+    const RunResult r = runFrames(ws, player, Method::PeakSearch, hooks);
     EXPECT_EQ(r.framesMeasured, 3);
     EXPECT_EQ(player.CurrentPosition(), 3);
 }
@@ -156,7 +157,7 @@ TEST_F(RunOverVideo, CancelEndsTheRunBeforeTheNextFrame) {
     hooks.stopFrame = [] { return kFrames; };
     hooks.afterFrame = [&measured](int32_t) { ++measured; };
     hooks.cancelRequested = [&measured] { return measured == 5; };
-    const RunResult r = runFrames(ws, panel, player, Method::WeightedAverage, hooks);
+    const RunResult r = runFrames(ws, player, Method::WeightedAverage, hooks);
     EXPECT_TRUE(r.cancelled);
     EXPECT_EQ(r.framesMeasured, 5);
     EXPECT_EQ(player.CurrentPosition(), 5);
@@ -227,7 +228,7 @@ TEST(RunWithoutPicture, EndsAtOnce) {
     WorkingState ws;
     RunHooks hooks;
     hooks.stopFrame = [] { return 1000; };
-    const RunResult r = runFrames(ws, panel, player, Method::PeakSearch, hooks);
+    const RunResult r = runFrames(ws, player, Method::PeakSearch, hooks);
     EXPECT_TRUE(r.stoppedMoving);
     EXPECT_EQ(r.framesMeasured, 0);
     std::remove(path.c_str());

@@ -10,30 +10,27 @@
 namespace corvane::test {
 
 struct Scene {
-    PanelSurface panel;
+    IntensityPlane plane = blankFrame(); // what is measured
+    PanelSurface panel;                  // where the outlines go
     WorkingState ws;
     std::vector<Star> stars; // as on the frame being measured
     Sky sky;
 
-    void draw() { renderStars(panel, stars, sky); }
+    void draw() { renderStars(plane, stars, sky); }
 };
 
 // Renders `stars` on a sky, clicks the first star and then the second (boxes
-// of `boxSize`), as the window does: the reset between the clicks draws the
-// frame afresh. The table gets `rows` empty rows. At the end the frame is
-// drawn once more without the outlines, as a run starts on a fresh frame.
+// of `boxSize`), as the window does. The table gets `rows` empty rows.
 inline void selectPair(Scene& s, const std::vector<Star>& stars, const Sky& sky, int boxSize = 12,
                        int rows = 100) {
     s.stars = stars;
     s.sky = sky;
     s.ws.FrameData.assign(static_cast<std::size_t>(rows), FrameRow{});
     s.draw();
-    selectprimary(s.ws, s.panel, static_cast<int32_t>(stars[0].x), static_cast<int32_t>(stars[0].y),
-                  boxSize);
-    s.draw();
-    selectsecondary(s.ws, s.panel, static_cast<int32_t>(stars[1].x),
-                    static_cast<int32_t>(stars[1].y), boxSize, [&s] { s.draw(); });
-    s.draw();
+    selectprimary(s.ws, s.plane, s.panel, static_cast<int32_t>(stars[0].x),
+                  static_cast<int32_t>(stars[0].y), boxSize);
+    selectsecondary(s.ws, s.plane, s.panel, static_cast<int32_t>(stars[1].x),
+                    static_cast<int32_t>(stars[1].y), boxSize, [] {});
 }
 
 // The pair moved by (dx, dy), drawn with a new noise seed.

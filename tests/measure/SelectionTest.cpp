@@ -20,9 +20,10 @@ TEST(Sysbox, WorkedExamplePlacesASeventySixPixelBoxOn113_53) {
     EXPECT_EQ(g.CentreY, 53);
 
     // On a dark frame the system box stays where it was placed.
+    const IntensityPlane plane = test::blankFrame();
     PanelSurface panel;
     int redraws = 0;
-    sysbox(ws, panel, [&] {
+    sysbox(ws, plane, panel, [&] {
         ++redraws;
         panel.clear();
     });
@@ -86,7 +87,7 @@ TEST(Selection, ClickBesideTheStarSettlesOnIt) {
     Scene s;
     s.stars = {{300.4, 200.3, 180, 1.6}};
     s.draw();
-    selectprimary(s.ws, s.panel, 304, 197, 12);
+    selectprimary(s.ws, s.plane, s.panel, 304, 197, 12);
     EXPECT_EQ(s.ws.PrimaryBox.CentreX, 300);
     EXPECT_EQ(s.ws.PrimaryBox.CentreY, 200);
     EXPECT_NEAR(s.ws.PrimaryBox.FineX, 300.4, 0.01);
@@ -97,9 +98,8 @@ TEST(Selection, BoxesAreOutlinedRedYellowBlueOnThePanel) {
     Scene s;
     s.stars = {{300, 200, 180, 1.6}, {326, 210, 120, 1.6}};
     s.draw();
-    selectprimary(s.ws, s.panel, 300, 200, 12);
-    s.draw();
-    selectsecondary(s.ws, s.panel, 326, 210, 12, [&s] { s.draw(); });
+    selectprimary(s.ws, s.plane, s.panel, 300, 200, 12);
+    selectsecondary(s.ws, s.plane, s.panel, 326, 210, 12, [] {});
     const TStarbox& p = s.ws.PrimaryBox;
     const TStarbox& q = s.ws.SecondaryBox;
     const TStarbox& b = s.ws.SystemBox;
@@ -110,6 +110,26 @@ TEST(Selection, BoxesAreOutlinedRedYellowBlueOnThePanel) {
     EXPECT_EQ(s.panel.pixel(b.Right, b.Bottom), kBlue);
 }
 
+TEST(Selection, CloseSecondarySettlesOnItsStarNotOnThePrimarysOutline) {
+    // Ten pixels apart with 12-pixel boxes: the primary's red outline runs
+    // through the secondary box. It is drawn for the user only, so the
+    // secondary settles on its star's light alone.
+    Scene s;
+    s.stars = {{300, 200, 180, 1.6}, {310.3, 201.4, 120, 1.6}};
+    s.draw();
+    selectprimary(s.ws, s.plane, s.panel, 300, 200, 12);
+    const TStarbox& p = s.ws.PrimaryBox;
+    ASSERT_GT(p.Right + 1, 310 - 6) << "the outline must reach into the secondary box";
+    selectsecondary(s.ws, s.plane, s.panel, 310, 201, 12, [] {});
+    const TStarbox& q = s.ws.SecondaryBox;
+    const test::CentroidExpectation e =
+        test::expectedCentroid(s.stars, s.sky, q.Left, q.Top, q.Size);
+    EXPECT_NEAR(q.FineX, e.x, 4 * e.sdX + 0.001);
+    EXPECT_NEAR(q.FineY, e.y, 4 * e.sdY + 0.001);
+    EXPECT_EQ(s.ws.ExpectedDX, 10);
+    EXPECT_EQ(s.ws.ExpectedDY, 1);
+}
+
 TEST(Selection, SizeComesFromTheCallerWhicheverWayTheClickCame) {
     // The window passes the box-size field; the same point and size give the
     // same box, and odd sizes are made even by place.
@@ -118,8 +138,8 @@ TEST(Selection, SizeComesFromTheCallerWhicheverWayTheClickCame) {
         a.stars = b.stars = {{300, 200, 180, 1.6}};
         a.draw();
         b.draw();
-        selectprimary(a.ws, a.panel, 302, 201, size);
-        selectprimary(b.ws, b.panel, 302, 201, size);
+        selectprimary(a.ws, a.plane, a.panel, 302, 201, size);
+        selectprimary(b.ws, b.plane, b.panel, 302, 201, size);
         EXPECT_EQ(a.ws.PrimaryBox.Size, size % 2 ? size - 1 : size);
         EXPECT_EQ(a.ws.PrimaryBox.CentreX, b.ws.PrimaryBox.CentreX);
         EXPECT_EQ(a.ws.PrimaryBox.FineX, b.ws.PrimaryBox.FineX);
@@ -133,7 +153,7 @@ TEST(Selection, DarkClickKeepsTheEarlierCentreForTheExpectedOffset) {
     // A new secondary click far from any light: the box stays where place put
     // it and its centre keeps the earlier star's.
     s.draw();
-    selectsecondary(s.ws, s.panel, 500, 400, 12, [&s] { s.draw(); });
+    selectsecondary(s.ws, s.plane, s.panel, 500, 400, 12, [&s] { s.draw(); });
     EXPECT_EQ(s.ws.SecondaryBox.Left, 494);
     EXPECT_EQ(s.ws.SecondaryBox.Top, 394);
     EXPECT_EQ(s.ws.SecondaryBox.CentreX, 326);

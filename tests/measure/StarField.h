@@ -1,9 +1,9 @@
 #pragma once
-// Synthetic panels for the measuring tests: round Gaussian stars at known
-// sub-pixel positions on a sky with optional Gaussian noise, written as grey
-// colours whose intensity is exactly the rendered value.
+// Synthetic frames for the measuring tests: round Gaussian stars at known
+// sub-pixel positions on a sky with optional Gaussian noise, written as the
+// intensities a 640 x 480 8-bit frame would give.
+#include "video/FrameImage.h"
 #include "video/Monochrome.h"
-#include "video/PanelSurface.h"
 
 #include <algorithm>
 #include <cmath>
@@ -13,8 +13,12 @@
 
 namespace corvane::test {
 
+// Size of the synthetic frames.
+inline constexpr int kFieldWidth = 640;
+inline constexpr int kFieldHeight = 480;
+
 struct Star {
-    double x = 0, y = 0; // centre, panel pixels (pixel centres are integers)
+    double x = 0, y = 0; // centre, frame pixels (pixel centres are integers)
     double peak = 0;     // intensity at the centre
     double sigma = 1.5;  // pixels
 };
@@ -43,19 +47,29 @@ inline double modelIntensity(const std::vector<Star>& stars, double level, int x
     return v;
 }
 
-// The rendered intensity is clamp(round(model + noise), 0, 254).
-inline void renderStars(PanelSurface& panel, const std::vector<Star>& stars, const Sky& sky = {}) {
+// A blank (black) frame of the synthetic size.
+inline IntensityPlane blankFrame() {
+    IntensityPlane plane;
+    plane.reset(kFieldWidth, kFieldHeight);
+    plane.fill(0);
+    return plane;
+}
+
+// The rendered intensity is clamp(round(model + noise), 0, 254). An empty
+// plane becomes a frame of the synthetic size first.
+inline void renderStars(IntensityPlane& plane, const std::vector<Star>& stars,
+                        const Sky& sky = {}) {
+    if (plane.empty())
+        plane.reset(kFieldWidth, kFieldHeight);
     std::mt19937 gen(sky.seed);
     std::normal_distribution<double> noise(0.0, 1.0);
-    for (int y = 0; y < PanelSurface::kHeight; ++y)
-        for (int x = 0; x < PanelSurface::kWidth; ++x) {
+    for (int y = 0; y < plane.height(); ++y)
+        for (int x = 0; x < plane.width(); ++x) {
             double v = modelIntensity(stars, sky.level, x, y);
             if (sky.noise > 0)
                 v += sky.noise * noise(gen);
-            panel.setPixel(x, y,
-                           greyColour(static_cast<int>(std::clamp(std::nearbyint(v), 0.0, 254.0))));
+            plane.set(x, y, static_cast<int>(std::clamp(std::nearbyint(v), 0.0, 254.0)));
         }
-    panel.touch();
 }
 
 // Expected rendered intensity at a pixel: the mean of clamp(round(model + noise)).
@@ -76,7 +90,7 @@ inline double expectedIntensity(double model, double noise) {
 }
 
 struct CentroidExpectation {
-    double x = 0, y = 0;     // mean weighted centre of the box, panel pixels
+    double x = 0, y = 0;     // mean weighted centre of the box, frame pixels
     double sdX = 0, sdY = 0; // its standard deviation from the noise and the rounding
 };
 
@@ -90,7 +104,7 @@ inline CentroidExpectation expectedCentroid(const std::vector<Star>& stars, cons
         for (int c = 0; c < size; ++c) {
             const int x = left + c, y = top + r;
             double v = 0;
-            if (x >= 0 && y >= 0 && x < PanelSurface::kWidth && y < PanelSurface::kHeight)
+            if (x >= 0 && y >= 0 && x < kFieldWidth && y < kFieldHeight)
                 v = expectedIntensity(modelIntensity(stars, sky.level, x, y), sky.noise);
             e[static_cast<std::size_t>(r) * size + c] = v;
             w += v;
@@ -112,10 +126,11 @@ inline CentroidExpectation expectedCentroid(const std::vector<Star>& stars, cons
     return out;
 }
 
-// Every pixel of the panel one colour.
-inline void fillPanel(PanelSurface& panel, Colour c) {
-    std::fill(panel.data(), panel.data() + PanelSurface::kWidth * PanelSurface::kHeight, c);
-    panel.touch();
+// Every pixel of the frame one intensity (an empty plane gets the synthetic size).
+inline void fillFrame(IntensityPlane& plane, int intensity) {
+    if (plane.empty())
+        plane.reset(kFieldWidth, kFieldHeight);
+    plane.fill(intensity);
 }
 
 } // namespace corvane::test

@@ -1,7 +1,6 @@
 // The star box: placing, centring, settling on light, its outline and its zoom copy.
 #include "measure/Starbox.h"
 #include "StarField.h"
-#include "video/Monochrome.h"
 #include "video/PixelCanvas.h"
 
 #include <gtest/gtest.h>
@@ -9,8 +8,21 @@
 namespace corvane {
 namespace {
 
-using test::fillPanel;
-using test::greyColour;
+using test::blankFrame;
+using test::fillFrame;
+
+// A black colour frame of the synthetic size for the zoom copies, with its pixels to set.
+struct ColourFrame {
+    DisplayImage image;
+    std::vector<Colour>& pixels;
+    explicit ColourFrame(Colour fill = kBlack)
+        : pixels(image.resetColour(test::kFieldWidth, test::kFieldHeight)) {
+        std::fill(pixels.begin(), pixels.end(), fill);
+    }
+    void set(int x, int y, Colour c) {
+        pixels[static_cast<std::size_t>(y) * test::kFieldWidth + static_cast<std::size_t>(x)] = c;
+    }
+};
 
 struct PlaceCase {
     const char* name;
@@ -63,19 +75,19 @@ TEST(Centreat, MovesTheBoxOntoThePointKeepingItsSize) {
 }
 
 TEST(Measure, SingleLitPixelPullsTheBoxOntoIt) {
-    PanelSurface panel;
-    panel.setPixel(94 + 3, 44 + 8, greyColour(100));
+    IntensityPlane plane = blankFrame();
+    plane.set(94 + 3, 44 + 8, 100);
     TStarbox box;
     box.place(100, 50, 12);
     ASSERT_EQ(box.Left, 94);
     ASSERT_EQ(box.Top, 44);
 
     TStarbox onePass = box;
-    EXPECT_TRUE(onePass.measure(panel, 1));
+    EXPECT_TRUE(onePass.measure(plane, 1));
     EXPECT_EQ(onePass.CentreX, 97);
     EXPECT_EQ(onePass.CentreY, 52);
 
-    EXPECT_TRUE(box.measure(panel, 8));
+    EXPECT_TRUE(box.measure(plane, 8));
     EXPECT_EQ(box.CentreX, 97);
     EXPECT_EQ(box.CentreY, 52);
     EXPECT_EQ(box.FineX, 97.0f);
@@ -83,7 +95,7 @@ TEST(Measure, SingleLitPixelPullsTheBoxOntoIt) {
 }
 
 TEST(Measure, AllDarkBoxChangesNothing) {
-    PanelSurface panel;
+    IntensityPlane plane = blankFrame();
     TStarbox box;
     box.place(100, 50, 12);
     box.CentreX = 5;
@@ -91,7 +103,7 @@ TEST(Measure, AllDarkBoxChangesNothing) {
     box.FineX = 1.25f;
     box.FineY = 2.5f;
     const TStarbox before = box;
-    EXPECT_FALSE(box.measure(panel, 8));
+    EXPECT_FALSE(box.measure(plane, 8));
     EXPECT_EQ(box.Left, before.Left);
     EXPECT_EQ(box.Top, before.Top);
     EXPECT_EQ(box.Right, before.Right);
@@ -103,14 +115,14 @@ TEST(Measure, AllDarkBoxChangesNothing) {
 }
 
 TEST(Measure, FailedMeasureKeepsTheEarlierFineCentre) {
-    PanelSurface panel;
-    panel.setPixel(300, 200, greyColour(50));
+    IntensityPlane plane = blankFrame();
+    plane.set(300, 200, 50);
     TStarbox box;
     box.place(302, 199, 12);
-    ASSERT_TRUE(box.measure(panel, 2));
+    ASSERT_TRUE(box.measure(plane, 2));
     EXPECT_EQ(box.FineX, 300.0f);
-    panel.clear();
-    EXPECT_FALSE(box.measure(panel, 4));
+    plane.fill(0);
+    EXPECT_FALSE(box.measure(plane, 4));
     EXPECT_EQ(box.FineX, 300.0f);
     EXPECT_EQ(box.FineY, 200.0f);
     EXPECT_EQ(box.CentreX, 300);
@@ -129,13 +141,13 @@ class UniformLightTest : public ::testing::TestWithParam<UniformCase> {};
 
 TEST_P(UniformLightTest, RestsOrCreepsByTheTieRule) {
     const UniformCase& c = GetParam();
-    PanelSurface panel;
-    fillPanel(panel, greyColour(40));
+    IntensityPlane plane;
+    fillFrame(plane, 40);
     TStarbox box;
     box.place(320, 240, c.size);
     box.centreat(320, 240);
     for (int pass = 1; pass <= 3; ++pass) {
-        EXPECT_TRUE(box.measure(panel, 1));
+        EXPECT_TRUE(box.measure(plane, 1));
         EXPECT_EQ(box.CentreX, 320 - c.shiftPerPass * pass) << "pass " << pass;
         EXPECT_EQ(box.CentreY, 240 - c.shiftPerPass * pass) << "pass " << pass;
     }
@@ -151,16 +163,16 @@ INSTANTIATE_TEST_SUITE_P(Sizes, UniformLightTest,
 TEST(Measure, FineCentreIsRoundedToThreeDecimalsAndStoredAsFloat) {
     // Column 123 carries 641 and column 124 carries 539 of a total of 1180:
     // the weighted x is 123 + 539/1180 = 123.456780 (to 6 decimals).
-    PanelSurface panel;
+    IntensityPlane plane = blankFrame();
     const int col0[3] = {254, 254, 133};
     const int col1[3] = {254, 254, 31};
     for (int r = 0; r < 3; ++r) {
-        panel.setPixel(123, 200 + r, greyColour(col0[r]));
-        panel.setPixel(124, 200 + r, greyColour(col1[r]));
+        plane.set(123, 200 + r, col0[r]);
+        plane.set(124, 200 + r, col1[r]);
     }
     TStarbox box;
     box.place(124, 201, 12);
-    ASSERT_TRUE(box.measure(panel, 8));
+    ASSERT_TRUE(box.measure(plane, 8));
     EXPECT_EQ(box.FineX, 123.457f);
     EXPECT_NE(box.FineX, 123.45678f);
     // y = 200 + 836/1180 = 200.708474...
@@ -174,11 +186,11 @@ TEST(Measure, FineCentreIsRoundedToThreeDecimalsAndStoredAsFloat) {
 // box that reaches 40 columns past the left edge (read pixel by pixel):
 // 99.48705 instead of 99.5 in x, 79.50071667 in y.
 TEST(Measure, LargeBrightBoxFollowsThe32BitSums) {
-    PanelSurface panel;
-    fillPanel(panel, greyColour(100));
+    IntensityPlane plane;
+    fillFrame(plane, 100);
     TStarbox inside;
     inside.place(240, 240, 160);
-    ASSERT_TRUE(inside.measure(panel, 1));
+    ASSERT_TRUE(inside.measure(plane, 1));
     EXPECT_EQ(inside.CentreX, 160 + 79);
     EXPECT_EQ(inside.CentreY, 160 + 80);
     EXPECT_EQ(inside.FineX, 239.487f);
@@ -187,28 +199,28 @@ TEST(Measure, LargeBrightBoxFollowsThe32BitSums) {
     TStarbox edge;
     edge.place(40, 240, 160);
     ASSERT_EQ(edge.Left, -40);
-    ASSERT_TRUE(edge.measure(panel, 1));
+    ASSERT_TRUE(edge.measure(plane, 1));
     EXPECT_EQ(edge.CentreX, -40 + 99);
     EXPECT_EQ(edge.CentreY, 160 + 80);
     EXPECT_EQ(edge.FineX, 59.487f);
     EXPECT_EQ(edge.FineY, 239.501f);
 }
 
-TEST(Measure, PixelsOffThePanelCountAsDark) {
-    // The same light seen by a box reaching past the left edge of the panel and
+TEST(Measure, PixelsOffTheFrameCountAsDark) {
+    // The same light seen by a box reaching past the left edge of the frame and
     // by one wholly inside: the box moves by the same amount.
-    PanelSurface panel;
+    IntensityPlane plane = blankFrame();
     for (int r = 0; r < 12; ++r)
         for (int c = 6; c < 12; ++c) {
-            panel.setPixel(-6 + c, 300 + r, greyColour(30 + 5 * r + c));
-            panel.setPixel(200 + c, 100 + r, greyColour(30 + 5 * r + c));
+            plane.set(-6 + c, 300 + r, 30 + 5 * r + c);
+            plane.set(200 + c, 100 + r, 30 + 5 * r + c);
         }
     TStarbox edge, inside;
     edge.place(0, 306, 12);
     inside.place(206, 106, 12);
     ASSERT_EQ(edge.Left, -6);
-    ASSERT_TRUE(edge.measure(panel, 1));
-    ASSERT_TRUE(inside.measure(panel, 1));
+    ASSERT_TRUE(edge.measure(plane, 1));
+    ASSERT_TRUE(inside.measure(plane, 1));
     EXPECT_EQ(edge.CentreX - (-6), inside.CentreX - 200);
     EXPECT_EQ(edge.CentreY - 300, inside.CentreY - 100);
     // Same 3-decimal centre; only the float spacing at the two places differs.
@@ -216,12 +228,12 @@ TEST(Measure, PixelsOffThePanelCountAsDark) {
     EXPECT_NEAR(edge.FineY - 300.0f, inside.FineY - 100.0f, 2e-5);
 }
 
-TEST(Measure, BoxPastTheRightEdgeSeesOnlyTheColumnsOnThePanel) {
-    PanelSurface panel;
-    fillPanel(panel, greyColour(20));
+TEST(Measure, BoxPastTheRightEdgeSeesOnlyTheColumnsInTheFrame) {
+    IntensityPlane plane;
+    fillFrame(plane, 20);
     TStarbox box;
-    box.place(640, 100, 12); // columns 634 .. 645, six on the panel
-    ASSERT_TRUE(box.measure(panel, 1));
+    box.place(640, 100, 12); // columns 634 .. 645, six in the frame
+    ASSERT_TRUE(box.measure(plane, 1));
     // Local centre (2.5, 5.5): ties go to the even 2 and 6.
     EXPECT_EQ(box.CentreX, 634 + 2);
     EXPECT_EQ(box.CentreY, 94 + 6);
@@ -248,19 +260,24 @@ TEST(Outline, LiesOnePixelOutsideWhatTheBoxReads) {
                             y == box.Bottom);
             }
         EXPECT_EQ(drawn, 4 * (size + 1)) << "size " << size;
-        EXPECT_FALSE(box.measure(panel, 1)) << "its own outline lit the box";
-        // The outline reads as light to anything else: pure red is intensity 85.
-        EXPECT_EQ(intensity(panel, box.Left - 1, box.Top), 85);
+        // The outline is shown, never measured: a box lying across it on a
+        // dark frame finds no light.
+        const IntensityPlane plane = blankFrame();
+        TStarbox across = box;
+        across.centreat(box.Left - 1, box.Top - 1);
+        EXPECT_FALSE(across.measure(plane, 1)) << "size " << size;
     }
 }
 
 TEST(Drawzoom, PaintsThreeByThreeBlocksAtTheTopLeft) {
+    ColourFrame frame;
+    frame.set(48, 58, 0x123456u);
+    frame.set(47, 58, 0xFFFFFFu); // outside the box: not copied
     PanelSurface panel;
+    panel.showFrame(&frame.image);
+    panel.setPixel(51, 61, 0x00ABCDu); // a mark over the frame is copied as shown
     TStarbox box;
     box.place(50, 60, 4); // columns 48..51, rows 58..61
-    panel.setPixel(48, 58, 0x123456u);
-    panel.setPixel(51, 61, 0x00ABCDu);
-    panel.setPixel(47, 58, 0xFFFFFFu); // outside the box: not copied
     PixelCanvas zoom;
     box.drawzoom(panel, zoom);
     EXPECT_GE(zoom.width(), 12);
@@ -274,13 +291,14 @@ TEST(Drawzoom, PaintsThreeByThreeBlocksAtTheTopLeft) {
 }
 
 TEST(Drawzoom, SmallerPictureLeavesTheRemainsOfALargerOne) {
+    const ColourFrame grey(0x202020u), black;
     PanelSurface panel;
-    fillPanel(panel, 0x202020u);
+    panel.showFrame(&grey.image);
     PixelCanvas zoom;
     TStarbox big;
     big.place(100, 100, 12);
     big.drawzoom(panel, zoom);
-    panel.clear();
+    panel.showFrame(&black.image);
     TStarbox small;
     small.place(100, 100, 4);
     small.drawzoom(panel, zoom);
@@ -288,8 +306,10 @@ TEST(Drawzoom, SmallerPictureLeavesTheRemainsOfALargerOne) {
     EXPECT_EQ(zoom.pixel(30, 30), 0x202020u);
 }
 
-TEST(Drawzoom, BoxOffThePanelCopiesTheInvalidColour) {
+TEST(Drawzoom, BoxOffTheFrameCopiesTheInvalidColour) {
+    const ColourFrame black;
     PanelSurface panel;
+    panel.showFrame(&black.image);
     TStarbox box;
     box.place(0, 0, 4); // columns -2..1
     PixelCanvas zoom;

@@ -486,7 +486,7 @@ RunOutcome measureRun(const std::string& path, const sim::DriftParams& p, Method
     WorkingState ws;
     const sim::FrameTruth t = sim::frameTruth(p, 0);
     resetvideo(ws, player, 0);
-    selectprimary(ws, panel, static_cast<int32_t>(std::lround(t.primary.x)),
+    selectprimary(ws, player.Intensities(), panel, static_cast<int32_t>(std::lround(t.primary.x)),
                   static_cast<int32_t>(std::lround(t.primary.y)), 12);
     resetvideo(ws, player, 0);
     selectsecondary(ws, panel, player, static_cast<int32_t>(std::lround(t.secondary.x)),
@@ -496,7 +496,7 @@ RunOutcome measureRun(const std::string& path, const sim::DriftParams& p, Method
     const int32_t stop = player.VideoLength();
     hooks.stopFrame = [stop] { return stop; };
     RunOutcome out;
-    out.run = runFrames(ws, panel, player, method, hooks);
+    out.run = runFrames(ws, player, method, hooks);
     out.table = ws.FrameData;
     return out;
 }

@@ -101,6 +101,12 @@ TEST_F(OpenFilesTest, RandomBytesNamedAvi) {
     expectRefused(dir.file("noise.avi"), "Not an AVI video");
 }
 
+TEST_F(OpenFilesTest, TheReaderIsChosenByContentNotByName) {
+    const std::string avi = variant("video.dat", [](std::vector<char>&) {});
+    EXPECT_NO_THROW(player.OpenVideo(avi));
+    EXPECT_GT(player.VideoLength(), 0);
+}
+
 TEST_F(OpenFilesTest, TextAndSoundFilesAreNotAviVideos) {
     test::writeBytes(dir.file("notes.avi"), {'h', 'e', 'l', 'l', 'o', '\n'});
     expectRefused(dir.file("notes.avi"), "Not an AVI video");

@@ -2,6 +2,7 @@
 // the simulator writes: each frame carries its number, and the lossless
 // codecs must give back exactly the rendered picture.
 #include "VideoFiles.h"
+#include "video/Monochrome.h"
 #include "video/Player.h"
 
 #include <gtest/gtest.h>
@@ -79,10 +80,18 @@ protected:
                 EXPECT_LT(std::fabs(bias[ch] / count), 1.0)
                     << "channel " << ch << " of frame " << frame;
         }
+        // What is measured is exactly the intensity of the colour shown.
+        const IntensityPlane& measured = player.Intensities();
+        ASSERT_EQ(measured.width(), p.width);
+        ASSERT_EQ(measured.height(), p.height);
         for (int y = 0; y < p.height; ++y)
-            for (int x = 0; x < p.width; ++x)
+            for (int x = 0; x < p.width; ++x) {
                 ASSERT_EQ(panel.pixel(x, y) & 0xFF000000u, 0u)
                     << "top byte set at " << x << "," << y;
+                ASSERT_EQ(measured.at(x, y), monochrome(panel.pixel(x, y)))
+                    << "at " << x << "," << y;
+            }
+        EXPECT_EQ(measured.at(p.width, 0), 0);
         EXPECT_EQ(panel.pixel(p.width, 0), kBlack);
         EXPECT_EQ(panel.pixel(0, p.height), kBlack);
         EXPECT_EQ(panel.pixel(PanelSurface::kWidth - 1, PanelSurface::kHeight - 1), kBlack);

@@ -79,7 +79,7 @@ TEST(Simulator, StarsDriftAtTheSiderealRateTimesCosDeclination) {
                 p.separationArcsec * 2, 1e-9);
 }
 
-TEST(Simulator, TheDefaultStartCentresTheTrackAndTheDemoPairStaysOnThePanel) {
+TEST(Simulator, TheDefaultStartCentresTheTrackAndTheDemoPairStaysInTheFrame) {
     DriftParams p; // the demo video of the run script
     p.frames = 300;
     p.separationArcsec = 12;
@@ -87,7 +87,7 @@ TEST(Simulator, TheDefaultStartCentresTheTrackAndTheDemoPairStaysOnThePanel) {
     p.declinationDeg = 30;
     p.scalePxPerArcsec = 1.5;
     const sim::Truth t = sim::computeTruth(p);
-    EXPECT_TRUE(t.staysOnPanel);
+    EXPECT_TRUE(t.staysInFrame);
     const sim::FrameTruth& a = t.frames.front();
     const sim::FrameTruth& b = t.frames.back();
     // The middle of the pair halfway through sits at the frame's centre
@@ -96,9 +96,9 @@ TEST(Simulator, TheDefaultStartCentresTheTrackAndTheDemoPairStaysOnThePanel) {
     const double cy = (a.primary.y + b.primary.y + a.secondary.y + b.secondary.y) / 4;
     EXPECT_NEAR(cx, 319.5, 4 * p.jitterPx);
     EXPECT_NEAR(cy, 239.5, 4 * p.jitterPx);
-    // Too long a video leaves the panel, and says so.
+    // Too long a video leaves the frame, and says so.
     p.frames = 3000;
-    EXPECT_FALSE(sim::computeTruth(p).staysOnPanel);
+    EXPECT_FALSE(sim::computeTruth(p).staysInFrame);
 }
 
 TEST(Simulator, TheStarsLightIsCentredOnTheTruePositions) {

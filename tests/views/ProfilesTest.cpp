@@ -11,11 +11,10 @@ namespace corvane {
 namespace {
 
 using testing::boxAt;
-using testing::colourOfIntensity;
 
 TEST(Profiles, OneBarPerRowAndColumnWithXFromZero) {
-    PanelSurface panel;
-    const Profiles p = computeProfiles(panel, boxAt(100, 50, 40));
+    IntensityPlane plane = testing::blankPlane();
+    const Profiles p = computeProfiles(plane, boxAt(100, 50, 40));
     ASSERT_EQ(p.rows.size(), 40u);
     ASSERT_EQ(p.columns.size(), 40u);
     for (int i = 0; i < 40; ++i) {
@@ -25,17 +24,17 @@ TEST(Profiles, OneBarPerRowAndColumnWithXFromZero) {
 }
 
 TEST(Profiles, HeightDecidesBothCountsWhenTheBoxIsNotSquare) {
-    PanelSurface panel;
+    IntensityPlane plane = testing::blankPlane();
     TStarbox box = boxAt(10, 10, 6);
     box.Right = box.Left + 9;
-    const Profiles p = computeProfiles(panel, box);
+    const Profiles p = computeProfiles(plane, box);
     EXPECT_EQ(p.rows.size(), 6u);
     EXPECT_EQ(p.columns.size(), 6u);
 }
 
 TEST(Profiles, BoxNeverPlacedGivesNoBars) {
-    PanelSurface panel;
-    const Profiles p = computeProfiles(panel, TStarbox{});
+    IntensityPlane plane = testing::blankPlane();
+    const Profiles p = computeProfiles(plane, TStarbox{});
     EXPECT_TRUE(p.rows.empty());
     EXPECT_TRUE(p.columns.empty());
 }
@@ -59,13 +58,13 @@ const LineCase kLines[] = {
 
 TEST(Profiles, RowBarIsSumOverOnePlusLitPixelsRoundedHalfToEven) {
     for (const LineCase& c : kLines) {
-        PanelSurface panel;
+        IntensityPlane plane = testing::blankPlane();
         const int n = static_cast<int>(c.intensities.size());
         const TStarbox box = boxAt(30, 20, n);
         const int row = 4;
         for (int i = 0; i < n; ++i)
-            panel.setPixel(box.Left + i, box.Top + row, colourOfIntensity(c.intensities[i]));
-        const Profiles p = computeProfiles(panel, box);
+            plane.set(box.Left + i, box.Top + row, c.intensities[i]);
+        const Profiles p = computeProfiles(plane, box);
         EXPECT_EQ(p.rows[row].y, c.bar) << c.name;
         EXPECT_EQ(p.rows[row + 1].y, 0) << c.name;
     }
@@ -73,41 +72,41 @@ TEST(Profiles, RowBarIsSumOverOnePlusLitPixelsRoundedHalfToEven) {
 
 TEST(Profiles, ColumnBarsAddDownTheColumns) {
     for (const LineCase& c : kLines) {
-        PanelSurface panel;
+        IntensityPlane plane = testing::blankPlane();
         const int n = static_cast<int>(c.intensities.size());
         const TStarbox box = boxAt(30, 20, n);
         const int column = 2;
         for (int i = 0; i < n; ++i)
-            panel.setPixel(box.Left + column, box.Top + i, colourOfIntensity(c.intensities[i]));
-        const Profiles p = computeProfiles(panel, box);
+            plane.set(box.Left + column, box.Top + i, c.intensities[i]);
+        const Profiles p = computeProfiles(plane, box);
         EXPECT_EQ(p.columns[column].y, c.bar) << c.name;
         EXPECT_EQ(p.columns[column - 1].y, 0) << c.name;
     }
 }
 
 TEST(Profiles, OnlyPixelsInsideTheBoxCount) {
-    PanelSurface panel;
+    IntensityPlane plane = testing::blankPlane();
     const TStarbox box = boxAt(30, 20, 8);
     // A star at local (column 6, row 1) and bright light all around the box.
-    panel.setPixel(box.Left + 6, box.Top + 1, colourOfIntensity(200));
+    plane.set(box.Left + 6, box.Top + 1, 200);
     for (int i = -1; i <= 8; ++i) {
-        panel.setPixel(box.Left - 1, box.Top + i, 0xFFFFFF);
-        panel.setPixel(box.Left + 8, box.Top + i, 0xFFFFFF);
-        panel.setPixel(box.Left + i, box.Top - 1, 0xFFFFFF);
-        panel.setPixel(box.Left + i, box.Top + 8, 0xFFFFFF);
+        plane.set(box.Left - 1, box.Top + i, IntensityPlane::kWhiteLevel8);
+        plane.set(box.Left + 8, box.Top + i, IntensityPlane::kWhiteLevel8);
+        plane.set(box.Left + i, box.Top - 1, IntensityPlane::kWhiteLevel8);
+        plane.set(box.Left + i, box.Top + 8, IntensityPlane::kWhiteLevel8);
     }
-    const Profiles p = computeProfiles(panel, box);
+    const Profiles p = computeProfiles(plane, box);
     for (int i = 0; i < 8; ++i) {
         EXPECT_EQ(p.rows[i].y, i == 1 ? 100 : 0) << "row " << i;
         EXPECT_EQ(p.columns[i].y, i == 6 ? 100 : 0) << "column " << i;
     }
 }
 
-TEST(Profiles, PartOfTheBoxBeyondThePanelCountsAsBlack) {
-    PanelSurface panel;
+TEST(Profiles, PartOfTheBoxBeyondTheFrameCountsAsBlack) {
+    IntensityPlane plane = testing::blankPlane();
     const TStarbox box = boxAt(PanelSurface::kWidth - 4, PanelSurface::kHeight - 4, 10);
-    panel.setPixel(PanelSurface::kWidth - 1, PanelSurface::kHeight - 1, colourOfIntensity(40));
-    const Profiles p = computeProfiles(panel, box);
+    plane.set(PanelSurface::kWidth - 1, PanelSurface::kHeight - 1, 40);
+    const Profiles p = computeProfiles(plane, box);
     ASSERT_EQ(p.rows.size(), 10u);
     EXPECT_EQ(p.rows[3].y, 20);
     EXPECT_EQ(p.columns[3].y, 20);

@@ -3,24 +3,17 @@
 #include "common/Error.h"
 #include "measure/Reset.h"
 #include "measure/Selection.h"
-#include "results/ResultsFile.h"
 
-#include <cerrno>
 #include <ctime>
-#include <sys/stat.h>
 
 namespace corvane::tool {
 
 namespace {
 
-// The file's last-modification time in UT, to the 2 seconds a file date
-// holds (rounded down, as the window takes it).
-CivilDateTime modificationTimeUt(const std::string& path) {
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0)
-        throw Error(fileErrorText(errno));
-    std::time_t secs = st.st_mtime;
-    secs -= ((secs % 2) + 2) % 2;
+// The recording's start as a date in UT (a file date's whole seconds).
+CivilDateTime civilOf(const RecordingStart& start, const std::string& path) {
+    const int64_t micros = start.unixMicros;
+    std::time_t secs = static_cast<std::time_t>(micros / 1000000 - (micros % 1000000 < 0 ? 1 : 0));
     std::tm ut{};
     if (!::gmtime_r(&secs, &ut))
         throw Error("The file's modification time cannot be read: " + path);
@@ -42,7 +35,7 @@ void HeadlessWindow::openVideo(const std::string& path) {
     player_.OpenVideo(path);
     player_.SetStepSize(1);
     player_.SetTimeFormat(TimeFormat::Frames);
-    observation_ = modificationTimeUt(path);
+    observation_ = civilOf(player_.Source()->recordingStart(), path);
     startFrame_ = 0;
     stopFrame_ = player_.VideoLength();
     player_.SeekTo(0);
@@ -60,7 +53,7 @@ void HeadlessWindow::goToFrame(int32_t n) {
 }
 
 void HeadlessWindow::clickPrimary(int32_t x, int32_t y, int32_t boxSize) {
-    selectprimary(state_, panel_, x, y, boxSize);
+    selectprimary(state_, player_.Intensities(), panel_, x, y, boxSize);
 }
 
 void HeadlessWindow::clickSecondary(int32_t x, int32_t y, int32_t boxSize) {
@@ -73,7 +66,7 @@ RunResult HeadlessWindow::go(Method method, const std::function<void(int32_t fra
     RunHooks hooks;
     hooks.stopFrame = [this] { return stopFrame_; };
     hooks.afterFrame = afterFrame;
-    return runFrames(state_, panel_, player_, method, hooks);
+    return runFrames(state_, player_, method, hooks);
 }
 
 ReductionResult HeadlessWindow::calculate(Orientation orientation, const std::string& decDegrees,

@@ -24,13 +24,16 @@ public:
     HeadlessWindow();
 
     // "File" > "Open AVI": OpenVideo, step size 1, frame time format, the
-    // observation date from the file's modification time (UT, to the 2
-    // seconds of a file date), the range 0 .. VideoLength, SeekTo(0),
+    // observation date from the recording's start (for an AVI the file's
+    // modification time, UT, to the 2 seconds of a file date), the range
+    // 0 .. VideoLength, SeekTo(0),
     // cleardata. Then the reset that the window's timer runs half a second
     // later, with the start frame the open has just set (0).
     void openVideo(const std::string& path);
 
     int32_t videoLength() const { return player_.VideoLength(); }
+    int frameWidth() const { return player_.FrameWidth(); }
+    int frameHeight() const { return player_.FrameHeight(); }
     const CivilDateTime& observation() const { return observation_; }
     // The date picker set by hand (UT).
     void setObservation(const CivilDateTime& t) { observation_ = t; }

@@ -3,7 +3,6 @@
 #include "common/Error.h"
 #include "common/NumberText.h"
 #include "measure/Selection.h"
-#include "video/PanelSurface.h"
 
 #include <cctype>
 #include <set>
@@ -14,8 +13,8 @@ const char* const kUsage =
     "usage: corvane-measure VIDEO --primary X,Y --secondary X,Y [options]\n"
     "Measures a double star in a drift video exactly as the Corvane window does:\n"
     "open, click the primary, click the secondary, \"GO!\", then the reduction.\n"
-    "  --primary X,Y         panel position of the primary click (required)\n"
-    "  --secondary X,Y       panel position of the secondary click (required)\n"
+    "  --primary X,Y         frame pixel of the primary click (required)\n"
+    "  --secondary X,Y       frame pixel of the secondary click (required)\n"
     "  --primary-frame N     frame on screen at the primary click (the start frame)\n"
     "  --start N, --stop N   measuring range (0 and the video's length)\n"
     "  --box N               star box size, even, 4 to 40 (12)\n"
@@ -54,16 +53,16 @@ int32_t integerOf(const std::string& option, const std::string& text) {
     }
 }
 
-PanelPoint pointOf(const std::string& option, const std::string& text) {
+FramePoint pointOf(const std::string& option, const std::string& text) {
     const std::size_t comma = text.find(',');
     if (comma == std::string::npos || text.find(',', comma + 1) != std::string::npos)
         throw UsageError(option + ": '" + text + "' is not X,Y");
-    PanelPoint p;
+    FramePoint p;
     p.x = integerOf(option, text.substr(0, comma));
     p.y = integerOf(option, text.substr(comma + 1));
-    // A click lands inside the panel.
-    if (p.x < 0 || p.x >= PanelSurface::kWidth || p.y < 0 || p.y >= PanelSurface::kHeight)
-        throw UsageError(option + ": " + text + " lies outside the 640 x 480 panel");
+    // Frame pixels; checked against the frame's size once the video is open.
+    if (p.x < 0 || p.y < 0)
+        throw UsageError(option + ": " + text + " is not a frame pixel (negative)");
     return p;
 }
 

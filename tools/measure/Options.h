@@ -21,16 +21,16 @@ public:
 
 extern const char* const kUsage;
 
-// A click on the panel, in panel coordinates.
-struct PanelPoint {
+// A click on the frame, in frame pixels.
+struct FramePoint {
     int32_t x = 0;
     int32_t y = 0;
 };
 
 struct ToolOptions {
     std::string video;
-    PanelPoint primary;
-    PanelPoint secondary;
+    FramePoint primary;
+    FramePoint secondary;
     std::optional<int32_t> primaryFrame; // default: the start frame
     std::optional<int32_t> startFrame;   // default 0
     std::optional<int32_t> stopFrame;    // default: the video's length

@@ -15,12 +15,12 @@
 #include "measure/Runs.h"
 #include "results/ResultsFile.h"
 #include "results/ResultsLine.h"
+#include "video/FrameMemory.h"
 
 #include <cstdio>
 #include <ctime>
 #include <exception>
 #include <iostream>
-#include <malloc.h>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -68,22 +68,18 @@ private:
 
 // CPU time of the whole process (all its threads), in seconds: the work done,
 // whatever else the machine is busy with.
-// Every frame read from the file arrives in a freshly allocated packet of a
-// few hundred kilobytes. By default the C library hands such blocks back to
-// the system when they are freed and takes them again for the next frame, so
-// that every frame pays for zeroed pages and page faults: on a busy machine
-// that cost more than decoding itself. Keeping freed memory in the process
-// makes the next packet reuse it; the process still holds only a few frames.
-void keepFreedMemory() {
-    constexpr int kLargeBlockBytes = 64 << 20;
-    ::mallopt(M_MMAP_THRESHOLD, kLargeBlockBytes);
-    ::mallopt(M_TRIM_THRESHOLD, kLargeBlockBytes);
-}
-
 double cpuSeconds() {
     timespec t{};
     ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
     return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
+}
+
+// A file without a picture has no frame to click; its run measures nothing.
+void checkClick(const char* option, const FramePoint& p, int width, int height) {
+    if (width > 0 && height > 0 && (p.x >= width || p.y >= height))
+        throw UsageError(std::string(option) + " " + std::to_string(p.x) + "," +
+                         std::to_string(p.y) + " lies outside the " + std::to_string(width) +
+                         " x " + std::to_string(height) + " frame");
 }
 
 void checkFrame(const char* option, int32_t n, int32_t length) {
@@ -128,6 +124,8 @@ int run(const ToolOptions& o) {
     HeadlessWindow w;
     w.openVideo(o.video);
     const int32_t length = w.videoLength();
+    checkClick("--primary", o.primary, w.frameWidth(), w.frameHeight());
+    checkClick("--secondary", o.secondary, w.frameWidth(), w.frameHeight());
     if (o.startFrame) {
         checkFrame("--start", *o.startFrame, length);
         w.setStartFrame(*o.startFrame);
@@ -204,7 +202,7 @@ int run(const ToolOptions& o) {
 } // namespace
 
 int main(int argc, char** argv) {
-    keepFreedMemory();
+    keepFreedFrameMemory();
     const std::vector<std::string> args(argv + 1, argv + argc);
     try {
         const ToolOptions o = parseOptions(args);

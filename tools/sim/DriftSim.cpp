@@ -329,12 +329,12 @@ Truth computeTruth(const DriftParams& p) {
     t.driftAngleDeg = g.driftAngleDeg;
     t.driftSpeedPxPerS = g.speedPxPerS;
     const double margin = std::max(2.0, 2.0 * p.seeingFwhmPx);
-    const double maxX = std::min(p.width, kPanelWidth) - 1 - margin;
-    const double maxY = std::min(p.height, kPanelHeight) - 1 - margin;
+    const double maxX = p.width - 1 - margin;
+    const double maxY = p.height - 1 - margin;
     auto inside = [&](Point q) {
         return q.x >= margin && q.y >= margin && q.x <= maxX && q.y <= maxY;
     };
-    t.staysOnPanel = true;
+    t.staysInFrame = true;
     t.frames.reserve(static_cast<std::size_t>(p.frames));
     int64_t slot = -1;
     for (int n = 0; n < p.frames; ++n) {
@@ -343,8 +343,8 @@ Truth computeTruth(const DriftParams& p) {
             ;
         t.droppedFrames += n > 0 ? slot - previous - 1 : 0;
         t.frames.push_back(truthAt(p, g, n, timeAt(p, g, n, slot)));
-        t.staysOnPanel =
-            t.staysOnPanel && inside(t.frames.back().primary) && inside(t.frames.back().secondary);
+        t.staysInFrame =
+            t.staysInFrame && inside(t.frames.back().primary) && inside(t.frames.back().secondary);
     }
     return t;
 }

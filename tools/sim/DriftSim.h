@@ -124,9 +124,9 @@ struct Truth {
     double screenAngleDeg = 0;
     double driftAngleDeg = 0;
     double driftSpeedPxPerS = 0;
-    // Both stars stay inside the part of the frame the 640 x 480 panel shows,
-    // with a margin of two seeing widths, in every frame.
-    bool staysOnPanel = false;
+    // Both stars stay inside the frame, with a margin of two seeing widths,
+    // in every frame.
+    bool staysInFrame = false;
     std::vector<FrameTruth> frames;
 };
 

@@ -242,7 +242,7 @@ void printTruth(const Options& o, const Truth& t) {
         std::cout << "primary_first: " << num(a.primary.x) << "," << num(a.primary.y) << "\n"
                   << "primary_last: " << num(b.primary.x) << "," << num(b.primary.y) << "\n";
     }
-    std::cout << "stays_on_panel: " << (t.staysOnPanel ? "yes" : "no") << "\n";
+    std::cout << "stays_in_frame: " << (t.staysInFrame ? "yes" : "no") << "\n";
     if (o.recording.container != Container::Avi)
         std::cout << "format: " << containerName(o.recording.container) << "\n"
                   << "bits: " << p.bits << "\n"
@@ -266,8 +266,8 @@ int main(int argc, char** argv) {
         const Options o = parse(argc, argv);
         const Truth t = writeRecording(o.out, o.params, o.recording);
         printTruth(o, t);
-        if (!t.staysOnPanel)
-            std::cerr << "corvane-sim: warning: the pair leaves the panel in some frames\n";
+        if (!t.staysInFrame)
+            std::cerr << "corvane-sim: warning: the pair leaves the frame in some frames\n";
         return 0;
     } catch (const Error& e) {
         std::cerr << "corvane-sim: " << e.what() << "\n";

@@ -1,4 +1,4 @@
-#include "video/VideoDecoder.h"
+#include "video/AviFrameSource.h"
 
 #include "common/Error.h"
 #include "video/AviCheck.h"
@@ -12,6 +12,7 @@ extern "C" {
 }
 
 #include <climits>
+#include <cstring>
 #include <mutex>
 #include <set>
 
@@ -46,10 +47,14 @@ constexpr int kMaxSeekRetries = 16;
 
 } // namespace
 
-int64_t frameTimeMs(int64_t n, int64_t num, int64_t den) {
+namespace {
+
+// n * num / den seconds in units of 1 / perSecond, to the nearest unit with
+// ties to even, exactly in integers.
+int64_t rationalTime(int64_t n, int64_t num, int64_t den, int64_t perSecond) {
     if (den <= 0 || num < 0 || n < 0)
         return 0;
-    const __int128 total = static_cast<__int128>(n) * num * 1000;
+    const __int128 total = static_cast<__int128>(n) * num * perSecond;
     __int128 q = total / den;
     const __int128 twiceRest = 2 * (total % den);
     if (twiceRest > den || (twiceRest == den && (q & 1) != 0))
@@ -57,7 +62,21 @@ int64_t frameTimeMs(int64_t n, int64_t num, int64_t den) {
     return q > INT64_MAX ? INT64_MAX : static_cast<int64_t>(q);
 }
 
-struct VideoDecoder::Impl {
+} // namespace
+
+int64_t frameTimeMs(int64_t n, int64_t num, int64_t den) {
+    return rationalTime(n, num, den, 1000);
+}
+
+int64_t frameTimeUs(int64_t n, int64_t num, int64_t den) {
+    return rationalTime(n, num, den, 1000000);
+}
+
+bool looksLikeAvi(const unsigned char* head, std::size_t size) {
+    return size >= 12 && std::memcmp(head, "RIFF", 4) == 0 && std::memcmp(head + 8, "AVI ", 4) == 0;
+}
+
+struct AviFrameSource::Impl {
     std::string path;
     AVFormatContext* fmt = nullptr;
     AVCodecContext* ctx = nullptr;
@@ -67,7 +86,7 @@ struct VideoDecoder::Impl {
     int64_t frames = 0;
     int64_t startPts = 0;
     bool intraOnly = true;
-    DecoderStats stats;
+    SourceStats stats;
     FrameConverter converter;
 
     // Decoding state. `last` is the newest frame handed over (number lastNo);
@@ -92,6 +111,8 @@ struct VideoDecoder::Impl {
     std::set<int64_t> inFlight;
     // Frames whose data the decoder refused.
     std::set<int64_t> failed;
+    // Frames the index gives a chunk with data (empty: no index to tell).
+    std::vector<bool> recorded;
 
     ~Impl() {
         av_frame_free(&last);
@@ -107,6 +128,7 @@ struct VideoDecoder::Impl {
     void openStreams();
     void openCodec();
     void countFrames();
+    void findDroppedFrames();
 
     int64_t keyFrameAtOrBefore(int64_t n) const;
     void seek(int64_t n);
@@ -115,10 +137,10 @@ struct VideoDecoder::Impl {
     void submit(int64_t no);
     int64_t numberOf(const AVFrame* f, bool& known);
     bool advanceTo(int64_t n);
-    bool decode(int64_t n, Picture& out);
+    bool decode(int64_t n, Frame& out);
 };
 
-void VideoDecoder::Impl::open() {
+void AviFrameSource::Impl::open() {
     quietLibraries();
     checkAviFile(path); // missing, empty, not an AVI, truncated: clear messages
     const AVInputFormat* avi = av_find_input_format("avi");
@@ -135,7 +157,7 @@ void VideoDecoder::Impl::open() {
         throw Error("Out of memory");
 }
 
-void VideoDecoder::Impl::openStreams() {
+void AviFrameSource::Impl::openStreams() {
     bool hasAudio = false;
     for (unsigned i = 0; i < fmt->nb_streams; ++i) {
         const AVStream* s = fmt->streams[i];
@@ -163,9 +185,25 @@ void VideoDecoder::Impl::openStreams() {
     startPts = st->start_time != AV_NOPTS_VALUE ? st->start_time : 0;
     countFrames();
     openCodec();
+    findDroppedFrames();
 }
 
-void VideoDecoder::Impl::countFrames() {
+// The index lists the chunks that hold data; a dropped frame's zero-length
+// chunk is counted in the numbering but gets no entry.
+void AviFrameSource::Impl::findDroppedFrames() {
+    const int entries = avformat_index_get_entries_count(st);
+    if (entries <= 0 || frames <= 0)
+        return;
+    recorded.assign(static_cast<std::size_t>(frames), false);
+    for (int i = 0; i < entries; ++i) {
+        const AVIndexEntry* e = avformat_index_get_entry(st, i);
+        const int64_t n = e ? e->timestamp - startPts : -1;
+        if (e && e->size > 0 && n >= 0 && n < frames)
+            recorded[static_cast<std::size_t>(n)] = true;
+    }
+}
+
+void AviFrameSource::Impl::countFrames() {
     // libavformat's count is right also for OpenDML files over 1 GB, whose
     // main header covers only the first part; fall back to the duration.
     int64_t n = st->nb_frames;
@@ -178,12 +216,12 @@ void VideoDecoder::Impl::countFrames() {
     if (n > kMaxFrames)
         fail("The video has too many frames (" + std::to_string(n) + "; at most " +
              std::to_string(kMaxFrames) + ")");
-    if (frameTimeMs(n, st->time_base.num, st->time_base.den) > INT32_MAX)
+    if (corvane::frameTimeMs(n, st->time_base.num, st->time_base.den) > INT32_MAX)
         fail("The video is too long to be played (more than 24 days)");
     frames = n;
 }
 
-void VideoDecoder::Impl::openCodec() {
+void AviFrameSource::Impl::openCodec() {
     const AVCodecParameters* par = st->codecpar;
     const AVCodec* codec = avcodec_find_decoder(par->codec_id);
     if (par->codec_id == AV_CODEC_ID_NONE || !codec)
@@ -208,7 +246,7 @@ void VideoDecoder::Impl::openCodec() {
         fail("Cannot open the " + std::string(codec->name) + " video decoder (" + avText(rc) + ")");
 }
 
-int64_t VideoDecoder::Impl::keyFrameAtOrBefore(int64_t n) const {
+int64_t AviFrameSource::Impl::keyFrameAtOrBefore(int64_t n) const {
     const int idx = av_index_search_timestamp(st, n + startPts, AVSEEK_FLAG_BACKWARD);
     if (idx < 0)
         return 0;
@@ -216,7 +254,7 @@ int64_t VideoDecoder::Impl::keyFrameAtOrBefore(int64_t n) const {
     return e ? e->timestamp - startPts : 0;
 }
 
-void VideoDecoder::Impl::seek(int64_t n) {
+void AviFrameSource::Impl::seek(int64_t n) {
     ++stats.seeks;
     const int64_t key = n > 0 ? keyFrameAtOrBefore(n) : 0;
     int rc = av_seek_frame(fmt, streamIndex, key + startPts, AVSEEK_FLAG_BACKWARD);
@@ -243,7 +281,7 @@ void VideoDecoder::Impl::seek(int64_t n) {
 
 // Reads the next packet of the video stream and gives it to the decoder.
 // False at the end of the file (the decoder is then told to drain).
-bool VideoDecoder::Impl::sendNextPacket() {
+bool AviFrameSource::Impl::sendNextPacket() {
     if (pending) {
         submit(pendingNo);
         return true;
@@ -276,7 +314,7 @@ bool VideoDecoder::Impl::sendNextPacket() {
 // Gives the packet in `pkt` (frame `no`) to the decoder. EAGAIN means the
 // decoder holds frames to hand out first; the packet is kept, not lost, and
 // goes in again on the next call.
-void VideoDecoder::Impl::submit(int64_t no) {
+void AviFrameSource::Impl::submit(int64_t no) {
     const int sent = avcodec_send_packet(ctx, pkt);
     pending = sent == AVERROR(EAGAIN);
     pendingNo = no;
@@ -289,7 +327,7 @@ void VideoDecoder::Impl::submit(int64_t no) {
     }
 }
 
-int64_t VideoDecoder::Impl::numberOf(const AVFrame* f, bool& known) {
+int64_t AviFrameSource::Impl::numberOf(const AVFrame* f, bool& known) {
     known = true;
     if (intraOnly) {
         // In AVI a frame's time stamp is its chunk index, dropped chunks
@@ -324,7 +362,7 @@ int64_t VideoDecoder::Impl::numberOf(const AVFrame* f, bool& known) {
 }
 
 // Decodes the next frame into `ahead`. False at the end of the stream.
-bool VideoDecoder::Impl::receiveNext() {
+bool AviFrameSource::Impl::receiveNext() {
     for (int idle = 0; idle < 1000000; ++idle) {
         const int rc = avcodec_receive_frame(ctx, ahead);
         if (rc == 0) {
@@ -365,7 +403,7 @@ bool VideoDecoder::Impl::receiveNext() {
 }
 
 // Decodes forward until `last` holds frame n or the last frame before n.
-bool VideoDecoder::Impl::advanceTo(int64_t n) {
+bool AviFrameSource::Impl::advanceTo(int64_t n) {
     for (;;) {
         if (hasLast && lastNo == n)
             return true;
@@ -388,7 +426,7 @@ bool VideoDecoder::Impl::advanceTo(int64_t n) {
     }
 }
 
-bool VideoDecoder::Impl::decode(int64_t n, Picture& out) {
+bool AviFrameSource::Impl::decode(int64_t n, Frame& out) {
     if (!ctx || n < 0 || n >= frames)
         return false;
     bool needSeek = false;
@@ -426,43 +464,71 @@ bool VideoDecoder::Impl::decode(int64_t n, Picture& out) {
     return true;
 }
 
-VideoDecoder::VideoDecoder(const std::string& path) : impl_(std::make_unique<Impl>()) {
+AviFrameSource::AviFrameSource(const std::string& path) : impl_(std::make_unique<Impl>()) {
     impl_->path = path;
     impl_->open();
 }
 
-VideoDecoder::~VideoDecoder() = default;
+AviFrameSource::~AviFrameSource() = default;
 
-bool VideoDecoder::hasVideo() const {
+bool AviFrameSource::hasVideo() const {
     return impl_->ctx != nullptr;
 }
-int32_t VideoDecoder::frameCount() const {
+int32_t AviFrameSource::frameCount() const {
     return hasVideo() ? static_cast<int32_t>(impl_->frames) : 0;
 }
-int64_t VideoDecoder::timeBaseNum() const {
+int64_t AviFrameSource::timeBaseNum() const {
     return impl_->st ? impl_->st->time_base.num : 1;
 }
-int64_t VideoDecoder::timeBaseDen() const {
+int64_t AviFrameSource::timeBaseDen() const {
     return impl_->st ? impl_->st->time_base.den : 1;
 }
-double VideoDecoder::frameRate() const {
+double AviFrameSource::frameRate() const {
     if (!impl_->st)
         return 0;
     return static_cast<double>(impl_->st->time_base.den) / impl_->st->time_base.num;
 }
-int VideoDecoder::width() const {
+int64_t AviFrameSource::frameTimeUs(int32_t n) const {
+    return corvane::frameTimeUs(n, timeBaseNum(), timeBaseDen());
+}
+int32_t AviFrameSource::frameTimeMs(int32_t n) const {
+    // The opening refuses videos whose length in ms does not fit 32 bits.
+    return static_cast<int32_t>(corvane::frameTimeMs(n, timeBaseNum(), timeBaseDen()));
+}
+RecordingStart AviFrameSource::recordingStart() const {
+    return modificationTimeStart(impl_->path);
+}
+FrameFate AviFrameSource::frameFate(int32_t n) const {
+    const std::vector<bool>& r = impl_->recorded;
+    if (n < 0 || static_cast<std::size_t>(n) >= r.size())
+        return FrameFate::Recorded;
+    return r[static_cast<std::size_t>(n)] ? FrameFate::Recorded : FrameFate::Dropped;
+}
+int AviFrameSource::width() const {
     return impl_->st ? impl_->st->codecpar->width : 0;
 }
-int VideoDecoder::height() const {
+int AviFrameSource::height() const {
     return impl_->st ? impl_->st->codecpar->height : 0;
 }
-std::string VideoDecoder::codecName() const {
+int AviFrameSource::samplesPerPixel() const {
+    return colourLayout() == ColourLayout::Mono ? 1 : 3;
+}
+ColourLayout AviFrameSource::colourLayout() const {
+    if (!impl_->st)
+        return ColourLayout::Mono;
+    const int f = impl_->st->codecpar->format;
+    return f == AV_PIX_FMT_GRAY8 ? ColourLayout::Mono : ColourLayout::Decoded;
+}
+std::string AviFrameSource::codecName() const {
     return impl_->st ? avcodec_get_name(impl_->st->codecpar->codec_id) : "";
 }
-bool VideoDecoder::decode(int32_t n, Picture& out) {
+std::string AviFrameSource::formatName() const {
+    return hasVideo() ? "AVI, " + codecName() : "AVI";
+}
+bool AviFrameSource::read(int32_t n, Frame& out) {
     return impl_->decode(n, out);
 }
-const DecoderStats& VideoDecoder::stats() const {
+SourceStats AviFrameSource::stats() const {
     return impl_->stats;
 }
 

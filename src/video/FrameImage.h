@@ -1,0 +1,165 @@
+#pragma once
+// One decoded frame, in two forms kept apart: the intensities that every
+// measurement reads, at the frame's own size and depth, and the colours the
+// user sees. Box outlines and track marks never go into either; they belong
+// to the panel's display.
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace corvane {
+
+// 0x00BBGGRR, red in the low byte. A value with the top bit set names a
+// system colour by its low byte.
+using Colour = uint32_t;
+
+inline constexpr Colour kInvalidColour = 0xFFFFFFFFu;
+inline constexpr Colour kRed = 0x0000FFu;
+inline constexpr Colour kYellow = 0x00FFFFu;
+inline constexpr Colour kBlue = 0xFF0000u;
+inline constexpr Colour kBlack = 0x000000u;
+
+// Intensity of every pixel of a frame, row by row from the top. 8-bit video
+// gives the grey value 0..254 of each pixel's colour (`monochrome`); deeper
+// sources keep their own samples up to `whiteLevel`.
+class IntensityPlane {
+public:
+    // The brightest intensity of an 8-bit source (white reads 254).
+    static constexpr int32_t kWhiteLevel8 = 254;
+
+    int width() const { return width_; }
+    int height() const { return height_; }
+    int bitsPerSample() const { return bits_; }
+    int32_t whiteLevel() const { return white_; }
+    bool empty() const { return width_ == 0 || height_ == 0; }
+
+    // Resizes to w x h (all 0 when it grows); the storage is kept.
+    void reset(int w, int h, int bitsPerSample = 8, int32_t whiteLevel = kWhiteLevel8) {
+        width_ = std::max(w, 0);
+        height_ = std::max(h, 0);
+        bits_ = bitsPerSample;
+        white_ = whiteLevel;
+        samples_.resize(static_cast<std::size_t>(width_) * static_cast<std::size_t>(height_));
+    }
+    void clear() { reset(0, 0); }
+
+    // Positions outside the frame count as intensity 0, like black sky.
+    int32_t at(int x, int y) const {
+        if (static_cast<unsigned>(x) >= static_cast<unsigned>(width_) ||
+            static_cast<unsigned>(y) >= static_cast<unsigned>(height_))
+            return 0;
+        return samples_[index(x, y)];
+    }
+    // Writes outside the frame are dropped.
+    void set(int x, int y, int32_t v) {
+        if (static_cast<unsigned>(x) >= static_cast<unsigned>(width_) ||
+            static_cast<unsigned>(y) >= static_cast<unsigned>(height_))
+            return;
+        samples_[index(x, y)] = static_cast<uint16_t>(std::clamp<int32_t>(v, 0, 65535));
+    }
+    void fill(int32_t v) {
+        std::fill(samples_.begin(), samples_.end(),
+                  static_cast<uint16_t>(std::clamp<int32_t>(v, 0, 65535)));
+    }
+
+    // Whether the square [left, left + size) x [top, top + size) lies wholly
+    // inside the frame, so its rows can be read straight from `row`.
+    bool holds(int32_t left, int32_t top, int32_t size) const {
+        return left >= 0 && top >= 0 && size >= 0 && int64_t{left} + size <= width_ &&
+               int64_t{top} + size <= height_;
+    }
+    const uint16_t* row(int y) const { return samples_.data() + index(0, y); }
+    uint16_t* row(int y) { return samples_.data() + index(0, y); }
+
+private:
+    std::size_t index(int x, int y) const {
+        return static_cast<std::size_t>(y) * static_cast<std::size_t>(width_) +
+               static_cast<std::size_t>(x);
+    }
+
+    int width_ = 0;
+    int height_ = 0;
+    int bits_ = 8;
+    int32_t white_ = kWhiteLevel8;
+    std::vector<uint16_t> samples_;
+};
+
+// The colours of a frame as the user sees it, at the frame's own size. A grey
+// source keeps its grey levels (a quarter of the memory); anything else its
+// colour values.
+class DisplayImage {
+public:
+    int width() const { return width_; }
+    int height() const { return height_; }
+    bool empty() const { return width_ == 0 || height_ == 0; }
+
+    // w x h grey levels, each shown as grey * 0x010101.
+    std::vector<uint8_t>& resetGrey(int w, int h) {
+        setSize(w, h);
+        colour_.clear();
+        grey_.resize(count());
+        return grey_;
+    }
+    // w x h colour values, top byte 0.
+    std::vector<Colour>& resetColour(int w, int h) {
+        setSize(w, h);
+        grey_.clear();
+        colour_.resize(count());
+        return colour_;
+    }
+    void clear() {
+        width_ = height_ = 0;
+        grey_.clear();
+        colour_.clear();
+    }
+
+    // Outside the frame: the invalid colour.
+    Colour pixel(int x, int y) const {
+        if (static_cast<unsigned>(x) >= static_cast<unsigned>(width_) ||
+            static_cast<unsigned>(y) >= static_cast<unsigned>(height_))
+            return kInvalidColour;
+        const std::size_t i = static_cast<std::size_t>(y) * static_cast<std::size_t>(width_) +
+                              static_cast<std::size_t>(x);
+        return grey_.empty() ? colour_[i] : grey_[i] * 0x010101u;
+    }
+    // Columns [x, x + n) of row y, all inside the frame, into `out`.
+    void copyRow(int x, int y, int n, Colour* out) const;
+
+private:
+    void setSize(int w, int h) {
+        width_ = std::max(w, 0);
+        height_ = std::max(h, 0);
+    }
+    std::size_t count() const {
+        return static_cast<std::size_t>(width_) * static_cast<std::size_t>(height_);
+    }
+
+    int width_ = 0;
+    int height_ = 0;
+    std::vector<uint8_t> grey_;
+    std::vector<Colour> colour_;
+};
+
+inline void DisplayImage::copyRow(int x, int y, int n, Colour* out) const {
+    const std::size_t start = static_cast<std::size_t>(y) * static_cast<std::size_t>(width_) +
+                              static_cast<std::size_t>(x);
+    if (grey_.empty()) {
+        std::copy_n(colour_.data() + start, n, out);
+        return;
+    }
+    const uint8_t* g = grey_.data() + start;
+    for (int i = 0; i < n; ++i)
+        out[i] = g[i] * 0x010101u;
+}
+
+struct Frame {
+    IntensityPlane intensity;
+    DisplayImage display;
+    void clear() {
+        intensity.clear();
+        display.clear();
+    }
+};
+
+} // namespace corvane

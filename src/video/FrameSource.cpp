@@ -1,0 +1,56 @@
+#include "video/FrameSource.h"
+
+#include "common/Error.h"
+#include "video/AviCheck.h"
+#include "video/AviFrameSource.h"
+
+#include <cstdio>
+#include <sys/stat.h>
+
+namespace corvane {
+
+const char* timeSourceText(TimeSource s) {
+    return s == TimeSource::FileTimeStamps ? "file time stamps" : "frame rate";
+}
+
+namespace {
+
+// The first bytes of the file; fewer (or none) when it is shorter or cannot
+// be read, which the checks below then name.
+std::size_t readHead(const std::string& path, unsigned char* head, std::size_t size) {
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f)
+        return 0;
+    const std::size_t n = std::fread(head, 1, size, f);
+    std::fclose(f);
+    return n;
+}
+
+constexpr std::size_t kHeadBytes = 16;
+constexpr int64_t kMicrosPerSecond = 1000000;
+
+} // namespace
+
+std::unique_ptr<FrameSource> openFrameSource(const std::string& path) {
+    unsigned char head[kHeadBytes] = {};
+    const std::size_t n = readHead(path, head, sizeof head);
+    if (looksLikeAvi(head, n))
+        return std::make_unique<AviFrameSource>(path);
+    // Missing, a folder, unreadable, empty: the AVI checks say which.
+    checkAviFile(path);
+    throw Error("Not an AVI video (the file's format is not recognised): " + path);
+}
+
+RecordingStart modificationTimeStart(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0)
+        throw Error("The file's modification time cannot be read: " + path);
+    int64_t secs = st.st_mtime;
+    secs -= ((secs % 2) + 2) % 2; // a file date holds even seconds
+    RecordingStart r;
+    r.unixMicros = secs * kMicrosPerSecond;
+    r.fromFile = false;
+    return r;
+}
+
+} // namespace corvane

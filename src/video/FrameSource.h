@@ -1,0 +1,110 @@
+#pragma once
+// What a video file gives the rest of the program, whatever its format: the
+// frame size and depth, how its colours are laid out, how many frames it
+// holds and when each was taken, when the recording started, which frames
+// are missing from it, and each frame as a frame image. One reader per file
+// format implements it; `openFrameSource` picks the reader by the file's
+// content, not by its name.
+#include "video/FrameImage.h"
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace corvane {
+
+// How the samples of a pixel are laid out in the file.
+enum class ColourLayout {
+    Mono,
+    BayerRGGB,
+    BayerGRBG,
+    BayerGBRG,
+    BayerBGGR,
+    Rgb,
+    Bgr,
+    Decoded // colour frames as the codec decodes them (any AVI codec)
+};
+
+// Where the frame times come from.
+enum class TimeSource {
+    FileTimeStamps, // each frame carries its own time
+    FrameRate       // frame number times the file's nominal frame period
+};
+// "file time stamps" or "frame rate".
+const char* timeSourceText(TimeSource s);
+
+// What happened to a frame on its way into the file.
+enum class FrameFate {
+    Recorded,
+    Dropped // the file holds no picture for it: the frame before it is shown
+};
+
+// The recording's start in UT, in microseconds since 1970-01-01 00:00.
+struct RecordingStart {
+    int64_t unixMicros = 0;
+    // The file records it; otherwise it is the file's modification time,
+    // taken to the 2 seconds a file date holds (rounded down).
+    bool fromFile = false;
+};
+
+// Counters for tests and benchmarks: how much work the source did.
+struct SourceStats {
+    int64_t seeks = 0;           // repositionings of the file
+    int64_t framesDecoded = 0;   // frames that came out of the decoder
+    int64_t framesConverted = 0; // frames turned into frame images
+};
+
+class FrameSource {
+public:
+    // Limits that keep a hostile file from taking the memory or the time.
+    static constexpr int kMaxSide = 8192;
+    static constexpr int64_t kMaxFrames = 2000000;
+
+    virtual ~FrameSource() = default;
+
+    // The file has a picture at all (an AVI may hold only sound).
+    virtual bool hasVideo() const = 0;
+    virtual int width() const = 0;
+    virtual int height() const = 0;
+    virtual int samplesPerPixel() const = 0;
+    virtual int bitsPerSample() const = 0; // 8 or 16
+    virtual ColourLayout colourLayout() const = 0;
+    // Frames, dropped ones included; 0 without a picture.
+    virtual int32_t frameCount() const = 0;
+
+    // Time of frame n (0 <= n <= frameCount(); n = frameCount() is the end
+    // of the last frame) from the start of the recording.
+    virtual int64_t frameTimeUs(int32_t n) const = 0;
+    // The same to the nearest millisecond, worked out from the file's own
+    // numbers so that no second rounding creeps in.
+    virtual int32_t frameTimeMs(int32_t n) const = 0;
+    virtual TimeSource timeSource() const = 0;
+    // Nominal frames per second (0 when unknown).
+    virtual double frameRate() const = 0;
+    virtual RecordingStart recordingStart() const = 0;
+    virtual FrameFate frameFate(int32_t n) const = 0;
+
+    // Reads frame n (0 <= n < frameCount()) into `out`. False when the frame
+    // cannot be decoded; `out` is then left as it was.
+    virtual bool read(int32_t n, Frame& out) = 0;
+
+    // Short description of the format for messages ("AVI, rawvideo").
+    virtual std::string formatName() const = 0;
+    virtual SourceStats stats() const = 0;
+};
+
+// Time of frame n of a stream whose frames are num / den seconds apart, in
+// ms (or us) rounded to the nearest (ties to even), computed exactly in integers.
+int64_t frameTimeMs(int64_t n, int64_t num, int64_t den);
+int64_t frameTimeUs(int64_t n, int64_t num, int64_t den);
+
+// Opens `path` with the reader its content calls for. Throws Error with a
+// message naming the file and what is wrong.
+std::unique_ptr<FrameSource> openFrameSource(const std::string& path);
+
+// The modification time of `path` as a recording start, to the 2 seconds a
+// file date holds. Throws Error when the file cannot be examined.
+RecordingStart modificationTimeStart(const std::string& path);
+
+} // namespace corvane
