@@ -89,6 +89,9 @@ double driftAngleStderr(const std::vector<const FrameRow*>& rows) {
     return static_cast<double>(std::sqrt(across / spread.along) * detail::kDegPerRad);
 }
 
+// Median of |x| over the standard deviation for a normal variable.
+constexpr long double kMedianPerSd = 0.6744897501960817L;
+
 // The primary's positions around x = x0 + vx t, y = y0 + vy t (least squares
 // in time): the rms residual and the frame-to-frame scatter, per axis.
 void driftFit(const std::vector<const FrameRow*>& rows, ReductionStatistics& s) {
@@ -111,23 +114,31 @@ void driftFit(const std::vector<const FrameRow*>& rows, ReductionStatistics& s) 
     }
     const long double vx = stt > 0.0L ? stx / stt : 0.0L;
     const long double vy = stt > 0.0L ? sty / stt : 0.0L;
-    long double squares = 0, steps = 0, prevX = 0, prevY = 0;
+    long double squares = 0, prevX = 0, prevY = 0;
+    std::vector<long double> steps;
     for (std::size_t i = 0; i < n; ++i) {
         const FrameRow& r = *rows[i];
         const long double dt = r.TimeMs - tm;
         const long double rx = (r.PrimaryX - xm) - vx * dt;
         const long double ry = (r.PrimaryY - ym) - vy * dt;
         squares += rx * rx + ry * ry;
-        if (i > 0)
-            steps += (rx - prevX) * (rx - prevX) + (ry - prevY) * (ry - prevY);
+        if (i > 0) {
+            steps.push_back(std::fabs(rx - prevX));
+            steps.push_back(std::fabs(ry - prevY));
+        }
         prevX = rx;
         prevY = ry;
     }
-    const long double count = static_cast<long double>(n);
-    // Two axes; each fitted line uses two degrees of freedom; a difference of
-    // two independent residuals has twice their variance.
-    s.driftResidualPx = static_cast<double>(std::sqrt(squares / (2.0L * (count - 2.0L))));
-    s.driftFrameScatterPx = static_cast<double>(std::sqrt(steps / (4.0L * (count - 1.0L))));
+    // Two axes, each fitted line using two degrees of freedom.
+    s.driftResidualPx =
+        static_cast<double>(std::sqrt(squares / (2.0L * (static_cast<long double>(n) - 2.0L))));
+    // The median of the successive differences, so that the few steps at a
+    // jump do not raise the scatter they are compared with; a difference of
+    // two independent normal residuals has sqrt(2) times their deviation, and
+    // its median magnitude is 0.6745 times that.
+    const auto middle = steps.begin() + static_cast<std::ptrdiff_t>(steps.size() / 2);
+    std::nth_element(steps.begin(), middle, steps.end());
+    s.driftFrameScatterPx = static_cast<double>(*middle / (kMedianPerSd * std::sqrt(2.0L)));
 }
 
 std::string percent(double fraction, char sep) {

@@ -41,10 +41,10 @@ struct ReductionStatistics {
     bool driftMeasured = false;
     // The primary's positions around a steady straight drift fitted against
     // time: the rms residual per axis (pixels), and the same noise judged
-    // from one frame to the next (rms of successive residual differences, per
-    // axis, over the square root of 2). Independent noise gives the two alike;
-    // a track that bends, jumps for good or changes speed raises only the
-    // first.
+    // from one frame to the next (the median successive residual difference
+    // scaled to one frame's standard deviation). Independent noise gives the
+    // two alike; a track that bends, jumps for good or changes speed raises
+    // only the first.
     double driftResidualPx = 0;
     double driftFrameScatterPx = 0;
 };
