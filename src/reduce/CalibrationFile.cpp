@@ -8,9 +8,11 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <system_error>
 
 namespace corvane {
 
@@ -157,6 +159,9 @@ void saveCalibration(const Calibration& c, const std::string& path) {
 }
 
 Calibration loadCalibration(const std::string& path) {
+    std::error_code ec;
+    if (std::filesystem::is_directory(path, ec))
+        refuse(path, "it is a folder, not a file");
     std::ifstream in(path, std::ios::binary);
     if (!in)
         refuse(path, std::strerror(errno));

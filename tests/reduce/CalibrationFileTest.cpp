@@ -154,13 +154,15 @@ TEST(CalibrationFile, SavingRefusesAValueThatIsNotFiniteAndWritesNothing) {
     EXPECT_FALSE(std::ifstream(path).good());
 }
 
-TEST(CalibrationFile, LoadingRefusesAMissingOrOversizedFile) {
+TEST(CalibrationFile, LoadingRefusesAMissingOrOversizedFileOrAFolder) {
     const test::TempDir dir;
     const std::string missing = dir.file("none.json");
     const std::string big = dir.file("big.json");
+    const std::string folder = dir.file("");
     std::ofstream(big) << std::string(kMaxCalibrationFileBytes + 1, ' ');
     for (const auto& [path, what] :
          {std::pair{missing, std::string("No such file or directory")},
+          std::pair{folder, std::string("it is a folder, not a file")},
           std::pair{big, std::string("it is larger than 64 KiB, far more than a calibration "
                                      "holds")}}) {
         try {
