@@ -3,6 +3,7 @@
 #include "common/Error.h"
 #include "common/NumberText.h"
 #include "common/Rounding.h"
+#include "reduce/ReductionSteps.h"
 
 #include <cmath>
 #include <cstdint>
@@ -11,20 +12,12 @@
 
 namespace corvane {
 
+using detail::axial;
+using detail::checkedValidRows;
+using detail::kDegPerRad;
+using detail::kRadPerDeg;
+
 namespace {
-
-constexpr long double kPi = 3.141592653589793238462643383279502884L;
-constexpr long double kDegPerRad = 180.0L / kPi;
-constexpr long double kRadPerDeg = kPi / 180.0L;
-
-// The valid rows in index order.
-std::vector<const FrameRow*> validRows(const FrameTable& table) {
-    std::vector<const FrameRow*> rows;
-    for (const FrameRow& r : table)
-        if (r.Valid)
-            rows.push_back(&r);
-    return rows;
-}
 
 std::string quoted(const std::string& text) {
     return "\"" + text + "\"";
@@ -50,22 +43,6 @@ void requireFinite(const std::vector<const FrameRow*>& rows) {
             throw Error("Frame " + std::to_string(r->FrameNo) +
                         " holds a measurement that is not a number. Untick its " +
                         quoted("Active") + " box or measure it again.");
-}
-
-std::vector<const FrameRow*> checkedValidRows(const FrameTable& table) {
-    std::vector<const FrameRow*> rows = validRows(table);
-    requireEnoughRows(rows.size());
-    requireFinite(rows);
-    return rows;
-}
-
-// Brings an orientation into (-90, +90].
-long double axial(long double degrees) {
-    while (degrees > 90.0L)
-        degrees -= 180.0L;
-    while (degrees <= -90.0L)
-        degrees += 180.0L;
-    return degrees;
 }
 
 // Second moments of a track about its centre, with u = -y so that the
@@ -171,12 +148,8 @@ void requireDriftSense(const std::vector<const FrameRow*>& rows) {
 constexpr long double kMinDriftElongation = 4.0L; // variance along / variance across
 
 void requireStraightDrift(const std::vector<const FrameRow*>& rows) {
-    const TrackMoments m = trackMoments(rows, primaryX, primaryY);
-    const long double half = 0.5L * (m.cxx + m.cuu);
-    const long double root = std::sqrt(0.25L * (m.cxx - m.cuu) * (m.cxx - m.cuu) + m.cxu * m.cxu);
-    const long double along = half + root;
-    const long double across = half - root;
-    if (along < kMinDriftElongation * across)
+    const detail::TrackSpread spread = detail::primarySpread(rows);
+    if (spread.along < kMinDriftElongation * spread.across)
         throw Error("The primary star wanders about as much across its track as along it, so "
                     "there is no straight drift to take the direction and the pixel scale "
                     "from. Check that the telescope's drive was off, and measure a longer "
@@ -216,6 +189,103 @@ void requirePixelScalePairs(const std::vector<const FrameRow*>& rows) {
 
 } // namespace
 
+namespace detail {
+
+std::vector<const FrameRow*> validRows(const FrameTable& table) {
+    std::vector<const FrameRow*> rows;
+    for (const FrameRow& r : table)
+        if (r.Valid)
+            rows.push_back(&r);
+    return rows;
+}
+
+std::vector<const FrameRow*> checkedValidRows(const FrameTable& table) {
+    std::vector<const FrameRow*> rows = validRows(table);
+    requireEnoughRows(rows.size());
+    requireFinite(rows);
+    return rows;
+}
+
+long double axial(long double degrees) {
+    while (degrees > 90.0L)
+        degrees -= 180.0L;
+    while (degrees <= -90.0L)
+        degrees += 180.0L;
+    return degrees;
+}
+
+long double screenAngleAxis(const std::vector<const FrameRow*>& rows) {
+    long double c = 0, s = 0;
+    for (const FrameRow* r : rows) {
+        const long double twice = 2.0L * r->ScreenAngle * kRadPerDeg;
+        c += std::cos(twice);
+        s += std::sin(twice);
+    }
+    return 0.5L * std::atan2(s, c) * kDegPerRad;
+}
+
+long double nearAxis(long double angle, long double axis) {
+    if (angle - axis > 90.0L)
+        angle -= 180.0L;
+    else if (angle - axis <= -90.0L)
+        angle += 180.0L;
+    return angle;
+}
+
+TrackSpread primarySpread(const std::vector<const FrameRow*>& rows) {
+    const TrackMoments m = trackMoments(rows, primaryX, primaryY);
+    const long double half = 0.5L * (m.cxx + m.cuu);
+    const long double root = std::sqrt(0.25L * (m.cxx - m.cuu) * (m.cxx - m.cuu) + m.cxu * m.cxu);
+    return {half + root, half - root};
+}
+
+long double driftRate(long double declinationDeg) {
+    return std::cos(declinationDeg * kRadPerDeg) * SiderealRate;
+}
+
+std::array<long double, DriftPairCount> pairScales(const std::vector<const FrameRow*>& rows,
+                                                   long double rate) {
+    std::array<long double, DriftPairCount> scales{};
+    std::size_t k = 0;
+    for (const DriftPair& p : driftPairs(static_cast<int32_t>(rows.size()))) {
+        const FrameRow& a = *rows[static_cast<std::size_t>(p.early)];
+        const FrameRow& b = *rows[static_cast<std::size_t>(p.late)];
+        const long double speed =
+            displacementPixels(a, b) / static_cast<long double>(elapsedMs(a, b)) * 1000.0L;
+        scales[k++] = speed / rate;
+    }
+    return scales;
+}
+
+float positionAngleFrom(const std::string& shownScreenAngle, long double driftAngle,
+                        Orientation orientation, char sep) {
+    // The drift points west, north lies 90 degrees counter-clockwise from it
+    // on a correct image; a mirrored image counts the other way.
+    long double pa = textToFloat(shownScreenAngle, sep);
+    if (pa < 0.0L)
+        pa += 360.0L;
+    pa = pa - 90.0L - driftAngle;
+    if (orientation == Orientation::UprightReverted)
+        pa = 180.0L - pa;
+    pa = std::fmod(pa, 360.0L);
+    if (pa < 0.0L)
+        pa += 360.0L;
+    float shown = static_cast<float>(pa);
+    // 359.996 would show as 360, which is the same direction as 0.
+    if (displayRound(shown, 2) >= 360.0)
+        shown = 0.0f;
+    return shown;
+}
+
+float meanSeparationArcsec(const std::vector<const FrameRow*>& rows, float pixelScale) {
+    float sepSum = 0;
+    for (const FrameRow* r : rows)
+        sepSum = static_cast<float>(sepSum + static_cast<long double>(r->SepPixels) / pixelScale);
+    return static_cast<float>(sepSum / static_cast<long double>(rows.size()));
+}
+
+} // namespace detail
+
 std::array<DriftPair, DriftPairCount> driftPairs(int32_t validCount) {
     std::array<DriftPair, DriftPairCount> pairs{};
     for (int32_t k = 0; k < DriftPairCount; ++k)
@@ -237,23 +307,13 @@ AveragesResult averages(const FrameTable& table, char sep) {
     const long double n = static_cast<long double>(rows.size());
 
     // The common axis of the orientations: mean of the doubled angles, halved.
-    long double c = 0, s = 0;
-    for (const FrameRow* r : rows) {
-        const long double twice = 2.0L * r->ScreenAngle * kRadPerDeg;
-        c += std::cos(twice);
-        s += std::sin(twice);
-    }
-    const long double axis = 0.5L * std::atan2(s, c) * kDegPerRad;
+    const long double axis = detail::screenAngleAxis(rows);
 
     // Sums held as 32-bit floats, as the plain mean has them; each angle on the
     // side of the wrap nearest the axis.
     float sepSum = 0, angleSum = 0;
     for (const FrameRow* r : rows) {
-        long double angle = r->ScreenAngle;
-        if (angle - axis > 90.0L)
-            angle -= 180.0L;
-        else if (angle - axis <= -90.0L)
-            angle += 180.0L;
+        const long double angle = detail::nearAxis(r->ScreenAngle, axis);
         sepSum = static_cast<float>(static_cast<long double>(sepSum) + r->SepPixels);
         angleSum = static_cast<float>(static_cast<long double>(angleSum) + angle);
     }
@@ -292,23 +352,9 @@ RegressionResult regression(const FrameTable& table, const std::string& shownScr
     // The primary's travel decides the sense for both stars.
     out.secondaryDriftAngle = drift(principalAxis(trackMoments(rows, secondaryX, secondaryY)), d);
 
-    // Position angle from the screen angle as displayed: the drift points
-    // west, north lies 90 degrees counter-clockwise from it on a correct
-    // image; a mirrored image counts the other way.
-    long double pa = textToFloat(shownScreenAngle, sep);
-    if (pa < 0.0L)
-        pa += 360.0L;
-    pa = pa - 90.0L - out.driftAngle;
-    if (orientation == Orientation::UprightReverted)
-        pa = 180.0L - pa;
-    pa = std::fmod(pa, 360.0L);
-    if (pa < 0.0L)
-        pa += 360.0L;
-    float shown = static_cast<float>(pa);
-    // 359.996 would show as 360, which is the same direction as 0.
-    if (displayRound(shown, 2) >= 360.0)
-        shown = 0.0f;
-    out.positionAngle = shown;
+    // Position angle from the screen angle as displayed.
+    out.positionAngle =
+        detail::positionAngleFrom(shownScreenAngle, out.driftAngle, orientation, sep);
 
     out.primarySlopeText = formatRounded(out.driftAngle, 2, sep);
     out.secondarySlopeText = formatRounded(out.secondaryDriftAngle, 2, sep);
@@ -335,27 +381,16 @@ SeparationResult separation(const FrameTable& table, const std::string& decDegre
     const std::vector<const FrameRow*> rows = checkedValidRows(table);
     const long double dec = declinationMagnitude(decDegrees, decMinutes, decSeconds, sep);
     requirePixelScalePairs(rows);
-    const long double equatorRate = std::cos(dec * kRadPerDeg) * SiderealRate;
-
     float scaleSum = 0;
-    for (const DriftPair& p : driftPairs(static_cast<int32_t>(rows.size()))) {
-        const FrameRow& a = *rows[static_cast<std::size_t>(p.early)];
-        const FrameRow& b = *rows[static_cast<std::size_t>(p.late)];
-        const long double speed =
-            displacementPixels(a, b) / static_cast<long double>(elapsedMs(a, b)) * 1000.0L;
-        scaleSum = static_cast<float>(scaleSum + speed / equatorRate);
-    }
+    for (const long double scale : detail::pairScales(rows, detail::driftRate(dec)))
+        scaleSum = static_cast<float>(scaleSum + scale);
     SeparationResult out;
     out.pixelScale = static_cast<float>(scaleSum / static_cast<long double>(DriftPairCount));
     if (!(out.pixelScale > 0.0f) || !std::isfinite(out.pixelScale))
         throw Error("The pixel scale cannot be found from this drift. Measure a longer "
                     "stretch of the drift.");
 
-    float sepSum = 0;
-    for (const FrameRow* r : rows)
-        sepSum =
-            static_cast<float>(sepSum + static_cast<long double>(r->SepPixels) / out.pixelScale);
-    out.separation = static_cast<float>(sepSum / static_cast<long double>(rows.size()));
+    out.separation = detail::meanSeparationArcsec(rows, out.pixelScale);
 
     out.pixelScaleText = formatRounded(out.pixelScale, 4, sep);
     out.separationText = formatRounded(out.separation, 2, sep);
@@ -373,6 +408,8 @@ ReductionResult reduce(const FrameTable& table, Orientation orientation,
         out.regression = regression(table, out.averages.angleText, orientation, sep);
         out.reached = ReductionStage::Regression;
         out.separation = separation(table, decDegrees, decMinutes, decSeconds, sep);
+        out.statistics = driftStatistics(
+            table, out, declinationMagnitude(decDegrees, decMinutes, decSeconds, sep));
         out.reached = ReductionStage::Separation;
     } catch (const Error& e) {
         out.error = e.what();

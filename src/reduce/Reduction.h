@@ -15,6 +15,7 @@
 // `reduce` runs all three for a caller that wants them at once and tells how
 // far it got.
 #include "measure/FrameTable.h"
+#include "reduce/Statistics.h"
 
 #include <array>
 #include <cstdint>
@@ -113,12 +114,25 @@ struct ReductionResult {
     AveragesResult averages;
     RegressionResult regression;
     SeparationResult separation;
-    std::string error; // empty when every step was done
+    ReductionStatistics statistics; // filled when the separation is reached
+    std::string error;              // empty when every step was done
 };
 
+// The statistics of a reduction from the drift: the frames' scatter, the
+// pixel scale's and the drift direction's standard errors, the propagated
+// errors and the drift diagnostics. `result` holds the separation step of
+// the same table; `declinationDeg` is the magnitude it used.
+ReductionStatistics driftStatistics(const FrameTable& table, const ReductionResult& result,
+                                    long double declinationDeg);
+
+// The same when the scale and the drift direction were given with these
+// standard errors (a calibration) rather than measured.
+ReductionStatistics calibratedStatistics(const FrameTable& table, const ReductionResult& result,
+                                         double pixelScaleStderr, double driftAngleStderr);
+
 // `checkReducible`, then `averages`, `regression` (fed with the angle text of
-// `averages`) and `separation`. A table that cannot be reduced stops before
-// anything is reached, so no box changes; a declination that is not a number
+// `averages`) and `separation`, and with the separation the statistics. A table that cannot be
+// reduced stops before anything is reached, so no box changes; a declination that is not a number
 // stops after the regression, so Edit11..Edit15 take their new texts and
 // Edit19/Edit16 keep theirs. Never throws corvane::Error: the message is in
 // `error`.

@@ -2,6 +2,7 @@
 // Frame tables built for the reduction tests: a primary that drifts along a
 // straight line at a steady rate, a secondary at a fixed screen offset from it.
 #include "measure/FrameTable.h"
+#include "sim/Random.h"
 
 #include <cmath>
 #include <cstdint>
@@ -35,6 +36,21 @@ inline FrameTable driftTable(const Drift& d) {
     FrameTable t;
     for (int32_t i = 0; i < d.rows; ++i)
         t.push_back(rowAt(d, i));
+    return t;
+}
+
+// The same drift with a Gaussian centring error (sigma in pixels, per star and
+// axis) added to every position, as a measuring method leaves it.
+inline FrameTable noisyDriftTable(const Drift& d, double sigma, uint64_t seed) {
+    FrameTable t = driftTable(d);
+    for (FrameRow& r : t) {
+        sim::Random rng(seed, 0x7AB1E, static_cast<uint64_t>(r.FrameNo));
+        r.PrimaryX = static_cast<float>(r.PrimaryX + sigma * rng.gaussian());
+        r.PrimaryY = static_cast<float>(r.PrimaryY + sigma * rng.gaussian());
+        r.SecondaryX = static_cast<float>(r.SecondaryX + sigma * rng.gaussian());
+        r.SecondaryY = static_cast<float>(r.SecondaryY + sigma * rng.gaussian());
+        computeSeparationAndAngle(r);
+    }
     return t;
 }
 

@@ -1,0 +1,62 @@
+#pragma once
+// The pieces of the reduction that its statistics, the outlier clipping and
+// the calibrated reduction share with it, so that each of them applies
+// exactly the rule the reduction itself uses (the axis and side of the screen
+// angles, the pixel-scale pairs, the position angle from the shown angle).
+// Internal to the reduce layer.
+#include "measure/FrameTable.h"
+#include "reduce/Reduction.h"
+
+#include <array>
+#include <string>
+#include <vector>
+
+namespace corvane::detail {
+
+inline constexpr long double kPi = 3.141592653589793238462643383279502884L;
+inline constexpr long double kDegPerRad = 180.0L / kPi;
+inline constexpr long double kRadPerDeg = kPi / 180.0L;
+
+// The valid rows in index order.
+std::vector<const FrameRow*> validRows(const FrameTable& table);
+
+// The valid rows, refused (corvane::Error) when fewer than MinValidRows or
+// when a value is not finite.
+std::vector<const FrameRow*> checkedValidRows(const FrameTable& table);
+
+// Brings an orientation into (-90, +90].
+long double axial(long double degrees);
+
+// The common axis of the rows' screen angles: mean of the doubled angles,
+// halved, degrees.
+long double screenAngleAxis(const std::vector<const FrameRow*>& rows);
+
+// A screen angle taken on the side of the wrap at +-90 nearest the axis.
+long double nearAxis(long double angle, long double axis);
+
+// Spread of the primary's track about its centre along its principal axis
+// and across it (sums of squares, pixels squared).
+struct TrackSpread {
+    long double along = 0;
+    long double across = 0;
+};
+TrackSpread primarySpread(const std::vector<const FrameRow*>& rows);
+
+// Sidereal drift in arc-seconds per second at the declination (degrees).
+long double driftRate(long double declinationDeg);
+
+// The pixel scale of each pixel-scale pair: the primary's speed between the
+// two rows over the drift rate, pixels per arc-second.
+std::array<long double, DriftPairCount> pairScales(const std::vector<const FrameRow*>& rows,
+                                                   long double rate);
+
+// Position angle, 0 <= PA < 360, from the screen angle as shown and the
+// drift direction.
+float positionAngleFrom(const std::string& shownScreenAngle, long double driftAngle,
+                        Orientation orientation, char decimalSeparator);
+
+// Mean of SepPixels / scale over the rows, arc-seconds, summed as the
+// reduction sums it.
+float meanSeparationArcsec(const std::vector<const FrameRow*>& rows, float pixelScale);
+
+} // namespace corvane::detail

@@ -1,0 +1,66 @@
+#pragma once
+// The uncertainty of a reduction: the scatter of the accepted frames, the
+// standard errors of the pixel scale and of the drift direction, and both
+// carried through to the separation in arc-seconds and the position angle;
+// with the diagnostics that tell a doubtful result, and the warning texts
+// made from them.
+//
+// Every standard error assumes frames whose errors are independent from
+// frame to frame; the drift diagnostics are there to show when a video's are
+// not.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace corvane {
+
+// Scatter of one per-frame quantity over the accepted frames.
+struct Scatter {
+    double sd = 0;           // standard deviation of one frame (n - 1 in the divisor)
+    double stderrOfMean = 0; // sd / sqrt(n)
+};
+
+struct ReductionStatistics {
+    int32_t framesAccepted = 0;
+    Scatter separationPx; // pixels
+    // Degrees; each frame's angle taken on the side of the wrap nearest the
+    // common axis, as the mean is.
+    Scatter screenAngle;
+
+    double pixelScaleStderr = 0;         // pixels per arc-second
+    double pixelScaleRelativeStderr = 0; // as a fraction of the scale
+    double driftAngleStderr = 0;         // degrees
+
+    double separationStderr = 0;             // arc-seconds, every share
+    double separationStderrFromScale = 0;    // arc-seconds, the pixel scale's share alone
+    double positionAngleStderr = 0;          // degrees, every share
+    double positionAngleStderrFromDrift = 0; // degrees, the drift direction's share alone
+
+    // The scale and the drift direction were measured from this video's drift
+    // (not taken from a calibration); the two numbers below exist only then.
+    bool driftMeasured = false;
+    // The primary's positions around a steady straight drift fitted against
+    // time: the rms residual per axis (pixels), and the same noise judged
+    // from one frame to the next (the median successive residual difference
+    // scaled to one frame's standard deviation). Independent noise gives the
+    // two alike; a track that bends, jumps for good or changes speed raises
+    // only the first.
+    double driftResidualPx = 0;
+    double driftFrameScatterPx = 0;
+};
+
+// Accepted frames below this fraction of the measured frames: doubtful.
+inline constexpr double kMinAcceptedFraction = 0.25;
+// Drift residual over the frame-to-frame scatter above this: the track is
+// not a steady straight drift. Independent noise gives about 1 (two estimates
+// of the same spread); 3 is far outside what chance gives even for 16 frames.
+inline constexpr double kMaxDriftResidualRatio = 3.0;
+// The pixel scale's relative standard error above this: doubtful.
+inline constexpr double kMaxScaleRelativeStderr = 0.01;
+
+// The warnings a result deserves, in the program's words; none for a sound
+// result. `framesMeasured` is the number of frames the run measured.
+std::vector<std::string> reductionWarnings(const ReductionStatistics& stats, int32_t framesMeasured,
+                                           char decimalSeparator);
+
+} // namespace corvane
