@@ -6,11 +6,14 @@
 #include "video/UtcTime.h"
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 
 namespace corvane {
 
 namespace {
+
+constexpr int64_t kTicksPerMs = 1000 * kTicksPerMicrosecond;
 
 // a / b rounded to the nearest, ties to even; b > 0.
 int64_t roundedDiv(int64_t a, int64_t b) {
@@ -60,6 +63,9 @@ void SampleFrameSource::init(const std::string& path, const Shape& shape, Record
                          gaps.end());
         medianTicks_ = gaps[gaps.size() / 2];
     }
+    // Positions in ms are 32-bit: a recording must end within 2^31 ms.
+    if (clock.hasTimeStamps() && ticksOf(shape.frames) / kTicksPerMs > INT32_MAX)
+        throw Error("The time stamps span more than 24 days, more than a video can: " + path);
 }
 
 int64_t SampleFrameSource::ticksOf(int32_t n) const {
@@ -79,7 +85,7 @@ int64_t SampleFrameSource::frameTimeUs(int32_t n) const {
 }
 
 int32_t SampleFrameSource::frameTimeMs(int32_t n) const {
-    return static_cast<int32_t>(roundedDiv(ticksOf(n), 1000 * kTicksPerMicrosecond));
+    return static_cast<int32_t>(roundedDiv(ticksOf(n), kTicksPerMs));
 }
 
 TimeSource SampleFrameSource::timeSource() const {
@@ -90,6 +96,9 @@ void SampleFrameSource::setFrameRate(double fps) {
     if (clock_->hasTimeStamps())
         throw Error("The frames of this " + formatName() +
                     " are timed by the file's time stamps; a frame rate is not needed: " + path_);
+    if (static_cast<double>(shape_.frames) / fps * 1000.0 > INT32_MAX)
+        throw Error("At " + std::to_string(fps) +
+                    " frames per second the recording would last more than 24 days: " + path_);
     clock_->setFrameRate(fps);
 }
 

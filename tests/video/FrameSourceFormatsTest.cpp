@@ -3,10 +3,12 @@
 // read gives, deep and colour data keep their white levels, frame times come
 // from the file or from a rate the user gives (never silently from the frame
 // number), and the timing statistics find the frames the camera lost.
+#include "VideoFiles.h"
 #include "common/Error.h"
 #include "sim/AviWriter.h"
 #include "sim/RecordingWriter.h"
 #include "support/Recordings.h"
+#include "support/SerBytes.h"
 #include "support/TempDir.h"
 #include "video/DisplayStretch.h"
 #include "video/FrameSource.h"
@@ -265,6 +267,18 @@ std::string fitsGarbage(const test::TempDir& d) {
         << "SIMPLE  = nonsense" << std::string(100, 'x');
     return d.file("g.fits");
 }
+// Time stamps in order but 130 years apart: no 32-bit ms position holds them.
+std::string stampsSpanningDecades(const test::TempDir& d) {
+    const std::string path = d.file("decades.ser");
+    sim::RecordingOptions o;
+    o.container = sim::Container::Ser;
+    (void)sim::writeRecording(path, test::smallRecording(8, 2), o);
+    std::vector<char> bytes = test::readBytes(path);
+    test::ser::put64(bytes, bytes.size() - 16, ticksFromCivil(1970, 1, 2, 0, 0, 0));
+    test::ser::put64(bytes, bytes.size() - 8, ticksFromCivil(2100, 1, 2, 0, 0, 0));
+    test::writeBytes(path, bytes);
+    return path;
+}
 std::string folderWithoutFits(const test::TempDir& d) {
     std::filesystem::create_directory(d.file("empty"));
     std::ofstream(d.file("empty/readme.txt")) << "no frames here";
@@ -290,6 +304,8 @@ INSTANTIATE_TEST_SUITE_P(
     Files, HostileRecordings,
     ::testing::Values(HostileCase{"ser_header_cut_short", truncatedSerHeader, "truncated"},
                       HostileCase{"fits_header_garbage", fitsGarbage, "FITS"},
+                      HostileCase{"ser_stamps_spanning_decades", stampsSpanningDecades,
+                                  "more than 24 days"},
                       HostileCase{"folder_without_fits", folderWithoutFits, "no FITS files"}),
     [](const auto& info) { return std::string(info.param.name); });
 
