@@ -56,7 +56,7 @@ std::unique_ptr<FrameSource> openFrameSource(const std::string& path) {
         return std::make_unique<FitsFrameSource>(path);
     // Missing, unreadable, empty: the AVI checks say which.
     checkAviFile(path);
-    throw Error("Not a video Corvane reads (the file is neither AVI, SER nor FITS): " + path);
+    throw Error("Not an AVI, SER or FITS video (the file's format is not recognised): " + path);
 }
 
 RecordingStart modificationTimeStart(const std::string& path) {
