@@ -3,6 +3,8 @@
 #include "common/Error.h"
 #include "video/Demosaic.h"
 #include "video/FitsFile.h"
+#include "video/FrameSource.h"
+#include "video/FrameTiming.h"
 #include "video/SerFile.h"
 
 #include <unistd.h>
@@ -10,6 +12,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -48,7 +51,8 @@ template <typename Reader> void readSomeRows(const Reader& r, std::vector<uint16
     }
 }
 
-void readTimes(SerFile& f) {
+// Both readers time their frames through the same recording clock.
+template <typename Reader> void readTimes(Reader& f) {
     (void)f.startUtc();
     if (!f.hasFrameTimes())
         f.setFrameRate(25);
@@ -56,12 +60,22 @@ void readTimes(SerFile& f) {
     (void)f.frameUtc(f.frameCount() / 2);
 }
 
-void readTimes(FitsFile& f) {
-    (void)f.startUtc();
-    if (!f.hasFrameTimes())
-        f.setFrameRate(25);
-    (void)f.frameOffset(f.frameCount() - 1);
-    (void)f.frameUtc(f.frameCount() / 2);
+// What the player and the measuring ask of the frame source: the start, the
+// timing (a rate given where the file has no times), a whole frame for the
+// display and bands for measuring, at the start, middle and end.
+void useFrameSource(const std::string& path) {
+    const std::unique_ptr<FrameSource> s = openFrameSource(path);
+    (void)s->recordingStart();
+    if (!s->hasFrameTimes())
+        s->setFrameRate(25);
+    (void)frameTimingOf(*s);
+    (void)s->frameTimeMs(s->frameCount());
+    Frame frame;
+    for (int32_t n : {0, s->frameCount() / 2, s->frameCount() - 1}) {
+        s->read(n, frame);
+        s->readBand(n, s->height() / 2 - 3, 6, frame);
+        s->readBand(n, s->height() - 1, 4, frame);
+    }
 }
 
 void demosaicCorner(const SerFile& f, std::vector<uint16_t>& buf) {
@@ -92,6 +106,7 @@ int corvaneFuzzSerInput(const uint8_t* data, std::size_t size) {
         readTimes(f);
         readSomeRows(f, buf);
         demosaicCorner(f, buf);
+        useFrameSource(path);
     } catch (const Error&) {
         // A clear refusal is what a hostile file should get.
     }
@@ -108,6 +123,7 @@ int corvaneFuzzFitsInput(const uint8_t* data, std::size_t size) {
         FitsFile f(path);
         readTimes(f);
         readSomeRows(f, buf);
+        useFrameSource(path);
     } catch (const Error&) {
     }
     std::remove(path.c_str());

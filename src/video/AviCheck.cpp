@@ -54,7 +54,7 @@ void checkAviFile(const std::string& path) {
     const uint64_t fileSize = static_cast<uint64_t>(end);
     ChunkHeader h{};
     if (!readHeader(in, 0, h) || !is(h.id, "RIFF") || !is(h.type, "AVI "))
-        throw Error("Not an AVI video (the file's format is not recognised): " + path);
+        throw Error("Not an AVI, SER or FITS video (the file's format is not recognised): " + path);
     // An AVI is one RIFF part, or several (OpenDML files over 1 GB: "AVI "
     // then "AVIX" parts). A file that ends inside a part was cut short.
     uint64_t pos = 0;

@@ -285,7 +285,8 @@ struct FitsFile::Impl {
     }
 };
 
-FitsFile::FitsFile(const std::string& path) : impl_(std::make_unique<Impl>()) {
+FitsFile::FitsFile(const std::string& path)
+    : impl_(std::make_unique<Impl>()), clock_("FITS recording", path) {
     std::error_code ec;
     const fs::file_status status = fs::status(path, ec);
     if (path.empty() || !fs::exists(status))
@@ -318,6 +319,7 @@ FitsFile::FitsFile(const std::string& path) : impl_(std::make_unique<Impl>()) {
     adopt(info);
     if (impl_->mapping == Mapping::Scaled)
         chooseScaling(info);
+    clock_.setFrameCount(frameCount());
 }
 
 // Opens one picked file: a cube, one image per HDU, or a single frame, in
@@ -399,10 +401,12 @@ void FitsFile::takeImagesPerHdu(const std::string& first, std::vector<int> image
     bool allTimed = true;
     for (const FitsImageInfo& i : infos)
         allTimed = allTimed && i.dateObs.has_value();
-    if (allTimed)
+    if (allTimed) {
+        std::vector<int64_t> stamps;
         for (const FitsImageInfo& i : infos)
-            stamps_.push_back(*i.dateObs);
-    else
+            stamps.push_back(*i.dateObs);
+        clock_.setStamps(std::move(stamps));
+    } else
         warnings_.push_back("Not every image of the FITS file has a DATE-OBS; frame "
                             "times come from the frame rate");
 }
@@ -448,8 +452,11 @@ FitsImageInfo FitsFile::openSequence(std::vector<std::string> files, const std::
     if (allTimed) {
         std::stable_sort(members.begin(), members.end(),
                          [](const Member& a, const Member& b) { return *a.time < *b.time; });
+        std::vector<int64_t> stamps;
         for (const Member& m : members)
-            stamps_.push_back(*m.time);
+            stamps.push_back(*m.time);
+        if (members.size() > 1)
+            clock_.setStamps(std::move(stamps));
     } else if (members.size() > 1) {
         warnings_.push_back("Not every file of the FITS sequence has a DATE-OBS; the files "
                             "are taken in name order and frame times come from the frame "
@@ -460,8 +467,6 @@ FitsImageInfo FitsFile::openSequence(std::vector<std::string> files, const std::
         impl_->paths.push_back(m.path);
         impl_->hdus.push_back(m.hdu);
     }
-    if (members.size() == 1)
-        stamps_.clear();
     return firstInfo;
 }
 
@@ -478,10 +483,10 @@ void FitsFile::adopt(const FitsImageInfo& info) {
     else if (!info.rowOrder.empty() && info.rowOrder != "BOTTOM-UP")
         warnings_.push_back("ROWORDER '" + info.rowOrder +
                             "' is not known; the first row is taken as the bottom one");
-    if (!stamps_.empty())
-        start_ = stamps_.front();
+    if (clock_.hasTimeStamps())
+        clock_.setStart(clock_.stamps().front());
     else if (info.dateObs)
-        start_ = info.dateObs;
+        clock_.setStart(info.dateObs);
     if (info.dateObsGiven && !info.dateObs)
         warnings_.push_back("DATE-OBS is not a date and time Corvane can read");
 
@@ -501,12 +506,13 @@ void FitsFile::adopt(const FitsImageInfo& info) {
             impl_->cubeFrames = present;
         }
     }
-    for (std::size_t k = 1; k < stamps_.size(); ++k)
-        if (stamps_[k] < stamps_[k - 1]) {
+    const std::vector<int64_t>& stamps = clock_.stamps();
+    for (std::size_t k = 1; k < stamps.size(); ++k)
+        if (stamps[k] < stamps[k - 1]) {
             warnings_.push_back("The DATE-OBS of the images are out of order (image " +
                                 std::to_string(k) + " is earlier than image " +
                                 std::to_string(k - 1) + "); frame times come from the frame rate");
-            stamps_.clear();
+            clock_.setStamps({});
             break;
         }
 }
@@ -573,32 +579,6 @@ int64_t FitsFile::frameCount() const {
 
 std::vector<std::string> FitsFile::files() const {
     return impl_->paths;
-}
-
-void FitsFile::setFrameRate(double fps) {
-    if (!(fps >= 0.01 && fps <= 1e6))
-        throw Error("The frame rate must be from 0.01 to 1000000 frames per second");
-    fps_ = fps;
-}
-
-int64_t FitsFile::frameOffset(int64_t n) const {
-    if (n < 0 || n >= frameCount())
-        fail("Frame " + std::to_string(n) + " is not in the FITS recording (" +
-                 std::to_string(frameCount()) + " frames)",
-             impl_->paths.front());
-    if (!stamps_.empty())
-        return stamps_[static_cast<std::size_t>(n)] - stamps_.front();
-    if (fps_ > 0)
-        return static_cast<int64_t>(
-            std::nearbyint(static_cast<double>(n) * kTicksPerSecond / fps_));
-    fail("The FITS recording has no time for each frame; give the frame rate",
-         impl_->paths.front());
-}
-
-std::optional<int64_t> FitsFile::frameUtc(int64_t n) const {
-    if (!start_)
-        return std::nullopt;
-    return *start_ + frameOffset(n);
 }
 
 // Reads shown rows y0 .. y0 + rows - 1 of frame n as cfitsio type `type`,

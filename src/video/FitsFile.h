@@ -19,6 +19,8 @@
 // else 0 .. 1 for floating-point data that lie within it; else 0 .. 65535 for
 // data within that (counts stay counts); else the first frame's own minimum
 // to maximum (with a warning, as later frames may be clipped).
+#include "video/RecordingClock.h"
+
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -62,15 +64,17 @@ public:
     std::vector<std::string> files() const;
 
     // Every frame has its own DATE-OBS (sequences, one image per HDU).
-    bool hasTimeStamps() const { return !stamps_.empty(); }
+    bool hasTimeStamps() const { return clock_.hasTimeStamps(); }
     // DATE-OBS of the first frame (UTC ticks since 0001-01-01), if given.
-    std::optional<int64_t> startUtc() const { return start_; }
-    void setFrameRate(double fps);
-    bool hasFrameTimes() const { return hasTimeStamps() || fps_ > 0; }
+    std::optional<int64_t> startUtc() const { return clock_.startUtc(); }
+    void setFrameRate(double fps) { clock_.setFrameRate(fps); }
+    bool hasFrameTimes() const { return clock_.hasFrameTimes(); }
     // Ticks after frame 0; throws Error when there are neither time stamps
     // nor a frame rate given (a cube has no per-frame time).
-    int64_t frameOffset(int64_t n) const;
-    std::optional<int64_t> frameUtc(int64_t n) const;
+    int64_t frameOffset(int64_t n) const { return clock_.frameOffset(n); }
+    std::optional<int64_t> frameUtc(int64_t n) const { return clock_.frameUtc(n); }
+    const RecordingClock& clock() const { return clock_; }
+    RecordingClock& clock() { return clock_; }
 
     const std::vector<std::string>& warnings() const { return warnings_; }
 
@@ -98,9 +102,7 @@ private:
     int bits_ = 16;
     int bitpix_ = 16;
     bool bottomUp_ = true;
-    std::optional<int64_t> start_;
-    std::vector<int64_t> stamps_;
-    double fps_ = 0;
+    RecordingClock clock_;
     std::vector<std::string> warnings_;
 };
 

@@ -114,6 +114,12 @@ public:
         colour_.clear();
     }
 
+    // Grey levels kept (not colour values), and row y of them.
+    bool isGrey() const { return !empty() && colour_.empty(); }
+    uint8_t* greyRow(int y) {
+        return grey_.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(width_);
+    }
+
     // Outside the frame: the invalid colour.
     Colour pixel(int x, int y) const {
         if (static_cast<unsigned>(x) >= static_cast<unsigned>(width_) ||

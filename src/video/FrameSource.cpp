@@ -3,6 +3,11 @@
 #include "common/Error.h"
 #include "video/AviCheck.h"
 #include "video/AviFrameSource.h"
+#include "video/FitsFrameSource.h"
+#include "video/SerFrameSource.h"
+
+#include <cstring>
+#include <filesystem>
 
 #include <cstdio>
 #include <sys/stat.h>
@@ -11,6 +16,11 @@ namespace corvane {
 
 const char* timeSourceText(TimeSource s) {
     return s == TimeSource::FileTimeStamps ? "file time stamps" : "frame rate";
+}
+
+void FrameSource::setFrameRate(double) {
+    throw Error("The frame rate of this " + formatName() +
+                " comes from the file and cannot be given");
 }
 
 namespace {
@@ -36,9 +46,17 @@ std::unique_ptr<FrameSource> openFrameSource(const std::string& path) {
     const std::size_t n = readHead(path, head, sizeof head);
     if (looksLikeAvi(head, n))
         return std::make_unique<AviFrameSource>(path);
-    // Missing, a folder, unreadable, empty: the AVI checks say which.
+    if (n >= 14 && std::memcmp(head, "LUCAM-RECORDER", 14) == 0)
+        return std::make_unique<SerFrameSource>(path);
+    // A folder may hold a sequence of FITS files; FITS files start with the
+    // keyword SIMPLE padded to column 9.
+    std::error_code ec;
+    if ((n >= 9 && std::memcmp(head, "SIMPLE  =", 9) == 0) ||
+        std::filesystem::is_directory(path, ec))
+        return std::make_unique<FitsFrameSource>(path);
+    // Missing, unreadable, empty: the AVI checks say which.
     checkAviFile(path);
-    throw Error("Not an AVI video (the file's format is not recognised): " + path);
+    throw Error("Not an AVI, SER or FITS video (the file's format is not recognised): " + path);
 }
 
 RecordingStart modificationTimeStart(const std::string& path) {

@@ -5,12 +5,14 @@
 // are missing from it, and each frame as a frame image. One reader per file
 // format implements it; `openFrameSource` picks the reader by the file's
 // content, not by its name.
+#include "video/DisplayStretch.h"
 #include "video/FrameImage.h"
 
 #include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace corvane {
 
@@ -29,7 +31,8 @@ enum class ColourLayout {
 // Where the frame times come from.
 enum class TimeSource {
     FileTimeStamps, // each frame carries its own time
-    FrameRate       // frame number times the file's nominal frame period
+    FrameRate       // frame number times a frame period: the file's nominal one, or
+                    // the one the user gave for a recording without time stamps
 };
 // "file time stamps" or "frame rate".
 const char* timeSourceText(TimeSource s);
@@ -80,6 +83,15 @@ public:
     // numbers so that no second rounding creeps in.
     virtual int32_t frameTimeMs(int32_t n) const = 0;
     virtual TimeSource timeSource() const = 0;
+    // Whether the frames have times at all. A recording without usable time
+    // stamps and without a nominal rate (a FITS cube, a SER file whose stamps
+    // are missing or broken) has none until setFrameRate gives the rate:
+    // until then frameTimeUs and frameTimeMs throw Error asking for it, so a
+    // drift is never timed by frame number unawares.
+    virtual bool hasFrameTimes() const { return true; }
+    // The frame rate for a recording without time stamps. Throws Error for a
+    // rate out of range, or a source whose times the file gives.
+    virtual void setFrameRate(double fps);
     // Nominal frames per second (0 when unknown).
     virtual double frameRate() const = 0;
     virtual RecordingStart recordingStart() const = 0;
@@ -88,6 +100,17 @@ public:
     // Reads frame n (0 <= n < frameCount()) into `out`. False when the frame
     // cannot be decoded; `out` is then left as it was.
     virtual bool read(int32_t n, Frame& out) = 0;
+    // Only the intensities of rows y0 .. y0 + rows - 1 of frame n (clipped to
+    // the frame), for measuring in a band of the frame: `out.intensity` gets
+    // the frame's size, its other rows are left as they were, and the display
+    // is not touched. A source that cannot read part of a frame reads all of it.
+    virtual bool readBand(int32_t n, int /*y0*/, int /*rows*/, Frame& out) { return read(n, out); }
+    // The black and white points the display maps deep frames with (nothing
+    // where frames show their own 8-bit values), and a way to change them.
+    virtual std::optional<StretchPoints> displayStretch() const { return std::nullopt; }
+    virtual void setDisplayStretch(StretchPoints) {}
+    // What the file gets wrong that the reader worked around, one text each.
+    virtual std::vector<std::string> warnings() const { return {}; }
 
     // Short description of the format for messages ("AVI, rawvideo").
     virtual std::string formatName() const = 0;

@@ -100,6 +100,9 @@ public:
     const IntensityPlane& Intensities() const;
     // The open video's source (nullptr with none).
     const FrameSource* Source() const { return source_.get(); }
+    // The same, to give a recording without time stamps its frame rate or
+    // to set the display stretch.
+    FrameSource* Source() { return source_.get(); }
     // Frame size of the open video (0 x 0 with none or without a picture).
     int FrameWidth() const;
     int FrameHeight() const;

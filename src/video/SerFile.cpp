@@ -28,11 +28,6 @@ constexpr int64_t kStampBytes = 8;
 // process's memory, so reading a 20 GB file holds a few tens of MB at most.
 constexpr uint64_t kResidentBudgetBytes = 64ull << 20;
 
-// Frame rates a user may give; the slowest keeps 2^31 frames' times within
-// 64-bit ticks.
-constexpr double kMinFps = 0.01;
-constexpr double kMaxFps = 1e6;
-
 // Time stamps outside these years are not a clock's reading but junk.
 const int64_t kEarliestStamp = ticksFromCivil(1970, 1, 1, 0, 0, 0);
 const int64_t kLatestStamp = ticksFromCivil(2200, 1, 1, 0, 0, 0);
@@ -170,7 +165,7 @@ SerHeader parseSerHeader(const uint8_t* b, std::size_t size, const std::string& 
     return h;
 }
 
-SerFile::SerFile(const std::string& path) : path_(path) {
+SerFile::SerFile(const std::string& path) : path_(path), clock_("SER file", path) {
     namespace fs = std::filesystem;
     std::error_code ec;
     const fs::file_status status = fs::status(path, ec);
@@ -210,6 +205,11 @@ SerFile::SerFile(const std::string& path) : path_(path) {
                      "RGB and BGR",
                  path);
         checkData();
+        clock_.setFrameCount(frames_);
+        if (clock_.hasTimeStamps())
+            clock_.setStart(clock_.stamps().front());
+        else if (header_.dateTimeUtc >= kEarliestStamp && header_.dateTimeUtc < kLatestStamp)
+            clock_.setStart(header_.dateTimeUtc);
         decideByteOrder();
         findSignificantBits();
         if (header_.dateTimeUtc != 0 &&
@@ -286,7 +286,7 @@ void SerFile::readTrailer(uint64_t trailerBytes) {
         warnings_.push_back("All time stamps are equal" + fallback);
         return;
     }
-    stamps_ = std::move(stamps);
+    clock_.setStamps(std::move(stamps));
 }
 
 // Capture programs disagree about the header's LittleEndian field: most
@@ -337,40 +337,6 @@ void SerFile::findSignificantBits() {
                             std::to_string(bits) + "-bit");
         significantBits_ = bits;
     }
-}
-
-std::optional<int64_t> SerFile::startUtc() const {
-    if (!stamps_.empty())
-        return stamps_.front();
-    if (header_.dateTimeUtc >= kEarliestStamp && header_.dateTimeUtc < kLatestStamp)
-        return header_.dateTimeUtc;
-    return std::nullopt;
-}
-
-void SerFile::setFrameRate(double fps) {
-    if (!(fps >= kMinFps && fps <= kMaxFps))
-        throw Error("The frame rate must be from 0.01 to 1000000 frames per second");
-    fps_ = fps;
-}
-
-int64_t SerFile::frameOffset(int64_t n) const {
-    if (n < 0 || n >= frames_)
-        fail("Frame " + std::to_string(n) + " is not in the SER file (" + std::to_string(frames_) +
-                 " frames)",
-             path_);
-    if (!stamps_.empty())
-        return stamps_[static_cast<std::size_t>(n)] - stamps_.front();
-    if (fps_ > 0)
-        return static_cast<int64_t>(
-            std::nearbyint(static_cast<double>(n) * kTicksPerSecond / fps_));
-    fail("The SER file has no usable time stamps; give the frame rate", path_);
-}
-
-std::optional<int64_t> SerFile::frameUtc(int64_t n) const {
-    const std::optional<int64_t> start = startUtc();
-    if (!start)
-        return std::nullopt;
-    return *start + frameOffset(n);
 }
 
 const uint8_t* SerFile::rowsAt(int64_t n, int y0, int rows) const {

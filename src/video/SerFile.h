@@ -5,6 +5,8 @@
 // per frame after the last frame. The file is memory-mapped, with 64-bit
 // offsets, so files past 4 GB read like small ones and no frame is copied
 // that the caller does not ask for.
+#include "video/RecordingClock.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -90,21 +92,23 @@ public:
     int64_t frameCount() const { return frames_; }
 
     // The trailer of time stamps is present, complete, non-zero and in order.
-    bool hasTimeStamps() const { return !stamps_.empty(); }
+    bool hasTimeStamps() const { return clock_.hasTimeStamps(); }
     // The recording's start in UTC ticks: the first frame's time stamp where
     // they are usable, else DateTime_UTC where it is set, else nothing.
-    std::optional<int64_t> startUtc() const;
+    std::optional<int64_t> startUtc() const { return clock_.startUtc(); }
     // Frame times without usable time stamps: frame n is n / fps after the
     // first. The fps must be finite and positive.
-    void setFrameRate(double fps);
+    void setFrameRate(double fps) { clock_.setFrameRate(fps); }
     // Can frameOffset answer: time stamps, or a frame rate given.
-    bool hasFrameTimes() const { return hasTimeStamps() || fps_ > 0; }
+    bool hasFrameTimes() const { return clock_.hasFrameTimes(); }
     // Time of frame n after frame 0, in 100-ns ticks: from the time stamps,
     // else from the frame rate given; throws Error when there is neither.
-    int64_t frameOffset(int64_t n) const;
+    int64_t frameOffset(int64_t n) const { return clock_.frameOffset(n); }
     // UTC ticks of frame n (the start plus its offset); nothing when the
     // start is unknown.
-    std::optional<int64_t> frameUtc(int64_t n) const;
+    std::optional<int64_t> frameUtc(int64_t n) const { return clock_.frameUtc(n); }
+    const RecordingClock& clock() const { return clock_; }
+    RecordingClock& clock() { return clock_; }
 
     // What the file gets wrong that the reader worked around, one text each.
     const std::vector<std::string>& warnings() const { return warnings_; }
@@ -132,8 +136,7 @@ private:
     SerHeader header_;
     uint64_t frameBytes_ = 0;
     int64_t frames_ = 0;
-    std::vector<int64_t> stamps_; // UTC ticks per frame, empty when unusable
-    double fps_ = 0;
+    RecordingClock clock_;
     bool bigEndian_ = false;
     int significantBits_ = 8;
     std::vector<std::string> warnings_;

@@ -4,6 +4,7 @@
 // 20 GB file through (sparse, so it takes no disk), with a full frame for the
 // display every 25th frame as a screen would show it.
 #include "support/SerBytes.h"
+#include "video/FrameSource.h"
 #include "video/SerFile.h"
 
 #include <benchmark/benchmark.h>
@@ -14,6 +15,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -84,6 +86,36 @@ void BM_SerBoxRows_1936x1096_16bit(benchmark::State& state) {
 }
 BENCHMARK(BM_SerBoxRows_1936x1096_16bit);
 
+// The same through the frame source as the measuring will read it: the
+// intensities of the band under the system box, into a full-size plane.
+void readBandThroughSource(benchmark::State& state, int w, int h, int depth, int frames) {
+    const std::string path = writeSer(w, h, depth, frames, false);
+    {
+        const std::unique_ptr<FrameSource> source = openFrameSource(path);
+        Frame frame;
+        const int y0 = (h - kSystemBoxRows) / 2;
+        int32_t n = 0;
+        for (auto _ : state) {
+            source->readBand(n, y0, kSystemBoxRows, frame);
+            benchmark::DoNotOptimize(frame.intensity.row(y0));
+            n = n + 1 == source->frameCount() ? 0 : n + 1;
+        }
+        state.counters["frames/s"] = benchmark::Counter(static_cast<double>(state.iterations()),
+                                                        benchmark::Counter::kIsRate);
+    }
+    std::remove(path.c_str());
+}
+
+void BM_SourceBand_640x480_8bit(benchmark::State& state) {
+    readBandThroughSource(state, 640, 480, 8, 2000);
+}
+BENCHMARK(BM_SourceBand_640x480_8bit);
+
+void BM_SourceBand_1936x1096_16bit(benchmark::State& state) {
+    readBandThroughSource(state, 1936, 1096, 16, 200);
+}
+BENCHMARK(BM_SourceBand_1936x1096_16bit);
+
 // Peak resident memory (the process's high-water mark, so run it alone with
 // --benchmark_filter=PeakMemory) over one pass through a 20 GB file.
 void BM_SerPeakMemory_20GB(benchmark::State& state) {
@@ -107,6 +139,29 @@ void BM_SerPeakMemory_20GB(benchmark::State& state) {
     std::remove(path.c_str());
 }
 BENCHMARK(BM_SerPeakMemory_20GB)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+// The same through the frame source: bands for measuring, every 25th frame
+// whole for the display (the frame images are the source's only copies).
+void BM_SourcePeakMemory_20GB(benchmark::State& state) {
+    constexpr int w = 1936, h = 1096;
+    constexpr int frames = 4720;
+    const std::string path = writeSer(w, h, 16, frames, true);
+    {
+        const std::unique_ptr<FrameSource> source = openFrameSource(path);
+        Frame band, shown;
+        for (auto _ : state)
+            for (int32_t n = 0; n < source->frameCount(); ++n) {
+                source->readBand(n, (h - kSystemBoxRows) / 2, kSystemBoxRows, band);
+                if (n % 25 == 0)
+                    source->read(n, shown);
+            }
+        rusage use{};
+        ::getrusage(RUSAGE_SELF, &use);
+        state.counters["peak_rss_MB"] = static_cast<double>(use.ru_maxrss) / 1024.0;
+    }
+    std::remove(path.c_str());
+}
+BENCHMARK(BM_SourcePeakMemory_20GB)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 } // namespace
 } // namespace corvane

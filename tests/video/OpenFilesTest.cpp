@@ -98,7 +98,7 @@ TEST_F(OpenFilesTest, RandomBytesNamedAvi) {
     for (char& c : bytes)
         c = static_cast<char>(rng.uniform() * 256);
     test::writeBytes(dir.file("noise.avi"), bytes);
-    expectRefused(dir.file("noise.avi"), "Not an AVI video");
+    expectRefused(dir.file("noise.avi"), "Not an AVI, SER or FITS video");
 }
 
 TEST_F(OpenFilesTest, TheReaderIsChosenByContentNotByName) {
@@ -109,10 +109,10 @@ TEST_F(OpenFilesTest, TheReaderIsChosenByContentNotByName) {
 
 TEST_F(OpenFilesTest, TextAndSoundFilesAreNotAviVideos) {
     test::writeBytes(dir.file("notes.avi"), {'h', 'e', 'l', 'l', 'o', '\n'});
-    expectRefused(dir.file("notes.avi"), "Not an AVI video");
+    expectRefused(dir.file("notes.avi"), "Not an AVI, SER or FITS video");
     const std::string wave =
         variant("sound.avi", [](std::vector<char>& b) { std::memcpy(&b[8], "WAVE", 4); });
-    expectRefused(wave, "Not an AVI video");
+    expectRefused(wave, "Not an AVI, SER or FITS video");
 }
 
 TEST_F(OpenFilesTest, TruncatedFiles) {

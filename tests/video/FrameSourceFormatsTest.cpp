@@ -1,0 +1,312 @@
+// SER and FITS recordings through the frame source: the same pixels give the
+// same intensities as an 8-bit grey AVI, a band read gives the rows a whole
+// read gives, deep and colour data keep their white levels, frame times come
+// from the file or from a rate the user gives (never silently from the frame
+// number), and the timing statistics find the frames the camera lost.
+#include "VideoFiles.h"
+#include "common/Error.h"
+#include "sim/AviWriter.h"
+#include "sim/RecordingWriter.h"
+#include "support/Recordings.h"
+#include "support/SerBytes.h"
+#include "support/TempDir.h"
+#include "video/DisplayStretch.h"
+#include "video/FrameSource.h"
+#include "video/FrameTiming.h"
+#include "video/UtcTime.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+using namespace corvane;
+
+namespace {
+
+std::string writeAs(const test::TempDir& dir, const std::string& name, const sim::DriftParams& p,
+                    sim::Container c, sim::RecordingOptions o = {}) {
+    o.container = c;
+    const std::string path = dir.file(name);
+    std::vector<std::string> files;
+    (void)sim::writeRecording(path, p, o, &files);
+    return files.front(); // a sequence opens from any one of its files
+}
+
+bool sameRows(const IntensityPlane& a, const IntensityPlane& b, int y0, int y1) {
+    for (int y = y0; y < y1; ++y)
+        for (int x = 0; x < a.width(); ++x)
+            if (a.at(x, y) != b.at(x, y))
+                return false;
+    return true;
+}
+
+struct ContainerCase {
+    const char* name;
+    sim::Container container;
+    const char* file;
+};
+
+class EightBitFormats : public ::testing::TestWithParam<ContainerCase> {};
+
+// The intensities (and the picture shown) of the pixels of an 8-bit grey AVI,
+// read from a SER or FITS file holding the same pixels.
+TEST_P(EightBitFormats, GiveTheIntensitiesOfAGreyAvi) {
+    const ContainerCase& c = GetParam();
+    const test::TempDir dir;
+    sim::DriftParams p = test::smallRecording(8, 5);
+    p.primaryBrightness = 240; // over 128 and up to white, where the grey rule bends
+    p.sky = 60;
+    const std::string avi = dir.file("same.avi");
+    (void)sim::writeDriftVideo(avi, p);
+    const auto reference = openFrameSource(avi);
+    const auto source = openFrameSource(writeAs(dir, c.file, p, c.container));
+    ASSERT_EQ(source->frameCount(), p.frames);
+    for (int32_t n = 0; n < p.frames; ++n) {
+        Frame want, got;
+        ASSERT_TRUE(reference->read(n, want));
+        ASSERT_TRUE(source->read(n, got));
+        EXPECT_EQ(got.intensity.whiteLevel(), IntensityPlane::kWhiteLevel8);
+        EXPECT_TRUE(sameRows(got.intensity, want.intensity, 0, p.height)) << "frame " << n;
+        for (int y = 0; y < p.height; ++y)
+            for (int x = 0; x < p.width; ++x)
+                ASSERT_EQ(got.display.pixel(x, y), want.display.pixel(x, y)) << x << "," << y;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Containers, EightBitFormats,
+    ::testing::Values(ContainerCase{"ser", sim::Container::Ser, "a.ser"},
+                      ContainerCase{"fits_cube", sim::Container::FitsCube, "a.fits"},
+                      ContainerCase{"fits_sequence", sim::Container::FitsSequence, "a.fits"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+struct SampleCase {
+    const char* name;
+    int bits;
+    bool bayer;
+    sim::Container container;
+    int32_t white; // of the intensities
+};
+
+class SampleKinds : public ::testing::TestWithParam<SampleCase> {};
+
+// A band read fills only its rows, with what a whole read gives there, and
+// leaves the display alone; the white level follows the samples' depth and
+// kind (colour sums three channels).
+TEST_P(SampleKinds, BandsMatchTheWholeFrameAndWhiteFollowsTheDepth) {
+    const SampleCase& c = GetParam();
+    const test::TempDir dir;
+    sim::DriftParams p = test::smallRecording(c.bits, 4);
+    p.bayer = c.bayer;
+    const auto source = openFrameSource(writeAs(dir, "k.rec", p, c.container));
+    Frame whole;
+    ASSERT_TRUE(source->read(2, whole));
+    EXPECT_EQ(whole.intensity.whiteLevel(), c.white);
+    EXPECT_EQ(whole.intensity.bitsPerSample(), c.bits);
+    const struct {
+        int y0, rows;
+    } bands[] = {{0, 5}, {7, 12}, {p.height - 5, 5}, {p.height - 3, 10}, {-2, 4}};
+    for (const auto& b : bands) {
+        SCOPED_TRACE("band " + std::to_string(b.y0) + "+" + std::to_string(b.rows));
+        Frame band;
+        band.intensity.reset(p.width, p.height, c.bits, c.white);
+        band.intensity.fill(7777);
+        ASSERT_TRUE(source->readBand(2, b.y0, b.rows, band));
+        const int top = std::max(b.y0, 0), bottom = std::min(b.y0 + b.rows, p.height);
+        EXPECT_TRUE(sameRows(band.intensity, whole.intensity, top, bottom));
+        for (int y = 0; y < p.height; ++y)
+            if (y < top || y >= bottom) {
+                ASSERT_EQ(band.intensity.at(0, y), 7777) << "row " << y << " was written";
+            }
+        EXPECT_TRUE(band.display.empty());
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Kinds, SampleKinds,
+    ::testing::Values(SampleCase{"ser_mono8", 8, false, sim::Container::Ser, 254},
+                      SampleCase{"ser_mono16", 16, false, sim::Container::Ser, 65535},
+                      SampleCase{"ser_rggb8", 8, true, sim::Container::Ser, 254},
+                      SampleCase{"ser_rggb16", 16, true, sim::Container::Ser, 65279},
+                      SampleCase{"fits_cube16", 16, false, sim::Container::FitsCube, 65535}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+struct TimesCase {
+    const char* name;
+    sim::Container container;
+    bool timeStamps; // SER: the trailer written
+    bool timed;      // the file itself times the frames
+};
+
+class RecordingTimes : public ::testing::TestWithParam<TimesCase> {};
+
+// Frame times come from the file where it has them; otherwise the source has
+// none, refuses to answer until a frame rate is given, and then uses it. The
+// recording's start is the file's own, not its modification time.
+TEST_P(RecordingTimes, ComeFromTheFileOrAGivenRate) {
+    const TimesCase& c = GetParam();
+    const test::TempDir dir;
+    const sim::DriftParams p = test::smallRecording(8, 6); // 30 fps
+    sim::RecordingOptions o;
+    o.timeStamps = c.timeStamps;
+    o.startUtc = "2025-10-11T22:33:44.556677";
+    const auto source = openFrameSource(writeAs(dir, "t.rec", p, c.container, o));
+    const RecordingStart start = source->recordingStart();
+    EXPECT_TRUE(start.fromFile);
+    EXPECT_EQ(start.unixMicros, (*parseIsoTime(o.startUtc) - ticksFromCivil(1970, 1, 1, 0, 0, 0)) /
+                                    kTicksPerMicrosecond);
+    EXPECT_EQ(source->hasFrameTimes(), c.timed);
+    if (c.timed) {
+        EXPECT_EQ(source->timeSource(), TimeSource::FileTimeStamps);
+        EXPECT_EQ(source->frameTimeMs(3), 100);
+        EXPECT_EQ(source->frameTimeMs(6), 200); // the end: one interval after the last
+        EXPECT_THROW(source->setFrameRate(25), Error);
+        return;
+    }
+    try {
+        (void)source->frameTimeMs(3);
+        ADD_FAILURE() << "a frame without a time was timed";
+    } catch (const Error& e) {
+        EXPECT_NE(std::string(e.what()).find("give the frame rate"), std::string::npos) << e.what();
+    }
+    EXPECT_THROW((void)frameTimingOf(*source), Error);
+    EXPECT_THROW(source->setFrameRate(0), Error);
+    source->setFrameRate(25);
+    EXPECT_TRUE(source->hasFrameTimes());
+    EXPECT_EQ(source->timeSource(), TimeSource::FrameRate);
+    EXPECT_EQ(source->frameTimeUs(3), 120000);
+    EXPECT_EQ(source->frameTimeMs(6), 240);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sources, RecordingTimes,
+    ::testing::Values(TimesCase{"ser_with_stamps", sim::Container::Ser, true, true},
+                      TimesCase{"ser_without_stamps", sim::Container::Ser, false, false},
+                      TimesCase{"fits_cube", sim::Container::FitsCube, true, false},
+                      TimesCase{"fits_sequence", sim::Container::FitsSequence, true, true}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// Lost frames show as gaps in the time stamps; the jitter of the rest is the
+// spread of their intervals: with each frame off its time by sigma, an
+// interval is off by sigma * sqrt(2).
+TEST(FrameTiming, FindsTheLostFramesAndTheJitter) {
+    for (uint64_t seed : {3u, 4u, 5u}) {
+        SCOPED_TRACE("seed " + std::to_string(seed));
+        const test::TempDir dir;
+        sim::DriftParams p = test::smallRecording(8, 400);
+        p.fps = 25;
+        p.seed = seed;
+        p.timeJitterMs = 2;
+        p.dropFraction = 0.1;
+        sim::RecordingOptions o;
+        o.container = sim::Container::Ser;
+        const sim::Truth truth = sim::writeRecording(dir.file("j.ser"), p, o);
+        int32_t lost = 0;
+        std::vector<int32_t> gaps;
+        for (std::size_t n = 1; n < truth.frames.size(); ++n) {
+            const long slots =
+                std::lround((truth.frames[n].timeS - truth.frames[n - 1].timeS) * p.fps);
+            if (slots > 1) {
+                lost += static_cast<int32_t>(slots - 1);
+                gaps.push_back(static_cast<int32_t>(n));
+            }
+        }
+        ASSERT_GT(lost, 10);
+        const FrameTiming t = frameTimingOf(*openFrameSource(dir.file("j.ser")));
+        EXPECT_EQ(t.source, TimeSource::FileTimeStamps);
+        // The lost frames' long gaps lift the median by some 0.14 sigma
+        // (0.4 ms); over about 360 intervals it is known to some 0.2 ms.
+        EXPECT_NEAR(t.medianIntervalMs, 40, 1.0);
+        EXPECT_EQ(t.droppedFrames, lost);
+        EXPECT_EQ(t.gapsBefore, gaps);
+        // About 360 intervals: the spread is known to some 10 %.
+        EXPECT_NEAR(t.jitterMs, 2 * std::sqrt(2.0), 0.3 * 2 * std::sqrt(2.0));
+    }
+}
+
+// The default points lie at the 0.5 % and 99.8 % of the frame's pixels; the
+// stretch spreads them over black to white within its region only.
+TEST(DisplayStretch, SpreadsThePercentilesOverTheGreyLevels) {
+    IntensityPlane plane;
+    plane.reset(100, 10, 16, 65535);
+    for (int y = 0; y < 10; ++y)
+        for (int x = 0; x < 100; ++x)
+            plane.set(x, y, 1000 + 10 * (y * 100 + x)); // 1000 distinct levels
+    const StretchPoints pts = stretchPointsOf(plane);
+    EXPECT_EQ(pts.black, 1000 + 10 * 5);
+    EXPECT_EQ(pts.white, 1000 + 10 * 997);
+    // Ten counts a grey level from 1000 on.
+    const StretchPoints tens{1000, 1000 + 2550};
+    plane.set(1, 0, 400); // below black
+    DisplayImage shown;
+    stretchToDisplay(plane, tens, 0, 0, 100, 5, shown);
+    EXPECT_EQ(shown.pixel(1, 0), 0u);
+    EXPECT_EQ(shown.pixel(5, 0), 5 * 0x010101u);
+    EXPECT_EQ(shown.pixel(99, 2), 255 * 0x010101u); // above white
+    EXPECT_EQ(shown.pixel(0, 5), 0u);               // outside the region: black
+    stretchToDisplay(plane, tens, 0, 5, 100, 5, shown);
+    EXPECT_EQ(shown.pixel(0, 5), 255 * 0x010101u);
+    EXPECT_EQ(shown.pixel(5, 0), 5 * 0x010101u); // the first region stays
+}
+
+struct HostileCase {
+    const char* name;
+    std::string (*write)(const test::TempDir&);
+    const char* message;
+};
+
+std::string truncatedSerHeader(const test::TempDir& d) {
+    std::ofstream(d.file("h.ser"), std::ios::binary) << "LUCAM-RECORDER" << std::string(20, '\0');
+    return d.file("h.ser");
+}
+std::string fitsGarbage(const test::TempDir& d) {
+    std::ofstream(d.file("g.fits"), std::ios::binary)
+        << "SIMPLE  = nonsense" << std::string(100, 'x');
+    return d.file("g.fits");
+}
+// Time stamps in order but 130 years apart: no 32-bit ms position holds them.
+std::string stampsSpanningDecades(const test::TempDir& d) {
+    const std::string path = d.file("decades.ser");
+    sim::RecordingOptions o;
+    o.container = sim::Container::Ser;
+    (void)sim::writeRecording(path, test::smallRecording(8, 2), o);
+    std::vector<char> bytes = test::readBytes(path);
+    test::ser::put64(bytes, bytes.size() - 16, ticksFromCivil(1970, 1, 2, 0, 0, 0));
+    test::ser::put64(bytes, bytes.size() - 8, ticksFromCivil(2100, 1, 2, 0, 0, 0));
+    test::writeBytes(path, bytes);
+    return path;
+}
+std::string folderWithoutFits(const test::TempDir& d) {
+    std::filesystem::create_directory(d.file("empty"));
+    std::ofstream(d.file("empty/readme.txt")) << "no frames here";
+    return d.file("empty");
+}
+
+class HostileRecordings : public ::testing::TestWithParam<HostileCase> {};
+
+TEST_P(HostileRecordings, AreRefusedWithAMessageNamingTheFile) {
+    const test::TempDir dir;
+    const std::string path = GetParam().write(dir);
+    try {
+        (void)openFrameSource(path);
+        ADD_FAILURE() << "opened";
+    } catch (const Error& e) {
+        const std::string m = e.what();
+        EXPECT_NE(m.find(GetParam().message), std::string::npos) << m;
+        EXPECT_NE(m.find(path), std::string::npos) << m;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, HostileRecordings,
+    ::testing::Values(HostileCase{"ser_header_cut_short", truncatedSerHeader, "truncated"},
+                      HostileCase{"fits_header_garbage", fitsGarbage, "FITS"},
+                      HostileCase{"ser_stamps_spanning_decades", stampsSpanningDecades,
+                                  "more than 24 days"},
+                      HostileCase{"folder_without_fits", folderWithoutFits, "no FITS files"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+} // namespace
