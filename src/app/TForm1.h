@@ -1,9 +1,10 @@
 #pragma once
 // The main window: every control of the measuring workflow, the menu, and the
-// event handlers. Handlers only move text between controls and the core
-// (video, measure, reduce, results); every error they raise ends up in one
-// place, `handle`, which shows the error box.
-#include "app/Session.h"
+// event handlers. Handlers only move text between controls and the measuring
+// session, and draw; every error they raise ends up in one place, `handle`,
+// which shows the error box.
+#include "measure/FrameTable.h"
+#include "session/MeasuringSession.h"
 
 #include <QDateTime>
 #include <QElapsedTimer>
@@ -59,9 +60,9 @@ public:
     // Short date format of "RecordDate" (the system's by default).
     void setShortDateFormat(const QString& f) { shortDateFormat_ = f; }
 
-    Session& session() { return session_; }
-    WorkingState& state() { return session_.State; }
-    Player& player() { return session_.MediaPlayer; }
+    MeasuringSession& session() { return session_; }
+    WorkingState& state() { return session_.state(); }
+    Player& player() { return session_.player(); }
     bool running() const { return running_; }
     // Width of the window with its frame; where the platform draws none, the
     // classic borders are counted, so side windows keep their places.
@@ -113,8 +114,12 @@ public:
     void printframes();
     void cleardata();
     void reset();
+    // What the window shows after a reset: the track bar on the start frame,
+    // "Primary" selected, the read-outs and results empty.
+    void showReset();
     void cycle();
-    void step();
+    // Frame n measured by hand ("<-", "+>") and shown.
+    void step(int32_t frame);
     void drawpoints();
     void drawtrail();
     void drawzoom();
@@ -122,11 +127,8 @@ public:
     void previewdata();
     QString resultsLine();
     void outputdata();
-    void averages();
-    void regression();
-    void separation();
-    void sysbox();
-    void measureFrame();
+    // The method of the "Method" group.
+    Method chosenMethod() const;
     void reduceAndDraw();
     // The transport buttons moved the player: track bar and read-outs follow.
     void transportMoved();
@@ -214,7 +216,7 @@ private:
     bool readoutsPending_ = false;
     void showReadouts();
 
-    Session session_;
+    MeasuringSession session_;
     TForm3* Form3 = nullptr;
     TForm5* Form5 = nullptr;
     TAboutBox* AboutBox = nullptr;
