@@ -147,6 +147,22 @@ public:
     void setObservationDateTime(const QDateTime& utc);
 
     // ---- controls, named as the user's manual names them ----------------
+    // The numbered names stay (the window's look and its tests rely on them);
+    // what each one is, by its caption or the caption of its label:
+    //   Edit1 "Designation"     Edit2..4 "RA (HH MM SS)"   Edit5..7 "Dec (+DD MM SS)"
+    //   Edit8 "box size"        Edit9 "Frame:"             Edit10 "Time (ms):"
+    //   Edit11 "Sep (px)"       Edit12 "Angle (screen)"    Edit13 "Primary Slope"
+    //   Edit14 "Secondary Slope" Edit15 "Postion Angle"    Edit16 "Separation"
+    //   Edit17 "Epoch (J)"      Edit18 "(B)"               Edit19 "Pixels/arcsec"
+    //   Button1 "Step"          Button2 "Clear"            Button3 "-" (box size)
+    //   Button4 "+" (box size)  Button5 "Draw"             Button6 "GO!" / "Stop"
+    //   Button7 "Reset"         Button8 "Graph"            Button9 "Calculate"
+    //   Button10 "Save Results" Button11 "Start Frame"     Button12 "End Frame"
+    //   Button13 "h+"           Button14 "h-"              Button15 "<-" (measure back)
+    //   Button16 "+>" (measure on) Button17 "<" (frame back) Button18 ">" (frame on)
+    //   CheckBox1 "Active" (the frame accepted)  CheckBox2 "Zoom"  CheckBox3 "Fit"
+    //   RadioGroup1 "Select Star"  RadioGroup2 "Orientation"  RadioGroup3 "Method"
+    //   TrackBar1 the frame slider  Panel1 the frame  MediaPlayer1 the transport
     QGroupBox* GroupBox1 = nullptr;
     QLabel *Label1 = nullptr, *Label2 = nullptr, *Label3 = nullptr, *Label4 = nullptr,
            *Label5 = nullptr, *Label6 = nullptr, *Label7 = nullptr, *Label8 = nullptr,

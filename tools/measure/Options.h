@@ -38,7 +38,7 @@ struct ToolOptions {
     std::optional<int32_t> stopFrame;    // default: the video's length
     int32_t boxSize = 12;
     Method method = kDefaultMethod;
-    // The Dec boxes Edit5, Edit6, Edit7 as typed; their design-time texts.
+    // The Dec boxes Edit5, Edit6, Edit7 as typed; their texts when the window opens.
     std::string decDegrees = "+00";
     std::string decMinutes = "00";
     std::string decSeconds = "00";
