@@ -548,64 +548,74 @@ void TForm1::Button6Click() {
     cycle();
 }
 
-void TForm1::yieldToWindow(bool force) {
-    const qint64 now = clock_.elapsed();
-    int interval = kFallbackRefreshMs;
+int TForm1::refreshIntervalMs() const {
     if (const QScreen* s = screen(); s && s->refreshRate() > 1.0)
-        interval = std::max(1, static_cast<int>(1000.0 / s->refreshRate()));
-    if (!force && now - lastYieldMs_ < interval)
-        return;
-    lastYieldMs_ = now;
-    showReadouts();
-    Panel1->update();
-    QCoreApplication::processEvents(QEventLoop::AllEvents);
+        return std::max(1, static_cast<int>(1000.0 / s->refreshRate()));
+    return kFallbackRefreshMs;
 }
 
+// A run measures in pieces of one screen refresh each and returns to the event
+// loop between them, so the window repaints at the screen's rate and "Stop"
+// and Escape are seen. While it lasts "GO!" reads "Stop" and the other
+// controls of this window ignore input (eventFilter).
 void TForm1::cycle() {
     MediaPlayer1->stopPlaying();
-    const int savedSelection = RadioGroup1->itemIndex();
+    runSelection_ = RadioGroup1->itemIndex();
     RadioGroup1->setItemIndex(-1);
+    runMethod_ = chosenMethod();
+    running_ = true;
+    cancelRequested_ = false;
+    Button6->setText(QStringLiteral("Stop"));
+    qApp->installEventFilter(this);
+    try {
+        session_.startRun();
+    } catch (...) {
+        endRun();
+        throw;
+    }
+    runPiece();
+}
 
-    // While the run lasts "GO!" reads "Stop", Escape cancels, and the other
-    // controls of this window ignore input. Undone however the run ends.
-    struct RunScope {
-        TForm1& w;
-        int selection;
-        explicit RunScope(TForm1& f, int s) : w(f), selection(s) {
-            w.running_ = true;
-            w.cancelRequested_ = false;
-            w.Button6->setText(QStringLiteral("Stop"));
-            qApp->installEventFilter(&w);
-        }
-        ~RunScope() {
-            qApp->removeEventFilter(&w);
-            w.showReadouts();
-            w.Button6->setText(QStringLiteral("GO!"));
-            w.running_ = false;
-            w.cancelRequested_ = false;
-            w.RadioGroup1->setItemIndex(selection);
-        }
-    } scope(*this, savedSelection);
-
-    RunHooks hooks;
-    hooks.stopFrame = [this] { return readInt(StopFrameEdit); };
-    hooks.cancelRequested = [this] {
-        yieldToWindow();
-        return cancelRequested_;
-    };
-    hooks.afterFrame = [this](int32_t) {
-        followSystemBox();
-        if (CheckBox2->isChecked())
-            drawzoom();
-        setTrackBarPosition(player().CurrentPosition());
-        printframes();
-    };
-    session_.run(chosenMethod(), hooks);
-    yieldToWindow(true);
-    RadioGroup1->setItemIndex(savedSelection);
-
+void TForm1::runPiece() {
+    bool more = false;
+    try {
+        const qint64 until = clock_.elapsed() + refreshIntervalMs();
+        RunHooks hooks;
+        hooks.stopFrame = [this] { return readInt(StopFrameEdit); };
+        hooks.cancelRequested = [this, until] {
+            return cancelRequested_ || clock_.elapsed() >= until;
+        };
+        hooks.afterFrame = [this](int32_t) {
+            followSystemBox();
+            if (CheckBox2->isChecked())
+                drawzoom();
+            setTrackBarPosition(player().CurrentPosition());
+            printframes();
+        };
+        const RunResult r = session_.continueRun(runMethod_, hooks);
+        more = r.cancelled && !cancelRequested_;
+    } catch (...) {
+        endRun();
+        throw;
+    }
+    showReadouts();
+    Panel1->update();
+    if (more) {
+        QTimer::singleShot(0, this, [this] { handle([this] { runPiece(); }); });
+        return;
+    }
+    endRun();
     if (session_.reductionDue())
         reduceAndDraw();
+}
+
+void TForm1::endRun() {
+    qApp->removeEventFilter(this);
+    showReadouts();
+    Button6->setText(QStringLiteral("GO!"));
+    running_ = false;
+    cancelRequested_ = false;
+    RadioGroup1->setItemIndex(runSelection_);
 }
 
 void TForm1::followSystemBox() {

@@ -4,6 +4,7 @@
 // session, and draw; every error they raise ends up in one place, `handle`,
 // which shows the error box.
 #include "measure/FrameTable.h"
+#include "measure/Methods.h"
 #include "session/MeasuringSession.h"
 
 #include <QDateTime>
@@ -220,8 +221,12 @@ private:
     QString roundedText(double value, int decimals) const;
     // Row of the frame on screen, or nullptr when the table has no such row.
     FrameRow* currentRow();
-    // Repaint the read-outs and the panel now, at most at the screen's rate.
-    void yieldToWindow(bool force = false);
+    // One piece of a run, then the next one queued or the run ended.
+    void runPiece();
+    void endRun();
+    int refreshIntervalMs() const;
+    Method runMethod_ = kDefaultMethod;
+    int runSelection_ = 0;
     // The frame read-outs as printframes last took them; their texts are
     // written when they are shown.
     struct Readouts {
@@ -243,7 +248,6 @@ private:
     bool running_ = false;
     bool cancelRequested_ = false;
     int handlerDepth_ = 0;
-    qint64 lastYieldMs_ = 0;
     QElapsedTimer clock_;
 };
 

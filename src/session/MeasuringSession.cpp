@@ -82,7 +82,15 @@ void MeasuringSession::clearSelection() {
 }
 
 RunResult MeasuringSession::run(Method method, const RunHooks& hooks) {
+    startRun();
+    return continueRun(method, hooks);
+}
+
+void MeasuringSession::startRun() {
     player_.RedrawFrame();
+}
+
+RunResult MeasuringSession::continueRun(Method method, const RunHooks& hooks) {
     return runFrames(state_, player_, method, hooks);
 }
 

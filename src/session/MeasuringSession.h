@@ -82,6 +82,11 @@ public:
     // The frame on screen drawn afresh, then every frame after it up to the
     // stop frame measured with `method` (see runFrames for the hooks).
     RunResult run(Method method, const RunHooks& hooks);
+    // The same in pieces, for a caller that returns to its event loop between
+    // them: `startRun` draws the frame on screen afresh, each `continueRun`
+    // measures on from where the last one stopped (a cancel ends a piece).
+    void startRun();
+    RunResult continueRun(Method method, const RunHooks& hooks);
     // One frame measured by hand: the player moved to frame n (repainted)
     // and that frame measured. Returns whether a row was written.
     bool measureAt(int32_t n, Method method);
