@@ -9,13 +9,8 @@
 #include "common/Error.h"
 #include "common/NumberText.h"
 #include "measure/Methods.h"
-#include "measure/Reset.h"
-#include "measure/Runs.h"
 #include "measure/Selection.h"
-#include "reduce/Epoch.h"
-#include "reduce/Reduction.h"
 #include "results/ResultsFile.h"
-#include "results/ResultsLine.h"
 #include "views/TForm3.h"
 #include "views/TForm5.h"
 
@@ -338,20 +333,17 @@ void TForm1::openVideoFile(const QString& path) {
 
     MediaPlayer1->stopPlaying();
     try {
-        player().OpenVideo(QDir::toNativeSeparators(path).toStdString());
+        session_.open(QDir::toNativeSeparators(path).toStdString());
     } catch (...) {
         MediaPlayer1->videoChanged(); // the earlier video is closed all the same
         throw;
     }
     MediaPlayer1->videoChanged();
     viewChanged();
-    player().SetStepSize(1);
-    player().SetTimeFormat(TimeFormat::Frames);
 
     // The observation date is labelled UT: the recording's start as the file
     // records it, or else the file's modification time.
-    const RecordingStart start = player().Source()->recordingStart();
-    setObservationDateTime(QDateTime::fromMSecsSinceEpoch(start.unixMicros / 1000, Qt::UTC));
+    setObservationDateTime(fromCivil(session_.recordingStart()));
     epoch();
 
     Timer1.start();
@@ -361,9 +353,7 @@ void TForm1::openVideoFile(const QString& path) {
     Button11->setEnabled(true);
     Button12->setEnabled(true);
 
-    player().SeekTo(0);
     StatusPanels[0]->setText(QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath()));
-    cleardata();
 
     setTrackBarMax(player().VideoLength() - 1);
     TrackBar1->setEnabled(true);
@@ -409,7 +399,7 @@ void TForm1::TrackBar1Change() {
         shown.centreat(row->SystemX, row->SystemY);
     drawpoints();
     if (Form5)
-        Form5->paintZoom(shown, session_.Panel);
+        Form5->paintZoom(shown, session_.panel());
 }
 
 void TForm1::transportMoved() {
@@ -423,18 +413,14 @@ void TForm1::transportMoved() {
 }
 
 void TForm1::clearSelection() {
-    state().PrimaryBox = TStarbox{};
-    state().SecondaryBox = TStarbox{};
-    state().SystemBox = TStarbox{};
-    state().ExpectedDX = 0;
-    state().ExpectedDY = 0;
+    session_.clearSelection();
     for (QPushButton* b : {Button6, Button15, Button16, Button9})
         b->setEnabled(false);
 }
 
 void TForm1::viewChanged() {
-    CheckBox3->setEnabled(session_.Panel.frameLargerThanPanel());
-    session_.Panel.setFit(CheckBox3->isChecked());
+    CheckBox3->setEnabled(session_.panel().frameLargerThanPanel());
+    session_.panel().setFit(CheckBox3->isChecked());
     Panel1->viewChanged();
 }
 
@@ -487,11 +473,15 @@ void TForm1::showReadouts() {
 // ---------------------------------------------------------------- working state
 
 void TForm1::cleardata() {
-    corvane::cleardata(state(), player());
+    session_.clear();
 }
 
 void TForm1::reset() {
-    resetvideo(state(), player(), [this] { return readInt(StartFrameEdit); });
+    session_.reset([this] { return readInt(StartFrameEdit); });
+    showReset();
+}
+
+void TForm1::showReset() {
     setTrackBarPosition(readInt(StartFrameEdit));
     player().RepaintPlayer();
     RadioGroup1->setItemIndex(0);
@@ -529,12 +519,13 @@ void TForm1::Button4Click() {
 void TForm1::Panel1MouseUp(Qt::MouseButton, int x, int y) {
     switch (RadioGroup1->itemIndex()) {
     case 0:
-        selectprimary(state(), player().Intensities(), session_.Panel, x, y, readInt(Edit8));
+        session_.selectPrimary(x, y, readInt(Edit8));
         RadioGroup1->setItemIndex(1);
         break;
     case 1:
-        reset();
-        selectsecondary(state(), session_.Panel, player(), x, y, readInt(Edit8));
+        session_.selectSecondary(
+            x, y, readInt(Edit8), [this] { return readInt(StartFrameEdit); },
+            [this] { showReset(); });
         for (QPushButton* b : {Button6, Button15, Button16, Button9})
             b->setEnabled(true);
         break;
@@ -543,23 +534,10 @@ void TForm1::Panel1MouseUp(Qt::MouseButton, int x, int y) {
     }
 }
 
-void TForm1::sysbox() {
-    corvane::sysbox(state(), session_.Panel, player());
-}
-
 // ---------------------------------------------------------------- runs
 
-void TForm1::measureFrame() {
-    switch (RadioGroup3->itemIndex()) {
-    case 0:
-        measureframe(state(), player(), Method::WeightedAverage);
-        break;
-    case 1:
-        measureframe(state(), player(), Method::PeakSearch);
-        break;
-    default:
-        break;
-    }
+Method TForm1::chosenMethod() const {
+    return methodAtIndex(RadioGroup3->itemIndex());
 }
 
 void TForm1::Button6Click() {
@@ -567,84 +545,91 @@ void TForm1::Button6Click() {
         cancelRun();
         return;
     }
-    player().RedrawFrame();
     cycle();
 }
 
-void TForm1::yieldToWindow(bool force) {
-    const qint64 now = clock_.elapsed();
-    int interval = kFallbackRefreshMs;
+int TForm1::refreshIntervalMs() const {
     if (const QScreen* s = screen(); s && s->refreshRate() > 1.0)
-        interval = std::max(1, static_cast<int>(1000.0 / s->refreshRate()));
-    if (!force && now - lastYieldMs_ < interval)
-        return;
-    lastYieldMs_ = now;
-    showReadouts();
-    Panel1->update();
-    QCoreApplication::processEvents(QEventLoop::AllEvents);
+        return std::max(1, static_cast<int>(1000.0 / s->refreshRate()));
+    return kFallbackRefreshMs;
 }
 
+// A run measures in pieces of one screen refresh each and returns to the event
+// loop between them, so the window repaints at the screen's rate and "Stop"
+// and Escape are seen. While it lasts "GO!" reads "Stop" and the other
+// controls of this window ignore input (eventFilter).
 void TForm1::cycle() {
     MediaPlayer1->stopPlaying();
-    const int savedSelection = RadioGroup1->itemIndex();
+    runSelection_ = RadioGroup1->itemIndex();
     RadioGroup1->setItemIndex(-1);
+    runMethod_ = chosenMethod();
+    running_ = true;
+    cancelRequested_ = false;
+    Button6->setText(QStringLiteral("Stop"));
+    qApp->installEventFilter(this);
+    try {
+        session_.startRun();
+    } catch (...) {
+        endRun();
+        throw;
+    }
+    runPiece();
+}
 
-    // While the run lasts "GO!" reads "Stop", Escape cancels, and the other
-    // controls of this window ignore input. Undone however the run ends.
-    struct RunScope {
-        TForm1& w;
-        int selection;
-        explicit RunScope(TForm1& f, int s) : w(f), selection(s) {
-            w.running_ = true;
-            w.cancelRequested_ = false;
-            w.Button6->setText(QStringLiteral("Stop"));
-            qApp->installEventFilter(&w);
-        }
-        ~RunScope() {
-            qApp->removeEventFilter(&w);
-            w.showReadouts();
-            w.Button6->setText(QStringLiteral("GO!"));
-            w.running_ = false;
-            w.cancelRequested_ = false;
-            w.RadioGroup1->setItemIndex(selection);
-        }
-    } scope(*this, savedSelection);
-
-    RunHooks hooks;
-    hooks.stopFrame = [this] { return readInt(StopFrameEdit); };
-    hooks.cancelRequested = [this] {
-        yieldToWindow();
-        return cancelRequested_;
-    };
-    hooks.afterFrame = [this](int32_t) {
-        followSystemBox();
-        if (CheckBox2->isChecked())
-            drawzoom();
-        setTrackBarPosition(player().CurrentPosition());
-        printframes();
-    };
-    const Method method =
-        RadioGroup3->itemIndex() == 0 ? Method::WeightedAverage : Method::PeakSearch;
-    runFrames(state(), player(), method, hooks);
-    yieldToWindow(true);
-    RadioGroup1->setItemIndex(savedSelection);
-
-    if (reductionDue(state().FrameData))
+void TForm1::runPiece() {
+    bool more = false;
+    try {
+        const qint64 until = clock_.elapsed() + refreshIntervalMs();
+        RunHooks hooks;
+        hooks.stopFrame = [this] { return readInt(StopFrameEdit); };
+        hooks.cancelRequested = [this, until] {
+            return cancelRequested_ || clock_.elapsed() >= until;
+        };
+        hooks.afterFrame = [this](int32_t) {
+            followSystemBox();
+            if (CheckBox2->isChecked())
+                drawzoom();
+            setTrackBarPosition(player().CurrentPosition());
+            printframes();
+        };
+        const RunResult r = session_.continueRun(runMethod_, hooks);
+        more = r.cancelled && !cancelRequested_;
+    } catch (...) {
+        endRun();
+        throw;
+    }
+    showReadouts();
+    Panel1->update();
+    if (more) {
+        QTimer::singleShot(0, this, [this] { handle([this] { runPiece(); }); });
+        return;
+    }
+    endRun();
+    if (session_.reductionDue())
         reduceAndDraw();
+}
+
+void TForm1::endRun() {
+    qApp->removeEventFilter(this);
+    showReadouts();
+    Button6->setText(QStringLiteral("GO!"));
+    running_ = false;
+    cancelRequested_ = false;
+    RadioGroup1->setItemIndex(runSelection_);
 }
 
 void TForm1::followSystemBox() {
     const TStarbox& sys = state().SystemBox;
-    PanelSurface& view = session_.Panel;
+    PanelSurface& view = session_.panel();
     const int x = view.originX(), y = view.originY();
     view.follow(sys.CentreX, sys.CentreY, sys.Size);
     if (view.originX() != x || view.originY() != y)
         Panel1->viewChanged();
 }
 
-void TForm1::step() {
+void TForm1::step(int32_t frame) {
     RadioGroup1->setItemIndex(-1);
-    measureFrame();
+    session_.measureAt(frame, chosenMethod());
     followSystemBox();
     printframes();
     drawpoints();
@@ -655,10 +640,8 @@ void TForm1::Button16Click() {
     player().SetTimeFormat(TimeFormat::Frames);
     const int stop = readInt(StopFrameEdit);
     if (player().CurrentPosition() < stop) {
-        player().SeekTo(player().CurrentPosition() + 1);
-        player().RepaintPlayer();
-        step();
-    } else if (reductionDue(state().FrameData)) {
+        step(player().CurrentPosition() + 1);
+    } else if (session_.reductionDue()) {
         reduceAndDraw();
     }
 }
@@ -666,20 +649,16 @@ void TForm1::Button16Click() {
 void TForm1::Button15Click() {
     player().SetTimeFormat(TimeFormat::Frames);
     const int start = readInt(StartFrameEdit);
-    if (start < player().CurrentPosition()) {
-        player().SeekTo(player().CurrentPosition() - 1);
-        player().RepaintPlayer();
-        step();
-    }
+    if (start < player().CurrentPosition())
+        step(player().CurrentPosition() - 1);
 }
 
 void TForm1::CheckBox1Click() {
     player().SetTimeFormat(TimeFormat::Frames);
-    FrameRow* row = currentRow();
-    if (!row)
-        return; // no video, or a frame without a row: the box only toggles
-    row->Valid = CheckBox1->isChecked();
-    if (!row->Valid)
+    // No video, or a frame without a row: the box only toggles.
+    if (!session_.setAccepted(player().CurrentPosition(), CheckBox1->isChecked()))
+        return;
+    if (!CheckBox1->isChecked())
         player().RepaintPlayer();
     drawpoints();
     if (CheckBox2->isChecked())
@@ -691,58 +670,50 @@ void TForm1::Button5Click() {
 }
 
 void TForm1::drawpoints() {
-    corvane::drawpoints(state().FrameData, player().CurrentPosition(), session_.Panel);
+    corvane::drawpoints(state().FrameData, player().CurrentPosition(), session_.panel());
     Panel1->update();
 }
 
 void TForm1::drawtrail() {
-    corvane::drawtrail(state().FrameData, session_.Panel);
+    corvane::drawtrail(state().FrameData, session_.panel());
     Panel1->update();
 }
 
 void TForm1::drawzoom() {
     if (Form5)
-        Form5->paintZoom(state().SystemBox, session_.Panel);
+        Form5->paintZoom(state().SystemBox, session_.panel());
 }
 
 // ---------------------------------------------------------------- reduction
-
-void TForm1::averages() {
-    const AveragesResult r = corvane::averages(state().FrameData, decimalSeparator_);
-    Edit11->setText(QString::fromStdString(r.sepText));
-    Edit12->setText(QString::fromStdString(r.angleText));
-}
-
-void TForm1::regression() {
-    const Orientation orientation = RadioGroup2->itemIndex() == 1 ? Orientation::UprightReverted
-                                                                  : Orientation::CorrectOrInverted;
-    const RegressionResult r =
-        corvane::regression(state().FrameData, text(Edit12), orientation, decimalSeparator_);
-    Edit13->setText(QString::fromStdString(r.primarySlopeText));
-    Edit14->setText(QString::fromStdString(r.secondarySlopeText));
-    Edit15->setText(QString::fromStdString(r.positionAngleText));
-}
-
-void TForm1::separation() {
-    const SeparationResult r = corvane::separation(state().FrameData, text(Edit5), text(Edit6),
-                                                   text(Edit7), decimalSeparator_);
-    Edit19->setText(QString::fromStdString(r.pixelScaleText));
-    Edit16->setText(QString::fromStdString(r.separationText));
-}
 
 // A table that cannot give a sound result is reported before any box
 // changes; a declination that is not a number stops after the position
 // angle has been written, and the trail is not drawn.
 void TForm1::reduceAndDraw() {
-    checkReducible(state().FrameData);
-    averages();
-    regression();
-    separation();
+    const Orientation orientation = RadioGroup2->itemIndex() == 1 ? Orientation::UprightReverted
+                                                                  : Orientation::CorrectOrInverted;
+    const ReductionResult r =
+        session_.reduce(orientation, text(Edit5), text(Edit6), text(Edit7), decimalSeparator_);
+    if (r.reached >= ReductionStage::Averages) {
+        Edit11->setText(QString::fromStdString(r.averages.sepText));
+        Edit12->setText(QString::fromStdString(r.averages.angleText));
+    }
+    if (r.reached >= ReductionStage::Regression) {
+        Edit13->setText(QString::fromStdString(r.regression.primarySlopeText));
+        Edit14->setText(QString::fromStdString(r.regression.secondarySlopeText));
+        Edit15->setText(QString::fromStdString(r.regression.positionAngleText));
+    }
+    if (r.reached >= ReductionStage::Separation) {
+        Edit19->setText(QString::fromStdString(r.separation.pixelScaleText));
+        Edit16->setText(QString::fromStdString(r.separation.separationText));
+    }
+    if (!r.error.empty())
+        throw Error(r.error);
     drawtrail();
 }
 
 void TForm1::Button9Click() {
-    if (CountValidRows(state().FrameData) < MinValidRows)
+    if (!session_.reductionDue())
         return;
     reduceAndDraw();
 }
@@ -818,22 +789,22 @@ void TForm1::SaveResults1Click() {
 
 // The line from the boxes exactly as they read now.
 QString TForm1::resultsLine() {
-    ResultsFields f;
-    f.recordDate = recordDate(shortDateFormat_);
-    f.designation = text(Edit1);
-    f.raHours = text(Edit2);
-    f.raMinutes = text(Edit3);
-    f.raSeconds = text(Edit4);
-    f.decDegrees = text(Edit5);
-    f.decMinutes = text(Edit6);
-    f.decSeconds = text(Edit7);
-    f.epochJ = text(Edit17);
-    f.epochB = text(Edit18);
-    f.separation = text(Edit16);
-    f.positionAngle = text(Edit15);
-    f.validFrames = CountValidRows(state().FrameData);
-    f.notes = text(NotesEdit);
-    return QString::fromStdString(buildResultsLine(f));
+    PairTexts pair;
+    pair.designation = text(Edit1);
+    pair.raHours = text(Edit2);
+    pair.raMinutes = text(Edit3);
+    pair.raSeconds = text(Edit4);
+    pair.decDegrees = text(Edit5);
+    pair.decMinutes = text(Edit6);
+    pair.decSeconds = text(Edit7);
+    pair.notes = text(NotesEdit);
+    MeasuredTexts measured;
+    measured.epochJ = text(Edit17);
+    measured.epochB = text(Edit18);
+    measured.separation = text(Edit16);
+    measured.positionAngle = text(Edit15);
+    return QString::fromStdString(
+        session_.resultsLine(recordDate(shortDateFormat_), pair, measured));
 }
 
 void TForm1::previewdata() {
@@ -844,7 +815,7 @@ void TForm1::previewdata() {
 // Built again at the moment of writing.
 void TForm1::outputdata() {
     const QString path = resultsFilePath();
-    appendResultsLine(path.toStdString(), resultsLine().toStdString());
+    MeasuringSession::saveResults(path.toStdString(), resultsLine().toStdString());
     // The file may be beside the program or in the user's data folder.
     StatusBar1->showMessage(QStringLiteral("Results saved to %1").arg(path), kSavedMessageMs);
 }
@@ -855,7 +826,7 @@ void TForm1::CheckBox2Click() {
     if (!Form5)
         return;
     if (CheckBox2->isChecked())
-        Form5->showZoom(state().SystemBox, session_.Panel, x(), y(), outerWidth());
+        Form5->showZoom(state().SystemBox, session_.panel(), x(), y(), outerWidth());
     else
         Form5->hideZoom();
 }

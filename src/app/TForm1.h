@@ -1,9 +1,11 @@
 #pragma once
 // The main window: every control of the measuring workflow, the menu, and the
-// event handlers. Handlers only move text between controls and the core
-// (video, measure, reduce, results); every error they raise ends up in one
-// place, `handle`, which shows the error box.
-#include "app/Session.h"
+// event handlers. Handlers only move text between controls and the measuring
+// session, and draw; every error they raise ends up in one place, `handle`,
+// which shows the error box.
+#include "measure/FrameTable.h"
+#include "measure/Methods.h"
+#include "session/MeasuringSession.h"
 
 #include <QDateTime>
 #include <QElapsedTimer>
@@ -59,9 +61,9 @@ public:
     // Short date format of "RecordDate" (the system's by default).
     void setShortDateFormat(const QString& f) { shortDateFormat_ = f; }
 
-    Session& session() { return session_; }
-    WorkingState& state() { return session_.State; }
-    Player& player() { return session_.MediaPlayer; }
+    MeasuringSession& session() { return session_; }
+    WorkingState& state() { return session_.state(); }
+    Player& player() { return session_.player(); }
     bool running() const { return running_; }
     // Width of the window with its frame; where the platform draws none, the
     // classic borders are counted, so side windows keep their places.
@@ -113,8 +115,12 @@ public:
     void printframes();
     void cleardata();
     void reset();
+    // What the window shows after a reset: the track bar on the start frame,
+    // "Primary" selected, the read-outs and results empty.
+    void showReset();
     void cycle();
-    void step();
+    // Frame n measured by hand ("<-", "+>") and shown.
+    void step(int32_t frame);
     void drawpoints();
     void drawtrail();
     void drawzoom();
@@ -122,11 +128,8 @@ public:
     void previewdata();
     QString resultsLine();
     void outputdata();
-    void averages();
-    void regression();
-    void separation();
-    void sysbox();
-    void measureFrame();
+    // The method of the "Method" group.
+    Method chosenMethod() const;
     void reduceAndDraw();
     // The transport buttons moved the player: track bar and read-outs follow.
     void transportMoved();
@@ -145,6 +148,22 @@ public:
     void setObservationDateTime(const QDateTime& utc);
 
     // ---- controls, named as the user's manual names them ----------------
+    // The numbered names stay (the window's look and its tests rely on them);
+    // what each one is, by its caption or the caption of its label:
+    //   Edit1 "Designation"     Edit2..4 "RA (HH MM SS)"   Edit5..7 "Dec (+DD MM SS)"
+    //   Edit8 "box size"        Edit9 "Frame:"             Edit10 "Time (ms):"
+    //   Edit11 "Sep (px)"       Edit12 "Angle (screen)"    Edit13 "Primary Slope"
+    //   Edit14 "Secondary Slope" Edit15 "Postion Angle"    Edit16 "Separation"
+    //   Edit17 "Epoch (J)"      Edit18 "(B)"               Edit19 "Pixels/arcsec"
+    //   Button1 "Step"          Button2 "Clear"            Button3 "-" (box size)
+    //   Button4 "+" (box size)  Button5 "Draw"             Button6 "GO!" / "Stop"
+    //   Button7 "Reset"         Button8 "Graph"            Button9 "Calculate"
+    //   Button10 "Save Results" Button11 "Start Frame"     Button12 "End Frame"
+    //   Button13 "h+"           Button14 "h-"              Button15 "<-" (measure back)
+    //   Button16 "+>" (measure on) Button17 "<" (frame back) Button18 ">" (frame on)
+    //   CheckBox1 "Active" (the frame accepted)  CheckBox2 "Zoom"  CheckBox3 "Fit"
+    //   RadioGroup1 "Select Star"  RadioGroup2 "Orientation"  RadioGroup3 "Method"
+    //   TrackBar1 the frame slider  Panel1 the frame  MediaPlayer1 the transport
     QGroupBox* GroupBox1 = nullptr;
     QLabel *Label1 = nullptr, *Label2 = nullptr, *Label3 = nullptr, *Label4 = nullptr,
            *Label5 = nullptr, *Label6 = nullptr, *Label7 = nullptr, *Label8 = nullptr,
@@ -202,8 +221,12 @@ private:
     QString roundedText(double value, int decimals) const;
     // Row of the frame on screen, or nullptr when the table has no such row.
     FrameRow* currentRow();
-    // Repaint the read-outs and the panel now, at most at the screen's rate.
-    void yieldToWindow(bool force = false);
+    // One piece of a run, then the next one queued or the run ended.
+    void runPiece();
+    void endRun();
+    int refreshIntervalMs() const;
+    Method runMethod_ = kDefaultMethod;
+    int runSelection_ = 0;
     // The frame read-outs as printframes last took them; their texts are
     // written when they are shown.
     struct Readouts {
@@ -214,7 +237,7 @@ private:
     bool readoutsPending_ = false;
     void showReadouts();
 
-    Session session_;
+    MeasuringSession session_;
     TForm3* Form3 = nullptr;
     TForm5* Form5 = nullptr;
     TAboutBox* AboutBox = nullptr;
@@ -225,7 +248,6 @@ private:
     bool running_ = false;
     bool cancelRequested_ = false;
     int handlerDepth_ = 0;
-    qint64 lastYieldMs_ = 0;
     QElapsedTimer clock_;
 };
 

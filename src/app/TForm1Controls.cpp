@@ -5,7 +5,9 @@
 #include "app/PanelWidget.h"
 #include "app/RadioGroup.h"
 #include "app/TForm1.h"
+
 #include "app/TransportWidget.h"
+#include "measure/Methods.h"
 
 #include <QCheckBox>
 #include <QDateTimeEdit>
@@ -114,11 +116,14 @@ void TForm1::buildControls() {
     Edit8 = edit(g, "Edit8", 128, 264, 41, 21, "12", true);
     Button3 = button(g, "Button3", 168, 264, 17, 21, "-");
     Button4 = button(g, "Button4", 184, 264, 17, 21, "+");
-    RadioGroup3 = place(
-        new RadioGroup(QStringLiteral("RadioGroup3"), QStringLiteral("Method"),
-                       {QStringLiteral("Weighted Average"), QStringLiteral("Peak Search")}, g),
-        "RadioGroup3", 24, 296, 121, 57);
-    RadioGroup3->setItemIndex(1);
+    // One button per measuring method, in the method table's order.
+    QStringList methods;
+    for (std::size_t i = 0; i < methodCount(); ++i)
+        methods << QString::fromLatin1(methodEntries()[i].caption);
+    RadioGroup3 =
+        place(new RadioGroup(QStringLiteral("RadioGroup3"), QStringLiteral("Method"), methods, g),
+              "RadioGroup3", 24, 296, 121, 57);
+    RadioGroup3->setItemIndex(indexOfMethod(kDefaultMethod));
     CheckBox2 = place(new QCheckBox(QStringLiteral("Zoom"), g), "CheckBox2", 152, 312, 65, 17);
     // Beside "Zoom", the other view option; only a frame larger than the panel can be fitted.
     CheckBox3 = place(new QCheckBox(QStringLiteral("Fit"), g), "CheckBox3", 152, 332, 65, 17);
@@ -178,9 +183,9 @@ void TForm1::buildControls() {
     Edit16 = edit(g, "Edit16", 560, 40, 73, 21, "", true);
 
     // ---- directly on the client area, in front of the group boxes ----
-    Panel1 = place(new PanelWidget(session_.Panel, client), "Panel1", 240, 8, 640, 480);
+    Panel1 = place(new PanelWidget(session_.panel(), client), "Panel1", 240, 8, 640, 480);
     MediaPlayer1 =
-        place(new TransportWidget(session_.MediaPlayer, client), "MediaPlayer1", 32, 152, 169, 30);
+        place(new TransportWidget(session_.player(), client), "MediaPlayer1", 32, 152, 169, 30);
     Button7 = button(client, "Button7", 144, 184, 57, 25, "Reset");
     Button10 = button(client, "Button10", 120, 552, 97, 33, "Save Results");
     Edit19 = edit(client, "Edit19", 440, 568, 65, 21, "");

@@ -1,5 +1,7 @@
 #include "measure/FrameTable.h"
 
+#include "measure/Methods.h"
+
 #include <cmath>
 #include <cstdlib>
 
@@ -38,10 +40,11 @@ float offsetDeviation(float observed, int32_t expected, float expectedLength) {
     return expectedLength == 0.0f ? deviation : deviation / expectedLength;
 }
 
+// The 32-bit deviation against the limit in extended precision: 6 pixels on
+// 10 is rejected at a limit of 0.6 (the float quotient lies just above it),
+// exactly half passes at 0.5.
 bool exceedsLimit(float deviation, Method method) {
-    if (method == Method::WeightedAverage)
-        return static_cast<long double>(deviation) > 0.6L;
-    return deviation > 0.5f;
+    return static_cast<long double>(deviation) > methodEntry(method).acceptanceLimit;
 }
 
 } // namespace

@@ -8,11 +8,41 @@
 #include "measure/WorkingState.h"
 #include "video/FrameImage.h"
 
+#include <cstddef>
 #include <cstdint>
 
 namespace corvane {
 
 class Player;
+
+// One way of measuring a frame: what the window's "Method" group and
+// corvane-measure's --method call it, the function that measures a frame, and
+// the offset test's limit (a fraction of the expected separation; a
+// deviation above it rejects the row). Adding a method is one entry here plus
+// its function.
+struct MethodEntry {
+    Method method;
+    const char* caption;    // the window's radio button
+    const char* optionName; // corvane-measure --method
+    bool (*measure)(WorkingState& ws, const IntensityPlane& plane, int32_t frame, int32_t timeMs);
+    long double acceptanceLimit;
+};
+
+// In the order of the window's buttons.
+const MethodEntry* methodEntries();
+std::size_t methodCount();
+const MethodEntry& methodEntry(Method method);
+// The method picked by the window's group, checked when it opens, and taken
+// by corvane-measure without --method.
+inline constexpr Method kDefaultMethod = Method::PeakSearch;
+// The method of a button index; an index that names no button (nothing
+// checked) is the default method, so a run and a single step always measure
+// the same way.
+Method methodAtIndex(int index);
+// The index of a method's button.
+int indexOfMethod(Method method);
+// The method whose option name is `name`; nullptr for none.
+const MethodEntry* methodNamed(const char* name);
 
 // Weighted Average: system box (2 passes), then each star box placed from it
 // by its offset and measured (4 passes); y values times YScale; limit 0.6.

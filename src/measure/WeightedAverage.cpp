@@ -48,9 +48,7 @@ bool findcentroid(WorkingState& ws, const IntensityPlane& plane, int32_t frame, 
 
 bool measureframe(WorkingState& ws, const IntensityPlane& plane, Method method, int32_t frame,
                   int32_t timeMs) {
-    if (method == Method::WeightedAverage)
-        return findcentroid(ws, plane, frame, timeMs);
-    return findpeaks(ws, plane, frame, timeMs);
+    return methodEntry(method).measure(ws, plane, frame, timeMs);
 }
 
 } // namespace corvane

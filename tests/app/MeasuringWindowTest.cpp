@@ -1,6 +1,7 @@
 // Selecting a pair on the panel, measuring runs and the reduction, driven
 // through the window's own controls on simulated drift videos.
 #include "WindowFixture.h"
+#include "support/CleanDrift.h"
 
 #include "app/PanelWidget.h"
 #include "app/RadioGroup.h"
@@ -19,29 +20,7 @@ using corvane::testing::WindowFixture;
 
 namespace {
 
-// A clean recording: good seeing, a dark sky, little noise and jitter. (The
-// boxes weigh every pixel they hold, so a bright sky would pull them towards
-// their own centres.)
-sim::DriftParams cleanDrift() {
-    sim::DriftParams p;
-    p.frames = 120;
-    // About 2 pixels of drift a frame: the system box moves on every frame,
-    // so the repeated-position test rejects none.
-    p.fps = 10.0;
-    p.separationArcsec = 12.0;
-    p.positionAngleDeg = 60.0;
-    p.declinationDeg = 30.0;
-    p.scalePxPerArcsec = 1.5;
-    p.rotationDeg = 0.0;
-    p.seeingFwhmPx = 3.0;
-    p.primaryBrightness = 230.0;
-    p.secondaryBrightness = 150.0;
-    p.jitterPx = 0.2;
-    p.sky = 0.0;
-    p.noiseSigma = 1.0;
-    p.seed = 11;
-    return p;
-}
+using corvane::test::cleanDrift;
 
 QPoint pixelOf(const sim::Point& p) {
     return QPoint(static_cast<int>(std::lround(p.x)), static_cast<int>(std::lround(p.y)));
@@ -377,7 +356,7 @@ TEST_F(MeasuringWindow, APairAnywhereInALargeFrameIsPickedInTheFitViewAndMeasure
     form->CheckBox3->setChecked(false);
     click("Button6");
     ASSERT_TRUE(errors.isEmpty()) << errors.join("|").toStdString();
-    const PanelSurface& view = form->session().Panel;
+    const PanelSurface& view = form->session().panel();
     const TStarbox& sys = form->state().SystemBox;
     EXPECT_GE(sys.CentreX, view.originX());
     EXPECT_LT(sys.CentreX, view.originX() + PanelSurface::kWidth);

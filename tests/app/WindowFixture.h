@@ -57,6 +57,9 @@ protected:
         QPushButton* b = control<QPushButton>(name);
         ASSERT_NE(b, nullptr) << name;
         QTest::mouseClick(b, Qt::LeftButton);
+        // A run returns to the event loop between its pieces: wait for its end.
+        while (form->running())
+            QCoreApplication::processEvents(QEventLoop::AllEvents);
     }
     // Opens through the same path as the dialog and lets the 500 ms reset run.
     void openAndSettle(const QString& path) {

@@ -2,6 +2,7 @@
 
 #include "common/Error.h"
 #include "support/ChildProcess.h"
+#include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -37,23 +38,9 @@ const std::string kLine2 = "3/7/25\tSTF 2\t12 34 56\t+45 00 00\t2025.18\t2025.18
                            "180\tseeing\tgood  ";
 
 // A fresh directory that an unprivileged user may also write to.
-class TempDir {
+class TempDir : public test::TempDir {
 public:
-    TempDir() {
-        char name[] = "/tmp/corvane-results-XXXXXX";
-        path_ = ::mkdtemp(name);
-        ::chmod(path_.c_str(), 0777);
-    }
-    ~TempDir() {
-        std::error_code ec;
-        fs::permissions(path_, fs::perms::all, ec);
-        fs::remove_all(path_, ec);
-    }
-    const std::string& path() const { return path_; }
-    std::string file(const std::string& name) const { return path_ + "/" + name; }
-
-private:
-    std::string path_;
+    TempDir() : test::TempDir("corvane-results", true) {}
 };
 
 std::string readAll(const std::string& path) {

@@ -1,7 +1,7 @@
 // corvane-measure run as a user runs it, on a simulated drift video: exit
 // statuses, the printed texts, the frame table, the saved results line, the
 // epoch, the bench and the progress bar.
-#include "ToolSupport.h"
+#include "support/ToolSupport.h"
 
 #include "reduce/Epoch.h"
 #include "results/ResultsLine.h"

@@ -1,6 +1,6 @@
 // `--version` of the three programs: the project's version, on stdout, with
 // no display at hand (the window program must answer before it opens one).
-#include "ToolSupport.h"
+#include "support/ToolSupport.h"
 
 #include <gtest/gtest.h>
 

@@ -4,6 +4,7 @@
 #include "ViewTestSupport.h"
 #include "common/Error.h"
 #include "sim/AviWriter.h"
+#include "support/TempDir.h"
 #include "video/Player.h"
 
 #include <QBarSeries>
@@ -131,11 +132,6 @@ TEST(Graphs, WithoutAVideoThePressFailsBeforeChangingAnything) {
 class SmallVideo {
 public:
     SmallVideo() {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "corvane-views-XXXXXX").string();
-        if (!mkdtemp(pattern.data()))
-            throw std::runtime_error("cannot create a temporary folder");
-        dir_ = pattern;
         sim::VideoFormat format;
         format.width = 64;
         format.height = 48;
@@ -150,14 +146,10 @@ public:
         }
         writer.finish();
     }
-    ~SmallVideo() {
-        std::error_code ec;
-        std::filesystem::remove_all(dir_, ec);
-    }
-    std::string path() const { return (dir_ / "lit.avi").string(); }
+    std::string path() const { return dir_.file("lit.avi"); }
 
 private:
-    std::filesystem::path dir_;
+    test::TempDir dir_{"corvane-views"};
 };
 
 TEST(Graphs, PressShowsTheFrameOnScreenWithoutTheOutlinesOverIt) {

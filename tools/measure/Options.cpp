@@ -2,6 +2,7 @@
 
 #include "common/Error.h"
 #include "common/NumberText.h"
+#include "measure/Methods.h"
 #include "measure/Selection.h"
 
 #include <cctype>
@@ -9,7 +10,9 @@
 
 namespace corvane::tool {
 
-const char* const kUsage =
+namespace {
+
+const char* const kUsageText =
     "usage: corvane-measure VIDEO --primary X,Y --secondary X,Y [options]\n"
     "Measures a double star in a drift video exactly as the Corvane window does:\n"
     "open, click the primary, click the secondary, \"GO!\", then the reduction.\n"
@@ -18,7 +21,7 @@ const char* const kUsage =
     "  --primary-frame N     frame on screen at the primary click (the start frame)\n"
     "  --start N, --stop N   measuring range (0 and the video's length)\n"
     "  --box N               star box size, even, 4 to 40 (12)\n"
-    "  --method M            peak | weighted (peak)\n"
+    "  --method M            @METHODS@\n"
     "  --dec \"+DD MM SS\"     declination (+00 00 00)\n"
     "  --orientation O       correct | mirrored (correct)\n"
     "  --date \"YYYY-MM-DD HH:MM\"\n"
@@ -35,6 +38,26 @@ const char* const kUsage =
     "                        rates by the process's CPU time)\n"
     "  --help, --version     print this text or the version and exit\n"
     "Exit status: 0 results, 3 fewer than 16 valid frames, 1 error, 2 usage error.\n";
+
+// The option names of every method joined by `sep`: the default first, then
+// the others in the window's order.
+std::string methodNames(const char* sep) {
+    std::string names = methodEntry(kDefaultMethod).optionName;
+    for (std::size_t i = 0; i < methodCount(); ++i)
+        if (methodEntries()[i].method != kDefaultMethod)
+            names += sep + std::string(methodEntries()[i].optionName);
+    return names;
+}
+
+} // namespace
+
+std::string usageText() {
+    std::string text = kUsageText;
+    const std::string methods =
+        methodNames(" | ") + " (" + methodEntry(kDefaultMethod).optionName + ")";
+    text.replace(text.find("@METHODS@"), 9, methods);
+    return text;
+}
 
 namespace {
 
@@ -203,12 +226,12 @@ ToolOptions parseOptions(const std::vector<std::string>& args) {
             if (o.boxSize < kMinBoxSize || o.boxSize > kMaxBoxSize || o.boxSize % kBoxSizeStep != 0)
                 throw UsageError("--box: " + value + " is not an even size from 4 to 40");
         } else if (a == "--method") {
-            if (value == "peak")
-                o.method = Method::PeakSearch;
-            else if (value == "weighted")
-                o.method = Method::WeightedAverage;
-            else
-                throw UsageError("--method: '" + value + "' is neither peak nor weighted");
+            const MethodEntry* m = methodNamed(value.c_str());
+            if (!m)
+                throw UsageError("--method: '" + value + "' is " +
+                                 (methodCount() == 2 ? "neither " + methodNames(" nor ")
+                                                     : "none of " + methodNames(", ")));
+            o.method = m->method;
         } else if (a == "--dec") {
             const std::vector<std::string> boxes = boxTexts(a, value);
             o.decDegrees = boxes[0];

@@ -2,6 +2,7 @@
 // The command line of corvane-measure: what the user would click, pick and
 // type in the window, given as options.
 #include "measure/FrameTable.h"
+#include "measure/Methods.h"
 #include "reduce/Epoch.h"
 #include "reduce/Reduction.h"
 
@@ -19,7 +20,8 @@ public:
     explicit UsageError(const std::string& text) : std::runtime_error(text) {}
 };
 
-extern const char* const kUsage;
+// The usage text, with the method names from the method table.
+std::string usageText();
 
 // A click on the frame, in frame pixels.
 struct FramePoint {
@@ -35,8 +37,8 @@ struct ToolOptions {
     std::optional<int32_t> startFrame;   // default 0
     std::optional<int32_t> stopFrame;    // default: the video's length
     int32_t boxSize = 12;
-    Method method = Method::PeakSearch;
-    // The Dec boxes Edit5, Edit6, Edit7 as typed; their design-time texts.
+    Method method = kDefaultMethod;
+    // The Dec boxes Edit5, Edit6, Edit7 as typed; their texts when the window opens.
     std::string decDegrees = "+00";
     std::string decMinutes = "00";
     std::string decSeconds = "00";

@@ -1,6 +1,5 @@
 #include "Report.h"
 
-#include "HeadlessWindow.h"
 #include "common/Error.h"
 #include "common/NumberText.h"
 #include "results/ResultsFile.h"

@@ -12,6 +12,9 @@
 
 namespace corvane::tool {
 
+// Numbers are shown and read with '.' whatever the locale.
+inline constexpr char kDecimalSeparator = '.';
+
 // Frame rates of the video source alone and of the measuring run, over the
 // same frames, in frames per second.
 struct BenchResult {

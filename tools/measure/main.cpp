@@ -1,20 +1,19 @@
-// corvane-measure: the measurement of a double star in a drift video, done
-// exactly as a user does it in the Corvane window (open, click the primary,
-// click the secondary, "GO!", the reduction), through the same core, without
-// a display. Prints the results, and on request saves the results line,
-// writes the frame table and times the run against decoding alone.
+// corvane-measure: the measurement of a double star in a drift video, the
+// steps a user takes in the Corvane window (open, click the primary, click
+// the secondary, "GO!", the reduction) given as options to the same
+// measuring session. Prints the results, and on request saves the results
+// line, writes the frame table and times the run against decoding alone.
 //
 // Exit status: 0 results, 3 fewer than 16 valid frames, 1 an error (the
 // window's message on stderr), 2 a usage error.
-#include "HeadlessWindow.h"
 #include "Options.h"
 #include "Report.h"
 
 #include "common/Error.h"
 #include "common/Version.h"
-#include "measure/Runs.h"
 #include "results/ResultsFile.h"
 #include "results/ResultsLine.h"
+#include "session/MeasuringSession.h"
 #include "video/FrameMemory.h"
 
 #include <cstdio>
@@ -98,86 +97,91 @@ std::string recordDateToday() {
     return formatShortDateFallback(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday);
 }
 
-void saveResults(const ToolOptions& o, const Outcome& out) {
-    ResultsFields f;
-    f.recordDate = recordDateToday();
-    f.designation = o.designation;
-    f.raHours = o.raHours;
-    f.raMinutes = o.raMinutes;
-    f.raSeconds = o.raSeconds;
-    f.decDegrees = o.decDegrees;
-    f.decMinutes = o.decMinutes;
-    f.decSeconds = o.decSeconds;
-    f.epochJ = out.epoch.julianText;
-    f.epochB = out.epoch.besselianText;
-    f.separation = out.reduction->separation.separationText;
-    f.positionAngle = out.reduction->regression.positionAngleText;
-    f.validFrames = out.validFrames;
-    f.notes = o.notes;
+void saveResults(const ToolOptions& o, const MeasuringSession& session, const Outcome& out) {
+    PairTexts pair;
+    pair.designation = o.designation;
+    pair.raHours = o.raHours;
+    pair.raMinutes = o.raMinutes;
+    pair.raSeconds = o.raSeconds;
+    pair.decDegrees = o.decDegrees;
+    pair.decMinutes = o.decMinutes;
+    pair.decSeconds = o.decSeconds;
+    pair.notes = o.notes;
     const std::string path = o.resultsPath.empty() ? defaultResultsPath() : o.resultsPath;
-    appendResultsLine(path, buildResultsLine(f));
+    MeasuringSession::saveResults(
+        path,
+        session.resultsLine(recordDateToday(), pair, measuredTexts(out.epoch, *out.reduction)));
     // stdout carries only the results, so that it can be read by a program.
     std::cerr << "Results saved to " << path << "\n";
 }
 
 int run(const ToolOptions& o) {
-    HeadlessWindow w;
-    w.openVideo(o.video);
-    const int32_t length = w.videoLength();
-    checkClick("--primary", o.primary, w.frameWidth(), w.frameHeight());
-    checkClick("--secondary", o.secondary, w.frameWidth(), w.frameHeight());
+    MeasuringSession session;
+    session.open(o.video);
+    const int32_t length = session.player().VideoLength();
+    const int width = session.player().FrameWidth(), height = session.player().FrameHeight();
+    checkClick("--primary", o.primary, width, height);
+    checkClick("--secondary", o.secondary, width, height);
+    int32_t startFrame = 0;
+    int32_t stopFrame = length;
     if (o.startFrame) {
         checkFrame("--start", *o.startFrame, length);
-        w.setStartFrame(*o.startFrame);
+        startFrame = *o.startFrame;
     }
     if (o.stopFrame) {
         checkFrame("--stop", *o.stopFrame, length);
-        w.setStopFrame(*o.stopFrame);
+        stopFrame = *o.stopFrame;
     }
-    if (w.stopFrame() < w.startFrame())
-        throw UsageError("--start " + std::to_string(w.startFrame()) +
-                         " lies after the stop frame " + std::to_string(w.stopFrame()));
-    const int32_t primaryFrame = o.primaryFrame.value_or(w.startFrame());
+    if (stopFrame < startFrame)
+        throw UsageError("--start " + std::to_string(startFrame) + " lies after the stop frame " +
+                         std::to_string(stopFrame));
+    const int32_t primaryFrame = o.primaryFrame.value_or(startFrame);
     checkFrame("--primary-frame", primaryFrame, length);
-    if (o.date)
-        w.setObservation(*o.date);
+    const CivilDateTime observation = o.date ? *o.date : session.recordingStart();
     // The declination is read only after the run; a text that cannot be read
     // fails now with the same message, before the run's time is spent.
     declinationMagnitude(o.decDegrees, o.decMinutes, o.decSeconds, kDecimalSeparator);
+    // The window resets once after the open, on the start frame it has just set.
+    session.reset(0);
 
     Outcome out;
     if (o.bench) {
         // The first pass brings the file into memory; the second times the
         // video source alone over the frames the run will measure.
-        w.decodePass(w.startFrame(), w.stopFrame());
+        session.decodePass(startFrame, stopFrame);
         const double t0 = cpuSeconds();
-        const int32_t frames = w.decodePass(w.startFrame(), w.stopFrame());
+        const int32_t frames = session.decodePass(startFrame, stopFrame);
         const double seconds = cpuSeconds() - t0;
         out.bench = BenchResult{};
         out.bench->frames = frames;
         out.bench->decodeFps = seconds > 0 ? frames / seconds : 0;
     }
 
-    w.goToFrame(primaryFrame);
-    w.clickPrimary(o.primary.x, o.primary.y, o.boxSize);
-    w.clickSecondary(o.secondary.x, o.secondary.y, o.boxSize);
+    session.goToFrame(primaryFrame);
+    session.selectPrimary(o.primary.x, o.primary.y, o.boxSize);
+    session.selectSecondary(o.secondary.x, o.secondary.y, o.boxSize,
+                            [startFrame] { return startFrame; });
 
-    ProgressBar bar(w.startFrame(), w.stopFrame());
+    ProgressBar bar(startFrame, stopFrame);
+    RunHooks hooks;
+    hooks.stopFrame = [stopFrame] { return stopFrame; };
+    hooks.afterFrame = [&bar](int32_t frame) { bar.update(frame); };
     const double t0 = cpuSeconds();
-    const RunResult result = w.go(o.method, [&bar](int32_t frame) { bar.update(frame); });
+    const RunResult result = session.run(o.method, hooks);
     const double runSeconds = cpuSeconds() - t0;
     bar.finish();
     if (out.bench)
         out.bench->runFps = runSeconds > 0 ? result.framesMeasured / runSeconds : 0;
 
     out.framesMeasured = result.framesMeasured;
-    out.validFrames = CountValidRows(w.table());
-    out.epoch = w.epochTexts();
+    out.validFrames = session.acceptedFrames();
+    out.epoch = epoch(observation, kDecimalSeparator);
     if (!o.framesCsv.empty())
-        writeFramesCsvFile(o.framesCsv, w.table());
+        writeFramesCsvFile(o.framesCsv, session.table());
 
-    if (reductionDue(w.table())) {
-        ReductionResult r = w.calculate(o.orientation, o.decDegrees, o.decMinutes, o.decSeconds);
+    if (session.reductionDue()) {
+        ReductionResult r = session.reduce(o.orientation, o.decDegrees, o.decMinutes, o.decSeconds,
+                                           kDecimalSeparator);
         if (!r.error.empty())
             throw Error(r.error);
         out.reduction = std::move(r);
@@ -195,7 +199,7 @@ int run(const ToolOptions& o) {
         return kExitTooFewValid;
     }
     if (o.save)
-        saveResults(o, out);
+        saveResults(o, session, out);
     return kExitResults;
 }
 
@@ -207,7 +211,7 @@ int main(int argc, char** argv) {
     try {
         const ToolOptions o = parseOptions(args);
         if (o.help) {
-            std::fputs(kUsage, stdout);
+            std::fputs(usageText().c_str(), stdout);
             return kExitResults;
         }
         if (o.version) {
@@ -216,7 +220,7 @@ int main(int argc, char** argv) {
         }
         return run(o);
     } catch (const UsageError& e) {
-        std::cerr << "corvane-measure: " << e.what() << "\n" << kUsage;
+        std::cerr << "corvane-measure: " << e.what() << "\n" << usageText();
         return kExitUsage;
     } catch (const Error& e) {
         std::cerr << e.what() << "\n";

@@ -1,0 +1,173 @@
+#include "session/MeasuringSession.h"
+
+#include "common/Error.h"
+#include "measure/Methods.h"
+#include "measure/Reset.h"
+#include "measure/Selection.h"
+#include "results/ResultsFile.h"
+
+#include <cstddef>
+#include <ctime>
+
+namespace corvane {
+
+void MeasuringSession::open(const std::string& path) {
+    player_.OpenVideo(path);
+    player_.SetStepSize(1);
+    player_.SetTimeFormat(TimeFormat::Frames);
+    player_.SeekTo(0);
+    clear();
+}
+
+CivilDateTime MeasuringSession::recordingStart() const {
+    const FrameSource* source = player_.Source();
+    if (!source)
+        throw Error(kNoDeviceOpen);
+    const int64_t micros = source->recordingStart().unixMicros;
+    // Whole milliseconds, rounded down also before 1970.
+    int64_t millis = micros / 1000 - (micros % 1000 < 0 ? 1 : 0);
+    int64_t secs = millis / 1000 - (millis % 1000 < 0 ? 1 : 0);
+    millis -= secs * 1000;
+    const std::time_t t = static_cast<std::time_t>(secs);
+    std::tm ut{};
+    if (!::gmtime_r(&t, &ut))
+        throw Error("The recording's start time cannot be read");
+    CivilDateTime c;
+    c.year = ut.tm_year + 1900;
+    c.month = ut.tm_mon + 1;
+    c.day = ut.tm_mday;
+    c.hour = ut.tm_hour;
+    c.minute = ut.tm_min;
+    c.second = ut.tm_sec + static_cast<double>(millis) / 1000.0;
+    return c;
+}
+
+void MeasuringSession::clear() {
+    cleardata(state_, player_);
+}
+
+void MeasuringSession::reset(const std::function<int32_t()>& startFrame) {
+    resetvideo(state_, player_, startFrame);
+}
+
+void MeasuringSession::reset(int32_t startFrame) {
+    resetvideo(state_, player_, startFrame);
+}
+
+void MeasuringSession::goToFrame(int32_t n) {
+    player_.SeekTo(n);
+}
+
+void MeasuringSession::selectPrimary(int32_t x, int32_t y, int32_t boxSize) {
+    selectprimary(state_, player_.Intensities(), panel_, x, y, boxSize);
+}
+
+void MeasuringSession::selectSecondary(int32_t x, int32_t y, int32_t boxSize,
+                                       const std::function<int32_t()>& startFrame,
+                                       const std::function<void()>& afterReset) {
+    // The secondary is placed on the start frame, and every earlier
+    // measurement is void once the pair changes.
+    reset(startFrame);
+    if (afterReset)
+        afterReset();
+    selectsecondary(state_, panel_, player_, x, y, boxSize);
+}
+
+void MeasuringSession::clearSelection() {
+    state_.PrimaryBox = TStarbox{};
+    state_.SecondaryBox = TStarbox{};
+    state_.SystemBox = TStarbox{};
+    state_.ExpectedDX = 0;
+    state_.ExpectedDY = 0;
+}
+
+RunResult MeasuringSession::run(Method method, const RunHooks& hooks) {
+    startRun();
+    return continueRun(method, hooks);
+}
+
+void MeasuringSession::startRun() {
+    player_.RedrawFrame();
+}
+
+RunResult MeasuringSession::continueRun(Method method, const RunHooks& hooks) {
+    return runFrames(state_, player_, method, hooks);
+}
+
+bool MeasuringSession::measureAt(int32_t n, Method method) {
+    player_.SetTimeFormat(TimeFormat::Frames);
+    player_.SeekTo(n);
+    player_.RepaintPlayer();
+    return measureframe(state_, player_, method);
+}
+
+const FrameRow* MeasuringSession::row(int32_t n) const {
+    const FrameTable& t = state_.FrameData;
+    if (n < 0 || static_cast<std::size_t>(n) >= t.size())
+        return nullptr;
+    return &t[static_cast<std::size_t>(n)];
+}
+
+bool MeasuringSession::setAccepted(int32_t n, bool accepted) {
+    if (!row(n))
+        return false;
+    state_.FrameData[static_cast<std::size_t>(n)].Valid = accepted;
+    return true;
+}
+
+ReductionResult MeasuringSession::reduce(Orientation orientation, const std::string& decDegrees,
+                                         const std::string& decMinutes,
+                                         const std::string& decSeconds,
+                                         char decimalSeparator) const {
+    return corvane::reduce(state_.FrameData, orientation, decDegrees, decMinutes, decSeconds,
+                           decimalSeparator);
+}
+
+std::string MeasuringSession::resultsLine(const std::string& recordDate, const PairTexts& pair,
+                                          const MeasuredTexts& measured) const {
+    ResultsFields f;
+    f.recordDate = recordDate;
+    f.designation = pair.designation;
+    f.raHours = pair.raHours;
+    f.raMinutes = pair.raMinutes;
+    f.raSeconds = pair.raSeconds;
+    f.decDegrees = pair.decDegrees;
+    f.decMinutes = pair.decMinutes;
+    f.decSeconds = pair.decSeconds;
+    f.epochJ = measured.epochJ;
+    f.epochB = measured.epochB;
+    f.separation = measured.separation;
+    f.positionAngle = measured.positionAngle;
+    f.validFrames = acceptedFrames();
+    f.notes = pair.notes;
+    return buildResultsLine(f);
+}
+
+void MeasuringSession::saveResults(const std::string& path, const std::string& line) {
+    appendResultsLine(path, line);
+}
+
+int32_t MeasuringSession::decodePass(int32_t from, int32_t to) {
+    player_.SetTimeFormat(TimeFormat::Frames);
+    player_.SeekTo(from);
+    int32_t frames = 0;
+    while (player_.CurrentPosition() < to) {
+        const int32_t before = player_.CurrentPosition();
+        player_.StepForward();
+        if (player_.CurrentPosition() <= before)
+            break;
+        ++frames;
+    }
+    return frames;
+}
+
+MeasuredTexts measuredTexts(const EpochResult& epoch, const ReductionResult& reduction) {
+    MeasuredTexts m;
+    m.epochJ = epoch.julianText;
+    m.epochB = epoch.besselianText;
+    m.separation = reduction.separation.separationText;
+    m.positionAngle = reduction.regression.positionAngleText;
+    return m;
+}
+
+} // namespace corvane

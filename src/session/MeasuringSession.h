@@ -1,0 +1,127 @@
+#pragma once
+// One measurement of a double star from the user's side: open a video, pick
+// the range, click the pair, run the frames, accept or reject single frames,
+// reduce, and build and save the results line. The window and corvane-measure
+// both go through these calls, so they cannot measure differently; each only
+// moves its own texts in and out and draws.
+//
+// The session owns the panel (the view the window paints and the outlines go
+// onto), the player that holds the frame being measured and its intensities,
+// and the working state with the frame table.
+#include "measure/FrameTable.h"
+#include "measure/Runs.h"
+#include "measure/WorkingState.h"
+#include "reduce/Epoch.h"
+#include "reduce/Reduction.h"
+#include "results/ResultsLine.h"
+#include "video/PanelSurface.h"
+#include "video/Player.h"
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+namespace corvane {
+
+// The texts of a results line that the user types about the pair.
+struct PairTexts {
+    std::string designation;
+    std::string raHours, raMinutes, raSeconds;
+    std::string decDegrees, decMinutes, decSeconds;
+    std::string notes;
+};
+
+// The texts of a results line that come from the measurement.
+struct MeasuredTexts {
+    std::string epochJ, epochB;
+    std::string separation;    // arc-seconds
+    std::string positionAngle; // degrees
+};
+
+class MeasuringSession {
+public:
+    MeasuringSession() = default;
+    MeasuringSession(const MeasuringSession&) = delete;
+    MeasuringSession& operator=(const MeasuringSession&) = delete;
+
+    PanelSurface& panel() { return panel_; }
+    Player& player() { return player_; }
+    const Player& player() const { return player_; }
+    WorkingState& state() { return state_; }
+    const FrameTable& table() const { return state_.FrameData; }
+
+    // Opens the video, steps one frame at a time in frame numbers, stands on
+    // frame 0 and gives the table one empty row per frame. The window resets
+    // half a second later; a caller without one calls `reset(0)` itself.
+    void open(const std::string& path);
+    // When the recording started, in UT, to the millisecond: what the file
+    // records, or else its modification time to the 2 seconds a file date holds.
+    CivilDateTime recordingStart() const;
+
+    // The table emptied and refilled with empty rows for the open video.
+    void clear();
+    // Back to the start frame with an empty table; the pair stays chosen.
+    // The start frame is asked for only after the table has been cleared, so
+    // with no video open the "No MCI device open" error comes first.
+    void reset(const std::function<int32_t()>& startFrame);
+    void reset(int32_t startFrame);
+
+    void goToFrame(int32_t n);
+
+    // The first click: the primary's box placed and settled on its light.
+    void selectPrimary(int32_t x, int32_t y, int32_t boxSize);
+    // The second click: back to the start frame with an empty table, then the
+    // secondary's box, the system box around both and the expected offset.
+    // `afterReset` lets a display show the reset before the outlines go on.
+    void selectSecondary(int32_t x, int32_t y, int32_t boxSize,
+                         const std::function<int32_t()>& startFrame,
+                         const std::function<void()>& afterReset = {});
+    // No pair chosen: the three boxes and the expected offset back to nothing.
+    void clearSelection();
+
+    // The frame on screen drawn afresh, then every frame after it up to the
+    // stop frame measured with `method` (see runFrames for the hooks).
+    RunResult run(Method method, const RunHooks& hooks);
+    // The same in pieces, for a caller that returns to its event loop between
+    // them: `startRun` draws the frame on screen afresh, each `continueRun`
+    // measures on from where the last one stopped (a cancel ends a piece).
+    void startRun();
+    RunResult continueRun(Method method, const RunHooks& hooks);
+    // One frame measured by hand: the player moved to frame n (repainted)
+    // and that frame measured. Returns whether a row was written.
+    bool measureAt(int32_t n, Method method);
+
+    // The row of frame n, or nullptr when the table has none.
+    const FrameRow* row(int32_t n) const;
+    // The user accepts or rejects frame n; false when the table has no such row.
+    bool setAccepted(int32_t n, bool accepted);
+    int32_t acceptedFrames() const { return CountValidRows(state_.FrameData); }
+    bool reductionDue() const { return corvane::reductionDue(state_.FrameData); }
+
+    // The whole reduction of the accepted frames with the declination as typed.
+    ReductionResult reduce(Orientation orientation, const std::string& decDegrees,
+                           const std::string& decMinutes, const std::string& decSeconds,
+                           char decimalSeparator) const;
+
+    // The results line of this measurement, with its accepted-frame count.
+    std::string resultsLine(const std::string& recordDate, const PairTexts& pair,
+                            const MeasuredTexts& measured) const;
+    // Appends the line to the results file at `path` (created with its title
+    // and header when new).
+    static void saveResults(const std::string& path, const std::string& line);
+
+    // Steps the player from frame `from` up to `to` without measuring: the
+    // work of the video source alone. Returns the number of frames stepped.
+    int32_t decodePass(int32_t from, int32_t to);
+
+private:
+    PanelSurface panel_;
+    Player player_{panel_};
+    WorkingState state_;
+};
+
+// The measured texts of a finished reduction (its separation and position
+// angle) at the epoch of the observation.
+MeasuredTexts measuredTexts(const EpochResult& epoch, const ReductionResult& reduction);
+
+} // namespace corvane

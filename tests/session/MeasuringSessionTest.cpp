@@ -1,0 +1,139 @@
+// The measuring session on simulated drift videos, with no window: what each
+// of the user's steps leaves in the table and on the player.
+#include "support/CleanDrift.h"
+#include "support/TempDir.h"
+
+#include "measure/Methods.h"
+#include "session/MeasuringSession.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <sys/stat.h>
+
+namespace corvane {
+namespace {
+
+class MeasuringSessionTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        video = dir.file("pair.avi");
+        truth = sim::writeDriftVideo(video, test::cleanDrift());
+        ASSERT_TRUE(truth.staysInFrame);
+        session.open(video);
+        session.reset(0);
+    }
+
+    // Both clicks on the stars' true places in frame `frame`.
+    void clickPair(int32_t frame, int32_t start) {
+        const sim::FrameTruth& t = truth.frames[static_cast<std::size_t>(frame)];
+        session.goToFrame(frame);
+        session.selectPrimary(std::lround(t.primary.x), std::lround(t.primary.y), 12);
+        const sim::FrameTruth& s = truth.frames[static_cast<std::size_t>(start)];
+        session.selectSecondary(std::lround(s.secondary.x), std::lround(s.secondary.y), 12,
+                                [start] { return start; });
+    }
+
+    static RunHooks until(int32_t stop) {
+        RunHooks h;
+        h.stopFrame = [stop] { return stop; };
+        return h;
+    }
+
+    test::TempDir dir;
+    std::string video;
+    sim::Truth truth;
+    MeasuringSession session;
+};
+
+TEST_F(MeasuringSessionTest, OpenGivesOneEmptyRowPerPositionAndTheFileDate) {
+    EXPECT_EQ(session.player().CurrentPosition(), 0);
+    EXPECT_EQ(session.table().size(), static_cast<std::size_t>(session.player().VideoLength()) + 1);
+    EXPECT_EQ(session.acceptedFrames(), 0);
+    // An AVI records no start: its modification time to the even second.
+    struct stat st {};
+    ASSERT_EQ(::stat(video.c_str(), &st), 0);
+    const std::time_t even = st.st_mtime - st.st_mtime % 2;
+    std::tm ut{};
+    ::gmtime_r(&even, &ut);
+    const CivilDateTime t = session.recordingStart();
+    EXPECT_EQ(t.hour * 3600 + t.minute * 60 + t.second,
+              ut.tm_hour * 3600 + ut.tm_min * 60 + ut.tm_sec);
+    EXPECT_EQ(t.day, ut.tm_mday);
+}
+
+TEST_F(MeasuringSessionTest, SecondClickEmptiesTheTableAndReturnsToTheStartFrame) {
+    clickPair(0, 0);
+    session.run(kDefaultMethod, until(40));
+    ASSERT_GT(session.acceptedFrames(), 0);
+    clickPair(5, 5);
+    EXPECT_EQ(session.acceptedFrames(), 0);
+    EXPECT_EQ(session.player().CurrentPosition(), 5);
+}
+
+TEST_F(MeasuringSessionTest, RunEndsAtTheStopFrameOrWhenCancelled) {
+    clickPair(0, 0);
+    RunHooks hooks = until(60);
+    std::vector<int32_t> shown;
+    hooks.afterFrame = [&shown](int32_t f) { shown.push_back(f); };
+    hooks.cancelRequested = [&shown] { return shown.size() == 25; };
+    const RunResult r = session.run(kDefaultMethod, hooks);
+    EXPECT_TRUE(r.cancelled);
+    EXPECT_EQ(r.framesMeasured, 25);
+    ASSERT_EQ(shown.size(), 25u);
+    EXPECT_EQ(shown.front(), 1);
+    EXPECT_EQ(shown.back(), 25);
+
+    const RunResult rest = session.run(kDefaultMethod, until(60));
+    EXPECT_FALSE(rest.cancelled);
+    EXPECT_EQ(rest.framesMeasured, 35);
+    EXPECT_EQ(session.player().CurrentPosition(), 60);
+}
+
+// A frame measured by hand after the one before it gives the row the run
+// gave it, for every method,
+// and an index that names no button measures with the default method.
+TEST_F(MeasuringSessionTest, AStepMeasuresAsTheRunDoesWithEveryMethod) {
+    for (int index = -1; index <= static_cast<int>(methodCount()); ++index) {
+        SCOPED_TRACE("button index " + std::to_string(index));
+        const Method method = methodAtIndex(index);
+        if (index < 0 || index == static_cast<int>(methodCount())) {
+            EXPECT_EQ(method, kDefaultMethod);
+        }
+        clickPair(0, 0);
+        session.run(method, until(30));
+        const FrameRow ran = *session.row(30);
+        ASSERT_TRUE(ran.Valid);
+        clickPair(0, 0);
+        session.run(method, until(29));
+        ASSERT_TRUE(session.measureAt(30, method));
+        const FrameRow stepped = *session.row(30);
+        EXPECT_EQ(stepped.PrimaryX, ran.PrimaryX);
+        EXPECT_EQ(stepped.SecondaryY, ran.SecondaryY);
+        EXPECT_EQ(stepped.TimeMs, ran.TimeMs);
+    }
+}
+
+TEST_F(MeasuringSessionTest, AcceptanceByHandCountsInTheResultsLine) {
+    clickPair(0, 0);
+    session.run(kDefaultMethod, until(60));
+    const int32_t accepted = session.acceptedFrames();
+    ASSERT_TRUE(session.row(30)->Valid);
+    EXPECT_TRUE(session.setAccepted(30, false));
+    EXPECT_FALSE(session.setAccepted(-1, true));
+    EXPECT_FALSE(session.setAccepted(static_cast<int32_t>(session.table().size()), true));
+    EXPECT_EQ(session.acceptedFrames(), accepted - 1);
+
+    const ReductionResult r =
+        session.reduce(Orientation::CorrectOrInverted, "+30", "00", "00", '.');
+    ASSERT_TRUE(r.error.empty()) << r.error;
+    const std::string line =
+        session.resultsLine("1/2/26", PairTexts{}, measuredTexts(EpochResult{}, r));
+    EXPECT_NE(line.find("\t" + r.separation.separationText + "\t" + r.regression.positionAngleText +
+                        "\t" + std::to_string(accepted - 1) + "\t"),
+              std::string::npos)
+        << line;
+}
+
+} // namespace
+} // namespace corvane
