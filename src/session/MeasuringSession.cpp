@@ -125,6 +125,11 @@ ReductionResult MeasuringSession::reduce(Orientation orientation, const std::str
 
 std::string MeasuringSession::resultsLine(const std::string& recordDate, const PairTexts& pair,
                                           const MeasuredTexts& measured) const {
+    return corvane::resultsLine(recordDate, pair, measured, acceptedFrames());
+}
+
+std::string resultsLine(const std::string& recordDate, const PairTexts& pair,
+                        const MeasuredTexts& measured, int32_t validFrames) {
     ResultsFields f;
     f.recordDate = recordDate;
     f.designation = pair.designation;
@@ -138,7 +143,7 @@ std::string MeasuringSession::resultsLine(const std::string& recordDate, const P
     f.epochB = measured.epochB;
     f.separation = measured.separation;
     f.positionAngle = measured.positionAngle;
-    f.validFrames = acceptedFrames();
+    f.validFrames = validFrames;
     f.notes = pair.notes;
     return buildResultsLine(f);
 }

@@ -124,4 +124,8 @@ private:
 // angle) at the epoch of the observation.
 MeasuredTexts measuredTexts(const EpochResult& epoch, const ReductionResult& reduction);
 
+// The results line of a measurement with `validFrames` accepted frames.
+std::string resultsLine(const std::string& recordDate, const PairTexts& pair,
+                        const MeasuredTexts& measured, int32_t validFrames);
+
 } // namespace corvane

@@ -4,12 +4,14 @@
 #include "support/TempDir.h"
 
 #include "measure/Methods.h"
+#include "session/MeasureVideo.h"
 #include "session/MeasuringSession.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <sys/stat.h>
+#include <thread>
 
 namespace corvane {
 namespace {
@@ -133,6 +135,39 @@ TEST_F(MeasuringSessionTest, AcceptanceByHandCountsInTheResultsLine) {
                         "\t" + std::to_string(accepted - 1) + "\t"),
               std::string::npos)
         << line;
+}
+
+// The one-call measurement is the user's steps in order, and calls on
+// several threads at once (a batch) share nothing: each gives the rows the
+// steps give on their own.
+TEST_F(MeasuringSessionTest, OneCallMeasuresAsTheStepsDoAlsoOnSeveralThreads) {
+    clickPair(0, 0);
+    session.run(kDefaultMethod, until(session.player().VideoLength()));
+    const sim::FrameTruth& t = truth.frames[0];
+    MeasureRequest request;
+    request.video = video;
+    request.primary = {static_cast<int32_t>(std::lround(t.primary.x)),
+                       static_cast<int32_t>(std::lround(t.primary.y))};
+    request.secondary = {static_cast<int32_t>(std::lround(t.secondary.x)),
+                         static_cast<int32_t>(std::lround(t.secondary.y))};
+    request.decDegrees = "+30";
+
+    std::vector<MeasureOutcome> outcomes(3);
+    std::vector<std::thread> threads;
+    for (MeasureOutcome& out : outcomes)
+        threads.emplace_back([&out, &request] { out = measureVideo(request); });
+    for (std::thread& th : threads)
+        th.join();
+    for (const MeasureOutcome& out : outcomes) {
+        ASSERT_TRUE(out.reduction) << out.reductionError;
+        EXPECT_EQ(out.validFrames, session.acceptedFrames());
+        ASSERT_EQ(out.table.size(), session.table().size());
+        for (std::size_t i = 0; i < out.table.size(); ++i) {
+            EXPECT_EQ(out.table[i].PrimaryX, session.table()[i].PrimaryX) << "frame " << i;
+            EXPECT_EQ(out.table[i].SecondaryY, session.table()[i].SecondaryY) << "frame " << i;
+            EXPECT_EQ(out.table[i].Valid, session.table()[i].Valid) << "frame " << i;
+        }
+    }
 }
 
 } // namespace

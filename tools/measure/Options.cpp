@@ -168,11 +168,12 @@ ToolOptions parseOptions(const std::vector<std::string>& args) {
     for (std::size_t i = 0; i < args.size(); ++i) {
         std::string a = args[i];
         if (endOfOptions || a.size() < 2 || a[0] != '-') {
-            if (!o.video.empty())
-                throw UsageError("more than one video given: '" + o.video + "' and '" + a + "'");
+            if (!o.measure.video.empty())
+                throw UsageError("more than one video given: '" + o.measure.video + "' and '" + a +
+                                 "'");
             if (a.empty())
                 throw UsageError("the video's name is empty");
-            o.video = a;
+            o.measure.video = a;
             continue;
         }
         if (a == "--") {
@@ -209,21 +210,22 @@ ToolOptions parseOptions(const std::vector<std::string>& args) {
         }
 
         if (a == "--primary") {
-            o.primary = pointOf(a, value);
+            o.measure.primary = pointOf(a, value);
             primaryGiven = true;
         } else if (a == "--secondary") {
-            o.secondary = pointOf(a, value);
+            o.measure.secondary = pointOf(a, value);
             secondaryGiven = true;
         } else if (a == "--primary-frame") {
-            o.primaryFrame = frameOf(a, value);
+            o.measure.primaryFrame = frameOf(a, value);
         } else if (a == "--start") {
-            o.startFrame = frameOf(a, value);
+            o.measure.startFrame = frameOf(a, value);
         } else if (a == "--stop") {
-            o.stopFrame = frameOf(a, value);
+            o.measure.stopFrame = frameOf(a, value);
         } else if (a == "--box") {
-            o.boxSize = integerOf(a, value);
+            o.measure.boxSize = integerOf(a, value);
             // The "-" and "+" buttons step an even size between these limits.
-            if (o.boxSize < kMinBoxSize || o.boxSize > kMaxBoxSize || o.boxSize % kBoxSizeStep != 0)
+            if (o.measure.boxSize < kMinBoxSize || o.measure.boxSize > kMaxBoxSize ||
+                o.measure.boxSize % kBoxSizeStep != 0)
                 throw UsageError("--box: " + value + " is not an even size from 4 to 40");
         } else if (a == "--method") {
             const MethodEntry* m = methodNamed(value.c_str());
@@ -231,22 +233,22 @@ ToolOptions parseOptions(const std::vector<std::string>& args) {
                 throw UsageError("--method: '" + value + "' is " +
                                  (methodCount() == 2 ? "neither " + methodNames(" nor ")
                                                      : "none of " + methodNames(", ")));
-            o.method = m->method;
+            o.measure.method = m->method;
         } else if (a == "--dec") {
             const std::vector<std::string> boxes = boxTexts(a, value);
-            o.decDegrees = boxes[0];
-            o.decMinutes = boxes[1];
-            o.decSeconds = boxes[2];
+            o.measure.decDegrees = boxes[0];
+            o.measure.decMinutes = boxes[1];
+            o.measure.decSeconds = boxes[2];
         } else if (a == "--orientation") {
             if (value == "correct")
-                o.orientation = Orientation::CorrectOrInverted;
+                o.measure.orientation = Orientation::CorrectOrInverted;
             else if (value == "mirrored")
-                o.orientation = Orientation::UprightReverted;
+                o.measure.orientation = Orientation::UprightReverted;
             else
                 throw UsageError("--orientation: '" + value + "' is neither correct nor mirrored");
         } else if (a == "--date") {
-            o.date = parseDate(value);
-            if (!o.date)
+            o.measure.observation = parseDate(value);
+            if (!o.measure.observation)
                 throw UsageError("--date: '" + value + "' is not a date and time YYYY-MM-DD HH:MM");
         } else if (a == "--json") {
             o.json = true;
@@ -270,19 +272,19 @@ ToolOptions parseOptions(const std::vector<std::string>& args) {
         } else if (a == "--notes") {
             o.notes = value;
         } else if (a == "--bench") {
-            o.bench = true;
+            o.measure.bench = true;
         }
     }
 
-    if (o.video.empty())
+    if (o.measure.video.empty())
         throw UsageError("no video given");
     if (!primaryGiven)
         throw UsageError("--primary X,Y is required");
     if (!secondaryGiven)
         throw UsageError("--secondary X,Y is required");
-    if (o.startFrame && o.stopFrame && *o.stopFrame < *o.startFrame)
-        throw UsageError("--stop " + std::to_string(*o.stopFrame) + " lies before --start " +
-                         std::to_string(*o.startFrame));
+    if (o.measure.startFrame && o.measure.stopFrame && *o.measure.stopFrame < *o.measure.startFrame)
+        throw UsageError("--stop " + std::to_string(*o.measure.stopFrame) +
+                         " lies before --start " + std::to_string(*o.measure.startFrame));
     // The star data only go into the results line.
     for (const char* option : {"--results", "--designation", "--ra", "--notes"})
         if (seen.count(option) && !o.save)

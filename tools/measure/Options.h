@@ -5,6 +5,7 @@
 #include "measure/Methods.h"
 #include "reduce/Epoch.h"
 #include "reduce/Reduction.h"
+#include "session/MeasureVideo.h"
 
 #include <cstdint>
 #include <optional>
@@ -23,27 +24,10 @@ public:
 // The usage text, with the method names from the method table.
 std::string usageText();
 
-// A click on the frame, in frame pixels.
-struct FramePoint {
-    int32_t x = 0;
-    int32_t y = 0;
-};
-
 struct ToolOptions {
-    std::string video;
-    FramePoint primary;
-    FramePoint secondary;
-    std::optional<int32_t> primaryFrame; // default: the start frame
-    std::optional<int32_t> startFrame;   // default 0
-    std::optional<int32_t> stopFrame;    // default: the video's length
-    int32_t boxSize = 12;
-    Method method = kDefaultMethod;
-    // The Dec boxes Edit5, Edit6, Edit7 as typed; their texts when the window opens.
-    std::string decDegrees = "+00";
-    std::string decMinutes = "00";
-    std::string decSeconds = "00";
-    Orientation orientation = Orientation::CorrectOrInverted;
-    std::optional<CivilDateTime> date; // UT; default: the file's modification time
+    // The video, the clicks, the range, the method and the reduction's
+    // settings: what the session measures.
+    MeasureRequest measure;
     bool json = false;
     std::string framesCsv; // empty: no CSV
     bool save = false;
@@ -54,7 +38,6 @@ struct ToolOptions {
     std::string raMinutes = "MM";
     std::string raSeconds = "SS";
     std::string notes;
-    bool bench = false;
     bool help = false;
     bool version = false;
 };

@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdio>
 #include <fstream>
+#include <optional>
 #include <vector>
 
 namespace corvane::tool {
@@ -23,7 +24,7 @@ struct Field {
     std::optional<double> raw;
 };
 
-std::vector<Field> resultFields(const Outcome& o) {
+std::vector<Field> resultFields(const MeasureOutcome& o) {
     std::vector<Field> f;
     f.push_back(
         {"frames measured", "frames_measured", std::to_string(o.framesMeasured), o.framesMeasured});
@@ -89,7 +90,7 @@ std::string csvNumber(float v) {
 
 } // namespace
 
-void writeText(std::ostream& out, const Outcome& o) {
+void writeText(std::ostream& out, const MeasureOutcome& o) {
     for (const Field& f : resultFields(o)) {
         out << f.textName << ":";
         if (!f.shown.empty())
@@ -98,7 +99,7 @@ void writeText(std::ostream& out, const Outcome& o) {
     }
 }
 
-void writeJson(std::ostream& out, const Outcome& o) {
+void writeJson(std::ostream& out, const MeasureOutcome& o) {
     const std::vector<Field> fields = resultFields(o);
     out << "{";
     for (const Field& f : fields)

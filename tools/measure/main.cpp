@@ -13,6 +13,7 @@
 #include "common/Version.h"
 #include "results/ResultsFile.h"
 #include "results/ResultsLine.h"
+#include "session/MeasureVideo.h"
 #include "session/MeasuringSession.h"
 #include "video/FrameMemory.h"
 
@@ -20,6 +21,7 @@
 #include <ctime>
 #include <exception>
 #include <iostream>
+#include <optional>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -65,26 +67,21 @@ private:
     int shown_ = -1;
 };
 
-// CPU time of the whole process (all its threads), in seconds: the work done,
-// whatever else the machine is busy with.
-double cpuSeconds() {
-    timespec t{};
-    ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
-}
-
-// A file without a picture has no frame to click; its run measures nothing.
-void checkClick(const char* option, const FramePoint& p, int width, int height) {
-    if (width > 0 && height > 0 && (p.x >= width || p.y >= height))
-        throw UsageError(std::string(option) + " " + std::to_string(p.x) + "," +
-                         std::to_string(p.y) + " lies outside the " + std::to_string(width) +
-                         " x " + std::to_string(height) + " frame");
-}
-
-void checkFrame(const char* option, int32_t n, int32_t length) {
-    if (n > length)
-        throw UsageError(std::string(option) + " " + std::to_string(n) +
-                         " lies beyond the video's last position " + std::to_string(length));
+// The option that sets a request field, for the usage message.
+const char* optionOf(RequestField field) {
+    switch (field) {
+    case RequestField::Primary:
+        return "--primary";
+    case RequestField::Secondary:
+        return "--secondary";
+    case RequestField::StartFrame:
+        return "--start";
+    case RequestField::StopFrame:
+        return "--stop";
+    case RequestField::PrimaryFrame:
+        return "--primary-frame";
+    }
+    return "";
 }
 
 // The window's "RecordDate": today's date in the short date format. Without
@@ -97,95 +94,39 @@ std::string recordDateToday() {
     return formatShortDateFallback(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday);
 }
 
-void saveResults(const ToolOptions& o, const MeasuringSession& session, const Outcome& out) {
+void saveResults(const ToolOptions& o, const MeasureOutcome& out) {
     PairTexts pair;
     pair.designation = o.designation;
     pair.raHours = o.raHours;
     pair.raMinutes = o.raMinutes;
     pair.raSeconds = o.raSeconds;
-    pair.decDegrees = o.decDegrees;
-    pair.decMinutes = o.decMinutes;
-    pair.decSeconds = o.decSeconds;
+    pair.decDegrees = o.measure.decDegrees;
+    pair.decMinutes = o.measure.decMinutes;
+    pair.decSeconds = o.measure.decSeconds;
     pair.notes = o.notes;
     const std::string path = o.resultsPath.empty() ? defaultResultsPath() : o.resultsPath;
-    MeasuringSession::saveResults(
-        path,
-        session.resultsLine(recordDateToday(), pair, measuredTexts(out.epoch, *out.reduction)));
+    MeasuringSession::saveResults(path, resultsLine(out, recordDateToday(), pair));
     // stdout carries only the results, so that it can be read by a program.
     std::cerr << "Results saved to " << path << "\n";
 }
 
 int run(const ToolOptions& o) {
-    MeasuringSession session;
-    session.open(o.video);
-    const int32_t length = session.player().VideoLength();
-    const int width = session.player().FrameWidth(), height = session.player().FrameHeight();
-    checkClick("--primary", o.primary, width, height);
-    checkClick("--secondary", o.secondary, width, height);
-    int32_t startFrame = 0;
-    int32_t stopFrame = length;
-    if (o.startFrame) {
-        checkFrame("--start", *o.startFrame, length);
-        startFrame = *o.startFrame;
+    std::optional<ProgressBar> bar;
+    MeasureHooks hooks;
+    hooks.runStarting = [&bar](int32_t first, int32_t last) { bar.emplace(first, last); };
+    hooks.afterFrame = [&bar](int32_t frame) { bar->update(frame); };
+    MeasureOutcome out;
+    try {
+        out = measureVideo(o.measure, hooks);
+    } catch (const RequestError& e) {
+        throw UsageError(std::string(optionOf(e.field())) + " " + e.what());
     }
-    if (o.stopFrame) {
-        checkFrame("--stop", *o.stopFrame, length);
-        stopFrame = *o.stopFrame;
-    }
-    if (stopFrame < startFrame)
-        throw UsageError("--start " + std::to_string(startFrame) + " lies after the stop frame " +
-                         std::to_string(stopFrame));
-    const int32_t primaryFrame = o.primaryFrame.value_or(startFrame);
-    checkFrame("--primary-frame", primaryFrame, length);
-    const CivilDateTime observation = o.date ? *o.date : session.recordingStart();
-    // The declination is read only after the run; a text that cannot be read
-    // fails now with the same message, before the run's time is spent.
-    declinationMagnitude(o.decDegrees, o.decMinutes, o.decSeconds, kDecimalSeparator);
-    // The window resets once after the open, on the start frame it has just set.
-    session.reset(0);
+    bar.reset();
 
-    Outcome out;
-    if (o.bench) {
-        // The first pass brings the file into memory; the second times the
-        // video source alone over the frames the run will measure.
-        session.decodePass(startFrame, stopFrame);
-        const double t0 = cpuSeconds();
-        const int32_t frames = session.decodePass(startFrame, stopFrame);
-        const double seconds = cpuSeconds() - t0;
-        out.bench = BenchResult{};
-        out.bench->frames = frames;
-        out.bench->decodeFps = seconds > 0 ? frames / seconds : 0;
-    }
-
-    session.goToFrame(primaryFrame);
-    session.selectPrimary(o.primary.x, o.primary.y, o.boxSize);
-    session.selectSecondary(o.secondary.x, o.secondary.y, o.boxSize,
-                            [startFrame] { return startFrame; });
-
-    ProgressBar bar(startFrame, stopFrame);
-    RunHooks hooks;
-    hooks.stopFrame = [stopFrame] { return stopFrame; };
-    hooks.afterFrame = [&bar](int32_t frame) { bar.update(frame); };
-    const double t0 = cpuSeconds();
-    const RunResult result = session.run(o.method, hooks);
-    const double runSeconds = cpuSeconds() - t0;
-    bar.finish();
-    if (out.bench)
-        out.bench->runFps = runSeconds > 0 ? result.framesMeasured / runSeconds : 0;
-
-    out.framesMeasured = result.framesMeasured;
-    out.validFrames = session.acceptedFrames();
-    out.epoch = epoch(observation, kDecimalSeparator);
     if (!o.framesCsv.empty())
-        writeFramesCsvFile(o.framesCsv, session.table());
-
-    if (session.reductionDue()) {
-        ReductionResult r = session.reduce(o.orientation, o.decDegrees, o.decMinutes, o.decSeconds,
-                                           kDecimalSeparator);
-        if (!r.error.empty())
-            throw Error(r.error);
-        out.reduction = std::move(r);
-    }
+        writeFramesCsvFile(o.framesCsv, out.table);
+    if (!out.reductionError.empty())
+        throw Error(out.reductionError);
 
     if (o.json)
         writeJson(std::cout, out);
@@ -199,7 +140,7 @@ int run(const ToolOptions& o) {
         return kExitTooFewValid;
     }
     if (o.save)
-        saveResults(o, session, out);
+        saveResults(o, out);
     return kExitResults;
 }
 

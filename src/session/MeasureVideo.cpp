@@ -1,0 +1,123 @@
+#include "session/MeasureVideo.h"
+
+#include "common/Error.h"
+
+#include <ctime>
+#include <utility>
+
+namespace corvane {
+
+namespace {
+
+// CPU time of the whole process (all its threads), in seconds: the work done,
+// whatever else the machine is busy with.
+double cpuSeconds() {
+    timespec t{};
+    ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
+}
+
+// A file without a picture has no frame to click; its run measures nothing.
+void checkClick(RequestField field, const FramePoint& p, int width, int height) {
+    if (width > 0 && height > 0 && (p.x >= width || p.y >= height))
+        throw RequestError(field, std::to_string(p.x) + "," + std::to_string(p.y) +
+                                      " lies outside the " + std::to_string(width) + " x " +
+                                      std::to_string(height) + " frame");
+}
+
+void checkFrame(RequestField field, int32_t n, int32_t length) {
+    if (n > length)
+        throw RequestError(field, std::to_string(n) + " lies beyond the video's last position " +
+                                      std::to_string(length));
+}
+
+} // namespace
+
+MeasureOutcome measureVideo(const MeasureRequest& request, const MeasureHooks& hooks) {
+    MeasuringSession session;
+    session.open(request.video);
+    const int32_t length = session.player().VideoLength();
+    const int width = session.player().FrameWidth(), height = session.player().FrameHeight();
+    checkClick(RequestField::Primary, request.primary, width, height);
+    checkClick(RequestField::Secondary, request.secondary, width, height);
+    int32_t startFrame = 0;
+    int32_t stopFrame = length;
+    if (request.startFrame) {
+        checkFrame(RequestField::StartFrame, *request.startFrame, length);
+        startFrame = *request.startFrame;
+    }
+    if (request.stopFrame) {
+        checkFrame(RequestField::StopFrame, *request.stopFrame, length);
+        stopFrame = *request.stopFrame;
+    }
+    if (stopFrame < startFrame)
+        throw RequestError(RequestField::StartFrame, std::to_string(startFrame) +
+                                                         " lies after the stop frame " +
+                                                         std::to_string(stopFrame));
+    const int32_t primaryFrame = request.primaryFrame.value_or(startFrame);
+    checkFrame(RequestField::PrimaryFrame, primaryFrame, length);
+    const CivilDateTime observation =
+        request.observation ? *request.observation : session.recordingStart();
+    // The declination is read only after the run; a text that cannot be read
+    // fails now with the same message, before the run's time is spent.
+    declinationMagnitude(request.decDegrees, request.decMinutes, request.decSeconds,
+                         request.decimalSeparator);
+    // The window resets once after the open, on the start frame it has just set.
+    session.reset(0);
+
+    MeasureOutcome out;
+    if (request.bench) {
+        // The first pass brings the file into memory; the second times the
+        // video source alone over the frames the run will measure.
+        session.decodePass(startFrame, stopFrame);
+        const double t0 = cpuSeconds();
+        const int32_t frames = session.decodePass(startFrame, stopFrame);
+        const double seconds = cpuSeconds() - t0;
+        out.bench = BenchResult{};
+        out.bench->frames = frames;
+        out.bench->decodeFps = seconds > 0 ? frames / seconds : 0;
+    }
+
+    session.goToFrame(primaryFrame);
+    session.selectPrimary(request.primary.x, request.primary.y, request.boxSize);
+    session.selectSecondary(request.secondary.x, request.secondary.y, request.boxSize,
+                            [startFrame] { return startFrame; });
+
+    if (hooks.runStarting)
+        hooks.runStarting(startFrame, stopFrame);
+    RunHooks runHooks;
+    runHooks.stopFrame = [stopFrame] { return stopFrame; };
+    runHooks.afterFrame = hooks.afterFrame;
+    runHooks.cancelRequested = hooks.cancelRequested;
+    const double t0 = cpuSeconds();
+    const RunResult result = session.run(request.method, runHooks);
+    const double runSeconds = cpuSeconds() - t0;
+    if (out.bench)
+        out.bench->runFps = runSeconds > 0 ? result.framesMeasured / runSeconds : 0;
+
+    out.framesMeasured = result.framesMeasured;
+    out.cancelled = result.cancelled;
+    out.validFrames = session.acceptedFrames();
+    out.epoch = epoch(observation, request.decimalSeparator);
+    if (session.reductionDue()) {
+        ReductionResult r =
+            session.reduce(request.orientation, request.decDegrees, request.decMinutes,
+                           request.decSeconds, request.decimalSeparator);
+        if (r.error.empty())
+            out.reduction = std::move(r);
+        else
+            out.reductionError = r.error;
+    }
+    out.table = session.table();
+    return out;
+}
+
+std::string resultsLine(const MeasureOutcome& outcome, const std::string& recordDate,
+                        const PairTexts& pair) {
+    if (!outcome.reduction)
+        throw Error("The measurement has no result to save");
+    return resultsLine(recordDate, pair, measuredTexts(outcome.epoch, *outcome.reduction),
+                       outcome.validFrames);
+}
+
+} // namespace corvane

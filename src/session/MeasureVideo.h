@@ -1,0 +1,109 @@
+#pragma once
+// One whole measurement of a drift video in a single call: what a user does
+// in the window from opening the file to the reduction, given as a request.
+// corvane-measure fills a request from its options and prints the outcome; a
+// batch may call it once per video, from several threads at once (each call
+// has its own session and shares nothing).
+//
+// Later settings belong in MeasureRequest as fields with a default that
+// keeps today's numbers, so existing callers need no change.
+#include "measure/FrameTable.h"
+#include "measure/Methods.h"
+#include "reduce/Epoch.h"
+#include "reduce/Reduction.h"
+#include "session/MeasuringSession.h"
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <stdexcept>
+#include <string>
+
+namespace corvane {
+
+// A click on the frame, in frame pixels.
+struct FramePoint {
+    int32_t x = 0;
+    int32_t y = 0;
+};
+
+struct MeasureRequest {
+    std::string video;
+    FramePoint primary;
+    FramePoint secondary;
+    std::optional<int32_t> primaryFrame; // where the primary is clicked; default: the start frame
+    std::optional<int32_t> startFrame;   // default 0
+    std::optional<int32_t> stopFrame;    // default: the video's length
+    int32_t boxSize = 12;
+    Method method = kDefaultMethod;
+    Orientation orientation = Orientation::CorrectOrInverted;
+    // The Dec boxes as typed; their texts when the window opens.
+    std::string decDegrees = "+00";
+    std::string decMinutes = "00";
+    std::string decSeconds = "00";
+    char decimalSeparator = '.';
+    // UT of the observation; default: when the recording started.
+    std::optional<CivilDateTime> observation;
+    // Also time the video source alone against the run (see BenchResult).
+    bool bench = false;
+};
+
+// The request field that a RequestError is about.
+enum class RequestField { Primary, Secondary, StartFrame, StopFrame, PrimaryFrame };
+
+// A request that does not fit the opened video: a click outside the frame, a
+// frame beyond its end, a start after the stop. `what()` is the value and
+// what is wrong with it ("700,10 lies outside the 640 x 480 frame"); the
+// caller puts its own name for the field in front.
+class RequestError : public std::runtime_error {
+public:
+    RequestError(RequestField field, const std::string& text)
+        : std::runtime_error(text), field_(field) {}
+    RequestField field() const { return field_; }
+
+private:
+    RequestField field_;
+};
+
+// Frame rates of the video source alone and of the measuring run, over the
+// same frames, in frames per second of CPU time.
+struct BenchResult {
+    int32_t frames = 0;
+    double decodeFps = 0;
+    double runFps = 0;
+    double ratio() const { return decodeFps > 0 ? runFps / decodeFps : 0; }
+};
+
+struct MeasureHooks {
+    // Called once the range is known, before the first frame is measured.
+    std::function<void(int32_t startFrame, int32_t stopFrame)> runStarting;
+    // Called after every measured frame with its number.
+    std::function<void(int32_t frame)> afterFrame;
+    // Asked before every frame; true ends the run there (the reduction follows).
+    std::function<bool()> cancelRequested;
+};
+
+struct MeasureOutcome {
+    int32_t framesMeasured = 0;
+    bool cancelled = false;
+    int32_t validFrames = 0;
+    FrameTable table; // one row per frame of the video
+    // Set when the reduction ran and reached its end; empty when fewer than
+    // 16 rows were valid or when it stopped on `reductionError`.
+    std::optional<ReductionResult> reduction;
+    std::string reductionError; // why the reduction stopped short; empty otherwise
+    EpochResult epoch;
+    std::optional<BenchResult> bench;
+};
+
+// Opens the video and checks the request against it (throws RequestError),
+// checks the declination texts (throws Error with the reduction's message),
+// clicks the pair, measures the range and reduces. Errors of the video
+// itself are thrown as Error with the window's message.
+MeasureOutcome measureVideo(const MeasureRequest& request, const MeasureHooks& hooks = {});
+
+// The results line of a finished measurement (its outcome has a reduction).
+std::string resultsLine(const MeasureOutcome& outcome, const std::string& recordDate,
+                        const PairTexts& pair);
+
+} // namespace corvane
