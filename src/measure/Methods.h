@@ -1,7 +1,9 @@
 #pragma once
-// The two ways of measuring a frame from its intensities. Each moves the
-// system box onto the pair, locates both stars and writes the frame's row of
-// the table, then applies the acceptance tests. The frame number and its time
+// The ways of measuring a frame from its intensities. Each takes the local sky
+// level off (see `skyAround`: every rule below applies to the light above the
+// sky, and what lies at or below it counts as 0), moves the system box onto
+// the pair, locates both stars and writes the frame's row of the table, then
+// applies the acceptance tests. The frame number and its time
 // come from the caller (the player, or a test that renders its own frame); a
 // frame number outside the table writes nothing.
 #include "measure/FrameTable.h"
@@ -56,9 +58,9 @@ bool findpeaks(WorkingState& ws, const IntensityPlane& plane, int32_t frame, int
 // Side of the square smoothing kernel: 2 * trunc(primary box size / 8) + 1, at least 3.
 int32_t kernelSize(int32_t primaryBoxSize);
 
-// Box-filters the intensities under the system box into SmoothedGrid (cells
-// with both offsets 2 .. S - 2; every other cell 0). A pixel whose own
-// intensity is 6 or less gives 0.
+// Box-filters the intensities above ws.SkyLevel under the system box into
+// SmoothedGrid (cells with both offsets 2 .. S - 2; every other cell 0). A
+// pixel whose own intensity over the sky is 6 or less gives 0.
 void convolve(WorkingState& ws, const IntensityPlane& plane);
 
 // The chosen method on the given frame.

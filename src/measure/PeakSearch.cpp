@@ -1,5 +1,6 @@
 #include "measure/BinaryBlob.h"
 #include "measure/Methods.h"
+#include "measure/SkyEstimate.h"
 
 #include "common/Rounding.h"
 
@@ -19,19 +20,26 @@ constexpr int32_t kDarkPixel = 6;
 // The grid cells that get a smoothed value have both offsets from kFirstCell to S - 2.
 constexpr int32_t kFirstCell = 2;
 
-// Intensities of the square [left, left + side) x [top, top + side), row by
-// row, into `out`; straight from the rows when the square lies in the frame.
+// Intensities above the sky of the square [left, left + side) x [top, top +
+// side), row by row, into `out`; straight from the rows when the square lies
+// in the frame.
 void readIntensities(const IntensityPlane& plane, int32_t left, int32_t top, int32_t side,
-                     std::vector<uint16_t>& out) {
+                     uint16_t sky, std::vector<uint16_t>& out) {
     out.resize(static_cast<std::size_t>(side) * static_cast<std::size_t>(side));
     const bool inside = plane.holds(left, top, side);
     uint16_t* dst = out.data();
     for (int32_t r = 0; r < side; ++r) {
         if (inside) {
-            dst = std::copy_n(plane.row(top + r) + left, side, dst);
+            const uint16_t* src = plane.row(top + r) + left;
+            if (sky == 0) {
+                dst = std::copy_n(src, side, dst);
+            } else {
+                for (int32_t c = 0; c < side; ++c)
+                    *dst++ = src[c] > sky ? static_cast<uint16_t>(src[c] - sky) : uint16_t{0};
+            }
         } else {
             for (int32_t c = 0; c < side; ++c)
-                *dst++ = static_cast<uint16_t>(plane.at(left + c, top + r));
+                *dst++ = static_cast<uint16_t>(std::max(plane.at(left + c, top + r) - sky, 0));
         }
     }
 }
@@ -58,7 +66,7 @@ void convolve(WorkingState& ws, const IntensityPlane& plane) {
     const int32_t originX = sys.Left + kFirstCell - w;
     const int32_t originY = sys.Top + kFirstCell - w;
     std::vector<uint16_t> image;
-    readIntensities(plane, originX, originY, side, image);
+    readIntensities(plane, originX, originY, side, ws.SkyLevel, image);
     const uint16_t* px = image.data();
     const std::size_t stride = static_cast<std::size_t>(side);
 
@@ -87,7 +95,10 @@ void convolve(WorkingState& ws, const IntensityPlane& plane) {
 
 bool findpeaks(WorkingState& ws, const IntensityPlane& plane, int32_t frame, int32_t timeMs) {
     TStarbox& sys = ws.SystemBox;
-    const bool s = sys.measure(plane, kSystemPasses);
+    // The sky around the system box where the pair was last seen; the box,
+    // the smoothing and the blob finder all see only the light above it.
+    ws.SkyLevel = skyAround(plane, sys);
+    const bool s = sys.measure(plane, kSystemPasses, ws.SkyLevel);
     FrameRow row;
     row.SystemX = sys.CentreX;
     row.SystemY = sys.CentreY;

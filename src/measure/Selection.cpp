@@ -1,5 +1,7 @@
 #include "measure/Selection.h"
 
+#include "measure/SkyEstimate.h"
+
 #include "common/Rounding.h"
 
 #include <algorithm>
@@ -28,7 +30,7 @@ SystemBoxGeometry sysboxgeometry(const TStarbox& primary, const TStarbox& second
 void selectprimary(WorkingState& ws, const IntensityPlane& plane, PanelSurface& panel, int32_t x,
                    int32_t y, int32_t size) {
     ws.PrimaryBox.place(x, y, size);
-    ws.PrimaryBox.measure(plane, kStarPasses);
+    ws.PrimaryBox.measure(plane, kStarPasses, skyAround(plane, ws.PrimaryBox));
     ws.PrimaryBox.outline(panel, kRed);
 }
 
@@ -41,7 +43,7 @@ void sysbox(WorkingState& ws, const IntensityPlane& plane, PanelSurface& panel,
     if (drawFrameAfresh)
         drawFrameAfresh();
     sys.place(g.CentreX, g.CentreY, 2 * g.Extent);
-    sys.measure(plane, kSystemPasses);
+    sys.measure(plane, kSystemPasses, skyAround(plane, sys));
     sys.outline(panel, kBlue);
     pri.OffsetX = pri.CentreX - sys.CentreX;
     pri.OffsetY = pri.CentreY - sys.CentreY;
@@ -54,7 +56,7 @@ void sysbox(WorkingState& ws, const IntensityPlane& plane, PanelSurface& panel,
 void selectsecondary(WorkingState& ws, const IntensityPlane& plane, PanelSurface& panel, int32_t x,
                      int32_t y, int32_t size, const std::function<void()>& drawFrameAfresh) {
     ws.SecondaryBox.place(x, y, size);
-    ws.SecondaryBox.measure(plane, kStarPasses);
+    ws.SecondaryBox.measure(plane, kStarPasses, skyAround(plane, ws.SecondaryBox));
     sysbox(ws, plane, panel, drawFrameAfresh);
     ws.SecondaryBox.outline(panel, kYellow);
     ws.ExpectedDX = ws.SecondaryBox.CentreX - ws.PrimaryBox.CentreX;

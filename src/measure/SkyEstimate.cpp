@@ -135,4 +135,21 @@ SkyEstimate estimateSky(const PlaneView& plane, int32_t left, int32_t top, int32
     return sky;
 }
 
+PlaneView viewOf(const IntensityPlane& plane) {
+    PlaneView view;
+    if (plane.empty())
+        return view;
+    view.samples = plane.row(0);
+    view.width = plane.width();
+    view.height = plane.height();
+    view.stride = plane.width();
+    view.saturation = static_cast<uint16_t>(std::clamp(plane.whiteLevel(), 0, 65535));
+    return view;
+}
+
+uint16_t skyAround(const IntensityPlane& plane, const TStarbox& box) {
+    const SkyEstimate sky = estimateSky(viewOf(plane), box.Left, box.Top, box.Right, box.Bottom);
+    return sky.status == SkyStatus::Measured ? sky.wholeLevel() : uint16_t{0};
+}
+
 } // namespace corvane

@@ -3,6 +3,8 @@
 // pixel: what the measuring methods subtract before they weigh intensities,
 // and what tells whether a sky is bright enough to matter.
 #include "measure/PlaneView.h"
+#include "measure/Starbox.h"
+#include "video/FrameImage.h"
 
 #include <cstdint>
 
@@ -34,6 +36,25 @@ struct SkyEstimate {
 // Sky around the box whose pixels are [left, right) x [top, bottom).
 SkyEstimate estimateSky(const PlaneView& plane, int32_t left, int32_t top, int32_t right,
                         int32_t bottom);
+
+// A frame's intensities as a view; samples at its white level count as clipped.
+PlaneView viewOf(const IntensityPlane& plane);
+
+// The sky level, in whole intensity steps, that the measuring methods and the
+// selection take off every pixel of `box` before they weigh its light: the
+// ring estimate around the box, rounded half to even; 0 when the ring is
+// (almost) all off the frame.
+//
+// Why the ring's clipped median and not the box's own darkest pixels or a
+// fitted plane: the box is chosen to hold the stars, so its pixels are mostly
+// star wherever the pair fills it, and a low percentile of them sinks with
+// the noise (on a noise of 3 the 10th percentile lies 4 steps under the sky).
+// The ring sits on sky next to the box, a neighbour or a hot pixel in it moves
+// the median by a fraction of a step, and it costs one sort of about
+// 4 x (side + 10) pixels per frame. Whole steps, because the methods weigh
+// whole intensities: a black sky (most of the ring at 0) gives exactly 0, so
+// the numbers of a dark-sky recording do not change.
+uint16_t skyAround(const IntensityPlane& plane, const TStarbox& box);
 
 // The plane with the sky taken off: every sample minus `level`, and what lies
 // at or below the level counts as no light (0). With level 0 it reads exactly

@@ -15,6 +15,11 @@ struct Sums {
     int32_t w = 0;   // sum of v
 };
 
+// The light of a pixel above the sky; a pixel at or below the sky has none.
+int32_t aboveSky(int32_t v, int32_t sky) {
+    return v > sky ? v - sky : 0;
+}
+
 // Largest integer up to which every integer is a float: below it, adding
 // whole numbers to a float sum rounds nothing.
 constexpr int64_t kExactFloatLimit = int64_t{1} << 24;
@@ -24,7 +29,8 @@ constexpr int64_t kExactFloatLimit = int64_t{1} << 24;
 // kExactFloatLimit, adding it at once gives exactly the float that adding its
 // pixels one by one gives (no addition rounds). From the first row that would
 // pass the limit on, the pixels are added one by one.
-Sums weightedSumsInside(const IntensityPlane& plane, int32_t left, int32_t top, int32_t size) {
+Sums weightedSumsInside(const IntensityPlane& plane, int32_t left, int32_t top, int32_t size,
+                        int32_t sky) {
     Sums s;
     bool exact = true;
     for (int32_t r = 0; r < size; ++r) {
@@ -32,7 +38,7 @@ Sums weightedSumsInside(const IntensityPlane& plane, int32_t left, int32_t top, 
         if (exact) {
             int64_t rowW = 0, rowX = 0;
             for (int32_t c = 0; c < size; ++c) {
-                const int32_t v = row[c];
+                const int32_t v = aboveSky(row[c], sky);
                 rowW += v;
                 rowX += static_cast<int64_t>(v) * c;
             }
@@ -47,7 +53,7 @@ Sums weightedSumsInside(const IntensityPlane& plane, int32_t left, int32_t top, 
             exact = false;
         }
         for (int32_t c = 0; c < size; ++c) {
-            const int32_t v = row[c];
+            const int32_t v = aboveSky(row[c], sky);
             s.sx += static_cast<float>(v * c);
             s.sy += static_cast<float>(v * r);
             s.w += v;
@@ -56,11 +62,12 @@ Sums weightedSumsInside(const IntensityPlane& plane, int32_t left, int32_t top, 
     return s;
 }
 
-Sums weightedSumsAnywhere(const IntensityPlane& plane, int32_t left, int32_t top, int32_t size) {
+Sums weightedSumsAnywhere(const IntensityPlane& plane, int32_t left, int32_t top, int32_t size,
+                          int32_t sky) {
     Sums s;
     for (int32_t r = 0; r < size; ++r) {
         for (int32_t c = 0; c < size; ++c) {
-            const int32_t v = plane.at(left + c, top + r);
+            const int32_t v = aboveSky(plane.at(left + c, top + r), sky);
             s.sx += static_cast<float>(v * c);
             s.sy += static_cast<float>(v * r);
             s.w += v;
@@ -108,15 +115,16 @@ void TStarbox::outline(PanelSurface& panel, Colour colour) const {
     panel.rectangleOutline(Left - 1, Top - 1, Right + 1, Bottom + 1, colour);
 }
 
-bool TStarbox::measure(const IntensityPlane& plane, int passes) {
+bool TStarbox::measure(const IntensityPlane& plane, int passes, uint16_t sky) {
     if (passes < 1)
         return false; // nothing was looked at, so no light was found
     bool ok = true;
     long double mx = 0, my = 0;
     int32_t lastLeft = Left, lastTop = Top;
     for (int pass = 0; pass < passes; ++pass) {
-        const Sums s = plane.holds(Left, Top, Size) ? weightedSumsInside(plane, Left, Top, Size)
-                                                    : weightedSumsAnywhere(plane, Left, Top, Size);
+        const Sums s = plane.holds(Left, Top, Size)
+                           ? weightedSumsInside(plane, Left, Top, Size, sky)
+                           : weightedSumsAnywhere(plane, Left, Top, Size, sky);
         if (s.w == 0) {
             // No light: the box stays; every later pass on this picture finds none either.
             ok = false;

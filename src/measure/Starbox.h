@@ -34,9 +34,10 @@ public:
     // over the frame for the user.
     void outline(PanelSurface& panel, Colour colour) const;
     // `passes` times: re-centre on the rounded weighted centre of the frame's
-    // intensities. True when every pass found light; only then the fine
-    // centre changes.
-    bool measure(const IntensityPlane& plane, int passes);
+    // intensities above `sky` (each weighs its height over the sky; at or
+    // below it, nothing). True when every pass found light; only then the
+    // fine centre changes. A sky of 0 (black) weighs the intensities as they are.
+    bool measure(const IntensityPlane& plane, int passes, uint16_t sky = 0);
     // The box's pixels as the panel shows them (the frame with its marks),
     // three times enlarged, at the canvas's top-left.
     void drawzoom(const PanelSurface& panel, PixelCanvas& zoom) const;

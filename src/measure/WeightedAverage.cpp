@@ -1,4 +1,5 @@
 #include "measure/Methods.h"
+#include "measure/SkyEstimate.h"
 
 #include <cstddef>
 
@@ -16,13 +17,17 @@ bool findcentroid(WorkingState& ws, const IntensityPlane& plane, int32_t frame, 
     TStarbox& pri = ws.PrimaryBox;
     TStarbox& sec = ws.SecondaryBox;
 
-    const bool s = sys.measure(plane, kSystemPasses);
+    // One sky for the frame, from around the system box where the pair was
+    // last seen; all three boxes weigh the light above it.
+    ws.SkyLevel = skyAround(plane, sys);
+    const uint16_t sky = ws.SkyLevel;
+    const bool s = sys.measure(plane, kSystemPasses, sky);
     FrameRow row;
     row.SystemX = sys.CentreX;
     row.SystemY = sys.CentreY;
 
     pri.centreat(sys.CentreX + pri.OffsetX, sys.CentreY + pri.OffsetY);
-    const bool p = pri.measure(plane, kStarPasses);
+    const bool p = pri.measure(plane, kStarPasses, sky);
     row.PrimaryX = pri.FineX;
     row.PrimaryY = pri.FineY * ws.YScale;
 
@@ -30,7 +35,7 @@ bool findcentroid(WorkingState& ws, const IntensityPlane& plane, int32_t frame, 
     // secondary box is placed from there.
     sys.centreat(pri.CentreX - pri.OffsetX, pri.CentreY - pri.OffsetY);
     sec.centreat(sys.CentreX + sec.OffsetX, sys.CentreY + sec.OffsetY);
-    const bool q = sec.measure(plane, kStarPasses);
+    const bool q = sec.measure(plane, kStarPasses, sky);
     row.SecondaryX = sec.FineX;
     row.SecondaryY = sec.FineY * ws.YScale;
 

@@ -36,6 +36,10 @@ struct WorkingState {
     TStarbox SystemBox;
     SmoothedGridT SmoothedGrid;
     float YScale = 1.0f;
+    // The sky level the method measuring the current frame takes off every
+    // intensity (estimated around the system box where the frame starts);
+    // the smoothing reads it too. 0 on a black sky.
+    uint16_t SkyLevel = 0;
     int32_t ExpectedDX = 0;
     int32_t ExpectedDY = 0;
     FrameTable FrameData;

@@ -236,6 +236,59 @@ INSTANTIATE_TEST_SUITE_P(
                       DarkCase{"peak_search_sky_too_faint_to_smooth", Method::PeakSearch, 6}),
     [](const auto& info) { return std::string(info.param.name); });
 
+struct PedestalCase {
+    const char* name;
+    Method method;
+    int level; // even, so that rounding the rendered light is not changed by it
+};
+
+class UniformSky : public ::testing::TestWithParam<PedestalCase> {};
+
+// A sky that lifts every pixel by the same whole number is taken off before
+// any rule sees the light: the selection, the boxes and every row come out
+// exactly as on a black sky. Weighing the raw intensities, the pedestal
+// pulled every centre towards the middle of its box.
+TEST_P(UniformSky, IsInvisibleToSelectionAndMeasuring) {
+    const PedestalCase& c = GetParam();
+    const std::vector<Star> stars = {{300.3, 200.6, 180, 1.6}, {318.8, 209.3, 120, 1.6}};
+    Scene dark, lit;
+    test::selectPair(dark, stars, {0, 0, 1});
+    test::selectPair(lit, stars, {static_cast<double>(c.level), 0, 1});
+    for (const auto& [a, b] : {std::pair{&dark.ws.PrimaryBox, &lit.ws.PrimaryBox},
+                               {&dark.ws.SecondaryBox, &lit.ws.SecondaryBox},
+                               {&dark.ws.SystemBox, &lit.ws.SystemBox}}) {
+        EXPECT_EQ(a->CentreX, b->CentreX);
+        EXPECT_EQ(a->CentreY, b->CentreY);
+        EXPECT_EQ(a->FineX, b->FineX);
+        EXPECT_EQ(a->FineY, b->FineY);
+        EXPECT_EQ(a->OffsetX, b->OffsetX);
+        EXPECT_EQ(a->OffsetY, b->OffsetY);
+    }
+    for (int f = 1; f <= 6; ++f) {
+        test::drift(dark, 1.3, 0.4, 0);
+        test::drift(lit, 1.3, 0.4, 0);
+        ASSERT_TRUE(measureframe(dark.ws, dark.plane, c.method, f, 40 * f));
+        ASSERT_TRUE(measureframe(lit.ws, lit.plane, c.method, f, 40 * f));
+        const FrameRow& a = dark.ws.FrameData[static_cast<std::size_t>(f)];
+        const FrameRow& b = lit.ws.FrameData[static_cast<std::size_t>(f)];
+        EXPECT_EQ(a.PrimaryX, b.PrimaryX) << "frame " << f;
+        EXPECT_EQ(a.PrimaryY, b.PrimaryY) << "frame " << f;
+        EXPECT_EQ(a.SecondaryX, b.SecondaryX) << "frame " << f;
+        EXPECT_EQ(a.SecondaryY, b.SecondaryY) << "frame " << f;
+        EXPECT_EQ(a.SystemX, b.SystemX) << "frame " << f;
+        EXPECT_EQ(a.SystemY, b.SystemY) << "frame " << f;
+        EXPECT_EQ(a.Valid, b.Valid) << "frame " << f;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Levels, UniformSky,
+    ::testing::Values(PedestalCase{"weighted_average_sky_20", Method::WeightedAverage, 20},
+                      PedestalCase{"weighted_average_sky_60", Method::WeightedAverage, 60},
+                      PedestalCase{"peak_search_sky_20", Method::PeakSearch, 20},
+                      PedestalCase{"peak_search_sky_60", Method::PeakSearch, 60}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 TEST(PeakSearch, SmoothedThreeIsNoPointAndFourIs) {
     // One pixel of 7 in a 3 x 3 patch whose sum is 27 (smoothed 3) or 36 (4).
     for (int patchSum : {27, 36}) {
