@@ -11,6 +11,7 @@
 #include "measure/Methods.h"
 #include "measure/Selection.h"
 #include "results/ResultsFile.h"
+#include "video/RecordingClock.h"
 #include "views/TForm3.h"
 #include "views/TForm5.h"
 
@@ -22,6 +23,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFontDatabase>
+#include <QInputDialog>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -33,6 +35,7 @@
 #include <QScreen>
 #include <QSignalBlocker>
 #include <QSlider>
+#include <QSpinBox>
 #include <QStatusBar>
 
 #include <algorithm>
@@ -55,6 +58,8 @@ constexpr int kFallbackRefreshMs = 16;
 // How long the status bar says where a save went before the video's path
 // shows again.
 constexpr int kSavedMessageMs = 15000;
+// What the frame-rate question offers first.
+constexpr double kDefaultFrameRate = 25.0;
 
 // The system's decimal separator when it is a single plain character.
 char systemDecimalSeparator() {
@@ -135,7 +140,9 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
 
     decimalSeparator_ = systemDecimalSeparator();
     shortDateFormat_ = QLocale::system().dateFormat(QLocale::ShortFormat);
-    OpenDialog1Filter = QStringLiteral("Windows Video (*.AVI *.avi)");
+    // Today's recordings first; the classic filter stays for AVI alone.
+    OpenDialog1Filter =
+        QStringLiteral("Videos (*.avi *.ser *.fits *.fit *.fts);;Windows Video (*.AVI *.avi)");
     showError = [this](const QString& message) { showErrorBox(this, message); };
     confirm = [this](const QString& line) {
         QMessageBox box(QMessageBox::Question, QStringLiteral("Confirm"), line,
@@ -143,6 +150,13 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
         box.setDefaultButton(QMessageBox::Ok);
         box.setEscapeButton(QMessageBox::Cancel);
         return box.exec() == QMessageBox::Ok;
+    };
+    askFrameRate = [this](const QString& question) {
+        bool ok = false;
+        const double fps =
+            QInputDialog::getDouble(this, QStringLiteral("Frame rate"), question, kDefaultFrameRate,
+                                    RecordingClock::kMinFps, RecordingClock::kMaxFps, 3, &ok);
+        return ok ? fps : 0.0;
     };
     chooseVideoFile = [this] {
         return QFileDialog::getOpenFileName(this, QStringLiteral("Open"), QString(),
@@ -246,6 +260,9 @@ void TForm1::connectHandlers() {
     connect(MediaPlayer1, &TransportWidget::frameShown, this,
             [this] { handle([this] { transportMoved(); }); });
     connect(CheckBox3, &QCheckBox::toggled, this, on(&TForm1::CheckBox3Click));
+    for (QSpinBox* box : {StretchBlackEdit, StretchWhiteEdit})
+        connect(box, &QSpinBox::valueChanged, this,
+                [this, box](int) { handle([this, box] { StretchChange(box); }); });
     player().onRepaintPlayer = [this] { MediaPlayer1->update(); };
 }
 
@@ -336,10 +353,13 @@ void TForm1::openVideoFile(const QString& path) {
         session_.open(QDir::toNativeSeparators(path).toStdString());
     } catch (...) {
         MediaPlayer1->videoChanged(); // the earlier video is closed all the same
+        showStretch();
+        showTiming();
         throw;
     }
     MediaPlayer1->videoChanged();
     viewChanged();
+    showStretch();
 
     // The observation date is labelled UT: the recording's start as the file
     // records it, or else the file's modification time.
@@ -354,6 +374,7 @@ void TForm1::openVideoFile(const QString& path) {
     Button12->setEnabled(true);
 
     StatusPanels[0]->setText(QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath()));
+    showTiming();
 
     setTrackBarMax(player().VideoLength() - 1);
     TrackBar1->setEnabled(true);
@@ -364,6 +385,79 @@ void TForm1::openVideoFile(const QString& path) {
     Edit19->clear();
     Edit9->setText(QStringLiteral("00"));
     Edit10->setText(QStringLiteral("0000"));
+
+    // A recording without frame times asks for its rate once it is open;
+    // without one it can be looked at, and measuring asks again.
+    askForFrameRate();
+}
+
+bool TForm1::askForFrameRate() {
+    if (session_.hasFrameTimes())
+        return true;
+    const double fps =
+        askFrameRate
+            ? askFrameRate(QStringLiteral("%1\nhas no time for each frame. Frames per second:")
+                               .arg(QString::fromStdString(session_.player().FileName())))
+            : 0.0;
+    if (fps <= 0)
+        return false;
+    session_.setFrameRate(fps);
+    showTiming();
+    return true;
+}
+
+void TForm1::requireFrameTimes() {
+    if (!askForFrameRate())
+        throw Error(session_.missingFrameTimesText());
+}
+
+void TForm1::showTiming() {
+    if (!player().VideoOpen()) {
+        TimingPanel->clear();
+        return;
+    }
+    const QString line =
+        session_.hasFrameTimes()
+            ? QString::fromStdString(timingText(session_.timing(), decimalSeparator_))
+            : QStringLiteral("no frame times: give the frame rate");
+    TimingPanel->setText(line);
+    TimingPanel->setToolTip(line);
+}
+
+void TForm1::showStretch() {
+    const std::optional<StretchPoints> points = session_.displayStretch();
+    const int white = player().Intensities().whiteLevel();
+    for (QSpinBox* box : {StretchBlackEdit, StretchWhiteEdit}) {
+        const QSignalBlocker block(box);
+        box->setEnabled(points.has_value());
+        box->setRange(0, points ? std::max(white, points->white) : IntensityPlane::kWhiteLevel8);
+    }
+    const QSignalBlocker blockBlack(StretchBlackEdit);
+    const QSignalBlocker blockWhite(StretchWhiteEdit);
+    StretchBlackEdit->setValue(points ? points->black : 0);
+    StretchWhiteEdit->setValue(points ? points->white : IntensityPlane::kWhiteLevel8);
+    // A tenth of the span between the points per step.
+    const int step = points ? std::max(1, (points->white - points->black) / 10) : 1;
+    StretchBlackEdit->setSingleStep(step);
+    StretchWhiteEdit->setSingleStep(step);
+}
+
+// White stays above black: moving one past the other pushes the other along.
+void TForm1::StretchChange(QSpinBox* moved) {
+    StretchPoints p{StretchBlackEdit->value(), StretchWhiteEdit->value()};
+    if (p.white <= p.black) {
+        if (moved == StretchBlackEdit)
+            p.white = std::min(p.black + 1, StretchWhiteEdit->maximum());
+        p.black = std::min(p.black, p.white - 1);
+        const QSignalBlocker blockBlack(StretchBlackEdit);
+        const QSignalBlocker blockWhite(StretchWhiteEdit);
+        StretchBlackEdit->setValue(p.black);
+        StretchWhiteEdit->setValue(p.white);
+    }
+    session_.setDisplayStretch(p);
+    drawpoints();
+    if (CheckBox2->isChecked())
+        drawzoom();
 }
 
 void TForm1::Button11Click() {
@@ -450,7 +544,8 @@ void TForm1::printframes() {
     readouts_.frame = player().CurrentPosition();
     if (row)
         setActiveChecked(row->Valid);
-    readouts_.timeMs = player().CurrentTimeMs();
+    readouts_.hasTime = player().HasFrameTimes();
+    readouts_.timeMs = readouts_.hasTime ? player().CurrentTimeMs() : 0;
     player().SetTimeFormat(TimeFormat::Frames);
     // During a run the texts reach the boxes when the window repaints, at the
     // screen's rate: writing them out on every frame only costs measuring time.
@@ -467,7 +562,7 @@ void TForm1::showReadouts() {
     Edit11->setText(r.hasRow ? roundedText(r.sep, kReadoutDecimals) : QString());
     Edit12->setText(r.hasRow ? roundedText(r.angle, kReadoutDecimals) : QString());
     Edit9->setText(QString::number(r.frame));
-    Edit10->setText(QString::number(r.timeMs));
+    Edit10->setText(r.hasTime ? QString::number(r.timeMs) : QString());
 }
 
 // ---------------------------------------------------------------- working state
@@ -559,6 +654,7 @@ int TForm1::refreshIntervalMs() const {
 // and Escape are seen. While it lasts "GO!" reads "Stop" and the other
 // controls of this window ignore input (eventFilter).
 void TForm1::cycle() {
+    requireFrameTimes();
     MediaPlayer1->stopPlaying();
     runSelection_ = RadioGroup1->itemIndex();
     RadioGroup1->setItemIndex(-1);
@@ -628,6 +724,7 @@ void TForm1::followSystemBox() {
 }
 
 void TForm1::step(int32_t frame) {
+    requireFrameTimes();
     RadioGroup1->setItemIndex(-1);
     session_.measureAt(frame, chosenMethod());
     followSystemBox();

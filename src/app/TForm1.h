@@ -24,6 +24,7 @@ class QLineEdit;
 class QMenu;
 class QPushButton;
 class QSlider;
+class QSpinBox;
 class QStatusBar;
 
 namespace corvane {
@@ -52,6 +53,9 @@ public:
     std::function<bool(const QString& line)> confirm;
     // The file-open dialog; an empty text means cancelled.
     std::function<QString()> chooseVideoFile;
+    // Asks for the frame rate of a recording whose frames have no times
+    // (`question` says which file); 0 means cancelled.
+    std::function<double(const QString& question)> askFrameRate;
     // Folder of results.txt; empty means beside the executable.
     void setResultsDirectory(const QString& dir) { resultsDirectory_ = dir; }
     QString resultsFilePath() const;
@@ -142,6 +146,19 @@ public:
     void followSystemBox();
     // Cancels a running automatic run ("Stop" or Escape).
     void cancelRun() { cancelRequested_ = true; }
+    // A recording whose frames have no times asks for the frame rate; false
+    // when the user gives none.
+    bool askForFrameRate();
+    // Measuring needs frame times: asked for once more, else refused with
+    // the message that names the file.
+    void requireFrameTimes();
+    // The open video's timing in the status bar.
+    void showTiming();
+    // The stretch boxes take the open video's black and white points, or
+    // are disabled where its frames show their own values.
+    void showStretch();
+    // The user moved the black or the white point.
+    void StretchChange(QSpinBox* moved);
 
     // The picker's value (UT); the widget shows it.
     QDateTime observationDateTime() const { return observation_; }
@@ -191,6 +208,11 @@ public:
     TransportWidget* MediaPlayer1 = nullptr;
     QStatusBar* StatusBar1 = nullptr;
     QLabel* StatusPanels[3] = {nullptr, nullptr, nullptr};
+    // Beyond the three panels: how regularly the open video's frames were taken.
+    QLabel* TimingPanel = nullptr;
+    // The display's black and white points for deep and faint frames.
+    QLabel *StretchBlackLabel = nullptr, *StretchWhiteLabel = nullptr;
+    QSpinBox *StretchBlackEdit = nullptr, *StretchWhiteEdit = nullptr;
     QMenu *File1 = nullptr, *A1 = nullptr;
     QAction *OpenAVI1 = nullptr, *NewDataFile1 = nullptr, *OpenDataFile1 = nullptr,
             *SaveDataFile1 = nullptr, *SaveResults1 = nullptr, *About1 = nullptr;
@@ -231,6 +253,7 @@ private:
     // written when they are shown.
     struct Readouts {
         bool hasRow = false;
+        bool hasTime = false; // the frames have times
         float sep = 0, angle = 0;
         int32_t frame = 0, timeMs = 0;
     } readouts_;

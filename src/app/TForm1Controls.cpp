@@ -17,6 +17,7 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <QSlider>
+#include <QSpinBox>
 #include <QStatusBar>
 
 namespace corvane {
@@ -145,6 +146,18 @@ void TForm1::buildControls() {
     Label18 = label(g, "Label18", 24, 504, 31, 13, "Notes:");
     NotesEdit = edit(g, "NotesEdit", 24, 520, 193, 21, "");
     Button8 = button(g, "Button8", 24, 568, 25, 25, "Graph");
+    // Beside "Save Results": the black and white points deep and faint
+    // frames are shown with, so that faint stars can be seen and clicked.
+    StretchBlackLabel = label(g, "StretchBlackLabel", 24, 552, 30, 13, "Black");
+    StretchBlackEdit = place(new QSpinBox(g), "StretchBlackEdit", 56, 548, 57, 21);
+    StretchWhiteLabel = label(g, "StretchWhiteLabel", 24, 576, 30, 13, "White");
+    StretchWhiteEdit = place(new QSpinBox(g), "StretchWhiteEdit", 56, 572, 57, 21);
+    for (QSpinBox* box : {StretchBlackEdit, StretchWhiteEdit}) {
+        box->setRange(0, IntensityPlane::kWhiteLevel8);
+        box->setKeyboardTracking(false);
+        box->setEnabled(false);
+    }
+    StretchWhiteEdit->setValue(IntensityPlane::kWhiteLevel8);
 
     // ---- navigation row ----
     GroupBox5 = group(client, "GroupBox5", 240, 488, 641, 41);
@@ -209,6 +222,11 @@ void TForm1::buildControls() {
         StatusPanels[i]->setFrameShadow(QFrame::Sunken);
         StatusBar1->addWidget(StatusPanels[i]);
     }
+    TimingPanel = new QLabel(StatusBar1);
+    TimingPanel->setObjectName(QStringLiteral("TimingPanel"));
+    TimingPanel->setFrameShape(QFrame::Panel);
+    TimingPanel->setFrameShadow(QFrame::Sunken);
+    StatusBar1->addWidget(TimingPanel, 1);
     setStatusBar(StatusBar1);
 
     // Captions on the frame line, as on the classic desktop.
@@ -254,15 +272,17 @@ void TForm1::buildControls() {
     for (QWidget* w : {static_cast<QWidget*>(Button6), static_cast<QWidget*>(Button15),
                        static_cast<QWidget*>(Button16)})
         w->setCursor(Qt::PointingHandCursor);
-    for (QWidget* w : {static_cast<QWidget*>(Button3), static_cast<QWidget*>(Button4),
-                       static_cast<QWidget*>(Button6), static_cast<QWidget*>(Button7),
-                       static_cast<QWidget*>(Button9), static_cast<QWidget*>(Button10),
-                       static_cast<QWidget*>(Button11), static_cast<QWidget*>(Button12),
-                       static_cast<QWidget*>(Button13), static_cast<QWidget*>(Button14),
-                       static_cast<QWidget*>(Button15), static_cast<QWidget*>(Button16),
-                       static_cast<QWidget*>(CheckBox1), static_cast<QWidget*>(CheckBox2),
-                       static_cast<QWidget*>(CheckBox3), static_cast<QWidget*>(StartFrameEdit),
-                       static_cast<QWidget*>(StopFrameEdit), static_cast<QWidget*>(MediaPlayer1)})
+    for (QWidget* w :
+         {static_cast<QWidget*>(Button3),          static_cast<QWidget*>(Button4),
+          static_cast<QWidget*>(Button6),          static_cast<QWidget*>(Button7),
+          static_cast<QWidget*>(Button9),          static_cast<QWidget*>(Button10),
+          static_cast<QWidget*>(Button11),         static_cast<QWidget*>(Button12),
+          static_cast<QWidget*>(Button13),         static_cast<QWidget*>(Button14),
+          static_cast<QWidget*>(Button15),         static_cast<QWidget*>(Button16),
+          static_cast<QWidget*>(CheckBox1),        static_cast<QWidget*>(CheckBox2),
+          static_cast<QWidget*>(CheckBox3),        static_cast<QWidget*>(StartFrameEdit),
+          static_cast<QWidget*>(StopFrameEdit),    static_cast<QWidget*>(MediaPlayer1),
+          static_cast<QWidget*>(StretchBlackEdit), static_cast<QWidget*>(StretchWhiteEdit)})
         noTabStop(w);
     for (QLineEdit* e : {Edit8, Edit9, Edit10, Edit11, Edit12, Edit13, Edit14, Edit15, Edit16,
                          Edit17, Edit18, Edit19})

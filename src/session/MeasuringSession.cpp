@@ -42,6 +42,30 @@ CivilDateTime MeasuringSession::recordingStart() const {
     return c;
 }
 
+void MeasuringSession::setFrameRate(double fps) {
+    FrameSource* source = player_.Source();
+    if (!source)
+        throw Error(kNoDeviceOpen);
+    source->setFrameRate(fps);
+}
+
+std::string MeasuringSession::missingFrameTimesText() const {
+    const FrameSource* source = player_.Source();
+    if (!source)
+        return kNoDeviceOpen;
+    return "The frames of this " + source->formatName() +
+           " have no times; give the frame rate: " + player_.FileName();
+}
+
+FrameTiming MeasuringSession::timing() const {
+    const FrameSource* source = player_.Source();
+    if (!source)
+        throw Error(kNoDeviceOpen);
+    if (!source->hasFrameTimes())
+        throw Error(missingFrameTimesText());
+    return frameTimingOf(*source);
+}
+
 void MeasuringSession::clear() {
     cleardata(state_, player_);
 }

@@ -14,11 +14,13 @@
 #include "reduce/Epoch.h"
 #include "reduce/Reduction.h"
 #include "results/ResultsLine.h"
+#include "video/FrameTiming.h"
 #include "video/PanelSurface.h"
 #include "video/Player.h"
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 
 namespace corvane {
@@ -57,6 +59,23 @@ public:
     // When the recording started, in UT, to the millisecond: what the file
     // records, or else its modification time to the 2 seconds a file date holds.
     CivilDateTime recordingStart() const;
+    // Whether the open video's frames have times. A recording without time
+    // stamps (a FITS cube, a SER file whose stamps are missing or broken) has
+    // none until `setFrameRate`: until then measuring a frame is refused with
+    // a message asking for the rate, since a drift timed by frame number
+    // would give a wrong scale.
+    bool hasFrameTimes() const { return player_.HasFrameTimes(); }
+    // The frame rate of a recording without time stamps. Throws Error for a
+    // rate out of range, a file that times its own frames, or no video.
+    void setFrameRate(double fps);
+    // The message measuring gives while the frames have no times.
+    std::string missingFrameTimesText() const;
+    // How regularly the frames were taken. Throws Error without frame times.
+    FrameTiming timing() const;
+    // The black and white points deep frames are shown with (nothing for
+    // frames shown as they are), and new ones: the frame on screen follows.
+    std::optional<StretchPoints> displayStretch() const { return player_.DisplayStretch(); }
+    void setDisplayStretch(StretchPoints points) { player_.SetDisplayStretch(points); }
 
     // The table emptied and refilled with empty rows for the open video.
     void clear();

@@ -1,5 +1,7 @@
 #include "video/FrameTiming.h"
 
+#include "common/NumberText.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -47,6 +49,13 @@ FrameTiming frameTimingOf(const FrameSource& source) {
     if (regular > 0)
         t.jitterMs = std::sqrt(squares / static_cast<double>(regular)) / 1000.0;
     return t;
+}
+
+std::string timingText(const FrameTiming& t, char decimalSeparator) {
+    return std::string(timeSourceText(t.source)) + ": " +
+           formatRounded(t.medianIntervalMs, 2, decimalSeparator) + " ms, jitter " +
+           formatRounded(t.jitterMs, 2, decimalSeparator) + " ms, " +
+           std::to_string(t.droppedFrames) + " dropped frame" + (t.droppedFrames == 1 ? "" : "s");
 }
 
 } // namespace corvane

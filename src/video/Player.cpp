@@ -170,6 +170,23 @@ int Player::FrameHeight() const {
     return HasVideo() ? source_->height() : 0;
 }
 
+std::optional<StretchPoints> Player::DisplayStretch() const {
+    return HasVideo() ? source_->displayStretch() : std::nullopt;
+}
+
+void Player::SetDisplayStretch(StretchPoints points) {
+    if (!DisplayStretch())
+        return;
+    points.white = std::max(points.white, points.black + 1);
+    source_->setDisplayStretch(points);
+    for (ShownFrame& s : shown_)
+        if (s.decoded)
+            stretchToDisplay(s.image.intensity, points, 0, 0, s.image.intensity.width(),
+                             s.image.intensity.height(), s.image.display);
+    if (shown_[0].frame >= 0 && shown_[0].frame == std::min(frame_, lengthFrames() - 1))
+        draw(shown_[0]);
+}
+
 void Player::draw(const ShownFrame& f) {
     lastDecoded_ = f.decoded;
     if (panel_)

@@ -21,6 +21,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace corvane {
@@ -106,6 +107,15 @@ public:
     // Frame size of the open video (0 x 0 with none or without a picture).
     int FrameWidth() const;
     int FrameHeight() const;
+    // Whether the open video's frames have times (false with none open): a
+    // recording without time stamps has none until its frame rate is given.
+    bool HasFrameTimes() const { return source_ && source_->hasFrameTimes(); }
+    // The black and white points deep frames are shown with (nothing where
+    // the frames show their own 8-bit values, or with no video).
+    std::optional<StretchPoints> DisplayStretch() const;
+    // New points for the open video: the frame on screen is shown again with
+    // them. Ignored where frames show their own values.
+    void SetDisplayStretch(StretchPoints points);
 
 private:
     // The last two frames shown, converted, so that showing the current

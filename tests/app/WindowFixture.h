@@ -1,7 +1,7 @@
 #pragma once
 // The program's four windows as main() builds them, with the error box, the
-// confirmation box and the file dialog replaced by recorders, so a test runs
-// without any modal dialog.
+// confirmation box, the file dialog and the frame-rate question replaced by
+// recorders, so a test runs without any modal dialog.
 #include "app/AboutBox.h"
 #include "app/TForm1.h"
 #include "views/TForm3.h"
@@ -33,6 +33,10 @@ protected:
             return confirmAnswer;
         };
         form->chooseVideoFile = [this] { return dialogAnswer; };
+        form->askFrameRate = [this](const QString& question) {
+            rateQuestions << question;
+            return rateAnswer;
+        };
         form->setResultsDirectory(tmp.path());
         form->FormCreate();
         graphs = std::make_unique<TForm3>();
@@ -80,6 +84,8 @@ protected:
     QStringList confirmed;
     bool confirmAnswer = true;
     QString dialogAnswer;
+    QStringList rateQuestions;
+    double rateAnswer = 0; // the frame rate given when asked; 0 cancels
 };
 
 } // namespace corvane::testing

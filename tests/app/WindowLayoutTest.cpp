@@ -74,6 +74,10 @@ const ControlRow kControls[] = {
     {"Label18", "GroupBox1", 24, 504, 31, 13, "Notes:", Plain},
     {"NotesEdit", "GroupBox1", 24, 520, 193, 21, "", Plain},
     {"Button8", "GroupBox1", 24, 568, 25, 25, "Graph", Hidden},
+    {"StretchBlackLabel", "GroupBox1", 24, 552, 30, 13, "Black", Plain},
+    {"StretchBlackEdit", "GroupBox1", 56, 548, 57, 21, nullptr, Disabled},
+    {"StretchWhiteLabel", "GroupBox1", 24, 576, 30, 13, "White", Plain},
+    {"StretchWhiteEdit", "GroupBox1", 56, 572, 57, 21, nullptr, Disabled},
     {"GroupBox5", "ClientArea", 240, 488, 641, 41, "", Plain},
     {"Button17", "GroupBox5", 8, 8, 25, 17, "<", Disabled},
     {"TrackBar1", "GroupBox5", 40, 8, 553, 25, nullptr, Disabled},
@@ -294,10 +298,13 @@ TEST_F(WindowLayout, MenuHoldsOpenAviSaveResultsAndAbout) {
     EXPECT_EQ(form->A1->actions()[0]->text(), "About");
 }
 
-TEST_F(WindowLayout, OpenDialogListsUpperAndLowerCaseAvi) {
-    EXPECT_TRUE(form->OpenDialog1Filter.startsWith("Windows Video"));
-    EXPECT_TRUE(form->OpenDialog1Filter.contains("*.AVI"));
-    EXPECT_TRUE(form->OpenDialog1Filter.contains("*.avi"));
+TEST_F(WindowLayout, OpenDialogListsTheRecordingsFirstThenUpperAndLowerCaseAvi) {
+    const QStringList filters = form->OpenDialog1Filter.split(";;");
+    ASSERT_EQ(filters.size(), 2);
+    EXPECT_EQ(filters[0], "Videos (*.avi *.ser *.fits *.fit *.fts)");
+    EXPECT_TRUE(filters[1].startsWith("Windows Video"));
+    EXPECT_TRUE(filters[1].contains("*.AVI"));
+    EXPECT_TRUE(filters[1].contains("*.avi"));
 }
 
 TEST_F(WindowLayout, StatusBarHasThreeEmptyPanels) {
@@ -307,6 +314,9 @@ TEST_F(WindowLayout, StatusBarHasThreeEmptyPanels) {
         EXPECT_TRUE(form->StatusPanels[i]->text().isEmpty());
         EXPECT_EQ(form->StatusPanels[i]->parentWidget(), form->statusBar());
     }
+    // The timing of the open video follows them, empty until one is open.
+    EXPECT_TRUE(form->TimingPanel->text().isEmpty());
+    EXPECT_EQ(form->TimingPanel->parentWidget(), form->statusBar());
 }
 
 TEST_F(WindowLayout, TimerIsAHalfSecondOneShotThatStartsOff) {
