@@ -36,6 +36,13 @@ void checkFrame(RequestField field, int32_t n, int32_t length) {
 MeasureOutcome measureVideo(const MeasureRequest& request, const MeasureHooks& hooks) {
     MeasuringSession session;
     session.open(request.video);
+    // A drift timed by frame number would give a wrong scale: without frame
+    // times of its own a recording needs the rate.
+    if (request.frameRate)
+        session.setFrameRate(*request.frameRate);
+    else if (!session.hasFrameTimes())
+        throw RequestError(RequestField::FrameRate,
+                           "N is needed: " + session.missingFrameTimesText());
     const int32_t length = session.player().VideoLength();
     const int width = session.player().FrameWidth(), height = session.player().FrameHeight();
     checkClick(RequestField::Primary, request.primary, width, height);
@@ -66,6 +73,7 @@ MeasureOutcome measureVideo(const MeasureRequest& request, const MeasureHooks& h
     session.reset(0);
 
     MeasureOutcome out;
+    out.timing = session.timing();
     if (request.bench) {
         // The first pass brings the file into memory; the second times the
         // video source alone over the frames the run will measure.

@@ -44,12 +44,16 @@ struct MeasureRequest {
     char decimalSeparator = '.';
     // UT of the observation; default: when the recording started.
     std::optional<CivilDateTime> observation;
+    // The frame rate of a recording whose frames have no times of their own
+    // (a FITS cube, a SER file without usable time stamps); such a recording
+    // is refused without it.
+    std::optional<double> frameRate;
     // Also time the video source alone against the run (see BenchResult).
     bool bench = false;
 };
 
 // The request field that a RequestError is about.
-enum class RequestField { Primary, Secondary, StartFrame, StopFrame, PrimaryFrame };
+enum class RequestField { Primary, Secondary, StartFrame, StopFrame, PrimaryFrame, FrameRate };
 
 // A request that does not fit the opened video: a click outside the frame, a
 // frame beyond its end, a start after the stop. `what()` is the value and
@@ -93,10 +97,14 @@ struct MeasureOutcome {
     std::optional<ReductionResult> reduction;
     std::string reductionError; // why the reduction stopped short; empty otherwise
     EpochResult epoch;
+    // Where the frame times came from and how regular they were.
+    FrameTiming timing;
     std::optional<BenchResult> bench;
 };
 
-// Opens the video and checks the request against it (throws RequestError),
+// Opens the video, gives it the frame rate if the request has one, and
+// checks the request against it (throws RequestError; a recording without
+// frame times and no rate is one),
 // checks the declination texts (throws Error with the reduction's message),
 // clicks the pair, measures the range and reduces. Errors of the video
 // itself are thrown as Error with the window's message.

@@ -7,6 +7,7 @@
 #include "results/ResultsLine.h"
 #include "sim/AviWriter.h"
 #include "sim/DriftSim.h"
+#include "sim/RecordingWriter.h"
 
 #include <gtest/gtest.h>
 
@@ -207,6 +208,8 @@ TEST_F(MeasureTool, ExitStatusForEachCase) {
          {"!", video_, "--primary", "1x,2", "--secondary", "2,2"},
          2,
          "not a valid integer value"},
+        {"frame rate not a number", {"--fps", "fast"}, 2, "--fps: 'fast' is not a frame rate"},
+        {"frame rate for an AVI", {"--fps", "30"}, 1, "comes from the file and cannot be given"},
         {"unknown method", {"--method", "fast"}, 2, "neither peak nor weighted"},
         {"unknown orientation", {"--orientation", "upside"}, 2, "neither correct nor mirrored"},
         {"date that does not exist", {"--date", "2023-02-29 10:00"}, 2, "is not a date"},
@@ -512,6 +515,89 @@ TEST_F(MeasureTool, ProgressBarOnlyOnATerminal) {
     EXPECT_EQ(err.substr(err.size() - 4), "\r\033[K") << "the bar is cleared at the end";
     EXPECT_EQ(textMap(readFile(outPath)).at("frames measured"), "120");
 }
+
+struct TimingRow {
+    const char* name;
+    const char* file;
+    bool timeStamps;
+    std::vector<std::string> extra;
+    int status;
+    const char* stderrHolds; // the error, when the status says one
+    const char* source;
+    double medianMs;
+};
+
+void PrintTo(const TimingRow& row, std::ostream* os) {
+    *os << row.name;
+}
+
+class MeasureToolTiming : public MeasureTool, public ::testing::WithParamInterface<TimingRow> {};
+
+// A recording with dropped frames and wandering frame times: the JSON says
+// where the times came from and how many frames were lost; a recording
+// without frame times needs --fps, and one that has them refuses it.
+TEST_P(MeasureToolTiming, JsonReportsTheTimingOfTheRecording) {
+    const TimingRow& row = GetParam();
+    sim::DriftParams p = cleanPair();
+    sim::RecordingOptions o;
+    o.container = sim::containerOf(row.file);
+    if (o.container == sim::Container::Ser) { // a cube has no time per frame to wander
+        p.timeJitterMs = 2;
+        p.dropFraction = 0.1;
+    }
+    o.timeStamps = row.timeStamps;
+    const std::string file = dir_->file(row.file);
+    const sim::Truth truth = sim::writeRecording(file, p, o);
+    std::vector<std::string> args{file, "--json"};
+    for (const std::string& a : clicksAt(0))
+        args.push_back(a);
+    args.insert(args.end(), row.extra.begin(), row.extra.end());
+    const ToolRun r = run(args);
+    ASSERT_EQ(r.status, row.status) << r.err;
+    if (row.status != 0) {
+        EXPECT_NE(r.err.find(row.stderrHolds), std::string::npos) << r.err;
+        return;
+    }
+    const JsonOutput j(r.out);
+    EXPECT_EQ(j.shown("source"), "\"" + std::string(row.source) + "\"");
+    EXPECT_NEAR(number(*j.shown("median_interval_ms")), row.medianMs, 0.5);
+    const bool stamped = std::string(row.source) == "file time stamps";
+    // The frames lost show as gaps only in the time stamps.
+    EXPECT_EQ(number(*j.shown("dropped_frames")), stamped ? truth.droppedFrames : 0);
+    EXPECT_EQ(number(*j.shown("jitter_ms")) > 0.5, stamped);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Recordings, MeasureToolTiming,
+    ::testing::Values(
+        TimingRow{"SerWithTimeStamps", "pair.ser", true, {}, 0, "", "file time stamps", 66.7},
+        TimingRow{"SerWithoutTimeStampsAtAGivenRate",
+                  "bare.ser",
+                  false,
+                  {"--fps", "20"},
+                  0,
+                  "",
+                  "frame rate",
+                  50},
+        TimingRow{
+            "FitsCubeAtAGivenRate", "pair.fits", true, {"--fps", "15"}, 0, "", "frame rate", 66.7},
+        TimingRow{"FitsCubeWithoutARate",
+                  "pair.fits",
+                  true,
+                  {},
+                  2,
+                  "--fps N is needed: The frames of this FITS cube have no times",
+                  "",
+                  0},
+        TimingRow{"SerWithTimeStampsAndARate",
+                  "pair.ser",
+                  true,
+                  {"--fps", "15"},
+                  1,
+                  "a frame rate is not needed",
+                  "",
+                  0}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace
 } // namespace corvane::test

@@ -26,6 +26,8 @@ const char* const kUsageText =
     "  --orientation O       correct | mirrored (correct)\n"
     "  --date \"YYYY-MM-DD HH:MM\"\n"
     "                        observation date and time in UT (the file's time)\n"
+    "  --fps N               frames per second of a recording without time\n"
+    "                        stamps (a FITS cube, a SER file without them)\n"
     "  --json                print one JSON object instead of text\n"
     "  --frames FILE         write the frame table as CSV\n"
     "  --save                append the results line to the results file (only\n"
@@ -63,9 +65,9 @@ namespace {
 
 // Options that take a value, and options that are flags.
 const std::set<std::string> kValueOptions = {
-    "--primary", "--secondary", "--primary-frame", "--start",       "--stop",
-    "--box",     "--method",    "--dec",           "--orientation", "--date",
-    "--frames",  "--results",   "--designation",   "--ra",          "--notes"};
+    "--primary",     "--secondary", "--primary-frame", "--start", "--stop",   "--box",
+    "--method",      "--dec",       "--orientation",   "--date",  "--frames", "--results",
+    "--designation", "--ra",        "--notes",         "--fps"};
 const std::set<std::string> kFlagOptions = {"--json", "--save", "--bench"};
 
 int32_t integerOf(const std::string& option, const std::string& text) {
@@ -271,6 +273,11 @@ ToolOptions parseOptions(const std::vector<std::string>& args) {
             o.raSeconds = boxes[2];
         } else if (a == "--notes") {
             o.notes = value;
+        } else if (a == "--fps") {
+            double fps = 0;
+            if (!tryTextToFloat(value, '.', fps) || !(fps > 0))
+                throw UsageError("--fps: '" + value + "' is not a frame rate above 0");
+            o.measure.frameRate = fps;
         } else if (a == "--bench") {
             o.measure.bench = true;
         }

@@ -104,6 +104,13 @@ void writeJson(std::ostream& out, const MeasureOutcome& o) {
     out << "{";
     for (const Field& f : fields)
         out << "\"" << f.jsonKey << "\": " << shownNumber(f.shown) << ", ";
+    // The frame times are whole microseconds: three decimals of a millisecond.
+    const FrameTiming& t = o.timing;
+    out << "\"timing\": {\"source\": \"" << timeSourceText(t.source)
+        << "\", \"median_interval_ms\": "
+        << shownNumber(formatRounded(t.medianIntervalMs, 3, kDecimalSeparator))
+        << ", \"jitter_ms\": " << shownNumber(formatRounded(t.jitterMs, 3, kDecimalSeparator))
+        << ", \"dropped_frames\": " << t.droppedFrames << "}, ";
     out << "\"raw\": {";
     for (std::size_t i = 0; i < fields.size(); ++i)
         out << (i ? ", " : "") << "\"" << fields[i].jsonKey << "\": " << rawNumber(fields[i].raw);

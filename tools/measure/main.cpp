@@ -80,6 +80,8 @@ const char* optionOf(RequestField field) {
         return "--stop";
     case RequestField::PrimaryFrame:
         return "--primary-frame";
+    case RequestField::FrameRate:
+        return "--fps";
     }
     return "";
 }
