@@ -2,6 +2,8 @@
 // The frame measurement table: one row per frame of the open video, indexed
 // by frame number (rows 0 .. length inclusive), and the acceptance tests that
 // both measuring methods apply to a new row.
+#include "common/ValidRows.h"
+
 #include <cstdint>
 #include <vector>
 
@@ -22,9 +24,6 @@ struct FrameRow {
 };
 
 using FrameTable = std::vector<FrameRow>;
-
-// Valid rows needed before the reduction runs.
-inline constexpr int32_t MinValidRows = 16;
 
 enum class Method { WeightedAverage = 0, PeakSearch = 1 };
 

@@ -65,7 +65,7 @@ Calibration calibrationFrom(const ReductionResult& result, double dec,
     return c;
 }
 
-ReductionResult reduceWithCalibration(const FrameTable& table, const Calibration& calibration,
+ReductionResult reduceWithCalibration(const PairPositions& table, const Calibration& calibration,
                                       Orientation orientation, char sep) {
     ReductionResult out;
     try {
@@ -73,7 +73,7 @@ ReductionResult reduceWithCalibration(const FrameTable& table, const Calibration
             !std::isfinite(calibration.driftAngle))
             throw Error("The calibration from " + calibration.source +
                         " holds no usable pixel scale and drift direction.");
-        const std::vector<const FrameRow*> rows = detail::checkedValidRows(table);
+        const std::vector<const PairPosition*> rows = detail::checkedValidRows(table);
         out.averages = averages(table, sep);
         out.reached = ReductionStage::Averages;
 

@@ -3,7 +3,7 @@
 // rather than the pair (the pixel scale and the screen direction of the
 // drift, with their standard errors), kept in a small JSON file so that later
 // videos, taken with the telescope tracking, can be reduced with it.
-#include "measure/FrameTable.h"
+#include "reduce/Positions.h"
 #include "reduce/Reduction.h"
 
 #include <cstdint>
@@ -39,7 +39,7 @@ Calibration calibrationFrom(const ReductionResult& result, double dec,
 // with the calibration's errors in them. Refuses, as `reduce` does, fewer
 // than MinValidRows valid rows or a value that is not finite. Never throws
 // corvane::Error: the message is in `error`.
-ReductionResult reduceWithCalibration(const FrameTable& table, const Calibration& calibration,
+ReductionResult reduceWithCalibration(const PairPositions& table, const Calibration& calibration,
                                       Orientation orientation, char decimalSeparator);
 
 // Several calibrations of one camera combined by inverse-variance weighting,

@@ -36,13 +36,13 @@ bool outside(long double x, const MeanSd& m, double sigma) {
 
 // The valid rows more than sigma standard deviations out, as indexes into
 // the table.
-std::vector<std::size_t> outliers(const FrameTable& table, double sigma) {
-    const std::vector<const FrameRow*> rows = detail::validRows(table);
+std::vector<std::size_t> outliers(const PairPositions& table, double sigma) {
+    const std::vector<const PairPosition*> rows = detail::validRows(table);
     if (rows.size() < 2)
         return {};
     const long double axis = detail::screenAngleAxis(rows);
     std::vector<long double> seps, angles;
-    for (const FrameRow* r : rows) {
+    for (const PairPosition* r : rows) {
         seps.push_back(r->SepPixels);
         angles.push_back(detail::nearAxis(r->ScreenAngle, axis));
     }
@@ -57,7 +57,7 @@ std::vector<std::size_t> outliers(const FrameTable& table, double sigma) {
 
 } // namespace
 
-ClipResult clipOutliers(const FrameTable& table, double sigma) {
+ClipResult clipOutliers(const PairPositions& table, double sigma) {
     if (!(sigma >= kMinClipSigma) || !std::isfinite(sigma))
         throw Error("The outlier limit " + formatGeneral(sigma) +
                     " is not a number of standard deviations of at least " +
@@ -66,7 +66,7 @@ ClipResult clipOutliers(const FrameTable& table, double sigma) {
     out.table = table;
     // A row that is not finite is the reduction's to refuse, with its own
     // message; the clipping leaves such a table as it is.
-    for (const FrameRow& r : table)
+    for (const PairPosition& r : table)
         if (r.Valid && !(std::isfinite(r.SepPixels) && std::isfinite(r.ScreenAngle)))
             return out;
     int32_t valid = CountValidRows(table);

@@ -1,7 +1,7 @@
 #pragma once
 // Optional outlier rejection before the reduction: iterated sigma clipping of
 // the valid rows on the separation in pixels and on the screen angle.
-#include "measure/FrameTable.h"
+#include "reduce/Positions.h"
 
 #include <cstdint>
 #include <vector>
@@ -15,7 +15,7 @@ inline constexpr double kMinClipSigma = 1.0;
 inline constexpr int32_t kMaxClipPasses = 20;
 
 struct ClipResult {
-    FrameTable table;                   // the rows given, the clipped ones no longer valid
+    PairPositions table;                // the rows given, the clipped ones no longer valid
     int32_t removed = 0;                // rows clipped
     std::vector<int32_t> removedFrames; // their frame numbers, in index order
 };
@@ -27,6 +27,6 @@ struct ClipResult {
 // repeat until one removes nothing. A pass that would leave fewer than
 // MinValidRows rows is not applied. Throws corvane::Error for a limit that is
 // not a number of at least kMinClipSigma.
-ClipResult clipOutliers(const FrameTable& table, double sigma);
+ClipResult clipOutliers(const PairPositions& table, double sigma);
 
 } // namespace corvane

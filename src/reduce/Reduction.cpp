@@ -31,14 +31,14 @@ void requireEnoughRows(std::size_t count) {
                     quoted("Active") + " on more of them.");
 }
 
-bool rowIsFinite(const FrameRow& r) {
+bool rowIsFinite(const PairPosition& r) {
     return std::isfinite(r.PrimaryX) && std::isfinite(r.PrimaryY) && std::isfinite(r.SecondaryX) &&
            std::isfinite(r.SecondaryY) && std::isfinite(r.SepPixels) &&
            std::isfinite(r.ScreenAngle);
 }
 
-void requireFinite(const std::vector<const FrameRow*>& rows) {
-    for (const FrameRow* r : rows)
+void requireFinite(const std::vector<const PairPosition*>& rows) {
+    for (const PairPosition* r : rows)
         if (!rowIsFinite(*r))
             throw Error("Frame " + std::to_string(r->FrameNo) +
                         " holds a measurement that is not a number. Untick its " +
@@ -52,9 +52,9 @@ struct TrackMoments {
 };
 
 template <typename GetX, typename GetY>
-TrackMoments trackMoments(const std::vector<const FrameRow*>& rows, GetX getX, GetY getY) {
+TrackMoments trackMoments(const std::vector<const PairPosition*>& rows, GetX getX, GetY getY) {
     long double mx = 0, mu = 0;
-    for (const FrameRow* r : rows) {
+    for (const PairPosition* r : rows) {
         mx += getX(*r);
         mu += -static_cast<long double>(getY(*r));
     }
@@ -62,7 +62,7 @@ TrackMoments trackMoments(const std::vector<const FrameRow*>& rows, GetX getX, G
     mx /= n;
     mu /= n;
     TrackMoments m;
-    for (const FrameRow* r : rows) {
+    for (const PairPosition* r : rows) {
         const long double dx = getX(*r) - mx;
         const long double du = -static_cast<long double>(getY(*r)) - mu;
         m.cxx += dx * dx;
@@ -88,9 +88,9 @@ struct Displacement {
     long double dx, du;
 };
 
-Displacement travel(const std::vector<const FrameRow*>& rows) {
-    const FrameRow& first = *rows.front();
-    const FrameRow& last = *rows.back();
+Displacement travel(const std::vector<const PairPosition*>& rows) {
+    const PairPosition& first = *rows.front();
+    const PairPosition& last = *rows.back();
     return {static_cast<long double>(last.PrimaryX) - first.PrimaryX,
             -(static_cast<long double>(last.PrimaryY) - first.PrimaryY)};
 }
@@ -108,7 +108,7 @@ float drift(long double axisDegrees, const Displacement& d) {
 }
 
 template <typename GetX, typename GetY>
-void requireMovement(const std::vector<const FrameRow*>& rows, GetX getX, GetY getY,
+void requireMovement(const std::vector<const PairPosition*>& rows, GetX getX, GetY getY,
                      const char* star) {
     if (!moves(trackMoments(rows, getX, getY)))
         throw Error(std::string("The ") + star +
@@ -117,20 +117,20 @@ void requireMovement(const std::vector<const FrameRow*>& rows, GetX getX, GetY g
                     quoted("Active") + " on frames that were never measured.");
 }
 
-float primaryX(const FrameRow& r) {
+float primaryX(const PairPosition& r) {
     return r.PrimaryX;
 }
-float primaryY(const FrameRow& r) {
+float primaryY(const PairPosition& r) {
     return r.PrimaryY;
 }
-float secondaryX(const FrameRow& r) {
+float secondaryX(const PairPosition& r) {
     return r.SecondaryX;
 }
-float secondaryY(const FrameRow& r) {
+float secondaryY(const PairPosition& r) {
     return r.SecondaryY;
 }
 
-void requireDriftSense(const std::vector<const FrameRow*>& rows) {
+void requireDriftSense(const std::vector<const PairPosition*>& rows) {
     const Displacement d = travel(rows);
     const long double axis = principalAxis(trackMoments(rows, primaryX, primaryY));
     if (projection(d, axis) == 0.0L)
@@ -147,7 +147,7 @@ void requireDriftSense(const std::vector<const FrameRow*>& rows) {
 // made of noise, and would give a confident but meaningless scale and angle.
 constexpr long double kMinDriftElongation = 4.0L; // variance along / variance across
 
-void requireStraightDrift(const std::vector<const FrameRow*>& rows) {
+void requireStraightDrift(const std::vector<const PairPosition*>& rows) {
     const detail::TrackSpread spread = detail::primarySpread(rows);
     if (spread.along < kMinDriftElongation * spread.across)
         throw Error("The primary star wanders about as much across its track as along it, so "
@@ -157,21 +157,21 @@ void requireStraightDrift(const std::vector<const FrameRow*>& rows) {
 }
 
 // Elapsed time of a pair as the 32-bit difference of the two video times.
-int32_t elapsedMs(const FrameRow& early, const FrameRow& late) {
+int32_t elapsedMs(const PairPosition& early, const PairPosition& late) {
     return static_cast<int32_t>(static_cast<int64_t>(late.TimeMs) - early.TimeMs);
 }
 
-long double displacementPixels(const FrameRow& a, const FrameRow& b) {
+long double displacementPixels(const PairPosition& a, const PairPosition& b) {
     const long double dx = static_cast<long double>(b.PrimaryX) - a.PrimaryX;
     const long double dy = static_cast<long double>(b.PrimaryY) - a.PrimaryY;
     return std::sqrt(dx * dx + dy * dy);
 }
 
-void requirePixelScalePairs(const std::vector<const FrameRow*>& rows) {
+void requirePixelScalePairs(const std::vector<const PairPosition*>& rows) {
     bool anyDrift = false;
     for (const DriftPair& p : driftPairs(static_cast<int32_t>(rows.size()))) {
-        const FrameRow& a = *rows[static_cast<std::size_t>(p.early)];
-        const FrameRow& b = *rows[static_cast<std::size_t>(p.late)];
+        const PairPosition& a = *rows[static_cast<std::size_t>(p.early)];
+        const PairPosition& b = *rows[static_cast<std::size_t>(p.late)];
         if (elapsedMs(a, b) <= 0)
             throw Error(
                 "Frames " + std::to_string(a.FrameNo) + " and " + std::to_string(b.FrameNo) +
@@ -191,16 +191,16 @@ void requirePixelScalePairs(const std::vector<const FrameRow*>& rows) {
 
 namespace detail {
 
-std::vector<const FrameRow*> validRows(const FrameTable& table) {
-    std::vector<const FrameRow*> rows;
-    for (const FrameRow& r : table)
+std::vector<const PairPosition*> validRows(const PairPositions& table) {
+    std::vector<const PairPosition*> rows;
+    for (const PairPosition& r : table)
         if (r.Valid)
             rows.push_back(&r);
     return rows;
 }
 
-std::vector<const FrameRow*> checkedValidRows(const FrameTable& table) {
-    std::vector<const FrameRow*> rows = validRows(table);
+std::vector<const PairPosition*> checkedValidRows(const PairPositions& table) {
+    std::vector<const PairPosition*> rows = validRows(table);
     requireEnoughRows(rows.size());
     requireFinite(rows);
     return rows;
@@ -214,9 +214,9 @@ long double axial(long double degrees) {
     return degrees;
 }
 
-long double screenAngleAxis(const std::vector<const FrameRow*>& rows) {
+long double screenAngleAxis(const std::vector<const PairPosition*>& rows) {
     long double c = 0, s = 0;
-    for (const FrameRow* r : rows) {
+    for (const PairPosition* r : rows) {
         const long double twice = 2.0L * r->ScreenAngle * kRadPerDeg;
         c += std::cos(twice);
         s += std::sin(twice);
@@ -232,7 +232,7 @@ long double nearAxis(long double angle, long double axis) {
     return angle;
 }
 
-TrackSpread primarySpread(const std::vector<const FrameRow*>& rows) {
+TrackSpread primarySpread(const std::vector<const PairPosition*>& rows) {
     const TrackMoments m = trackMoments(rows, primaryX, primaryY);
     const long double half = 0.5L * (m.cxx + m.cuu);
     const long double root = std::sqrt(0.25L * (m.cxx - m.cuu) * (m.cxx - m.cuu) + m.cxu * m.cxu);
@@ -243,13 +243,13 @@ long double driftRate(long double declinationDeg) {
     return std::cos(declinationDeg * kRadPerDeg) * SiderealRate;
 }
 
-std::array<long double, DriftPairCount> pairScales(const std::vector<const FrameRow*>& rows,
+std::array<long double, DriftPairCount> pairScales(const std::vector<const PairPosition*>& rows,
                                                    long double rate) {
     std::array<long double, DriftPairCount> scales{};
     std::size_t k = 0;
     for (const DriftPair& p : driftPairs(static_cast<int32_t>(rows.size()))) {
-        const FrameRow& a = *rows[static_cast<std::size_t>(p.early)];
-        const FrameRow& b = *rows[static_cast<std::size_t>(p.late)];
+        const PairPosition& a = *rows[static_cast<std::size_t>(p.early)];
+        const PairPosition& b = *rows[static_cast<std::size_t>(p.late)];
         const long double speed =
             displacementPixels(a, b) / static_cast<long double>(elapsedMs(a, b)) * 1000.0L;
         scales[k++] = speed / rate;
@@ -277,9 +277,9 @@ float positionAngleFrom(const std::string& shownScreenAngle, long double driftAn
     return shown;
 }
 
-float meanSeparationArcsec(const std::vector<const FrameRow*>& rows, float pixelScale) {
+float meanSeparationArcsec(const std::vector<const PairPosition*>& rows, float pixelScale) {
     float sepSum = 0;
-    for (const FrameRow* r : rows)
+    for (const PairPosition* r : rows)
         sepSum = static_cast<float>(sepSum + static_cast<long double>(r->SepPixels) / pixelScale);
     return static_cast<float>(sepSum / static_cast<long double>(rows.size()));
 }
@@ -293,8 +293,8 @@ std::array<DriftPair, DriftPairCount> driftPairs(int32_t validCount) {
     return pairs;
 }
 
-void checkReducible(const FrameTable& table) {
-    const std::vector<const FrameRow*> rows = checkedValidRows(table);
+void checkReducible(const PairPositions& table) {
+    const std::vector<const PairPosition*> rows = checkedValidRows(table);
     requireMovement(rows, primaryX, primaryY, "primary");
     requireMovement(rows, secondaryX, secondaryY, "secondary");
     requireStraightDrift(rows);
@@ -302,8 +302,8 @@ void checkReducible(const FrameTable& table) {
     requirePixelScalePairs(rows);
 }
 
-AveragesResult averages(const FrameTable& table, char sep) {
-    const std::vector<const FrameRow*> rows = checkedValidRows(table);
+AveragesResult averages(const PairPositions& table, char sep) {
+    const std::vector<const PairPosition*> rows = checkedValidRows(table);
     const long double n = static_cast<long double>(rows.size());
 
     // The common axis of the orientations: mean of the doubled angles, halved.
@@ -312,7 +312,7 @@ AveragesResult averages(const FrameTable& table, char sep) {
     // Sums held as 32-bit floats, as the plain mean has them; each angle on the
     // side of the wrap nearest the axis.
     float sepSum = 0, angleSum = 0;
-    for (const FrameRow* r : rows) {
+    for (const PairPosition* r : rows) {
         const long double angle = detail::nearAxis(r->ScreenAngle, axis);
         sepSum = static_cast<float>(static_cast<long double>(sepSum) + r->SepPixels);
         angleSum = static_cast<float>(static_cast<long double>(angleSum) + angle);
@@ -324,7 +324,7 @@ AveragesResult averages(const FrameTable& table, char sep) {
     // The side of the secondary: mean projection of (dx, -dy) on the axis.
     const long double a = meanAngle * kRadPerDeg;
     long double along = 0;
-    for (const FrameRow* r : rows) {
+    for (const PairPosition* r : rows) {
         const float dx = r->SecondaryX - r->PrimaryX;
         const float dy = r->SecondaryY - r->PrimaryY;
         along += dx * std::cos(a) - dy * std::sin(a);
@@ -338,9 +338,9 @@ AveragesResult averages(const FrameTable& table, char sep) {
     return out;
 }
 
-RegressionResult regression(const FrameTable& table, const std::string& shownScreenAngle,
+RegressionResult regression(const PairPositions& table, const std::string& shownScreenAngle,
                             Orientation orientation, char sep) {
-    const std::vector<const FrameRow*> rows = checkedValidRows(table);
+    const std::vector<const PairPosition*> rows = checkedValidRows(table);
     requireMovement(rows, primaryX, primaryY, "primary");
     requireMovement(rows, secondaryX, secondaryY, "secondary");
     requireStraightDrift(rows);
@@ -375,10 +375,10 @@ long double declinationMagnitude(const std::string& decDegrees, const std::strin
     return dec;
 }
 
-SeparationResult separation(const FrameTable& table, const std::string& decDegrees,
+SeparationResult separation(const PairPositions& table, const std::string& decDegrees,
                             const std::string& decMinutes, const std::string& decSeconds,
                             char sep) {
-    const std::vector<const FrameRow*> rows = checkedValidRows(table);
+    const std::vector<const PairPosition*> rows = checkedValidRows(table);
     const long double dec = declinationMagnitude(decDegrees, decMinutes, decSeconds, sep);
     requirePixelScalePairs(rows);
     float scaleSum = 0;
@@ -397,7 +397,7 @@ SeparationResult separation(const FrameTable& table, const std::string& decDegre
     return out;
 }
 
-ReductionResult reduce(const FrameTable& table, Orientation orientation,
+ReductionResult reduce(const PairPositions& table, Orientation orientation,
                        const std::string& decDegrees, const std::string& decMinutes,
                        const std::string& decSeconds, char sep) {
     ReductionResult out;

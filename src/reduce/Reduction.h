@@ -1,5 +1,5 @@
 #pragma once
-// The reduction of the frame table to the final measurement of the pair: mean
+// The reduction of the measured positions to the final measurement of the pair: mean
 // separation and screen angle, the drift direction of both stars, the pixel
 // scale from the drift speed, the separation in arc-seconds and the position
 // angle.
@@ -14,7 +14,7 @@
 // the screen angle back from the text `averages` produced, as displayed.
 // `reduce` runs all three for a caller that wants them at once and tells how
 // far it got.
-#include "measure/FrameTable.h"
+#include "reduce/Positions.h"
 #include "reduce/Statistics.h"
 
 #include <array>
@@ -50,7 +50,7 @@ struct AveragesResult {
 // the mean is exactly the plain arithmetic mean. The side on which the
 // secondary lies comes from the mean projection of every valid row's
 // (dx, -dy) on the axis, so one odd frame cannot turn the answer by 180.
-AveragesResult averages(const FrameTable& table, char decimalSeparator);
+AveragesResult averages(const PairPositions& table, char decimalSeparator);
 
 struct RegressionResult {
     std::string primarySlopeText;   // Edit13 "Primary Slope" (hidden), 2 decimals
@@ -67,7 +67,7 @@ struct RegressionResult {
 // way the primary travelled between the first and the last valid rows.
 // `shownScreenAngle` is the Edit12 text as `averages` left it; a text that is
 // not a number throws the conversion message.
-RegressionResult regression(const FrameTable& table, const std::string& shownScreenAngle,
+RegressionResult regression(const PairPositions& table, const std::string& shownScreenAngle,
                             Orientation orientation, char decimalSeparator);
 
 struct SeparationResult {
@@ -82,7 +82,7 @@ struct SeparationResult {
 // the three Dec boxes as typed: degrees and minutes must be numbers, an empty
 // seconds box counts as 0; a text that is not a number throws the conversion
 // message. Only the magnitude of the declination matters.
-SeparationResult separation(const FrameTable& table, const std::string& decDegrees,
+SeparationResult separation(const PairPositions& table, const std::string& decDegrees,
                             const std::string& decMinutes, const std::string& decSeconds,
                             char decimalSeparator);
 
@@ -105,7 +105,7 @@ std::array<DriftPair, DriftPairCount> driftPairs(int32_t validCount);
 // MinValidRows valid rows, a value that is not finite, a star that does not
 // move, a drift whose sense cannot be told, a pixel-scale pair without
 // elapsed time, no drift between the pixel-scale pairs.
-void checkReducible(const FrameTable& table);
+void checkReducible(const PairPositions& table);
 
 enum class ReductionStage { None = 0, Averages = 1, Regression = 2, Separation = 3 };
 
@@ -122,12 +122,12 @@ struct ReductionResult {
 // pixel scale's and the drift direction's standard errors, the propagated
 // errors and the drift diagnostics. `result` holds the separation step of
 // the same table; `declinationDeg` is the magnitude it used.
-ReductionStatistics driftStatistics(const FrameTable& table, const ReductionResult& result,
+ReductionStatistics driftStatistics(const PairPositions& table, const ReductionResult& result,
                                     long double declinationDeg);
 
 // The same when the scale and the drift direction were given with these
 // standard errors (a calibration) rather than measured.
-ReductionStatistics calibratedStatistics(const FrameTable& table, const ReductionResult& result,
+ReductionStatistics calibratedStatistics(const PairPositions& table, const ReductionResult& result,
                                          double pixelScaleStderr, double driftAngleStderr);
 
 // `checkReducible`, then `averages`, `regression` (fed with the angle text of
@@ -136,7 +136,7 @@ ReductionStatistics calibratedStatistics(const FrameTable& table, const Reductio
 // stops after the regression, so Edit11..Edit15 take their new texts and
 // Edit19/Edit16 keep theirs. Never throws corvane::Error: the message is in
 // `error`.
-ReductionResult reduce(const FrameTable& table, Orientation orientation,
+ReductionResult reduce(const PairPositions& table, Orientation orientation,
                        const std::string& decDegrees, const std::string& decMinutes,
                        const std::string& decSeconds, char decimalSeparator);
 

@@ -4,7 +4,7 @@
 // exactly the rule the reduction itself uses (the axis and side of the screen
 // angles, the pixel-scale pairs, the position angle from the shown angle).
 // Internal to the reduce layer.
-#include "measure/FrameTable.h"
+#include "reduce/Positions.h"
 #include "reduce/Reduction.h"
 
 #include <array>
@@ -18,18 +18,18 @@ inline constexpr long double kDegPerRad = 180.0L / kPi;
 inline constexpr long double kRadPerDeg = kPi / 180.0L;
 
 // The valid rows in index order.
-std::vector<const FrameRow*> validRows(const FrameTable& table);
+std::vector<const PairPosition*> validRows(const PairPositions& table);
 
 // The valid rows, refused (corvane::Error) when fewer than MinValidRows or
 // when a value is not finite.
-std::vector<const FrameRow*> checkedValidRows(const FrameTable& table);
+std::vector<const PairPosition*> checkedValidRows(const PairPositions& table);
 
 // Brings an orientation into (-90, +90].
 long double axial(long double degrees);
 
 // The common axis of the rows' screen angles: mean of the doubled angles,
 // halved, degrees.
-long double screenAngleAxis(const std::vector<const FrameRow*>& rows);
+long double screenAngleAxis(const std::vector<const PairPosition*>& rows);
 
 // A screen angle taken on the side of the wrap at +-90 nearest the axis.
 long double nearAxis(long double angle, long double axis);
@@ -40,14 +40,14 @@ struct TrackSpread {
     long double along = 0;
     long double across = 0;
 };
-TrackSpread primarySpread(const std::vector<const FrameRow*>& rows);
+TrackSpread primarySpread(const std::vector<const PairPosition*>& rows);
 
 // Sidereal drift in arc-seconds per second at the declination (degrees).
 long double driftRate(long double declinationDeg);
 
 // The pixel scale of each pixel-scale pair: the primary's speed between the
 // two rows over the drift rate, pixels per arc-second.
-std::array<long double, DriftPairCount> pairScales(const std::vector<const FrameRow*>& rows,
+std::array<long double, DriftPairCount> pairScales(const std::vector<const PairPosition*>& rows,
                                                    long double rate);
 
 // Position angle, 0 <= PA < 360, from the screen angle as shown and the
@@ -57,6 +57,6 @@ float positionAngleFrom(const std::string& shownScreenAngle, long double driftAn
 
 // Mean of SepPixels / scale over the rows, arc-seconds, summed as the
 // reduction sums it.
-float meanSeparationArcsec(const std::vector<const FrameRow*>& rows, float pixelScale);
+float meanSeparationArcsec(const std::vector<const PairPosition*>& rows, float pixelScale);
 
 } // namespace corvane::detail

@@ -31,12 +31,12 @@ Scatter scatterOf(const std::vector<long double>& values) {
 }
 
 // The accepted frames' own scatter: separation and screen angle.
-ReductionStatistics frameStatistics(const std::vector<const FrameRow*>& rows) {
+ReductionStatistics frameStatistics(const std::vector<const PairPosition*>& rows) {
     ReductionStatistics s;
     s.framesAccepted = static_cast<int32_t>(rows.size());
     const long double axis = detail::screenAngleAxis(rows);
     std::vector<long double> seps, angles;
-    for (const FrameRow* r : rows) {
+    for (const PairPosition* r : rows) {
         seps.push_back(r->SepPixels);
         angles.push_back(detail::nearAxis(r->ScreenAngle, axis));
     }
@@ -72,7 +72,7 @@ void propagate(ReductionStatistics& s, double separationArcsec, double pixelScal
 // every frame), which the reduction does not use. With fewer than
 // 2 x DriftPairCount accepted frames the pairs share frames, whose errors
 // then partly cancel in the mean: the figure errs on the large side.
-double pixelScaleStderr(const std::vector<const FrameRow*>& rows, long double declinationDeg) {
+double pixelScaleStderr(const std::vector<const PairPosition*>& rows, long double declinationDeg) {
     const auto scales = detail::pairScales(rows, detail::driftRate(declinationDeg));
     return scatterOf(std::vector<long double>(scales.begin(), scales.end())).stderrOfMean;
 }
@@ -80,7 +80,7 @@ double pixelScaleStderr(const std::vector<const FrameRow*>& rows, long double de
 // The drift direction's standard error: the scatter across the principal
 // axis (n - 2 degrees of freedom, a line having two) over the spread of the
 // frames along it, which is the slope error of a straight-line fit.
-double driftAngleStderr(const std::vector<const FrameRow*>& rows) {
+double driftAngleStderr(const std::vector<const PairPosition*>& rows) {
     const detail::TrackSpread spread = detail::primarySpread(rows);
     const long double n = static_cast<long double>(rows.size());
     if (!(spread.along > 0.0L) || n < 3.0L)
@@ -94,10 +94,10 @@ constexpr long double kMedianPerSd = 0.6744897501960817L;
 
 // The primary's positions around x = x0 + vx t, y = y0 + vy t (least squares
 // in time): the rms residual and the frame-to-frame scatter, per axis.
-void driftFit(const std::vector<const FrameRow*>& rows, ReductionStatistics& s) {
+void driftFit(const std::vector<const PairPosition*>& rows, ReductionStatistics& s) {
     const std::size_t n = rows.size();
     long double tm = 0, xm = 0, ym = 0;
-    for (const FrameRow* r : rows) {
+    for (const PairPosition* r : rows) {
         tm += r->TimeMs;
         xm += r->PrimaryX;
         ym += r->PrimaryY;
@@ -106,7 +106,7 @@ void driftFit(const std::vector<const FrameRow*>& rows, ReductionStatistics& s) 
     xm /= static_cast<long double>(n);
     ym /= static_cast<long double>(n);
     long double stt = 0, stx = 0, sty = 0;
-    for (const FrameRow* r : rows) {
+    for (const PairPosition* r : rows) {
         const long double dt = r->TimeMs - tm;
         stt += dt * dt;
         stx += dt * (r->PrimaryX - xm);
@@ -117,7 +117,7 @@ void driftFit(const std::vector<const FrameRow*>& rows, ReductionStatistics& s) 
     long double squares = 0, prevX = 0, prevY = 0;
     std::vector<long double> steps;
     for (std::size_t i = 0; i < n; ++i) {
-        const FrameRow& r = *rows[i];
+        const PairPosition& r = *rows[i];
         const long double dt = r.TimeMs - tm;
         const long double rx = (r.PrimaryX - xm) - vx * dt;
         const long double ry = (r.PrimaryY - ym) - vy * dt;
@@ -147,9 +147,9 @@ std::string percent(double fraction, char sep) {
 
 } // namespace
 
-ReductionStatistics driftStatistics(const FrameTable& table, const ReductionResult& result,
+ReductionStatistics driftStatistics(const PairPositions& table, const ReductionResult& result,
                                     long double declinationDeg) {
-    const std::vector<const FrameRow*> rows = detail::checkedValidRows(table);
+    const std::vector<const PairPosition*> rows = detail::checkedValidRows(table);
     ReductionStatistics s = frameStatistics(rows);
     s.driftMeasured = true;
     s.pixelScaleStderr = pixelScaleStderr(rows, declinationDeg);
@@ -159,9 +159,9 @@ ReductionStatistics driftStatistics(const FrameTable& table, const ReductionResu
     return s;
 }
 
-ReductionStatistics calibratedStatistics(const FrameTable& table, const ReductionResult& result,
+ReductionStatistics calibratedStatistics(const PairPositions& table, const ReductionResult& result,
                                          double pixelScaleStderr, double driftAngleStderr) {
-    const std::vector<const FrameRow*> rows = detail::checkedValidRows(table);
+    const std::vector<const PairPosition*> rows = detail::checkedValidRows(table);
     ReductionStatistics s = frameStatistics(rows);
     s.pixelScaleStderr = pixelScaleStderr;
     s.driftAngleStderr = driftAngleStderr;

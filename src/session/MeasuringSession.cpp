@@ -143,8 +143,8 @@ ReductionResult MeasuringSession::reduce(Orientation orientation, const std::str
                                          const std::string& decMinutes,
                                          const std::string& decSeconds,
                                          char decimalSeparator) const {
-    return corvane::reduce(state_.FrameData, orientation, decDegrees, decMinutes, decSeconds,
-                           decimalSeparator);
+    return corvane::reduce(pairPositions(state_.FrameData), orientation, decDegrees, decMinutes,
+                           decSeconds, decimalSeparator);
 }
 
 std::string MeasuringSession::resultsLine(const std::string& recordDate, const PairTexts& pair,
@@ -188,6 +188,25 @@ int32_t MeasuringSession::decodePass(int32_t from, int32_t to) {
         ++frames;
     }
     return frames;
+}
+
+PairPositions pairPositions(const FrameTable& table) {
+    PairPositions rows;
+    rows.reserve(table.size());
+    for (const FrameRow& r : table) {
+        PairPosition p;
+        p.PrimaryX = r.PrimaryX;
+        p.PrimaryY = r.PrimaryY;
+        p.SecondaryX = r.SecondaryX;
+        p.SecondaryY = r.SecondaryY;
+        p.SepPixels = r.SepPixels;
+        p.ScreenAngle = r.ScreenAngle;
+        p.TimeMs = r.TimeMs;
+        p.FrameNo = r.FrameNo;
+        p.Valid = r.Valid;
+        rows.push_back(p);
+    }
+    return rows;
 }
 
 MeasuredTexts measuredTexts(const EpochResult& epoch, const ReductionResult& reduction) {

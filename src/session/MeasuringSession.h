@@ -12,6 +12,7 @@
 #include "measure/Runs.h"
 #include "measure/WorkingState.h"
 #include "reduce/Epoch.h"
+#include "reduce/Positions.h"
 #include "reduce/Reduction.h"
 #include "results/ResultsLine.h"
 #include "video/FrameTiming.h"
@@ -138,6 +139,10 @@ private:
     Player player_{panel_};
     WorkingState state_;
 };
+
+// What the reduction reads of the frame table: each row's positions, time,
+// frame number and acceptance, in the table's order.
+PairPositions pairPositions(const FrameTable& table);
 
 // The measured texts of a finished reduction (its separation and position
 // angle) at the epoch of the observation.

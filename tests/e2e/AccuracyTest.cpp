@@ -1,17 +1,13 @@
 // End-to-end accuracy: a simulated drift video of a pair with known
 // separation and position angle is opened in the player, the pair selected by
-// the same functions the panel clicks call, measured over its frames by the
-// run loop, and reduced; the results are compared with the truth the
+// the measuring session's calls that the panel clicks make, measured over its
+// frames by the run, and reduced; the results are compared with the truth the
 // simulator reports.
+#include "support/HeadlessMeasure.h"
+
 #include "common/NumberText.h"
-#include "measure/Reset.h"
-#include "measure/Runs.h"
-#include "measure/Selection.h"
-#include "measure/WorkingState.h"
 #include "reduce/Reduction.h"
 #include "sim/DriftSim.h"
-#include "video/PanelSurface.h"
-#include "video/Player.h"
 
 #include <gtest/gtest.h>
 
@@ -68,13 +64,6 @@ struct AccuracyCase {
     int frames;
 };
 
-std::string decDegreesText(double dec) {
-    const int whole = static_cast<int>(std::lround(std::fabs(dec)));
-    char buf[16];
-    std::snprintf(buf, sizeof buf, "%c%02d", dec < 0 ? '-' : '+', whole);
-    return buf;
-}
-
 double angleDifference(double a, double b) {
     double d = std::fmod(a - b, 360.0);
     if (d > 180)
@@ -100,43 +89,12 @@ private:
     std::string path_;
 };
 
-struct Measured {
-    ReductionResult reduction;
-    int32_t validRows = 0;
-    int32_t expectedDX = 0, expectedDY = 0; // from the clicks
-};
+using Measured = test::HeadlessMeasurement;
 
-// The window's path: open, reset, click the primary, reset, click the
-// secondary, "GO!" (redraw, run to the stop frame at the video's length),
-// then the reduction.
+// The window's path through the measuring session, with the window's box size.
 Measured measure(const std::string& path, const sim::Truth& truth, Method method,
                  Orientation orientation, double declinationDeg) {
-    PanelSurface panel;
-    Player player(panel);
-    player.OpenVideo(path);
-    player.SetStepSize(1); // as the window does after opening
-    WorkingState ws;
-    resetvideo(ws, player, 0);
-    const sim::Point p = truth.frames[0].primary;
-    const sim::Point s = truth.frames[0].secondary;
-    selectprimary(ws, player.Intensities(), panel, static_cast<int32_t>(std::lround(p.x)),
-                  static_cast<int32_t>(std::lround(p.y)), kBoxSize);
-    resetvideo(ws, player, 0);
-    selectsecondary(ws, panel, player, static_cast<int32_t>(std::lround(s.x)),
-                    static_cast<int32_t>(std::lround(s.y)), kBoxSize);
-    player.RedrawFrame();
-    RunHooks hooks;
-    const int32_t stop = player.VideoLength();
-    hooks.stopFrame = [stop] { return stop; };
-    runFrames(ws, player, method, hooks);
-
-    Measured m;
-    m.validRows = CountValidRows(ws.FrameData);
-    m.expectedDX = ws.ExpectedDX;
-    m.expectedDY = ws.ExpectedDY;
-    m.reduction =
-        reduce(ws.FrameData, orientation, decDegreesText(declinationDeg), "00", "00", '.');
-    return m;
+    return test::measureHeadless(path, truth, method, declinationDeg, {}, kBoxSize, orientation);
 }
 
 const char* methodName(Method m) {

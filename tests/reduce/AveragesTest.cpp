@@ -19,8 +19,8 @@ using corvane::test::driftTable;
 namespace {
 
 // A valid row whose secondary sits at (dx, dy) screen pixels from the primary.
-FrameRow pairRow(float dx, float dy, int32_t frame) {
-    FrameRow r;
+PairPosition pairRow(float dx, float dy, int32_t frame) {
+    PairPosition r;
     r.PrimaryX = 300.0f + frame;
     r.PrimaryY = 200.0f;
     r.SecondaryX = r.PrimaryX + dx;
@@ -32,8 +32,8 @@ FrameRow pairRow(float dx, float dy, int32_t frame) {
     return r;
 }
 
-FrameTable pairTable(const std::vector<std::pair<float, float>>& offsets, int32_t copies) {
-    FrameTable t;
+PairPositions pairTable(const std::vector<std::pair<float, float>>& offsets, int32_t copies) {
+    PairPositions t;
     for (int32_t c = 0; c < copies; ++c)
         for (const auto& o : offsets)
             t.push_back(pairRow(o.first, o.second, static_cast<int32_t>(t.size())));
@@ -42,11 +42,11 @@ FrameTable pairTable(const std::vector<std::pair<float, float>>& offsets, int32_
 
 // The plain arithmetic mean, before the axial mean replaced it: 32-bit sums of the per-row
 // angles, 180 added when the first valid row has the secondary on the left.
-float plainMeanAngle(const FrameTable& t) {
+float plainMeanAngle(const PairPositions& t) {
     float sum = 0;
     int n = 0;
-    const FrameRow* first = nullptr;
-    for (const FrameRow& r : t)
+    const PairPosition* first = nullptr;
+    for (const PairPosition& r : t)
         if (r.Valid) {
             sum = static_cast<float>(static_cast<long double>(sum) + r.ScreenAngle);
             ++n;
@@ -62,8 +62,8 @@ float plainMeanAngle(const FrameTable& t) {
 } // namespace
 
 TEST(Averages, MeanSeparationIsShownWithTwoDecimals) {
-    FrameTable t = driftTable(Drift{});
-    for (FrameRow& r : t)
+    PairPositions t = driftTable(Drift{});
+    for (PairPosition& r : t)
         r.SepPixels = 12.3456f;
     const AveragesResult a = averages(t, '.');
     EXPECT_EQ(a.sepText, "12.35");
@@ -71,8 +71,8 @@ TEST(Averages, MeanSeparationIsShownWithTwoDecimals) {
 }
 
 TEST(Averages, TwelveAndAHalfPixelsShowWithoutTrailingZero) {
-    FrameTable t = driftTable(Drift{});
-    for (FrameRow& r : t)
+    PairPositions t = driftTable(Drift{});
+    for (PairPosition& r : t)
         r.SepPixels = 12.5f;
     EXPECT_EQ(averages(t, '.').sepText, "12.5");
 }
@@ -87,7 +87,7 @@ class MeanScreenAngle : public ::testing::TestWithParam<AngleCase> {};
 
 TEST_P(MeanScreenAngle, PointsFromThePrimaryToTheSecondary) {
     const AngleCase& c = GetParam();
-    const FrameTable t = pairTable(c.offsets, 16);
+    const PairPositions t = pairTable(c.offsets, 16);
     EXPECT_EQ(averages(t, '.').angleText, c.angleText);
 }
 
@@ -117,7 +117,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(Averages, OneFrameOnTheOtherSideDoesNotTurnTheAngle) {
     // The first valid frame has the secondary just left of the primary, every
     // later one has it right: the mean projection decides, not the first row.
-    FrameTable t = pairTable({{20, -5}}, 20);
+    PairPositions t = pairTable({{20, -5}}, 20);
     t[0] = pairRow(-0.01f, -20.0f, 0);
     const AveragesResult a = averages(t, '.');
     const double shown = textToFloat(a.angleText, '.');
@@ -126,7 +126,7 @@ TEST(Averages, OneFrameOnTheOtherSideDoesNotTurnTheAngle) {
 }
 
 TEST(Averages, SecondaryLeftInEveryFrameAdds180) {
-    const FrameTable t = pairTable({{-20, -5}}, 20);
+    const PairPositions t = pairTable({{-20, -5}}, 20);
     EXPECT_NEAR(averages(t, '.').meanAngle, 180.0 - std::atan(5.0 / 20.0) * 180 / M_PI, 1e-4);
 }
 
@@ -144,7 +144,7 @@ TEST_P(AwayFromTheWrap, EqualsThePlainArithmeticMean) {
     const PlainCase& c = GetParam();
     std::mt19937 rng(7);
     std::normal_distribution<double> scatter(0.0, c.spreadDeg);
-    FrameTable t;
+    PairPositions t;
     for (int i = 0; i < 150; ++i) {
         const double a = (c.axisDeg + scatter(rng)) * M_PI / 180.0;
         t.push_back(pairRow(static_cast<float>(25 * std::cos(a)),
@@ -168,8 +168,8 @@ INSTANTIATE_TEST_SUITE_P(Cases, AwayFromTheWrap,
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST(Averages, InvalidRowsAreSkippedWhateverTheyHold) {
-    FrameTable t = pairTable({{20, 0}}, 20);
-    FrameRow junk;
+    PairPositions t = pairTable({{20, 0}}, 20);
+    PairPosition junk;
     junk.SepPixels = std::numeric_limits<float>::quiet_NaN();
     junk.ScreenAngle = 77;
     junk.SecondaryX = -500;
@@ -181,7 +181,7 @@ TEST(Averages, InvalidRowsAreSkippedWhateverTheyHold) {
 }
 
 TEST(Averages, RefusesAValidRowThatIsNotANumber) {
-    FrameTable t = pairTable({{20, 0}}, 20);
+    PairPositions t = pairTable({{20, 0}}, 20);
     t[4].SepPixels = std::numeric_limits<float>::infinity();
     try {
         averages(t, '.');
@@ -192,7 +192,7 @@ TEST(Averages, RefusesAValidRowThatIsNotANumber) {
 }
 
 TEST(Averages, RefusesFewerThanSixteenValidRows) {
-    FrameTable t = pairTable({{20, 0}}, 15);
+    PairPositions t = pairTable({{20, 0}}, 15);
     EXPECT_THROW(averages(t, '.'), Error);
     t.push_back(pairRow(20, 0, 15));
     EXPECT_NO_THROW(averages(t, '.'));

@@ -184,7 +184,7 @@ namespace {
 
 // A tracked video: the stars stay where they are but for the centring
 // error; the secondary 15 px from the primary at screen angle 36.87 degrees.
-FrameTable trackedTable() {
+PairPositions trackedTable() {
     Drift d;
     d.rows = 50;
     d.pixelsPerRow = 0;
@@ -214,7 +214,7 @@ class CalibratedReduction : public ::testing::TestWithParam<TrackedCase> {};
 } // namespace
 
 TEST_P(CalibratedReduction, MeasuresATrackedVideoWithTheCalibrationsErrors) {
-    const FrameTable t = trackedTable();
+    const PairPositions t = trackedTable();
     ASSERT_NE(reduce(t, GetParam().orientation, "+30", "00", "00", '.').error, "")
         << "a table without drift must still be refused when the drift is used";
 
@@ -224,7 +224,7 @@ TEST_P(CalibratedReduction, MeasuresATrackedVideoWithTheCalibrationsErrors) {
     ASSERT_EQ(r.reached, ReductionStage::Separation);
     std::vector<double> sep, angle;
     double meanSep = 0, meanAngle = 0;
-    for (const FrameRow& row : t) {
+    for (const PairPosition& row : t) {
         sep.push_back(row.SepPixels);
         angle.push_back(row.ScreenAngle);
         meanSep += row.SepPixels / static_cast<double>(t.size());
@@ -259,7 +259,7 @@ TEST(CalibratedReduction, DriftsOwnCalibrationGivesTheDriftsResult) {
     d.directionDeg = 200;
     d.offsetX = -14;
     d.offsetY = -6;
-    const FrameTable t = noisyDriftTable(d, 0.1, 5);
+    const PairPositions t = noisyDriftTable(d, 0.1, 5);
     const ReductionResult drift = reduce(t, Orientation::UprightReverted, "+45", "00", "00", '.');
     ASSERT_EQ(drift.error, "");
     const Calibration cal = calibrationFrom(drift, 45, "2026-12-08T21:00:00Z", "drift.avi");
@@ -278,7 +278,7 @@ TEST(CalibratedReduction, DriftsOwnCalibrationGivesTheDriftsResult) {
 }
 
 TEST(CalibratedReduction, RefusesTooFewRowsOrAnUnusableCalibration) {
-    FrameTable few = trackedTable();
+    PairPositions few = trackedTable();
     for (std::size_t i = 15; i < few.size(); ++i)
         few[i].Valid = false;
     const ReductionResult a =

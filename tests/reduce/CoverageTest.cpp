@@ -9,6 +9,8 @@
 // image motion that moves both stars alike) plus an independent centring
 // error for each star, as a measuring method leaves it; measuring rendered
 // videos instead costs far more per run for the same check of the reduction.
+#include "Tables.h"
+
 #include "reduce/Reduction.h"
 #include "sim/DriftSim.h"
 #include "sim/Random.h"
@@ -47,12 +49,12 @@ sim::DriftParams geometry(uint64_t seed) {
 }
 
 // The rows a measuring method would give: every frame accepted.
-FrameTable measuredTable(const sim::DriftParams& p, const sim::Truth& truth) {
-    FrameTable t;
+PairPositions measuredTable(const sim::DriftParams& p, const sim::Truth& truth) {
+    PairPositions t;
     for (int n = 0; n < p.frames; ++n) {
         const sim::FrameTruth& f = truth.frames[static_cast<std::size_t>(n)];
         sim::Random centring(p.seed, kCentringSalt, static_cast<uint64_t>(n));
-        FrameRow r;
+        PairPosition r;
         r.PrimaryX = static_cast<float>(f.primary.x + kCentringErrorPx * centring.gaussian());
         r.PrimaryY = static_cast<float>(f.primary.y + kCentringErrorPx * centring.gaussian());
         r.SecondaryX = static_cast<float>(f.secondary.x + kCentringErrorPx * centring.gaussian());

@@ -21,9 +21,9 @@ namespace {
 // 32 valid rows, every pixel-scale pair 100 px and 10000 ms apart, 20 px
 // between the stars: at declination 60 the scale is 1.3297 and the
 // separation 15.04 arc-seconds (the worked case of the separation tests).
-FrameTable sixtyNorthTable() {
-    FrameTable t = test::driftTable(test::Drift{});
-    for (FrameRow& r : t)
+PairPositions sixtyNorthTable() {
+    PairPositions t = test::driftTable(test::Drift{});
+    for (PairPosition& r : t)
         r.SepPixels = 20;
     return t;
 }
@@ -102,7 +102,7 @@ TEST_P(HostileDeclination, GivesTheMessageOrTheRightNumbers) {
     const BoxCase& c = GetParam();
     std::string boxes[3] = {"60", "00", "00"};
     boxes[c.box] = c.text;
-    const FrameTable t = sixtyNorthTable();
+    const PairPositions t = sixtyNorthTable();
 
     std::string message;
     try {
@@ -144,7 +144,7 @@ TEST(HostileDeclination, EveryDeclinationUpToThePoleGivesFiniteTexts) {
     // Declinations closer and closer to 90 degrees shrink the sidereal drift
     // towards 0 and the pixel scale grows without bound; what is shown must
     // stay a number (or the reduction must refuse).
-    const FrameTable t = sixtyNorthTable();
+    const PairPositions t = sixtyNorthTable();
     for (const char* degrees : {"89", "89.9", "89.999999", "89.999999999999", "89.99999999999999",
                                 "89.999999999999999999", "-89.9999999999999"}) {
         SCOPED_TRACE(degrees);
@@ -160,7 +160,7 @@ TEST(HostileDeclination, EveryDeclinationUpToThePoleGivesFiniteTexts) {
 
 TEST(HostileDeclination, AScreenAngleTextThatIsNotANumberGivesTheConversionMessage) {
     // The regression reads the screen angle back from its box.
-    const FrameTable t = sixtyNorthTable();
+    const PairPositions t = sixtyNorthTable();
     for (const std::string& text :
          {std::string(""), std::string("nan"), std::string("inf"), std::string("1e400"),
           std::string("+-5"), std::string("0,5"), many(10000, '9')}) {

@@ -13,7 +13,7 @@ using corvane::test::driftTable;
 namespace {
 
 // A drift to the right at 100 px per 10 s, secondary 20 px straight above.
-FrameTable upAbove() {
+PairPositions upAbove() {
     Drift d;
     d.offsetX = 0;
     d.offsetY = -20;
@@ -48,8 +48,8 @@ TEST(Reduce, BadDeclinationStopsAfterTheRegression) {
 }
 
 TEST(Reduce, DegenerateTableReachesNothing) {
-    FrameTable t = upAbove();
-    for (FrameRow& r : t)
+    PairPositions t = upAbove();
+    for (PairPosition& r : t)
         r.TimeMs = 0;
     const ReductionResult r = reduce(t, Orientation::CorrectOrInverted, "+00", "00", "00", '.');
     EXPECT_EQ(r.reached, ReductionStage::None);
@@ -58,7 +58,7 @@ TEST(Reduce, DegenerateTableReachesNothing) {
 }
 
 TEST(Reduce, FewerThanSixteenValidRowsReachNothing) {
-    FrameTable t = upAbove();
+    PairPositions t = upAbove();
     for (std::size_t i = 15; i < t.size(); ++i)
         t[i].Valid = false;
     const ReductionResult r = reduce(t, Orientation::CorrectOrInverted, "+00", "00", "00", '.');

@@ -29,11 +29,11 @@ Drift towards(double directionDeg) {
 // The least-squares slope's angle of u = -y on x with the sense from the first
 // and last x: the plain drift angle, used to show the principal axis agrees
 // with it where the slope is well conditioned.
-double plainDriftAngle(const FrameTable& t) {
+double plainDriftAngle(const PairPositions& t) {
     long double n = 0, sx = 0, su = 0, sxx = 0, sxu = 0;
-    const FrameRow* first = nullptr;
-    const FrameRow* last = nullptr;
-    for (const FrameRow& r : t)
+    const PairPosition* first = nullptr;
+    const PairPosition* last = nullptr;
+    for (const PairPosition& r : t)
         if (r.Valid) {
             const long double x = r.PrimaryX, u = -r.PrimaryY;
             n += 1;
@@ -89,7 +89,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(Regression, ReadsTheShownAngleWithTheRegionalSeparator) {
-    const FrameTable t = driftTable(towards(0));
+    const PairPositions t = driftTable(towards(0));
     EXPECT_EQ(regression(t, "45,5", Orientation::CorrectOrInverted, ',').positionAngleText,
               "315,5");
     try {
@@ -140,8 +140,8 @@ TEST(Regression, NoisyNearVerticalDriftKeepsItsSense) {
     std::mt19937 rng(11);
     std::normal_distribution<double> jitter(0.0, 0.1);
     for (int trial = 0; trial < 20; ++trial) {
-        FrameTable t = driftTable(towards(90.0));
-        for (FrameRow& r : t) {
+        PairPositions t = driftTable(towards(90.0));
+        for (PairPosition& r : t) {
             const float j = static_cast<float>(jitter(rng));
             r.PrimaryX += j;
             r.SecondaryX += j;
@@ -156,8 +156,8 @@ TEST(Regression, NearHorizontalNoisyDriftEqualsThePlainSlope) {
     std::mt19937 rng(5);
     std::normal_distribution<double> noise(0.0, 0.08);
     for (double direction : {-8.0, -2.0, 0.5, 3.0, 7.0, 176.0, 183.0}) {
-        FrameTable t = driftTable(towards(direction));
-        for (FrameRow& r : t) {
+        PairPositions t = driftTable(towards(direction));
+        for (PairPosition& r : t) {
             r.PrimaryX += static_cast<float>(noise(rng));
             r.PrimaryY += static_cast<float>(noise(rng));
         }
@@ -170,7 +170,7 @@ TEST(Regression, NearHorizontalNoisyDriftEqualsThePlainSlope) {
 TEST(Regression, ThePrimaryDecidesTheSenseForTheSecondary) {
     // The secondary's own track is measured backwards in the last row; the
     // primary's travel still points both angles the same way.
-    FrameTable t = driftTable(towards(0));
+    PairPositions t = driftTable(towards(0));
     t.back().SecondaryX = t.front().SecondaryX - 1;
     const RegressionResult r = regression(t, "0", Orientation::CorrectOrInverted, '.');
     EXPECT_EQ(r.primarySlopeText, "0");
@@ -178,8 +178,8 @@ TEST(Regression, ThePrimaryDecidesTheSenseForTheSecondary) {
 }
 
 TEST(Regression, SkipsInvalidRows) {
-    FrameTable t = driftTable(towards(30));
-    FrameRow wild;
+    PairPositions t = driftTable(towards(30));
+    PairPosition wild;
     wild.PrimaryX = 5;
     wild.PrimaryY = 470;
     t.insert(t.begin(), wild);
@@ -190,7 +190,7 @@ TEST(Regression, SkipsInvalidRows) {
 
 struct DegenerateCase {
     const char* name;
-    void (*spoil)(FrameTable&);
+    void (*spoil)(PairPositions&);
     const char* mentions;
 };
 
@@ -198,7 +198,7 @@ class DegenerateDrift : public ::testing::TestWithParam<DegenerateCase> {};
 
 TEST_P(DegenerateDrift, IsRefusedWithAMessage) {
     const DegenerateCase& c = GetParam();
-    FrameTable t = driftTable(towards(0));
+    PairPositions t = driftTable(towards(0));
     c.spoil(t);
     try {
         regression(t, "0", Orientation::CorrectOrInverted, '.');
@@ -212,35 +212,35 @@ TEST_P(DegenerateDrift, IsRefusedWithAMessage) {
 INSTANTIATE_TEST_SUITE_P(Cases, DegenerateDrift,
                          ::testing::ValuesIn(std::vector<DegenerateCase>{
                              {"primary_never_moves",
-                              [](FrameTable& t) {
-                                  for (FrameRow& r : t) {
+                              [](PairPositions& t) {
+                                  for (PairPosition& r : t) {
                                       r.PrimaryX = 100;
                                       r.PrimaryY = 100;
                                   }
                               },
                               "primary star is at the same place"},
                              {"rows_activated_but_never_measured",
-                              [](FrameTable& t) {
-                                  for (FrameRow& r : t)
-                                      r = FrameRow{0, 0, 0, 0, 0, 0, 0, r.FrameNo, 0, 0, true};
+                              [](PairPositions& t) {
+                                  for (PairPosition& r : t)
+                                      r = PairPosition{0, 0, 0, 0, 0, 0, 0, r.FrameNo, true};
                               },
                               "primary star is at the same place"},
                              {"secondary_never_moves",
-                              [](FrameTable& t) {
-                                  for (FrameRow& r : t) {
+                              [](PairPositions& t) {
+                                  for (PairPosition& r : t) {
                                       r.SecondaryX = 50;
                                       r.SecondaryY = 60;
                                   }
                               },
                               "secondary star is at the same place"},
                              {"primary_ends_where_it_started",
-                              [](FrameTable& t) {
+                              [](PairPositions& t) {
                                   t.back().PrimaryX = t.front().PrimaryX;
                                   t.back().PrimaryY = t.front().PrimaryY;
                               },
                               "ends where it started"},
                              {"primary_only_wobbles_in_the_seeing",
-                              [](FrameTable& t) {
+                              [](PairPositions& t) {
                                   // A tracked star: 1.5 px of seeing wobble about one point.
                                   for (std::size_t i = 0; i < t.size(); ++i) {
                                       t[i].PrimaryX = 100.0f + 1.5f * std::cos(2.4f * i);

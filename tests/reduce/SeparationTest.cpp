@@ -17,14 +17,14 @@ namespace {
 
 // 32 valid rows, 5 px and 500 ms apart: every pixel-scale pair is 20 rows,
 // 100 px and 10000 ms apart.
-FrameTable hundredPixelsInTenSeconds(float sepPixels) {
-    FrameTable t = driftTable(Drift{});
-    for (FrameRow& r : t)
+PairPositions hundredPixelsInTenSeconds(float sepPixels) {
+    PairPositions t = driftTable(Drift{});
+    for (PairPosition& r : t)
         r.SepPixels = sepPixels;
     return t;
 }
 
-std::string errorOf(const FrameTable& t, const std::string& d, const std::string& m,
+std::string errorOf(const PairPositions& t, const std::string& d, const std::string& m,
                     const std::string& s) {
     try {
         separation(t, d, m, s, '.');
@@ -70,7 +70,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(Separation, OnlyTheMagnitudeOfTheDeclinationMatters) {
-    const FrameTable t = hundredPixelsInTenSeconds(20);
+    const PairPositions t = hundredPixelsInTenSeconds(20);
     const SeparationResult south = separation(t, "-05", "30", "00", '.');
     const SeparationResult north = separation(t, "+05", "30", "00", '.');
     const SeparationResult empty = separation(t, "+05", "30", "", '.');
@@ -81,9 +81,9 @@ TEST(Separation, OnlyTheMagnitudeOfTheDeclinationMatters) {
 
 TEST(Separation, AScaleOfAboutTwoShowsWithoutTrailingZeros) {
     // 2.000049 px/arcsec rounds to 2.0000 and shows as "2".
-    FrameTable t = driftTable(Drift{});
+    PairPositions t = driftTable(Drift{});
     const double pxPerSecond = 2.000049 * 15.04107;
-    for (FrameRow& r : t)
+    for (PairPosition& r : t)
         r.PrimaryX = static_cast<float>(100 + pxPerSecond * r.TimeMs / 1000.0);
     EXPECT_EQ(separation(t, "0", "0", "0", '.').pixelScaleText, "2");
 }
@@ -116,9 +116,9 @@ TEST(Separation, PairsAreFormedInTheListOfValidRowsNotByFrame) {
     // 16 valid rows at x = i^2, one second apart, with an invalid row after
     // each: pair k joins valid rows k and k + 4, so the displacements are
     // (k + 4)^2 - k^2 = 8k + 16, 60 px on average over 4 s: 15 px/s.
-    FrameTable t;
+    PairPositions t;
     for (int32_t i = 0; i < 16; ++i) {
-        FrameRow r;
+        PairPosition r;
         r.PrimaryX = static_cast<float>(i * i);
         r.PrimaryY = 100;
         r.SecondaryX = r.PrimaryX + 10;
@@ -128,7 +128,7 @@ TEST(Separation, PairsAreFormedInTheListOfValidRowsNotByFrame) {
         r.FrameNo = static_cast<int32_t>(t.size());
         r.Valid = true;
         t.push_back(r);
-        FrameRow skipped = r;
+        PairPosition skipped = r;
         skipped.PrimaryX = 999;
         skipped.TimeMs = 0;
         skipped.Valid = false;
@@ -139,7 +139,7 @@ TEST(Separation, PairsAreFormedInTheListOfValidRowsNotByFrame) {
 }
 
 TEST(Separation, DeclinationThatIsNotANumberGivesTheConversionMessage) {
-    const FrameTable t = hundredPixelsInTenSeconds(20);
+    const PairPositions t = hundredPixelsInTenSeconds(20);
     EXPECT_EQ(errorOf(t, "+6O", "00", "00"), "'+6O' is not a valid floating point value");
     EXPECT_EQ(errorOf(t, "+60", "", "00"), "'' is not a valid floating point value");
     EXPECT_EQ(errorOf(t, "+60", "00", " "), "' ' is not a valid floating point value");
@@ -147,7 +147,7 @@ TEST(Separation, DeclinationThatIsNotANumberGivesTheConversionMessage) {
 }
 
 TEST(Separation, ThePoleAndBeyondAreRefused) {
-    const FrameTable t = hundredPixelsInTenSeconds(20);
+    const PairPositions t = hundredPixelsInTenSeconds(20);
     EXPECT_NE(errorOf(t, "+90", "00", "00"), "");
     EXPECT_NE(errorOf(t, "-89", "60", "00"), "");
     EXPECT_NE(errorOf(t, "+95", "00", "00"), "");
@@ -156,7 +156,7 @@ TEST(Separation, ThePoleAndBeyondAreRefused) {
 
 TEST(Separation, APairWithoutElapsedTimeIsRefused) {
     // A row ticked "Active" without being measured holds time 0.
-    FrameTable t = hundredPixelsInTenSeconds(20);
+    PairPositions t = hundredPixelsInTenSeconds(20);
     t[25].TimeMs = t[5].TimeMs;
     const std::string message = errorOf(t, "0", "0", "0");
     EXPECT_NE(message.find("Frames 5 and 25"), std::string::npos) << message;
@@ -167,7 +167,7 @@ TEST(Separation, APairWithoutElapsedTimeIsRefused) {
 TEST(Separation, NoDriftBetweenThePairsIsRefused) {
     // The primary moves in the middle of the run only: every pair has the
     // same position at both ends, so the scale would be 0.
-    FrameTable t = hundredPixelsInTenSeconds(20);
+    PairPositions t = hundredPixelsInTenSeconds(20);
     for (std::size_t i = 0; i < t.size(); ++i) {
         const bool middle = i >= 12 && i < 20;
         t[i].PrimaryX = middle ? 100.0f + i : 100.0f;

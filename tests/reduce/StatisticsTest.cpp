@@ -42,9 +42,9 @@ struct Independent {
     double driftStderrDeg = 0;
 };
 
-Independent independent(const FrameTable& t, double nearDeg, double decDeg) {
+Independent independent(const PairPositions& t, double nearDeg, double decDeg) {
     Independent out;
-    for (const FrameRow& r : t) {
+    for (const PairPosition& r : t) {
         out.sep.push_back(r.SepPixels);
         double a = r.ScreenAngle;
         while (a - nearDeg > 90)
@@ -55,8 +55,8 @@ Independent independent(const FrameTable& t, double nearDeg, double decDeg) {
     }
     const std::size_t m = t.size();
     for (std::size_t k = 0; k < 12; ++k) {
-        const FrameRow& a = t[k];
-        const FrameRow& b = t[m - 12 + k];
+        const PairPosition& a = t[k];
+        const PairPosition& b = t[m - 12 + k];
         const double d =
             std::hypot(double(b.PrimaryX) - a.PrimaryX, double(b.PrimaryY) - a.PrimaryY);
         out.pairScale.push_back(d / (b.TimeMs - a.TimeMs) * 1000.0 /
@@ -65,7 +65,7 @@ Independent independent(const FrameTable& t, double nearDeg, double decDeg) {
     // The drift runs along screen x: the slope error of y on x by least
     // squares, residuals over n - 2.
     std::vector<double> x, y;
-    for (const FrameRow& r : t) {
+    for (const PairPosition& r : t) {
         x.push_back(r.PrimaryX);
         y.push_back(r.PrimaryY);
     }
@@ -104,7 +104,7 @@ TEST_P(Propagation, StandardErrorsMatchAnIndependentComputation) {
     d.rows = 60;
     d.offsetX = c.offsetX;
     d.offsetY = c.offsetY;
-    const FrameTable t = noisyDriftTable(d, c.sigma, 11);
+    const PairPositions t = noisyDriftTable(d, c.sigma, 11);
     const ReductionResult r = reduce(t, Orientation::CorrectOrInverted, c.dec, "00", "00", '.');
     ASSERT_EQ(r.error, "");
     const ReductionStatistics& s = r.statistics;
@@ -160,7 +160,7 @@ TEST_P(DriftDiagnostics, ResidualsOutgrowTheFrameScatterOnlyForATrackThatStrays)
     const DriftShape& c = GetParam();
     Drift d;
     d.rows = 80;
-    FrameTable t = noisyDriftTable(d, 0.1, 3);
+    PairPositions t = noisyDriftTable(d, 0.1, 3);
     for (std::size_t i = 0; i < t.size(); ++i) {
         const double u = 2.0 * static_cast<double>(i) / static_cast<double>(t.size() - 1) - 1.0;
         const double shift = c.bendPx * (1.0 - u * u) + (u > 0 ? c.jumpPx : 0.0);

@@ -1,16 +1,10 @@
 #pragma once
-// The window's measuring path without a window: open the recording in a
-// player, reset, click the primary, reset, click the secondary, GO! to the
-// end, then reduce. The clicks land on the simulator's star positions in
-// frame 0.
-#include "measure/Reset.h"
-#include "measure/Runs.h"
-#include "measure/Selection.h"
-#include "measure/WorkingState.h"
+// The measuring session as the window drives it, without a window: open the
+// recording, reset, click the primary, click the secondary, GO! to the end,
+// then reduce. The clicks land on the simulator's star positions in frame 0.
 #include "reduce/Reduction.h"
+#include "session/MeasuringSession.h"
 #include "sim/DriftSim.h"
-#include "video/PanelSurface.h"
-#include "video/Player.h"
 
 #include <cmath>
 #include <cstdio>
@@ -23,6 +17,7 @@ namespace corvane::test {
 struct HeadlessMeasurement {
     ReductionResult reduction;
     int32_t validRows = 0;
+    int32_t expectedDX = 0, expectedDY = 0; // from the clicks
 };
 
 inline std::string declinationText(double dec) {
@@ -33,34 +28,30 @@ inline std::string declinationText(double dec) {
 }
 
 // `prepare` sees the opened player first (to give a frame rate, say).
-inline HeadlessMeasurement measureHeadless(const std::string& path, const sim::Truth& truth,
-                                           Method method, double declinationDeg,
-                                           const std::function<void(Player&)>& prepare = {},
-                                           int32_t boxSize = 12) {
-    PanelSurface panel;
-    Player player(panel);
-    player.OpenVideo(path);
+inline HeadlessMeasurement
+measureHeadless(const std::string& path, const sim::Truth& truth, Method method,
+                double declinationDeg, const std::function<void(Player&)>& prepare = {},
+                int32_t boxSize = 12, Orientation orientation = Orientation::CorrectOrInverted) {
+    MeasuringSession session;
+    session.open(path);
     if (prepare)
-        prepare(player);
-    player.SetStepSize(1);
-    WorkingState ws;
-    resetvideo(ws, player, 0);
+        prepare(session.player());
+    session.reset(0);
     const sim::Point p = truth.frames[0].primary;
     const sim::Point s = truth.frames[0].secondary;
-    selectprimary(ws, player.Intensities(), panel, static_cast<int32_t>(std::lround(p.x)),
-                  static_cast<int32_t>(std::lround(p.y)), boxSize);
-    resetvideo(ws, player, 0);
-    selectsecondary(ws, panel, player, static_cast<int32_t>(std::lround(s.x)),
-                    static_cast<int32_t>(std::lround(s.y)), boxSize);
-    player.RedrawFrame();
+    session.selectPrimary(static_cast<int32_t>(std::lround(p.x)),
+                          static_cast<int32_t>(std::lround(p.y)), boxSize);
+    session.selectSecondary(static_cast<int32_t>(std::lround(s.x)),
+                            static_cast<int32_t>(std::lround(s.y)), boxSize, [] { return 0; });
     RunHooks hooks;
-    const int32_t stop = player.VideoLength();
+    const int32_t stop = session.player().VideoLength();
     hooks.stopFrame = [stop] { return stop; };
-    runFrames(ws, player, method, hooks);
+    session.run(method, hooks);
     HeadlessMeasurement m;
-    m.validRows = CountValidRows(ws.FrameData);
-    m.reduction = reduce(ws.FrameData, Orientation::CorrectOrInverted,
-                         declinationText(declinationDeg), "00", "00", '.');
+    m.validRows = session.acceptedFrames();
+    m.expectedDX = session.state().ExpectedDX;
+    m.expectedDY = session.state().ExpectedDY;
+    m.reduction = session.reduce(orientation, declinationText(declinationDeg), "00", "00", '.');
     return m;
 }
 

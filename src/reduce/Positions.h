@@ -1,0 +1,29 @@
+#pragma once
+// What the reduction reads of a measurement: for every frame, both stars'
+// measured positions, their separation and screen angle, when the frame was
+// taken and whether it is accepted. Plain data, filled by whoever measured
+// the frames (the session fills it from the frame table).
+#include "common/ValidRows.h"
+
+#include <cstdint>
+#include <vector>
+
+namespace corvane {
+
+struct PairPosition {
+    float PrimaryX = 0; // frame pixels
+    float PrimaryY = 0;
+    float SecondaryX = 0;
+    float SecondaryY = 0;
+    float SepPixels = 0;   // pixels
+    float ScreenAngle = 0; // degrees, -90..+90, counter-clockwise from screen +x
+    int32_t TimeMs = 0;    // since the first frame
+    int32_t FrameNo = 0;   // for the messages that name a frame
+    bool Valid = false;    // accepted: only these rows are reduced
+};
+
+using PairPositions = std::vector<PairPosition>;
+
+int32_t CountValidRows(const PairPositions& rows);
+
+} // namespace corvane
