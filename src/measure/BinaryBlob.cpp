@@ -30,8 +30,9 @@ float distanceTo(const BlobPoint& p, float cx, float cy) {
     return static_cast<float>(std::sqrt(dx * dx + dy * dy));
 }
 
-int bucketOf(int32_t value) {
-    return value < 0 ? 0 : (value > 255 ? 255 : value);
+// Where a value sorts: below 0 with 0, above the deepest sample with it.
+int32_t sortKey(int32_t value) {
+    return std::clamp<int32_t>(value, 0, 65535);
 }
 
 } // namespace
@@ -45,10 +46,22 @@ void TBinaryBlob::AddPoint(int32_t x, int32_t y, int32_t value) {
 }
 
 void TBinaryBlob::SortByValue() {
+    const bool eightBit = std::all_of(Points.begin(), Points.end(), [](const BlobPoint& p) {
+        return p.Value >= 0 && p.Value <= 255;
+    });
+    if (!eightBit) {
+        // Deeper recordings: the same order (value descending, equal values in
+        // the order they came) from a stable sort, rather than a bucket for
+        // each of 65,536 values on every frame.
+        std::stable_sort(Points.begin(), Points.end(), [](const BlobPoint& a, const BlobPoint& b) {
+            return sortKey(a.Value) > sortKey(b.Value);
+        });
+        return;
+    }
     // One bucket per value; a bucket takes as many points as come (no fixed capacity).
     std::array<std::size_t, 256> count{};
     for (const BlobPoint& p : Points)
-        ++count[static_cast<std::size_t>(bucketOf(p.Value))];
+        ++count[static_cast<std::size_t>(p.Value)];
     // First slot of each value's run, the highest value first.
     std::array<std::size_t, 256> next{};
     std::size_t slot = 0;
@@ -58,7 +71,7 @@ void TBinaryBlob::SortByValue() {
     }
     std::vector<BlobPoint> sorted(Points.size());
     for (const BlobPoint& p : Points)
-        sorted[next[static_cast<std::size_t>(bucketOf(p.Value))]++] = p;
+        sorted[next[static_cast<std::size_t>(p.Value)]++] = p;
     Points.swap(sorted);
 }
 

@@ -38,7 +38,7 @@ public:
 
     void AddPoint(int32_t x, int32_t y, int32_t value);
     // Value descending; equal values keep their order (a stable counting sort).
-    // Values outside 0..255 sort with 0 or 255.
+    // Values outside 0..65535 sort with 0 or 65535.
     void SortByValue();
     void LabelBlobs();
     // Centres of blobs 1 and 2: each the value-weighted mean of the points

@@ -17,6 +17,9 @@ constexpr int kSystemPasses = 2;
 constexpr int32_t kPointThreshold = 3;
 // A pixel this faint or fainter is not smoothed at all (it gives 0).
 constexpr int32_t kDarkPixel = 6;
+// Both are steps of 8-bit video (white 254); deeper recordings use the same
+// share of their own white level (`levelFrom8Bit`), so a 16-bit star is cut
+// where its 8-bit recording would be.
 // The grid cells that get a smoothed value have both offsets from kFirstCell to S - 2.
 constexpr int32_t kFirstCell = 2;
 
@@ -68,6 +71,7 @@ void convolve(WorkingState& ws, const IntensityPlane& plane) {
     std::vector<uint16_t> image;
     readIntensities(plane, originX, originY, side, ws.SkyLevel, image);
     const uint16_t* px = image.data();
+    const int32_t darkPixel = plane.levelFrom8Bit(kDarkPixel);
     const std::size_t stride = static_cast<std::size_t>(side);
 
     for (int32_t i = kFirstCell; i <= s - 2; ++i) {
@@ -78,7 +82,7 @@ void convolve(WorkingState& ws, const IntensityPlane& plane) {
             const std::size_t cornerCol = static_cast<std::size_t>(j - kFirstCell);
             const int32_t own = px[(cornerRow + static_cast<std::size_t>(w)) * stride + cornerCol +
                                    static_cast<std::size_t>(w)];
-            if (own <= kDarkPixel)
+            if (own <= darkPixel)
                 continue; // the cell stays 0 from setSize
             float sum = 0.0f;
             for (int32_t k = 0; k < d; ++k) {
@@ -106,15 +110,16 @@ bool findpeaks(WorkingState& ws, const IntensityPlane& plane, int32_t frame, int
     TBinaryBlob blobs;
     convolve(ws, plane);
     const int32_t size = ws.SmoothedGrid.size();
+    const int32_t pointThreshold = plane.levelFrom8Bit(kPointThreshold);
     std::size_t points = 0;
     for (int32_t x = 0; x < size; ++x)
         for (int32_t y = 0; y < size; ++y)
-            points += ws.SmoothedGrid.at(x, y) > kPointThreshold ? 1 : 0;
+            points += ws.SmoothedGrid.at(x, y) > pointThreshold ? 1 : 0;
     blobs.Points.reserve(points);
     for (int32_t y = 0; y < size; ++y)
         for (int32_t x = 0; x < size; ++x) {
             const int32_t v = ws.SmoothedGrid.at(x, y);
-            if (v > kPointThreshold)
+            if (v > pointThreshold)
                 blobs.AddPoint(sys.Left + x, sys.Top + y, v);
         }
     blobs.SortByValue();

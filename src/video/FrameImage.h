@@ -32,6 +32,12 @@ public:
     int height() const { return height_; }
     int bitsPerSample() const { return bits_; }
     int32_t whiteLevel() const { return white_; }
+    // A level set on the 8-bit scale (white 254) as the same share of this
+    // plane's white: (t * white) / 254, rounded down. Exact at white 254, so
+    // an 8-bit frame keeps every threshold as it is.
+    int32_t levelFrom8Bit(int32_t t) const {
+        return static_cast<int32_t>(int64_t{t} * white_ / kWhiteLevel8);
+    }
     bool empty() const { return width_ == 0 || height_ == 0; }
 
     // Resizes to w x h (all 0 when it grows); the storage is kept.

@@ -34,9 +34,10 @@ private:
 // accumulated as 32-bit floats in the line's order.
 class LineMean {
 public:
+    explicit LineMean(int32_t litThreshold) : litThreshold_(litThreshold) {}
     void add(int32_t value) {
         sum_ += static_cast<float>(value);
-        if (value > LitThreshold)
+        if (value > litThreshold_)
             lit_ += 1.0f;
     }
     double value() const {
@@ -44,6 +45,7 @@ public:
     }
 
 private:
+    int32_t litThreshold_;
     float sum_ = 0.0f;
     float lit_ = 1.0f;
 };
@@ -56,16 +58,17 @@ Profiles computeProfiles(const IntensityPlane& plane, const TStarbox& box) {
     if (n <= 0)
         return out;
     const IntensityGrid grid(plane, box, n);
+    const int32_t litThreshold = plane.levelFrom8Bit(LitThreshold);
     out.rows.reserve(static_cast<std::size_t>(n));
     out.columns.reserve(static_cast<std::size_t>(n));
     for (int r = 0; r < n; ++r) {
-        LineMean line;
+        LineMean line(litThreshold);
         for (int c = 0; c < n; ++c)
             line.add(grid.at(c, r));
         out.rows.push_back({static_cast<double>(r), line.value()});
     }
     for (int c = 0; c < n; ++c) {
-        LineMean line;
+        LineMean line(litThreshold);
         for (int r = 0; r < n; ++r)
             line.add(grid.at(c, r));
         out.columns.push_back({static_cast<double>(c), line.value()});

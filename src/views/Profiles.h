@@ -8,7 +8,8 @@
 
 namespace corvane {
 
-// An intensity above this counts a pixel as lit.
+// An intensity above this counts a pixel as lit (8-bit steps; a deeper frame
+// takes the same share of its white level).
 inline constexpr int LitThreshold = 2;
 
 struct ProfilePoint {
