@@ -28,6 +28,9 @@ namespace {
 // the classic desktop theme the window was laid out in.
 const QColor kResultBackground(216, 228, 248);
 const QColor kGoGreen(0, 128, 0);
+// Height of one row of the "Method" group: its first two buttons share the
+// 57-pixel group's 39 pixels below the caption.
+constexpr int kMethodRowHeight = 19;
 
 template <typename W> W* place(W* w, const char* name, int x, int y, int width, int height) {
     w->setObjectName(QString::fromLatin1(name));
@@ -117,13 +120,16 @@ void TForm1::buildControls() {
     Edit8 = edit(g, "Edit8", 128, 264, 41, 21, "12", true);
     Button3 = button(g, "Button3", 168, 264, 17, 21, "-");
     Button4 = button(g, "Button4", 184, 264, 17, 21, "+");
-    // One button per measuring method, in the method table's order.
+    // One button per measuring method, in the method table's order. The group
+    // grows by a row for each method beyond the first two, so those keep
+    // their places, and the controls below it move down by as much.
     QStringList methods;
     for (std::size_t i = 0; i < methodCount(); ++i)
         methods << QString::fromLatin1(methodEntries()[i].caption);
+    const int below = kMethodRowHeight * (static_cast<int>(methodCount()) - 2);
     RadioGroup3 =
         place(new RadioGroup(QStringLiteral("RadioGroup3"), QStringLiteral("Method"), methods, g),
-              "RadioGroup3", 24, 296, 121, 57);
+              "RadioGroup3", 24, 296, 121, 57 + below);
     RadioGroup3->setItemIndex(indexOfMethod(kDefaultMethod));
     CheckBox2 = place(new QCheckBox(QStringLiteral("Zoom"), g), "CheckBox2", 152, 312, 65, 17);
     // Beside "Zoom", the other view option; only a frame larger than the panel can be fitted.
@@ -133,18 +139,18 @@ void TForm1::buildControls() {
                                        {QStringLiteral("Correct or Inverted (rotated 180)"),
                                         QStringLiteral("Upright reverted (flipped R/L)")},
                                        g),
-                        "RadioGroup2", 24, 352, 193, 57);
+                        "RadioGroup2", 24, 352 + below, 193, 57);
     RadioGroup2->setItemIndex(0);
-    GroupBox6 = group(g, "GroupBox6", 24, 408, 193, 9);
-    GroupBox3 = group(g, "GroupBox3", 24, 416, 89, 49, "Automatic");
+    GroupBox6 = group(g, "GroupBox6", 24, 408 + below, 193, 9);
+    GroupBox3 = group(g, "GroupBox3", 24, 416 + below, 89, 49, "Automatic");
     Button6 = button(GroupBox3, "Button6", 16, 16, 57, 25, "GO!");
-    GroupBox4 = group(g, "GroupBox4", 120, 416, 97, 49, "Manual Step");
+    GroupBox4 = group(g, "GroupBox4", 120, 416 + below, 97, 49, "Manual Step");
     Button15 = button(GroupBox4, "Button15", 16, 16, 25, 25, "<-");
     Button16 = button(GroupBox4, "Button16", 56, 16, 25, 25, "+>");
-    Button9 = button(g, "Button9", 120, 472, 97, 25, "Calculate");
-    GroupBox7 = group(g, "GroupBox7", 24, 496, 193, 9);
-    Label18 = label(g, "Label18", 24, 504, 31, 13, "Notes:");
-    NotesEdit = edit(g, "NotesEdit", 24, 520, 193, 21, "");
+    Button9 = button(g, "Button9", 120, 472 + below, 97, 25, "Calculate");
+    GroupBox7 = group(g, "GroupBox7", 24, 496 + below, 193, 9);
+    Label18 = label(g, "Label18", 24, 504 + below, 31, 13, "Notes:");
+    NotesEdit = edit(g, "NotesEdit", 24, 520 + below, 193, 21, "");
     Button8 = button(g, "Button8", 24, 568, 25, 25, "Graph");
     // Beside "Save Results": the black and white points deep and faint
     // frames are shown with, so that faint stars can be seen and clicked.

@@ -1,7 +1,7 @@
 #pragma once
 // The frame measurement table: one row per frame of the open video, indexed
 // by frame number (rows 0 .. length inclusive), and the acceptance tests that
-// both measuring methods apply to a new row.
+// the measuring methods apply to a new row.
 #include "common/ValidRows.h"
 
 #include <cstdint>
@@ -25,7 +25,7 @@ struct FrameRow {
 
 using FrameTable = std::vector<FrameRow>;
 
-enum class Method { WeightedAverage = 0, PeakSearch = 1 };
+enum class Method { WeightedAverage = 0, PeakSearch = 1, PsfFit = 2 };
 
 int32_t CountValidRows(const FrameTable& table);
 

@@ -1,6 +1,7 @@
 #include "measure/Methods.h"
 
 #include <cstring>
+#include <limits>
 
 namespace corvane {
 
@@ -9,6 +10,8 @@ namespace {
 const MethodEntry kEntries[] = {
     {Method::WeightedAverage, "Weighted Average", "weighted", &findcentroid, 0.6L},
     {Method::PeakSearch, "Peak Search", "peak", &findpeaks, 0.5L},
+    // The fit's own status accepts or rejects a row; no offset is too far.
+    {Method::PsfFit, "PSF Fit", "psf", &fitpair, std::numeric_limits<long double>::infinity()},
 };
 
 constexpr std::size_t kCount = sizeof kEntries / sizeof kEntries[0];

@@ -55,12 +55,21 @@ bool findcentroid(WorkingState& ws, const IntensityPlane& plane, int32_t frame, 
 // blob is stored as the primary; limit 0.5. Returns whether the row was written.
 bool findpeaks(WorkingState& ws, const IntensityPlane& plane, int32_t frame, int32_t timeMs);
 
+// PSF Fit: system box (2 passes, as above), then two round Gaussian images of
+// one width on a flat sky fitted to the box's pixels by least squares
+// (`PsfFit`), starting where the last fit (or the clicks) put the stars. The
+// row is valid when the fit converged with both stars lit, inside the box and
+// more than a quarter of the width apart; the offset test does not apply.
+// The pair's images may overlap. Returns whether the row was written.
+bool fitpair(WorkingState& ws, const IntensityPlane& plane, int32_t frame, int32_t timeMs);
+
 // Side of the square smoothing kernel: 2 * trunc(primary box size / 8) + 1, at least 3.
 int32_t kernelSize(int32_t primaryBoxSize);
 
 // Box-filters the intensities above ws.SkyLevel under the system box into
 // SmoothedGrid (cells with both offsets 2 .. S - 2; every other cell 0). A
-// pixel whose own intensity over the sky is 6 or less gives 0.
+// pixel whose own intensity over the sky is 6 or less gives 0 (in 8-bit steps;
+// a deeper plane uses the same share of its white level).
 void convolve(WorkingState& ws, const IntensityPlane& plane);
 
 // The chosen method on the given frame.
@@ -71,6 +80,7 @@ bool measureframe(WorkingState& ws, const IntensityPlane& plane, Method method, 
 // time format, the frame number is its position and the time its CurrentTimeMs.
 bool findcentroid(WorkingState& ws, Player& player);
 bool findpeaks(WorkingState& ws, Player& player);
+bool fitpair(WorkingState& ws, Player& player);
 bool measureframe(WorkingState& ws, Player& player, Method method);
 
 } // namespace corvane

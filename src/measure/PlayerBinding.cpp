@@ -36,6 +36,11 @@ bool findpeaks(WorkingState& ws, Player& player) {
     return findpeaks(ws, player.Intensities(), f.frame, f.timeMs);
 }
 
+bool fitpair(WorkingState& ws, Player& player) {
+    const FrameOnScreen f = frameOnScreen(player);
+    return fitpair(ws, player.Intensities(), f.frame, f.timeMs);
+}
+
 bool measureframe(WorkingState& ws, Player& player, Method method) {
     const FrameOnScreen f = frameOnScreen(player);
     return measureframe(ws, player.Intensities(), method, f.frame, f.timeMs);

@@ -29,6 +29,8 @@ SystemBoxGeometry sysboxgeometry(const TStarbox& primary, const TStarbox& second
 
 void selectprimary(WorkingState& ws, const IntensityPlane& plane, PanelSurface& panel, int32_t x,
                    int32_t y, int32_t size) {
+    ws.PrimaryClickX = x;
+    ws.PrimaryClickY = y;
     ws.PrimaryBox.place(x, y, size);
     ws.PrimaryBox.measure(plane, kStarPasses, skyAround(plane, ws.PrimaryBox));
     ws.PrimaryBox.outline(panel, kRed);
@@ -59,6 +61,10 @@ void selectsecondary(WorkingState& ws, const IntensityPlane& plane, PanelSurface
     ws.SecondaryBox.measure(plane, kStarPasses, skyAround(plane, ws.SecondaryBox));
     sysbox(ws, plane, panel, drawFrameAfresh);
     ws.SecondaryBox.outline(panel, kYellow);
+    ws.PrimaryClickDX = ws.PrimaryClickX - ws.SystemBox.CentreX;
+    ws.PrimaryClickDY = ws.PrimaryClickY - ws.SystemBox.CentreY;
+    ws.SecondaryClickDX = x - ws.SystemBox.CentreX;
+    ws.SecondaryClickDY = y - ws.SystemBox.CentreY;
     ws.ExpectedDX = ws.SecondaryBox.CentreX - ws.PrimaryBox.CentreX;
     ws.ExpectedDY = ws.SecondaryBox.CentreY - ws.PrimaryBox.CentreY;
 }

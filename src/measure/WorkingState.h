@@ -42,6 +42,13 @@ struct WorkingState {
     uint16_t SkyLevel = 0;
     int32_t ExpectedDX = 0;
     int32_t ExpectedDY = 0;
+    // Where the user clicked each star, from the system box centre at
+    // selection. The star boxes settle on the light near a click, and on a
+    // pair whose images overlap both settle on the blend; a fit of two stars
+    // then starts from the clicks instead.
+    int32_t PrimaryClickDX = 0, PrimaryClickDY = 0;
+    int32_t SecondaryClickDX = 0, SecondaryClickDY = 0;
+    int32_t PrimaryClickX = 0, PrimaryClickY = 0; // the primary click, kept until the secondary
     FrameTable FrameData;
 };
 

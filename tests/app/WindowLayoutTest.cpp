@@ -60,19 +60,19 @@ const ControlRow kControls[] = {
     {"Edit8", "GroupBox1", 128, 264, 41, 21, "12", ReadOnly},
     {"Button3", "GroupBox1", 168, 264, 17, 21, "-", Plain},
     {"Button4", "GroupBox1", 184, 264, 17, 21, "+", Plain},
-    {"RadioGroup3", "GroupBox1", 24, 296, 121, 57, "Method", Plain},
+    {"RadioGroup3", "GroupBox1", 24, 296, 121, 76, "Method", Plain},
     {"CheckBox2", "GroupBox1", 152, 312, 65, 17, "Zoom", Plain},
-    {"RadioGroup2", "GroupBox1", 24, 352, 193, 57, "Orientation", Plain},
-    {"GroupBox6", "GroupBox1", 24, 408, 193, 9, "", Plain},
-    {"GroupBox3", "GroupBox1", 24, 416, 89, 49, "Automatic", Plain},
+    {"RadioGroup2", "GroupBox1", 24, 371, 193, 57, "Orientation", Plain},
+    {"GroupBox6", "GroupBox1", 24, 427, 193, 9, "", Plain},
+    {"GroupBox3", "GroupBox1", 24, 435, 89, 49, "Automatic", Plain},
     {"Button6", "GroupBox3", 16, 16, 57, 25, "GO!", Disabled},
-    {"GroupBox4", "GroupBox1", 120, 416, 97, 49, "Manual Step", Plain},
+    {"GroupBox4", "GroupBox1", 120, 435, 97, 49, "Manual Step", Plain},
     {"Button15", "GroupBox4", 16, 16, 25, 25, "<-", Disabled},
     {"Button16", "GroupBox4", 56, 16, 25, 25, "+>", Disabled},
-    {"Button9", "GroupBox1", 120, 472, 97, 25, "Calculate", Disabled},
-    {"GroupBox7", "GroupBox1", 24, 496, 193, 9, "", Plain},
-    {"Label18", "GroupBox1", 24, 504, 31, 13, "Notes:", Plain},
-    {"NotesEdit", "GroupBox1", 24, 520, 193, 21, "", Plain},
+    {"Button9", "GroupBox1", 120, 491, 97, 25, "Calculate", Disabled},
+    {"GroupBox7", "GroupBox1", 24, 515, 193, 9, "", Plain},
+    {"Label18", "GroupBox1", 24, 523, 31, 13, "Notes:", Plain},
+    {"NotesEdit", "GroupBox1", 24, 539, 193, 21, "", Plain},
     {"Button8", "GroupBox1", 24, 568, 25, 25, "Graph", Hidden},
     {"StretchBlackLabel", "GroupBox1", 24, 552, 30, 13, "Black", Plain},
     {"StretchBlackEdit", "GroupBox1", 56, 548, 57, 21, nullptr, Disabled},
@@ -169,7 +169,7 @@ TEST_F(WindowLayout, RadioGroupsHaveTheirItemsAndSelections) {
     };
     const Row rows[] = {
         {"RadioGroup1", {"Primary", "Secondary"}, -1},
-        {"RadioGroup3", {"Weighted Average", "Peak Search"}, 1},
+        {"RadioGroup3", {"Weighted Average", "Peak Search", "PSF Fit"}, 1},
         {"RadioGroup2", {"Correct or Inverted (rotated 180)", "Upright reverted (flipped R/L)"}, 0},
     };
     for (const Row& row : rows) {
@@ -177,8 +177,15 @@ TEST_F(WindowLayout, RadioGroupsHaveTheirItemsAndSelections) {
         auto* g = control<RadioGroup>(row.name);
         ASSERT_NE(g, nullptr);
         ASSERT_EQ(g->count(), row.items.size());
-        for (int i = 0; i < g->count(); ++i)
+        for (int i = 0; i < g->count(); ++i) {
             EXPECT_EQ(g->itemText(i), row.items[i]);
+            // Every group's rows are 19 pixels high from below the caption:
+            // a button added to a group goes below the others, which stay.
+            auto* item =
+                g->findChild<QWidget*>(QString::fromLatin1(row.name) + "Item" + QString::number(i));
+            ASSERT_NE(item, nullptr);
+            EXPECT_EQ(item->geometry().top(), 14 + 19 * i) << "item " << i;
+        }
         EXPECT_EQ(g->itemIndex(), row.index);
     }
 }

@@ -1,0 +1,86 @@
+#include "measure/Methods.h"
+#include "measure/PsfFit.h"
+#include "measure/SkyEstimate.h"
+
+#include <cmath>
+#include <cstddef>
+
+namespace corvane {
+
+namespace {
+
+constexpr int kSystemPasses = 2;
+// Starting centres closer than this are one point to the fit.
+constexpr double kMinStartSeparationPx = 1.0;
+
+// Where a star is expected on this frame: where the last fit (or the click)
+// put it relative to the system box, carried along with the box. The star
+// boxes keep that place: CentreX/Y stay at the system box centre plus the
+// offset fixed at selection, FineX/Y hold the star's own centre.
+double startX(const TStarbox& star, const TStarbox& sys) {
+    return sys.CentreX + star.OffsetX + (static_cast<double>(star.FineX) - star.CentreX);
+}
+double startY(const TStarbox& star, const TStarbox& sys) {
+    return sys.CentreY + star.OffsetY + (static_cast<double>(star.FineY) - star.CentreY);
+}
+
+void keepFitted(TStarbox& star, const TStarbox& sys, const PsfStar& fitted) {
+    star.centreat(sys.CentreX + star.OffsetX, sys.CentreY + star.OffsetY);
+    star.FineX = static_cast<float>(fitted.x);
+    star.FineY = static_cast<float>(fitted.y);
+}
+
+} // namespace
+
+bool fitpair(WorkingState& ws, const IntensityPlane& plane, int32_t frame, int32_t timeMs) {
+    TStarbox& sys = ws.SystemBox;
+    TStarbox& pri = ws.PrimaryBox;
+    TStarbox& sec = ws.SecondaryBox;
+
+    // The system box follows the pair's light above the sky, as in the other
+    // methods; the fit then models the sky itself, so it reads the frame as is.
+    ws.SkyLevel = skyAround(plane, sys);
+    const bool s = sys.measure(plane, kSystemPasses, ws.SkyLevel);
+
+    PsfFitStart start;
+    // The stars moved with the box since the last frame.
+    start.x = {startX(pri, sys), startX(sec, sys)};
+    start.y = {startY(pri, sys), startY(sec, sys)};
+    if (std::hypot(start.x[0] - start.x[1], start.y[0] - start.y[1]) < kMinStartSeparationPx) {
+        // Both boxes sit on one blend: two stars started on one point stay
+        // one. The clicks tell them apart.
+        start.x = {static_cast<double>(sys.CentreX + ws.PrimaryClickDX),
+                   static_cast<double>(sys.CentreX + ws.SecondaryClickDX)};
+        start.y = {static_cast<double>(sys.CentreY + ws.PrimaryClickDY),
+                   static_cast<double>(sys.CentreY + ws.SecondaryClickDY)};
+    }
+    thread_local PsfFit fitter;
+    const PsfFitResult fit =
+        fitter.fit(viewOf(plane), sys.Left, sys.Top, sys.Right, sys.Bottom, start);
+
+    FrameRow row;
+    row.SystemX = sys.CentreX;
+    row.SystemY = sys.CentreY;
+    if (fit.ok()) {
+        keepFitted(pri, sys, fit.stars[0]);
+        keepFitted(sec, sys, fit.stars[1]);
+    }
+    row.PrimaryX = static_cast<float>(fit.stars[0].x);
+    row.PrimaryY = static_cast<float>(fit.stars[0].y) * ws.YScale;
+    row.SecondaryX = static_cast<float>(fit.stars[1].x);
+    row.SecondaryY = static_cast<float>(fit.stars[1].y) * ws.YScale;
+    computeSeparationAndAngle(row);
+    // The fit's own status decides, not the offset test: a converged fit with
+    // both stars lit, inside the box and apart is a measurement.
+    row.Valid = s && fit.ok();
+    row.FrameNo = frame;
+    row.TimeMs = timeMs;
+
+    if (frame < 0 || static_cast<std::size_t>(frame) >= ws.FrameData.size())
+        return false;
+    ws.FrameData[static_cast<std::size_t>(frame)] = row;
+    applyAcceptance(ws.FrameData, frame, ws.ExpectedDX, ws.ExpectedDY, Method::PsfFit);
+    return true;
+}
+
+} // namespace corvane
