@@ -1,0 +1,111 @@
+// End to end on real skies: a lit background with pixel noise, and pairs
+// whose images overlap. Each case is measured on several noise seeds, and the
+// bound it must meet is one the measurement can resolve: the run's own
+// standard errors (from the frames' scatter and their number) must lie well
+// inside it, so a miss is a bias of the method, not bad luck.
+#include "common/NumberText.h"
+#include "sim/DriftSim.h"
+#include "support/HeadlessMeasure.h"
+#include "support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <string>
+
+using namespace corvane;
+
+namespace {
+
+// The bound is at least this many of the run's standard errors.
+constexpr double kBoundInErrors = 3.0;
+
+struct SkyCase {
+    const char* name;
+    Method method;
+    double sky;           // background grey level; the noise is 3 levels
+    double separationPx;  // at 1 pixel per arc-second
+    double positionAngle; // degrees
+    double maxRelativeSeparationError;
+    double maxAngleErrorDeg;
+};
+
+sim::DriftParams driftFor(const SkyCase& c, uint64_t seed) {
+    sim::DriftParams p;
+    p.width = 240;
+    p.height = 160;
+    p.frames = 100;
+    p.fps = 25;
+    p.separationArcsec = c.separationPx;
+    p.positionAngleDeg = c.positionAngle;
+    p.declinationDeg = 0;
+    p.scalePxPerArcsec = 1.0;
+    p.seeingFwhmPx = 3.0;
+    p.jitterPx = 0.3;
+    p.sky = c.sky;
+    p.noiseSigma = 3.0;
+    p.primaryBrightness = 200;
+    p.secondaryBrightness = 120;
+    p.seed = seed;
+    return p;
+}
+
+double angleDifference(double a, double b) {
+    return std::fmod(a - b + 540.0, 360.0) - 180.0;
+}
+
+class SkyAndClosePairs : public ::testing::TestWithParam<SkyCase> {};
+
+TEST_P(SkyAndClosePairs, MatchTheTruthWithinTheMethodsBound) {
+    const SkyCase& c = GetParam();
+    for (uint64_t seed : {31u, 32u, 33u}) {
+        SCOPED_TRACE("seed " + std::to_string(seed));
+        const test::TempDir dir;
+        const std::string path = dir.file("pair.avi");
+        const sim::DriftParams p = driftFor(c, seed);
+        const sim::Truth truth = sim::writeDriftVideo(path, p);
+        ASSERT_TRUE(truth.staysInFrame);
+        const test::HeadlessMeasurement m =
+            test::measureHeadless(path, truth, c.method, p.declinationDeg);
+        ASSERT_EQ(m.reduction.error, "") << "valid rows " << m.validRows;
+        const double sep = textToFloat(m.reduction.separation.separationText, '.');
+        const double pa = textToFloat(m.reduction.regression.positionAngleText, '.');
+        const double sepError = (sep - truth.separationArcsec) / truth.separationArcsec;
+        const double paError = angleDifference(pa, truth.positionAngleDeg);
+        const ReductionStatistics& st = m.reduction.statistics;
+        std::printf("E2E %-26s seed %d  rows %3d  sep %7.3f (%+.3f %% +- %.3f)  PA %7.2f "
+                    "(%+.2f +- %.2f)\n",
+                    c.name, static_cast<int>(seed), m.validRows, sep, 100 * sepError,
+                    100 * st.separationStderr / truth.separationArcsec, pa, paError,
+                    st.positionAngleStderr);
+        // Enough frames that the bound means something.
+        EXPECT_LT(kBoundInErrors * st.separationStderr / truth.separationArcsec,
+                  c.maxRelativeSeparationError);
+        EXPECT_LT(kBoundInErrors * st.positionAngleStderr, c.maxAngleErrorDeg);
+        EXPECT_LT(std::fabs(sepError), c.maxRelativeSeparationError);
+        EXPECT_LT(std::fabs(paError), c.maxAngleErrorDeg);
+    }
+}
+
+constexpr Method kWeighted = Method::WeightedAverage;
+constexpr Method kPeaks = Method::PeakSearch;
+constexpr Method kPsf = Method::PsfFit;
+
+INSTANTIATE_TEST_SUITE_P(Skies, SkyAndClosePairs,
+                         ::testing::Values(
+                             // name, method, sky, separation px, PA, bound on separation, bound on
+                             // PA A lit sky, separations of 10 to 30 pixels.
+                             SkyCase{"lit20_sep10_weighted", kWeighted, 20, 10, 60, 0.01, 0.5},
+                             SkyCase{"lit20_sep10_peaks", kPeaks, 20, 10, 60, 0.01, 0.5},
+                             SkyCase{"lit20_sep10_psf", kPsf, 20, 10, 60, 0.005, 0.3},
+                             SkyCase{"lit40_sep30_weighted", kWeighted, 40, 30, 200, 0.01, 0.5},
+                             SkyCase{"lit40_sep30_peaks", kPeaks, 40, 30, 200, 0.01, 0.5},
+                             SkyCase{"lit40_sep30_psf", kPsf, 40, 30, 200, 0.005, 0.3},
+                             // Close pairs, 1.5 and 3 star widths (FWHM 3 px) apart: only the fit
+                             // separates the overlapping images.
+                             SkyCase{"close_1_5_widths_psf", kPsf, 30, 4.5, 45, 0.02, 1.0},
+                             SkyCase{"close_3_widths_psf", kPsf, 30, 9, 120, 0.02, 1.0}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+} // namespace
