@@ -149,8 +149,10 @@ void TForm1::buildControls() {
     Button16 = button(GroupBox4, "Button16", 56, 16, 25, 25, "+>");
     Button9 = button(g, "Button9", 120, 472 + below, 97, 25, "Calculate");
     GroupBox7 = group(g, "GroupBox7", 24, 496 + below, 193, 9);
-    Label18 = label(g, "Label18", 24, 504 + below, 31, 13, "Notes:");
-    NotesEdit = edit(g, "NotesEdit", 24, 520 + below, 193, 21, "");
+    // "Notes:" beside its field, not above it: the row this saves keeps the
+    // field clear of the black and white point boxes below.
+    Label18 = label(g, "Label18", 24, 512 + below, 31, 13, "Notes:");
+    NotesEdit = edit(g, "NotesEdit", 60, 508 + below, 157, 21, "");
     Button8 = button(g, "Button8", 24, 568, 25, 25, "Graph");
     // Beside "Save Results": the black and white points deep and faint
     // frames are shown with, so that faint stars can be seen and clicked.

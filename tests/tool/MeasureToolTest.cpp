@@ -210,7 +210,7 @@ TEST_F(MeasureTool, ExitStatusForEachCase) {
          "not a valid integer value"},
         {"frame rate not a number", {"--fps", "fast"}, 2, "--fps: 'fast' is not a frame rate"},
         {"frame rate for an AVI", {"--fps", "30"}, 1, "comes from the file and cannot be given"},
-        {"unknown method", {"--method", "fast"}, 2, "neither peak nor weighted"},
+        {"unknown method", {"--method", "fast"}, 2, "'fast' is none of peak, weighted, psf"},
         {"unknown orientation", {"--orientation", "upside"}, 2, "neither correct nor mirrored"},
         {"date that does not exist", {"--date", "2023-02-29 10:00"}, 2, "is not a date"},
         {"date without a time", {"--date", "2023-02-03"}, 2, "is not a date"},
