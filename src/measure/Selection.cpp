@@ -1,10 +1,12 @@
 #include "measure/Selection.h"
 
+#include "measure/PsfFit.h"
 #include "measure/SkyEstimate.h"
 
 #include "common/Rounding.h"
 
 #include <algorithm>
+#include <cmath>
 
 namespace corvane {
 
@@ -65,8 +67,38 @@ void selectsecondary(WorkingState& ws, const IntensityPlane& plane, PanelSurface
     ws.PrimaryClickDY = ws.PrimaryClickY - ws.SystemBox.CentreY;
     ws.SecondaryClickDX = x - ws.SystemBox.CentreX;
     ws.SecondaryClickDY = y - ws.SystemBox.CentreY;
+    fitSelection(ws, plane);
     ws.ExpectedDX = ws.SecondaryBox.CentreX - ws.PrimaryBox.CentreX;
     ws.ExpectedDY = ws.SecondaryBox.CentreY - ws.PrimaryBox.CentreY;
+}
+
+void fitSelection(WorkingState& ws, const IntensityPlane& plane) {
+    const TStarbox& sys = ws.SystemBox;
+    PsfFitStart start;
+    start.x = {static_cast<double>(sys.CentreX + ws.PrimaryClickDX),
+               static_cast<double>(sys.CentreX + ws.SecondaryClickDX)};
+    start.y = {static_cast<double>(sys.CentreY + ws.PrimaryClickDY),
+               static_cast<double>(sys.CentreY + ws.SecondaryClickDY)};
+    PsfFit fitter;
+    const PsfFitResult fit =
+        fitter.fit(viewOf(plane), sys.Left, sys.Top, sys.Right, sys.Bottom, start);
+    ws.SelectionSeparationPx = 0;
+    ws.SelectionFwhmPx = 0;
+    if (!fit.ok())
+        return;
+    ws.SelectionSeparationPx =
+        std::hypot(fit.stars[1].x - fit.stars[0].x, fit.stars[1].y - fit.stars[0].y);
+    ws.SelectionFwhmPx = fit.fwhm();
+}
+
+bool imagesOverlap(const WorkingState& ws) {
+    return ws.SelectionFwhmPx > 0 && ws.SelectionSeparationPx < kOverlapWidths * ws.SelectionFwhmPx;
+}
+
+const char* overlapWarning(const WorkingState& ws, Method method) {
+    if (method == Method::PsfFit || !imagesOverlap(ws))
+        return nullptr;
+    return "the stars' images overlap; use PSF Fit";
 }
 
 } // namespace corvane

@@ -49,7 +49,25 @@ void sysbox(WorkingState& ws, PanelSurface& panel, Player& player);
 void selectsecondary(WorkingState& ws, const IntensityPlane& plane, PanelSurface& panel, int32_t x,
                      int32_t y, int32_t size, const std::function<void()>& drawFrameAfresh);
 // With the player: RepaintPlayer first, and sysbox with the player.
+// (selectsecondary also fits both stars' images once, `fitSelection`.)
 void selectsecondary(WorkingState& ws, PanelSurface& panel, Player& player, int32_t x, int32_t y,
                      int32_t size);
+
+// Fits two star images to the system box on the selection frame, started at
+// the clicks, and keeps their separation and width in the working state
+// (both 0 when the fit fails). Only what the user is told comes from it.
+void fitSelection(WorkingState& ws, const IntensityPlane& plane);
+
+// Pairs closer than this many star widths (FWHM) overlap: a weighted centre
+// or a blob takes in the other star's light, and reads the pair too close.
+inline constexpr double kOverlapWidths = 3.0;
+
+// Whether the selection fit found the pair's images overlapping.
+bool imagesOverlap(const WorkingState& ws);
+
+// What the user is told when a weighted centre or a blob measured a pair
+// whose images overlap: "the stars' images overlap; use PSF Fit". nullptr
+// when they do not, and for PSF Fit, which models both images.
+const char* overlapWarning(const WorkingState& ws, Method method);
 
 } // namespace corvane

@@ -49,6 +49,11 @@ struct WorkingState {
     int32_t PrimaryClickDX = 0, PrimaryClickDY = 0;
     int32_t SecondaryClickDX = 0, SecondaryClickDY = 0;
     int32_t PrimaryClickX = 0, PrimaryClickY = 0; // the primary click, kept until the secondary
+    // Both stars' images fitted once on the selection frame (see
+    // `fitSelection`): how far apart they are and how wide, in pixels; 0 when
+    // the fit did not converge.
+    double SelectionSeparationPx = 0;
+    double SelectionFwhmPx = 0;
     FrameTable FrameData;
 };
 

@@ -18,17 +18,24 @@ using namespace corvane;
 
 namespace {
 
+constexpr Method kWeighted = Method::WeightedAverage;
+constexpr Method kPeaks = Method::PeakSearch;
+constexpr Method kPsf = Method::PsfFit;
+
 // The bound is at least this many of the run's standard errors.
 constexpr double kBoundInErrors = 2.0;
 
 struct SkyCase {
     const char* name;
     Method method;
-    double sky;           // background grey level; the noise is 3 levels
-    double separationPx;  // at 1 pixel per arc-second
-    double positionAngle; // degrees
-    double maxRelativeSeparationError;
+    double sky;                        // background grey level; the noise is 3 levels
+    double separationPx;               // at 1 pixel per arc-second
+    double positionAngle;              // degrees
+    double maxRelativeSeparationError; // the bounds, from the targets
     double maxAngleErrorDeg;
+    // The images overlap (under three star widths apart): a centroid method
+    // may miss the bounds, but must then say so.
+    bool overlapping = false;
 };
 
 sim::DriftParams driftFor(const SkyCase& c, uint64_t seed) {
@@ -71,6 +78,18 @@ TEST_P(SkyAndClosePairs, MatchTheTruthWithinTheMethodsBound) {
         ASSERT_TRUE(truth.staysInFrame);
         const test::HeadlessMeasurement m =
             test::measureHeadless(path, truth, c.method, p.declinationDeg);
+        const bool warned = m.overlapWarning != nullptr;
+        if (warned) {
+            EXPECT_STREQ(m.overlapWarning, "the stars' images overlap; use PSF Fit");
+        }
+        EXPECT_EQ(warned, c.overlapping && c.method != kPsf);
+        if (warned) {
+            std::printf("E2E %-26s seed %d  rows %3d  warned (%s)\n", c.name,
+                        static_cast<int>(seed), m.validRows,
+                        m.reduction.error.empty() ? m.reduction.separation.separationText.c_str()
+                                                  : m.reduction.error.c_str());
+            continue; // the bounds need not hold, and the user is told
+        }
         ASSERT_EQ(m.reduction.error, "") << "valid rows " << m.validRows;
         const double sep = textToFloat(m.reduction.separation.separationText, '.');
         const double pa = textToFloat(m.reduction.regression.positionAngleText, '.');
@@ -91,23 +110,24 @@ TEST_P(SkyAndClosePairs, MatchTheTruthWithinTheMethodsBound) {
     }
 }
 
-constexpr Method kWeighted = Method::WeightedAverage;
-constexpr Method kPeaks = Method::PeakSearch;
-constexpr Method kPsf = Method::PsfFit;
-
-INSTANTIATE_TEST_SUITE_P(Skies, SkyAndClosePairs,
-                         ::testing::Values(
-                             // name, method, sky, separation px, PA, bound on separation, bound on
-                             // PA A lit sky, separations of 10 to 30 pixels.
-                             SkyCase{"lit20_sep10_peaks", kPeaks, 20, 10, 60, 0.01, 0.5},
-                             SkyCase{"lit20_sep10_psf", kPsf, 20, 10, 60, 0.005, 0.3},
-                             SkyCase{"lit40_sep30_weighted", kWeighted, 40, 30, 200, 0.01, 0.5},
-                             SkyCase{"lit40_sep30_peaks", kPeaks, 40, 30, 200, 0.01, 0.5},
-                             SkyCase{"lit40_sep30_psf", kPsf, 40, 30, 200, 0.005, 0.3},
-                             // Close pairs, 1.5 and 3 star widths (FWHM 3 px) apart: only the fit
-                             // separates the overlapping images.
-                             SkyCase{"close_1_5_widths_psf", kPsf, 30, 4.5, 45, 0.02, 1.0},
-                             SkyCase{"close_3_widths_psf", kPsf, 30, 9, 120, 0.02, 1.0}),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Skies, SkyAndClosePairs,
+    ::testing::Values(
+        // A lit sky, 10 to 30 pixels apart. Weighted Average at 10 pixels
+        // (3.3 star widths) still reads 2 % short there: not yet met.
+        SkyCase{"lit20_sep10_peaks", kPeaks, 20, 10, 60, 0.01, 0.5},
+        SkyCase{"lit20_sep10_psf", kPsf, 20, 10, 60, 0.005, 0.3},
+        SkyCase{"lit40_sep30_weighted", kWeighted, 40, 30, 200, 0.01, 0.5},
+        SkyCase{"lit40_sep30_peaks", kPeaks, 40, 30, 200, 0.01, 0.5},
+        SkyCase{"lit40_sep30_psf", kPsf, 40, 30, 200, 0.005, 0.3},
+        // Close pairs, 1.5 to 3 star widths (FWHM 3 px) apart: only the fit
+        // separates the images; the centroid methods warn.
+        SkyCase{"close_1_5_widths_psf", kPsf, 30, 4.5, 45, 0.02, 1.0, true},
+        SkyCase{"close_3_widths_psf", kPsf, 30, 9, 120, 0.02, 1.0},
+        SkyCase{"close_1_5_widths_weighted", kWeighted, 30, 4.5, 45, 0.01, 0.5, true},
+        SkyCase{"close_1_5_widths_peaks", kPeaks, 30, 4.5, 45, 0.01, 0.5, true},
+        SkyCase{"close_2_5_widths_weighted", kWeighted, 30, 7.5, 120, 0.01, 0.5, true},
+        SkyCase{"close_2_5_widths_peaks", kPeaks, 30, 7.5, 120, 0.01, 0.5, true}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace
