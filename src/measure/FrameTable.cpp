@@ -7,6 +7,24 @@
 
 namespace corvane {
 
+const char* starStatusName(StarStatus s) {
+    switch (s) {
+    case StarStatus::NotMeasured:
+        return "not_measured";
+    case StarStatus::Found:
+        return "found";
+    case StarStatus::TooFaint:
+        return "too_faint";
+    case StarStatus::OffFrame:
+        return "off_frame";
+    case StarStatus::Saturated:
+        return "saturated";
+    case StarStatus::Merged:
+        return "merged";
+    }
+    return "not_measured";
+}
+
 int32_t CountValidRows(const FrameTable& table) {
     int32_t n = 0;
     for (const FrameRow& r : table)
@@ -54,6 +72,8 @@ void applyAcceptance(FrameTable& table, int32_t n, int32_t expectedDX, int32_t e
     if (n < 0 || static_cast<std::size_t>(n) >= table.size())
         return;
     FrameRow& row = table[static_cast<std::size_t>(n)];
+    if (isLost(row.PrimaryStatus) || isLost(row.SecondaryStatus))
+        row.Valid = false;
     // A system box centred where it was on the frame before means the picture
     // did not move (a repeated or dropped frame). Both coordinates count: a
     // drift along the screen's y axis keeps x for many frames in a row.

@@ -9,6 +9,25 @@
 
 namespace corvane {
 
+// What became of one star on a frame. A star that was lost (too faint, off
+// the frame, merged) makes its row invalid; a saturated star is measured as
+// usual and only flagged, for the warnings.
+enum class StarStatus : uint8_t {
+    NotMeasured = 0, // no method has written the row
+    Found,
+    TooFaint,  // no light above the sky where the star was looked for
+    OffFrame,  // where the star was looked for lies wholly outside the frame
+    Saturated, // measured, but a pixel of its box reaches the white level
+    Merged,    // its light is not told apart from the other star's
+};
+
+// Whether the star was lost: too faint, off the frame or merged.
+inline bool isLost(StarStatus s) {
+    return s == StarStatus::TooFaint || s == StarStatus::OffFrame || s == StarStatus::Merged;
+}
+// "not_measured", "found", "too_faint", "off_frame", "saturated", "merged".
+const char* starStatusName(StarStatus s);
+
 struct FrameRow {
     float PrimaryX = 0; // frame pixels
     float PrimaryY = 0;
@@ -21,6 +40,8 @@ struct FrameRow {
     int32_t SystemX = 0; // system box centre after measuring this frame
     int32_t SystemY = 0;
     bool Valid = false;
+    StarStatus PrimaryStatus = StarStatus::NotMeasured;
+    StarStatus SecondaryStatus = StarStatus::NotMeasured;
 };
 
 using FrameTable = std::vector<FrameRow>;
@@ -34,6 +55,7 @@ int32_t CountValidRows(const FrameTable& table);
 void computeSeparationAndAngle(FrameRow& row);
 
 // The common acceptance of row n (only ever clears Valid):
+// 0. a star that was lost (too faint, off the frame, merged);
 // 1. repeated position: n > 0 and the system box centre (SystemX and SystemY)
 //    equals that of row n - 1;
 // 2. offset: the deviation of (SecondaryX - PrimaryX) from expectedDX, as a

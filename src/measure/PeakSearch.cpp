@@ -1,6 +1,7 @@
 #include "measure/BinaryBlob.h"
 #include "measure/Methods.h"
 #include "measure/SkyEstimate.h"
+#include "measure/StarStatus.h"
 
 #include "common/Rounding.h"
 
@@ -45,6 +46,27 @@ void readIntensities(const IntensityPlane& plane, int32_t left, int32_t top, int
                 *dst++ = static_cast<uint16_t>(std::max(plane.at(left + c, top + r) - sky, 0));
         }
     }
+}
+
+// The status of a star the blob finder looked for. A blob found is measured
+// in a box of `size` around its centre; a star without a blob is looked for
+// where the selection expects it, at (x, y). A missing second star whose
+// expected place, seen from the first blob, is lit in the smoothed grid lies
+// inside the first blob: the two merged.
+StarStatus blobStatus(const IntensityPlane& plane, const BlobInfo* blob, int32_t x, int32_t y,
+                      int32_t size) {
+    if (blob) {
+        const int32_t cx = roundToInt(blob->CentroidX), cy = roundToInt(blob->CentroidY);
+        return starStatus(plane, cx - size / 2, cy - size / 2, size, true);
+    }
+    return starStatus(plane, x - size / 2, y - size / 2, size, false);
+}
+
+bool litInGrid(const WorkingState& ws, int32_t x, int32_t y) {
+    const int32_t gx = x - ws.SystemBox.Left, gy = y - ws.SystemBox.Top;
+    const int32_t size = ws.SmoothedGrid.size();
+    return gx >= 0 && gy >= 0 && gx < size && gy < size &&
+           ws.SmoothedGrid.at(gx, gy) > kPointThreshold;
 }
 
 } // namespace
@@ -133,7 +155,23 @@ bool findpeaks(WorkingState& ws, const IntensityPlane& plane, int32_t frame, int
     row.PrimaryY = first.second;
     row.SecondaryX = second.first;
     row.SecondaryY = second.second;
+    const BlobInfo& b1 = blobs.Blobs[1];
+    const BlobInfo& b2 = blobs.Blobs[2];
+    const bool firstFound = b1.Peak > 0, secondFound = b2.Peak > 0;
+    const TStarbox& pri = ws.PrimaryBox;
+    const TStarbox& sec = ws.SecondaryBox;
+    row.PrimaryStatus = blobStatus(plane, firstFound ? &b1 : nullptr, sys.CentreX + pri.OffsetX,
+                                   sys.CentreY + pri.OffsetY, pri.Size);
+    row.SecondaryStatus = blobStatus(plane, secondFound ? &b2 : nullptr, sys.CentreX + sec.OffsetX,
+                                     sys.CentreY + sec.OffsetY, sec.Size);
+    if (firstFound && !secondFound && row.SecondaryStatus == StarStatus::TooFaint) {
+        const int32_t cx = roundToInt(b1.CentroidX), cy = roundToInt(b1.CentroidY);
+        if (litInGrid(ws, cx + ws.ExpectedDX, cy + ws.ExpectedDY) ||
+            litInGrid(ws, cx - ws.ExpectedDX, cy - ws.ExpectedDY))
+            row.SecondaryStatus = StarStatus::Merged;
+    }
     computeSeparationAndAngle(row);
+    // A star that was not found is rejected with the row's other tests.
     row.Valid = s;
     row.FrameNo = frame;
     row.TimeMs = timeMs;

@@ -1,5 +1,6 @@
 #include "measure/Methods.h"
 #include "measure/SkyEstimate.h"
+#include "measure/StarStatus.h"
 
 #include <cstddef>
 
@@ -30,6 +31,7 @@ bool findcentroid(WorkingState& ws, const IntensityPlane& plane, int32_t frame, 
     const bool p = pri.measure(plane, kStarPasses, sky);
     row.PrimaryX = pri.FineX;
     row.PrimaryY = pri.FineY * ws.YScale;
+    row.PrimaryStatus = starStatus(plane, pri.Left, pri.Top, pri.Size, p);
 
     // From here on the system box hangs on the measured primary, and the
     // secondary box is placed from there.
@@ -38,9 +40,16 @@ bool findcentroid(WorkingState& ws, const IntensityPlane& plane, int32_t frame, 
     const bool q = sec.measure(plane, kStarPasses, sky);
     row.SecondaryX = sec.FineX;
     row.SecondaryY = sec.FineY * ws.YScale;
+    row.SecondaryStatus = starStatus(plane, sec.Left, sec.Top, sec.Size, q);
+    // Both boxes settled on the same light: one star, or two not told apart.
+    if (p && q && pri.CentreX == sec.CentreX && pri.CentreY == sec.CentreY) {
+        row.PrimaryStatus = StarStatus::Merged;
+        row.SecondaryStatus = StarStatus::Merged;
+    }
 
     computeSeparationAndAngle(row);
-    row.Valid = s && p && q;
+    // A star that was not found is rejected with the row's other tests.
+    row.Valid = s;
     row.FrameNo = frame;
     row.TimeMs = timeMs;
 

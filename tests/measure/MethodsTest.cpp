@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <string>
+#include <vector>
 
 namespace corvane {
 namespace {
@@ -365,6 +367,115 @@ TEST(BothMethods, FrameOutsideTheTableWritesNothing) {
             EXPECT_FALSE(row.Valid);
     }
 }
+
+// What each star of a row is marked with, and that only a found or
+// saturated star leaves the row valid.
+struct StatusCase {
+    const char* name;
+    Method method;
+    std::vector<Star> selected; // the clicks land on these
+    std::vector<Star> measured; // the frame then measured
+    int systemShiftX;           // the system box moved by this much before measuring
+    StarStatus primary, secondary;
+    bool valid;
+};
+
+class StarStatusOfRow : public ::testing::TestWithParam<StatusCase> {};
+
+TEST_P(StarStatusOfRow, NamesWhatBecameOfEachStar) {
+    const StatusCase& c = GetParam();
+    Scene s;
+    test::selectPair(s, c.selected, {});
+    s.stars = c.measured;
+    s.draw();
+    s.ws.SystemBox.centreat(s.ws.SystemBox.CentreX + c.systemShiftX, s.ws.SystemBox.CentreY);
+    ASSERT_TRUE(measureframe(s.ws, s.plane, c.method, 5, 200));
+    const FrameRow& row = s.ws.FrameData[5];
+    EXPECT_EQ(starStatusName(row.PrimaryStatus), std::string(starStatusName(c.primary)));
+    EXPECT_EQ(starStatusName(row.SecondaryStatus), std::string(starStatusName(c.secondary)));
+    EXPECT_EQ(row.Valid, c.valid);
+}
+
+const Star kPrimary{300, 200, 180, 1.6};
+const Star kSecondary{326, 210, 120, 1.6};
+const Star kBurntPrimary{300, 200, 600, 1.6}; // its centre clipped at white
+
+INSTANTIATE_TEST_SUITE_P(Scenes, StarStatusOfRow,
+                         ::testing::Values(StatusCase{"weighted_both_found",
+                                                      Method::WeightedAverage,
+                                                      {kPrimary, kSecondary},
+                                                      {kPrimary, kSecondary},
+                                                      0,
+                                                      StarStatus::Found,
+                                                      StarStatus::Found,
+                                                      true},
+                                           StatusCase{"peak_both_found",
+                                                      Method::PeakSearch,
+                                                      {kPrimary, kSecondary},
+                                                      {kPrimary, kSecondary},
+                                                      0,
+                                                      StarStatus::Found,
+                                                      StarStatus::Found,
+                                                      true},
+                                           StatusCase{"weighted_secondary_gone",
+                                                      Method::WeightedAverage,
+                                                      {kPrimary, kSecondary},
+                                                      {kPrimary},
+                                                      0,
+                                                      StarStatus::Found,
+                                                      StarStatus::TooFaint,
+                                                      false},
+                                           StatusCase{"weighted_saturated_primary_still_counts",
+                                                      Method::WeightedAverage,
+                                                      {kBurntPrimary, kSecondary},
+                                                      {kBurntPrimary, kSecondary},
+                                                      0,
+                                                      StarStatus::Saturated,
+                                                      StarStatus::Found,
+                                                      true},
+                                           StatusCase{"peak_saturated_primary_still_counts",
+                                                      Method::PeakSearch,
+                                                      {kBurntPrimary, kSecondary},
+                                                      {kBurntPrimary, kSecondary},
+                                                      0,
+                                                      StarStatus::Saturated,
+                                                      StarStatus::Found,
+                                                      true},
+                                           StatusCase{"weighted_pair_beyond_the_right_edge",
+                                                      Method::WeightedAverage,
+                                                      {kPrimary, kSecondary},
+                                                      {},
+                                                      600,
+                                                      StarStatus::OffFrame,
+                                                      StarStatus::OffFrame,
+                                                      false},
+                                           StatusCase{"peak_pair_beyond_the_right_edge",
+                                                      Method::PeakSearch,
+                                                      {kPrimary, kSecondary},
+                                                      {},
+                                                      600,
+                                                      StarStatus::OffFrame,
+                                                      StarStatus::OffFrame,
+                                                      false},
+                                           StatusCase{"peak_dark_frame",
+                                                      Method::PeakSearch,
+                                                      {kPrimary, kSecondary},
+                                                      {},
+                                                      0,
+                                                      StarStatus::TooFaint,
+                                                      StarStatus::TooFaint,
+                                                      false},
+                                           // Both clicks on one star: both boxes settle on the same
+                                           // light, and a separation of 0 is not a measurement.
+                                           StatusCase{"weighted_both_boxes_on_one_star",
+                                                      Method::WeightedAverage,
+                                                      {kPrimary, kPrimary},
+                                                      {kPrimary},
+                                                      0,
+                                                      StarStatus::Merged,
+                                                      StarStatus::Merged,
+                                                      false}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace
 } // namespace corvane

@@ -310,7 +310,7 @@ TEST_F(MeasureTool, FramesCsvHasOneRowPerFrameOfTheTable) {
     std::string line;
     std::getline(in, line);
     EXPECT_EQ(line, "frame,time_ms,primary_x,primary_y,secondary_x,secondary_y,sep_px,"
-                    "screen_angle,system_x,system_y,valid");
+                    "screen_angle,system_x,system_y,valid,primary_status,secondary_status");
     int rows = 0;
     int valid = 0;
     while (std::getline(in, line)) {
@@ -318,7 +318,7 @@ TEST_F(MeasureTool, FramesCsvHasOneRowPerFrameOfTheTable) {
         std::stringstream s(line);
         for (std::string field; std::getline(s, field, ',');)
             f.push_back(field);
-        ASSERT_EQ(f.size(), 11u) << line;
+        ASSERT_EQ(f.size(), 13u) << line;
         EXPECT_EQ(f[0], std::to_string(rows));
         if (rows > 0) {
             // Every frame after the start frame is measured, at 15 frames a second.
@@ -356,7 +356,8 @@ TEST_F(MeasureTool, StartAndStopLimitTheMeasuredFrames) {
     std::getline(in, line);
     for (int n = 0; std::getline(in, line); ++n) {
         const bool measured = n > 30 && n <= 90;
-        const std::string unmeasured = std::to_string(n) + ",0,0,0,0,0,0,0,0,0,0";
+        const std::string unmeasured =
+            std::to_string(n) + ",0,0,0,0,0,0,0,0,0,0,not_measured,not_measured";
         EXPECT_EQ(line == unmeasured, !measured) << line;
     }
     EXPECT_NEAR(number(textMap(r.out).at("separation")), truth_->separationArcsec,

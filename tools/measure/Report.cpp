@@ -119,13 +119,14 @@ void writeJson(std::ostream& out, const MeasureOutcome& o) {
 
 void writeFramesCsv(std::ostream& out, const FrameTable& table) {
     out << "frame,time_ms,primary_x,primary_y,secondary_x,secondary_y,sep_px,screen_angle,"
-           "system_x,system_y,valid\n";
+           "system_x,system_y,valid,primary_status,secondary_status\n";
     for (std::size_t i = 0; i < table.size(); ++i) {
         const FrameRow& r = table[i];
         out << i << ',' << r.TimeMs << ',' << csvNumber(r.PrimaryX) << ',' << csvNumber(r.PrimaryY)
             << ',' << csvNumber(r.SecondaryX) << ',' << csvNumber(r.SecondaryY) << ','
             << csvNumber(r.SepPixels) << ',' << csvNumber(r.ScreenAngle) << ',' << r.SystemX << ','
-            << r.SystemY << ',' << (r.Valid ? 1 : 0) << '\n';
+            << r.SystemY << ',' << (r.Valid ? 1 : 0) << ',' << starStatusName(r.PrimaryStatus)
+            << ',' << starStatusName(r.SecondaryStatus) << '\n';
     }
 }
 
