@@ -74,14 +74,6 @@ void applyAcceptance(FrameTable& table, int32_t n, int32_t expectedDX, int32_t e
     FrameRow& row = table[static_cast<std::size_t>(n)];
     if (isLost(row.PrimaryStatus) || isLost(row.SecondaryStatus))
         row.Valid = false;
-    // A system box centred where it was on the frame before means the picture
-    // did not move (a repeated or dropped frame). Both coordinates count: a
-    // drift along the screen's y axis keeps x for many frames in a row.
-    if (n > 0) {
-        const FrameRow& before = table[static_cast<std::size_t>(n) - 1];
-        if (row.SystemX == before.SystemX && row.SystemY == before.SystemY)
-            row.Valid = false;
-    }
     const float length = static_cast<float>(
         std::hypot(static_cast<double>(expectedDX), static_cast<double>(expectedDY)));
     const float ddx = offsetDeviation(row.SecondaryX - row.PrimaryX, expectedDX, length);

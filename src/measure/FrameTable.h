@@ -55,9 +55,7 @@ int32_t CountValidRows(const FrameTable& table);
 void computeSeparationAndAngle(FrameRow& row);
 
 // The common acceptance of row n (only ever clears Valid):
-// 0. a star that was lost (too faint, off the frame, merged);
-// 1. repeated position: n > 0 and the system box centre (SystemX and SystemY)
-//    equals that of row n - 1;
+// 1. a star that was lost (too faint, off the frame, merged);
 // 2. offset: the deviation of (SecondaryX - PrimaryX) from expectedDX, as a
 //    fraction of the expected separation |(expectedDX, expectedDY)| (the raw
 //    deviation in pixels when both are 0), above the method's limit; same
@@ -65,6 +63,7 @@ void computeSeparationAndAngle(FrameRow& row);
 //    Weighted Average: 0.6 compared above the 32-bit quotient's precision
 //    (so 6 pixels on 10 is rejected); Peak Search: 0.5 as a 32-bit float
 //    (exactly half passes).
+// Frames that repeat the one before are told by `rejectRepeat` (Methods.h).
 void applyAcceptance(FrameTable& table, int32_t n, int32_t expectedDX, int32_t expectedDY,
                      Method method);
 

@@ -72,12 +72,24 @@ int32_t kernelSize(int32_t primaryBoxSize);
 // a deeper plane uses the same share of its white level).
 void convolve(WorkingState& ws, const IntensityPlane& plane);
 
-// The chosen method on the given frame.
+// The chosen method on the given frame, then `rejectRepeat` on its row.
+// `sourceRepeat`: the frame source says the frame repeats the one before it.
 bool measureframe(WorkingState& ws, const IntensityPlane& plane, Method method, int32_t frame,
-                  int32_t timeMs);
+                  int32_t timeMs, bool sourceRepeat = false);
+
+// A frame that repeats the one before it holds no new position: its row is
+// rejected when the frame source says so (a dropped or duplicated frame), or
+// when the intensities under the previous frame's system box equal, to the
+// last one, what they were on that frame (a repeat the file does not mark,
+// and the end position, which shows the last frame again). Either way the
+// intensities under the system box are then kept for the next frame. A frame
+// whose picture moved by less than a pixel keeps its row: the noise alone
+// tells two real frames apart.
+void rejectRepeat(WorkingState& ws, const IntensityPlane& plane, int32_t frame, bool sourceRepeat);
 
 // The same on the frame the player stands on: the player is set to frame
-// time format, the frame number is its position and the time its CurrentTimeMs.
+// time format, the frame number is its position and the time its
+// CurrentTimeMs; the open video's source tells which frames were dropped.
 bool findcentroid(WorkingState& ws, Player& player);
 bool findpeaks(WorkingState& ws, Player& player);
 bool fitpair(WorkingState& ws, Player& player);

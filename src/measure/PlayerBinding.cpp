@@ -43,7 +43,9 @@ bool fitpair(WorkingState& ws, Player& player) {
 
 bool measureframe(WorkingState& ws, Player& player, Method method) {
     const FrameOnScreen f = frameOnScreen(player);
-    return measureframe(ws, player.Intensities(), method, f.frame, f.timeMs);
+    const FrameSource* source = player.Source();
+    const bool dropped = source && source->frameFate(f.frame) == FrameFate::Dropped;
+    return measureframe(ws, player.Intensities(), method, f.frame, f.timeMs, dropped);
 }
 
 // Player::Intensities() names the same plane before and after the player
@@ -67,6 +69,7 @@ void selectsecondary(WorkingState& ws, PanelSurface& panel, Player& player, int3
 void cleardata(WorkingState& ws, Player& player) {
     player.SetTimeFormat(TimeFormat::Frames);
     ws.FrameData.clear();
+    ws.LastPatch = SystemBoxPatch{};
     const int32_t length = player.VideoLength();
     ws.FrameData.assign(static_cast<std::size_t>(std::max(length, 0)) + 1, FrameRow{});
 }

@@ -60,9 +60,4 @@ bool findcentroid(WorkingState& ws, const IntensityPlane& plane, int32_t frame, 
     return true;
 }
 
-bool measureframe(WorkingState& ws, const IntensityPlane& plane, Method method, int32_t frame,
-                  int32_t timeMs) {
-    return methodEntry(method).measure(ws, plane, frame, timeMs);
-}
-
 } // namespace corvane

@@ -30,6 +30,14 @@ private:
     std::vector<int32_t> cells_;
 };
 
+// The intensities under the system box on the last frame measured, kept to
+// tell whether the next frame repeats it.
+struct SystemBoxPatch {
+    int32_t frame = -1; // none kept
+    int32_t left = 0, top = 0, right = 0, bottom = 0;
+    std::vector<uint16_t> intensities; // row by row
+};
+
 struct WorkingState {
     TStarbox PrimaryBox;
     TStarbox SecondaryBox;
@@ -55,6 +63,7 @@ struct WorkingState {
     double SelectionSeparationPx = 0;
     double SelectionFwhmPx = 0;
     FrameTable FrameData;
+    SystemBoxPatch LastPatch;
 };
 
 } // namespace corvane

@@ -29,8 +29,7 @@ std::string tempVideo(const char* name) {
 
 // A clean pair 26 pixels apart drifting along the screen at 25 frames a second.
 // The sky is black: a sky background outweighs the stars in the large system
-// box, which then lags behind the drift and on some frames keeps its x, which
-// the repeated-position test rejects.
+// box, which then lags behind the drift.
 sim::DriftParams driftParams() {
     sim::DriftParams p;
     p.frames = kFrames;

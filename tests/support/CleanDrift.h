@@ -10,8 +10,7 @@ namespace corvane::test {
 inline sim::DriftParams cleanDrift(uint64_t seed = 11) {
     sim::DriftParams p;
     p.frames = 120;
-    // About 2 pixels of drift a frame: the system box moves on every frame,
-    // so the repeated-position test rejects none.
+    // About 2 pixels of drift a frame.
     p.fps = 10.0;
     p.separationArcsec = 12.0;
     p.positionAngleDeg = 60.0;

@@ -20,6 +20,7 @@ struct HeadlessMeasurement {
     int32_t validRows = 0;
     int32_t expectedDX = 0, expectedDY = 0; // from the clicks
     const char* overlapWarning = nullptr;   // the method's warning on overlapping images
+    FrameTable table;
 };
 
 inline std::string declinationText(double dec) {
@@ -54,6 +55,7 @@ measureHeadless(const std::string& path, const sim::Truth& truth, Method method,
     m.expectedDX = session.state().ExpectedDX;
     m.expectedDY = session.state().ExpectedDY;
     m.overlapWarning = overlapWarning(session.state(), method);
+    m.table = session.table();
     m.reduction = session.reduce(orientation, declinationText(declinationDeg), "00", "00", '.');
     return m;
 }

@@ -561,8 +561,8 @@ TEST_P(FailingFrameInARun, TheRunGoesOnAndOnlyThatFramesRowIsInvalid) {
         EXPECT_FALSE(r.table[kBadFrame].Valid);
         EXPECT_EQ(r.table[kBadFrame].FrameNo, kBadFrame);
         // Every other row is judged as in the undamaged video, except the
-        // frame right after the bad one: its box may not have moved since the
-        // last frame it saw, which the repeated-position test rejects.
+        // frame right after the bad one: its boxes start from wherever the
+        // black frame left them.
         const RunOutcome c = measureRun(clean, p, method);
         ASSERT_EQ(c.table.size(), r.table.size());
         for (std::size_t n = 0; n < r.table.size(); ++n)
