@@ -2,6 +2,7 @@
 
 #include "common/Error.h"
 #include "results/FileLocation.h"
+#include "results/ResultsCsv.h"
 #include "results/ResultsLine.h"
 
 #include <atomic>
@@ -247,11 +248,13 @@ std::string fileErrorText(int e) {
     }
 }
 
-void appendResultsLine(const std::string& path, const std::string& line) {
+namespace {
+
+// Appends `data` (its own line end included) to the file at `path`, or
+// creates the file holding `head` and then `data`.
+void appendRecord(const std::string& path, const std::string& head, const std::string& data) {
     FileSizeSignalIgnored noSignal;
-    const std::string data = line + kLineEnd;
-    const std::string whole =
-        std::string(kResultsTitle) + kLineEnd + kResultsHeader + kLineEnd + data;
+    const std::string whole = head + data;
     // The file may be removed or created by another save between the steps;
     // a few rounds settle that.
     for (int round = 0; round < 8; ++round) {
@@ -261,6 +264,33 @@ void appendResultsLine(const std::string& path, const std::string& line) {
             return;
     }
     fail(EAGAIN);
+}
+
+} // namespace
+
+void appendResultsLine(const std::string& path, const std::string& line) {
+    appendRecord(path, std::string(kResultsTitle) + kLineEnd + kResultsHeader + kLineEnd,
+                 line + kLineEnd);
+}
+
+std::string resultsCsvPath(const std::string& path) {
+    const std::size_t slash = path.find_last_of('/');
+    const std::size_t dot = path.find_last_of('.');
+    const bool hasExtension =
+        dot != std::string::npos && (slash == std::string::npos || dot > slash + 1);
+    return (hasExtension ? path.substr(0, dot) : path) + ".csv";
+}
+
+void saveResultsRecord(const std::string& path, const std::string& line,
+                       const std::string& csvRow) {
+    appendResultsLine(path, line);
+    const std::string csv = resultsCsvPath(path);
+    try {
+        appendRecord(csv, std::string(kResultsCsvHeader) + kLineEnd, csvRow + kLineEnd);
+    } catch (const Error& e) {
+        throw Error(fileNameOf(csv) + ": " + e.what() + ". The results line was saved in " +
+                    fileNameOf(path));
+    }
 }
 
 std::string defaultResultsPath() {

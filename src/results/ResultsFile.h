@@ -17,6 +17,17 @@ namespace corvane {
 // the text of `fileErrorText`.
 void appendResultsLine(const std::string& path, const std::string& line);
 
+// Where results.csv goes beside the results file at `path`: the same name
+// with the extension ".csv" in place of ".txt" (added when it has none).
+std::string resultsCsvPath(const std::string& path);
+
+// One save of a measurement: `line` into the results file at `path`, as
+// appendResultsLine does, then `csvRow` into results.csv beside it (created
+// with its header row when new), with the same care. The results file comes
+// first: when only the CSV row fails, the error names results.csv and says
+// that the line was saved.
+void saveResultsRecord(const std::string& path, const std::string& line, const std::string& csvRow);
+
 // The user's text for a failed file operation with this errno value:
 // "File access denied", "Disk full", "Invalid filename", "Too many open
 // files", "File not found", or "I/O error <number>".

@@ -1,0 +1,44 @@
+#pragma once
+// "results.csv": the extended record of every save, beside results.txt. One
+// row per saved measurement, comma-separated with CR LF line ends (RFC 4180),
+// UTF-8 text, under one header row: the results line's ten fields as
+// results.txt has them, then what a published measurement needs besides:
+// the standard errors, the frame counts, the method, the video, the time
+// span measured and where the pixel scale came from.
+#include "results/ResultsLine.h"
+
+#include <cstdint>
+#include <string>
+
+namespace corvane {
+
+struct ResultsCsvFields {
+    ResultsFields line;              // the results line's fields, as results.txt takes them
+    std::string separationStderr;    // arc-seconds
+    std::string positionAngleStderr; // degrees
+    std::string pixelScale;          // pixels per arc-second
+    std::string pixelScaleStderr;
+    std::string driftAngleStderr; // degrees
+    std::string sepPxSd;          // one frame's standard deviation, pixels
+    std::string screenAngleSd;    // one frame's standard deviation, degrees
+    int32_t framesMeasured = 0;
+    int32_t framesAccepted = 0; // the frames the result rests on
+    int32_t framesClipped = 0;  // removed as outliers (0 without the clipping)
+    std::string method;         // the "Method" caption
+    std::string video;          // the video's file name
+    std::string timeFrom;       // seconds from the recording's start: first accepted frame
+    std::string timeTo;         // and last accepted frame
+    std::string calibration;    // what gave the pixel scale: "drift" for the video's own drift
+};
+
+inline constexpr const char* kResultsCsvHeader =
+    "RecordDate,designation,RA,DEC,Epoch(J),Epoch(B),Sep(rho),PA(theta),#frames,Notes,"
+    "separation_stderr,position_angle_stderr,pixel_scale,pixel_scale_stderr,drift_angle_stderr,"
+    "sep_px_sd,screen_angle_sd,frames_measured,frames_accepted,frames_clipped,method,video,"
+    "time_from_s,time_to_s,calibration";
+
+// One row without its line end. A field holding a comma, a double quote, a
+// CR or an LF is quoted, its quotes doubled; every other field is as given.
+std::string buildResultsCsvRow(const ResultsCsvFields& fields);
+
+} // namespace corvane
