@@ -48,8 +48,9 @@ namespace {
 constexpr int kWindowLeft = 150;
 constexpr int kWindowTop = 150;
 // The client area below the menu; with the classic frame (4-pixel borders,
-// caption and menu) the window measures 900 x 680 outside.
-constexpr int kClientWidth = 892;
+// caption and menu) the window measures 1032 x 680 outside. The column right
+// of the panel holds the warnings, the frame counts and the standard errors.
+constexpr int kClientWidth = 1024;
 constexpr int kClientHeight = 626;
 constexpr int kClassicBorder = 4;
 constexpr int kMenuHeight = 20;
@@ -60,6 +61,8 @@ constexpr int kFallbackRefreshMs = 16;
 constexpr int kSavedMessageMs = 15000;
 // What the frame-rate question offers first.
 constexpr double kDefaultFrameRate = 25.0;
+// The colour of a doubtful result's standard errors.
+const QColor kWarningText(192, 0, 0);
 
 // The system's decimal separator when it is a single plain character.
 char systemDecimalSeparator() {
@@ -580,8 +583,39 @@ void TForm1::showReset() {
     setTrackBarPosition(readInt(StartFrameEdit));
     player().RepaintPlayer();
     RadioGroup1->setItemIndex(0);
-    for (QLineEdit* e : {Edit11, Edit12, Edit13, Edit14, Edit15, Edit16})
+    for (QLineEdit* e : {Edit11, Edit12, Edit13, Edit14, Edit15, Edit16, PositionAngleErrorEdit,
+                         SeparationErrorEdit})
         e->clear();
+    result_.reset();
+    clipped_ = 0;
+    showWarnings({});
+    showCounts();
+}
+
+void TForm1::showCounts() {
+    const bool any = player().VideoOpen() && session_.measuredFrames() > 0;
+    MeasuredFramesEdit->setText(any ? QString::number(session_.measuredFrames()) : QString());
+    AcceptedFramesEdit->setText(any ? QString::number(session_.acceptedFrames()) : QString());
+    ClippedFramesEdit->setText(any && ClipCheckBox->isChecked() ? QString::number(clipped_)
+                                                                : QString());
+}
+
+// The warnings stand in red beside the results, each in full, and the "±"
+// read-outs turn red with the same texts on the pointer: the results stay,
+// and the user sees at once that they are doubtful.
+void TForm1::showWarnings(const std::vector<std::string>& warnings) {
+    QStringList texts;
+    for (const std::string& w : warnings)
+        texts << QString::fromStdString(w);
+    const QString all = texts.join(QStringLiteral("\n\n"));
+    WarningLabel->setText(all);
+    for (QLineEdit* e : {PositionAngleErrorEdit, SeparationErrorEdit}) {
+        QPalette p = e->palette();
+        p.setColor(QPalette::Text,
+                   texts.isEmpty() ? palette().color(QPalette::Text) : kWarningText);
+        e->setPalette(p);
+        e->setToolTip(all);
+    }
 }
 
 void TForm1::Timer1Timer() {
@@ -654,6 +688,14 @@ int TForm1::refreshIntervalMs() const {
 // and Escape are seen. While it lasts "GO!" reads "Stop" and the other
 // controls of this window ignore input (eventFilter).
 void TForm1::cycle() {
+    checkDeclinationBoxes();
+    const int start = readInt(StartFrameEdit), stop = readInt(StopFrameEdit);
+    if (stop <= start)
+        throw Error(QStringLiteral("Nothing to measure: the End Frame (%1) is not after the Start "
+                                   "Frame (%2).")
+                        .arg(stop)
+                        .arg(start)
+                        .toStdString());
     requireFrameTimes();
     MediaPlayer1->stopPlaying();
     runSelection_ = RadioGroup1->itemIndex();
@@ -701,8 +743,31 @@ void TForm1::runPiece() {
         return;
     }
     endRun();
-    if (session_.reductionDue())
-        reduceAndDraw();
+    showCounts();
+    if (!session_.reductionDue())
+        throw Error(session_.noResultText());
+    reduceAndDraw();
+}
+
+// The declination is read only after the run; a box that cannot be read
+// stops GO! before it, with the message the reduction would give, and the
+// cursor goes into that box.
+void TForm1::checkDeclinationBoxes() {
+    try {
+        declinationMagnitude(text(Edit5), text(Edit6), text(Edit7), decimalSeparator_);
+    } catch (const Error&) {
+        double v = 0;
+        QLineEdit* bad = Edit5;
+        if (tryTextToFloat(text(Edit5), decimalSeparator_, v)) {
+            if (!tryTextToFloat(text(Edit6), decimalSeparator_, v))
+                bad = Edit6;
+            else if (!Edit7->text().isEmpty() && !tryTextToFloat(text(Edit7), decimalSeparator_, v))
+                bad = Edit7;
+        }
+        bad->setFocus();
+        bad->selectAll();
+        throw;
+    }
 }
 
 void TForm1::endRun() {
@@ -726,7 +791,9 @@ void TForm1::followSystemBox() {
 void TForm1::step(int32_t frame) {
     requireFrameTimes();
     RadioGroup1->setItemIndex(-1);
-    session_.measureAt(frame, chosenMethod());
+    runMethod_ = chosenMethod();
+    session_.measureAt(frame, runMethod_);
+    showCounts();
     followSystemBox();
     printframes();
     drawpoints();
@@ -755,6 +822,7 @@ void TForm1::CheckBox1Click() {
     // No video, or a frame without a row: the box only toggles.
     if (!session_.setAccepted(player().CurrentPosition(), CheckBox1->isChecked()))
         return;
+    showCounts();
     if (!CheckBox1->isChecked())
         player().RepaintPlayer();
     drawpoints();
@@ -789,7 +857,11 @@ void TForm1::drawzoom() {
 void TForm1::reduceAndDraw() {
     const Orientation orientation = RadioGroup2->itemIndex() == 1 ? Orientation::UprightReverted
                                                                   : Orientation::CorrectOrInverted;
-    const ReductionResult r =
+    if (ClipCheckBox->isChecked())
+        clipped_ += session_.rejectOutliers(kClipSigma);
+    showCounts();
+    result_.reset();
+    ReductionResult r =
         session_.reduce(orientation, text(Edit5), text(Edit6), text(Edit7), decimalSeparator_);
     if (r.reached >= ReductionStage::Averages) {
         Edit11->setText(QString::fromStdString(r.averages.sepText));
@@ -803,9 +875,15 @@ void TForm1::reduceAndDraw() {
     if (r.reached >= ReductionStage::Separation) {
         Edit19->setText(QString::fromStdString(r.separation.pixelScaleText));
         Edit16->setText(QString::fromStdString(r.separation.separationText));
+        const ErrorTexts e = errorTexts(r, decimalSeparator_);
+        PositionAngleErrorEdit->setText(QStringLiteral("± ") +
+                                        QString::fromStdString(e.positionAngle));
+        SeparationErrorEdit->setText(QStringLiteral("± ") + QString::fromStdString(e.separation));
     }
     if (!r.error.empty())
         throw Error(r.error);
+    showWarnings(session_.warnings(r, runMethod_, decimalSeparator_));
+    result_ = std::move(r);
     drawtrail();
 }
 
@@ -904,7 +982,28 @@ QString TForm1::resultsLine() {
         session_.resultsLine(recordDate(shortDateFormat_), pair, measured));
 }
 
+std::string TForm1::resultsCsvRow() {
+    PairTexts pair;
+    pair.designation = text(Edit1);
+    pair.raHours = text(Edit2);
+    pair.raMinutes = text(Edit3);
+    pair.raSeconds = text(Edit4);
+    pair.decDegrees = text(Edit5);
+    pair.decMinutes = text(Edit6);
+    pair.decSeconds = text(Edit7);
+    pair.notes = text(NotesEdit);
+    MeasuredTexts measured;
+    measured.epochJ = text(Edit17);
+    measured.epochB = text(Edit18);
+    measured.separation = text(Edit16);
+    measured.positionAngle = text(Edit15);
+    return session_.resultsCsvRow(recordDate(shortDateFormat_), pair, measured, *result_,
+                                  runMethod_, clipped_);
+}
+
 void TForm1::previewdata() {
+    if (!result_ || Edit16->text().isEmpty() || Edit15->text().isEmpty())
+        throw Error("There is no result to save: measure the pair with GO! first");
     if (confirm && confirm(resultsLine()))
         outputdata();
 }
@@ -912,7 +1011,7 @@ void TForm1::previewdata() {
 // Built again at the moment of writing.
 void TForm1::outputdata() {
     const QString path = resultsFilePath();
-    MeasuringSession::saveResults(path.toStdString(), resultsLine().toStdString());
+    MeasuringSession::saveResults(path.toStdString(), resultsLine().toStdString(), resultsCsvRow());
     // The file may be beside the program or in the user's data folder.
     StatusBar1->showMessage(QStringLiteral("Results saved to %1").arg(path), kSavedMessageMs);
 }

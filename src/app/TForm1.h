@@ -14,6 +14,9 @@
 #include <QTimer>
 
 #include <functional>
+#include <optional>
+#include <string>
+#include <vector>
 
 class QAction;
 class QCheckBox;
@@ -131,7 +134,15 @@ public:
     void epoch();
     void previewdata();
     QString resultsLine();
+    // The row of results.csv for the result on screen.
+    std::string resultsCsvRow();
     void outputdata();
+    // The frame counts of the table: measured, accepted, clipped as outliers.
+    void showCounts();
+    // The warnings about the result on screen (none: the bar is empty).
+    void showWarnings(const std::vector<std::string>& warnings);
+    // Before GO!: each Dec box can be read (see checkDeclinationBoxes in the source).
+    void checkDeclinationBoxes();
     // The method of the "Method" group.
     Method chosenMethod() const;
     void reduceAndDraw();
@@ -181,18 +192,28 @@ public:
     //   CheckBox1 "Active" (the frame accepted)  CheckBox2 "Zoom"  CheckBox3 "Fit"
     //   RadioGroup1 "Select Star"  RadioGroup2 "Orientation"  RadioGroup3 "Method"
     //   TrackBar1 the frame slider  Panel1 the frame  MediaPlayer1 the transport
+    //   GroupBox9 "Frames": MeasuredFramesEdit "measured", AcceptedFramesEdit
+    //   "accepted", ClippedFramesEdit "clipped"; GroupBox8: the "±" read-outs
+    //   PositionAngleErrorEdit and SeparationErrorEdit beside Edit15 and Edit16;
+    //   ClipCheckBox "Reject outliers (3 sigma)"; WarningLabel the warnings about the result
     QGroupBox* GroupBox1 = nullptr;
     QLabel *Label1 = nullptr, *Label2 = nullptr, *Label3 = nullptr, *Label4 = nullptr,
            *Label5 = nullptr, *Label6 = nullptr, *Label7 = nullptr, *Label8 = nullptr,
            *Label9 = nullptr, *Label10 = nullptr, *Label11 = nullptr, *Label12 = nullptr,
            *Label13 = nullptr, *Label14 = nullptr, *Label15 = nullptr, *Label16 = nullptr,
-           *Label17 = nullptr, *Label18 = nullptr;
+           *Label17 = nullptr, *Label18 = nullptr, *Label19 = nullptr, *Label20 = nullptr,
+           *Label21 = nullptr;
     QLineEdit *Edit1 = nullptr, *Edit2 = nullptr, *Edit3 = nullptr, *Edit4 = nullptr,
               *Edit5 = nullptr, *Edit6 = nullptr, *Edit7 = nullptr, *Edit8 = nullptr,
               *Edit9 = nullptr, *Edit10 = nullptr, *Edit11 = nullptr, *Edit12 = nullptr,
               *Edit13 = nullptr, *Edit14 = nullptr, *Edit15 = nullptr, *Edit16 = nullptr,
               *Edit17 = nullptr, *Edit18 = nullptr, *Edit19 = nullptr;
     QLineEdit *StartFrameEdit = nullptr, *StopFrameEdit = nullptr, *NotesEdit = nullptr;
+    QLineEdit *MeasuredFramesEdit = nullptr, *AcceptedFramesEdit = nullptr,
+              *ClippedFramesEdit = nullptr, *PositionAngleErrorEdit = nullptr,
+              *SeparationErrorEdit = nullptr;
+    QCheckBox* ClipCheckBox = nullptr;
+    QLabel* WarningLabel = nullptr;
     QDateTimeEdit* DateTimePicker1 = nullptr;
     QPushButton *Button1 = nullptr, *Button2 = nullptr, *Button3 = nullptr, *Button4 = nullptr,
                 *Button5 = nullptr, *Button6 = nullptr, *Button7 = nullptr, *Button8 = nullptr,
@@ -202,7 +223,8 @@ public:
     RadioGroup *RadioGroup1 = nullptr, *RadioGroup2 = nullptr, *RadioGroup3 = nullptr;
     QCheckBox *CheckBox1 = nullptr, *CheckBox2 = nullptr, *CheckBox3 = nullptr;
     QGroupBox *GroupBox2 = nullptr, *GroupBox3 = nullptr, *GroupBox4 = nullptr,
-              *GroupBox5 = nullptr, *GroupBox6 = nullptr, *GroupBox7 = nullptr;
+              *GroupBox5 = nullptr, *GroupBox6 = nullptr, *GroupBox7 = nullptr,
+              *GroupBox8 = nullptr, *GroupBox9 = nullptr;
     QSlider* TrackBar1 = nullptr;
     PanelWidget* Panel1 = nullptr;
     TransportWidget* MediaPlayer1 = nullptr;
@@ -248,6 +270,12 @@ private:
     void endRun();
     int refreshIntervalMs() const;
     Method runMethod_ = kDefaultMethod;
+    // "Reject outliers (3 sigma)": the clipping limit in standard deviations.
+    static constexpr double kClipSigma = 3.0;
+    // The reduction shown, kept for the save; none after a reset.
+    std::optional<ReductionResult> result_;
+    // Frames rejected as outliers since the reset.
+    int32_t clipped_ = 0;
     int runSelection_ = 0;
     // The frame read-outs as printframes last took them; their texts are
     // written when they are shown.

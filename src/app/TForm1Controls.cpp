@@ -31,6 +31,7 @@ const QColor kGoGreen(0, 128, 0);
 // Height of one row of the "Method" group: its first two buttons share the
 // 57-pixel group's 39 pixels below the caption.
 constexpr int kMethodRowHeight = 19;
+const QColor kWarningRed(192, 0, 0);
 
 template <typename W> W* place(W* w, const char* name, int x, int y, int width, int height) {
     w->setObjectName(QString::fromLatin1(name));
@@ -203,6 +204,30 @@ void TForm1::buildControls() {
     Label14 = label(g, "Label14", 472, 40, 77, 16, "Separation");
     Edit16 = edit(g, "Edit16", 560, 40, 73, 21, "", true);
 
+    // ---- right of the panel and the results: the warnings, the outlier
+    // option, the frame counts and the standard errors ----
+    WarningLabel = label(client, "WarningLabel", 888, 8, 128, 388, "");
+    WarningLabel->setWordWrap(true);
+    QPalette warningPalette = WarningLabel->palette();
+    warningPalette.setColor(QPalette::WindowText, kWarningRed);
+    WarningLabel->setPalette(warningPalette);
+    // Off by default: every accepted frame counts unless the user asks.
+    ClipCheckBox = place(new QCheckBox(QStringLiteral("Reject outliers (3 sigma)"), client),
+                         "ClipCheckBox", 888, 404, 128, 17);
+    GroupBox9 = group(client, "GroupBox9", 888, 428, 128, 93, "Frames");
+    g = GroupBox9;
+    Label19 = label(g, "Label19", 8, 20, 56, 13, "measured");
+    MeasuredFramesEdit = edit(g, "MeasuredFramesEdit", 68, 16, 53, 21, "", true);
+    Label20 = label(g, "Label20", 8, 44, 56, 13, "accepted");
+    AcceptedFramesEdit = edit(g, "AcceptedFramesEdit", 68, 40, 53, 21, "", true);
+    Label21 = label(g, "Label21", 8, 68, 56, 13, "clipped");
+    ClippedFramesEdit = edit(g, "ClippedFramesEdit", 68, 64, 53, 21, "", true);
+    // Each standard error on the row of its value.
+    GroupBox8 = group(client, "GroupBox8", 888, 528, 128, 73);
+    g = GroupBox8;
+    PositionAngleErrorEdit = edit(g, "PositionAngleErrorEdit", 8, 16, 73, 21, "", true);
+    SeparationErrorEdit = edit(g, "SeparationErrorEdit", 8, 40, 73, 21, "", true);
+
     // ---- directly on the client area, in front of the group boxes ----
     Panel1 = place(new PanelWidget(session_.panel(), client), "Panel1", 240, 8, 640, 480);
     MediaPlayer1 =
@@ -271,7 +296,7 @@ void TForm1::buildControls() {
     setFontLook(Button10, 11, true);
     setFontLook(Label11, 13, true);
     setFontLook(Label14, 13, true);
-    for (QLineEdit* e : {Edit15, Edit16}) {
+    for (QLineEdit* e : {Edit15, Edit16, PositionAngleErrorEdit, SeparationErrorEdit}) {
         setFontLook(e, 12, false);
         QPalette p = e->palette();
         p.setColor(QPalette::Base, kResultBackground);
@@ -290,10 +315,12 @@ void TForm1::buildControls() {
           static_cast<QWidget*>(CheckBox1),        static_cast<QWidget*>(CheckBox2),
           static_cast<QWidget*>(CheckBox3),        static_cast<QWidget*>(StartFrameEdit),
           static_cast<QWidget*>(StopFrameEdit),    static_cast<QWidget*>(MediaPlayer1),
-          static_cast<QWidget*>(StretchBlackEdit), static_cast<QWidget*>(StretchWhiteEdit)})
+          static_cast<QWidget*>(StretchBlackEdit), static_cast<QWidget*>(StretchWhiteEdit),
+          static_cast<QWidget*>(ClipCheckBox)})
         noTabStop(w);
     for (QLineEdit* e : {Edit8, Edit9, Edit10, Edit11, Edit12, Edit13, Edit14, Edit15, Edit16,
-                         Edit17, Edit18, Edit19})
+                         Edit17, Edit18, Edit19, MeasuredFramesEdit, AcceptedFramesEdit,
+                         ClippedFramesEdit, PositionAngleErrorEdit, SeparationErrorEdit})
         noTabStop(e);
 }
 

@@ -33,6 +33,16 @@ int32_t CountValidRows(const FrameTable& table) {
     return n;
 }
 
+int32_t CountMeasuredRows(const FrameTable& table) {
+    int32_t n = 0;
+    for (std::size_t i = 0; i < table.size(); ++i) {
+        const FrameRow& r = table[i];
+        if (i > 0 ? r.FrameNo == static_cast<int32_t>(i) : r.SystemX != 0 || r.SystemY != 0)
+            ++n;
+    }
+    return n;
+}
+
 void computeSeparationAndAngle(FrameRow& row) {
     const float dx = row.SecondaryX - row.PrimaryX;
     const float dy = row.SecondaryY - row.PrimaryY;

@@ -49,6 +49,9 @@ using FrameTable = std::vector<FrameRow>;
 enum class Method { WeightedAverage = 0, PeakSearch = 1, PsfFit = 2 };
 
 int32_t CountValidRows(const FrameTable& table);
+// Rows that hold a measurement, accepted or not: a measured row carries its
+// own frame number (row 0, which always does, when it has a system box).
+int32_t CountMeasuredRows(const FrameTable& table);
 
 // Separation and screen angle of a row from its stored positions:
 // dx, dy as 32-bit floats; ScreenAngle = atan(-dy/dx) in degrees, -90 when dx is 0.

@@ -23,6 +23,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace corvane {
 
@@ -116,19 +117,44 @@ public:
     // The user accepts or rejects frame n; false when the table has no such row.
     bool setAccepted(int32_t n, bool accepted);
     int32_t acceptedFrames() const { return CountValidRows(state_.FrameData); }
+    // Frames of the table that hold a measurement, accepted or not.
+    int32_t measuredFrames() const { return CountMeasuredRows(state_.FrameData); }
     bool reductionDue() const { return corvane::reductionDue(state_.FrameData); }
+    // Why there is no result, with the counts ("Only 11 of 300 frames were
+    // accepted; at least 16 are needed"); empty when the reduction is due.
+    std::string noResultText() const;
+
+    // Optional outlier rejection before the reduction: the accepted frames
+    // whose separation or screen angle lies more than `sigma` standard
+    // deviations from the mean are rejected (see clipOutliers). Returns how
+    // many were. Throws Error for a limit below kMinClipSigma.
+    int32_t rejectOutliers(double sigma);
 
     // The whole reduction of the accepted frames with the declination as typed.
     ReductionResult reduce(Orientation orientation, const std::string& decDegrees,
                            const std::string& decMinutes, const std::string& decSeconds,
                            char decimalSeparator) const;
 
+    // The warnings the reduction `r` of this table deserves, measured with
+    // `method`, in the program's words; none for a sound result.
+    std::vector<std::string> warnings(const ReductionResult& r, Method method,
+                                      char decimalSeparator) const;
+
     // The results line of this measurement, with its accepted-frame count.
     std::string resultsLine(const std::string& recordDate, const PairTexts& pair,
                             const MeasuredTexts& measured) const;
+    // The same measurement's row of results.csv: the line's fields, then the
+    // statistics of `r`, the counts (`clipped` frames removed as outliers),
+    // the method, the video and the time span of the accepted frames.
+    std::string resultsCsvRow(const std::string& recordDate, const PairTexts& pair,
+                              const MeasuredTexts& measured, const ReductionResult& r,
+                              Method method, int32_t clipped) const;
     // Appends the line to the results file at `path` (created with its title
     // and header when new).
     static void saveResults(const std::string& path, const std::string& line);
+    // The line to the results file and the row to results.csv beside it.
+    static void saveResults(const std::string& path, const std::string& line,
+                            const std::string& csvRow);
 
     // Steps the player from frame `from` up to `to` without measuring: the
     // work of the video source alone. Returns the number of frames stepped.
@@ -151,5 +177,14 @@ MeasuredTexts measuredTexts(const EpochResult& epoch, const ReductionResult& red
 // The results line of a measurement with `validFrames` accepted frames.
 std::string resultsLine(const std::string& recordDate, const PairTexts& pair,
                         const MeasuredTexts& measured, int32_t validFrames);
+
+// The standard errors of a finished reduction as shown beside its values:
+// "±" and the error with the value's decimals, or more where those would
+// show 0 (two significant digits at most).
+struct ErrorTexts {
+    std::string separation;    // arc-seconds
+    std::string positionAngle; // degrees
+};
+ErrorTexts errorTexts(const ReductionResult& reduction, char decimalSeparator);
 
 } // namespace corvane

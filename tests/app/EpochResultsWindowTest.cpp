@@ -3,7 +3,9 @@
 #include "WindowFixture.h"
 
 #include <QDateTimeEdit>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QStatusBar>
 
 using namespace corvane;
@@ -81,6 +83,30 @@ TEST_F(EpochWindow, CommaSeparatorShowsInTheEpochs) {
 
 class ResultsWindow : public WindowFixture {
 protected:
+    // A result on screen without a video: 40 accepted rows of a pair drifting
+    // 2 pixels a frame, reduced by "Calculate".
+    void SetUp() override {
+        WindowFixture::SetUp();
+        FrameTable& rows = form->state().FrameData;
+        rows.assign(41, FrameRow{});
+        for (int i = 1; i <= 40; ++i) {
+            FrameRow& r = rows[static_cast<std::size_t>(i)];
+            r.PrimaryX = 100.0f + 2.0f * static_cast<float>(i) + (i % 3 == 0 ? 0.1f : 0.0f);
+            r.PrimaryY = 100.0f + (i % 2 == 0 ? 0.1f : 0.0f);
+            r.SecondaryX = r.PrimaryX + 10.0f;
+            r.SecondaryY = r.PrimaryY - 5.0f - (i % 4 == 0 ? 0.1f : 0.0f);
+            computeSeparationAndAngle(r);
+            r.TimeMs = 100 * i;
+            r.FrameNo = i;
+            r.Valid = true;
+        }
+        form->handle([this] { form->Button9Click(); });
+        ASSERT_TRUE(errors.isEmpty()) << errors.join("|").toStdString();
+        ASSERT_FALSE(form->Edit16->text().isEmpty());
+    }
+    QString resultFields() const {
+        return form->Edit16->text() + "\t" + form->Edit15->text() + "\t40\t";
+    }
     QStringList fileLines() const {
         QFile f(form->resultsFilePath());
         if (!f.open(QIODevice::ReadOnly))
@@ -99,8 +125,8 @@ TEST_F(ResultsWindow, ConfirmedSaveAppendsTheLineShown) {
     ASSERT_TRUE(errors.isEmpty()) << errors.join("|").toStdString();
     ASSERT_EQ(confirmed.size(), 1);
     const QString expected = QDate::currentDate().toString("yyyy-MM-dd") +
-                             "\t(Star Designation)\tHH MM SS\t+00 00 00\t2006.001\t2006.003"
-                             "\t\t\t0\tseeing\tpoor, wind";
+                             "\t(Star Designation)\tHH MM SS\t+00 00 00\t2006.001\t2006.003\t" +
+                             resultFields() + "seeing\tpoor, wind";
     EXPECT_EQ(confirmed[0], expected);
     const QStringList lines = fileLines();
     ASSERT_EQ(lines.size(), 3);
@@ -112,6 +138,14 @@ TEST_F(ResultsWindow, ConfirmedSaveAppendsTheLineShown) {
 
     form->SaveResults1->trigger(); // the menu item does the same
     EXPECT_EQ(fileLines().size(), 4);
+
+    // results.csv beside it: its header and one row per save.
+    QFile csv(QFileInfo(form->resultsFilePath()).dir().filePath("results.csv"));
+    ASSERT_TRUE(csv.open(QIODevice::ReadOnly));
+    const QStringList rows = QString::fromUtf8(csv.readAll()).split("\r\n");
+    ASSERT_EQ(rows.size(), 4); // header, two rows, and nothing after the last line end
+    EXPECT_TRUE(rows[1].contains(",\"seeing\tpoor, wind\",")) << rows[1].toStdString();
+    EXPECT_TRUE(rows[1].endsWith(",40,40,0,Peak Search,,0.1,4,drift")) << rows[1].toStdString();
 }
 
 TEST_F(ResultsWindow, CancelWritesNothing) {

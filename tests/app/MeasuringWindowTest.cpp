@@ -9,11 +9,14 @@
 #include "sim/DriftSim.h"
 #include "video/Player.h"
 
+#include <QFile>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QRegularExpression>
 #include <QTimer>
 
 #include <cmath>
+#include <functional>
 
 using namespace corvane;
 using corvane::testing::WindowFixture;
@@ -114,8 +117,67 @@ TEST_F(MeasuringWindow, GoMeasuresTheRunAndShowsSeparationAndPositionAngle) {
         EXPECT_NEAR(dPa, 0.0, 0.3);
         EXPECT_NEAR(shown(form->Edit19), truth.pixelScalePxPerArcsec,
                     0.005 * truth.pixelScalePxPerArcsec);
+        // Beside the results: their standard errors and the frame counts.
+        for (QLineEdit* e : {form->SeparationErrorEdit, form->PositionAngleErrorEdit}) {
+            ASSERT_TRUE(e->text().startsWith("± ")) << e->text().toStdString();
+            const double error = e->text().mid(2).toDouble();
+            EXPECT_GT(error, 0.0);
+            EXPECT_LT(error, 0.1);
+        }
+        EXPECT_EQ(form->MeasuredFramesEdit->text(), QString::number(p.frames));
+        EXPECT_EQ(form->AcceptedFramesEdit->text(),
+                  QString::number(CountValidRows(form->state().FrameData)));
+        EXPECT_TRUE(form->WarningLabel->text().isEmpty())
+            << form->WarningLabel->text().toStdString();
     }
 }
+
+// GO! refuses with a message that says why, before any
+// frame is measured (or after, with the counts); a bad Dec box gets the cursor.
+struct Refusal {
+    const char* name;
+    std::function<void(TForm1&)> setUp;
+    const char* button;
+    const char* message;
+    const char* focus; // the box that gets the cursor, or nullptr
+    int32_t measured;  // frames measured after the click
+};
+
+class Refusals : public MeasuringWindow, public ::testing::WithParamInterface<Refusal> {};
+
+TEST_P(Refusals, SayWhyAndDoNothingElse) {
+    const Refusal& r = GetParam();
+    openDrift(cleanDrift());
+    selectPair();
+    r.setUp(*form);
+    click(r.button);
+    EXPECT_EQ(errors.join("|").toStdString(), r.message);
+    EXPECT_EQ(form->session().measuredFrames(), r.measured);
+    if (r.focus) {
+        EXPECT_EQ(form->focusWidget(), control(r.focus));
+    }
+    EXPECT_TRUE(form->Edit16->text().isEmpty());
+    EXPECT_FALSE(QFile::exists(form->resultsFilePath()));
+}
+
+const Refusal kRefusals[] = {
+    {"DegreesNotANumber", [](TForm1& f) { f.Edit5->setText("abc"); }, "Button6",
+     "'abc' is not a valid floating point value.", "Edit5", 0},
+    {"SecondsNotANumber", [](TForm1& f) { f.Edit7->setText("4x"); }, "Button6",
+     "'4x' is not a valid floating point value.", "Edit7", 0},
+    {"EndBeforeStart",
+     [](TForm1& f) {
+         f.StartFrameEdit->setText("30");
+         f.StopFrameEdit->setText("20");
+     },
+     "Button6", "Nothing to measure: the End Frame (20) is not after the Start Frame (30).",
+     nullptr, 0},
+    {"TooFewFramesAccepted", [](TForm1& f) { f.StopFrameEdit->setText("12"); }, "Button6",
+     "Only 12 of 12 frames were accepted; at least 16 are needed.", nullptr, 12},
+};
+
+INSTANTIATE_TEST_SUITE_P(Window, Refusals, ::testing::ValuesIn(kRefusals),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(MeasuringWindow, EscapeCancelsARunWhichEndsLikeAFinishedOne) {
     sim::DriftParams p = cleanDrift();
@@ -266,7 +328,7 @@ TEST_F(MeasuringWindow, ZoomOpensBesideTheWindowAndHidesAgain) {
     form->move(150, 150);
     QTest::mouseClick(form->CheckBox2, Qt::LeftButton);
     EXPECT_TRUE(zoom->isVisible());
-    EXPECT_EQ(zoom->pos(), QPoint(1052, 150));
+    EXPECT_EQ(zoom->pos(), QPoint(150 + form->outerWidth() + 2, 150));
     EXPECT_EQ(zoom->size(), QSize(210, 230));
     QTest::mouseClick(form->CheckBox2, Qt::LeftButton);
     EXPECT_FALSE(zoom->isVisible());
@@ -290,7 +352,10 @@ TEST_F(MeasuringWindow, ZoomNeverChangesWhatIsMeasured) {
             form->CheckBox2->setChecked(zoomed);
             selectPair();
             click("Button6");
-            ASSERT_TRUE(errors.isEmpty()) << errors.join("|").toStdString();
+            // The lit sky may leave too few frames for a result: only that is said.
+            for (const QString& e : errors)
+                EXPECT_TRUE(e.startsWith("Only ")) << e.toStdString();
+            errors.clear();
             tables[zoomed ? 1 : 0] = form->state().FrameData;
         }
         ASSERT_EQ(tables[0].size(), tables[1].size());

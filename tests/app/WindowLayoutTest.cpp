@@ -10,6 +10,7 @@
 
 #include <QAbstractButton>
 #include <QDateTimeEdit>
+#include <QFile>
 #include <QGroupBox>
 #include <QLabel>
 #include <QMenu>
@@ -110,6 +111,15 @@ const ControlRow kControls[] = {
     {"Button1", "ClientArea", 304, 608, 75, 25, "Step", Hidden | Disabled},
     {"Button2", "ClientArea", 384, 608, 75, 25, "Clear", Hidden},
     {"Button5", "ClientArea", 536, 616, 75, 25, "Draw", Hidden},
+    {"WarningLabel", "ClientArea", 888, 8, 128, 388, "", Plain},
+    {"ClipCheckBox", "ClientArea", 888, 404, 128, 17, "Reject outliers (3 sigma)", Plain},
+    {"GroupBox9", "ClientArea", 888, 428, 128, 93, "Frames", Plain},
+    {"MeasuredFramesEdit", "GroupBox9", 68, 16, 53, 21, "", ReadOnly},
+    {"AcceptedFramesEdit", "GroupBox9", 68, 40, 53, 21, "", ReadOnly},
+    {"ClippedFramesEdit", "GroupBox9", 68, 64, 53, 21, "", ReadOnly},
+    {"GroupBox8", "ClientArea", 888, 528, 128, 73, "", Plain},
+    {"PositionAngleErrorEdit", "GroupBox8", 8, 16, 73, 21, "", ReadOnly},
+    {"SeparationErrorEdit", "GroupBox8", 8, 40, 73, 21, "", ReadOnly},
 };
 
 QString captionOf(QWidget* w) {
@@ -148,11 +158,11 @@ TEST_F(WindowLayout, WindowIsCorvaneAt150By150WithFixedSize) {
     EXPECT_EQ(form->windowTitle(), "Corvane");
     EXPECT_EQ(form->pos(), QPoint(150, 150));
     EXPECT_EQ(form->minimumSize(), form->maximumSize());
-    // The client area below the menu is 892 x 626; with the classic borders
-    // the window is 900 wide outside.
-    EXPECT_EQ(form->width(), 892);
+    // The client area below the menu is 1024 x 626; with the classic borders
+    // the window is 1032 wide outside.
+    EXPECT_EQ(form->width(), 1024);
     EXPECT_EQ(form->height() - form->menuBar()->height(), 626);
-    EXPECT_EQ(form->outerWidth(), 900);
+    EXPECT_EQ(form->outerWidth(), 1032);
     form->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
     EXPECT_EQ(form->centralWidget()->mapTo(form.get(), QPoint(0, 0)),
@@ -417,13 +427,14 @@ TEST_F(ErrorHandling, ActiveWithoutVideoOnlyToggles) {
     EXPECT_TRUE(form->state().FrameData.empty());
 }
 
-TEST_F(ErrorHandling, SaveAndDrawAreUsableBeforeAVideo) {
+// Without a result there is nothing to save: it says so and writes nothing.
+TEST_F(ErrorHandling, SaveIsUsableBeforeAVideoAndRefusesWithoutAResult) {
     EXPECT_TRUE(form->Button10->isEnabled());
     EXPECT_TRUE(form->SaveResults1->isEnabled());
-    confirmAnswer = false;
     click("Button10");
-    EXPECT_EQ(confirmed.size(), 1);
-    EXPECT_TRUE(errors.isEmpty());
+    EXPECT_TRUE(confirmed.isEmpty());
+    EXPECT_EQ(errors, QStringList{"There is no result to save: measure the pair with GO! first."});
+    EXPECT_FALSE(QFile::exists(form->resultsFilePath()));
 }
 
 } // namespace

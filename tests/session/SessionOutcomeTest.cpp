@@ -1,0 +1,118 @@
+// What the session says about a run besides the numbers: why there is no
+// result, which doubts a result deserves, and the row it saves to results.csv.
+#include "support/CleanDrift.h"
+#include "support/TempDir.h"
+
+#include "session/MeasuringSession.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+namespace corvane {
+namespace {
+
+struct Outcome {
+    std::vector<std::string> warnings;
+    std::string noResult;
+    std::string csvRow;
+    int32_t clipped = 0;
+};
+
+// A clean 12" pair (320 x 240, 120 frames) on a sky of `sky` grey levels
+// with a noise of `noise`,
+// measured with `method`; `keep` accepted frames at most are left accepted
+// (the rest rejected by hand), and one frame's separation is made an outlier
+// when `outlier` is set, before clipping at 3 sigma.
+Outcome measure(double sky, double noise, Method method, int32_t keep, bool outlier) {
+    test::TempDir dir;
+    sim::DriftParams p = test::cleanDrift();
+    p.width = 320;
+    p.height = 240;
+    p.sky = sky;
+    p.noiseSigma = noise;
+    const std::string video = dir.file("pair.avi");
+    const sim::Truth truth = sim::writeDriftVideo(video, p);
+    MeasuringSession session;
+    session.open(video);
+    session.reset(0);
+    const sim::FrameTruth& t = truth.frames[0];
+    session.selectPrimary(std::lround(t.primary.x), std::lround(t.primary.y), 12);
+    session.selectSecondary(std::lround(t.secondary.x), std::lround(t.secondary.y), 12,
+                            [] { return 0; });
+    RunHooks hooks;
+    hooks.stopFrame = [&] { return p.frames; };
+    session.run(method, hooks);
+    int32_t accepted = 0;
+    for (int32_t n = 0; n <= p.frames; ++n)
+        if (session.row(n)->Valid && ++accepted > keep)
+            session.setAccepted(n, false);
+    Outcome out;
+    if (outlier) {
+        FrameRow& row = session.state().FrameData[40];
+        row.SecondaryX += 5;
+        computeSeparationAndAngle(row);
+        out.clipped = session.rejectOutliers(3.0);
+    }
+    out.noResult = session.noResultText();
+    if (!out.noResult.empty())
+        return out;
+    const ReductionResult r = session.reduce(Orientation::CorrectOrInverted, "+30", "00", "", '.');
+    EXPECT_TRUE(r.error.empty()) << r.error;
+    out.warnings = session.warnings(r, method, '.');
+    out.csvRow = session.resultsCsvRow("1/2/26", PairTexts{}, measuredTexts(EpochResult{}, r), r,
+                                       method, out.clipped);
+    return out;
+}
+
+struct OutcomeCase {
+    const char* name;
+    double sky, noise;
+    Method method;
+    int32_t keep;
+    bool outlier;
+    std::string noResult;
+    std::vector<std::string> warningStarts; // the start of each warning, in order
+    std::string csvCounts;                  // the row's counts, method and video
+};
+
+class SessionOutcome : public ::testing::TestWithParam<OutcomeCase> {};
+
+TEST_P(SessionOutcome, SaysWhyOrWhatIsDoubtful) {
+    const OutcomeCase& c = GetParam();
+    const Outcome r = measure(c.sky, c.noise, c.method, c.keep, c.outlier);
+    EXPECT_EQ(r.noResult, c.noResult);
+    ASSERT_EQ(r.warnings.size(), c.warningStarts.size());
+    for (std::size_t i = 0; i < r.warnings.size(); ++i)
+        EXPECT_EQ(r.warnings[i].rfind(c.warningStarts[i], 0), 0u) << r.warnings[i];
+    if (!c.csvCounts.empty()) {
+        EXPECT_NE(r.csvRow.find(c.csvCounts), std::string::npos) << r.csvRow;
+        EXPECT_EQ(r.csvRow.substr(r.csvRow.rfind(',')), ",drift");
+    }
+}
+
+const std::string kSky = "The sky around the stars is ";
+
+INSTANTIATE_TEST_SUITE_P(Runs, SessionOutcome,
+                         // clang-format off
+    ::testing::Values(
+        //          name                                 sky noise method                   keep  outlier no result
+        OutcomeCase{"dark_sky_sound_result",              0,  3, Method::WeightedAverage, 1000, false, "",
+                    {}, ",120,119,0,Weighted Average,pair.avi,"},
+        OutcomeCase{"noisy_sky_biases_weighted_average",  20, 8, Method::WeightedAverage, 1000, false, "",
+                    {kSky}, ""},
+        OutcomeCase{"same_sky_leaves_peak_search_alone",  20, 8, Method::PeakSearch,      1000, false, "",
+                    {}, ""},
+        OutcomeCase{"fewer_than_a_quarter_accepted",      0,  3, Method::PeakSearch,      20,   false, "",
+                    {"Only 20 of 120 measured frames were accepted"}, ",120,20,0,Peak Search,"},
+        OutcomeCase{"outlier_clipped_and_counted",        0,  3, Method::PeakSearch,      1000, true,  "",
+                    {}, ",120,118,1,Peak Search,"},
+        OutcomeCase{"too_few_accepted_says_how_many",     0,  3, Method::PeakSearch,      11,   false,
+                    "Only 11 of 120 frames were accepted; at least 16 are needed", {}, ""}),
+                         // clang-format on
+                         [](const auto& info) { return std::string(info.param.name); });
+
+} // namespace
+} // namespace corvane
