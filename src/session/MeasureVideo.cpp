@@ -103,19 +103,27 @@ MeasureOutcome measureVideo(const MeasureRequest& request, const MeasureHooks& h
     if (out.bench)
         out.bench->runFps = runSeconds > 0 ? result.framesMeasured / runSeconds : 0;
 
+    out.video = request.video;
+    out.method = request.method;
     out.framesMeasured = result.framesMeasured;
     out.cancelled = result.cancelled;
-    out.validFrames = session.acceptedFrames();
     out.epoch = epoch(observation, request.decimalSeparator);
     if (session.reductionDue()) {
+        if (request.clipSigma)
+            out.clippedFrames = session.rejectOutliers(*request.clipSigma);
         ReductionResult r =
             session.reduce(request.orientation, request.decDegrees, request.decMinutes,
                            request.decSeconds, request.decimalSeparator);
-        if (r.error.empty())
+        if (r.error.empty()) {
+            out.warnings = session.warnings(r, request.method, request.decimalSeparator);
             out.reduction = std::move(r);
-        else
+        } else {
             out.reductionError = r.error;
+        }
+    } else {
+        out.noResult = session.noResultText();
     }
+    out.validFrames = session.acceptedFrames();
     out.table = session.table();
     return out;
 }
@@ -126,6 +134,15 @@ std::string resultsLine(const MeasureOutcome& outcome, const std::string& record
         throw Error("The measurement has no result to save");
     return resultsLine(recordDate, pair, measuredTexts(outcome.epoch, *outcome.reduction),
                        outcome.validFrames);
+}
+
+std::string resultsCsvRow(const MeasureOutcome& outcome, const std::string& recordDate,
+                          const PairTexts& pair) {
+    if (!outcome.reduction)
+        throw Error("The measurement has no result to save");
+    return resultsCsvRow(recordDate, pair, measuredTexts(outcome.epoch, *outcome.reduction),
+                         outcome.table, *outcome.reduction, outcome.method, outcome.clippedFrames,
+                         outcome.video);
 }
 
 } // namespace corvane

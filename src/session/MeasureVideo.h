@@ -18,6 +18,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace corvane {
 
@@ -50,6 +51,10 @@ struct MeasureRequest {
     std::optional<double> frameRate;
     // Also time the video source alone against the run (see BenchResult).
     bool bench = false;
+    // Reject the accepted frames whose separation or screen angle lies more
+    // than this many standard deviations from the mean (see clipOutliers);
+    // none: every accepted frame counts.
+    std::optional<double> clipSigma;
 };
 
 // The request field that a RequestError is about.
@@ -88,9 +93,16 @@ struct MeasureHooks {
 };
 
 struct MeasureOutcome {
+    std::string video;
+    Method method = kDefaultMethod;
     int32_t framesMeasured = 0;
     bool cancelled = false;
-    int32_t validFrames = 0;
+    int32_t validFrames = 0;   // after the outlier rejection
+    int32_t clippedFrames = 0; // rejected as outliers
+    // Why there is no result, with the counts; empty when the reduction ran.
+    std::string noResult;
+    // The doubts the result deserves, in the program's words.
+    std::vector<std::string> warnings;
     FrameTable table; // one row per frame of the video
     // Set when the reduction ran and reached its end; empty when fewer than
     // 16 rows were valid or when it stopped on `reductionError`.
@@ -113,5 +125,8 @@ MeasureOutcome measureVideo(const MeasureRequest& request, const MeasureHooks& h
 // The results line of a finished measurement (its outcome has a reduction).
 std::string resultsLine(const MeasureOutcome& outcome, const std::string& recordDate,
                         const PairTexts& pair);
+// Its row of results.csv.
+std::string resultsCsvRow(const MeasureOutcome& outcome, const std::string& recordDate,
+                          const PairTexts& pair);
 
 } // namespace corvane

@@ -178,6 +178,14 @@ MeasuredTexts measuredTexts(const EpochResult& epoch, const ReductionResult& red
 std::string resultsLine(const std::string& recordDate, const PairTexts& pair,
                         const MeasuredTexts& measured, int32_t validFrames);
 
+// The row of results.csv for a measurement whose frames are `table`, reduced
+// to `r` with `method` (`clipped` frames removed as outliers), from the video at
+// `videoPath`.
+std::string resultsCsvRow(const std::string& recordDate, const PairTexts& pair,
+                          const MeasuredTexts& measured, const FrameTable& table,
+                          const ReductionResult& r, Method method, int32_t clipped,
+                          const std::string& videoPath);
+
 // The standard errors of a finished reduction as shown beside its values:
 // "±" and the error with the value's decimals, or more where those would
 // show 0 (two significant digits at most).
@@ -186,5 +194,8 @@ struct ErrorTexts {
     std::string positionAngle; // degrees
 };
 ErrorTexts errorTexts(const ReductionResult& reduction, char decimalSeparator);
+// One error (or spread) with `decimals`, or with more where those would show
+// nothing of it (at most 6); empty for a value that is not a number.
+std::string errorText(double error, int decimals, char decimalSeparator);
 
 } // namespace corvane

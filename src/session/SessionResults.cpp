@@ -51,17 +51,6 @@ double skyLeft(const SkyEstimate& sky) {
     return sky.noise * density + mu * below;
 }
 
-// An error with the value's decimals, or with more where those would show
-// nothing of it (at most 6).
-std::string errorText(double error, int decimals, char sep) {
-    if (!std::isfinite(error) || error < 0)
-        return std::string();
-    int d = decimals;
-    while (d < 6 && std::nearbyint(error * std::pow(10.0, d)) == 0.0 && error > 0)
-        ++d;
-    return formatRounded(error, d, sep);
-}
-
 std::string fileNameOf(const std::string& path) {
     const std::size_t slash = path.find_last_of('/');
     return slash == std::string::npos ? path : path.substr(slash + 1);
@@ -108,9 +97,10 @@ std::vector<std::string> MeasuringSession::warnings(const ReductionResult& r, Me
     return out;
 }
 
-std::string MeasuringSession::resultsCsvRow(const std::string& recordDate, const PairTexts& pair,
-                                            const MeasuredTexts& measured, const ReductionResult& r,
-                                            Method method, int32_t clipped) const {
+std::string resultsCsvRow(const std::string& recordDate, const PairTexts& pair,
+                          const MeasuredTexts& measured, const FrameTable& table,
+                          const ReductionResult& r, Method method, int32_t clipped,
+                          const std::string& videoPath) {
     ResultsCsvFields f;
     ResultsFields& l = f.line;
     l.recordDate = recordDate;
@@ -125,7 +115,7 @@ std::string MeasuringSession::resultsCsvRow(const std::string& recordDate, const
     l.epochB = measured.epochB;
     l.separation = measured.separation;
     l.positionAngle = measured.positionAngle;
-    l.validFrames = acceptedFrames();
+    l.validFrames = CountValidRows(table);
     l.notes = pair.notes;
     // Numbers a program reads: always with a point.
     constexpr char kPoint = '.';
@@ -140,14 +130,14 @@ std::string MeasuringSession::resultsCsvRow(const std::string& recordDate, const
         f.sepPxSd = errorText(s.separationPx.sd, 2, kPoint);
         f.screenAngleSd = errorText(s.screenAngle.sd, 2, kPoint);
     }
-    f.framesMeasured = measuredFrames();
-    f.framesAccepted = acceptedFrames();
+    f.framesMeasured = CountMeasuredRows(table);
+    f.framesAccepted = CountValidRows(table);
     f.framesClipped = clipped;
     f.method = methodEntry(method).caption;
-    f.video = fileNameOf(player_.FileName());
+    f.video = fileNameOf(videoPath);
     const FrameRow* first = nullptr;
     const FrameRow* last = nullptr;
-    for (const FrameRow& row : state_.FrameData)
+    for (const FrameRow& row : table)
         if (row.Valid) {
             if (!first)
                 first = &row;
@@ -161,9 +151,25 @@ std::string MeasuringSession::resultsCsvRow(const std::string& recordDate, const
     return buildResultsCsvRow(f);
 }
 
+std::string MeasuringSession::resultsCsvRow(const std::string& recordDate, const PairTexts& pair,
+                                            const MeasuredTexts& measured, const ReductionResult& r,
+                                            Method method, int32_t clipped) const {
+    return corvane::resultsCsvRow(recordDate, pair, measured, state_.FrameData, r, method, clipped,
+                                  player_.FileName());
+}
+
 void MeasuringSession::saveResults(const std::string& path, const std::string& line,
                                    const std::string& csvRow) {
     saveResultsRecord(path, line, csvRow);
+}
+
+std::string errorText(double error, int decimals, char sep) {
+    if (!std::isfinite(error) || error < 0)
+        return std::string();
+    int d = decimals;
+    while (d < 6 && std::nearbyint(error * std::pow(10.0, d)) == 0.0 && error > 0)
+        ++d;
+    return formatRounded(error, d, sep);
 }
 
 ErrorTexts errorTexts(const ReductionResult& r, char sep) {

@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <ctime>
@@ -70,10 +71,14 @@ protected:
         const sim::FrameTruth& f = truth_->frames[static_cast<std::size_t>(n)];
         return {"--primary", xy(f.primary), "--secondary", xy(f.secondary)};
     }
+    // The video, the clicks on frame 0, the declination (unless `extra` gives
+    // one) and `extra`.
     static std::vector<std::string> base(std::vector<std::string> extra = {}) {
         std::vector<std::string> args{video_};
         for (const std::string& a : clicksAt(0))
             args.push_back(a);
+        if (std::find(extra.begin(), extra.end(), "--dec") == extra.end())
+            args.insert(args.end(), {"--dec", "+00 00 00"});
         args.insert(args.end(), extra.begin(), extra.end());
         return args;
     }
@@ -88,9 +93,24 @@ TempDir* MeasureTool::dir_ = nullptr;
 std::string MeasureTool::video_;
 sim::Truth* MeasureTool::truth_ = nullptr;
 
-const std::vector<std::string> kTextNames = {
-    "frames measured", "valid frames", "sep px",     "screen angle", "drift angle",
-    "position angle",  "pixel scale",  "separation", "epoch J",      "epoch B"};
+const std::vector<std::string> kTextNames = {"frames measured",
+                                             "valid frames",
+                                             "frames accepted",
+                                             "frames clipped",
+                                             "sep px",
+                                             "screen angle",
+                                             "drift angle",
+                                             "position angle",
+                                             "pixel scale",
+                                             "separation",
+                                             "separation stderr",
+                                             "position angle stderr",
+                                             "pixel scale stderr",
+                                             "drift angle stderr",
+                                             "sep px sd",
+                                             "screen angle sd",
+                                             "epoch J",
+                                             "epoch B"};
 
 TEST_F(MeasureTool, PrintsTheWindowsTextsInOrderAndNothingOnStderr) {
     const ToolRun r = run(base());
@@ -166,24 +186,32 @@ TEST_F(MeasureTool, ExitStatusForEachCase) {
     const std::vector<StatusRow> rows = {
         {"results", {}, 0, ""},
         {"missing file",
-         {"!", dir_->file("absent.avi"), "--primary", "1,1", "--secondary", "2,2"},
+         {"!", dir_->file("absent.avi"), "--primary", "1,1", "--secondary", "2,2", "--dec", "+10"},
          1,
          "File not found"},
-        {"not a video", {"!", junk, "--primary", "1,1", "--secondary", "2,2"}, 1, "Not an AVI"},
+        {"not a video",
+         {"!", junk, "--primary", "1,1", "--secondary", "2,2", "--dec", "+10"},
+         1,
+         "Not an AVI"},
         {"truncated video",
-         {"!", truncated, "--primary", "1,1", "--secondary", "2,2"},
+         {"!", truncated, "--primary", "1,1", "--secondary", "2,2", "--dec", "+10"},
          1,
          "The AVI file is truncated"},
-        {"video without a picture", {"!", silent, "--primary", "1,1", "--secondary", "2,2"}, 3, ""},
+        {"video without a picture",
+         {"!", silent, "--primary", "1,1", "--secondary", "2,2", "--dec", "+10"},
+         3,
+         "No frame was measured."},
+        {"declination missing",
+         {"!", video_, "--primary", "1,1", "--secondary", "2,2"},
+         2,
+         "--dec is required"},
         {"declination not a number",
          {"--dec", "+1x 00 00"},
-         1,
-         "'+1x' is not a valid floating point value"},
-        {"declination minutes missing",
-         {"--dec", "+10"},
-         1,
-         "'' is not a valid floating point value"},
-        {"declination at the pole", {"--dec", "+90 00 00"}, 1, "between -90 and +90"},
+         2,
+         "--dec: '+1x' is not a valid floating point value"},
+        {"declination minutes out of range", {"--dec", "+10:75"}, 2, "--dec: the minutes"},
+        {"declination at the pole", {"--dec", "+90 00 00"}, 2, "between -90 and +90"},
+        {"clipping below one sigma", {"--clip", "0.5"}, 2, "--clip: '0.5' is not a number"},
         {"no arguments", {"!"}, 2, "no video given"},
         {"no secondary", {"!", video_, "--primary", "1,1"}, 2, "--secondary X,Y is required"},
         {"unknown option", {"--speed", "2"}, 2, "unknown option --speed"},
@@ -193,7 +221,7 @@ TEST_F(MeasureTool, ExitStatusForEachCase) {
         {"box size above 40", {"--box", "42"}, 2, "not an even size"},
         {"box size in exponent form", {"--box", "1e1"}, 2, "not a valid integer value"},
         {"click outside the frame",
-         {"!", video_, "--primary", "320,10", "--secondary", "2,2"},
+         {"!", video_, "--primary", "320,10", "--secondary", "2,2", "--dec", "+10"},
          2,
          "--primary 320,10 lies outside the 320 x 240 frame"},
         {"click at a negative pixel",
@@ -220,11 +248,14 @@ TEST_F(MeasureTool, ExitStatusForEachCase) {
         {"primary frame beyond the video", {"--primary-frame", "500"}, 2, "beyond the video"},
         {"star data without --save", {"--notes", "x"}, 2, "--notes needs --save"},
         {"two videos", {"other.avi"}, 2, "more than one video"},
-        {"too few valid frames", {"--stop", "10"}, 3, ""},
-        {"clicks on empty sky",
-         {"!", video_, "--primary", "300,20", "--secondary", "310,30"},
+        {"too few valid frames",
+         {"--stop", "10"},
          3,
-         ""},
+         "Only 10 of 10 frames were accepted; at least 16 are needed."},
+        {"clicks on empty sky",
+         {"!", video_, "--primary", "300,20", "--secondary", "310,30", "--dec", "+10"},
+         3,
+         "frames were accepted; at least 16 are needed."},
     };
     for (const StatusRow& row : rows) {
         SCOPED_TRACE(row.name);
@@ -244,10 +275,68 @@ TEST_F(MeasureTool, ExitStatusForEachCase) {
     }
 }
 
+// Every form of the declination the option takes gives the result of the
+// same value typed into the three boxes.
+TEST_F(MeasureTool, DeclinationInEachFormGivesTheSameResult) {
+    const struct {
+        const char* dec;
+        const char* sameAs;
+    } forms[] = {{"+30:15:00", "+30 15 00"},
+                 {"+30 15", "+30 15 00"},
+                 {"+30.25", "+30 15 00"},
+                 {"30 15 0", "+30 15 00"},
+                 {"+30", "+30 00 00"}};
+    for (const auto& form : forms) {
+        SCOPED_TRACE(form.dec);
+        const ToolRun r = run(base({"--dec", form.dec}));
+        const ToolRun same = run(base({"--dec", form.sameAs}));
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(textMap(r.out).at("separation"), textMap(same.out).at("separation"));
+    }
+}
+
+// A doubtful result is printed as any other, with its warnings on stderr and
+// in the JSON; --clip removes the frames off the mean and counts them.
+TEST_F(MeasureTool, WarningsAndClippingAreReported) {
+    sim::DriftParams p = cleanPair();
+    p.sky = 20;
+    p.noiseSigma = 8;
+    const std::string noisy = dir_->file("noisy.avi");
+    const sim::Truth t = sim::writeDriftVideo(noisy, p);
+    const std::vector<std::string> args{noisy,
+                                        "--primary",
+                                        xy(t.frames[0].primary),
+                                        "--secondary",
+                                        xy(t.frames[0].secondary),
+                                        "--dec",
+                                        "+00",
+                                        "--method",
+                                        "weighted"};
+    const ToolRun text = run(args);
+    ASSERT_EQ(text.status, 0) << text.err;
+    EXPECT_EQ(text.err.rfind("Warning: The sky around the stars is ", 0), 0u) << text.err;
+    EXPECT_NE(text.err.find("Weighted Average counts the noise"), std::string::npos) << text.err;
+    EXPECT_NE(textMap(text.out).at("separation"), "");
+    std::vector<std::string> withJson = args;
+    withJson.push_back("--json");
+    const ToolRun json = run(withJson);
+    EXPECT_NE(json.out.find("\"warnings\": [\"The sky around the stars is "), std::string::npos)
+        << json.out;
+
+    const ToolRun clipped = run(base({"--clip", "1.5"}));
+    ASSERT_EQ(clipped.status, 0) << clipped.err;
+    const auto m = textMap(clipped.out);
+    const auto plain = textMap(run(base()).out);
+    EXPECT_GT(number(m.at("frames clipped")), 0);
+    EXPECT_EQ(number(m.at("frames accepted")),
+              number(plain.at("frames accepted")) - number(m.at("frames clipped")));
+}
+
 TEST_F(MeasureTool, HelpPrintsTheUsageAndSucceeds) {
     const ToolRun r = run({"--help"});
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out.rfind("usage: corvane-measure VIDEO --primary X,Y --secondary X,Y", 0), 0u);
+    EXPECT_EQ(
+        r.out.rfind("usage: corvane-measure VIDEO --primary X,Y --secondary X,Y --dec DEC", 0), 0u);
 }
 
 TEST_F(MeasureTool, TooFewValidFramesStillPrintsTheCountsWithEmptyResults) {
@@ -289,6 +378,13 @@ TEST_F(MeasureTool, JsonHoldsTheShownTextsAndTheUnroundedValues) {
         {"position_angle", "position angle", 2},
         {"pixel_scale", "pixel scale", 4},
         {"separation", "separation", 2},
+        {"frames_accepted", "frames accepted", 0},
+        {"separation_stderr", "separation stderr", 2},
+        {"position_angle_stderr", "position angle stderr", 2},
+        {"pixel_scale_stderr", "pixel scale stderr", 4},
+        {"drift_angle_stderr", "drift angle stderr", 2},
+        {"sep_px_sd", "sep px sd", 2},
+        {"screen_angle_sd", "screen angle sd", 2},
         {"epoch_julian", "epoch J", 3},
         {"epoch_besselian", "epoch B", 3}};
     for (const auto& [key, name, decimals] : keys) {
@@ -300,6 +396,7 @@ TEST_F(MeasureTool, JsonHoldsTheShownTextsAndTheUnroundedValues) {
         EXPECT_NEAR(raw, number(m.at(name)), 0.5 * std::pow(10.0, -decimals) + 1e-9);
     }
     EXPECT_FALSE(j.shown("decode_fps")) << "bench keys only with --bench";
+    EXPECT_NE(json.out.find("\"warnings\": [], "), std::string::npos) << "a sound result";
 }
 
 TEST_F(MeasureTool, FramesCsvHasOneRowPerFrameOfTheTable) {
@@ -345,7 +442,7 @@ TEST_F(MeasureTool, StartAndStopLimitTheMeasuredFrames) {
     std::vector<std::string> args{video_};
     for (const std::string& a : clicksAt(30))
         args.push_back(a);
-    for (const char* a : {"--start", "30", "--stop", "90", "--frames"})
+    for (const char* a : {"--dec", "+00", "--start", "30", "--stop", "90", "--frames"})
         args.push_back(a);
     args.push_back(csv);
     const ToolRun r = run(args);
@@ -387,7 +484,7 @@ TEST_F(MeasureTool, EpochFromTheFilesModificationTimeInUt) {
     std::vector<std::string> args{copy};
     for (const std::string& a : clicksAt(0))
         args.push_back(a);
-    args.push_back("--json");
+    args.insert(args.end(), {"--dec", "+00", "--json"});
     const ToolRun r = run(args);
     ASSERT_EQ(r.status, 0) << r.err;
     const JsonOutput j(r.out);
@@ -413,7 +510,8 @@ TEST_F(MeasureTool, SaveAppendsTheResultsLineAsTheWindowWrites) {
         run(base({"--save", "--results", results, "--designation", "STF 1234", "--ra", "12 34 56.7",
                   "--dec", "+00 00 00", "--notes", "seeing 3/5\tnight 2"}));
     ASSERT_EQ(first.status, 0) << first.err;
-    EXPECT_EQ(first.err, "Results saved to " + results + "\n");
+    EXPECT_EQ(first.err,
+              "Results saved to " + results + " and " + dir_->file("results.csv") + "\n");
     const auto m = textMap(first.out);
     const std::string line = date + "\tSTF 1234\t12 34 56.7\t+00 00 00\t" + m.at("epoch J") + "\t" +
                              m.at("epoch B") + "\t" + m.at("separation") + "\t" +
@@ -433,6 +531,16 @@ TEST_F(MeasureTool, SaveAppendsTheResultsLineAsTheWindowWrites) {
                                    m.at("valid frames") + "\t";
     EXPECT_EQ(readFile(results),
               "Corvane Ouput File\r\n" + header + "\r\n" + line + "\r\n" + secondLine + "\r\n");
+    // results.csv beside it: the header and a row per save, with the counts,
+    // the method, the video and where the scale came from.
+    std::istringstream csv(readFile(dir_->file("results.csv")));
+    std::vector<std::string> rows;
+    for (std::string row; std::getline(csv, row);)
+        rows.push_back(row);
+    ASSERT_EQ(rows.size(), 3u);
+    const std::string counts = "120," + m.at("valid frames") + ",0,Peak Search,pair.avi,";
+    EXPECT_NE(rows[1].find(counts), std::string::npos) << rows[1];
+    EXPECT_EQ(rows[1].substr(rows[1].size() - 7), ",drift\r") << rows[1];
 }
 
 TEST_F(MeasureTool, SaveWithoutResultsWritesNothing) {
@@ -549,7 +657,7 @@ TEST_P(MeasureToolTiming, JsonReportsTheTimingOfTheRecording) {
     o.timeStamps = row.timeStamps;
     const std::string file = dir_->file(row.file);
     const sim::Truth truth = sim::writeRecording(file, p, o);
-    std::vector<std::string> args{file, "--json"};
+    std::vector<std::string> args{file, "--json", "--dec", "+00"};
     for (const std::string& a : clicksAt(0))
         args.push_back(a);
     args.insert(args.end(), row.extra.begin(), row.extra.end());

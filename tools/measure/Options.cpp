@@ -4,8 +4,10 @@
 #include "common/NumberText.h"
 #include "measure/Methods.h"
 #include "measure/Selection.h"
+#include "reduce/Clipping.h"
 
 #include <cctype>
+#include <cmath>
 #include <set>
 
 namespace corvane::tool {
@@ -13,7 +15,7 @@ namespace corvane::tool {
 namespace {
 
 const char* const kUsageText =
-    "usage: corvane-measure VIDEO --primary X,Y --secondary X,Y [options]\n"
+    "usage: corvane-measure VIDEO --primary X,Y --secondary X,Y --dec DEC [options]\n"
     "Measures a double star in a drift video exactly as the Corvane window does:\n"
     "open, click the primary, click the secondary, \"GO!\", then the reduction.\n"
     "  --primary X,Y         frame pixel of the primary click (required)\n"
@@ -22,8 +24,12 @@ const char* const kUsageText =
     "  --start N, --stop N   measuring range (0 and the video's length)\n"
     "  --box N               star box size, even, 4 to 40 (12)\n"
     "  --method M            @METHODS@\n"
-    "  --dec \"+DD MM SS\"     declination (+00 00 00)\n"
+    "  --dec DEC             declination (required): \"+DD MM SS\", \"+DD:MM:SS\",\n"
+    "                        \"+DD MM\", \"+DD\" or decimal degrees (\"+30.25\")\n"
     "  --orientation O       correct | mirrored (correct)\n"
+    "  --clip SIGMA          reject the accepted frames whose separation or screen\n"
+    "                        angle lies more than SIGMA standard deviations from\n"
+    "                        the mean (off; the window's 3 sigma is --clip 3)\n"
     "  --date \"YYYY-MM-DD HH:MM\"\n"
     "                        observation date and time in UT (the file's time)\n"
     "  --fps N               frames per second of a recording without time\n"
@@ -39,7 +45,9 @@ const char* const kUsageText =
     "  --bench               also time the run against decoding alone (frame\n"
     "                        rates by the process's CPU time)\n"
     "  --help, --version     print this text or the version and exit\n"
-    "Exit status: 0 results, 3 fewer than 16 valid frames, 1 error, 2 usage error.\n";
+    "Warnings about a doubtful result go to stderr (and into the JSON).\n"
+    "Exit status: 0 results, 3 no result (fewer than 16 accepted frames, said on\n"
+    "stderr), 1 error, 2 usage error.\n";
 
 // The option names of every method joined by `sep`: the default first, then
 // the others in the window's order.
@@ -67,7 +75,7 @@ namespace {
 const std::set<std::string> kValueOptions = {
     "--primary",     "--secondary", "--primary-frame", "--start", "--stop",   "--box",
     "--method",      "--dec",       "--orientation",   "--date",  "--frames", "--results",
-    "--designation", "--ra",        "--notes",         "--fps"};
+    "--designation", "--ra",        "--notes",         "--fps",   "--clip"};
 const std::set<std::string> kFlagOptions = {"--json", "--save", "--bench"};
 
 int32_t integerOf(const std::string& option, const std::string& text) {
@@ -120,6 +128,39 @@ std::vector<std::string> boxTexts(const std::string& option, const std::string& 
     return words;
 }
 
+// The declination as the three Dec boxes take it, from "+DD MM SS",
+// "+DD:MM:SS", "+DD MM", "+DD" or decimal degrees: minutes not given are "00"
+// (the reduction needs a number there), seconds not given stay empty, as an
+// empty seconds box does. Throws UsageError naming the option when the
+// reduction could not read it, or when the minutes or seconds are not 0 to
+// under 60.
+std::vector<std::string> declinationBoxes(const std::string& option, const std::string& text) {
+    std::string spaced = text;
+    for (char& c : spaced)
+        if (c == ':')
+            c = ' ';
+    std::vector<std::string> boxes = boxTexts(option, spaced);
+    if (boxes[0].empty())
+        throw UsageError(option + ": '" + text + "' is not a declination");
+    for (std::size_t i = 1; i < 3; ++i) {
+        if (boxes[i].empty()) {
+            if (i == 1)
+                boxes[i] = "00";
+            continue;
+        }
+        double v = 0;
+        if (tryTextToFloat(boxes[i], '.', v) && !(v >= 0 && v < 60))
+            throw UsageError(option + ": the " + (i == 1 ? "minutes" : "seconds") + " in '" + text +
+                             "' are not 0 to under 60");
+    }
+    try {
+        declinationMagnitude(boxes[0], boxes[1], boxes[2], '.');
+    } catch (const Error& e) {
+        throw UsageError(option + ": " + e.what());
+    }
+    return boxes;
+}
+
 bool digits(const std::string& s, std::size_t pos, std::size_t count) {
     if (pos + count > s.size())
         return false;
@@ -165,6 +206,7 @@ ToolOptions parseOptions(const std::vector<std::string>& args) {
     std::set<std::string> seen;
     bool primaryGiven = false;
     bool secondaryGiven = false;
+    bool decGiven = false;
     bool endOfOptions = false;
 
     for (std::size_t i = 0; i < args.size(); ++i) {
@@ -237,10 +279,19 @@ ToolOptions parseOptions(const std::vector<std::string>& args) {
                                                      : "none of " + methodNames(", ")));
             o.measure.method = m->method;
         } else if (a == "--dec") {
-            const std::vector<std::string> boxes = boxTexts(a, value);
+            const std::vector<std::string> boxes = declinationBoxes(a, value);
             o.measure.decDegrees = boxes[0];
             o.measure.decMinutes = boxes[1];
             o.measure.decSeconds = boxes[2];
+            decGiven = true;
+        } else if (a == "--clip") {
+            double sigma = 0;
+            if (!tryTextToFloat(value, '.', sigma) || !(sigma >= kMinClipSigma) ||
+                !std::isfinite(sigma))
+                throw UsageError("--clip: '" + value +
+                                 "' is not a number of standard deviations of at least " +
+                                 formatGeneral(kMinClipSigma));
+            o.measure.clipSigma = sigma;
         } else if (a == "--orientation") {
             if (value == "correct")
                 o.measure.orientation = Orientation::CorrectOrInverted;
@@ -289,6 +340,10 @@ ToolOptions parseOptions(const std::vector<std::string>& args) {
         throw UsageError("--primary X,Y is required");
     if (!secondaryGiven)
         throw UsageError("--secondary X,Y is required");
+    // The pixel scale rests on the declination: a default would give a
+    // wrong separation without a word.
+    if (!decGiven)
+        throw UsageError("--dec is required: the declination of the pair, as \"+DD MM SS\"");
     if (o.measure.startFrame && o.measure.stopFrame && *o.measure.stopFrame < *o.measure.startFrame)
         throw UsageError("--stop " + std::to_string(*o.measure.stopFrame) +
                          " lies before --start " + std::to_string(*o.measure.startFrame));

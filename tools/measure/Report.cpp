@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdio>
 #include <fstream>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <vector>
 
@@ -29,6 +30,10 @@ std::vector<Field> resultFields(const MeasureOutcome& o) {
     f.push_back(
         {"frames measured", "frames_measured", std::to_string(o.framesMeasured), o.framesMeasured});
     f.push_back({"valid frames", "valid_frames", std::to_string(o.validFrames), o.validFrames});
+    f.push_back(
+        {"frames accepted", "frames_accepted", std::to_string(o.validFrames), o.validFrames});
+    f.push_back(
+        {"frames clipped", "frames_clipped", std::to_string(o.clippedFrames), o.clippedFrames});
     if (o.reduction) {
         const ReductionResult& r = *o.reduction;
         f.push_back({"sep px", "sep_px", r.averages.sepText, r.averages.meanSep});
@@ -41,6 +46,21 @@ std::vector<Field> resultFields(const MeasureOutcome& o) {
             {"pixel scale", "pixel_scale", r.separation.pixelScaleText, r.separation.pixelScale});
         f.push_back(
             {"separation", "separation", r.separation.separationText, r.separation.separation});
+        // The standard errors, with the decimals the results line shows (more
+        // where those would show nothing); the sd's of one frame likewise.
+        const ReductionStatistics& s = r.statistics;
+        const ErrorTexts e = errorTexts(r, kDecimalSeparator);
+        f.push_back({"separation stderr", "separation_stderr", e.separation, s.separationStderr});
+        f.push_back({"position angle stderr", "position_angle_stderr", e.positionAngle,
+                     s.positionAngleStderr});
+        f.push_back({"pixel scale stderr", "pixel_scale_stderr",
+                     errorText(s.pixelScaleStderr, 4, kDecimalSeparator), s.pixelScaleStderr});
+        f.push_back({"drift angle stderr", "drift_angle_stderr",
+                     errorText(s.driftAngleStderr, 2, kDecimalSeparator), s.driftAngleStderr});
+        f.push_back({"sep px sd", "sep_px_sd", errorText(s.separationPx.sd, 2, kDecimalSeparator),
+                     s.separationPx.sd});
+        f.push_back({"screen angle sd", "screen_angle_sd",
+                     errorText(s.screenAngle.sd, 2, kDecimalSeparator), s.screenAngle.sd});
     } else {
         // Without the reduction the window's result boxes stay empty.
         for (const auto& [name, key] : {std::pair{"sep px", "sep_px"},
@@ -48,7 +68,13 @@ std::vector<Field> resultFields(const MeasureOutcome& o) {
                                         {"drift angle", "drift_angle"},
                                         {"position angle", "position_angle"},
                                         {"pixel scale", "pixel_scale"},
-                                        {"separation", "separation"}})
+                                        {"separation", "separation"},
+                                        {"separation stderr", "separation_stderr"},
+                                        {"position angle stderr", "position_angle_stderr"},
+                                        {"pixel scale stderr", "pixel_scale_stderr"},
+                                        {"drift angle stderr", "drift_angle_stderr"},
+                                        {"sep px sd", "sep_px_sd"},
+                                        {"screen angle sd", "screen_angle_sd"}})
             f.push_back({name, key, std::string(), std::nullopt});
     }
     f.push_back({"epoch J", "epoch_julian", o.epoch.julianText, o.epoch.julianEpoch});
@@ -111,6 +137,7 @@ void writeJson(std::ostream& out, const MeasureOutcome& o) {
         << shownNumber(formatRounded(t.medianIntervalMs, 3, kDecimalSeparator))
         << ", \"jitter_ms\": " << shownNumber(formatRounded(t.jitterMs, 3, kDecimalSeparator))
         << ", \"dropped_frames\": " << t.droppedFrames << "}, ";
+    out << "\"warnings\": " << nlohmann::json(o.warnings).dump() << ", ";
     out << "\"raw\": {";
     for (std::size_t i = 0; i < fields.size(); ++i)
         out << (i ? ", " : "") << "\"" << fields[i].jsonKey << "\": " << rawNumber(fields[i].raw);

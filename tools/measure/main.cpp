@@ -4,8 +4,9 @@
 // measuring session. Prints the results, and on request saves the results
 // line, writes the frame table and times the run against decoding alone.
 //
-// Exit status: 0 results, 3 fewer than 16 valid frames, 1 an error (the
-// window's message on stderr), 2 a usage error.
+// Exit status: 0 results, 3 no result (why, with the counts, on stderr), 1 an
+// error (the window's message on stderr), 2 a usage error. A doubtful result
+// is printed as any other, with its warnings on stderr.
 #include "Options.h"
 #include "Report.h"
 
@@ -107,9 +108,11 @@ void saveResults(const ToolOptions& o, const MeasureOutcome& out) {
     pair.decSeconds = o.measure.decSeconds;
     pair.notes = o.notes;
     const std::string path = o.resultsPath.empty() ? defaultResultsPath() : o.resultsPath;
-    MeasuringSession::saveResults(path, resultsLine(out, recordDateToday(), pair));
+    const std::string today = recordDateToday();
+    MeasuringSession::saveResults(path, resultsLine(out, today, pair),
+                                  resultsCsvRow(out, today, pair));
     // stdout carries only the results, so that it can be read by a program.
-    std::cerr << "Results saved to " << path << "\n";
+    std::cerr << "Results saved to " << path << " and " << resultsCsvPath(path) << "\n";
 }
 
 int run(const ToolOptions& o) {
@@ -136,9 +139,10 @@ int run(const ToolOptions& o) {
         writeText(std::cout, out);
     std::cout.flush();
 
+    for (const std::string& warning : out.warnings)
+        std::cerr << "Warning: " << warning << "\n";
     if (!out.reduction) {
-        if (o.save)
-            std::cerr << "Fewer than 16 frames are valid: nothing was saved.\n";
+        std::cerr << out.noResult << (o.save ? ": nothing was saved.\n" : ".\n");
         return kExitTooFewValid;
     }
     if (o.save)
