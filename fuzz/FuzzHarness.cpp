@@ -1,4 +1,5 @@
 #include "FuzzHarness.h"
+#include "FuzzScratch.h"
 
 #include "common/Error.h"
 #include "measure/FrameTable.h"
@@ -22,21 +23,8 @@ namespace corvane {
 
 namespace {
 
-// The player reads files by path. Memory-backed /dev/shm keeps the write
-// cheap for the fuzzer's thousands of runs a second; one file per process so
-// parallel fuzzing jobs do not share it.
-std::string scratchPath() {
-    const char* dir = std::filesystem::is_directory("/dev/shm") ? "/dev/shm" : "/tmp";
-    return std::string(dir) + "/corvane-fuzz-" + std::to_string(getpid()) + ".avi";
-}
-
-bool writeFile(const std::string& path, const uint8_t* data, std::size_t size) {
-    FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f)
-        return false;
-    const bool ok = size == 0 || std::fwrite(data, 1, size, f) == size;
-    return std::fclose(f) == 0 && ok;
-}
+using fuzz::scratchPath;
+using fuzz::writeFile;
 
 struct Spot {
     int32_t x = 0;
@@ -117,7 +105,7 @@ void exercise(Player& player, PanelSurface& panel) {
 } // namespace
 
 int corvaneFuzzOneInput(const uint8_t* data, std::size_t size) {
-    static const std::string path = scratchPath();
+    static const std::string path = scratchPath(".avi");
     if (!writeFile(path, data, size))
         return 0;
     PanelSurface panel;

@@ -1,4 +1,5 @@
 #include "FuzzReaders.h"
+#include "FuzzScratch.h"
 
 #include "common/Error.h"
 #include "video/Demosaic.h"
@@ -20,21 +21,13 @@ namespace corvane {
 
 namespace {
 
-// Memory-backed /dev/shm keeps the write cheap; one file per process and
-// reader. The name does not end in a number, so a one-frame FITS file is not
-// taken for a member of a sequence of other processes' files.
+// One file per reader; the name does not end in a number, so a one-frame
+// FITS file is not taken for a member of a sequence of other processes' files.
 std::string scratchPath(const char* extension) {
-    const char* dir = std::filesystem::is_directory("/dev/shm") ? "/dev/shm" : "/tmp";
-    return std::string(dir) + "/corvane-fuzz-" + std::to_string(getpid()) + "-input" + extension;
+    return fuzz::scratchPath(std::string("-input") + extension);
 }
 
-bool writeFile(const std::string& path, const uint8_t* data, std::size_t size) {
-    FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f)
-        return false;
-    const bool ok = size == 0 || std::fwrite(data, 1, size, f) == size;
-    return std::fclose(f) == 0 && ok;
-}
+using fuzz::writeFile;
 
 // Rows the measuring reads: a band under a box near the middle, and the
 // first and last rows.

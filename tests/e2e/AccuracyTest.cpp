@@ -4,6 +4,7 @@
 // frames by the run, and reduced; the results are compared with the truth the
 // simulator reports.
 #include "support/HeadlessMeasure.h"
+#include "support/TempDir.h"
 
 #include "common/NumberText.h"
 #include "reduce/Reduction.h"
@@ -14,13 +15,10 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 using namespace corvane;
-namespace fs = std::filesystem;
 
 namespace {
 
@@ -73,19 +71,14 @@ double angleDifference(double a, double b) {
     return d;
 }
 
+// A video file in a temporary folder of its own.
 class TempFile {
 public:
-    explicit TempFile(const std::string& stem) {
-        path_ = (fs::temp_directory_path() / (stem + "-" + std::to_string(::getpid()) + ".avi"))
-                    .string();
-    }
-    ~TempFile() {
-        std::error_code ec;
-        fs::remove(path_, ec);
-    }
+    explicit TempFile(const std::string& stem) : path_(dir_.file(stem + ".avi")) {}
     const std::string& path() const { return path_; }
 
 private:
+    test::TempDir dir_;
     std::string path_;
 };
 

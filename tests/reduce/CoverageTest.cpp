@@ -10,6 +10,7 @@
 // error for each star, as a measuring method leaves it; measuring rendered
 // videos instead costs far more per run for the same check of the reduction.
 #include "Tables.h"
+#include "support/CleanDrift.h"
 
 #include "reduce/Reduction.h"
 #include "sim/DriftSim.h"
@@ -34,21 +35,16 @@ constexpr double kMaxCoverage = 0.98;
 constexpr double kCentringErrorPx = 0.05; // per star and axis
 constexpr uint64_t kCentringSalt = 0xC0E7u;
 
+// The clean drift of the measuring tests, longer, faster and turned on the screen.
 sim::DriftParams geometry(uint64_t seed) {
-    sim::DriftParams p;
+    sim::DriftParams p = test::cleanDrift(seed);
     p.frames = 200;
     p.fps = 25;
-    p.separationArcsec = 12;
-    p.positionAngleDeg = 60;
-    p.declinationDeg = 30;
-    p.scalePxPerArcsec = 1.5;
     p.rotationDeg = 20;
     p.jitterPx = 0.1;
-    p.seed = seed;
     return p;
 }
 
-// The rows a measuring method would give: every frame accepted.
 PairPositions measuredTable(const sim::DriftParams& p, const sim::Truth& truth) {
     PairPositions t;
     for (int n = 0; n < p.frames; ++n) {
