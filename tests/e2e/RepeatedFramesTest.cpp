@@ -3,6 +3,7 @@
 // frames, and a dropped frame (marked by the file) or a frame stored twice
 // (not marked) is rejected however slowly the pair drifts.
 #include "measure/Methods.h"
+#include "support/CleanDrift.h"
 #include "support/HeadlessMeasure.h"
 #include "support/TempDir.h"
 
@@ -31,20 +32,11 @@ constexpr int kFrames = 60;
 TEST_P(RepeatedFrames, KeepsMovedFramesAndRejectsRepeats) {
     const RepeatCase& c = std::get<0>(GetParam());
     const Method method = std::get<1>(GetParam());
-    sim::DriftParams p;
+    // The clean drift on a narrow strip, at the frame rate the case asks for.
+    sim::DriftParams p = test::cleanDrift(1);
     p.width = 260;
     p.height = 80;
     p.frames = kFrames;
-    p.separationArcsec = 12;
-    p.positionAngleDeg = 60;
-    p.declinationDeg = 30;
-    p.scalePxPerArcsec = 1.5;
-    p.seeingFwhmPx = 3;
-    p.primaryBrightness = 230;
-    p.secondaryBrightness = 150;
-    p.jitterPx = 0.2;
-    p.sky = 0;
-    p.noiseSigma = 1;
     const double speed =
         sim::kSiderealRateArcsecPerS * std::cos(p.declinationDeg * M_PI / 180) * p.scalePxPerArcsec;
     p.fps = speed / c.pxPerFrame;

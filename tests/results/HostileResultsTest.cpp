@@ -6,6 +6,7 @@
 
 #include "common/Error.h"
 #include "support/ChildProcess.h"
+#include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -26,22 +27,10 @@ namespace {
 const std::string kLine = "3/7/25\tSTF 2\t12 34 56\t+45 00 00\t2025.18\t2025.181\t3.21\t"
                           "123.45\t180\tnote";
 
-class OpenDir {
+// A folder an unprivileged child may enter.
+class OpenDir : public test::TempDir {
 public:
-    OpenDir() {
-        char name[] = "/tmp/corvane-hostile-results-XXXXXX";
-        path_ = ::mkdtemp(name);
-        ::chmod(path_.c_str(), 0777); // an unprivileged child may enter it
-    }
-    ~OpenDir() {
-        std::error_code ec;
-        fs::permissions(path_, fs::perms::all, ec);
-        fs::remove_all(path_, ec);
-    }
-    std::string file(const std::string& name) const { return path_ + "/" + name; }
-
-private:
-    std::string path_;
+    OpenDir() : test::TempDir("corvane-hostile-results", true) {}
 };
 
 std::string readAll(const std::string& path) {
