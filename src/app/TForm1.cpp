@@ -723,15 +723,13 @@ void TForm1::runPiece() {
         hooks.cancelRequested = [this, until] {
             return cancelRequested_ || clock_.elapsed() >= until;
         };
-        hooks.afterFrame = [this](int32_t) {
-            followSystemBox();
-            if (CheckBox2->isChecked())
-                drawzoom();
-            setTrackBarPosition(player().CurrentPosition());
-            printframes();
-        };
+        // Each frame only leaves its read-outs; the picture follows once per
+        // piece, below, so that a recording read in bands is read whole only
+        // at the screen's rate.
+        hooks.afterFrame = [this](int32_t) { printframes(); };
         const RunResult r = session_.continueRun(runMethod_, hooks);
         more = r.cancelled && !cancelRequested_;
+        showRunFrame();
     } catch (...) {
         endRun();
         throw;
@@ -767,6 +765,19 @@ void TForm1::checkDeclinationBoxes() {
         bad->setFocus();
         bad->selectAll();
         throw;
+    }
+}
+
+void TForm1::showRunFrame() {
+    player().ShowWholeFrame();
+    followSystemBox();
+    {
+        const QSignalBlocker block(TrackBar1);
+        TrackBar1->setValue(player().CurrentPosition());
+    }
+    if (CheckBox2->isChecked()) {
+        drawpoints();
+        drawzoom();
     }
 }
 

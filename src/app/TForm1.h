@@ -267,6 +267,8 @@ private:
     FrameRow* currentRow();
     // One piece of a run, then the next one queued or the run ended.
     void runPiece();
+    // The frame a run stands on, whole, on the panel, the track bar and the zoom.
+    void showRunFrame();
     void endRun();
     int refreshIntervalMs() const;
     Method runMethod_ = kDefaultMethod;

@@ -2,6 +2,7 @@
 // A read-only window onto a plane of intensities (one sample per pixel, any
 // depth up to 16 bits), the pixels the sky estimate and the PSF fit read.
 // It owns nothing: whoever holds the samples keeps them alive while it is used.
+#include <climits>
 #include <cstddef>
 #include <cstdint>
 
@@ -16,6 +17,11 @@ struct PlaneView {
     // recording (255 in 8-bit video, 2^depth - 1 deeper): they tell only that
     // the light was at least this much. 0: nothing is clipped.
     uint16_t saturation = 0;
+    // Rows [heldTop, heldBottom) hold the frame; reading another row of it
+    // sets *strayRead (when given), as reading the plane itself would.
+    int32_t heldTop = 0;
+    int32_t heldBottom = INT32_MAX;
+    bool* strayRead = nullptr;
 
     bool contains(int32_t x, int32_t y) const {
         return samples != nullptr && x >= 0 && y >= 0 && x < width && y < height;
@@ -23,7 +29,11 @@ struct PlaneView {
     bool saturated(uint16_t v) const { return saturation != 0 && v >= saturation; }
     // Outside the plane there is no light: 0, as for pixels off the panel.
     uint16_t at(int32_t x, int32_t y) const {
-        return contains(x, y) ? samples[static_cast<std::ptrdiff_t>(y) * stride + x] : 0;
+        if (!contains(x, y))
+            return 0;
+        if ((y < heldTop || y >= heldBottom) && strayRead)
+            *strayRead = true;
+        return samples[static_cast<std::ptrdiff_t>(y) * stride + x];
     }
 };
 

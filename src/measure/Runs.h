@@ -30,10 +30,27 @@ struct RunResult {
     bool cancelled = false;
     // The player did not move forward on a step (it cannot step further).
     bool stoppedMoving = false;
+    // Frames read only in the band around the system box, and those of them
+    // whose measuring reached outside the band and were measured again whole.
+    int32_t framesInBand = 0;
+    int32_t framesReadAgainWhole = 0;
 };
 
+// The rows a frame is read in for measuring: the system box with half its
+// size and the sky ring's reach above and below, where the pair can move to
+// from one frame to the next. A measurement that reaches further is measured
+// again on the whole frame, so the band only saves reading.
+struct MeasuringBand {
+    int32_t top = 0;
+    int32_t rows = 0;
+};
+MeasuringBand measuringBand(const TStarbox& systemBox);
+
 // Measures the frames after the current one up to and including the stop
-// frame: per frame StepForward, measure with `method`, afterFrame. Ends when
+// frame: per frame StepForwardInBand (only the measuring band is read where
+// the source can, and the panel is left alone: a display shows the frame
+// whole with Player::ShowWholeFrame when it draws), measure with `method`,
+// afterFrame. The numbers are those of whole frames. Ends when
 // the position reaches the stop frame, on a cancel, or when a step does not
 // move the player forward. The player is kept in frame time format.
 RunResult runFrames(WorkingState& ws, Player& player, Method method, const RunHooks& hooks);

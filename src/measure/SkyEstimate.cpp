@@ -139,7 +139,10 @@ PlaneView viewOf(const IntensityPlane& plane) {
     PlaneView view;
     if (plane.empty())
         return view;
-    view.samples = plane.row(0);
+    view.samples = plane.samples();
+    view.heldTop = plane.heldTop();
+    view.heldBottom = plane.heldBottom();
+    view.strayRead = plane.strayReadFlag();
     view.width = plane.width();
     view.height = plane.height();
     view.stride = plane.width();

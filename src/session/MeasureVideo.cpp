@@ -100,8 +100,11 @@ MeasureOutcome measureVideo(const MeasureRequest& request, const MeasureHooks& h
     const double t0 = cpuSeconds();
     const RunResult result = session.run(request.method, runHooks);
     const double runSeconds = cpuSeconds() - t0;
-    if (out.bench)
+    if (out.bench) {
         out.bench->runFps = runSeconds > 0 ? result.framesMeasured / runSeconds : 0;
+        out.bench->framesInBand = result.framesInBand;
+        out.bench->framesReadAgainWhole = result.framesReadAgainWhole;
+    }
 
     out.video = request.video;
     out.method = request.method;

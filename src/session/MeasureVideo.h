@@ -80,6 +80,10 @@ struct BenchResult {
     int32_t frames = 0;
     double decodeFps = 0;
     double runFps = 0;
+    // Frames the run read only in the band around the system box, and those
+    // of them it read again whole because measuring reached outside the band.
+    int32_t framesInBand = 0;
+    int32_t framesReadAgainWhole = 0;
     double ratio() const { return decodeFps > 0 ? runFps / decodeFps : 0; }
 };
 

@@ -40,14 +40,35 @@ public:
     }
     bool empty() const { return width_ == 0 || height_ == 0; }
 
-    // Resizes to w x h (all 0 when it grows); the storage is kept.
+    // Resizes to w x h (all 0 when it grows); the storage is kept. Every row
+    // then counts as held.
     void reset(int w, int h, int bitsPerSample = 8, int32_t whiteLevel = kWhiteLevel8) {
         width_ = std::max(w, 0);
         height_ = std::max(h, 0);
         bits_ = bitsPerSample;
         white_ = whiteLevel;
         samples_.resize(static_cast<std::size_t>(width_) * static_cast<std::size_t>(height_));
+        heldTop_ = 0;
+        heldBottom_ = height_;
+        strayRead_ = false;
     }
+
+    // A frame read only in a band of rows holds this frame's intensities in
+    // rows [top, bottom) alone; the others keep whatever an earlier frame
+    // left. Reading a row of the frame outside them (through `at`, `row` or a
+    // view that `heldRows` describes) marks the plane, so that whoever read
+    // the band can read the frame whole and measure it again: a measurement
+    // never rests on another frame's pixels.
+    void holdRows(int top, int bottom) {
+        heldTop_ = std::clamp(top, 0, height_);
+        heldBottom_ = std::clamp(bottom, heldTop_, height_);
+        strayRead_ = false;
+    }
+    int heldTop() const { return heldTop_; }
+    int heldBottom() const { return heldBottom_; }
+    bool strayRead() const { return strayRead_; }
+    // Where a view that reads the samples on its own marks a stray read.
+    bool* strayReadFlag() const { return &strayRead_; }
     void clear() { reset(0, 0); }
 
     // Positions outside the frame count as intensity 0, like black sky.
@@ -55,6 +76,7 @@ public:
         if (static_cast<unsigned>(x) >= static_cast<unsigned>(width_) ||
             static_cast<unsigned>(y) >= static_cast<unsigned>(height_))
             return 0;
+        noteRead(y);
         return samples_[index(x, y)];
     }
     // Writes outside the frame are dropped.
@@ -75,8 +97,14 @@ public:
         return left >= 0 && top >= 0 && size >= 0 && int64_t{left} + size <= width_ &&
                int64_t{top} + size <= height_;
     }
-    const uint16_t* row(int y) const { return samples_.data() + index(0, y); }
+    const uint16_t* row(int y) const {
+        noteRead(y);
+        return samples_.data() + index(0, y);
+    }
     uint16_t* row(int y) { return samples_.data() + index(0, y); }
+    // The samples from row 0 on, for a view that reads them itself; not a
+    // read of any row.
+    const uint16_t* samples() const { return samples_.data(); }
 
 private:
     std::size_t index(int x, int y) const {
@@ -84,11 +112,19 @@ private:
                static_cast<std::size_t>(x);
     }
 
+    void noteRead(int y) const {
+        if (y < heldTop_ || y >= heldBottom_)
+            strayRead_ = true;
+    }
+
     int width_ = 0;
     int height_ = 0;
     int bits_ = 8;
     int32_t white_ = kWhiteLevel8;
     std::vector<uint16_t> samples_;
+    int heldTop_ = 0;
+    int heldBottom_ = 0;
+    mutable bool strayRead_ = false;
 };
 
 // The colours of a frame as the user sees it, at the frame's own size. A grey

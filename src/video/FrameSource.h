@@ -105,6 +105,9 @@ public:
     // the frame's size, its other rows are left as they were, and the display
     // is not touched. A source that cannot read part of a frame reads all of it.
     virtual bool readBand(int32_t n, int /*y0*/, int /*rows*/, Frame& out) { return read(n, out); }
+    // Whether readBand reads only the rows asked for (and marks the others as
+    // not held); false where it reads the whole frame.
+    virtual bool readsBands() const { return false; }
     // The black and white points the display maps deep frames with (nothing
     // where frames show their own 8-bit values), and a way to change them.
     virtual std::optional<StretchPoints> displayStretch() const { return std::nullopt; }

@@ -40,6 +40,7 @@ void Player::Close() {
     for (ShownFrame& s : shown_) {
         s.frame = -1;
         s.decoded = false;
+        s.partial = false;
         s.image = Frame{};
     }
 }
@@ -119,14 +120,34 @@ void Player::SeekToStart() {
     show(0);
 }
 
+int32_t Player::nextPosition() {
+    const int32_t n = lengthFrames();
+    if (frame_ == n)
+        SeekToStart();
+    return static_cast<int32_t>(std::clamp<int64_t>(int64_t{frame_} + stepSize_, 0, n));
+}
+
 void Player::StepForward() {
     requireOpen();
     if (!HasVideo())
         return;
-    const int32_t n = lengthFrames();
-    if (frame_ == n)
-        SeekToStart();
-    show(static_cast<int32_t>(std::clamp<int64_t>(int64_t{frame_} + stepSize_, 0, n)));
+    show(nextPosition());
+}
+
+void Player::StepForwardInBand(int32_t top, int32_t rows) {
+    requireOpen();
+    if (!HasVideo())
+        return;
+    if (!ReadsBands()) {
+        StepForward();
+        return;
+    }
+    showBand(nextPosition(), top, rows);
+}
+
+void Player::ShowWholeFrame() {
+    requireOpen();
+    show(frame_);
 }
 
 void Player::StepBack() {
@@ -180,10 +201,11 @@ void Player::SetDisplayStretch(StretchPoints points) {
     points.white = std::max(points.white, points.black + 1);
     source_->setDisplayStretch(points);
     for (ShownFrame& s : shown_)
-        if (s.decoded)
+        if (s.decoded && !s.partial)
             stretchToDisplay(s.image.intensity, points, 0, 0, s.image.intensity.width(),
                              s.image.intensity.height(), s.image.display);
-    if (shown_[0].frame >= 0 && shown_[0].frame == std::min(frame_, lengthFrames() - 1))
+    if (shown_[0].frame >= 0 && !shown_[0].partial &&
+        shown_[0].frame == std::min(frame_, lengthFrames() - 1))
         draw(shown_[0]);
 }
 
@@ -205,20 +227,45 @@ void Player::show(int32_t position) {
         lastDecoded_ = false;
         return;
     }
-    if (shown_[0].frame == frame) {
+    if (shown_[0].frame == frame && !shown_[0].partial) {
         draw(shown_[0]);
         return;
     }
-    if (shown_[1].frame != frame) {
+    if (shown_[1].frame != frame || shown_[1].partial) {
         // Decode into the older slot, reusing its buffer.
         shown_[1].decoded = source_->read(frame, shown_[1].image);
         // A frame that did not decode shows black and measures as no light.
         if (!shown_[1].decoded)
             shown_[1].image.clear();
         shown_[1].frame = frame;
+        shown_[1].partial = false;
     }
     std::swap(shown_[0], shown_[1]);
     draw(shown_[0]);
+}
+
+// The band goes into the older slot as a whole frame would; its picture is
+// not read, so the panel is left as it is.
+void Player::showBand(int32_t position, int32_t top, int32_t rows) {
+    frame_ = position;
+    const int32_t frame = std::min(position, lengthFrames() - 1);
+    if (frame < 0) {
+        show(position);
+        return;
+    }
+    if (shown_[0].frame == frame && !shown_[0].partial) {
+        lastDecoded_ = shown_[0].decoded;
+        return;
+    }
+    ShownFrame& s = shown_[0].frame == frame ? shown_[0] : shown_[1];
+    s.decoded = source_->readBand(frame, top, rows, s.image);
+    if (!s.decoded)
+        s.image.clear();
+    s.frame = frame;
+    s.partial = true;
+    if (&s != &shown_[0])
+        std::swap(shown_[0], shown_[1]);
+    lastDecoded_ = shown_[0].decoded;
 }
 
 } // namespace corvane

@@ -80,6 +80,16 @@ public:
     void StepBack();
     // StepForward then StepBack: the current frame drawn afresh, without marks.
     void RedrawFrame();
+    // Measuring's step: as StepForward, but where the source can read part of
+    // a frame only rows top .. top + rows - 1 of the new frame's intensities
+    // are read (the rest of the plane is not held, see IntensityPlane) and
+    // the panel keeps the picture it had; elsewhere exactly StepForward.
+    void StepForwardInBand(int32_t top, int32_t rows);
+    // Whether StepForwardInBand reads only its rows.
+    bool ReadsBands() const { return source_ && source_->readsBands(); }
+    // The frame the player stands on read whole and shown, after
+    // StepForwardInBand; nothing to read where it is whole already.
+    void ShowWholeFrame();
     // Repaints the transport buttons; the window installs the hook.
     void RepaintPlayer();
     std::function<void()> onRepaintPlayer;
@@ -124,11 +134,15 @@ private:
     struct ShownFrame {
         int32_t frame = -1;
         bool decoded = false;
+        bool partial = false; // only a band of its intensities read, no picture
         Frame image;
     };
 
     void requireOpen() const;
+    // Where StepForward goes from here (the end position goes back to the start first).
+    int32_t nextPosition();
     void show(int32_t frame);
+    void showBand(int32_t frame, int32_t top, int32_t rows);
     void draw(const ShownFrame& f);
     int32_t lengthFrames() const;
     int64_t msOf(int64_t frame) const;

@@ -224,6 +224,7 @@ bool SampleFrameSource::readBand(int32_t n, int y0, int rows, Frame& out) {
     } catch (const Error&) {
         return false;
     }
+    out.intensity.holdRows(top, bottom);
     ++stats_.framesDecoded;
     return true;
 }

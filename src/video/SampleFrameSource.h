@@ -41,6 +41,7 @@ public:
     FrameFate frameFate(int32_t) const override { return FrameFate::Recorded; }
     bool read(int32_t n, Frame& out) override;
     bool readBand(int32_t n, int y0, int rows, Frame& out) override;
+    bool readsBands() const override { return true; }
     std::optional<StretchPoints> displayStretch() const override;
     void setDisplayStretch(StretchPoints p) override { stretch_ = p; }
     SourceStats stats() const override { return stats_; }

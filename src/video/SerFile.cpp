@@ -27,6 +27,10 @@ constexpr int64_t kStampBytes = 8;
 // kernel keeps them in the page cache, but they stop counting as this
 // process's memory, so reading a 20 GB file holds a few tens of MB at most.
 constexpr uint64_t kResidentBudgetBytes = 64ull << 20;
+// A read maps more than the bytes it copies: the kernel maps the page cache
+// in folios of up to this size (a sparse file's holes come in whole ones), so
+// every read counts as the folios its bytes lie in.
+constexpr uint64_t kMappingGrainBytes = 2ull << 20;
 
 // Time stamps outside these years are not a clock's reading but junk.
 const int64_t kEarliestStamp = ticksFromCivil(1970, 1, 1, 0, 0, 0);
@@ -307,7 +311,7 @@ void SerFile::decideByteOrder() {
         const uint8_t* data = map_ + kSerHeaderSize + static_cast<uint64_t>(n) * frameBytes_;
         little += roughness(data, samples, step, false);
         big += roughness(data, samples, step, true);
-        releaseIfDue(frameBytes_);
+        releaseIfDue(data, frameBytes_);
     }
     bigEndian_ = big * 4 < little;
     if (bigEndian_)
@@ -326,7 +330,7 @@ void SerFile::findSignificantBits() {
         for (std::size_t i = 0; i < samples; ++i)
             top =
                 std::max<uint16_t>(top, stored == 8 ? data[i] : sampleAt(data + 2 * i, bigEndian_));
-        releaseIfDue(frameBytes_);
+        releaseIfDue(data, frameBytes_);
     }
     int bits = 0;
     while (bits < 16 && (top >> bits) != 0)
@@ -353,12 +357,25 @@ const uint8_t* SerFile::rowsAt(int64_t n, int y0, int rows) const {
            static_cast<uint64_t>(y0) * rowBytes;
 }
 
-void SerFile::releaseIfDue(std::size_t bytes) const {
-    touchedSinceRelease_ += bytes;
+void SerFile::releaseIfDue(const uint8_t* at, std::size_t bytes) const {
+    const uint64_t begin =
+        static_cast<uint64_t>(at - map_) / kMappingGrainBytes * kMappingGrainBytes;
+    const uint64_t end =
+        std::min<uint64_t>((static_cast<uint64_t>(at - map_) + bytes + kMappingGrainBytes - 1) /
+                               kMappingGrainBytes * kMappingGrainBytes,
+                           fileSize_);
+    if (touchedSinceRelease_ == 0) {
+        touchedBegin_ = begin;
+        touchedEnd_ = end;
+    }
+    touchedBegin_ = std::min(touchedBegin_, begin);
+    touchedEnd_ = std::max(touchedEnd_, end);
+    touchedSinceRelease_ += end - begin;
     if (touchedSinceRelease_ < kResidentBudgetBytes)
         return;
     // Only drops this process's page-table entries; the data stay cached.
-    ::madvise(const_cast<uint8_t*>(map_), fileSize_, MADV_DONTNEED);
+    ::madvise(const_cast<uint8_t*>(map_) + touchedBegin_, touchedEnd_ - touchedBegin_,
+              MADV_DONTNEED);
     touchedSinceRelease_ = 0;
 }
 
@@ -377,7 +394,7 @@ void SerFile::readRows(int64_t n, int y0, int rows, uint16_t* out) const {
         for (std::size_t i = 0; i < count; ++i)
             out[i] = sampleAt(src + 2 * i, false);
     }
-    releaseIfDue(count * static_cast<std::size_t>(header_.bytesPerSample()));
+    releaseIfDue(src, count * static_cast<std::size_t>(header_.bytesPerSample()));
 }
 
 void SerFile::readRows(int64_t n, int y0, int rows, uint8_t* out) const {
@@ -388,7 +405,7 @@ void SerFile::readRows(int64_t n, int y0, int rows, uint8_t* out) const {
                               static_cast<std::size_t>(header_.width) *
                               static_cast<std::size_t>(channels());
     std::memcpy(out, src, count);
-    releaseIfDue(count);
+    releaseIfDue(src, count);
 }
 
 std::vector<uint16_t> SerFile::frame(int64_t n) const {

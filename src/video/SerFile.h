@@ -123,7 +123,9 @@ public:
 
 private:
     const uint8_t* rowsAt(int64_t n, int y0, int rows) const;
-    void releaseIfDue(std::size_t bytes) const;
+    // Counts a read of `bytes` at `at` in the map, and hands the mapped pages
+    // back to the kernel once they pass the budget.
+    void releaseIfDue(const uint8_t* at, std::size_t bytes) const;
     void checkData();
     void readTrailer(uint64_t trailerBytes);
     void decideByteOrder();
@@ -141,6 +143,9 @@ private:
     int significantBits_ = 8;
     std::vector<std::string> warnings_;
     mutable uint64_t touchedSinceRelease_ = 0;
+    // Offsets in the file of the span read since the last release.
+    mutable uint64_t touchedBegin_ = 0;
+    mutable uint64_t touchedEnd_ = 0;
 };
 
 } // namespace corvane

@@ -1,11 +1,13 @@
 // The measuring session on simulated drift videos, with no window: what each
 // of the user's steps leaves in the table and on the player.
 #include "support/CleanDrift.h"
+#include "support/Recordings.h"
 #include "support/TempDir.h"
 
 #include "measure/Methods.h"
 #include "session/MeasureVideo.h"
 #include "session/MeasuringSession.h"
+#include "sim/RecordingWriter.h"
 
 #include <gtest/gtest.h>
 
@@ -169,6 +171,102 @@ TEST_F(MeasuringSessionTest, OneCallMeasuresAsTheStepsDoAlsoOnSeveralThreads) {
         }
     }
 }
+
+struct BandRow {
+    const char* name;
+    int bits;
+    bool bayer;
+    Method method;
+    double rotationDeg; // drift direction: 90 runs along the columns, across the rows
+    double fps;         // lower: the pair moves further from one frame to the next
+    bool someReadAgain; // the pair moves out of the band on some frames
+};
+
+void PrintTo(const BandRow& row, std::ostream* os) {
+    *os << row.name;
+}
+
+class BandReads : public ::testing::TestWithParam<BandRow> {};
+
+// A run reads SER frames only in the band around the system box; where the
+// measuring reaches outside it the frame is read whole and measured again.
+// Either way every row is the one that measuring each whole frame by hand
+// gives, bit for bit.
+TEST_P(BandReads, RunInBandsGivesTheRowsOfWholeFrames) {
+    const BandRow& row = GetParam();
+    sim::DriftParams p = test::cleanDrift();
+    p.width = 320;
+    p.height = 240;
+    p.frames = 40;
+    p.bits = row.bits;
+    p.bayer = row.bayer;
+    p.rotationDeg = row.rotationDeg;
+    p.fps = row.fps;
+    p.declinationDeg = 0;
+    if (row.bits == 16) {
+        p.sky = 1000;
+        p.noiseSigma = 20;
+        p.primaryBrightness = 30000;
+        p.secondaryBrightness = 20000;
+    }
+    test::TempDir dir;
+    const std::string file = dir.file("pair.ser");
+    sim::RecordingOptions o;
+    o.container = sim::Container::Ser;
+    const sim::Truth truth = sim::writeRecording(file, p, o);
+
+    // Each pass on a session of its own, opened and clicked alike.
+    const sim::FrameTruth& t = truth.frames[0];
+    auto clickPair = [&](MeasuringSession& session) {
+        session.open(file);
+        session.reset(0);
+        session.selectPrimary(std::lround(t.primary.x), std::lround(t.primary.y), 12);
+        session.selectSecondary(std::lround(t.secondary.x), std::lround(t.secondary.y), 12,
+                                [] { return 0; });
+    };
+    MeasuringSession session;
+    clickPair(session);
+    ASSERT_TRUE(session.player().ReadsBands());
+    RunHooks hooks;
+    const int32_t stop = p.frames - 1;
+    hooks.stopFrame = [stop] { return stop; };
+    const RunResult run = session.run(row.method, hooks);
+    ASSERT_EQ(run.framesMeasured, stop);
+    EXPECT_EQ(run.framesInBand, stop);
+    EXPECT_EQ(run.framesReadAgainWhole > 0, row.someReadAgain) << run.framesReadAgainWhole;
+    const FrameTable& ran = session.table();
+
+    MeasuringSession byHand;
+    clickPair(byHand);
+    for (int32_t n = 1; n <= stop; ++n)
+        byHand.measureAt(n, row.method);
+    for (int32_t n = 1; n <= stop; ++n) {
+        SCOPED_TRACE("frame " + std::to_string(n));
+        const FrameRow& a = ran[static_cast<std::size_t>(n)];
+        const FrameRow& b = *byHand.row(n);
+        EXPECT_EQ(a.PrimaryX, b.PrimaryX);
+        EXPECT_EQ(a.PrimaryY, b.PrimaryY);
+        EXPECT_EQ(a.SecondaryX, b.SecondaryX);
+        EXPECT_EQ(a.SecondaryY, b.SecondaryY);
+        EXPECT_EQ(a.SystemX, b.SystemX);
+        EXPECT_EQ(a.SystemY, b.SystemY);
+        EXPECT_EQ(a.Valid, b.Valid);
+        EXPECT_EQ(a.TimeMs, b.TimeMs);
+    }
+}
+
+// clang-format off
+const BandRow kBandRows[] = {
+    {"Mono8PeakAcrossTheRows",              8,  false, Method::PeakSearch,      0,  10,  false},
+    {"Mono16WeightedAcrossTheRows",         16, false, Method::WeightedAverage, 0,  10,  false},
+    {"Mono16PsfFitAcrossTheRows",           16, false, Method::PsfFit,          0,  10,  false},
+    {"Bayer16PeakAlongTheColumns",          16, true,  Method::PeakSearch,      90, 10,  false},
+    {"Mono8WeightedJumpingAlongTheColumns", 8,  false, Method::WeightedAverage, 90, 0.5, true},
+};
+// clang-format on
+
+INSTANTIATE_TEST_SUITE_P(Ser, BandReads, ::testing::ValuesIn(kBandRows),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace
 } // namespace corvane

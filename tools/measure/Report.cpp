@@ -86,6 +86,10 @@ std::vector<Field> resultFields(const MeasureOutcome& o) {
         f.push_back(
             {"run fps", "run_fps", formatRounded(b.runFps, 1, kDecimalSeparator), b.runFps});
         f.push_back({"ratio", "ratio", formatRounded(b.ratio(), 3, kDecimalSeparator), b.ratio()});
+        f.push_back(
+            {"frames in band", "frames_in_band", std::to_string(b.framesInBand), b.framesInBand});
+        f.push_back({"frames read again whole", "frames_read_again_whole",
+                     std::to_string(b.framesReadAgainWhole), b.framesReadAgainWhole});
     }
     return f;
 }
