@@ -742,8 +742,11 @@ void TForm1::runPiece() {
     }
     endRun();
     showCounts();
-    if (!session_.reductionDue())
+    if (!session_.reductionDue()) {
+        // What may have gone wrong stays beside the empty results.
+        showWarnings(session_.warnings(ReductionResult{}, runMethod_, decimalSeparator_));
         throw Error(session_.noResultText());
+    }
     reduceAndDraw();
 }
 

@@ -208,6 +208,8 @@ void TForm1::buildControls() {
     // option, the frame counts and the standard errors ----
     WarningLabel = label(client, "WarningLabel", 888, 8, 128, 388, "");
     WarningLabel->setWordWrap(true);
+    // Against the bottom, next to the counts and the results they are about.
+    WarningLabel->setAlignment(Qt::AlignLeft | Qt::AlignBottom);
     QPalette warningPalette = WarningLabel->palette();
     warningPalette.setColor(QPalette::WindowText, kWarningRed);
     WarningLabel->setPalette(warningPalette);

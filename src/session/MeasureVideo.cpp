@@ -125,6 +125,8 @@ MeasureOutcome measureVideo(const MeasureRequest& request, const MeasureHooks& h
         }
     } else {
         out.noResult = session.noResultText();
+        out.warnings =
+            session.warnings(ReductionResult{}, request.method, request.decimalSeparator);
     }
     out.validFrames = session.acceptedFrames();
     out.table = session.table();

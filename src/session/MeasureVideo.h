@@ -105,7 +105,8 @@ struct MeasureOutcome {
     int32_t clippedFrames = 0; // rejected as outliers
     // Why there is no result, with the counts; empty when the reduction ran.
     std::string noResult;
-    // The doubts the result deserves, in the program's words.
+    // The doubts the result deserves, in the program's words (without a
+    // result, those about the pair and the sky).
     std::vector<std::string> warnings;
     FrameTable table; // one row per frame of the video
     // Set when the reduction ran and reached its end; empty when fewer than

@@ -136,7 +136,8 @@ public:
                            char decimalSeparator) const;
 
     // The warnings the reduction `r` of this table deserves, measured with
-    // `method`, in the program's words; none for a sound result.
+    // `method`, in the program's words; none for a sound result. Without a
+    // reduction (an empty `r`) those about the pair and the sky alone.
     std::vector<std::string> warnings(const ReductionResult& r, Method method,
                                       char decimalSeparator) const;
 

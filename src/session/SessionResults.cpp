@@ -5,6 +5,7 @@
 
 #include "common/NumberText.h"
 #include "measure/Methods.h"
+#include "measure/Selection.h"
 #include "measure/SkyEstimate.h"
 #include "reduce/Clipping.h"
 #include "results/ResultsCsv.h"
@@ -81,6 +82,9 @@ std::vector<std::string> MeasuringSession::warnings(const ReductionResult& r, Me
     std::vector<std::string> out = r.reached >= ReductionStage::Separation
                                        ? reductionWarnings(r.statistics, measuredFrames(), sep)
                                        : std::vector<std::string>{};
+    // A pair whose images overlap, measured by a method that cannot part them.
+    if (const char* overlap = overlapWarning(state_, method))
+        out.push_back(overlap);
     // The sky around the system box on the frame on screen, the last one measured.
     const TStarbox& sys = state_.SystemBox;
     if (sys.Right > sys.Left && sys.Bottom > sys.Top) {
