@@ -26,6 +26,8 @@ struct FitsImageInfo {
     std::optional<int64_t> dateObs;
     bool dateObsGiven = false;
     std::string rowOrder;
+    std::string bayerPattern; // BAYERPAT, upper case
+    std::optional<double> bayerOffsetX, bayerOffsetY;
     std::optional<double> dataMin, dataMax;
     LONGLONG dataStart = 0;
 };
@@ -105,6 +107,9 @@ FitsImageInfo infoOf(fitsfile* f, const std::string& path) {
     info.bscale = numberKey(f, "BSCALE").value_or(1.0);
     info.dateObs = dateObsOf(f, info.dateObsGiven);
     info.rowOrder = upper(stringKey(f, "ROWORDER").value_or(""));
+    info.bayerPattern = upper(stringKey(f, "BAYERPAT").value_or(""));
+    info.bayerOffsetX = numberKey(f, "XBAYROFF");
+    info.bayerOffsetY = numberKey(f, "YBAYROFF");
     info.dataMin = numberKey(f, "DATAMIN");
     info.dataMax = numberKey(f, "DATAMAX");
     LONGLONG headStart = 0, dataEnd = 0;
@@ -470,6 +475,33 @@ FitsImageInfo FitsFile::openSequence(std::vector<std::string> files, const std::
     return firstInfo;
 }
 
+// BAYERPAT names the colours of the first stored pixel and its neighbours,
+// counted from XBAYROFF / YBAYROFF when given, in the order the rows are
+// stored; a frame stored bottom-up shows its last stored row on top, so the
+// shown pattern starts on that row's colours. Only the parity of a row or
+// column matters, so an offset of either sign gives the same pattern.
+void FitsFile::adoptBayerPattern(const FitsImageInfo& info) {
+    if (info.bayerPattern.empty())
+        return;
+    const std::pair<const char*, BayerPattern> names[] = {{"RGGB", BayerPattern::RGGB},
+                                                          {"GRBG", BayerPattern::GRBG},
+                                                          {"GBRG", BayerPattern::GBRG},
+                                                          {"BGGR", BayerPattern::BGGR}};
+    for (const auto& [name, pattern] : names) {
+        if (info.bayerPattern != name)
+            continue;
+        const int x0 = static_cast<int>(std::llround(info.bayerOffsetX.value_or(0.0))) & 1;
+        const int y0 = (static_cast<int>(std::llround(info.bayerOffsetY.value_or(0.0))) +
+                        (bottomUp_ ? height_ - 1 : 0)) &
+                       1;
+        bayer_ = bayerPatternAt(pattern, x0, y0);
+        return;
+    }
+    warnings_.push_back("BAYERPAT '" + info.bayerPattern +
+                        "' is not a Bayer pattern Corvane knows (RGGB, GRBG, GBRG, BGGR); the "
+                        "frames are read as grey");
+}
+
 // Takes the frame size, sample mapping, row order and times from the first
 // image, and checks what the file holds against them.
 void FitsFile::adopt(const FitsImageInfo& info) {
@@ -483,6 +515,7 @@ void FitsFile::adopt(const FitsImageInfo& info) {
     else if (!info.rowOrder.empty() && info.rowOrder != "BOTTOM-UP")
         warnings_.push_back("ROWORDER '" + info.rowOrder +
                             "' is not known; the first row is taken as the bottom one");
+    adoptBayerPattern(info);
     if (clock_.hasTimeStamps())
         clock_.setStart(clock_.stamps().front());
     else if (info.dateObs)

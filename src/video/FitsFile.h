@@ -19,6 +19,7 @@
 // else 0 .. 1 for floating-point data that lie within it; else 0 .. 65535 for
 // data within that (counts stay counts); else the first frame's own minimum
 // to maximum (with a warning, as later frames may be clipped).
+#include "video/Demosaic.h"
 #include "video/RecordingClock.h"
 
 #include <cstdint>
@@ -60,6 +61,9 @@ public:
     // The first stored row is the bottom one (the frame is turned to show it
     // at the bottom).
     bool storedBottomUp() const { return bottomUp_; }
+    // The colour mosaic of a one-shot colour camera (BAYERPAT), as the frame
+    // is shown (top-down); nothing for grey frames.
+    std::optional<BayerPattern> bayerPattern() const { return bayer_; }
     // The files of a sequence in frame order; the one file otherwise.
     std::vector<std::string> files() const;
 
@@ -92,6 +96,7 @@ private:
                           std::vector<FitsImageInfo> infos);
     FitsImageInfo openSequence(std::vector<std::string> files, const std::string& path);
     void adopt(const FitsImageInfo& info);
+    void adoptBayerPattern(const FitsImageInfo& info);
     void chooseScaling(const FitsImageInfo& info);
     void readAny(int64_t n, int y0, int rows, int type, void* out) const;
 
@@ -102,6 +107,7 @@ private:
     int bits_ = 16;
     int bitpix_ = 16;
     bool bottomUp_ = true;
+    std::optional<BayerPattern> bayer_;
     RecordingClock clock_;
     std::vector<std::string> warnings_;
 };

@@ -7,6 +7,7 @@
 #include "common/Error.h"
 #include "sim/AviWriter.h"
 #include "sim/RecordingWriter.h"
+#include "support/FitsImages.h"
 #include "support/Recordings.h"
 #include "support/SerBytes.h"
 #include "support/TempDir.h"
@@ -81,6 +82,67 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(ContainerCase{"ser", sim::Container::Ser, "a.ser"},
                       ContainerCase{"fits_cube", sim::Container::FitsCube, "a.fits"},
                       ContainerCase{"fits_sequence", sim::Container::FitsSequence, "a.fits"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+struct FitsBayerCase {
+    const char* name;
+    bool topDown;         // ROWORDER = 'TOP-DOWN'; else stored bottom-up, as FITS defines
+    const char* bayerPat; // as the capture program writes it, for the stored order
+    int yOffset;          // YBAYROFF; 0: not written
+    bool known;           // a pattern Corvane demosaics
+};
+
+class FitsBayer : public ::testing::TestWithParam<FitsBayerCase> {};
+
+// A colour camera's mosaic stored in FITS with BAYERPAT gives, in either row
+// order and with an offset, the intensities of the SER file of the same
+// mosaic; a pattern Corvane does not know is read as grey with a warning.
+TEST_P(FitsBayer, GivesTheIntensitiesOfTheSameSerMosaic) {
+    const FitsBayerCase& c = GetParam();
+    const test::TempDir dir;
+    sim::DriftParams p = test::smallRecording(16, 1);
+    p.bayer = true;
+    p.tint = sim::Tint{1.0, 0.6, 0.3}; // colours that differ, so a wrong pattern shows
+    const auto ser = openFrameSource(writeAs(dir, "a.ser", p, sim::Container::Ser));
+    const std::vector<uint16_t> mosaic = sim::renderSamples(p, 0);
+    test::FitsImage im;
+    im.bitpix = 16;
+    im.axes = {p.width, p.height};
+    for (int r = 0; r < p.height; ++r) {
+        const int y = c.topDown ? r : p.height - 1 - r;
+        for (int x = 0; x < p.width; ++x)
+            im.stored.push_back(mosaic[static_cast<std::size_t>(y * p.width + x)] - 32768.0);
+    }
+    im.numbers = {{"BZERO", 32768}};
+    im.texts = {{"BAYERPAT", c.bayerPat}};
+    if (c.topDown)
+        im.texts.push_back({"ROWORDER", "TOP-DOWN"});
+    if (c.yOffset != 0)
+        im.numbers.push_back({"YBAYROFF", c.yOffset});
+    const std::string fits = dir.file("a.fits");
+    test::writeFitsImages(fits, {im});
+    const auto source = openFrameSource(fits);
+    Frame want, got;
+    ASSERT_TRUE(ser->read(0, want));
+    ASSERT_TRUE(source->read(0, got));
+    if (!c.known) {
+        EXPECT_EQ(source->colourLayout(), ColourLayout::Mono);
+        ASSERT_EQ(source->warnings().size(), 1u);
+        EXPECT_NE(source->warnings()[0].find("BAYERPAT"), std::string::npos);
+        return;
+    }
+    EXPECT_EQ(source->colourLayout(), ser->colourLayout());
+    EXPECT_TRUE(source->warnings().empty());
+    EXPECT_TRUE(sameRows(got.intensity, want.intensity, 0, p.height));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Patterns, FitsBayer,
+    ::testing::Values(FitsBayerCase{"TopDownRggb", true, "RGGB", 0, true},
+                      // 30 rows: the last stored row, shown on top, starts G B.
+                      FitsBayerCase{"BottomUpGbrg", false, "GBRG", 0, true},
+                      FitsBayerCase{"TopDownGbrgOffsetByARow", true, "GBRG", 1, true},
+                      FitsBayerCase{"UnknownPattern", true, "CYYM", 0, false}),
     [](const auto& info) { return std::string(info.param.name); });
 
 struct SampleCase {
