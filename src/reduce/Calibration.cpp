@@ -65,6 +65,26 @@ Calibration calibrationFrom(const ReductionResult& result, double dec,
     return c;
 }
 
+Calibration calibrationFromDrift(const PairPositions& table, double dec,
+                                 const std::string& observedUtc, const std::string& source) {
+    if (!(std::fabs(dec) < 90.0))
+        throw Error("The declination " + formatGeneral(dec) +
+                    " is not between -90 and +90 degrees; at the pole the stars do not drift.");
+    const std::vector<const PairPosition*> rows = detail::checkedValidRows(table);
+    detail::checkPrimaryDrift(rows);
+    const long double magnitude = std::fabs(static_cast<long double>(dec));
+    Calibration c;
+    c.pixelsPerArcsec = detail::primaryPixelScale(rows, magnitude);
+    c.pixelsPerArcsecStderr = detail::pixelScaleStderr(rows, magnitude);
+    c.driftAngle = detail::primaryDriftAngle(rows);
+    c.driftAngleStderr = detail::driftAngleStderr(rows);
+    c.dec = dec;
+    c.observedUtc = observedUtc;
+    c.source = source;
+    c.framesAccepted = static_cast<int32_t>(rows.size());
+    return c;
+}
+
 ReductionResult reduceWithCalibration(const PairPositions& table, const Calibration& calibration,
                                       Orientation orientation, char sep) {
     ReductionResult out;

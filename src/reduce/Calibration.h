@@ -31,6 +31,16 @@ struct Calibration {
 Calibration calibrationFrom(const ReductionResult& result, double dec,
                             const std::string& observedUtc, const std::string& source);
 
+// The calibration of a drift from the primary's track alone, so that one
+// drifting star is enough (a pair's table gives the numbers its reduction
+// gives): the drift direction, the pixel scale from the drift speed at the
+// declination `dec` (degrees, signed as typed; only its size counts), and
+// their standard errors. Throws corvane::Error with the reduction's message
+// for a table that cannot give them: too few valid rows, a value that is not
+// a number, a star that does not drift.
+Calibration calibrationFromDrift(const PairPositions& table, double dec,
+                                 const std::string& observedUtc, const std::string& source);
+
 // The reduction of a table with the pixel scale and the drift direction taken
 // from a calibration instead of the drift, so the stars need not move: the
 // averages as `reduce` has them, the position angle from the calibration's

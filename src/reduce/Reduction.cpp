@@ -277,6 +277,29 @@ float positionAngleFrom(const std::string& shownScreenAngle, long double driftAn
     return shown;
 }
 
+void checkPrimaryDrift(const std::vector<const PairPosition*>& rows) {
+    requireMovement(rows, primaryX, primaryY, "primary");
+    requireStraightDrift(rows);
+    requireDriftSense(rows);
+    requirePixelScalePairs(rows);
+}
+
+float primaryDriftAngle(const std::vector<const PairPosition*>& rows) {
+    return drift(principalAxis(trackMoments(rows, primaryX, primaryY)), travel(rows));
+}
+
+float primaryPixelScale(const std::vector<const PairPosition*>& rows, long double declinationDeg) {
+    requirePixelScalePairs(rows);
+    float scaleSum = 0;
+    for (const long double scale : pairScales(rows, driftRate(declinationDeg)))
+        scaleSum = static_cast<float>(scaleSum + scale);
+    const float scale = static_cast<float>(scaleSum / static_cast<long double>(DriftPairCount));
+    if (!(scale > 0.0f) || !std::isfinite(scale))
+        throw Error("The pixel scale cannot be found from this drift. Measure a longer "
+                    "stretch of the drift.");
+    return scale;
+}
+
 float meanSeparationArcsec(const std::vector<const PairPosition*>& rows, float pixelScale) {
     float sepSum = 0;
     for (const PairPosition* r : rows)
@@ -348,7 +371,7 @@ RegressionResult regression(const PairPositions& table, const std::string& shown
 
     const Displacement d = travel(rows);
     RegressionResult out;
-    out.driftAngle = drift(principalAxis(trackMoments(rows, primaryX, primaryY)), d);
+    out.driftAngle = detail::primaryDriftAngle(rows);
     // The primary's travel decides the sense for both stars.
     out.secondaryDriftAngle = drift(principalAxis(trackMoments(rows, secondaryX, secondaryY)), d);
 
@@ -380,16 +403,8 @@ SeparationResult separation(const PairPositions& table, const std::string& decDe
                             char sep) {
     const std::vector<const PairPosition*> rows = checkedValidRows(table);
     const long double dec = declinationMagnitude(decDegrees, decMinutes, decSeconds, sep);
-    requirePixelScalePairs(rows);
-    float scaleSum = 0;
-    for (const long double scale : detail::pairScales(rows, detail::driftRate(dec)))
-        scaleSum = static_cast<float>(scaleSum + scale);
     SeparationResult out;
-    out.pixelScale = static_cast<float>(scaleSum / static_cast<long double>(DriftPairCount));
-    if (!(out.pixelScale > 0.0f) || !std::isfinite(out.pixelScale))
-        throw Error("The pixel scale cannot be found from this drift. Measure a longer "
-                    "stretch of the drift.");
-
+    out.pixelScale = detail::primaryPixelScale(rows, dec);
     out.separation = detail::meanSeparationArcsec(rows, out.pixelScale);
 
     out.pixelScaleText = formatRounded(out.pixelScale, 4, sep);

@@ -55,6 +55,23 @@ std::array<long double, DriftPairCount> pairScales(const std::vector<const PairP
 float positionAngleFrom(const std::string& shownScreenAngle, long double driftAngle,
                         Orientation orientation, char decimalSeparator);
 
+// The refusals of a track that is no drift, for the primary alone: a star
+// that does not move, wanders, ends where it started or gives a pixel-scale
+// pair without time or drift between.
+void checkPrimaryDrift(const std::vector<const PairPosition*>& rows);
+
+// The primary's drift direction (the principal axis of its track, pointed
+// the way it travelled), degrees, -90 < a <= 270.
+float primaryDriftAngle(const std::vector<const PairPosition*>& rows);
+
+// The pixel scale from the primary's speed at the declination (degrees):
+// the mean of the pixel-scale pairs' scales, summed in 32 bits.
+float primaryPixelScale(const std::vector<const PairPosition*>& rows, long double declinationDeg);
+
+// The standard errors of that scale and direction (see Statistics.cpp).
+double pixelScaleStderr(const std::vector<const PairPosition*>& rows, long double declinationDeg);
+double driftAngleStderr(const std::vector<const PairPosition*>& rows);
+
 // Mean of SepPixels / scale over the rows, arc-seconds, summed as the
 // reduction sums it.
 float meanSeparationArcsec(const std::vector<const PairPosition*>& rows, float pixelScale);

@@ -64,31 +64,6 @@ void propagate(ReductionStatistics& s, double separationArcsec, double pixelScal
                                       kShownAngleRoundingSd * kShownAngleRoundingSd);
 }
 
-// The pixel scale's standard error from the scatter of the pixel-scale pairs'
-// own estimates. The scale is their mean, so their scatter over the square
-// root of their number is the standard error of exactly that estimator, with
-// the position and timing errors of the very frames it uses; the residuals of
-// a drift fit would give the error of another estimator (one that weighs
-// every frame), which the reduction does not use. With fewer than
-// 2 x DriftPairCount accepted frames the pairs share frames, whose errors
-// then partly cancel in the mean: the figure errs on the large side.
-double pixelScaleStderr(const std::vector<const PairPosition*>& rows, long double declinationDeg) {
-    const auto scales = detail::pairScales(rows, detail::driftRate(declinationDeg));
-    return scatterOf(std::vector<long double>(scales.begin(), scales.end())).stderrOfMean;
-}
-
-// The drift direction's standard error: the scatter across the principal
-// axis (n - 2 degrees of freedom, a line having two) over the spread of the
-// frames along it, which is the slope error of a straight-line fit.
-double driftAngleStderr(const std::vector<const PairPosition*>& rows) {
-    const detail::TrackSpread spread = detail::primarySpread(rows);
-    const long double n = static_cast<long double>(rows.size());
-    if (!(spread.along > 0.0L) || n < 3.0L)
-        return 0.0;
-    const long double across = std::max(spread.across, 0.0L) / (n - 2.0L);
-    return static_cast<double>(std::sqrt(across / spread.along) * detail::kDegPerRad);
-}
-
 // Median of |x| over the standard deviation for a normal variable.
 constexpr long double kMedianPerSd = 0.6744897501960817L;
 
@@ -147,13 +122,39 @@ std::string percent(double fraction, char sep) {
 
 } // namespace
 
+// The pixel scale's standard error from the scatter of the pixel-scale pairs'
+// own estimates. The scale is their mean, so their scatter over the square
+// root of their number is the standard error of exactly that estimator, with
+// the position and timing errors of the very frames it uses; the residuals of
+// a drift fit would give the error of another estimator (one that weighs
+// every frame), which the reduction does not use. With fewer than
+// 2 x DriftPairCount accepted frames the pairs share frames, whose errors
+// then partly cancel in the mean: the figure errs on the large side.
+double detail::pixelScaleStderr(const std::vector<const PairPosition*>& rows,
+                                long double declinationDeg) {
+    const auto scales = detail::pairScales(rows, detail::driftRate(declinationDeg));
+    return scatterOf(std::vector<long double>(scales.begin(), scales.end())).stderrOfMean;
+}
+
+// The drift direction's standard error: the scatter across the principal
+// axis (n - 2 degrees of freedom, a line having two) over the spread of the
+// frames along it, which is the slope error of a straight-line fit.
+double detail::driftAngleStderr(const std::vector<const PairPosition*>& rows) {
+    const detail::TrackSpread spread = detail::primarySpread(rows);
+    const long double n = static_cast<long double>(rows.size());
+    if (!(spread.along > 0.0L) || n < 3.0L)
+        return 0.0;
+    const long double across = std::max(spread.across, 0.0L) / (n - 2.0L);
+    return static_cast<double>(std::sqrt(across / spread.along) * detail::kDegPerRad);
+}
+
 ReductionStatistics driftStatistics(const PairPositions& table, const ReductionResult& result,
                                     long double declinationDeg) {
     const std::vector<const PairPosition*> rows = detail::checkedValidRows(table);
     ReductionStatistics s = frameStatistics(rows);
     s.driftMeasured = true;
-    s.pixelScaleStderr = pixelScaleStderr(rows, declinationDeg);
-    s.driftAngleStderr = driftAngleStderr(rows);
+    s.pixelScaleStderr = detail::pixelScaleStderr(rows, declinationDeg);
+    s.driftAngleStderr = detail::driftAngleStderr(rows);
     driftFit(rows, s);
     propagate(s, result.separation.separation, result.separation.pixelScale);
     return s;

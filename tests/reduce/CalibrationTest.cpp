@@ -298,3 +298,38 @@ TEST(CalibrationFrom, RefusesAReductionThatDidNotFinish) {
     unfinished.reached = ReductionStage::Regression;
     EXPECT_THROW(calibrationFrom(unfinished, 30, "", "x.avi"), Error);
 }
+
+TEST(CalibrationFromDrift, OneDriftingStarGivesWhatThePairsReductionGives) {
+    Drift d;
+    d.rows = 80;
+    d.directionDeg = 200;
+    d.offsetX = -14;
+    d.offsetY = -6;
+    const PairPositions pair = noisyDriftTable(d, 0.1, 5);
+    const ReductionResult drift =
+        reduce(pair, Orientation::CorrectOrInverted, "-45", "00", "00", '.');
+    ASSERT_EQ(drift.error, "");
+    const Calibration fromPair = calibrationFrom(drift, -45, "2026-12-08T21:00:00Z", "drift.avi");
+
+    // The same primary with no second star: its box followed the one star.
+    PairPositions single = pair;
+    for (PairPosition& r : single) {
+        r.SecondaryX = r.PrimaryX;
+        r.SecondaryY = r.PrimaryY;
+        computeSeparationAndAngle(r);
+    }
+    const Calibration c = calibrationFromDrift(single, -45, "2026-12-08T21:00:00Z", "drift.avi");
+    EXPECT_EQ(c.pixelsPerArcsec, fromPair.pixelsPerArcsec);
+    EXPECT_EQ(c.pixelsPerArcsecStderr, fromPair.pixelsPerArcsecStderr);
+    EXPECT_EQ(c.driftAngle, fromPair.driftAngle);
+    EXPECT_EQ(c.driftAngleStderr, fromPair.driftAngleStderr);
+    EXPECT_EQ(c.dec, -45);
+    EXPECT_EQ(c.framesAccepted, 80);
+
+    try {
+        calibrationFromDrift(trackedTable(), 30, "", "tracked.avi");
+        ADD_FAILURE() << "a star that does not drift gives no calibration";
+    } catch (const Error& e) {
+        EXPECT_NE(std::string(e.what()).find("no straight drift"), std::string::npos) << e.what();
+    }
+}
