@@ -67,8 +67,9 @@ Geometry geometryOf(const DriftParams& p) {
     Geometry g;
     const Rational r = frameRateOf(p.fps);
     g.timePerFrameS = static_cast<double>(r.den) / r.num;
-    g.speedPxPerS =
-        kSiderealRateArcsecPerS * std::cos(p.declinationDeg * kDegToRad) * p.scalePxPerArcsec;
+    g.speedPxPerS = p.tracking ? 0.0
+                               : kSiderealRateArcsecPerS * std::cos(p.declinationDeg * kDegToRad) *
+                                     p.scalePxPerArcsec;
     const bool mirrored = p.orientation == Orientation::Mirrored;
     // North lies 90 degrees counter-clockwise from west on a correct image and
     // the position angle counts from north towards east; a left-right flip

@@ -62,6 +62,9 @@ struct DriftParams {
     // from the screen's +x axis with y pointing up, before any mirroring.
     double rotationDeg = 0.0;
     Orientation orientation = Orientation::Correct;
+    // The telescope tracks: the stars stay where they are (only the jitter
+    // moves them), while the camera keeps its scale and rotation.
+    bool tracking = false;
 
     double primaryBrightness = 200.0;   // peak grey levels above the sky
     double secondaryBrightness = 120.0; // peak grey levels above the sky

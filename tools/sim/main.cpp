@@ -33,6 +33,7 @@ const char* const kUsage =
     "  --scale PX_PER_ARCSEC pixel scale (1)\n"
     "  --rotation DEG        drift direction on the screen, counter-clockwise from +x (0)\n"
     "  --orientation O       correct | mirrored (correct)\n"
+    "  --tracking            the telescope tracks: the pair stays put (no drift)\n"
     "  --primary-brightness B, --secondary-brightness B\n"
     "                        peak grey levels above the sky (200, 120)\n"
     "  --seeing PX           FWHM of the star images (3)\n"
@@ -151,6 +152,8 @@ Options parse(int argc, char** argv) {
                 p.orientation = Orientation::Mirrored;
             else
                 usageError("unknown orientation '" + v + "'");
+        } else if (a == "--tracking") {
+            p.tracking = true;
         } else if (a == "--primary-brightness") {
             p.primaryBrightness = number(value());
         } else if (a == "--secondary-brightness") {
