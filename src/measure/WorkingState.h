@@ -62,10 +62,6 @@ struct WorkingState {
     // the fit did not converge.
     double SelectionSeparationPx = 0;
     double SelectionFwhmPx = 0;
-    // The stars drift across the frame; false while a calibration stands in
-    // for the drift, so a tracked video's still picture is not taken for
-    // repeated frames.
-    bool StarsDrift = true;
     FrameTable FrameData;
     SystemBoxPatch LastPatch;
 };

@@ -6,7 +6,9 @@
 #include "measure/Selection.h"
 #include "results/ResultsFile.h"
 
+#include <cmath>
 #include <cstddef>
+#include <cstdio>
 #include <ctime>
 
 namespace corvane {
@@ -105,6 +107,17 @@ void MeasuringSession::clearSelection() {
     state_.ExpectedDY = 0;
 }
 
+void MeasuringSession::selectSingleStar(int32_t x, int32_t y, int32_t boxSize,
+                                        const std::function<int32_t()>& startFrame) {
+    selectPrimary(x, y, boxSize);
+    const TStarbox& star = state_.PrimaryBox;
+    selectSecondary(star.CentreX, star.CentreY, boxSize, startFrame);
+}
+
+FoundPair MeasuringSession::findPair() const {
+    return corvane::findPair(player_.Intensities());
+}
+
 RunResult MeasuringSession::run(Method method, const RunHooks& hooks) {
     startRun();
     return continueRun(method, hooks);
@@ -143,8 +156,33 @@ ReductionResult MeasuringSession::reduce(Orientation orientation, const std::str
                                          const std::string& decMinutes,
                                          const std::string& decSeconds,
                                          char decimalSeparator) const {
+    if (calibration_)
+        return reduceWithCalibration(pairPositions(state_.FrameData), *calibration_, orientation,
+                                     decimalSeparator);
     return corvane::reduce(pairPositions(state_.FrameData), orientation, decDegrees, decMinutes,
                            decSeconds, decimalSeparator);
+}
+
+void MeasuringSession::useCalibration(const Calibration& calibration) {
+    calibration_ = calibration;
+}
+
+void MeasuringSession::stopUsingCalibration() {
+    calibration_.reset();
+}
+
+Calibration MeasuringSession::driftCalibration(const std::string& decDegrees,
+                                               const std::string& decMinutes,
+                                               const std::string& decSeconds, char decimalSeparator,
+                                               const std::string& observedUtc,
+                                               const std::string& source) const {
+    // The boxes give the size; the sign is the degrees box's, as typed.
+    const long double size =
+        declinationMagnitude(decDegrees, decMinutes, decSeconds, decimalSeparator);
+    const std::size_t first = decDegrees.find_first_not_of(' ');
+    const bool south = first != std::string::npos && decDegrees[first] == '-';
+    return calibrationFromDrift(pairPositions(state_.FrameData),
+                                static_cast<double>(south ? -size : size), observedUtc, source);
 }
 
 std::string MeasuringSession::resultsLine(const std::string& recordDate, const PairTexts& pair,
@@ -207,6 +245,14 @@ PairPositions pairPositions(const FrameTable& table) {
         rows.push_back(p);
     }
     return rows;
+}
+
+std::string utcText(const CivilDateTime& t) {
+    const int32_t millis = static_cast<int32_t>(std::floor(t.second * 1000.0 + 1e-6));
+    char text[40];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", t.year, t.month, t.day,
+                  t.hour, t.minute, millis / 1000, millis % 1000);
+    return text;
 }
 
 MeasuredTexts measuredTexts(const EpochResult& epoch, const ReductionResult& reduction) {

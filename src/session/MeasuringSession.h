@@ -9,8 +9,10 @@
 // onto), the player that holds the frame being measured and its intensities,
 // and the working state with the frame table.
 #include "measure/FrameTable.h"
+#include "measure/PairFinder.h"
 #include "measure/Runs.h"
 #include "measure/WorkingState.h"
+#include "reduce/Calibration.h"
 #include "reduce/Epoch.h"
 #include "reduce/Positions.h"
 #include "reduce/Reduction.h"
@@ -99,6 +101,14 @@ public:
                          const std::function<void()>& afterReset = {});
     // No pair chosen: the three boxes and the expected offset back to nothing.
     void clearSelection();
+    // One star alone, for a calibration: both boxes on the star, so that its
+    // track fills the primary's columns (the Weighted Average follows it;
+    // Peak Search needs two stars).
+    void selectSingleStar(int32_t x, int32_t y, int32_t boxSize,
+                          const std::function<int32_t()>& startFrame);
+    // The two brightest stars that stand apart on the frame on screen, the
+    // brighter first (see findPair for the refusals).
+    FoundPair findPair() const;
 
     // The frame on screen drawn afresh, then every frame after it up to the
     // stop frame measured with `method` (see runFrames for the hooks).
@@ -130,7 +140,16 @@ public:
     // many were. Throws Error for a limit below kMinClipSigma.
     int32_t rejectOutliers(double sigma);
 
-    // The whole reduction of the accepted frames with the declination as typed.
+    // A calibration stands in for the drift from now on: the reduction takes
+    // the pixel scale and the drift direction from it (the declination boxes
+    // are not read), so a tracked video is measured. Until
+    // `stopUsingCalibration`.
+    void useCalibration(const Calibration& calibration);
+    void stopUsingCalibration();
+    const std::optional<Calibration>& calibration() const { return calibration_; }
+
+    // The whole reduction of the accepted frames with the declination as
+    // typed, or with the calibration in use.
     ReductionResult reduce(Orientation orientation, const std::string& decDegrees,
                            const std::string& decMinutes, const std::string& decSeconds,
                            char decimalSeparator) const;
@@ -140,6 +159,14 @@ public:
     // reduction (an empty `r`) those about the pair and the sky alone.
     std::vector<std::string> warnings(const ReductionResult& r, Method method,
                                       char decimalSeparator) const;
+
+    // The calibration of the measured drift, from the primary's track alone,
+    // at the declination as typed; `observedUtc` is when the video was taken
+    // and `source` its name. Throws corvane::Error with the reduction's
+    // message for a table that gives none.
+    Calibration driftCalibration(const std::string& decDegrees, const std::string& decMinutes,
+                                 const std::string& decSeconds, char decimalSeparator,
+                                 const std::string& observedUtc, const std::string& source) const;
 
     // The results line of this measurement, with its accepted-frame count.
     std::string resultsLine(const std::string& recordDate, const PairTexts& pair,
@@ -165,11 +192,15 @@ private:
     PanelSurface panel_;
     Player player_{panel_};
     WorkingState state_;
+    std::optional<Calibration> calibration_;
 };
 
 // What the reduction reads of the frame table: each row's positions, time,
 // frame number and acceptance, in the table's order.
 PairPositions pairPositions(const FrameTable& table);
+
+// A date and time as UTC text, "YYYY-MM-DDTHH:MM:SS.sssZ".
+std::string utcText(const CivilDateTime& t);
 
 // The measured texts of a finished reduction (its separation and position
 // angle) at the epoch of the observation.
