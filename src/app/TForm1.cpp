@@ -10,6 +10,7 @@
 #include "common/NumberText.h"
 #include "measure/Methods.h"
 #include "measure/Selection.h"
+#include "reduce/CalibrationFile.h"
 #include "results/ResultsFile.h"
 #include "video/RecordingClock.h"
 #include "views/TForm3.h"
@@ -165,6 +166,13 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
         return QFileDialog::getOpenFileName(this, QStringLiteral("Open"), QString(),
                                             OpenDialog1Filter);
     };
+    chooseCalibrationFile = [this](bool save) {
+        const QString filter = QStringLiteral("Calibration (*.json)");
+        return save ? QFileDialog::getSaveFileName(this, QStringLiteral("Save Calibration"),
+                                                   QString(), filter)
+                    : QFileDialog::getOpenFileName(this, QStringLiteral("Use Calibration"),
+                                                   QString(), filter);
+    };
 
     Timer1.setObjectName(QStringLiteral("Timer1"));
     Timer1.setInterval(kTimerIntervalMs);
@@ -226,6 +234,10 @@ void TForm1::connectHandlers() {
     connect(OpenAVI1, &QAction::triggered, this, on(&TForm1::OpenAVI1Click));
     connect(SaveResults1, &QAction::triggered, this, on(&TForm1::SaveResults1Click));
     connect(About1, &QAction::triggered, this, on(&TForm1::About1Click));
+    connect(SaveCalibration1, &QAction::triggered, this, on(&TForm1::SaveCalibration1Click));
+    connect(UseCalibration1, &QAction::triggered, this, on(&TForm1::UseCalibration1Click));
+    connect(StopCalibration1, &QAction::triggered, this, on(&TForm1::StopCalibration1Click));
+    connect(FindPairButton, &QPushButton::clicked, this, on(&TForm1::FindPairButtonClick));
     const std::pair<QPushButton*, void (TForm1::*)()> buttons[] = {
         {Button1, &TForm1::Button1Click},   {Button2, &TForm1::Button2Click},
         {Button3, &TForm1::Button3Click},   {Button4, &TForm1::Button4Click},
@@ -385,7 +397,8 @@ void TForm1::openVideoFile(const QString& path) {
     Button18->setEnabled(true);
 
     NotesEdit->clear();
-    Edit19->clear();
+    showCalibration();
+    FindPairButton->setEnabled(true);
     Edit9->setText(QStringLiteral("00"));
     Edit10->setText(QStringLiteral("0000"));
 
@@ -899,6 +912,66 @@ void TForm1::reduceAndDraw() {
     showWarnings(session_.warnings(r, runMethod_, decimalSeparator_));
     result_ = std::move(r);
     drawtrail();
+}
+
+// ---------------------------------------------------------------- calibration
+
+void TForm1::SaveCalibration1Click() {
+    if (session_.calibration())
+        throw Error("A calibration is in use, so this video's drift was not measured. Stop "
+                    "using the calibration, then measure and calculate a drift video.");
+    const std::string video =
+        QFileInfo(QString::fromStdString(player().FileName())).fileName().toStdString();
+    // Checked before the dialog: a table that gives no calibration says why now.
+    const Calibration c =
+        session_.driftCalibration(text(Edit5), text(Edit6), text(Edit7), decimalSeparator_,
+                                  utcText(toCivil(observation_)), video);
+    const QString path = chooseCalibrationFile ? chooseCalibrationFile(true) : QString();
+    if (path.isEmpty())
+        return;
+    saveCalibration(c, path.toStdString());
+    StatusBar1->showMessage(QStringLiteral("Calibration saved to %1").arg(path), kSavedMessageMs);
+}
+
+void TForm1::UseCalibration1Click() {
+    const QString path = chooseCalibrationFile ? chooseCalibrationFile(false) : QString();
+    if (path.isEmpty())
+        return;
+    useCalibrationFile(path);
+}
+
+void TForm1::useCalibrationFile(const QString& path) {
+    session_.useCalibration(loadCalibration(path.toStdString()));
+    calibrationName_ = QFileInfo(path).fileName();
+    showCalibration();
+}
+
+void TForm1::StopCalibration1Click() {
+    session_.stopUsingCalibration();
+    calibrationName_.clear();
+    showCalibration();
+}
+
+void TForm1::showCalibration() {
+    const std::optional<Calibration>& c = session_.calibration();
+    Edit19->setReadOnly(c.has_value());
+    StopCalibration1->setEnabled(c.has_value());
+    if (c) {
+        Edit19->setText(roundedText(c->pixelsPerArcsec, 4));
+        StatusPanels[1]->setText(QStringLiteral("Calibration: %1").arg(calibrationName_));
+        StatusPanels[1]->setToolTip(QString::fromStdString(c->source));
+    } else {
+        Edit19->clear();
+        StatusPanels[1]->clear();
+        StatusPanels[1]->setToolTip(QString());
+    }
+}
+
+void TForm1::FindPairButtonClick() {
+    const FoundPair p = session_.findPair();
+    RadioGroup1->setItemIndex(0);
+    Panel1MouseUp(Qt::LeftButton, p.primaryX, p.primaryY);
+    Panel1MouseUp(Qt::LeftButton, p.secondaryX, p.secondaryY);
 }
 
 void TForm1::Button9Click() {

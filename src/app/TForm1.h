@@ -59,6 +59,9 @@ public:
     // Asks for the frame rate of a recording whose frames have no times
     // (`question` says which file); 0 means cancelled.
     std::function<double(const QString& question)> askFrameRate;
+    // The calibration file dialog, for saving or for opening; an empty text
+    // means cancelled.
+    std::function<QString(bool save)> chooseCalibrationFile;
     // Folder of results.txt; empty means beside the executable.
     void setResultsDirectory(const QString& dir) { resultsDirectory_ = dir; }
     QString resultsFilePath() const;
@@ -117,6 +120,15 @@ public:
     void CheckBox3Click();
     void Button8Click();
     void About1Click();
+    // "File" > "Save Calibration...": the measured drift's calibration.
+    void SaveCalibration1Click();
+    // "File" > "Use Calibration...": the reduction takes the pixel scale and
+    // the drift direction from the file until "Stop Using Calibration".
+    void UseCalibration1Click();
+    void StopCalibration1Click();
+    // "Find pair": the two brightest stars on the frame on screen clicked
+    // as the primary and the secondary.
+    void FindPairButtonClick();
 
     // ---- methods the handlers share -------------------------------------
     void printframes();
@@ -170,6 +182,12 @@ public:
     void showStretch();
     // The user moved the black or the white point.
     void StretchChange(QSpinBox* moved);
+
+    // Uses the calibration read from `path` (what "Use Calibration..." does
+    // with the file chosen).
+    void useCalibrationFile(const QString& path);
+    // "Pixels/arcsec" and the status bar while a calibration is used, or not.
+    void showCalibration();
 
     // The picker's value (UT); the widget shows it.
     QDateTime observationDateTime() const { return observation_; }
@@ -237,7 +255,9 @@ public:
     QSpinBox *StretchBlackEdit = nullptr, *StretchWhiteEdit = nullptr;
     QMenu *File1 = nullptr, *A1 = nullptr;
     QAction *OpenAVI1 = nullptr, *NewDataFile1 = nullptr, *OpenDataFile1 = nullptr,
-            *SaveDataFile1 = nullptr, *SaveResults1 = nullptr, *About1 = nullptr;
+            *SaveDataFile1 = nullptr, *SaveResults1 = nullptr, *About1 = nullptr,
+            *SaveCalibration1 = nullptr, *UseCalibration1 = nullptr, *StopCalibration1 = nullptr;
+    QPushButton* FindPairButton = nullptr;
     QTimer Timer1;
     QString OpenDialog1Filter;
 
@@ -295,6 +315,7 @@ private:
     TForm5* Form5 = nullptr;
     TAboutBox* AboutBox = nullptr;
     QString resultsDirectory_;
+    QString calibrationName_; // the file of the calibration in use
     char decimalSeparator_ = '.';
     QString shortDateFormat_;
     QDateTime observation_;

@@ -236,19 +236,23 @@ void TForm1::buildControls() {
         place(new TransportWidget(session_.player(), client), "MediaPlayer1", 32, 152, 169, 30);
     Button7 = button(client, "Button7", 144, 184, 57, 25, "Reset");
     Button10 = button(client, "Button10", 120, 552, 97, 33, "Save Results");
+    // Below "Reset": both clicks at once, on the two brightest stars.
+    FindPairButton = button(client, "FindPairButton", 144, 212, 57, 21, "Find pair");
     Edit19 = edit(client, "Edit19", 440, 568, 65, 21, "");
     Button1 = button(client, "Button1", 304, 608, 75, 25, "Step");
     Button2 = button(client, "Button2", 384, 608, 75, 25, "Clear");
     Button5 = button(client, "Button5", 536, 616, 75, 25, "Draw");
     for (QWidget* w : {static_cast<QWidget*>(MediaPlayer1), static_cast<QWidget*>(Button7),
-                       static_cast<QWidget*>(Button10), static_cast<QWidget*>(Edit19)})
+                       static_cast<QWidget*>(Button10), static_cast<QWidget*>(Edit19),
+                       static_cast<QWidget*>(FindPairButton)})
         w->raise();
 
     StatusBar1 = new QStatusBar(this);
     StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
     StatusBar1->setSizeGripEnabled(false);
     StatusBar1->setFixedHeight(19);
-    const int panelWidths[3] = {500, 100, 50};
+    // The middle panel names the calibration in use.
+    const int panelWidths[3] = {500, 200, 50};
     for (int i = 0; i < 3; ++i) {
         StatusPanels[i] = new QLabel(StatusBar1);
         StatusPanels[i]->setObjectName(QStringLiteral("StatusBar1Panel%1").arg(i));
@@ -277,7 +281,7 @@ void TForm1::buildControls() {
                        static_cast<QWidget*>(Button15), static_cast<QWidget*>(Button16),
                        static_cast<QWidget*>(Button9), static_cast<QWidget*>(Button17),
                        static_cast<QWidget*>(TrackBar1), static_cast<QWidget*>(Button18),
-                       static_cast<QWidget*>(Button1)})
+                       static_cast<QWidget*>(Button1), static_cast<QWidget*>(FindPairButton)})
         w->setEnabled(false);
     for (QWidget* w : {static_cast<QWidget*>(Button8), static_cast<QWidget*>(Label9),
                        static_cast<QWidget*>(Edit13), static_cast<QWidget*>(Label10),
@@ -343,6 +347,13 @@ void TForm1::buildMenu() {
         hidden->setVisible(false);
     SaveResults1 = File1->addAction(QStringLiteral("Save Results"));
     SaveResults1->setObjectName(QStringLiteral("SaveResults1"));
+    SaveCalibration1 = File1->addAction(QStringLiteral("Save Calibration..."));
+    SaveCalibration1->setObjectName(QStringLiteral("SaveCalibration1"));
+    UseCalibration1 = File1->addAction(QStringLiteral("Use Calibration..."));
+    UseCalibration1->setObjectName(QStringLiteral("UseCalibration1"));
+    StopCalibration1 = File1->addAction(QStringLiteral("Stop Using Calibration"));
+    StopCalibration1->setObjectName(QStringLiteral("StopCalibration1"));
+    StopCalibration1->setEnabled(false);
     A1 = bar->addMenu(QStringLiteral("About"));
     A1->setObjectName(QStringLiteral("A1"));
     About1 = A1->addAction(QStringLiteral("About"));
