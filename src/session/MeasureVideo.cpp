@@ -1,6 +1,7 @@
 #include "session/MeasureVideo.h"
 
 #include "common/Error.h"
+#include "reduce/CalibrationFile.h"
 
 #include <ctime>
 #include <utility>
@@ -31,10 +32,34 @@ void checkFrame(RequestField field, int32_t n, int32_t length) {
                                       std::to_string(length));
 }
 
+// The calibration files read and combined; the warning when they disagree.
+CombinedCalibration readCalibrations(const std::vector<std::string>& files, char decimalSeparator,
+                                     std::string& warning) {
+    std::vector<Calibration> calibrations;
+    for (const std::string& file : files)
+        calibrations.push_back(loadCalibration(file));
+    CombinedCalibration combined = combineCalibrations(calibrations);
+    if (combined.agreement.disagree)
+        warning = calibrationDisagreementWarning(combined.agreement, decimalSeparator);
+    return combined;
+}
+
+std::string fileName(const std::string& path) {
+    const std::size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
 } // namespace
 
 MeasureOutcome measureVideo(const MeasureRequest& request, const MeasureHooks& hooks) {
+    MeasureOutcome out;
     MeasuringSession session;
+    if (!request.calibrationFiles.empty()) {
+        out.calibrationUsed = readCalibrations(request.calibrationFiles, request.decimalSeparator,
+                                               out.calibrationWarning)
+                                  .calibration;
+        session.useCalibration(*out.calibrationUsed);
+    }
     session.open(request.video);
     // A drift timed by frame number would give a wrong scale: without frame
     // times of its own a recording needs the rate.
@@ -45,8 +70,11 @@ MeasureOutcome measureVideo(const MeasureRequest& request, const MeasureHooks& h
                            "N is needed: " + session.missingFrameTimesText());
     const int32_t length = session.player().VideoLength();
     const int width = session.player().FrameWidth(), height = session.player().FrameHeight();
-    checkClick(RequestField::Primary, request.primary, width, height);
-    checkClick(RequestField::Secondary, request.secondary, width, height);
+    if (!request.findPair) {
+        checkClick(RequestField::Primary, request.primary, width, height);
+        if (!request.singleStar)
+            checkClick(RequestField::Secondary, request.secondary, width, height);
+    }
     int32_t startFrame = 0;
     int32_t stopFrame = length;
     if (request.startFrame) {
@@ -67,12 +95,12 @@ MeasureOutcome measureVideo(const MeasureRequest& request, const MeasureHooks& h
         request.observation ? *request.observation : session.recordingStart();
     // The declination is read only after the run; a text that cannot be read
     // fails now with the same message, before the run's time is spent.
-    declinationMagnitude(request.decDegrees, request.decMinutes, request.decSeconds,
-                         request.decimalSeparator);
+    if (!session.calibration())
+        declinationMagnitude(request.decDegrees, request.decMinutes, request.decSeconds,
+                             request.decimalSeparator);
     // The window resets once after the open, on the start frame it has just set.
     session.reset(0);
 
-    MeasureOutcome out;
     out.timing = session.timing();
     if (request.bench) {
         // The first pass brings the file into memory; the second times the
@@ -87,9 +115,20 @@ MeasureOutcome measureVideo(const MeasureRequest& request, const MeasureHooks& h
     }
 
     session.goToFrame(primaryFrame);
-    session.selectPrimary(request.primary.x, request.primary.y, request.boxSize);
-    session.selectSecondary(request.secondary.x, request.secondary.y, request.boxSize,
-                            [startFrame] { return startFrame; });
+    out.primary = request.primary;
+    out.secondary = request.secondary;
+    if (request.findPair) {
+        const FoundPair found = session.findPair();
+        out.primary = {found.primaryX, found.primaryY};
+        out.secondary = {found.secondaryX, found.secondaryY};
+    }
+    const auto start = [startFrame] { return startFrame; };
+    if (request.singleStar) {
+        session.selectSingleStar(out.primary.x, out.primary.y, request.boxSize, start);
+    } else {
+        session.selectPrimary(out.primary.x, out.primary.y, request.boxSize);
+        session.selectSecondary(out.secondary.x, out.secondary.y, request.boxSize, start);
+    }
 
     if (hooks.runStarting)
         hooks.runStarting(startFrame, stopFrame);
@@ -98,7 +137,9 @@ MeasureOutcome measureVideo(const MeasureRequest& request, const MeasureHooks& h
     runHooks.afterFrame = hooks.afterFrame;
     runHooks.cancelRequested = hooks.cancelRequested;
     const double t0 = cpuSeconds();
-    const RunResult result = session.run(request.method, runHooks);
+    // Peak Search needs two stars; one is followed by its box.
+    const Method method = request.singleStar ? Method::WeightedAverage : request.method;
+    const RunResult result = session.run(method, runHooks);
     const double runSeconds = cpuSeconds() - t0;
     if (out.bench) {
         out.bench->runFps = runSeconds > 0 ? result.framesMeasured / runSeconds : 0;
@@ -111,7 +152,7 @@ MeasureOutcome measureVideo(const MeasureRequest& request, const MeasureHooks& h
     out.framesMeasured = result.framesMeasured;
     out.cancelled = result.cancelled;
     out.epoch = epoch(observation, request.decimalSeparator);
-    if (session.reductionDue()) {
+    if (!request.singleStar && session.reductionDue()) {
         if (request.clipSigma)
             out.clippedFrames = session.rejectOutliers(*request.clipSigma);
         ReductionResult r =
@@ -129,6 +170,12 @@ MeasureOutcome measureVideo(const MeasureRequest& request, const MeasureHooks& h
             session.warnings(ReductionResult{}, request.method, request.decimalSeparator);
     }
     out.validFrames = session.acceptedFrames();
+    // A pair's calibration comes with its result; a single star's is the
+    // only result, and says why when there is none.
+    if (request.calibrate && (request.singleStar || out.reduction))
+        out.driftCalibration = session.driftCalibration(
+            request.decDegrees, request.decMinutes, request.decSeconds, request.decimalSeparator,
+            utcText(observation), fileName(request.video));
     out.table = session.table();
     return out;
 }

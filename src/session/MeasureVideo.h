@@ -9,6 +9,7 @@
 // keeps today's numbers, so existing callers need no change.
 #include "measure/FrameTable.h"
 #include "measure/Methods.h"
+#include "reduce/Calibration.h"
 #include "reduce/Epoch.h"
 #include "reduce/Reduction.h"
 #include "session/MeasuringSession.h"
@@ -55,6 +56,17 @@ struct MeasureRequest {
     // than this many standard deviations from the mean (see clipOutliers);
     // none: every accepted frame counts.
     std::optional<double> clipSigma;
+    // Both clicks found on the primary frame instead of given: the two
+    // brightest stars that stand apart, the brighter the primary.
+    bool findPair = false;
+    // One drifting star and no secondary: the star is followed with its
+    // box (Weighted Average) for the drift's calibration; no pair is reduced.
+    bool singleStar = false;
+    // Calibration files used instead of the drift, several combined by
+    // inverse-variance weighting; a tracked video is then measured.
+    std::vector<std::string> calibrationFiles;
+    // Also give the drift's calibration (`MeasureOutcome::driftCalibration`).
+    bool calibrate = false;
 };
 
 // The request field that a RequestError is about.
@@ -117,14 +129,25 @@ struct MeasureOutcome {
     // Where the frame times came from and how regular they were.
     FrameTiming timing;
     std::optional<BenchResult> bench;
+    // Where the stars were clicked (found, with `findPair`).
+    FramePoint primary, secondary;
+    // The calibration the reduction used (the files' combined), with the
+    // warning when they disagree by more than their errors allow.
+    std::optional<Calibration> calibrationUsed;
+    std::string calibrationWarning;
+    // The drift's calibration, when asked for and the drift gave one.
+    std::optional<Calibration> driftCalibration;
 };
 
 // Opens the video, gives it the frame rate if the request has one, and
 // checks the request against it (throws RequestError; a recording without
-// frame times and no rate is one),
-// checks the declination texts (throws Error with the reduction's message),
-// clicks the pair, measures the range and reduces. Errors of the video
-// itself are thrown as Error with the window's message.
+// frame times and no rate is one), reads the calibration files (throws Error
+// naming a file that cannot be used), checks the declination texts (throws
+// Error with the reduction's message; not read with a calibration), clicks
+// the pair or finds it (throws Error when the frame has no clear pair),
+// measures the range and reduces. The drift's calibration, when asked for,
+// throws Error with the reduction's message when the drift gives none.
+// Errors of the video itself are thrown as Error with the window's message.
 MeasureOutcome measureVideo(const MeasureRequest& request, const MeasureHooks& hooks = {});
 
 // The results line of a finished measurement (its outcome has a reduction).

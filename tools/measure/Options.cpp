@@ -16,10 +16,24 @@ namespace {
 
 const char* const kUsageText =
     "usage: corvane-measure VIDEO --primary X,Y --secondary X,Y --dec DEC [options]\n"
+    "       corvane-measure VIDEO --primary X,Y --secondary X,Y --calibration FILE [options]\n"
+    "       corvane-measure --batch LIST [--jobs N]\n"
     "Measures a double star in a drift video exactly as the Corvane window does:\n"
     "open, click the primary, click the secondary, \"GO!\", then the reduction.\n"
     "  --primary X,Y         frame pixel of the primary click (required)\n"
-    "  --secondary X,Y       frame pixel of the secondary click (required)\n"
+    "  --secondary X,Y       frame pixel of the secondary click (required, but for\n"
+    "                        one drifting star with --save-calibration)\n"
+    "  --primary auto --secondary auto\n"
+    "                        the two brightest stars of the primary frame, the\n"
+    "                        brighter as the primary (\"Find pair\")\n"
+    "  --save-calibration FILE\n"
+    "                        write the drift's calibration (pixel scale and drift\n"
+    "                        direction) as JSON; one star is enough for it\n"
+    "  --calibration FILE    reduce with this calibration instead of the drift, so\n"
+    "                        a tracked video is measured; several are combined\n"
+    "  --batch LIST          measure every video of LIST, one a line with its\n"
+    "                        options (# comments); JSON Lines on stdout\n"
+    "  --jobs N              videos measured at once in a batch (the cores)\n"
     "  --primary-frame N     frame on screen at the primary click (the start frame)\n"
     "  --start N, --stop N   measuring range (0 and the video's length)\n"
     "  --box N               star box size, even, 4 to 40 (12)\n"
@@ -47,7 +61,8 @@ const char* const kUsageText =
     "  --help, --version     print this text or the version and exit\n"
     "Warnings about a doubtful result go to stderr (and into the JSON).\n"
     "Exit status: 0 results, 3 no result (fewer than 16 accepted frames, said on\n"
-    "stderr), 1 error, 2 usage error.\n";
+    "stderr), 1 error, 2 usage error; a batch: 0 when every video gave a result,\n"
+    "1 otherwise.\n";
 
 // The option names of every method joined by `sep`: the default first, then
 // the others in the window's order.
@@ -71,11 +86,17 @@ std::string usageText() {
 
 namespace {
 
+// The value of --primary and --secondary that asks for the pair to be found.
+const char* const kAuto = "auto";
+
 // Options that take a value, and options that are flags.
 const std::set<std::string> kValueOptions = {
-    "--primary",     "--secondary", "--primary-frame", "--start", "--stop",   "--box",
-    "--method",      "--dec",       "--orientation",   "--date",  "--frames", "--results",
-    "--designation", "--ra",        "--notes",         "--fps",   "--clip"};
+    "--primary",          "--secondary", "--primary-frame", "--start", "--stop",   "--box",
+    "--method",           "--dec",       "--orientation",   "--date",  "--frames", "--results",
+    "--designation",      "--ra",        "--notes",         "--fps",   "--clip",   "--calibration",
+    "--save-calibration", "--batch",     "--jobs"};
+// Options that may be given more than once, each value adding to the others.
+const std::set<std::string> kRepeatableOptions = {"--calibration"};
 const std::set<std::string> kFlagOptions = {"--json", "--save", "--bench"};
 
 int32_t integerOf(const std::string& option, const std::string& text) {
@@ -204,8 +225,8 @@ std::optional<CivilDateTime> parseDate(const std::string& text) {
 ToolOptions parseOptions(const std::vector<std::string>& args) {
     ToolOptions o;
     std::set<std::string> seen;
-    bool primaryGiven = false;
-    bool secondaryGiven = false;
+    bool primaryGiven = false, primaryAuto = false;
+    bool secondaryGiven = false, secondaryAuto = false;
     bool decGiven = false;
     bool endOfOptions = false;
 
@@ -242,7 +263,7 @@ ToolOptions parseOptions(const std::vector<std::string>& args) {
         const bool takesValue = kValueOptions.count(a) > 0;
         if (!takesValue && kFlagOptions.count(a) == 0)
             throw UsageError("unknown option " + a);
-        if (!seen.insert(a).second)
+        if (!seen.insert(a).second && kRepeatableOptions.count(a) == 0)
             throw UsageError(a + " given twice");
         if (!takesValue) {
             if (inlineValue)
@@ -254,11 +275,34 @@ ToolOptions parseOptions(const std::vector<std::string>& args) {
         }
 
         if (a == "--primary") {
-            o.measure.primary = pointOf(a, value);
+            if (value == kAuto)
+                primaryAuto = true;
+            else
+                o.measure.primary = pointOf(a, value);
             primaryGiven = true;
         } else if (a == "--secondary") {
-            o.measure.secondary = pointOf(a, value);
+            if (value == kAuto)
+                secondaryAuto = true;
+            else
+                o.measure.secondary = pointOf(a, value);
             secondaryGiven = true;
+        } else if (a == "--calibration") {
+            if (value.empty())
+                throw UsageError("--calibration needs a file name");
+            o.measure.calibrationFiles.push_back(value);
+        } else if (a == "--save-calibration") {
+            if (value.empty())
+                throw UsageError("--save-calibration needs a file name");
+            o.saveCalibration = value;
+            o.measure.calibrate = true;
+        } else if (a == "--batch") {
+            if (value.empty())
+                throw UsageError("--batch needs a file name");
+            o.batchList = value;
+        } else if (a == "--jobs") {
+            o.jobs = integerOf(a, value);
+            if (o.jobs < 1)
+                throw UsageError("--jobs: " + value + " is not a number of videos from 1 up");
         } else if (a == "--primary-frame") {
             o.measure.primaryFrame = frameOf(a, value);
         } else if (a == "--start") {
@@ -334,15 +378,37 @@ ToolOptions parseOptions(const std::vector<std::string>& args) {
         }
     }
 
+    if (!o.batchList.empty()) {
+        // Every line of the list names its own video and options.
+        for (const std::string& option : seen)
+            if (option != "--batch" && option != "--jobs")
+                throw UsageError(option + " does not go with --batch: give it on the list's lines");
+        if (!o.measure.video.empty())
+            throw UsageError("--batch takes no video: the list's lines name them");
+        return o;
+    }
+    if (seen.count("--jobs"))
+        throw UsageError("--jobs needs --batch");
     if (o.measure.video.empty())
         throw UsageError("no video given");
     if (!primaryGiven)
         throw UsageError("--primary X,Y is required");
-    if (!secondaryGiven)
-        throw UsageError("--secondary X,Y is required");
+    if (primaryAuto != (secondaryGiven && secondaryAuto))
+        throw UsageError("--primary auto and --secondary auto go together");
+    o.measure.findPair = primaryAuto;
+    if (!secondaryGiven) {
+        // One drifting star gives a calibration, but no pair to measure.
+        if (o.saveCalibration.empty())
+            throw UsageError("--secondary X,Y is required");
+        o.measure.singleStar = true;
+        if (o.save)
+            throw UsageError("--save needs a pair: give --secondary X,Y");
+    }
+    if (!o.measure.calibrationFiles.empty() && !o.saveCalibration.empty())
+        throw UsageError("--save-calibration needs the drift itself, not --calibration");
     // The pixel scale rests on the declination: a default would give a
-    // wrong separation without a word.
-    if (!decGiven)
+    // wrong separation without a word. A calibration brings its own scale.
+    if (!decGiven && o.measure.calibrationFiles.empty())
         throw UsageError("--dec is required: the declination of the pair, as \"+DD MM SS\"");
     if (o.measure.startFrame && o.measure.stopFrame && *o.measure.stopFrame < *o.measure.startFrame)
         throw UsageError("--stop " + std::to_string(*o.measure.stopFrame) +

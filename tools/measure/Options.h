@@ -38,6 +38,11 @@ struct ToolOptions {
     std::string raMinutes = "MM";
     std::string raSeconds = "SS";
     std::string notes;
+    // The drift's calibration written to this file (empty: none).
+    std::string saveCalibration;
+    // A list of videos with their options, one a line (empty: one video).
+    std::string batchList;
+    int32_t jobs = 0; // videos measured at once in a batch; 0: one per core
     bool help = false;
     bool version = false;
 };

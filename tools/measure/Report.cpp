@@ -77,6 +77,22 @@ std::vector<Field> resultFields(const MeasureOutcome& o) {
                                         {"screen angle sd", "screen_angle_sd"}})
             f.push_back({name, key, std::string(), std::nullopt});
     }
+    // The calibration the reduction used, or the one this drift gave.
+    const std::optional<Calibration>& cal =
+        o.driftCalibration ? o.driftCalibration : o.calibrationUsed;
+    if (cal) {
+        f.push_back({"calibration pixel scale", "calibration_pixel_scale",
+                     formatRounded(cal->pixelsPerArcsec, 4, kDecimalSeparator),
+                     cal->pixelsPerArcsec});
+        f.push_back({"calibration pixel scale stderr", "calibration_pixel_scale_stderr",
+                     formatRounded(cal->pixelsPerArcsecStderr, 6, kDecimalSeparator),
+                     cal->pixelsPerArcsecStderr});
+        f.push_back({"calibration drift angle", "calibration_drift_angle",
+                     formatRounded(cal->driftAngle, 2, kDecimalSeparator), cal->driftAngle});
+        f.push_back({"calibration drift angle stderr", "calibration_drift_angle_stderr",
+                     formatRounded(cal->driftAngleStderr, 4, kDecimalSeparator),
+                     cal->driftAngleStderr});
+    }
     f.push_back({"epoch J", "epoch_julian", o.epoch.julianText, o.epoch.julianEpoch});
     f.push_back({"epoch B", "epoch_besselian", o.epoch.besselianText, o.epoch.besselianEpoch});
     if (o.bench) {

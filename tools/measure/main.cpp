@@ -7,11 +7,13 @@
 // Exit status: 0 results, 3 no result (why, with the counts, on stderr), 1 an
 // error (the window's message on stderr), 2 a usage error. A doubtful result
 // is printed as any other, with its warnings on stderr.
+#include "Batch.h"
 #include "Options.h"
 #include "Report.h"
 
 #include "common/Error.h"
 #include "common/Version.h"
+#include "reduce/CalibrationFile.h"
 #include "results/ResultsFile.h"
 #include "results/ResultsLine.h"
 #include "session/MeasureVideo.h"
@@ -31,8 +33,6 @@ using namespace corvane;
 using namespace corvane::tool;
 
 namespace {
-
-enum ExitStatus { kExitResults = 0, kExitError = 1, kExitUsage = 2, kExitTooFewValid = 3 };
 
 // A bar on stderr while the run lasts, drawn only on a terminal and only
 // when the shown percentage changes.
@@ -97,7 +97,7 @@ std::string recordDateToday() {
     return formatShortDateFallback(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday);
 }
 
-void saveResults(const ToolOptions& o, const MeasureOutcome& out) {
+void saveResults(const ToolOptions& o, const MeasureOutcome& out, std::ostream& messages) {
     PairTexts pair;
     pair.designation = o.designation;
     pair.raHours = o.raHours;
@@ -112,21 +112,30 @@ void saveResults(const ToolOptions& o, const MeasureOutcome& out) {
     MeasuringSession::saveResults(path, resultsLine(out, today, pair),
                                   resultsCsvRow(out, today, pair));
     // stdout carries only the results, so that it can be read by a program.
-    std::cerr << "Results saved to " << path << " and " << resultsCsvPath(path) << "\n";
+    messages << "Results saved to " << path << " and " << resultsCsvPath(path) << "\n";
 }
 
-int run(const ToolOptions& o) {
-    std::optional<ProgressBar> bar;
-    MeasureHooks hooks;
-    hooks.runStarting = [&bar](int32_t first, int32_t last) { bar.emplace(first, last); };
-    hooks.afterFrame = [&bar](int32_t frame) { bar->update(frame); };
+// Writes the drift's calibration where --save-calibration asked.
+void saveDriftCalibration(const ToolOptions& o, const MeasureOutcome& out, std::ostream& messages) {
+    saveCalibration(*out.driftCalibration, o.saveCalibration);
+    messages << "Calibration saved to " << o.saveCalibration << "\n";
+}
+
+} // namespace
+
+int corvane::tool::measureOne(const ToolOptions& o, const MeasureHooks& hooks,
+                              const std::function<void()>& measured, std::ostream& results,
+                              std::ostream& messages) {
     MeasureOutcome out;
     try {
         out = measureVideo(o.measure, hooks);
     } catch (const RequestError& e) {
         throw UsageError(std::string(optionOf(e.field())) + " " + e.what());
     }
-    bar.reset();
+    if (measured)
+        measured();
+    if (!out.calibrationWarning.empty())
+        messages << "Warning: " << out.calibrationWarning << "\n";
 
     if (!o.framesCsv.empty())
         writeFramesCsvFile(o.framesCsv, out.table);
@@ -134,20 +143,42 @@ int run(const ToolOptions& o) {
         throw Error(out.reductionError);
 
     if (o.json)
-        writeJson(std::cout, out);
+        writeJson(results, out);
     else
-        writeText(std::cout, out);
-    std::cout.flush();
+        writeText(results, out);
+    results.flush();
 
     for (const std::string& warning : out.warnings)
-        std::cerr << "Warning: " << warning << "\n";
+        messages << "Warning: " << warning << "\n";
+    // One star gives a calibration and nothing else.
+    if (o.measure.singleStar) {
+        saveDriftCalibration(o, out, messages);
+        return kExitResults;
+    }
     if (!out.reduction) {
-        std::cerr << out.noResult << (o.save ? ": nothing was saved.\n" : ".\n");
+        messages << out.noResult
+                 << (o.save || !o.saveCalibration.empty() ? ": nothing was saved.\n" : ".\n");
         return kExitTooFewValid;
     }
     if (o.save)
-        saveResults(o, out);
+        saveResults(o, out, messages);
+    if (!o.saveCalibration.empty())
+        saveDriftCalibration(o, out, messages);
     return kExitResults;
+}
+
+namespace {
+
+int run(const ToolOptions& o) {
+    if (!o.batchList.empty())
+        return runBatch(o.batchList, o.jobs);
+    std::optional<ProgressBar> bar;
+    MeasureHooks hooks;
+    hooks.runStarting = [&bar](int32_t first, int32_t last) { bar.emplace(first, last); };
+    hooks.afterFrame = [&bar](int32_t frame) { bar->update(frame); };
+    // The bar is wiped before anything else is written.
+    return measureOne(
+        o, hooks, [&bar] { bar.reset(); }, std::cout, std::cerr);
 }
 
 } // namespace

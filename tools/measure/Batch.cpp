@@ -1,0 +1,184 @@
+#include "Batch.h"
+
+#include "common/Error.h"
+
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <mutex>
+#include <sstream>
+#include <thread>
+
+namespace corvane::tool {
+
+std::vector<std::string> splitArguments(const std::string& line) {
+    std::vector<std::string> words;
+    std::string word;
+    bool inWord = false;
+    char quote = 0;
+    for (std::size_t i = 0; i < line.size(); ++i) {
+        const char c = line[i];
+        if (quote) {
+            if (c == quote)
+                quote = 0;
+            else if (c == '\\' && quote == '"' && i + 1 < line.size())
+                word += line[++i];
+            else
+                word += c;
+        } else if (c == '"' || c == '\'') {
+            quote = c;
+            inWord = true;
+        } else if (c == '\\' && i + 1 < line.size()) {
+            word += line[++i];
+            inWord = true;
+        } else if (c == ' ' || c == '\t' || c == '\r') {
+            if (inWord)
+                words.push_back(word);
+            word.clear();
+            inWord = false;
+        } else {
+            word += c;
+            inWord = true;
+        }
+    }
+    if (quote)
+        throw UsageError(std::string("a ") + quote + " quote is not closed");
+    if (inWord)
+        words.push_back(word);
+    return words;
+}
+
+namespace {
+
+// A video of the list: where it stands and what it gave.
+struct Entry {
+    int32_t lineNumber = 0;
+    std::string line;
+    std::string video; // as the line names it
+    std::string json;  // one line, without its newline
+    std::string messages;
+    bool ok = false;
+};
+
+std::string jsonText(const std::string& s) {
+    // A name that is not valid UTF-8 is kept readable rather than refused.
+    return nlohmann::json(s).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
+void measureEntry(Entry& e) {
+    std::string error;
+    try {
+        const std::vector<std::string> words = splitArguments(e.line);
+        // The video's name first, even when its options turn out wrong.
+        for (std::size_t i = 0; i < words.size() && e.video.empty(); ++i)
+            if (!words[i].empty() && words[i][0] != '-')
+                e.video = words[i];
+        ToolOptions o = parseOptions(words);
+        if (o.help || o.version || !o.batchList.empty())
+            throw UsageError("a line of a batch measures one video");
+        o.json = true;
+        e.video = o.measure.video;
+        std::ostringstream results, messages;
+        const int status = measureOne(o, {}, {}, results, messages);
+        e.messages = messages.str();
+        std::string json = results.str();
+        while (!json.empty() && json.back() == '\n')
+            json.pop_back();
+        // The object gets the video's path in front.
+        e.json = "{\"video\": " + jsonText(e.video) + ", " + json.substr(1);
+        if (status == kExitResults) {
+            e.ok = true;
+            return;
+        }
+        error = "Fewer than 16 frames are valid: there is no result.";
+        e.json.pop_back();
+        e.json += ", \"error\": " + jsonText(error) + "}";
+        return;
+    } catch (const UsageError& x) {
+        error = std::string("line ") + std::to_string(e.lineNumber) + ": " + x.what();
+    } catch (const Error& x) {
+        error = x.what();
+    } catch (const std::bad_alloc&) {
+        error = "Out of memory";
+    } catch (const std::exception& x) {
+        error = x.what();
+    }
+    e.json = "{\"video\": " + jsonText(e.video) + ", \"error\": " + jsonText(error) + "}";
+}
+
+std::vector<Entry> readList(const std::string& path) {
+    std::ifstream in(path);
+    if (!in)
+        throw Error("Cannot read the batch list " + path + ": " + std::strerror(errno) + ".");
+    std::vector<Entry> entries;
+    std::string line;
+    for (int32_t n = 1; std::getline(in, line); ++n) {
+        const std::size_t first = line.find_first_not_of(" \t\r");
+        if (first == std::string::npos || line[first] == '#')
+            continue;
+        Entry e;
+        e.lineNumber = n;
+        e.line = line;
+        entries.push_back(std::move(e));
+    }
+    if (in.bad())
+        throw Error("Cannot read the batch list " + path + ": " + std::strerror(errno) + ".");
+    return entries;
+}
+
+} // namespace
+
+int runBatch(const std::string& listPath, int32_t jobs) {
+    std::vector<Entry> entries = readList(listPath);
+    const std::size_t workers = std::min<std::size_t>(
+        entries.size(), jobs > 0 ? static_cast<std::size_t>(jobs)
+                                 : std::max<std::size_t>(1, std::thread::hardware_concurrency()));
+
+    // Each worker takes the next video; the lines go out in the list's
+    // order, each as soon as every video before it is done.
+    std::atomic<std::size_t> next{0};
+    std::mutex lock;
+    std::vector<bool> done(entries.size(), false);
+    std::size_t printed = 0;
+    auto work = [&] {
+        for (std::size_t i; (i = next++) < entries.size();) {
+            measureEntry(entries[i]);
+            const std::lock_guard<std::mutex> guard(lock);
+            done[i] = true;
+            for (; printed < entries.size() && done[printed]; ++printed) {
+                const Entry& e = entries[printed];
+                std::cout << e.json << "\n";
+                std::cout.flush();
+                std::istringstream messages(e.messages);
+                for (std::string m; std::getline(messages, m);)
+                    std::cerr << e.video << ": " << m << "\n";
+            }
+        }
+    };
+    std::vector<std::thread> threads;
+    for (std::size_t t = 1; t < workers; ++t)
+        threads.emplace_back(work);
+    work();
+    for (std::thread& t : threads)
+        t.join();
+
+    std::size_t failed = 0;
+    for (const Entry& e : entries)
+        failed += e.ok ? 0 : 1;
+    std::cerr << entries.size() << (entries.size() == 1 ? " video: " : " videos: ")
+              << entries.size() - failed << " measured, " << failed << " failed";
+    std::string names;
+    for (const Entry& e : entries)
+        if (!e.ok)
+            names += (names.empty() ? " (" : ", ") +
+                     (e.video.empty() ? "line " + std::to_string(e.lineNumber) : e.video);
+    std::cerr << (names.empty() ? "" : names + ")") << "\n";
+    return failed == 0 ? kExitResults : kExitError;
+}
+
+} // namespace corvane::tool
