@@ -957,9 +957,13 @@ void TForm1::showCalibration() {
     Edit19->setReadOnly(c.has_value());
     StopCalibration1->setEnabled(c.has_value());
     if (c) {
+        // A passing message would hide the panels.
+        StatusBar1->clearMessage();
         Edit19->setText(roundedText(c->pixelsPerArcsec, 4));
-        StatusPanels[1]->setText(QStringLiteral("Calibration: %1").arg(calibrationName_));
-        StatusPanels[1]->setToolTip(QString::fromStdString(c->source));
+        // The middle panel names the file; its tip tells the drift it came from.
+        StatusPanels[1]->setText(calibrationName_);
+        StatusPanels[1]->setToolTip(QStringLiteral("Calibration %1 from %2")
+                                        .arg(calibrationName_, QString::fromStdString(c->source)));
     } else {
         Edit19->clear();
         StatusPanels[1]->clear();

@@ -251,8 +251,7 @@ void TForm1::buildControls() {
     StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
     StatusBar1->setSizeGripEnabled(false);
     StatusBar1->setFixedHeight(19);
-    // The middle panel names the calibration in use.
-    const int panelWidths[3] = {500, 200, 50};
+    const int panelWidths[3] = {500, 100, 50};
     for (int i = 0; i < 3; ++i) {
         StatusPanels[i] = new QLabel(StatusBar1);
         StatusPanels[i]->setObjectName(QStringLiteral("StatusBar1Panel%1").arg(i));

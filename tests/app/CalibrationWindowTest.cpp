@@ -54,7 +54,7 @@ TEST_F(CalibrationWindow, SavedDriftCalibrationMeasuresATrackedVideo) {
     ASSERT_TRUE(errors.isEmpty()) << errors.join("|").toStdString();
     EXPECT_TRUE(form->Edit19->isReadOnly());
     EXPECT_NEAR(shown("Edit19"), drift.scalePxPerArcsec, 0.005 * drift.scalePxPerArcsec);
-    EXPECT_EQ(form->StatusPanels[1]->text(), "Calibration: night.json");
+    EXPECT_EQ(form->StatusPanels[1]->text(), "night.json");
 
     click("FindPairButton");
     click("Button6");

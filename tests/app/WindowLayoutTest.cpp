@@ -277,7 +277,7 @@ TEST_F(WindowLayout, DatePickerStartsOnNewYear2006AtNoon) {
     EXPECT_EQ(p->text(), "01 01 2006, 12 00");
 }
 
-TEST_F(WindowLayout, MenuHoldsOpenAviSaveResultsAndAbout) {
+TEST_F(WindowLayout, MenuHoldsOpenAviSaveResultsCalibrationAndAbout) {
     QMenuBar* bar = form->menuBar();
     const QList<QAction*> top = bar->actions();
     ASSERT_EQ(top.size(), 2);
@@ -287,21 +287,25 @@ TEST_F(WindowLayout, MenuHoldsOpenAviSaveResultsAndAbout) {
         const char* name;
         const char* caption;
         bool visible;
+        bool enabled; // with no video open
     };
-    const Item file[] = {{"OpenAVI1", "Open AVI", true},
-                         {"NewDataFile1", "New Data File", false},
-                         {"OpenDataFile1", "Open Data File", false},
-                         {"SaveDataFile1", "Save Data File", false},
-                         {"SaveResults1", "Save Results", true}};
+    const Item file[] = {{"OpenAVI1", "Open AVI", true, true},
+                         {"NewDataFile1", "New Data File", false, true},
+                         {"OpenDataFile1", "Open Data File", false, true},
+                         {"SaveDataFile1", "Save Data File", false, true},
+                         {"SaveResults1", "Save Results", true, true},
+                         {"SaveCalibration1", "Save Calibration...", true, true},
+                         {"UseCalibration1", "Use Calibration...", true, true},
+                         {"StopCalibration1", "Stop Using Calibration", true, false}};
     const QList<QAction*> items = form->File1->actions();
-    ASSERT_EQ(items.size(), 5);
-    for (int i = 0; i < 5; ++i) {
+    ASSERT_EQ(items.size(), 8);
+    for (int i = 0; i < 8; ++i) {
         SCOPED_TRACE(file[i].name);
         EXPECT_EQ(items[i]->objectName(), file[i].name);
         EXPECT_EQ(items[i]->text(), file[i].caption);
         EXPECT_EQ(items[i]->isVisible(), file[i].visible);
         if (file[i].visible) {
-            EXPECT_TRUE(items[i]->isEnabled());
+            EXPECT_EQ(items[i]->isEnabled(), file[i].enabled);
         }
     }
     ASSERT_EQ(form->A1->actions().size(), 1);
