@@ -41,8 +41,9 @@ bool findcentroid(WorkingState& ws, const IntensityPlane& plane, int32_t frame, 
     row.SecondaryX = sec.FineX;
     row.SecondaryY = sec.FineY * ws.YScale;
     row.SecondaryStatus = starStatus(plane, sec.Left, sec.Top, sec.Size, q);
-    // Both boxes settled on the same light: one star, or two not told apart.
-    if (p && q && pri.CentreX == sec.CentreX && pri.CentreY == sec.CentreY) {
+    // Both boxes settled on the same light: one star, or two not told apart
+    // (unless one star was chosen for both).
+    if (!ws.OneStar && p && q && pri.CentreX == sec.CentreX && pri.CentreY == sec.CentreY) {
         row.PrimaryStatus = StarStatus::Merged;
         row.SecondaryStatus = StarStatus::Merged;
     }

@@ -62,6 +62,9 @@ struct WorkingState {
     // the fit did not converge.
     double SelectionSeparationPx = 0;
     double SelectionFwhmPx = 0;
+    // One star followed by both boxes, for the drift's calibration alone:
+    // the boxes meeting is what is asked for, not two stars merged.
+    bool OneStar = false;
     FrameTable FrameData;
     SystemBoxPatch LastPatch;
 };

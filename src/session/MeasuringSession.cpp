@@ -94,6 +94,7 @@ void MeasuringSession::selectSecondary(int32_t x, int32_t y, int32_t boxSize,
     // The secondary is placed on the start frame, and every earlier
     // measurement is void once the pair changes.
     reset(startFrame);
+    state_.OneStar = false;
     if (afterReset)
         afterReset();
     selectsecondary(state_, panel_, player_, x, y, boxSize);
@@ -105,6 +106,7 @@ void MeasuringSession::clearSelection() {
     state_.SystemBox = TStarbox{};
     state_.ExpectedDX = 0;
     state_.ExpectedDY = 0;
+    state_.OneStar = false;
 }
 
 void MeasuringSession::selectSingleStar(int32_t x, int32_t y, int32_t boxSize,
@@ -112,6 +114,7 @@ void MeasuringSession::selectSingleStar(int32_t x, int32_t y, int32_t boxSize,
     selectPrimary(x, y, boxSize);
     const TStarbox& star = state_.PrimaryBox;
     selectSecondary(star.CentreX, star.CentreY, boxSize, startFrame);
+    state_.OneStar = true;
 }
 
 FoundPair MeasuringSession::findPair() const {
