@@ -28,7 +28,8 @@ struct ResultsCsvFields {
     std::string video;          // the video's file name
     std::string timeFrom;       // seconds from the recording's start: first accepted frame
     std::string timeTo;         // and last accepted frame
-    std::string calibration;    // what gave the pixel scale: "drift" for the video's own drift
+    std::string calibration;    // what gave the pixel scale: "drift" for the video's own drift,
+                                // else the calibration's source and values
 };
 
 inline constexpr const char* kResultsCsvHeader =

@@ -194,7 +194,8 @@ std::string resultsCsvRow(const MeasureOutcome& outcome, const std::string& reco
         throw Error("The measurement has no result to save");
     return resultsCsvRow(recordDate, pair, measuredTexts(outcome.epoch, *outcome.reduction),
                          outcome.table, *outcome.reduction, outcome.method, outcome.clippedFrames,
-                         outcome.video);
+                         outcome.video,
+                         outcome.calibrationUsed ? &*outcome.calibrationUsed : nullptr);
 }
 
 } // namespace corvane

@@ -212,11 +212,14 @@ std::string resultsLine(const std::string& recordDate, const PairTexts& pair,
 
 // The row of results.csv for a measurement whose frames are `table`, reduced
 // to `r` with `method` (`clipped` frames removed as outliers), from the video at
-// `videoPath`.
+// `videoPath`, with the calibration it used (none: its own drift).
 std::string resultsCsvRow(const std::string& recordDate, const PairTexts& pair,
                           const MeasuredTexts& measured, const FrameTable& table,
                           const ReductionResult& r, Method method, int32_t clipped,
-                          const std::string& videoPath);
+                          const std::string& videoPath, const Calibration* calibration = nullptr);
+
+// A calibration as results.csv records it: where it came from and its values.
+std::string calibrationText(const Calibration& calibration);
 
 // The standard errors of a finished reduction as shown beside its values:
 // "±" and the error with the value's decimals, or more where those would

@@ -104,7 +104,7 @@ std::vector<std::string> MeasuringSession::warnings(const ReductionResult& r, Me
 std::string resultsCsvRow(const std::string& recordDate, const PairTexts& pair,
                           const MeasuredTexts& measured, const FrameTable& table,
                           const ReductionResult& r, Method method, int32_t clipped,
-                          const std::string& videoPath) {
+                          const std::string& videoPath, const Calibration* calibration) {
     ResultsCsvFields f;
     ResultsFields& l = f.line;
     l.recordDate = recordDate;
@@ -151,15 +151,25 @@ std::string resultsCsvRow(const std::string& recordDate, const PairTexts& pair,
         f.timeFrom = formatRounded(first->TimeMs / 1000.0L, 3, kPoint);
         f.timeTo = formatRounded(last->TimeMs / 1000.0L, 3, kPoint);
     }
-    f.calibration = "drift";
+    f.calibration = calibration ? calibrationText(*calibration) : "drift";
     return buildResultsCsvRow(f);
+}
+
+std::string calibrationText(const Calibration& c) {
+    constexpr char kPoint = '.';
+    return "calibration from " + c.source + " (" + c.observedUtc + ", dec " +
+           formatRounded(c.dec, 2, kPoint) + ", " + std::to_string(c.framesAccepted) +
+           " frames): " + formatRounded(c.pixelsPerArcsec, 4, kPoint) + " ± " +
+           errorText(c.pixelsPerArcsecStderr, 4, kPoint) + " px/arcsec, drift " +
+           formatRounded(c.driftAngle, 2, kPoint) + " ± " +
+           errorText(c.driftAngleStderr, 2, kPoint) + " deg";
 }
 
 std::string MeasuringSession::resultsCsvRow(const std::string& recordDate, const PairTexts& pair,
                                             const MeasuredTexts& measured, const ReductionResult& r,
                                             Method method, int32_t clipped) const {
     return corvane::resultsCsvRow(recordDate, pair, measured, state_.FrameData, r, method, clipped,
-                                  player_.FileName());
+                                  player_.FileName(), calibration_ ? &*calibration_ : nullptr);
 }
 
 void MeasuringSession::saveResults(const std::string& path, const std::string& line,

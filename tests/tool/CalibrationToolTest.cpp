@@ -8,7 +8,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -115,6 +117,20 @@ TEST_F(CalibrationTool, DriftCalibrationsMeasureATrackedPairAndDisagreementIsWar
     JsonOutput j = measureTracked({one}, r);
     ASSERT_EQ(r.status, 0) << r.err;
     expectTrackedPair(j);
+
+    // The results line keeps its ten fields; results.csv names the calibration.
+    const std::string results = dir_->file("saved/results.txt");
+    std::filesystem::create_directories(dir_->file("saved"));
+    r = run({dir_->file("tracked.avi"), "--primary", "auto", "--secondary", "auto", "--calibration",
+             one, "--save", "--results", results});
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::string line = readFile(results);
+    line.erase(line.size() - 2);           // its CR LF
+    line.erase(0, line.rfind("\r\n") + 2); // the line saved last
+    EXPECT_EQ(std::count(line.begin(), line.end(), '\t'), 9) << line;
+    EXPECT_NE(readFile(dir_->file("saved/results.csv")).find(",\"calibration from drift.avi ("),
+              std::string::npos)
+        << readFile(dir_->file("saved/results.csv"));
 
     j = measureTracked({one, pair}, r);
     ASSERT_EQ(r.status, 0) << r.err;
