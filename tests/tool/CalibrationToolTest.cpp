@@ -122,7 +122,7 @@ TEST_F(CalibrationTool, DriftCalibrationsMeasureATrackedPairAndDisagreementIsWar
     const std::string results = dir_->file("saved/results.txt");
     std::filesystem::create_directories(dir_->file("saved"));
     r = run({dir_->file("tracked.avi"), "--primary", "auto", "--secondary", "auto", "--calibration",
-             one, "--save", "--results", results});
+             one, "--dec", "+55 00 00", "--save", "--results", results});
     ASSERT_EQ(r.status, 0) << r.err;
     std::string line = readFile(results);
     line.erase(line.size() - 2);           // its CR LF

@@ -407,8 +407,9 @@ ToolOptions parseOptions(const std::vector<std::string>& args) {
     if (!o.measure.calibrationFiles.empty() && !o.saveCalibration.empty())
         throw UsageError("--save-calibration needs the drift itself, not --calibration");
     // The pixel scale rests on the declination: a default would give a
-    // wrong separation without a word. A calibration brings its own scale.
-    if (!decGiven && o.measure.calibrationFiles.empty())
+    // wrong separation without a word. A calibration brings its own scale,
+    // but a saved line still records the pair's declination.
+    if (!decGiven && (o.measure.calibrationFiles.empty() || o.save))
         throw UsageError("--dec is required: the declination of the pair, as \"+DD MM SS\"");
     if (o.measure.startFrame && o.measure.stopFrame && *o.measure.stopFrame < *o.measure.startFrame)
         throw UsageError("--stop " + std::to_string(*o.measure.stopFrame) +
