@@ -3,6 +3,7 @@
 #include "common/NumberText.h"
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 
 namespace corvane {
@@ -39,8 +40,11 @@ FrameTiming frameTimingOf(const FrameSource& source) {
         const double gap = static_cast<double>(intervals[i]);
         if (t.source == TimeSource::FileTimeStamps && median > 0 && gap > 1.5 * median) {
             t.gapsBefore.push_back(static_cast<int32_t>(i + 1));
-            t.droppedFrames +=
-                std::max<int32_t>(1, static_cast<int32_t>(std::nearbyint(gap / median)) - 1);
+            // A broken clock can leave gaps of billions of intervals: the count
+            // stops at the largest a frame count holds.
+            const double lost = std::max(1.0, std::nearbyint(gap / median) - 1.0);
+            t.droppedFrames = static_cast<int32_t>(
+                std::min<double>(static_cast<double>(t.droppedFrames) + lost, INT32_MAX));
             continue;
         }
         squares += (gap - median) * (gap - median);

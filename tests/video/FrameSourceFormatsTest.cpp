@@ -18,9 +18,11 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 
 using namespace corvane;
@@ -291,6 +293,34 @@ TEST(FrameTiming, FindsTheLostFramesAndTheJitter) {
 
 // The default points lie at the 0.5 % and 99.8 % of the frame's pixels; the
 // stretch spreads them over black to white within its region only.
+// A broken camera clock: stamps a microsecond apart, then two gaps of 10^11
+// ticks (10^10 microseconds) each.
+// The lost frames it stands for are counted up to what a count holds, not
+// turned into a wrong or negative number.
+TEST(FrameTiming, AGapOfBillionsOfIntervalsCountsAsAtMostTheLargestCount) {
+    const test::TempDir dir;
+    const sim::DriftParams p = test::smallRecording(8, 7);
+    sim::RecordingOptions o;
+    o.container = sim::Container::Ser;
+    const std::string file = dir.file("gap.ser");
+    (void)sim::writeRecording(file, p, o);
+    std::ifstream in(file, std::ios::binary);
+    std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    in.close();
+    const std::size_t trailer = bytes.size() - 7 * 8;
+    const int64_t t0 = ticksFromCivil(2026, 3, 14, 21, 30, 0);
+    const int64_t stamps[] = {
+        t0, t0 + 10, t0 + 20, t0 + 30, t0 + 40, t0 + 40 + 100000000000, t0 + 40 + 200000000000};
+    for (std::size_t i = 0; i < 7; ++i)
+        test::ser::put64(bytes, trailer + 8 * i, stamps[i]);
+    std::ofstream(file, std::ios::binary)
+        .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    const FrameTiming t = frameTimingOf(*openFrameSource(file));
+    EXPECT_EQ(t.source, TimeSource::FileTimeStamps);
+    EXPECT_EQ(t.droppedFrames, INT32_MAX);
+    EXPECT_EQ(t.gapsBefore, (std::vector<int32_t>{5, 6}));
+}
+
 TEST(DisplayStretch, SpreadsThePercentilesOverTheGreyLevels) {
     IntensityPlane plane;
     plane.reset(100, 10, 16, 65535);
