@@ -151,8 +151,15 @@ PlaneView viewOf(const IntensityPlane& plane) {
 }
 
 uint16_t skyAround(const IntensityPlane& plane, const TStarbox& box) {
-    const SkyEstimate sky = estimateSky(viewOf(plane), box.Left, box.Top, box.Right, box.Bottom);
-    return sky.status == SkyStatus::Measured ? sky.wholeLevel() : uint16_t{0};
+    return skyAround(plane, box, 0.0);
+}
+
+uint16_t skyAround(const IntensityPlane& plane, const TStarbox& box, double noiseSigmas) {
+    SkyEstimate sky = estimateSky(viewOf(plane), box.Left, box.Top, box.Right, box.Bottom);
+    if (sky.status != SkyStatus::Measured)
+        return 0;
+    sky.level += noiseSigmas * sky.noise;
+    return sky.wholeLevel();
 }
 
 } // namespace corvane

@@ -56,6 +56,12 @@ PlaneView viewOf(const IntensityPlane& plane);
 // the numbers of a dark-sky recording do not change.
 uint16_t skyAround(const IntensityPlane& plane, const TStarbox& box);
 
+// The same level raised by `noiseSigmas` times the sky's pixel noise before
+// rounding: what a weighted centre subtracts so that the noise left above
+// the sky, which counts as light while what lies below counts as none, does
+// not form a pedestal over the box (see findcentroid).
+uint16_t skyAround(const IntensityPlane& plane, const TStarbox& box, double noiseSigmas);
+
 // The plane with the sky taken off: every sample minus `level`, and what lies
 // at or below the level counts as no light (0). With level 0 it reads exactly
 // as the plane does.
