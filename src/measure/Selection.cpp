@@ -82,12 +82,13 @@ void fitSelection(WorkingState& ws, const IntensityPlane& plane) {
     PsfFit fitter;
     const PsfFitResult fit =
         fitter.fit(viewOf(plane), sys.Left, sys.Top, sys.Right, sys.Bottom, start);
-    ws.SelectionSeparationPx = 0;
+    ws.SelectionSeparationPx = ws.SelectionDX = ws.SelectionDY = 0;
     ws.SelectionFwhmPx = 0;
     if (!fit.ok())
         return;
-    ws.SelectionSeparationPx =
-        std::hypot(fit.stars[1].x - fit.stars[0].x, fit.stars[1].y - fit.stars[0].y);
+    ws.SelectionDX = fit.stars[1].x - fit.stars[0].x;
+    ws.SelectionDY = fit.stars[1].y - fit.stars[0].y;
+    ws.SelectionSeparationPx = std::hypot(ws.SelectionDX, ws.SelectionDY);
     ws.SelectionFwhmPx = fit.fwhm();
 }
 
@@ -95,8 +96,16 @@ bool imagesOverlap(const WorkingState& ws) {
     return ws.SelectionFwhmPx > 0 && ws.SelectionSeparationPx < kOverlapWidths * ws.SelectionFwhmPx;
 }
 
+bool neighbourInStarBox(const WorkingState& ws) {
+    const double reach = ws.PrimaryBox.Size / 2.0 + kNeighbourWidths * ws.SelectionFwhmPx;
+    return ws.SelectionFwhmPx > 0 &&
+           std::max(std::fabs(ws.SelectionDX), std::fabs(ws.SelectionDY)) < reach;
+}
+
 const char* overlapWarning(const WorkingState& ws, Method method) {
-    if (method == Method::PsfFit || !imagesOverlap(ws))
+    const bool overlap =
+        imagesOverlap(ws) || (method == Method::WeightedAverage && neighbourInStarBox(ws));
+    if (method == Method::PsfFit || !overlap)
         return nullptr;
     return "the stars' images overlap; use PSF Fit";
 }

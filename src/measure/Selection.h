@@ -65,9 +65,21 @@ inline constexpr double kOverlapWidths = 3.0;
 // Whether the selection fit found the pair's images overlapping.
 bool imagesOverlap(const WorkingState& ws);
 
+// A star box is square: along a diagonal its corner comes within 1.4 pixels
+// of a neighbour 10 pixels away. The neighbour's light reaches into a box
+// when its centre lies, in both axes, within half the box and this many star
+// widths of the box's centre.
+inline constexpr double kNeighbourWidths = 1.0;
+
+// Whether the selection fit found the secondary's light reaching into the
+// primary's star box (and so, by symmetry, the primary's into the
+// secondary's).
+bool neighbourInStarBox(const WorkingState& ws);
+
 // What the user is told when a weighted centre or a blob measured a pair
-// whose images overlap: "the stars' images overlap; use PSF Fit". nullptr
-// when they do not, and for PSF Fit, which models both images.
+// whose images overlap: "the stars' images overlap; use PSF Fit". For
+// Weighted Average also when the neighbour's light reaches into a star box.
+// nullptr when neither, and for PSF Fit, which models both images.
 const char* overlapWarning(const WorkingState& ws, Method method);
 
 } // namespace corvane

@@ -61,6 +61,7 @@ struct WorkingState {
     // `fitSelection`): how far apart they are and how wide, in pixels; 0 when
     // the fit did not converge.
     double SelectionSeparationPx = 0;
+    double SelectionDX = 0, SelectionDY = 0; // secondary minus primary
     double SelectionFwhmPx = 0;
     // One star followed by both boxes, for the drift's calibration alone:
     // the boxes meeting is what is asked for, not two stars merged.
