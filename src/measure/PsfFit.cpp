@@ -43,10 +43,6 @@ constexpr double kWindowMarginPx = 3.0;
 constexpr double kStarSigmas = 3.0;
 // A pair is two stars only when the centres lie more than this many FWHM apart.
 constexpr double kMinSeparationFwhm = 0.25;
-// A star's light counts as there when it is at least this many standard
-// errors above zero. Merely positive is not enough: on a noisy sky a second
-// image fitted to an empty patch comes out positive half the time.
-constexpr double kMinFluxErrors = 3.0;
 
 // Share of a unit Gaussian's light falling in each of n cells (cell j spans
 // [j - 0.5, j + 0.5]), with its derivatives by the centre and by sigma.
@@ -142,7 +138,7 @@ double medianOf(std::vector<double> v) {
 // Pixel x covers [x - 0.5, x + 0.5], so the box's area runs from half a
 // pixel before its first column to half a pixel after its last.
 bool insideBox(const PsfStar& s, int32_t left, int32_t top, int32_t right, int32_t bottom) {
-    return s.x >= left - 0.5 && s.y >= top - 0.5 && s.x <= right - 0.5 && s.y <= bottom - 0.5;
+    return s.inside(left, top, right, bottom);
 }
 
 } // namespace
@@ -310,7 +306,7 @@ PsfFitResult PsfFit::fit(const PlaneView& plane, int32_t left, int32_t top, int3
 
     const PsfStar& a = result.stars[0];
     const PsfStar& b = result.stars[1];
-    const auto lit = [](const PsfStar& s) { return s.flux > kMinFluxErrors * s.fluxError; };
+    const auto lit = [](const PsfStar& s) { return s.lit(); };
     if (summary.termination_type != ceres::CONVERGENCE)
         result.status = PsfFitStatus::NotConverged;
     else if (!insideBox(a, left, top, right, bottom) || !insideBox(b, left, top, right, bottom))

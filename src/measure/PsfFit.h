@@ -33,10 +33,22 @@ enum class PsfFitStatus {
 // Text for reports and messages, e.g. "centre outside the box".
 const char* psfFitStatusText(PsfFitStatus status);
 
+// A star's light counts as there when it is at least this many standard
+// errors above zero. Merely positive is not enough: on a noisy sky a second
+// image fitted to an empty patch comes out positive half the time.
+inline constexpr double kPsfMinFluxErrors = 3.0;
+
 struct PsfStar {
     double x = 0, y = 0; // centre, plane pixels (pixel centres are whole numbers)
     double flux = 0;     // total light above the sky, intensity steps times pixels
     double xError = 0, yError = 0, fluxError = 0; // standard errors
+
+    bool lit() const { return flux > kPsfMinFluxErrors * fluxError; }
+    // Whether the centre lies on the box [left, right) x [top, bottom), whose
+    // area runs half a pixel beyond its first and last pixel centres.
+    bool inside(int32_t left, int32_t top, int32_t right, int32_t bottom) const {
+        return x >= left - 0.5 && y >= top - 0.5 && x <= right - 0.5 && y <= bottom - 0.5;
+    }
 };
 
 struct PsfFitResult {

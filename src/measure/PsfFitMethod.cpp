@@ -1,6 +1,7 @@
 #include "measure/Methods.h"
 #include "measure/PsfFit.h"
 #include "measure/SkyEstimate.h"
+#include "measure/StarStatus.h"
 
 #include <cmath>
 #include <cstddef>
@@ -28,6 +29,38 @@ void keepFitted(TStarbox& star, const TStarbox& sys, const PsfStar& fitted) {
     star.centreat(sys.CentreX + star.OffsetX, sys.CentreY + star.OffsetY);
     star.FineX = static_cast<float>(fitted.x);
     star.FineY = static_cast<float>(fitted.y);
+}
+
+// What became of one star of the fit. The fit leaves out clipped pixels, so
+// a saturated star is measured and only flagged, as in the other methods.
+// When the fit found one image only, the labels of its two images say
+// little (either may have taken the one star), so each star is judged as
+// Weighted Average judges it: by light above the sky in a star box where it
+// was expected.
+StarStatus fittedStatus(const IntensityPlane& plane, const TStarbox& sys, const TStarbox& box,
+                        const PsfFitResult& fit, std::size_t s, double startX, double startY,
+                        uint16_t sky) {
+    if (outsideFrame(plane, sys.Left, sys.Top, sys.Size))
+        return StarStatus::OffFrame;
+    switch (fit.status) {
+    case PsfFitStatus::Converged: {
+        const int32_t cx = static_cast<int32_t>(std::lround(fit.stars[s].x));
+        const int32_t cy = static_cast<int32_t>(std::lround(fit.stars[s].y));
+        return starStatus(plane, cx - box.Size / 2, cy - box.Size / 2, box.Size, true);
+    }
+    case PsfFitStatus::TooClose:
+        return StarStatus::Merged; // one image fitted twice
+    case PsfFitStatus::NotConverged:
+    case PsfFitStatus::BadStart:
+        return StarStatus::NotMeasured; // no answer about either star
+    default:
+        break;
+    }
+    TStarbox probe = box;
+    probe.centreat(static_cast<int32_t>(std::lround(startX)),
+                   static_cast<int32_t>(std::lround(startY)));
+    const bool lit = probe.measure(plane, 1, sky);
+    return starStatus(plane, probe.Left, probe.Top, probe.Size, lit);
 }
 
 } // namespace
@@ -69,6 +102,9 @@ bool fitpair(WorkingState& ws, const IntensityPlane& plane, int32_t frame, int32
     row.PrimaryY = static_cast<float>(fit.stars[0].y) * ws.YScale;
     row.SecondaryX = static_cast<float>(fit.stars[1].x);
     row.SecondaryY = static_cast<float>(fit.stars[1].y) * ws.YScale;
+    row.PrimaryStatus = fittedStatus(plane, sys, pri, fit, 0, start.x[0], start.y[0], ws.SkyLevel);
+    row.SecondaryStatus =
+        fittedStatus(plane, sys, sec, fit, 1, start.x[1], start.y[1], ws.SkyLevel);
     computeSeparationAndAngle(row);
     // The fit's own status decides, not the offset test: a converged fit with
     // both stars lit, inside the box and apart is a measurement.
