@@ -2,7 +2,6 @@
 // The measuring session as the window drives it, without a window: open the
 // recording, reset, click the primary, click the secondary, GO! to the end,
 // then reduce. The clicks land on the simulator's star positions in frame 0.
-#include "measure/Selection.h"
 #include "reduce/Reduction.h"
 #include "session/MeasuringSession.h"
 #include "sim/DriftSim.h"
@@ -12,6 +11,7 @@
 #include <cstdlib>
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace corvane::test {
 
@@ -19,7 +19,7 @@ struct HeadlessMeasurement {
     ReductionResult reduction;
     int32_t validRows = 0;
     int32_t expectedDX = 0, expectedDY = 0; // from the clicks
-    const char* overlapWarning = nullptr;   // the method's warning on overlapping images
+    std::vector<std::string> warnings;      // as both front ends show them
     FrameTable table;
 };
 
@@ -54,9 +54,10 @@ measureHeadless(const std::string& path, const sim::Truth& truth, Method method,
     m.validRows = session.acceptedFrames();
     m.expectedDX = session.state().ExpectedDX;
     m.expectedDY = session.state().ExpectedDY;
-    m.overlapWarning = overlapWarning(session.state(), method);
+
     m.table = session.table();
     m.reduction = session.reduce(orientation, declinationText(declinationDeg), "00", "00", '.');
+    m.warnings = session.warnings(m.reduction, method, '.');
     return m;
 }
 
