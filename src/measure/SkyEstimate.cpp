@@ -156,7 +156,9 @@ uint16_t skyAround(const IntensityPlane& plane, const TStarbox& box) {
 
 uint16_t skyAround(const IntensityPlane& plane, const TStarbox& box, double noiseSigmas) {
     SkyEstimate sky = estimateSky(viewOf(plane), box.Left, box.Top, box.Right, box.Bottom);
-    if (sky.status != SkyStatus::Measured)
+    // A black sky (a level that rounds to 0) takes nothing off, noise or not:
+    // a dark-sky recording is measured exactly as it always was.
+    if (sky.status != SkyStatus::Measured || sky.wholeLevel() == 0)
         return 0;
     sky.level += noiseSigmas * sky.noise;
     return sky.wholeLevel();

@@ -59,7 +59,8 @@ uint16_t skyAround(const IntensityPlane& plane, const TStarbox& box);
 // The same level raised by `noiseSigmas` times the sky's pixel noise before
 // rounding: what a weighted centre subtracts so that the noise left above
 // the sky, which counts as light while what lies below counts as none, does
-// not form a pedestal over the box (see findcentroid).
+// not form a pedestal over the box (see findcentroid). A black sky (a level
+// that rounds to 0) is left alone: 0, whatever its noise.
 uint16_t skyAround(const IntensityPlane& plane, const TStarbox& box, double noiseSigmas);
 
 // The plane with the sky taken off: every sample minus `level`, and what lies

@@ -27,7 +27,8 @@ bool findcentroid(WorkingState& ws, const IntensityPlane& plane, int32_t frame, 
     // noise per pixel that pulls each centre towards its box's middle, and
     // so the pair towards the whole-pixel offset of the clicks (+0.025 px on
     // an 18 px pair at a noise of 3). A star's light is cut at the same level
-    // all round it, which leaves its centre where it is.
+    // all round it, which leaves its centre where it is. On a black sky
+    // nothing is taken off, so dark-sky recordings keep their numbers.
     ws.SkyLevel = skyAround(plane, sys, kNoiseLift);
     const uint16_t sky = ws.SkyLevel;
     const bool s = sys.measure(plane, kSystemPasses, sky);

@@ -3,6 +3,8 @@
 // with that level taken off.
 #include "measure/SkyEstimate.h"
 #include "SimPlane.h"
+#include "measure/Starbox.h"
+#include "video/FrameImage.h"
 
 #include <gtest/gtest.h>
 
@@ -105,13 +107,28 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 // A sky so dark that its noise is cut at 0 (more than half the pixels read 0)
-// must not be subtracted at all, so the methods measure it as before.
+// must not be subtracted at all, so the methods measure it as before; nor
+// may the noise Weighted Average takes off a lit sky be taken off it.
 TEST(SkyWholeLevel, DarkNoisySkySubtractsNothing) {
-    for (uint64_t seed = 1; seed <= 5; ++seed) {
-        const TestPlane plane = makePlane(
-            kSide, kSide, [](int32_t, int32_t) { return 0.0; }, 1.0, seed);
-        const SkyEstimate s = estimateSky(plane.view(), kLeft, kTop, kRight, kBottom);
-        EXPECT_EQ(s.wholeLevel(), 0) << "seed " << seed << ", level " << s.level;
+    TStarbox box;
+    box.Left = kLeft;
+    box.Top = kTop;
+    box.Right = kRight;
+    box.Bottom = kBottom;
+    for (const double noise : {1.0, 8.0}) {
+        for (uint64_t seed = 1; seed <= 5; ++seed) {
+            const TestPlane plane = makePlane(
+                kSide, kSide, [](int32_t, int32_t) { return 0.0; }, noise, seed);
+            const SkyEstimate s = estimateSky(plane.view(), kLeft, kTop, kRight, kBottom);
+            EXPECT_EQ(s.wholeLevel(), 0) << "seed " << seed << ", level " << s.level;
+            IntensityPlane intensities;
+            intensities.reset(kSide, kSide);
+            for (int32_t y = 0; y < kSide; ++y)
+                for (int32_t x = 0; x < kSide; ++x)
+                    intensities.set(x, y, plane.samples[static_cast<std::size_t>(y * kSide + x)]);
+            EXPECT_EQ(skyAround(intensities, box, 2.0), 0)
+                << "noise " << noise << ", seed " << seed;
+        }
     }
 }
 
