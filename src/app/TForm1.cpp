@@ -978,9 +978,12 @@ void TForm1::FindPairButtonClick() {
     Panel1MouseUp(Qt::LeftButton, p.secondaryX, p.secondaryY);
 }
 
+// "Calculate": the reduction again, with the orientation and declination as
+// they stand now. Too few accepted frames (the user may have rejected some
+// with "Active") gives no result, and the message says why.
 void TForm1::Button9Click() {
     if (!session_.reductionDue())
-        return;
+        throw Error(session_.noResultText());
     reduceAndDraw();
 }
 

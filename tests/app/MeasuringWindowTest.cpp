@@ -278,9 +278,12 @@ TEST_F(MeasuringWindow, CalculateNeedsSixteenValidRowsAndReportsABadDeclination)
         if (r.Valid && ++kept > 15)
             r.Valid = false;
     form->Edit15->setText("before");
-    click("Button9"); // 15 valid rows: nothing at all
+    click("Button9"); // 15 valid rows: no result, and the message says why
     EXPECT_EQ(form->Edit15->text(), "before");
-    EXPECT_TRUE(errors.isEmpty());
+    ASSERT_EQ(errors.size(), 1);
+    EXPECT_TRUE(errors[0].startsWith("Only 15 of ")) << errors[0].toStdString();
+    EXPECT_TRUE(errors[0].endsWith("frames were accepted; at least 16 are needed."))
+        << errors[0].toStdString();
 }
 
 TEST_F(MeasuringWindow, CalculateOnATableThatCannotBeReducedWritesNothing) {
