@@ -88,10 +88,15 @@ std::vector<std::string> MeasuringSession::warnings(const ReductionResult& r, Me
     // The sky around the system box on the frame on screen, the last one measured.
     const TStarbox& sys = state_.SystemBox;
     if (sys.Right > sys.Left && sys.Bottom > sys.Top) {
+        const IntensityPlane& plane = player_.Intensities();
         const SkyEstimate sky =
-            estimateSky(viewOf(player_.Intensities()), sys.Left, sys.Top, sys.Right, sys.Bottom);
+            estimateSky(viewOf(plane), sys.Left, sys.Top, sys.Right, sys.Bottom);
+        // The tolerance is in steps of an 8-bit frame; deeper data bear the
+        // same share of their white level, as the methods' thresholds do.
         const std::optional<double> tolerance = skyTolerance(method);
-        if (tolerance && sky.status == SkyStatus::Measured && skyLeft(sky) > *tolerance)
+        const double white = plane.whiteLevel();
+        if (tolerance && sky.status == SkyStatus::Measured &&
+            skyLeft(sky) > *tolerance * white / IntensityPlane::kWhiteLevel8)
             out.push_back("The sky around the stars is " + formatRounded(sky.level, 1, sep) +
                           " intensity steps bright with a noise of " +
                           formatRounded(sky.noise, 1, sep) + ": " + methodEntry(method).caption +
