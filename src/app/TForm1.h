@@ -212,7 +212,8 @@ public:
     //   TrackBar1 the frame slider  Panel1 the frame  MediaPlayer1 the transport
     //   GroupBox9 "Frames": MeasuredFramesEdit "measured", AcceptedFramesEdit
     //   "accepted", ClippedFramesEdit "clipped"; GroupBox8: the "±" read-outs
-    //   PositionAngleErrorEdit and SeparationErrorEdit beside Edit15 and Edit16;
+    //   PositionAngleErrorEdit ("deg") and SeparationErrorEdit ("arcsec") beside
+    //   Edit15 and Edit16;
     //   ClipCheckBox "Reject outliers (3 sigma)"; WarningLabel the warnings about the result
     QGroupBox* GroupBox1 = nullptr;
     QLabel *Label1 = nullptr, *Label2 = nullptr, *Label3 = nullptr, *Label4 = nullptr,
@@ -232,6 +233,7 @@ public:
               *SeparationErrorEdit = nullptr;
     QCheckBox* ClipCheckBox = nullptr;
     QLabel* WarningLabel = nullptr;
+    QLabel *PositionAngleUnitLabel = nullptr, *SeparationUnitLabel = nullptr;
     QDateTimeEdit* DateTimePicker1 = nullptr;
     QPushButton *Button1 = nullptr, *Button2 = nullptr, *Button3 = nullptr, *Button4 = nullptr,
                 *Button5 = nullptr, *Button6 = nullptr, *Button7 = nullptr, *Button8 = nullptr,

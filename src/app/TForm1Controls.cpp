@@ -228,7 +228,9 @@ void TForm1::buildControls() {
     GroupBox8 = group(client, "GroupBox8", 888, 528, 128, 73);
     g = GroupBox8;
     PositionAngleErrorEdit = edit(g, "PositionAngleErrorEdit", 8, 16, 73, 21, "", true);
+    PositionAngleUnitLabel = label(g, "PositionAngleUnitLabel", 86, 20, 34, 13, "deg");
     SeparationErrorEdit = edit(g, "SeparationErrorEdit", 8, 40, 73, 21, "", true);
+    SeparationUnitLabel = label(g, "SeparationUnitLabel", 86, 44, 34, 13, "arcsec");
 
     // ---- directly on the client area, in front of the group boxes ----
     Panel1 = place(new PanelWidget(session_.panel(), client), "Panel1", 240, 8, 640, 480);

@@ -119,7 +119,9 @@ const ControlRow kControls[] = {
     {"ClippedFramesEdit", "GroupBox9", 68, 64, 53, 21, "", ReadOnly},
     {"GroupBox8", "ClientArea", 888, 528, 128, 73, "", Plain},
     {"PositionAngleErrorEdit", "GroupBox8", 8, 16, 73, 21, "", ReadOnly},
+    {"PositionAngleUnitLabel", "GroupBox8", 86, 20, 34, 13, "deg", Plain},
     {"SeparationErrorEdit", "GroupBox8", 8, 40, 73, 21, "", ReadOnly},
+    {"SeparationUnitLabel", "GroupBox8", 86, 44, 34, 13, "arcsec", Plain},
 };
 
 QString captionOf(QWidget* w) {
