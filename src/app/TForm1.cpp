@@ -1056,8 +1056,8 @@ void TForm1::SaveResults1Click() {
     previewdata();
 }
 
-// The line from the boxes exactly as they read now.
-QString TForm1::resultsLine() {
+// The texts of the pair as typed in their boxes.
+PairTexts TForm1::pairTexts() {
     PairTexts pair;
     pair.designation = text(Edit1);
     pair.raHours = text(Edit2);
@@ -1067,32 +1067,28 @@ QString TForm1::resultsLine() {
     pair.decMinutes = text(Edit6);
     pair.decSeconds = text(Edit7);
     pair.notes = text(NotesEdit);
+    return pair;
+}
+
+// The measured texts exactly as their boxes show them.
+MeasuredTexts TForm1::measuredTexts() {
     MeasuredTexts measured;
     measured.epochJ = text(Edit17);
     measured.epochB = text(Edit18);
     measured.separation = text(Edit16);
     measured.positionAngle = text(Edit15);
+    return measured;
+}
+
+// The line from the boxes exactly as they read now.
+QString TForm1::resultsLine() {
     return QString::fromStdString(
-        session_.resultsLine(recordDate(shortDateFormat_), pair, measured));
+        session_.resultsLine(recordDate(shortDateFormat_), pairTexts(), measuredTexts()));
 }
 
 std::string TForm1::resultsCsvRow() {
-    PairTexts pair;
-    pair.designation = text(Edit1);
-    pair.raHours = text(Edit2);
-    pair.raMinutes = text(Edit3);
-    pair.raSeconds = text(Edit4);
-    pair.decDegrees = text(Edit5);
-    pair.decMinutes = text(Edit6);
-    pair.decSeconds = text(Edit7);
-    pair.notes = text(NotesEdit);
-    MeasuredTexts measured;
-    measured.epochJ = text(Edit17);
-    measured.epochB = text(Edit18);
-    measured.separation = text(Edit16);
-    measured.positionAngle = text(Edit15);
-    return session_.resultsCsvRow(recordDate(shortDateFormat_), pair, measured, *result_,
-                                  runMethod_, clipped_);
+    return session_.resultsCsvRow(recordDate(shortDateFormat_), pairTexts(), measuredTexts(),
+                                  *result_, runMethod_, clipped_);
 }
 
 void TForm1::previewdata() {

@@ -145,6 +145,8 @@ public:
     void drawzoom();
     void epoch();
     void previewdata();
+    PairTexts pairTexts();
+    MeasuredTexts measuredTexts();
     QString resultsLine();
     // The row of results.csv for the result on screen.
     std::string resultsCsvRow();

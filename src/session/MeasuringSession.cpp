@@ -193,8 +193,8 @@ std::string MeasuringSession::resultsLine(const std::string& recordDate, const P
     return corvane::resultsLine(recordDate, pair, measured, acceptedFrames());
 }
 
-std::string resultsLine(const std::string& recordDate, const PairTexts& pair,
-                        const MeasuredTexts& measured, int32_t validFrames) {
+ResultsFields resultsFields(const std::string& recordDate, const PairTexts& pair,
+                            const MeasuredTexts& measured, int32_t validFrames) {
     ResultsFields f;
     f.recordDate = recordDate;
     f.designation = pair.designation;
@@ -210,7 +210,12 @@ std::string resultsLine(const std::string& recordDate, const PairTexts& pair,
     f.positionAngle = measured.positionAngle;
     f.validFrames = validFrames;
     f.notes = pair.notes;
-    return buildResultsLine(f);
+    return f;
+}
+
+std::string resultsLine(const std::string& recordDate, const PairTexts& pair,
+                        const MeasuredTexts& measured, int32_t validFrames) {
+    return buildResultsLine(resultsFields(recordDate, pair, measured, validFrames));
 }
 
 void MeasuringSession::saveResults(const std::string& path, const std::string& line) {

@@ -206,6 +206,11 @@ std::string utcText(const CivilDateTime& t);
 // angle) at the epoch of the observation.
 MeasuredTexts measuredTexts(const EpochResult& epoch, const ReductionResult& reduction);
 
+// The fields of a results line: the typed texts of the pair and the measured
+// texts, with the accepted-frame count.
+ResultsFields resultsFields(const std::string& recordDate, const PairTexts& pair,
+                            const MeasuredTexts& measured, int32_t validFrames);
+
 // The results line of a measurement with `validFrames` accepted frames.
 std::string resultsLine(const std::string& recordDate, const PairTexts& pair,
                         const MeasuredTexts& measured, int32_t validFrames);

@@ -111,21 +111,7 @@ std::string resultsCsvRow(const std::string& recordDate, const PairTexts& pair,
                           const ReductionResult& r, Method method, int32_t clipped,
                           const std::string& videoPath, const Calibration* calibration) {
     ResultsCsvFields f;
-    ResultsFields& l = f.line;
-    l.recordDate = recordDate;
-    l.designation = pair.designation;
-    l.raHours = pair.raHours;
-    l.raMinutes = pair.raMinutes;
-    l.raSeconds = pair.raSeconds;
-    l.decDegrees = pair.decDegrees;
-    l.decMinutes = pair.decMinutes;
-    l.decSeconds = pair.decSeconds;
-    l.epochJ = measured.epochJ;
-    l.epochB = measured.epochB;
-    l.separation = measured.separation;
-    l.positionAngle = measured.positionAngle;
-    l.validFrames = CountValidRows(table);
-    l.notes = pair.notes;
+    f.line = resultsFields(recordDate, pair, measured, CountValidRows(table));
     // Numbers a program reads: always with a point.
     constexpr char kPoint = '.';
     if (r.reached >= ReductionStage::Separation) {
