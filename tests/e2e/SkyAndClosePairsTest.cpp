@@ -38,6 +38,7 @@ struct SkyCase {
     // Average the neighbour within reach of a star box): a centroid method
     // may miss the bounds, but must then say so.
     bool overlapping = false;
+    int32_t boxSize = 12; // the star boxes the user chose
 };
 
 sim::DriftParams driftFor(const SkyCase& c, uint64_t seed) {
@@ -79,7 +80,7 @@ TEST_P(SkyAndClosePairs, MatchTheTruthWithinTheMethodsBound) {
         const sim::Truth truth = sim::writeDriftVideo(path, p);
         ASSERT_TRUE(truth.staysInFrame);
         const test::HeadlessMeasurement m =
-            test::measureHeadless(path, truth, c.method, p.declinationDeg);
+            test::measureHeadless(path, truth, c.method, p.declinationDeg, {}, c.boxSize);
         const bool warned = std::find(m.warnings.begin(), m.warnings.end(),
                                       "the stars' images overlap; use PSF Fit") != m.warnings.end();
         EXPECT_EQ(warned, c.overlapping && c.method != kPsf);
@@ -114,8 +115,11 @@ INSTANTIATE_TEST_SUITE_P(
     Skies, SkyAndClosePairs,
     ::testing::Values(
         // A lit sky, 10 to 30 pixels apart. At 10 pixels the neighbour's
-        // light reaches into Weighted Average's 12-pixel star boxes.
+        // light reaches into Weighted Average's 12-pixel star boxes, and it
+        // warns; boxes that fit the stars (8 pixels for a 3-pixel FWHM) keep
+        // each star's box to itself.
         SkyCase{"lit20_sep10_weighted", kWeighted, 20, 10, 60, 0.01, 0.5, true},
+        SkyCase{"lit20_sep10_weighted_box8", kWeighted, 20, 10, 60, 0.01, 0.5, false, 8},
         SkyCase{"lit20_sep10_peaks", kPeaks, 20, 10, 60, 0.01, 0.5},
         SkyCase{"lit20_sep10_psf", kPsf, 20, 10, 60, 0.005, 0.3},
         SkyCase{"lit40_sep30_weighted", kWeighted, 40, 30, 200, 0.01, 0.5},
