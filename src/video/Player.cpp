@@ -37,6 +37,8 @@ void Player::Close() {
     fileName_.clear();
     frame_ = 0;
     lastDecoded_ = false;
+    colourStretch_.reset();
+    stretched_.clear();
     for (ShownFrame& s : shown_) {
         s.frame = -1;
         s.decoded = false;
@@ -191,19 +193,60 @@ int Player::FrameHeight() const {
     return HasVideo() ? source_->height() : 0;
 }
 
+namespace {
+
+// An 8-bit frame's own values: black at 0, white at 255.
+constexpr StretchPoints kOwnValues{0, 255};
+
+// `from` with each colour channel (or grey level) spread so that `points`
+// become 0 and 255.
+void stretchColours(const DisplayImage& from, StretchPoints points, DisplayImage& to) {
+    uint8_t table[256];
+    const int span = points.white - points.black;
+    for (int v = 0; v < 256; ++v)
+        table[v] = static_cast<uint8_t>(std::clamp((v - points.black) * 255 / span, 0, 255));
+    const int w = from.width(), h = from.height();
+    std::vector<Colour>& out = to.resetColour(w, h);
+    std::vector<Colour> row(static_cast<std::size_t>(w));
+    for (int y = 0; y < h; ++y) {
+        from.copyRow(0, y, w, row.data());
+        Colour* o = out.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(w);
+        for (int x = 0; x < w; ++x) {
+            const Colour c = row[static_cast<std::size_t>(x)];
+            o[x] = Colour{table[c & 0xff]} | Colour{table[(c >> 8) & 0xff]} << 8 |
+                   Colour{table[(c >> 16) & 0xff]} << 16;
+        }
+    }
+}
+
+} // namespace
+
 std::optional<StretchPoints> Player::DisplayStretch() const {
-    return HasVideo() ? source_->displayStretch() : std::nullopt;
+    if (!HasVideo())
+        return std::nullopt;
+    if (const std::optional<StretchPoints> deep = source_->displayStretch())
+        return deep;
+    return colourStretch_.value_or(kOwnValues);
 }
 
 void Player::SetDisplayStretch(StretchPoints points) {
-    if (!DisplayStretch())
+    if (!HasVideo())
         return;
     points.white = std::max(points.white, points.black + 1);
-    source_->setDisplayStretch(points);
-    for (ShownFrame& s : shown_)
-        if (s.decoded && !s.partial)
-            stretchToDisplay(s.image.intensity, points, 0, 0, s.image.intensity.width(),
-                             s.image.intensity.height(), s.image.display);
+    if (source_->displayStretch()) {
+        source_->setDisplayStretch(points);
+        for (ShownFrame& s : shown_)
+            if (s.decoded && !s.partial)
+                stretchToDisplay(s.image.intensity, points, 0, 0, s.image.intensity.width(),
+                                 s.image.intensity.height(), s.image.display);
+    } else {
+        points.black = std::clamp(points.black, 0, 254);
+        points.white = std::clamp(points.white, points.black + 1, 255);
+        if (points == kOwnValues)
+            colourStretch_.reset();
+        else
+            colourStretch_ = points;
+    }
     if (shown_[0].frame >= 0 && !shown_[0].partial &&
         shown_[0].frame == std::min(frame_, lengthFrames() - 1))
         draw(shown_[0]);
@@ -211,8 +254,14 @@ void Player::SetDisplayStretch(StretchPoints points) {
 
 void Player::draw(const ShownFrame& f) {
     lastDecoded_ = f.decoded;
-    if (panel_)
-        panel_->showFrame(f.decoded ? &f.image.display : nullptr);
+    if (!panel_)
+        return;
+    if (f.decoded && colourStretch_) {
+        stretchColours(f.image.display, *colourStretch_, stretched_);
+        panel_->showFrame(&stretched_);
+        return;
+    }
+    panel_->showFrame(f.decoded ? &f.image.display : nullptr);
 }
 
 void Player::show(int32_t position) {

@@ -120,11 +120,12 @@ public:
     // Whether the open video's frames have times (false with none open): a
     // recording without time stamps has none until its frame rate is given.
     bool HasFrameTimes() const { return source_ && source_->hasFrameTimes(); }
-    // The black and white points deep frames are shown with (nothing where
-    // the frames show their own 8-bit values, or with no video).
+    // The black and white points the frames are shown with (nothing with no
+    // video). Deep frames take theirs from the frame's percentiles; 8-bit
+    // frames show their own values (0 and 255) until the user moves them.
     std::optional<StretchPoints> DisplayStretch() const;
     // New points for the open video: the frame on screen is shown again with
-    // them. Ignored where frames show their own values.
+    // them. Only what is shown changes, never the intensities measured.
     void SetDisplayStretch(StretchPoints points);
 
 private:
@@ -155,6 +156,10 @@ private:
     int32_t frame_ = 0;
     bool lastDecoded_ = false;
     ShownFrame shown_[2]; // most recent first
+    // The points an 8-bit frame's colours are spread with; nothing while
+    // they are 0 and 255 (the frame as it is), and the frame so shown.
+    std::optional<StretchPoints> colourStretch_;
+    DisplayImage stretched_;
 };
 
 } // namespace corvane

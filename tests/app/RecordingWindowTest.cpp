@@ -33,11 +33,11 @@ struct OpeningRow {
 
 const OpeningRow kOpenings[] = {
     {"Avi8Bit", "pair.avi", 8, true, 0, false,
-     "frame rate: 33.33 ms, jitter 0 ms, 0 dropped frames", false, "33"},
+     "frame rate: 33.33 ms, jitter 0 ms, 0 dropped frames", true, "33"},
     {"Ser16BitWithStamps", "pair.ser", 16, true, 0, false,
      "file time stamps: 33.33 ms, jitter 0 ms, 0 dropped frames", true, "33"},
     {"Ser8BitWithoutStampsRateGiven", "pair.ser", 8, false, 20, true,
-     "frame rate: 50 ms, jitter 0 ms, 0 dropped frames", false, "50"},
+     "frame rate: 50 ms, jitter 0 ms, 0 dropped frames", true, "50"},
     {"FitsCubeRateGiven", "pair.fits", 16, true, 30, true,
      "frame rate: 33.33 ms, jitter 0 ms, 0 dropped frames", true, "33"},
     {"FitsCubeCancelled", "pair.fits", 16, true, 0, true, "no frame times: give the frame rate",
@@ -139,6 +139,25 @@ TEST_F(RecordingMeasuring, StretchPointsChangeTheFrameOnThePanel) {
     EXPECT_EQ(form->StretchWhiteEdit->value(), before.black + 501);
     EXPECT_EQ(*form->session().displayStretch(),
               (StretchPoints{before.black + 500, before.black + 501}));
+    EXPECT_TRUE(errors.isEmpty()) << errors.join("|").toStdString();
+}
+
+// A faint 8-bit video can be stretched too: the picture changes, what is
+// measured does not, and 0 and 255 show the frame as it is again.
+TEST_F(RecordingMeasuring, StretchingAn8BitFrameChangesOnlyThePicture) {
+    openAndSettle(writeRecording("faint.avi", test::smallRecording(8)));
+    const int x = static_cast<int>(std::lround(truth.frames[0].secondary.x));
+    const int y = static_cast<int>(std::lround(truth.frames[0].secondary.y));
+    const Colour shown = form->session().panel().pixel(x, y);
+    const int32_t measured = form->player().Intensities().at(x, y);
+    EXPECT_EQ(*form->session().displayStretch(), (StretchPoints{0, 255}));
+
+    form->StretchWhiteEdit->setValue(60);
+    EXPECT_GT(form->session().panel().pixel(x, y) & 0xff, shown & 0xff);
+    EXPECT_EQ(form->player().Intensities().at(x, y), measured);
+
+    form->StretchWhiteEdit->setValue(255);
+    EXPECT_EQ(form->session().panel().pixel(x, y), shown);
     EXPECT_TRUE(errors.isEmpty()) << errors.join("|").toStdString();
 }
 
