@@ -5,6 +5,7 @@
 #include "support/ToolSupport.h"
 
 #include "sim/DriftSim.h"
+#include "support/CleanDrift.h"
 
 #include <gtest/gtest.h>
 
@@ -22,25 +23,12 @@ namespace {
 constexpr double kSeparationTolerance = 0.005;  // relative
 constexpr double kPositionAngleTolerance = 0.3; // degrees
 
-// One camera: 1.5 px per arc-second, turned 25 degrees.
+// One camera: the clean drift's 1.5 px per arc-second, turned 25 degrees.
 sim::DriftParams camera(uint64_t seed) {
-    sim::DriftParams p;
+    sim::DriftParams p = test::cleanDrift(seed);
     p.width = 320;
     p.height = 240;
-    p.frames = 120;
-    p.fps = 10;
-    p.scalePxPerArcsec = 1.5;
     p.rotationDeg = 25;
-    p.declinationDeg = 30;
-    p.separationArcsec = 12;
-    p.positionAngleDeg = 60;
-    p.primaryBrightness = 230;
-    p.secondaryBrightness = 150;
-    p.seeingFwhmPx = 3;
-    p.jitterPx = 0.2;
-    p.sky = 0;
-    p.noiseSigma = 1;
-    p.seed = seed;
     return p;
 }
 
