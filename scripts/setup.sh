@@ -7,7 +7,7 @@ set -euo pipefail
 PKGS=(cmake g++ make pkg-config
       qt6-base-dev qt6-charts-dev libqt6opengl6-dev libgl1-mesa-dev libxkbcommon-dev
       libavformat-dev libavcodec-dev libswscale-dev libavutil-dev libcfitsio-dev
-      libceres-dev nlohmann-json3-dev
+      libceres-dev nlohmann-json3-dev libfftw3-dev
       libgtest-dev libbenchmark-dev
       fonts-liberation xvfb xauth
       help2man dpkg-dev file)
