@@ -3,6 +3,7 @@
 // where the light of its stars lands, its noise, and its determinism.
 #include "VideoFiles.h"
 #include "common/Error.h"
+#include "sim/Seeing.h"
 
 #include <gtest/gtest.h>
 
@@ -152,16 +153,21 @@ TEST(Simulator, NoiseHasTheRequestedSpread) {
 }
 
 TEST(Simulator, AFrameDependsOnlyOnTheSeedAndItsNumber) {
-    DriftParams p;
-    p.width = 96;
-    p.height = 64;
-    const std::vector<sim::Pixel> seven = sim::renderFrame(p, 7);
-    sim::renderFrame(p, 3);
-    EXPECT_EQ(sim::renderFrame(p, 7), seven);
-    EXPECT_NE(sim::renderFrame(p, 8), seven);
-    EXPECT_EQ(sim::frameTruth(p, 7).primary.x, sim::frameTruth(p, 7).primary.x);
-    p.seed = 2;
-    EXPECT_NE(sim::renderFrame(p, 7), seven);
+    DriftParams seeing;
+    seeing.seeing.enabled = true;
+    seeing.seeing.gainEPerCount = 2;
+    seeing.seeing.spoiledShare = 0.5;
+    for (DriftParams p : {DriftParams(), seeing}) {
+        p.width = 96;
+        p.height = 64;
+        const std::vector<sim::Pixel> seven = sim::renderFrame(p, 7);
+        sim::renderFrame(p, 3);
+        EXPECT_EQ(sim::renderFrame(p, 7), seven);
+        EXPECT_NE(sim::renderFrame(p, 8), seven);
+        EXPECT_EQ(sim::frameTruth(p, 7).primary.x, sim::frameTruth(p, 7).primary.x);
+        p.seed = 2;
+        EXPECT_NE(sim::renderFrame(p, 7), seven);
+    }
 }
 
 TEST(Simulator, FrameNumbersReadBackFromThePicture) {
@@ -209,6 +215,21 @@ TEST(Simulator, BadParametersAreRefusedByName) {
          [](DriftParams& p) {
              p.codec = Codec::Mjpeg;
              p.width = 161;
+         }},
+        {"D/r0",
+         [](DriftParams& p) {
+             p.seeing.enabled = true;
+             p.seeing.dOverR0 = 0;
+         }},
+        {"exposure (at most the frame period)",
+         [](DriftParams& p) {
+             p.seeing.enabled = true;
+             p.seeing.exposureMs = 50; // 25 frames per second
+         }},
+        {"pixels per lambda/D",
+         [](DriftParams& p) {
+             p.seeing.enabled = true;
+             p.scalePxPerArcsec = 1000;
          }},
     };
     for (const Row& r : rows) {
@@ -280,6 +301,202 @@ TEST(Simulator, AnAviRefusesWhatOnlySerAndFitsCanHold) {
         sim::DriftParams q = p;
         edit(q);
         EXPECT_THROW(sim::writeDriftVideo(dir.file("x.avi"), q), Error);
+    }
+}
+
+} // namespace
+} // namespace corvane
+
+namespace corvane {
+namespace {
+
+// Stars through the atmosphere, pointed as the speckle camera points them:
+// tracked, one instant per frame, sampled finely enough for lambda/D.
+sim::DriftParams seeingPair(double dOverR0, double pxPerLambdaOverD) {
+    sim::DriftParams p;
+    p.seeing.enabled = true;
+    p.seeing.dOverR0 = dOverR0;
+    p.seeing.exposureMs = 0;
+    p.scalePxPerArcsec = pxPerLambdaOverD / sim::lambdaOverDArcsec(p.seeing);
+    p.tracking = true;
+    p.width = p.height = 128;
+    p.sky = 0;
+    p.noiseSigma = 0;
+    return p;
+}
+
+// What the camera adds to the light, on a 16-bit frame.
+TEST(SimulatorSeeing, TheCameraRecordsLikeACamera) {
+    struct Row {
+        const char* name;
+        void (*edit)(sim::DriftParams&);
+        void (*check)(const std::vector<uint16_t>& frame0, const std::vector<uint16_t>& frame3);
+    } rows[] = {
+        {"photon and read noise on the sky, over the bias",
+         [](sim::DriftParams& p) {
+             p.primaryBrightness = p.secondaryBrightness = 0;
+             p.sky = 1000;
+             p.seeing.gainEPerCount = 2;
+             p.seeing.readNoiseE = 10;
+             p.seeing.bias = 100;
+         },
+         [](const std::vector<uint16_t>& f, const std::vector<uint16_t>&) {
+             double sum = 0, sq = 0;
+             for (uint16_t v : f) {
+                 sum += v;
+                 sq += double(v) * v;
+             }
+             const double n = static_cast<double>(f.size());
+             const double sd = std::sqrt(sq / n - sum / n * sum / n);
+             // 2000 electrons and 10 of read noise: (2000 + 100) / 2^2 counts^2,
+             // 22.9 counts; four standard errors of the mean and the spread.
+             EXPECT_NEAR(sum / n, 1100, 0.8);
+             EXPECT_NEAR(sd, std::sqrt(525.0), 0.6);
+         }},
+        {"a primary brighter than white saturates",
+         [](sim::DriftParams& p) { p.primaryBrightness = 300000; },
+         [](const std::vector<uint16_t>& f, const std::vector<uint16_t>&) {
+             EXPECT_GE(std::count(f.begin(), f.end(), 65535), 2);
+         }},
+        {"hot pixels stay where they are",
+         [](sim::DriftParams& p) {
+             p.primaryBrightness = p.secondaryBrightness = 0;
+             p.seeing.hotPixels = 6;
+         },
+         [](const std::vector<uint16_t>& f0, const std::vector<uint16_t>& f3) {
+             EXPECT_EQ(f0, f3);
+             EXPECT_GE(std::count_if(f0.begin(), f0.end(), [](uint16_t v) { return v > 10000; }),
+                       5);
+         }},
+    };
+    for (const Row& r : rows) {
+        sim::DriftParams p = seeingPair(4, 1);
+        p.bits = 16;
+        r.edit(p);
+        r.check(sim::renderSamples(p, 0), sim::renderSamples(p, 3));
+    }
+}
+
+// One instant through D/r0 = 10 breaks a star into speckles: many local
+// maxima where a Gaussian star has one.
+TEST(SimulatorSeeing, AnInstantIsSpeckled) {
+    struct Row {
+        const char* name;
+        bool seeing;
+        int minMaxima, maxMaxima;
+    } rows[] = {{"a Gaussian star", false, 1, 1}, {"an instant's speckles", true, 10, 1000}};
+    for (const Row& r : rows) {
+        sim::DriftParams p = seeingPair(10, 2.5);
+        p.seeing.enabled = r.seeing;
+        p.seeingFwhmPx = 20;
+        p.jitterPx = 0;
+        p.secondaryBrightness = 0;
+        p.primaryBrightness = 200;
+        const std::vector<uint8_t> f = sim::renderGreyLevels(p, 0);
+        // Maxima above a tenth of the peak, higher than their 8 neighbours.
+        const int top = *std::max_element(f.begin(), f.end());
+        int maxima = 0;
+        for (int y = 1; y + 1 < p.height; ++y)
+            for (int x = 1; x + 1 < p.width; ++x) {
+                const int v = f[static_cast<std::size_t>(y * p.width + x)];
+                bool highest = 10 * v > top;
+                for (int dy = -1; dy <= 1; ++dy)
+                    for (int dx = -1; dx <= 1; ++dx)
+                        if ((dx || dy) &&
+                            f[static_cast<std::size_t>((y + dy) * p.width + x + dx)] >= v)
+                            highest = false;
+                maxima += highest;
+            }
+        EXPECT_GE(maxima, r.minMaxima) << r.name;
+        EXPECT_LE(maxima, r.maxMaxima) << r.name;
+    }
+}
+
+// Averaged over many independent atmospheres the image of a star is the
+// seeing disc, about 0.98 lambda/r0 wide at half its height.
+TEST(SimulatorSeeing, TheLongExposureIsTheSeeingDisc) {
+    const int side = 128, seeds = 80, frames = 6;
+    sim::DriftParams p = seeingPair(10, 1); // lambda/D is one pixel
+    p.secondaryBrightness = 0;
+    p.seeing.groundWindMps = p.seeing.highWindMps = 30; // a new speckle pattern every frame
+    std::vector<double> sum(side * side, 0.0);
+    for (int s = 0; s < seeds; ++s) {
+        p.seed = 100 + static_cast<uint64_t>(s);
+        sim::SeeingSim atmosphere(p);
+        for (int n = 0; n < frames; ++n) {
+            const sim::SeeingFrame f = atmosphere.render(n);
+            for (std::size_t i = 0; i < sum.size(); ++i)
+                sum[i] += f.light[i];
+        }
+    }
+    // Half-maximum radius of the azimuthal mean, in half-pixel rings around
+    // the light's centroid.
+    double total = 0, cx = 0, cy = 0;
+    for (int y = 0; y < side; ++y)
+        for (int x = 0; x < side; ++x) {
+            const double v = sum[static_cast<std::size_t>(y * side + x)];
+            total += v;
+            cx += v * x;
+            cy += v * y;
+        }
+    cx /= total;
+    cy /= total;
+    std::vector<double> ring(side, 0.0), count(side, 0.0);
+    for (int y = 0; y < side; ++y)
+        for (int x = 0; x < side; ++x) {
+            const auto k = static_cast<std::size_t>(2 * std::hypot(x - cx, y - cy));
+            if (k < ring.size()) {
+                ring[k] += sum[static_cast<std::size_t>(y * side + x)];
+                ++count[k];
+            }
+        }
+    const double peak = (ring[0] + ring[1]) / (count[0] + count[1]);
+    double fwhm = 0;
+    for (std::size_t k = 2; k < ring.size() && fwhm == 0; ++k) {
+        const double a = ring[k - 1] / count[k - 1], b = ring[k] / count[k];
+        if (b < peak / 2)
+            fwhm = (static_cast<double>(k) - 0.5 + (a - peak / 2) / (a - b)) * 0.5 * 2;
+    }
+    // Most of the width's spread between atmospheres is the slow image
+    // motion, one draw per seed: 7 % for 15 seeds, so 3.5 % for 80; three
+    // of those is the tolerance.
+    EXPECT_NEAR(fwhm, 0.98 * 10, 0.1 * 9.8);
+}
+
+// Both stars look through the same ground layer; a high layer is crossed
+// by their beams a separation x height apart, so its share of the image
+// motion is not common to them.
+TEST(SimulatorSeeing, TheHighLayerUnsharesTheImageMotion) {
+    struct Row {
+        const char* name;
+        double highShare;
+        double minCorrelation, maxCorrelation;
+    } rows[] = {
+        {"ground layer only: the images move together", 0.0, 0.999, 1.0},
+        {"all turbulence 8 km up, beams 0.78 m apart", 1.0, -1.0, 0.7},
+    };
+    for (const Row& r : rows) {
+        sim::DriftParams p = seeingPair(4, 1);
+        p.width = p.height = 200;
+        p.separationArcsec = 20;
+        p.seeing.highLayerShare = r.highShare;
+        p.frames = 25;
+        double aa = 0, bb = 0, ab = 0;
+        for (uint64_t seed = 7; seed < 27; ++seed) {
+            p.seed = seed;
+            const sim::Truth seen = sim::computeTruth(p);
+            const sim::Truth nominal = sim::nominalTruth(p);
+            for (std::size_t n = 0; n < seen.frames.size(); ++n) {
+                const double a = seen.frames[n].primary.x - nominal.frames[n].primary.x;
+                const double b = seen.frames[n].secondary.x - nominal.frames[n].secondary.x;
+                aa += a * a;
+                bb += b * b;
+                ab += a * b;
+            }
+        }
+        const double correlation = ab / std::sqrt(aa * bb);
+        EXPECT_GE(correlation, r.minCorrelation) << r.name;
+        EXPECT_LE(correlation, r.maxCorrelation) << r.name;
     }
 }
 

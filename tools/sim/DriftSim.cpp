@@ -3,6 +3,7 @@
 #include "common/Error.h"
 #include "sim/AviWriter.h"
 #include "sim/Random.h"
+#include "sim/Seeing.h"
 
 #include <algorithm>
 #include <cmath>
@@ -96,7 +97,8 @@ Geometry geometryOf(const DriftParams& p) {
 }
 
 Point jitterOf(const DriftParams& p, int64_t n) {
-    if (p.jitterPx <= 0)
+    // With seeing the atmosphere moves the images.
+    if (p.jitterPx <= 0 || p.seeing.enabled)
         return {};
     Random rng(p.seed, kJitterSalt, static_cast<uint64_t>(n));
     const double jx = rng.gaussian() * p.jitterPx;
@@ -311,6 +313,7 @@ void validate(const DriftParams& p) {
     if (p.codec != Codec::Grey && p.codec != Codec::Colour && p.codec != Codec::Palette &&
         (p.width % 2 || p.height % 2))
         bad("width and height must be even for this codec; width", p.width);
+    validateSeeing(p);
 }
 
 FrameTruth frameTruth(const DriftParams& p, int64_t n) {
@@ -318,6 +321,16 @@ FrameTruth frameTruth(const DriftParams& p, int64_t n) {
 }
 
 Truth computeTruth(const DriftParams& p) {
+    Truth t = nominalTruth(p);
+    if (p.seeing.enabled) {
+        SeeingSim seeing(p);
+        for (std::size_t n = 0; n < t.frames.size(); ++n)
+            t.frames[n] = seeing.render(static_cast<int64_t>(n), t.frames[n]).truth;
+    }
+    return t;
+}
+
+Truth nominalTruth(const DriftParams& p) {
     validate(p);
     const Geometry g = geometryOf(p);
     Truth t;
@@ -329,7 +342,7 @@ Truth computeTruth(const DriftParams& p) {
     t.screenAngleDeg = g.screenAngleDeg;
     t.driftAngleDeg = g.driftAngleDeg;
     t.driftSpeedPxPerS = g.speedPxPerS;
-    const double margin = std::max(2.0, 2.0 * p.seeingFwhmPx);
+    const double margin = std::max(2.0, 2.0 * starFwhmPx(p));
     const double maxX = p.width - 1 - margin;
     const double maxY = p.height - 1 - margin;
     auto inside = [&](Point q) {
@@ -350,7 +363,19 @@ Truth computeTruth(const DriftParams& p) {
     return t;
 }
 
+void drawFrameCode(std::vector<uint16_t>& samples, const DriftParams& p, int64_t n) {
+    if (p.frameCode)
+        drawFrameCode<uint16_t>(samples, p.width, p.height, n, static_cast<uint16_t>(whiteOf(p)));
+}
+
 std::vector<uint8_t> renderGreyLevels(const DriftParams& p, int64_t n) {
+    if (p.seeing.enabled) {
+        DriftParams grey = p;
+        grey.bits = 8;
+        grey.bayer = false;
+        const std::vector<uint16_t> s = renderSamples(grey, n);
+        return std::vector<uint8_t>(s.begin(), s.end());
+    }
     const std::vector<double> light = renderLight(p, frameTruth(p, n), n);
     std::vector<uint8_t> levels(light.size());
     for (std::size_t i = 0; i < light.size(); ++i)
@@ -365,6 +390,13 @@ std::vector<uint16_t> renderSamples(const DriftParams& p, int64_t n) {
 }
 
 std::vector<uint16_t> renderSamples(const DriftParams& p, int64_t n, const FrameTruth& f) {
+    if (p.seeing.enabled) {
+        // One frame alone: the atmosphere is made for it (a writer keeps
+        // one through FrameRenderer instead).
+        FrameRenderer renderer(p);
+        FrameTruth truth = f;
+        return renderer.samples(n, truth);
+    }
     std::vector<double> light = renderLight(p, f, n);
     if (p.bayer)
         // RGGB: red at even rows and columns, blue at odd ones, green between.
@@ -389,8 +421,9 @@ double frameTimeS(const DriftParams& p, int64_t n) {
     return timeOf(p, geometryOf(p), n);
 }
 
-std::vector<Pixel> renderFrame(const DriftParams& p, int64_t n) {
-    const std::vector<uint8_t> levels = renderGreyLevels(p, n);
+namespace {
+
+std::vector<Pixel> pixelsOf(const DriftParams& p, const std::vector<uint8_t>& levels) {
     std::vector<Pixel> out(levels.size());
     if (!carriesColour(p.codec)) {
         for (std::size_t i = 0; i < levels.size(); ++i)
@@ -408,6 +441,12 @@ std::vector<Pixel> renderFrame(const DriftParams& p, int64_t n) {
     for (std::size_t i = 0; i < levels.size(); ++i)
         out[i] = lut[levels[i]];
     return out;
+}
+
+} // namespace
+
+std::vector<Pixel> renderFrame(const DriftParams& p, int64_t n) {
+    return pixelsOf(p, renderGreyLevels(p, n));
 }
 
 int64_t readFrameCode(const Pixel* pixels, int width, int height, int stride) {
@@ -434,7 +473,7 @@ int64_t readFrameCode(const Pixel* pixels, int width, int height, int stride) {
 }
 
 Truth writeDriftVideo(const std::string& path, const DriftParams& p) {
-    Truth truth = computeTruth(p);
+    Truth truth = nominalTruth(p);
     if (p.bits != 8 || p.bayer || p.timeJitterMs > 0 || p.dropFraction > 0)
         throw Error("16-bit samples, a Bayer mosaic, time jitter and dropped frames need a SER "
                     "or FITS recording, not an AVI");
@@ -446,8 +485,18 @@ Truth writeDriftVideo(const std::string& path, const DriftParams& p) {
     format.gopSize = p.gopSize;
     format.bFrames = p.bFrames;
     AviWriter writer(path, format);
-    for (int n = 0; n < p.frames; ++n)
-        writer.writeFrame(renderFrame(p, n), n);
+    if (!p.seeing.enabled) {
+        for (int n = 0; n < p.frames; ++n)
+            writer.writeFrame(renderFrame(p, n), n);
+        writer.finish();
+        return truth;
+    }
+    FrameRenderer renderer(p);
+    for (int n = 0; n < p.frames; ++n) {
+        const std::vector<uint16_t> s =
+            renderer.samples(n, truth.frames[static_cast<std::size_t>(n)]);
+        writer.writeFrame(pixelsOf(p, std::vector<uint8_t>(s.begin(), s.end())), n);
+    }
     writer.finish();
     return truth;
 }

@@ -47,6 +47,49 @@ struct Tint {
     double blue = 1.0;
 };
 
+// Stars seen through the atmosphere instead of as smooth Gaussians (off by
+// default). Each frame's image of each star is the short-exposure image of
+// the aperture through two layers of Kolmogorov turbulence carried by the
+// wind: a ground layer both stars see alike and a high layer the secondary
+// sees through a patch shifted by separation x height. The camera adds
+// photon and read noise, bias, hot pixels and saturation at white. With the
+// model on, DriftParams::seeingFwhmPx and jitterPx are not used (the
+// atmosphere makes the width and the image motion), and brightness is about
+// the peak of the long-exposure image.
+struct SeeingParams {
+    bool enabled = false;
+    double dOverR0 = 4.0;        // aperture over Fried parameter, both layers together
+    double apertureM = 0.2;      // telescope's diameter, metres
+    double obstruction = 0.0;    // central obstruction, share of the diameter
+    double wavelengthNm = 550;   // lambda/D on the sky follows, and so the pixels per lambda/D
+    double highLayerShare = 0.3; // share of the turbulence (of r0^(-5/3)) in the high layer
+    double highLayerKm = 8.0;
+    double groundWindMps = 3.0; // frozen flow: each layer's screen moves with its wind
+    double highWindMps = 15.0;
+    // Exposure of each frame, averaged over this many instants; 0: one
+    // instant (no blur by the wind or the drift).
+    double exposureMs = 20.0;
+    int subExposures = 4;
+
+    // Camera. Gain 0: the noise is DriftParams::noiseSigma as with Gaussian
+    // stars; above 0: photon noise of (counts x gain) electrons plus read noise.
+    double gainEPerCount = 0;
+    double readNoiseE = 0;
+    double bias = 0;   // counts added to every sample
+    int hotPixels = 0; // fixed bright pixels, the same in every frame
+    double skyGradient =
+        0; // counts the sky rises across the frame, left to right and top to bottom
+    double scintillation = 0; // sigma of the stars' brightness from frame to frame, share
+    // Bursts of spoiled frames: this share of the frames, in bursts of
+    // about `burstFrames`, each either dimmed by a passing cloud or smeared
+    // by a shake of the telescope.
+    double spoiledShare = 0;
+    int burstFrames = 5;
+};
+
+// lambda/D on the sky, arc-seconds.
+double lambdaOverDArcsec(const SeeingParams& s);
+
 struct DriftParams {
     int width = 640;
     int height = 480;
@@ -99,7 +142,13 @@ struct DriftParams {
     // Share of the nominal frame times at which no frame is recorded (the
     // frames written are the ones kept, numbered without gaps).
     double dropFraction = 0;
+
+    SeeingParams seeing;
 };
+
+// Width of the stars' long-exposure images in pixels: seeingFwhmPx, or about
+// 0.98 lambda/r0 with diffraction when the seeing model is on.
+double starFwhmPx(const DriftParams& p);
 
 // Frame rate as the rational the AVI stores (frames = num per den seconds).
 struct Rational {
@@ -110,7 +159,9 @@ Rational frameRateOf(double fps);
 
 struct FrameTruth {
     double timeS = 0; // time of the frame from the first, seconds
-    Point primary;    // screen pixels, x right, y down, jitter included
+    // Screen pixels, x right, y down, jitter included; with the seeing model
+    // the centroid of each star's noiseless image.
+    Point primary;
     Point secondary;
 };
 
@@ -136,8 +187,11 @@ struct Truth {
 // Checks the parameters; throws corvane::Error naming the first bad one.
 void validate(const DriftParams& p);
 
-// The truth of a recording without writing it.
+// The truth of a recording without writing it. With the seeing model this
+// renders every frame's star images (as slow as writing the recording).
 Truth computeTruth(const DriftParams& p);
+// The same with the stars where the drift puts them, before the atmosphere.
+Truth nominalTruth(const DriftParams& p);
 FrameTruth frameTruth(const DriftParams& p, int64_t n);
 
 // The picture of frame n as the codec stores it before compression: width x

@@ -1,5 +1,7 @@
 #include "sim/RecordingWriter.h"
 
+#include "sim/Seeing.h"
+
 #include "common/Error.h"
 #include "video/UtcTime.h"
 
@@ -51,7 +53,8 @@ int64_t stampOf(int64_t start, const FrameTruth& f) {
 }
 
 Truth writeSer(const std::string& path, const DriftParams& p, const RecordingOptions& o) {
-    const Truth truth = computeTruth(p);
+    Truth truth = nominalTruth(p);
+    FrameRenderer renderer(p);
     const int64_t start = startTicks(o);
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     if (!out)
@@ -75,7 +78,7 @@ Truth writeSer(const std::string& path, const DriftParams& p, const RecordingOpt
     std::vector<uint8_t> frame;
     for (int n = 0; n < p.frames; ++n) {
         const std::vector<uint16_t> s =
-            renderSamples(p, n, truth.frames[static_cast<std::size_t>(n)]);
+            renderer.samples(n, truth.frames[static_cast<std::size_t>(n)]);
         frame.resize(s.size() * static_cast<std::size_t>(bytes));
         for (std::size_t i = 0; i < s.size(); ++i) {
             if (bytes == 1) {
@@ -110,8 +113,8 @@ std::string fitsText(int status) {
 
 // One FITS file holding `planes` frames from `first` on, rows stored bottom
 // row first as FITS counts them.
-void writeFits(const std::string& path, const DriftParams& p, const Truth& truth, int first,
-               int planes, bool cube, int64_t dateObs) {
+void writeFits(const std::string& path, const DriftParams& p, FrameRenderer& renderer, Truth& truth,
+               int first, int planes, bool cube, int64_t dateObs) {
     std::error_code ec;
     fs::remove(path, ec);
     fitsfile* f = nullptr;
@@ -128,7 +131,7 @@ void writeFits(const std::string& path, const DriftParams& p, const Truth& truth
     for (int k = 0; k < planes && status == 0; ++k) {
         const int n = first + k;
         const std::vector<uint16_t> s =
-            renderSamples(p, n, truth.frames[static_cast<std::size_t>(n)]);
+            renderer.samples(n, truth.frames[static_cast<std::size_t>(n)]);
         for (int y = 0; y < p.height; ++y)
             std::memcpy(&stored[static_cast<std::size_t>(p.height - 1 - y) * w],
                         &s[static_cast<std::size_t>(y) * w], w * sizeof(uint16_t));
@@ -199,19 +202,20 @@ Truth writeRecording(const std::string& path, const DriftParams& p, const Record
     if (cube && (p.timeJitterMs > 0 || p.dropFraction > 0))
         throw Error("A FITS cube has no time for each frame: time jitter and dropped frames "
                     "need SER or a FITS sequence");
-    const Truth truth = computeTruth(p);
+    Truth truth = nominalTruth(p);
+    FrameRenderer renderer(p);
     const int64_t start = startTicks(o);
     if (cube) {
         if (p.frames < 1)
             throw Error("Invalid simulation parameter: frames = 0 (a FITS cube needs one)");
-        writeFits(path, p, truth, 0, p.frames, true, start);
+        writeFits(path, p, renderer, truth, 0, p.frames, true, start);
         if (files)
             files->push_back(path);
         return truth;
     }
     for (int n = 0; n < p.frames; ++n) {
         const std::string name = sequenceFileName(path, n);
-        writeFits(name, p, truth, n, 1, false,
+        writeFits(name, p, renderer, truth, n, 1, false,
                   stampOf(start, truth.frames[static_cast<std::size_t>(n)]));
         if (files)
             files->push_back(name);

@@ -54,6 +54,25 @@ const char* const kUsage =
     "  --start-utc TIME      UTC of the first frame, YYYY-MM-DDThh:mm:ss[.ffffff]\n"
     "                        (2026-03-14T21:30:00)\n"
     "  --no-time-stamps      SER: no trailer of frame time stamps\n"
+    "Seeing (stars seen through the atmosphere; off: Gaussian stars of --seeing and --jitter):\n"
+    "  --d-over-r0 X         turns the model on: aperture over Fried parameter (e.g. 2-15)\n"
+    "  --aperture MM         telescope's diameter (200); with --wavelength and --scale it\n"
+    "                        gives the pixels per lambda/D\n"
+    "  --obstruction SHARE   central obstruction, share of the diameter (0)\n"
+    "  --wavelength NM       (550)\n"
+    "  --high-layer SHARE,KM share of the turbulence in the high layer and its height (0.3,8)\n"
+    "  --wind GROUND,HIGH    wind speeds of the two layers, m/s (3,15)\n"
+    "  --exposure MS         exposure of each frame, 0 for an instant (20)\n"
+    "  --sub-exposures N     instants averaged over the exposure (4)\n"
+    "  --gain E              electrons per count: photon noise plus --read-noise instead\n"
+    "                        of --noise (0: Gaussian --noise)\n"
+    "  --read-noise E        read noise, electrons (0)\n"
+    "  --bias COUNTS         added to every sample (0)\n"
+    "  --hot-pixels N        fixed bright pixels (0)\n"
+    "  --sky-gradient COUNTS rise of the sky from the top left to the bottom right (0)\n"
+    "  --scintillation SIGMA the stars' brightness flicker, share (0)\n"
+    "  --spoiled SHARE[,N]   share of frames spoiled in bursts of about N (5) frames,\n"
+    "                        dimmed by a cloud or smeared by a shake (0)\n"
     "  --help, --version     print this text or the version and exit\n";
 
 [[noreturn]] void usageError(const std::string& text) {
@@ -197,6 +216,45 @@ Options parse(int argc, char** argv) {
             p.timeJitterMs = number(value());
         } else if (a == "--drop") {
             p.dropFraction = number(value());
+        } else if (a == "--d-over-r0") {
+            p.seeing.enabled = true;
+            p.seeing.dOverR0 = number(value());
+        } else if (a == "--aperture") {
+            p.seeing.apertureM = number(value()) / 1000.0;
+        } else if (a == "--obstruction") {
+            p.seeing.obstruction = number(value());
+        } else if (a == "--wavelength") {
+            p.seeing.wavelengthNm = number(value());
+        } else if (a == "--high-layer") {
+            const std::vector<double> v = numberList(value(), 2);
+            p.seeing.highLayerShare = v[0];
+            p.seeing.highLayerKm = v[1];
+        } else if (a == "--wind") {
+            const std::vector<double> v = numberList(value(), 2);
+            p.seeing.groundWindMps = v[0];
+            p.seeing.highWindMps = v[1];
+        } else if (a == "--exposure") {
+            p.seeing.exposureMs = number(value());
+        } else if (a == "--sub-exposures") {
+            p.seeing.subExposures = integer(value());
+        } else if (a == "--gain") {
+            p.seeing.gainEPerCount = number(value());
+        } else if (a == "--read-noise") {
+            p.seeing.readNoiseE = number(value());
+        } else if (a == "--bias") {
+            p.seeing.bias = number(value());
+        } else if (a == "--hot-pixels") {
+            p.seeing.hotPixels = integer(value());
+        } else if (a == "--sky-gradient") {
+            p.seeing.skyGradient = number(value());
+        } else if (a == "--scintillation") {
+            p.seeing.scintillation = number(value());
+        } else if (a == "--spoiled") {
+            const std::string v = value();
+            const std::size_t comma = v.find(',');
+            p.seeing.spoiledShare = number(v.substr(0, comma));
+            if (comma != std::string::npos)
+                p.seeing.burstFrames = integer(v.substr(comma + 1));
         } else if (a == "--start-utc") {
             o.recording.startUtc = value();
         } else if (a == "--no-time-stamps") {
@@ -245,6 +303,11 @@ void printTruth(const Options& o, const Truth& t) {
         std::cout << "primary_first: " << num(a.primary.x) << "," << num(a.primary.y) << "\n"
                   << "primary_last: " << num(b.primary.x) << "," << num(b.primary.y) << "\n";
     }
+    if (p.seeing.enabled)
+        std::cout << "d_over_r0: " << num(p.seeing.dOverR0) << "\n"
+                  << "lambda_over_d_px: " << num(p.scalePxPerArcsec * lambdaOverDArcsec(p.seeing))
+                  << "\n"
+                  << "seeing_fwhm_px: " << num(starFwhmPx(p)) << "\n";
     std::cout << "stays_in_frame: " << (t.staysInFrame ? "yes" : "no") << "\n";
     if (o.recording.container != Container::Avi)
         std::cout << "format: " << containerName(o.recording.container) << "\n"
