@@ -60,8 +60,8 @@ struct LevelAndNoise {
 
 // The median and, for the noise, the interquartile range: both ignore what
 // happens in the outer quarters, where a star's light lands.
-LevelAndNoise levelAndNoise(std::vector<uint16_t>& values) {
-    std::sort(values.begin(), values.end());
+// `values` sorted ascending.
+LevelAndNoise levelAndNoise(const std::vector<uint16_t>& values) {
     LevelAndNoise out;
     out.level = interpolatedQuantile(values, 0.5);
     // When the middle half of the samples all share one step, the scatter is
@@ -73,6 +73,26 @@ LevelAndNoise levelAndNoise(std::vector<uint16_t>& values) {
     out.noise =
         (interpolatedQuantile(values, 0.75) - interpolatedQuantile(values, 0.25)) / kIqrPerSigma;
     return out;
+}
+
+// Sorts the ring's samples. A sky spans few intensity steps, so counting
+// them is cheaper than comparing; a ring that spans many steps is sorted.
+void sortSamples(std::vector<uint16_t>& values) {
+    if (values.empty())
+        return;
+    const auto [lo, hi] = std::minmax_element(values.begin(), values.end());
+    const uint16_t low = *lo;
+    const std::size_t span = static_cast<std::size_t>(*hi - low) + 1;
+    if (span > 4 * values.size()) {
+        std::sort(values.begin(), values.end());
+        return;
+    }
+    std::vector<uint32_t> counts(span, 0);
+    for (uint16_t v : values)
+        ++counts[v - low];
+    auto out = values.begin();
+    for (std::size_t i = 0; i < span; ++i)
+        out = std::fill_n(out, counts[i], static_cast<uint16_t>(low + i));
 }
 
 // Edges in 64 bits: a box near the ends of the 32-bit range must not wrap.
@@ -87,6 +107,7 @@ std::vector<uint16_t> ringSamples(const PlaneView& plane, int64_t left, int64_t 
     std::vector<uint16_t> out;
     if (plane.samples == nullptr || x0 >= x1 || y0 >= y1)
         return out;
+    out.reserve(static_cast<std::size_t>((x1 - x0) * (y1 - y0)));
     for (int64_t y = y0; y < y1; ++y) {
         const bool besideBox = y >= innerTop && y < innerBottom;
         for (int64_t x = x0; x < x1; ++x) {
@@ -113,6 +134,8 @@ SkyEstimate estimateSky(const PlaneView& plane, int32_t left, int32_t top, int32
     if (values.size() < static_cast<std::size_t>(kMinSkyPixels))
         return sky;
 
+    // Clipping keeps the order, so one sort serves every round.
+    sortSamples(values);
     std::vector<uint16_t> kept;
     LevelAndNoise est = levelAndNoise(values);
     for (int round = 0; round < kMaxClipRounds; ++round) {

@@ -50,7 +50,7 @@ PlaneView viewOf(const IntensityPlane& plane);
 // star wherever the pair fills it, and a low percentile of them sinks with
 // the noise (on a noise of 3 the 10th percentile lies 4 steps under the sky).
 // The ring sits on sky next to the box, a neighbour or a hot pixel in it moves
-// the median by a fraction of a step, and it costs one sort of about
+// the median by a fraction of a step, and it costs one counting sort of about
 // 4 x (side + 10) pixels per frame. Whole steps, because the methods weigh
 // whole intensities: a black sky (most of the ring at 0) gives exactly 0, so
 // the numbers of a dark-sky recording do not change.

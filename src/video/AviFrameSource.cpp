@@ -3,6 +3,8 @@
 #include "common/Error.h"
 #include "video/AviCheck.h"
 #include "video/FrameConverter.h"
+#include "video/Intensities.h"
+#include "video/Monochrome.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -11,6 +13,10 @@ extern "C" {
 #include <libavutil/log.h>
 }
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <climits>
 #include <cstring>
 #include <mutex>
@@ -76,6 +82,208 @@ bool looksLikeAvi(const unsigned char* head, std::size_t size) {
     return size >= 12 && std::memcmp(head, "RIFF", 4) == 0 && std::memcmp(head + 8, "AVI ", 4) == 0;
 }
 
+namespace {
+
+uint32_t le32(const uint8_t* p) {
+    return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
+}
+
+// The header of a video chunk: "NNdb" or "NNdc" and the size of its data.
+bool chunkHeaderAt(const uint8_t* p, uint32_t size) {
+    return p[2] == 'd' && (p[3] == 'b' || p[3] == 'c') && le32(p + 4) == size;
+}
+
+} // namespace
+
+// Uncompressed frames read straight from the file: the index gives each
+// frame's chunk, only the rows asked for are read, and they are turned into
+// intensities as the decoded picture's would be. Used only for a layout
+// checked against the decoder's own picture of the first frame; anything
+// else (a chunk of another size, a header that is not where the index says)
+// goes through the decoder.
+class RawChunks {
+public:
+    RawChunks() = default;
+    RawChunks(const RawChunks&) = delete;
+    RawChunks& operator=(const RawChunks&) = delete;
+    ~RawChunks() {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+
+    // The chunks of frames 0 .. frames - 1 from the stream's index; false
+    // for a stream that cannot be read this way.
+    bool index(const std::string& path, AVStream* st, int format, int64_t startPts, int64_t frames);
+    // The layout taken from the decoder's picture of the first recorded
+    // frame, checked against its chunk; false when they differ.
+    bool adopt(const AVFrame* decoded);
+    int64_t firstFrame() const { return first_; }
+    // Rows [top, bottom) of frame n into `out`; false when the frame must be
+    // decoded instead.
+    bool readRows(int64_t n, int top, int bottom, IntensityPlane& out);
+
+private:
+    // Where frame n's rows start in the file (after checking its chunk's
+    // header); -1 when it has none or the header is not there.
+    int64_t dataOffset(int64_t n);
+    bool readAt(int64_t offset, std::size_t bytes, uint8_t* out) const;
+    int storedRow(int y) const { return bottomUp_ ? height_ - 1 - y : y; }
+
+    bool usable_ = false;
+    int fd_ = -1;
+    // Per frame the file offset of the chunk whose picture it shows (a
+    // dropped frame shows the frame before it); -1 for none.
+    std::vector<int64_t> chunk_;
+    int64_t first_ = -1;
+    uint32_t chunkBytes_ = 0;
+    int headerBytes_ = 8; // from an index entry's position to the data
+    int width_ = 0, height_ = 0;
+    std::size_t stride_ = 0, rowBytes_ = 0;
+    bool bottomUp_ = false;
+    int format_ = AV_PIX_FMT_NONE;
+    uint16_t lut_[256] = {}; // intensity of each palette index
+    std::vector<uint8_t> rows_;
+};
+
+bool RawChunks::index(const std::string& path, AVStream* st, int format, int64_t startPts,
+                      int64_t frames) {
+    const AVCodecParameters* par = st->codecpar;
+    if (par->codec_id != AV_CODEC_ID_RAWVIDEO || frames <= 0 ||
+        (format != AV_PIX_FMT_GRAY8 && format != AV_PIX_FMT_PAL8 && format != AV_PIX_FMT_BGR24))
+        return false;
+    width_ = par->width;
+    height_ = par->height;
+    format_ = format;
+    rowBytes_ = static_cast<std::size_t>(width_) * (format_ == AV_PIX_FMT_BGR24 ? 3 : 1);
+    chunk_.assign(static_cast<std::size_t>(frames), -1);
+    const int entries = avformat_index_get_entries_count(st);
+    for (int i = 0; i < entries; ++i) {
+        const AVIndexEntry* e = avformat_index_get_entry(st, i);
+        const int64_t n = e ? e->timestamp - startPts : -1;
+        if (!e || e->size <= 0 || n < 0 || n >= frames)
+            continue;
+        if (chunkBytes_ == 0)
+            chunkBytes_ = static_cast<uint32_t>(e->size);
+        if (static_cast<uint32_t>(e->size) != chunkBytes_ || e->pos < 8)
+            return false;
+        if (chunk_[static_cast<std::size_t>(n)] < 0)
+            chunk_[static_cast<std::size_t>(n)] = e->pos;
+    }
+    if (chunkBytes_ == 0 || chunkBytes_ % static_cast<uint32_t>(height_) != 0)
+        return false;
+    stride_ = chunkBytes_ / static_cast<uint32_t>(height_);
+    if (stride_ < rowBytes_)
+        return false;
+    for (std::size_t n = 0; n < chunk_.size(); ++n) {
+        if (chunk_[n] >= 0 && first_ < 0)
+            first_ = static_cast<int64_t>(n);
+        if (chunk_[n] < 0 && n > 0)
+            chunk_[n] = chunk_[n - 1];
+    }
+    // The decoder turns a picture stored bottom row first the right way up.
+    bottomUp_ = par->extradata_size >= 9 &&
+                std::memcmp(par->extradata + par->extradata_size - 9, "BottomUp", 9) == 0;
+    fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd_ < 0)
+        return false;
+    // An index entry points at its chunk's header or at its data.
+    const int64_t pos = chunk_[static_cast<std::size_t>(first_)];
+    uint8_t head[16];
+    if (!readAt(pos - 8, sizeof head, head))
+        return false;
+    if (chunkHeaderAt(head + 8, chunkBytes_))
+        headerBytes_ = 8;
+    else if (chunkHeaderAt(head, chunkBytes_))
+        headerBytes_ = 0;
+    else
+        return false;
+    return true;
+}
+
+bool RawChunks::adopt(const AVFrame* f) {
+    const int64_t at = dataOffset(first_);
+    if (!f || at < 0 || f->format != format_ || f->width != width_ || f->height != height_)
+        return false;
+    rows_.resize(chunkBytes_);
+    if (!readAt(at, chunkBytes_, rows_.data()))
+        return false;
+    for (int y = 0; y < height_; ++y)
+        if (std::memcmp(rows_.data() + static_cast<std::size_t>(storedRow(y)) * stride_,
+                        f->data[0] + static_cast<std::ptrdiff_t>(y) * f->linesize[0],
+                        rowBytes_) != 0)
+            return false;
+    const uint32_t* palette = reinterpret_cast<const uint32_t*>(f->data[1]);
+    if (format_ == AV_PIX_FMT_PAL8 && !palette)
+        return false;
+    for (unsigned i = 0; i < 256; ++i) {
+        if (format_ == AV_PIX_FMT_PAL8) {
+            const uint32_t p = palette[i]; // 0xAARRGGBB
+            lut_[i] = static_cast<uint16_t>(
+                monochrome(((p >> 16) & 0xFF) | (p & 0xFF00) | ((p & 0xFF) << 16)));
+        }
+    }
+    usable_ = true;
+    return true;
+}
+
+bool RawChunks::readAt(int64_t offset, std::size_t bytes, uint8_t* out) const {
+    while (bytes > 0) {
+        const ssize_t got = ::pread(fd_, out, bytes, static_cast<off_t>(offset));
+        if (got <= 0)
+            return false;
+        out += got;
+        offset += got;
+        bytes -= static_cast<std::size_t>(got);
+    }
+    return true;
+}
+
+int64_t RawChunks::dataOffset(int64_t n) {
+    if (n < 0 || static_cast<std::size_t>(n) >= chunk_.size() || fd_ < 0)
+        return -1;
+    const int64_t pos = chunk_[static_cast<std::size_t>(n)];
+    uint8_t header[8];
+    if (pos < 0 || !readAt(pos - (8 - headerBytes_), sizeof header, header) ||
+        !chunkHeaderAt(header, chunkBytes_))
+        return -1;
+    return pos + headerBytes_;
+}
+
+bool RawChunks::readRows(int64_t n, int top, int bottom, IntensityPlane& out) {
+    if (!usable_)
+        return false;
+    top = std::clamp(top, 0, height_);
+    bottom = std::clamp(bottom, top, height_);
+    // The band's rows lie together in the file, whichever way up it is stored.
+    const int firstStored = bottomUp_ ? storedRow(bottom - 1) : top;
+    const std::size_t count = static_cast<std::size_t>(bottom - top);
+    rows_.resize(count * stride_);
+    const int64_t at = dataOffset(n);
+    if (at < 0 ||
+        !readAt(at + static_cast<int64_t>(static_cast<std::size_t>(firstStored) * stride_),
+                rows_.size(), rows_.data()))
+        return false;
+    out.reset(width_, height_);
+    const std::size_t w = static_cast<std::size_t>(width_);
+    for (int y = top; y < bottom; ++y) {
+        const uint8_t* __restrict s =
+            rows_.data() + static_cast<std::size_t>(storedRow(y) - firstStored) * stride_;
+        uint16_t* __restrict v = out.row(y);
+        if (format_ == AV_PIX_FMT_BGR24) {
+            for (std::size_t x = 0; x < w; ++x, s += 3)
+                v[x] = detail::kIntensityOfSumRef[s[0] + s[1] + s[2]];
+        } else if (format_ == AV_PIX_FMT_GRAY8) {
+            for (std::size_t x = 0; x < w; ++x)
+                v[x] = intensityOfGrey8(s[x]);
+        } else {
+            for (std::size_t x = 0; x < w; ++x)
+                v[x] = lut_[s[x]];
+        }
+    }
+    out.holdRows(top, bottom);
+    return true;
+}
+
 struct AviFrameSource::Impl {
     std::string path;
     AVFormatContext* fmt = nullptr;
@@ -88,6 +296,7 @@ struct AviFrameSource::Impl {
     bool intraOnly = true;
     SourceStats stats;
     FrameConverter converter;
+    RawChunks raw;
 
     // Decoding state. `last` is the newest frame handed over (number lastNo);
     // `ahead` a frame already decoded past the one asked for (aheadNo).
@@ -137,7 +346,11 @@ struct AviFrameSource::Impl {
     void submit(int64_t no);
     int64_t numberOf(const AVFrame* f, bool& known);
     bool advanceTo(int64_t n);
+    // Positions the decoder so that `last` holds frame n's picture.
+    bool locate(int64_t n);
     bool decode(int64_t n, Frame& out);
+    bool decodeBand(int64_t n, int top, int bottom, IntensityPlane& out);
+    void openRawChunks();
 };
 
 void AviFrameSource::Impl::open() {
@@ -155,6 +368,8 @@ void AviFrameSource::Impl::open() {
     ahead = av_frame_alloc();
     if (!pkt || !last || !ahead)
         throw Error("Out of memory");
+    if (ctx)
+        openRawChunks();
 }
 
 void AviFrameSource::Impl::openStreams() {
@@ -186,6 +401,15 @@ void AviFrameSource::Impl::openStreams() {
     countFrames();
     openCodec();
     findDroppedFrames();
+}
+
+void AviFrameSource::Impl::openRawChunks() {
+    if (!raw.index(path, st, ctx->pix_fmt, startPts, frames))
+        return;
+    // The decoder's picture of the first recorded frame shows how the rows
+    // are stored; it stays decoded for the first read.
+    if (locate(raw.firstFrame()) && lastNo == raw.firstFrame())
+        raw.adopt(last);
 }
 
 // The index lists the chunks that hold data; a dropped frame's zero-length
@@ -426,7 +650,7 @@ bool AviFrameSource::Impl::advanceTo(int64_t n) {
     }
 }
 
-bool AviFrameSource::Impl::decode(int64_t n, Frame& out) {
+bool AviFrameSource::Impl::locate(int64_t n) {
     if (!ctx || n < 0 || n >= frames)
         return false;
     bool needSeek = false;
@@ -456,12 +680,24 @@ bool AviFrameSource::Impl::decode(int64_t n, Frame& out) {
     // end of the file, where the header counts frames that hold no data): it
     // shows the frame before it. A frame whose data the decoder refused shows
     // nothing.
-    if (failed.count(n))
-        return false;
-    if (!converter.convert(last, out))
+    return failed.count(n) == 0;
+}
+
+bool AviFrameSource::Impl::decode(int64_t n, Frame& out) {
+    if (!locate(n) || !converter.convert(last, out))
         return false;
     ++stats.framesConverted;
     return true;
+}
+
+bool AviFrameSource::Impl::decodeBand(int64_t n, int top, int bottom, IntensityPlane& out) {
+    if (n < 0 || n >= frames)
+        return false;
+    if (raw.readRows(n, top, bottom, out)) {
+        ++stats.framesDecoded;
+        return true;
+    }
+    return locate(n) && converter.convertBand(last, top, bottom, out);
 }
 
 AviFrameSource::AviFrameSource(const std::string& path) : impl_(std::make_unique<Impl>()) {
@@ -527,6 +763,9 @@ std::string AviFrameSource::formatName() const {
 }
 bool AviFrameSource::read(int32_t n, Frame& out) {
     return impl_->decode(n, out);
+}
+bool AviFrameSource::readBand(int32_t n, int y0, int rows, Frame& out) {
+    return impl_->decodeBand(n, y0, y0 + std::max(rows, 0), out.intensity);
 }
 SourceStats AviFrameSource::stats() const {
     return impl_->stats;

@@ -3,7 +3,9 @@
 // frame image. Frames are numbered as the file numbers its chunks, so a
 // dropped (zero-length) frame keeps its number and shows the frame before it.
 // AVI stores no time per frame: frame n was taken at n times the stream's
-// time base. FFmpeg stays inside this class.
+// time base. FFmpeg stays inside this class. Uncompressed frames whose chunks
+// the index locates are also read straight from the file,
+// so that measuring in a band reads only its rows.
 #include "video/FrameSource.h"
 
 #include <cstdint>
@@ -38,6 +40,11 @@ public:
     RecordingStart recordingStart() const override;
     FrameFate frameFate(int32_t n) const override;
     bool read(int32_t n, Frame& out) override;
+    // Uncompressed frames are read straight from the file, only the rows
+    // asked for; compressed ones are decoded whole and only the band's rows
+    // converted.
+    bool readBand(int32_t n, int y0, int rows, Frame& out) override;
+    bool readsBands() const override { return hasVideo(); }
     std::string formatName() const override;
     SourceStats stats() const override;
 

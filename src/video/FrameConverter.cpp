@@ -1,5 +1,6 @@
 #include "video/FrameConverter.h"
 
+#include "video/Intensities.h"
 #include "video/Monochrome.h"
 
 extern "C" {
@@ -8,6 +9,7 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 
@@ -71,9 +73,40 @@ bool FrameConverter::convert(const AVFrame* f, Frame& out) {
         convertGrey(f, out);
         return true;
     }
-    if (!convertColour(f, out.display.resetColour(w, h)))
+    if (!convertColour(f, 0, h, out.display.resetColour(w, h).data()))
         return false;
     intensitiesOfColours(out);
+    return true;
+}
+
+bool FrameConverter::convertBand(const AVFrame* f, int top, int bottom, IntensityPlane& out) {
+    const int w = f->width;
+    const int h = f->height;
+    if (w <= 0 || h <= 0 || w > FrameSource::kMaxSide || h > FrameSource::kMaxSide || !f->data[0])
+        return false;
+    top = std::clamp(top, 0, h);
+    bottom = std::clamp(bottom, top, h);
+    const std::size_t uw = static_cast<std::size_t>(w);
+    out.reset(w, h);
+    if (f->format == AV_PIX_FMT_GRAY8) {
+        for (int y = top; y < bottom; ++y) {
+            const uint8_t* __restrict s = row(f, 0, y);
+            uint16_t* __restrict v = out.row(y);
+            for (std::size_t x = 0; x < uw; ++x)
+                v[x] = intensityOfGrey8(s[x]);
+        }
+    } else {
+        band_.resize(static_cast<std::size_t>(bottom - top) * uw);
+        if (!convertColour(f, top, bottom, band_.data()))
+            return false;
+        const Colour* c = band_.data();
+        for (int y = top; y < bottom; ++y, c += uw) {
+            uint16_t* v = out.row(y);
+            for (std::size_t x = 0; x < uw; ++x)
+                v[x] = static_cast<uint16_t>(monochrome(c[x]));
+        }
+    }
+    out.holdRows(top, bottom);
     return true;
 }
 
@@ -110,18 +143,17 @@ void FrameConverter::intensitiesOfColours(Frame& out) {
     }
 }
 
-bool FrameConverter::convertColour(const AVFrame* f, std::vector<Colour>& pixels) {
+bool FrameConverter::convertColour(const AVFrame* f, int y0, int y1, Colour* dst) {
     const int w = f->width;
-    const int h = f->height;
-    Colour* dst = pixels.data();
+    const int h = y1;
     const std::size_t uw = static_cast<std::size_t>(w);
     switch (f->format) {
     case AV_PIX_FMT_BGR24:
-        for (int y = 0; y < h; ++y, dst += uw)
+        for (int y = y0; y < h; ++y, dst += uw)
             bgr24Row(row(f, 0, y), dst, uw);
         return true;
     case AV_PIX_FMT_RGB24:
-        for (int y = 0; y < h; ++y, dst += uw) {
+        for (int y = y0; y < h; ++y, dst += uw) {
             const uint8_t* s = row(f, 0, y);
             for (std::size_t x = 0; x < uw; ++x, s += 3)
                 dst[x] = fromRgb(s[0], s[1], s[2]);
@@ -132,7 +164,7 @@ bool FrameConverter::convertColour(const AVFrame* f, std::vector<Colour>& pixels
     case AV_PIX_FMT_RGBA:
     case AV_PIX_FMT_RGB0: {
         const bool bgr = f->format == AV_PIX_FMT_BGRA || f->format == AV_PIX_FMT_BGR0;
-        for (int y = 0; y < h; ++y, dst += uw) {
+        for (int y = y0; y < h; ++y, dst += uw) {
             const uint8_t* s = row(f, 0, y);
             for (std::size_t x = 0; x < uw; ++x, s += 4)
                 dst[x] = bgr ? fromRgb(s[2], s[1], s[0]) : fromRgb(s[0], s[1], s[2]);
@@ -147,7 +179,7 @@ bool FrameConverter::convertColour(const AVFrame* f, std::vector<Colour>& pixels
             const uint32_t p = pal ? pal[i] : i * 0x010101u; // 0xAARRGGBB
             lut[i] = fromRgb((p >> 16) & 0xFF, (p >> 8) & 0xFF, p & 0xFF);
         }
-        for (int y = 0; y < h; ++y, dst += uw) {
+        for (int y = y0; y < h; ++y, dst += uw) {
             const uint8_t* s = row(f, 0, y);
             for (std::size_t x = 0; x < uw; ++x)
                 dst[x] = lut[s[x]];
@@ -155,13 +187,20 @@ bool FrameConverter::convertColour(const AVFrame* f, std::vector<Colour>& pixels
         return true;
     }
     default:
-        if (yuv_.convert(f, f->color_range == AVCOL_RANGE_JPEG, pixels.data()))
+        if (yuv_.convert(f, f->color_range == AVCOL_RANGE_JPEG, y0, y1, dst))
             return true;
-        return convertWithSwscale(f, pixels);
+        return convertWithSwscale(f, y0, y1, dst);
     }
 }
 
-bool FrameConverter::convertWithSwscale(const AVFrame* f, std::vector<Colour>& pixels) {
+// swscale converts whole frames only: a band is cut from the whole frame.
+bool FrameConverter::convertWithSwscale(const AVFrame* f, int y0, int y1, Colour* out) {
+    const bool whole = y0 == 0 && y1 == f->height;
+    if (!whole)
+        whole_.resize(static_cast<std::size_t>(f->width) * static_cast<std::size_t>(f->height));
+    Colour* pixels = whole ? out : whole_.data();
+    const std::size_t count =
+        static_cast<std::size_t>(f->width) * static_cast<std::size_t>(f->height);
     bool fullRange = f->color_range == AVCOL_RANGE_JPEG;
     const AVPixelFormat src = plainYuv(static_cast<AVPixelFormat>(f->format), fullRange);
     const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(src);
@@ -196,14 +235,17 @@ bool FrameConverter::convertWithSwscale(const AVFrame* f, std::vector<Colour>& p
         swsFullRange_ = fullRange;
         swsColourSpace_ = colourSpace;
     }
-    uint8_t* dst[4] = {reinterpret_cast<uint8_t*>(pixels.data()), nullptr, nullptr, nullptr};
+    uint8_t* dst[4] = {reinterpret_cast<uint8_t*>(pixels), nullptr, nullptr, nullptr};
     const int dstStride[4] = {f->width * 4, 0, 0, 0};
     const int rows = sws_scale(sws_, f->data, f->linesize, 0, f->height, dst, dstStride);
     if (rows != f->height)
         return false;
     // The fourth byte of RGB0 is unspecified; the panel needs it 0.
-    for (Colour& c : pixels)
-        c &= kColourMask;
+    for (std::size_t i = 0; i < count; ++i)
+        pixels[i] &= kColourMask;
+    if (!whole)
+        std::copy(pixels + static_cast<std::size_t>(y0) * static_cast<std::size_t>(f->width),
+                  pixels + static_cast<std::size_t>(y1) * static_cast<std::size_t>(f->width), out);
     return true;
 }
 

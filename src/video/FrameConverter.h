@@ -25,12 +25,20 @@ public:
 
     // False when the frame's format or size cannot be converted.
     bool convert(const AVFrame* frame, Frame& out);
+    // Only the intensities of rows [top, bottom) (clipped to the frame), for
+    // measuring in a band: `out` gets the frame's size, the other rows keep
+    // what they held and are marked as not held; no display is made.
+    bool convertBand(const AVFrame* frame, int top, int bottom, IntensityPlane& out);
 
 private:
     static void convertGrey(const AVFrame* frame, Frame& out);
     static void intensitiesOfColours(Frame& out);
-    bool convertColour(const AVFrame* frame, std::vector<Colour>& pixels);
-    bool convertWithSwscale(const AVFrame* frame, std::vector<Colour>& pixels);
+    // Rows [y0, y1) of the frame's colours into `dst` (row y0 first).
+    bool convertColour(const AVFrame* frame, int y0, int y1, Colour* dst);
+    bool convertWithSwscale(const AVFrame* frame, int y0, int y1, Colour* dst);
+
+    std::vector<Colour> band_;  // the colours of a band
+    std::vector<Colour> whole_; // a whole frame, for swscale's band
 
     YuvToRgb yuv_;
     SwsContext* sws_ = nullptr;

@@ -180,7 +180,7 @@ const uint8_t* rowOf(const AVFrame* f, int plane, int y) {
 YuvToRgb::YuvToRgb() = default;
 YuvToRgb::~YuvToRgb() = default;
 
-bool YuvToRgb::convert(const AVFrame* f, bool fullRange, Colour* out) {
+bool YuvToRgb::convert(const AVFrame* f, bool fullRange, int y0, int y1, Colour* out) {
     Layout l{};
     if (!layoutOf(f->format, l, fullRange))
         return false;
@@ -198,7 +198,7 @@ bool YuvToRgb::convert(const AVFrame* f, bool fullRange, Colour* out) {
     t.y.resize(w);
     t.u.resize(w);
     t.v.resize(w);
-    for (int y = 0; y < f->height; ++y, out += w) {
+    for (int y = y0; y < y1; ++y, out += w) {
         gather(rowOf(f, l.yPlane, y) + l.yOffset, l.yStep, 0, t.y.data(), w);
         gather(rowOf(f, l.uPlane, y >> l.vShift) + l.uOffset, l.cStep, l.hShift, t.u.data(), w);
         gather(rowOf(f, l.vPlane, y >> l.vShift) + l.vOffset, l.cStep, l.hShift, t.v.data(), w);

@@ -21,10 +21,10 @@ public:
     YuvToRgb(const YuvToRgb&) = delete;
     YuvToRgb& operator=(const YuvToRgb&) = delete;
 
-    // Converts `f` into `out` (width x height values, row by row); full range
-    // also when the format says so (the JPEG formats). False when the frame's
-    // pixel format is not one of the layouts above.
-    bool convert(const AVFrame* f, bool fullRange, Colour* out);
+    // Converts rows [y0, y1) of `f` into `out` (width values a row, row y0
+    // first); full range also when the format says so (the JPEG formats).
+    // False when the frame's pixel format is not one of the layouts above.
+    bool convert(const AVFrame* f, bool fullRange, int y0, int y1, Colour* out);
 
     struct Tables;
 

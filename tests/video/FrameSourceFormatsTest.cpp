@@ -152,7 +152,8 @@ struct SampleCase {
     int bits;
     bool bayer;
     sim::Container container;
-    int32_t white; // of the intensities
+    int32_t white;                       // of the intensities
+    sim::Codec codec = sim::Codec::Grey; // of an AVI
 };
 
 class SampleKinds : public ::testing::TestWithParam<SampleCase> {};
@@ -165,6 +166,7 @@ TEST_P(SampleKinds, BandsMatchTheWholeFrameAndWhiteFollowsTheDepth) {
     const test::TempDir dir;
     sim::DriftParams p = test::smallRecording(c.bits, 4);
     p.bayer = c.bayer;
+    p.codec = c.codec;
     const auto source = openFrameSource(writeAs(dir, "k.rec", p, c.container));
     Frame whole;
     ASSERT_TRUE(source->read(2, whole));
@@ -191,11 +193,18 @@ TEST_P(SampleKinds, BandsMatchTheWholeFrameAndWhiteFollowsTheDepth) {
 
 INSTANTIATE_TEST_SUITE_P(
     Kinds, SampleKinds,
-    ::testing::Values(SampleCase{"ser_mono8", 8, false, sim::Container::Ser, 254},
-                      SampleCase{"ser_mono16", 16, false, sim::Container::Ser, 65535},
-                      SampleCase{"ser_rggb8", 8, true, sim::Container::Ser, 254},
-                      SampleCase{"ser_rggb16", 16, true, sim::Container::Ser, 65279},
-                      SampleCase{"fits_cube16", 16, false, sim::Container::FitsCube, 65535}),
+    ::testing::Values(
+        SampleCase{"ser_mono8", 8, false, sim::Container::Ser, 254},
+        SampleCase{"ser_mono16", 16, false, sim::Container::Ser, 65535},
+        SampleCase{"ser_rggb8", 8, true, sim::Container::Ser, 254},
+        SampleCase{"ser_rggb16", 16, true, sim::Container::Ser, 65279},
+        SampleCase{"fits_cube16", 16, false, sim::Container::FitsCube, 65535},
+        // Raw AVIs are read from the file (grey top-down, colour and
+        // palette bottom-up); compressed ones decoded whole.
+        SampleCase{"avi_grey", 8, false, sim::Container::Avi, 254},
+        SampleCase{"avi_colour", 8, false, sim::Container::Avi, 254, sim::Codec::Colour},
+        SampleCase{"avi_palette", 8, false, sim::Container::Avi, 254, sim::Codec::Palette},
+        SampleCase{"avi_mjpeg", 8, false, sim::Container::Avi, 254, sim::Codec::Mjpeg}),
     [](const auto& info) { return std::string(info.param.name); });
 
 struct TimesCase {
