@@ -413,11 +413,13 @@ TEST(SimulatorSeeing, AnInstantIsSpeckled) {
 }
 
 // Averaged over many independent atmospheres the image of a star is the
-// seeing disc, about 0.98 lambda/r0 wide at half its height.
+// seeing disc, about 0.98 lambda/r0 wide at half its height (without an
+// outer scale, which narrows it).
 TEST(SimulatorSeeing, TheLongExposureIsTheSeeingDisc) {
     const int side = 128, seeds = 80, frames = 6;
     sim::DriftParams p = seeingPair(10, 1); // lambda/D is one pixel
     p.secondaryBrightness = 0;
+    p.seeing.outerScaleM = 0;
     p.seeing.groundWindMps = p.seeing.highWindMps = 30; // a new speckle pattern every frame
     std::vector<double> sum(side * side, 0.0);
     for (int s = 0; s < seeds; ++s) {

@@ -58,10 +58,13 @@ struct Tint {
 // the peak of the long-exposure image.
 struct SeeingParams {
     bool enabled = false;
-    double dOverR0 = 4.0;        // aperture over Fried parameter, both layers together
-    double apertureM = 0.2;      // telescope's diameter, metres
-    double obstruction = 0.0;    // central obstruction, share of the diameter
-    double wavelengthNm = 550;   // lambda/D on the sky follows, and so the pixels per lambda/D
+    double dOverR0 = 4.0;      // aperture over Fried parameter, both layers together
+    double apertureM = 0.2;    // telescope's diameter, metres
+    double obstruction = 0.0;  // central obstruction, share of the diameter
+    double wavelengthNm = 550; // lambda/D on the sky follows, and so the pixels per lambda/D
+    // Outer scale of the turbulence, metres (von Karman): larger eddies are
+    // rare, which damps the slow wander of the images. 0: none (Kolmogorov).
+    double outerScaleM = 25.0;
     double highLayerShare = 0.3; // share of the turbulence (of r0^(-5/3)) in the high layer
     double highLayerKm = 8.0;
     double groundWindMps = 3.0; // frozen flow: each layer's screen moves with its wind

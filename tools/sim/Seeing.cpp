@@ -18,7 +18,7 @@ namespace {
 constexpr double kPi = 3.14159265358979323846;
 constexpr double kArcsecPerRad = 206264.80624709636;
 constexpr double kFwhmPerSigma = 2.3548200450309493;
-// Phase power spectrum of Kolmogorov turbulence: 0.023 r0^(-5/3) f^(-11/3).
+// Phase power spectrum of the turbulence: 0.023 r0^(-5/3) (f^2 + 1/L0^2)^(-11/6).
 constexpr double kKolmogorov = 0.023;
 // Levels of subharmonics below the screen's lowest frequency: each third of
 // the one before. They carry much of the image motion, which comes from
@@ -149,6 +149,8 @@ void validateSeeing(const DriftParams& p) {
         bad("obstruction", s.obstruction);
     if (!(s.wavelengthNm >= 200 && s.wavelengthNm <= 5000))
         bad("wavelength", s.wavelengthNm);
+    if (!(s.outerScaleM >= 0 && s.outerScaleM <= 1e6))
+        bad("outer scale", s.outerScaleM);
     if (!(s.highLayerShare >= 0 && s.highLayerShare <= 1))
         bad("high layer share", s.highLayerShare);
     if (!(s.highLayerKm >= 0 && s.highLayerKm <= 30))
@@ -234,8 +236,10 @@ void SeeingSim::Impl::makeScreens() {
     const double side = s * metresPerSample;
     const double df = 1.0 / side;
     const double weights[2] = {1.0 - sp.highLayerShare, sp.highLayerShare};
+    const double f0 = sp.outerScaleM > 0 ? 1.0 / sp.outerScaleM : 0.0;
     auto amplitude = [&](double f, double step) {
-        return std::sqrt(kKolmogorov) * std::pow(r0, -5.0 / 6.0) * std::pow(f, -11.0 / 6.0) * step;
+        return std::sqrt(kKolmogorov) * std::pow(r0, -5.0 / 6.0) *
+               std::pow(f * f + f0 * f0, -11.0 / 12.0) * step;
     };
     // One complex screen gives two independent real ones: its real part for
     // the ground layer, its imaginary part for the high one.

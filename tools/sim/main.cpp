@@ -60,6 +60,7 @@ const char* const kUsage =
     "                        gives the pixels per lambda/D\n"
     "  --obstruction SHARE   central obstruction, share of the diameter (0)\n"
     "  --wavelength NM       (550)\n"
+    "  --outer-scale M       outer scale of the turbulence, 0 for none (25)\n"
     "  --high-layer SHARE,KM share of the turbulence in the high layer and its height (0.3,8)\n"
     "  --wind GROUND,HIGH    wind speeds of the two layers, m/s (3,15)\n"
     "  --exposure MS         exposure of each frame, 0 for an instant (20)\n"
@@ -225,6 +226,8 @@ Options parse(int argc, char** argv) {
             p.seeing.obstruction = number(value());
         } else if (a == "--wavelength") {
             p.seeing.wavelengthNm = number(value());
+        } else if (a == "--outer-scale") {
+            p.seeing.outerScaleM = number(value());
         } else if (a == "--high-layer") {
             const std::vector<double> v = numberList(value(), 2);
             p.seeing.highLayerShare = v[0];
