@@ -41,8 +41,7 @@ TAboutBox::TAboutBox(QWidget* parent) : QDialog(parent) {
     ProductName->move(88, 16);
     ProductName->adjustSize();
 
-    Version =
-        new QLabel(QStringLiteral("Version %1 beta release").arg(QLatin1String(kVersion)), panel);
+    Version = new QLabel(QStringLiteral("Version %1").arg(QLatin1String(kVersion)), panel);
     Version->setObjectName(QStringLiteral("Version"));
     Version->move(88, 40);
     Version->adjustSize();

@@ -11,7 +11,9 @@
 #include "measure/Methods.h"
 #include "measure/Selection.h"
 #include "reduce/CalibrationFile.h"
+#include "results/ResultsCsv.h"
 #include "results/ResultsFile.h"
+#include "results/ResultsLine.h"
 #include "video/RecordingClock.h"
 #include "views/TForm3.h"
 #include "views/TForm5.h"
@@ -20,6 +22,7 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QDateTimeEdit>
+#include <QDesktopServices>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -34,10 +37,12 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
+#include <QSettings>
 #include <QSignalBlocker>
 #include <QSlider>
 #include <QSpinBox>
 #include <QStatusBar>
+#include <QUrl>
 
 #include <algorithm>
 #include <cmath>
@@ -143,7 +148,6 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
     setFixedSize(kClientWidth, menuHeight + kClientHeight);
 
     decimalSeparator_ = systemDecimalSeparator();
-    shortDateFormat_ = QLocale::system().dateFormat(QLocale::ShortFormat);
     // Today's recordings first; the classic filter stays for AVI alone.
     OpenDialog1Filter =
         QStringLiteral("Videos (*.avi *.ser *.fits *.fit *.fts);;Windows Video (*.AVI *.avi)");
@@ -163,15 +167,20 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
         return ok ? fps : 0.0;
     };
     chooseVideoFile = [this] {
-        return QFileDialog::getOpenFileName(this, QStringLiteral("Open"), QString(),
+        return QFileDialog::getOpenFileName(this, QStringLiteral("Open"), lastFolder(),
                                             OpenDialog1Filter);
     };
     chooseCalibrationFile = [this](bool save) {
         const QString filter = QStringLiteral("Calibration (*.json)");
         return save ? QFileDialog::getSaveFileName(this, QStringLiteral("Save Calibration"),
-                                                   QString(), filter)
+                                                   lastFolder(), filter)
                     : QFileDialog::getOpenFileName(this, QStringLiteral("Use Calibration"),
-                                                   QString(), filter);
+                                                   lastFolder(), filter);
+    };
+    confirmPlaceholders = [this](const QString& question) {
+        return QMessageBox::question(this, QStringLiteral("Confirm"), question,
+                                     QMessageBox::Save | QMessageBox::Cancel,
+                                     QMessageBox::Cancel) == QMessageBox::Save;
     };
 
     Timer1.setObjectName(QStringLiteral("Timer1"));
@@ -213,11 +222,74 @@ QString TForm1::resultsFilePath() const {
     return QDir(resultsDirectory_).filePath(QStringLiteral("results.txt"));
 }
 
+QString TForm1::lastFolder() const {
+    return QSettings().value(QStringLiteral("lastFolder")).toString();
+}
+
+void TForm1::rememberFolder(const QString& file) {
+    QSettings().setValue(QStringLiteral("lastFolder"), QFileInfo(file).absolutePath());
+}
+
+QWidget* TForm1::controlOf(RequestField field) const {
+    switch (field) {
+    case RequestField::DecDegrees:
+        return Edit5;
+    case RequestField::DecMinutes:
+        return Edit6;
+    case RequestField::DecSeconds:
+        return Edit7;
+    case RequestField::StartFrame:
+        return Button11;
+    case RequestField::StopFrame:
+        return Button12;
+    case RequestField::Primary:
+    case RequestField::Secondary:
+    case RequestField::PrimaryFrame:
+        return Panel1;
+    case RequestField::FrameRate:
+        break;
+    }
+    return nullptr;
+}
+
+QString TForm1::captionOf(RequestField field) const {
+    switch (field) {
+    case RequestField::DecDegrees:
+        return QStringLiteral("Dec degrees");
+    case RequestField::DecMinutes:
+        return QStringLiteral("Dec minutes");
+    case RequestField::DecSeconds:
+        return QStringLiteral("Dec seconds");
+    case RequestField::StartFrame:
+        return QStringLiteral("Start Frame");
+    case RequestField::StopFrame:
+        return QStringLiteral("End Frame");
+    case RequestField::Primary:
+    case RequestField::Secondary:
+    case RequestField::PrimaryFrame:
+        return QStringLiteral("Select Star");
+    case RequestField::FrameRate:
+        break;
+    }
+    return QStringLiteral("Frame rate");
+}
+
 void TForm1::handle(const std::function<void()>& handler) {
     ++handlerDepth_;
     QString failure;
     try {
         handler();
+    } catch (const RequestError& e) {
+        // The refusal is shown at the control it concerns: the cursor goes there.
+        failure = captionOf(e.field()) + QStringLiteral(": ") + QString::fromStdString(e.what());
+        if (QWidget* w = controlOf(e.field()); w && w->isEnabled()) {
+            w->setFocus();
+            if (auto* box = qobject_cast<QLineEdit*>(w))
+                box->selectAll();
+        }
+        if (e.field() == RequestField::DecDegrees || e.field() == RequestField::DecMinutes ||
+            e.field() == RequestField::DecSeconds)
+            failure += QStringLiteral(". Type the declination as +DD MM SS");
     } catch (...) {
         failure = describeException(std::current_exception());
     }
@@ -238,6 +310,23 @@ void TForm1::connectHandlers() {
     connect(UseCalibration1, &QAction::triggered, this, on(&TForm1::UseCalibration1Click));
     connect(StopCalibration1, &QAction::triggered, this, on(&TForm1::StopCalibration1Click));
     connect(FindPairButton, &QPushButton::clicked, this, on(&TForm1::FindPairButtonClick));
+    connect(Quit1, &QAction::triggered, this, on(&TForm1::Quit1Click));
+    connect(Usage1, &QAction::triggered, this, on(&TForm1::Help1Click));
+    // What the result depends on: typed into a Dec box, the orientation or
+    // the clipping computes it again; the method ends it.
+    for (QLineEdit* box : {Edit5, Edit6, Edit7})
+        connect(box, &QLineEdit::textEdited, this, [this](const QString&) {
+            decTyped_ = true;
+            handle([this] { inputsChanged(true); });
+        });
+    connect(RadioGroup2, &RadioGroup::itemClicked, this,
+            [this](int) { handle([this] { inputsChanged(true); }); });
+    connect(ClipCheckBox, &QCheckBox::toggled, this,
+            [this](bool) { handle([this] { inputsChanged(true); }); });
+    connect(RadioGroup3, &RadioGroup::itemClicked, this, [this](int) {
+        staleReason_ = QStringLiteral("the Method");
+        handle([this] { inputsChanged(false); });
+    });
     const std::pair<QPushButton*, void (TForm1::*)()> buttons[] = {
         {Button1, &TForm1::Button1Click},   {Button2, &TForm1::Button2Click},
         {Button3, &TForm1::Button3Click},   {Button4, &TForm1::Button4Click},
@@ -359,6 +448,9 @@ void TForm1::openGivenFile(const QString& path) {
 void TForm1::openVideoFile(const QString& path) {
     RadioGroup1->setItemIndex(0);
     RadioGroup1->setEnabled(true);
+    // Each video's declination is typed anew: the boxes may still hold the
+    // last pair's, or their default.
+    decTyped_ = false;
     // A new video starts with no pair: the boxes of the last one would lie
     // on whatever this one shows there.
     clearSelection();
@@ -368,11 +460,14 @@ void TForm1::openVideoFile(const QString& path) {
         session_.open(QDir::toNativeSeparators(path).toStdString());
     } catch (...) {
         MediaPlayer1->videoChanged(); // the earlier video is closed all the same
+        MediaPlayer1->setEnabled(player().VideoOpen());
         showStretch();
         showTiming();
         throw;
     }
     MediaPlayer1->videoChanged();
+    MediaPlayer1->setEnabled(true);
+    rememberFolder(path);
     viewChanged();
     showStretch();
 
@@ -477,11 +572,21 @@ void TForm1::StretchChange(QSpinBox* moved) {
 }
 
 void TForm1::Button11Click() {
-    StartFrameEdit->setText(QString::number(player().CurrentPosition()));
+    const QString frame = QString::number(player().CurrentPosition());
+    if (StartFrameEdit->text() == frame)
+        return;
+    StartFrameEdit->setText(frame);
+    staleReason_ = QStringLiteral("the Start Frame");
+    inputsChanged(false);
 }
 
 void TForm1::Button12Click() {
-    StopFrameEdit->setText(QString::number(player().CurrentPosition()));
+    const QString frame = QString::number(player().CurrentPosition());
+    if (StopFrameEdit->text() == frame)
+        return;
+    StopFrameEdit->setText(frame);
+    staleReason_ = QStringLiteral("the End Frame");
+    inputsChanged(false);
 }
 
 void TForm1::Button17Click() {
@@ -501,15 +606,8 @@ void TForm1::TrackBar1Change() {
         printframes();
     if (!CheckBox2->isChecked())
         return;
-    // Browsing measured frames shows each around the system box stored for
-    // it. The system box itself stays where the measuring left it: "Zoom"
-    // only shows, it never changes what the next frame measures.
-    TStarbox shown = state().SystemBox;
-    if (const FrameRow* row = currentRow(); row && row->SystemX > 0)
-        shown.centreat(row->SystemX, row->SystemY);
     drawpoints();
-    if (Form5)
-        Form5->paintZoom(shown, session_.panel());
+    drawzoom();
 }
 
 void TForm1::transportMoved() {
@@ -519,6 +617,11 @@ void TForm1::transportMoved() {
         TrackBar1->setValue(player().CurrentPosition());
     }
     printframes();
+    // The zoom follows whatever frame is shown.
+    if (CheckBox2->isChecked()) {
+        drawpoints();
+        drawzoom();
+    }
     Panel1->update();
 }
 
@@ -532,6 +635,9 @@ void TForm1::viewChanged() {
     CheckBox3->setEnabled(session_.panel().frameLargerThanPanel());
     session_.panel().setFit(CheckBox3->isChecked());
     Panel1->viewChanged();
+    // Back from the whole frame the pair stays in sight.
+    if (state().SystemBox.Size > 0)
+        followSystemBox();
 }
 
 void TForm1::CheckBox3Click() {
@@ -596,13 +702,48 @@ void TForm1::showReset() {
     setTrackBarPosition(readInt(StartFrameEdit));
     player().RepaintPlayer();
     RadioGroup1->setItemIndex(0);
-    for (QLineEdit* e : {Edit11, Edit12, Edit13, Edit14, Edit15, Edit16, PositionAngleErrorEdit,
-                         SeparationErrorEdit})
-        e->clear();
-    result_.reset();
+    Edit11->clear();
+    Edit12->clear();
+    clearResults();
+    reduced_ = false;
+    staleReason_.clear();
     clipped_ = 0;
-    showWarnings({});
     showCounts();
+}
+
+void TForm1::clearResults() {
+    for (QLineEdit* e :
+         {Edit13, Edit14, Edit15, Edit16, PositionAngleErrorEdit, SeparationErrorEdit})
+        e->clear();
+    // "Pixels/arcsec" stays: the camera's scale, as the last reduction or
+    // the calibration in use gave it.
+    result_.reset();
+    showWarnings({});
+    Button10->setEnabled(false);
+    SaveResults1->setEnabled(false);
+}
+
+void TForm1::inputsChanged(bool reductionOnly) {
+    if (running_ || !reduced_)
+        return;
+    if (!reductionOnly) {
+        clearResults();
+        reduced_ = false;
+        return;
+    }
+    try {
+        reduceAndDraw();
+    } catch (const RequestError& e) {
+        // A box half typed: no result until it reads as a declination. The
+        // reason stands where the warnings do, without an error box for
+        // every key.
+        clearResults();
+        WarningLabel->setText(captionOf(e.field()) + QStringLiteral(": ") +
+                              QString::fromStdString(e.what()));
+    } catch (const Error& e) {
+        clearResults();
+        WarningLabel->setText(QString::fromStdString(e.what()));
+    }
 }
 
 void TForm1::showCounts() {
@@ -642,20 +783,28 @@ void TForm1::Timer1Timer() {
 
 void TForm1::Button7Click() {
     reset();
+    // Reset forgets the pair: "GO!" waits for it to be clicked again.
+    clearSelection();
 }
 
 // ---------------------------------------------------------------- selection
 
 void TForm1::Button3Click() {
     const int size = readInt(Edit8);
-    if (size > kMinBoxSize)
-        Edit8->setText(QString::number(size - kBoxSizeStep));
+    if (size <= kMinBoxSize)
+        return;
+    Edit8->setText(QString::number(size - kBoxSizeStep));
+    staleReason_ = QStringLiteral("the box size");
+    inputsChanged(false);
 }
 
 void TForm1::Button4Click() {
     const int size = readInt(Edit8);
-    if (size < kMaxBoxSize)
-        Edit8->setText(QString::number(size + kBoxSizeStep));
+    if (size >= kMaxBoxSize)
+        return;
+    Edit8->setText(QString::number(size + kBoxSizeStep));
+    staleReason_ = QStringLiteral("the box size");
+    inputsChanged(false);
 }
 
 void TForm1::Panel1MouseUp(Qt::MouseButton, int x, int y) {
@@ -703,13 +852,15 @@ int TForm1::refreshIntervalMs() const {
 void TForm1::cycle() {
     checkDeclinationBoxes();
     const int start = readInt(StartFrameEdit), stop = readInt(StopFrameEdit);
-    if (stop <= start)
-        throw Error(QStringLiteral("Nothing to measure: the End Frame (%1) is not after the Start "
-                                   "Frame (%2).")
-                        .arg(stop)
-                        .arg(start)
-                        .toStdString());
+    checkRange(start, stop, player().VideoLength());
     requireFrameTimes();
+    // Every GO! measures the pair from the start frame: nothing of an
+    // earlier run, or of a run measured with other settings, is kept.
+    if (session_.measuredFrames() > 0) {
+        session_.restartFromSelection(start);
+        showReset();
+    }
+    staleReason_.clear();
     MediaPlayer1->stopPlaying();
     runSelection_ = RadioGroup1->itemIndex();
     RadioGroup1->setItemIndex(-1);
@@ -755,33 +906,20 @@ void TForm1::runPiece() {
     }
     endRun();
     showCounts();
-    if (!session_.reductionDue()) {
-        // What may have gone wrong stays beside the empty results.
-        showWarnings(session_.warnings(ReductionResult{}, runMethod_, decimalSeparator_));
-        throw Error(session_.noResultText());
-    }
     reduceAndDraw();
 }
 
-// The declination is read only after the run; a box that cannot be read
-// stops GO! before it, with the message the reduction would give, and the
-// cursor goes into that box.
+// The declination is read only after the run; boxes that cannot be read,
+// or that still hold what they held before this video was opened, stop GO!
+// before it, and the cursor goes into the box.
 void TForm1::checkDeclinationBoxes() {
-    try {
-        declinationMagnitude(text(Edit5), text(Edit6), text(Edit7), decimalSeparator_);
-    } catch (const Error&) {
-        double v = 0;
-        QLineEdit* bad = Edit5;
-        if (tryTextToFloat(text(Edit5), decimalSeparator_, v)) {
-            if (!tryTextToFloat(text(Edit6), decimalSeparator_, v))
-                bad = Edit6;
-            else if (!Edit7->text().isEmpty() && !tryTextToFloat(text(Edit7), decimalSeparator_, v))
-                bad = Edit7;
-        }
-        bad->setFocus();
-        bad->selectAll();
-        throw;
-    }
+    if (session_.calibration())
+        return;
+    if (!decTyped_)
+        throw RequestError(RequestField::DecDegrees,
+                           "the pair's declination is needed for this video, since the pixel "
+                           "scale rests on it");
+    checkDeclination(text(Edit5), text(Edit6), text(Edit7), decimalSeparator_);
 }
 
 void TForm1::showRunFrame() {
@@ -795,6 +933,7 @@ void TForm1::showRunFrame() {
         drawpoints();
         drawzoom();
     }
+    showCounts();
 }
 
 void TForm1::endRun() {
@@ -817,6 +956,8 @@ void TForm1::followSystemBox() {
 
 void TForm1::step(int32_t frame) {
     requireFrameTimes();
+    // A frame measured by hand changes the table the result came from.
+    clearResults();
     RadioGroup1->setItemIndex(-1);
     runMethod_ = chosenMethod();
     session_.measureAt(frame, runMethod_);
@@ -847,9 +988,13 @@ void TForm1::Button15Click() {
 void TForm1::CheckBox1Click() {
     player().SetTimeFormat(TimeFormat::Frames);
     // No video, or a frame without a row: the box only toggles.
+    const FrameRow* row = session_.row(player().CurrentPosition());
+    const bool changed = row && row->Valid != CheckBox1->isChecked();
     if (!session_.setAccepted(player().CurrentPosition(), CheckBox1->isChecked()))
         return;
     showCounts();
+    if (changed)
+        inputsChanged(true);
     if (!CheckBox1->isChecked())
         player().RepaintPlayer();
     drawpoints();
@@ -872,24 +1017,56 @@ void TForm1::drawtrail() {
 }
 
 void TForm1::drawzoom() {
-    if (Form5)
-        Form5->paintZoom(state().SystemBox, session_.panel());
+    if (!Form5)
+        return;
+    // Browsing measured frames shows each around the system box stored for
+    // it. The system box itself stays where the measuring left it: "Zoom"
+    // only shows, it never changes what the next frame measures.
+    TStarbox shown = state().SystemBox;
+    if (const FrameRow* row = currentRow(); row && row->SystemX > 0)
+        shown.centreat(row->SystemX, row->SystemY);
+    Form5->paintZoom(shown, session_.panel());
 }
 
 // ---------------------------------------------------------------- reduction
 
-// A table that cannot give a sound result is reported before any box
-// changes; a declination that is not a number stops after the position
-// angle has been written, and the trail is not drawn.
-void TForm1::reduceAndDraw() {
-    const Orientation orientation = RadioGroup2->itemIndex() == 1 ? Orientation::UprightReverted
-                                                                  : Orientation::CorrectOrInverted;
+ReductionSettings TForm1::reductionSettings() const {
+    ReductionSettings settings;
+    settings.orientation = RadioGroup2->itemIndex() == 1 ? Orientation::UprightReverted
+                                                         : Orientation::CorrectOrInverted;
+    settings.decDegrees = text(Edit5);
+    settings.decMinutes = text(Edit6);
+    settings.decSeconds = text(Edit7);
+    settings.declinationGiven = decTyped_;
+    settings.decimalSeparator = decimalSeparator_;
+    settings.method = runMethod_;
     if (ClipCheckBox->isChecked())
-        clipped_ += session_.rejectOutliers(kClipSigma);
+        settings.clipSigma = kClipSigma;
+    return settings;
+}
+
+// The results go first: whatever stops the reduction leaves no result of
+// other inputs on screen. A table that cannot give a sound result is
+// reported before any box is written; a reduction that stops short writes
+// the steps it reached, and Save Results stays disabled.
+void TForm1::reduceAndDraw() {
+    clearResults();
+    if (!staleReason_.isEmpty())
+        throw Error(QStringLiteral("The frames were measured before %1 changed: press GO! to "
+                                   "measure them again")
+                        .arg(staleReason_)
+                        .toStdString());
+    checkDeclinationBoxes();
+    reduced_ = true;
+    RunFinish finish = session_.finishRun(reductionSettings());
+    clipped_ = finish.clipped;
     showCounts();
-    result_.reset();
-    ReductionResult r =
-        session_.reduce(orientation, text(Edit5), text(Edit6), text(Edit7), decimalSeparator_);
+    if (!finish.reduction) {
+        // What may have gone wrong stays beside the empty results.
+        showWarnings(finish.warnings);
+        throw Error(finish.noResult);
+    }
+    const ReductionResult& r = *finish.reduction;
     if (r.reached >= ReductionStage::Averages) {
         Edit11->setText(QString::fromStdString(r.averages.sepText));
         Edit12->setText(QString::fromStdString(r.averages.angleText));
@@ -909,8 +1086,10 @@ void TForm1::reduceAndDraw() {
     }
     if (!r.error.empty())
         throw Error(r.error);
-    showWarnings(session_.warnings(r, runMethod_, decimalSeparator_));
-    result_ = std::move(r);
+    showWarnings(finish.warnings);
+    result_ = r;
+    Button10->setEnabled(true);
+    SaveResults1->setEnabled(true);
     drawtrail();
 }
 
@@ -926,10 +1105,14 @@ void TForm1::SaveCalibration1Click() {
     const Calibration c =
         session_.driftCalibration(text(Edit5), text(Edit6), text(Edit7), decimalSeparator_,
                                   utcText(toCivil(observation_)), video);
-    const QString path = chooseCalibrationFile ? chooseCalibrationFile(true) : QString();
+    QString path = chooseCalibrationFile ? chooseCalibrationFile(true) : QString();
     if (path.isEmpty())
         return;
+    // "Use Calibration..." lists .json files only.
+    if (QFileInfo(path).suffix().isEmpty())
+        path += QStringLiteral(".json");
     saveCalibration(c, path.toStdString());
+    rememberFolder(path);
     StatusBar1->showMessage(QStringLiteral("Calibration saved to %1").arg(path), kSavedMessageMs);
 }
 
@@ -943,13 +1126,16 @@ void TForm1::UseCalibration1Click() {
 void TForm1::useCalibrationFile(const QString& path) {
     session_.useCalibration(loadCalibration(path.toStdString()));
     calibrationName_ = QFileInfo(path).fileName();
+    rememberFolder(path);
     showCalibration();
+    inputsChanged(true);
 }
 
 void TForm1::StopCalibration1Click() {
     session_.stopUsingCalibration();
     calibrationName_.clear();
     showCalibration();
+    inputsChanged(true);
 }
 
 void TForm1::showCalibration() {
@@ -960,8 +1146,10 @@ void TForm1::showCalibration() {
         // A passing message would hide the panels.
         StatusBar1->clearMessage();
         Edit19->setText(roundedText(c->pixelsPerArcsec, 4));
-        // The middle panel names the file; its tip tells the drift it came from.
-        StatusPanels[1]->setText(calibrationName_);
+        // The middle panel names the file and its scale; its tip tells the
+        // drift it came from.
+        StatusPanels[1]->setText(QStringLiteral("Calibration: %1, %2 px/arcsec")
+                                     .arg(calibrationName_, roundedText(c->pixelsPerArcsec, 4)));
         StatusPanels[1]->setToolTip(QStringLiteral("Calibration %1 from %2")
                                         .arg(calibrationName_, QString::fromStdString(c->source)));
     } else {
@@ -976,14 +1164,14 @@ void TForm1::FindPairButtonClick() {
     RadioGroup1->setItemIndex(0);
     Panel1MouseUp(Qt::LeftButton, p.primaryX, p.primaryY);
     Panel1MouseUp(Qt::LeftButton, p.secondaryX, p.secondaryY);
+    // The pair may lie outside the part of a large frame on screen.
+    followSystemBox();
 }
 
 // "Calculate": the reduction again, with the orientation and declination as
 // they stand now. Too few accepted frames (the user may have rejected some
 // with "Active") gives no result, and the message says why.
 void TForm1::Button9Click() {
-    if (!session_.reductionDue())
-        throw Error(session_.noResultText());
     reduceAndDraw();
 }
 
@@ -1038,17 +1226,6 @@ void TForm1::Button14Click() {
 
 // ---------------------------------------------------------------- results
 
-namespace {
-
-std::string recordDate(const QString& shortDateFormat) {
-    const QDate today = QDate::currentDate();
-    if (shortDateFormat.isEmpty())
-        return formatShortDateFallback(today.year(), today.month(), today.day());
-    return today.toString(shortDateFormat).toStdString();
-}
-
-} // namespace
-
 void TForm1::Button10Click() {
     previewdata();
 }
@@ -1067,6 +1244,7 @@ PairTexts TForm1::pairTexts() {
     pair.decMinutes = text(Edit6);
     pair.decSeconds = text(Edit7);
     pair.notes = text(NotesEdit);
+    pair.decimalSeparator = decimalSeparator_;
     return pair;
 }
 
@@ -1083,17 +1261,32 @@ MeasuredTexts TForm1::measuredTexts() {
 // The line from the boxes exactly as they read now.
 QString TForm1::resultsLine() {
     return QString::fromStdString(
-        session_.resultsLine(recordDate(shortDateFormat_), pairTexts(), measuredTexts()));
+        session_.resultsLine(recordDateToday(), pairTexts(), measuredTexts()));
 }
 
 std::string TForm1::resultsCsvRow() {
-    return session_.resultsCsvRow(recordDate(shortDateFormat_), pairTexts(), measuredTexts(),
-                                  *result_, runMethod_, clipped_);
+    return session_.resultsCsvRow(recordDateToday(), pairTexts(), measuredTexts(), *result_,
+                                  runMethod_, clipped_);
 }
 
 void TForm1::previewdata() {
     if (!result_ || Edit16->text().isEmpty() || Edit15->text().isEmpty())
         throw Error("There is no result to save: measure the pair with GO! first");
+    // A box still showing what it showed before anything was typed would be
+    // saved as if it named the pair.
+    QStringList placeholders;
+    if (Edit1->text() == QLatin1String("(Star Designation)") || Edit1->text().trimmed().isEmpty())
+        placeholders << QStringLiteral("the Designation reads \"%1\"").arg(Edit1->text());
+    if (Edit2->text() == QLatin1String("HH") || Edit3->text() == QLatin1String("MM") ||
+        Edit4->text() == QLatin1String("SS"))
+        placeholders << QStringLiteral("the RA reads \"%1 %2 %3\"")
+                            .arg(Edit2->text(), Edit3->text(), Edit4->text());
+    if (!decTyped_)
+        placeholders << QStringLiteral("the Dec was not typed for this video");
+    if (!placeholders.isEmpty() && confirmPlaceholders &&
+        !confirmPlaceholders(QStringLiteral("In the line to be saved %1. Save it as it is?")
+                                 .arg(placeholders.join(QStringLiteral(", and ")))))
+        return;
     if (confirm && confirm(resultsLine()))
         outputdata();
 }
@@ -1102,8 +1295,11 @@ void TForm1::previewdata() {
 void TForm1::outputdata() {
     const QString path = resultsFilePath();
     MeasuringSession::saveResults(path.toStdString(), resultsLine().toStdString(), resultsCsvRow());
-    // The file may be beside the program or in the user's data folder.
-    StatusBar1->showMessage(QStringLiteral("Results saved to %1").arg(path), kSavedMessageMs);
+    // The files may be beside the program or in the user's data folder.
+    StatusBar1->showMessage(
+        QStringLiteral("Results saved to %1 and %2")
+            .arg(path, QString::fromStdString(resultsCsvPath(path.toStdString()))),
+        kSavedMessageMs);
 }
 
 // ---------------------------------------------------------------- side windows
@@ -1120,6 +1316,28 @@ void TForm1::CheckBox2Click() {
 void TForm1::Button8Click() {
     if (Form3)
         Form3->showProfiles(player(), state().SystemBox, x(), outerWidth());
+}
+
+void TForm1::Quit1Click() {
+    close();
+}
+
+void TForm1::Help1Click() {
+    // The manual page of an installed copy, else the README of the source
+    // tree the program was built from.
+    const QString dir = QCoreApplication::applicationDirPath();
+    for (const QString& candidate : {dir + QStringLiteral("/../share/doc/corvane/README.md"),
+                                     dir + QStringLiteral("/../share/man/man1/corvane.1"),
+                                     QStringLiteral(CORVANE_SOURCE_DIR "/README.md")}) {
+        if (QFileInfo::exists(candidate)) {
+            if (!QDesktopServices::openUrl(QUrl::fromLocalFile(candidate)))
+                throw Error("No program is set to open " + candidate.toStdString() +
+                            "; read it in a text viewer");
+            return;
+        }
+    }
+    throw Error("The usage text was not found beside the program: read README.md or "
+                "'man corvane'");
 }
 
 void TForm1::About1Click() {

@@ -62,14 +62,15 @@ public:
     // The calibration file dialog, for saving or for opening; an empty text
     // means cancelled.
     std::function<QString(bool save)> chooseCalibrationFile;
+    // Asks whether to save a line that still holds a box's placeholder
+    // (`question` names them); true to save it as it is.
+    std::function<bool(const QString& question)> confirmPlaceholders;
     // Folder of results.txt; empty means beside the executable.
     void setResultsDirectory(const QString& dir) { resultsDirectory_ = dir; }
     QString resultsFilePath() const;
     // Decimal separator of shown and read numbers (the system's by default).
     void setDecimalSeparator(char c) { decimalSeparator_ = c; }
     char decimalSeparator() const { return decimalSeparator_; }
-    // Short date format of "RecordDate" (the system's by default).
-    void setShortDateFormat(const QString& f) { shortDateFormat_ = f; }
 
     MeasuringSession& session() { return session_; }
     WorkingState& state() { return session_.state(); }
@@ -116,6 +117,11 @@ public:
     void Button10Click();
     void SaveResults1Click();
     void CheckBox2Click();
+    // "File" > "Quit".
+    void Quit1Click();
+    // "Help" > "Usage" (F1): how the window is used, from the README or the
+    // manual page.
+    void Help1Click();
     // "Fit": a frame larger than the panel shown whole, scaled down.
     void CheckBox3Click();
     void Button8Click();
@@ -155,8 +161,20 @@ public:
     void showCounts();
     // The warnings about the result on screen (none: the bar is empty).
     void showWarnings(const std::vector<std::string>& warnings);
-    // Before GO!: each Dec box can be read (see checkDeclinationBoxes in the source).
+    // Before GO!: the declination was typed for this video (unless a
+    // calibration is in use) and each Dec box can be read.
     void checkDeclinationBoxes();
+    // Something the result depends on changed: a change the reduction alone
+    // follows (the declination, the orientation, the clipping, an accepted
+    // frame, the calibration) computes the result again at once; any other
+    // (the method, the box size, the range) clears it. Save Results is
+    // enabled only while a result computed from the inputs on screen is shown.
+    void inputsChanged(bool reductionOnly);
+    // The results and their read-outs emptied, Save Results disabled.
+    void clearResults();
+    // The box or button a refusal is about, with its caption.
+    QWidget* controlOf(RequestField field) const;
+    QString captionOf(RequestField field) const;
     // The method of the "Method" group.
     Method chosenMethod() const;
     void reduceAndDraw();
@@ -257,10 +275,11 @@ public:
     // The display's black and white points for deep and faint frames.
     QLabel *StretchBlackLabel = nullptr, *StretchWhiteLabel = nullptr;
     QSpinBox *StretchBlackEdit = nullptr, *StretchWhiteEdit = nullptr;
-    QMenu *File1 = nullptr, *A1 = nullptr;
+    QMenu *File1 = nullptr, *A1 = nullptr, *Help1 = nullptr;
     QAction *OpenAVI1 = nullptr, *NewDataFile1 = nullptr, *OpenDataFile1 = nullptr,
             *SaveDataFile1 = nullptr, *SaveResults1 = nullptr, *About1 = nullptr,
-            *SaveCalibration1 = nullptr, *UseCalibration1 = nullptr, *StopCalibration1 = nullptr;
+            *SaveCalibration1 = nullptr, *UseCalibration1 = nullptr, *StopCalibration1 = nullptr,
+            *Quit1 = nullptr, *Usage1 = nullptr;
     QPushButton* FindPairButton = nullptr;
     QTimer Timer1;
     QString OpenDialog1Filter;
@@ -298,8 +317,23 @@ private:
     Method runMethod_ = kDefaultMethod;
     // "Reject outliers (3 sigma)": the clipping limit in standard deviations.
     static constexpr double kClipSigma = 3.0;
-    // The reduction shown, kept for the save; none after a reset.
+    // The reduction shown, kept for the save; none after a reset or a change
+    // of what it was computed from.
     std::optional<ReductionResult> result_;
+    // The table was reduced since the last reset, so a change of the
+    // declination, orientation or clipping computes it again.
+    bool reduced_ = false;
+    // The Dec boxes were typed into since the video was opened: their
+    // default is no declination.
+    bool decTyped_ = false;
+    // What changed since the frames were measured that the reduction cannot
+    // follow ("the Method"); empty while the table fits the inputs on screen.
+    QString staleReason_;
+    // The settings of the reduction as the boxes read now.
+    ReductionSettings reductionSettings() const;
+    // The folder of the last file opened or saved, kept between sessions.
+    QString lastFolder() const;
+    void rememberFolder(const QString& file);
     // Frames rejected as outliers since the reset.
     int32_t clipped_ = 0;
     int runSelection_ = 0;
@@ -321,7 +355,6 @@ private:
     QString resultsDirectory_;
     QString calibrationName_; // the file of the calibration in use
     char decimalSeparator_ = '.';
-    QString shortDateFormat_;
     QDateTime observation_;
     bool running_ = false;
     bool cancelRequested_ = false;

@@ -9,9 +9,11 @@
 #include "app/TransportWidget.h"
 #include "measure/Methods.h"
 
+#include <QAction>
 #include <QCheckBox>
 #include <QDateTimeEdit>
 #include <QGroupBox>
+#include <QKeySequence>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
@@ -253,7 +255,8 @@ void TForm1::buildControls() {
     StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
     StatusBar1->setSizeGripEnabled(false);
     StatusBar1->setFixedHeight(19);
-    const int panelWidths[3] = {500, 100, 50};
+    // The video's path, the calibration in use with its scale, and a spare.
+    const int panelWidths[3] = {400, 250, 50};
     for (int i = 0; i < 3; ++i) {
         StatusPanels[i] = new QLabel(StatusBar1);
         StatusPanels[i]->setObjectName(QStringLiteral("StatusBar1Panel%1").arg(i));
@@ -282,7 +285,8 @@ void TForm1::buildControls() {
                        static_cast<QWidget*>(Button15), static_cast<QWidget*>(Button16),
                        static_cast<QWidget*>(Button9), static_cast<QWidget*>(Button17),
                        static_cast<QWidget*>(TrackBar1), static_cast<QWidget*>(Button18),
-                       static_cast<QWidget*>(Button1), static_cast<QWidget*>(FindPairButton)})
+                       static_cast<QWidget*>(Button1), static_cast<QWidget*>(FindPairButton),
+                       static_cast<QWidget*>(Button10), static_cast<QWidget*>(MediaPlayer1)})
         w->setEnabled(false);
     for (QWidget* w : {static_cast<QWidget*>(Button8), static_cast<QWidget*>(Label9),
                        static_cast<QWidget*>(Edit13), static_cast<QWidget*>(Label10),
@@ -355,6 +359,19 @@ void TForm1::buildMenu() {
     StopCalibration1 = File1->addAction(QStringLiteral("Stop Using Calibration"));
     StopCalibration1->setObjectName(QStringLiteral("StopCalibration1"));
     StopCalibration1->setEnabled(false);
+    File1->addSeparator();
+    Quit1 = File1->addAction(QStringLiteral("Quit"));
+    Quit1->setObjectName(QStringLiteral("Quit1"));
+    OpenAVI1->setShortcut(QKeySequence::Open);
+    SaveResults1->setShortcut(QKeySequence::Save);
+    Quit1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+    // Enabled while a result computed from the inputs on screen is shown.
+    SaveResults1->setEnabled(false);
+    Help1 = bar->addMenu(QStringLiteral("Help"));
+    Help1->setObjectName(QStringLiteral("Help1"));
+    Usage1 = Help1->addAction(QStringLiteral("Usage"));
+    Usage1->setObjectName(QStringLiteral("Usage1"));
+    Usage1->setShortcut(QKeySequence::HelpContents);
     A1 = bar->addMenu(QStringLiteral("About"));
     A1->setObjectName(QStringLiteral("A1"));
     About1 = A1->addAction(QStringLiteral("About"));

@@ -31,4 +31,9 @@ std::string buildResultsLine(const ResultsFields& fields);
 // year), used where no regional short date format can be read.
 std::string formatShortDateFallback(int32_t year, int32_t month, int32_t day);
 
+// Today's date as a results line records it, the same from every front end:
+// in the short date format of the user's LC_TIME locale, or "M/d/yy" where
+// that is the C locale or cannot be read.
+std::string recordDateToday();
+
 } // namespace corvane

@@ -75,29 +75,18 @@ MeasureOutcome measureVideo(const MeasureRequest& request, const MeasureHooks& h
         if (!request.singleStar)
             checkClick(RequestField::Secondary, request.secondary, width, height);
     }
-    int32_t startFrame = 0;
-    int32_t stopFrame = length;
-    if (request.startFrame) {
-        checkFrame(RequestField::StartFrame, *request.startFrame, length);
-        startFrame = *request.startFrame;
-    }
-    if (request.stopFrame) {
-        checkFrame(RequestField::StopFrame, *request.stopFrame, length);
-        stopFrame = *request.stopFrame;
-    }
-    if (stopFrame < startFrame)
-        throw RequestError(RequestField::StartFrame, std::to_string(startFrame) +
-                                                         " lies after the stop frame " +
-                                                         std::to_string(stopFrame));
+    const int32_t startFrame = request.startFrame.value_or(0);
+    const int32_t stopFrame = request.stopFrame.value_or(length);
+    checkRange(startFrame, stopFrame, length);
     const int32_t primaryFrame = request.primaryFrame.value_or(startFrame);
     checkFrame(RequestField::PrimaryFrame, primaryFrame, length);
     const CivilDateTime observation =
         request.observation ? *request.observation : session.recordingStart();
     // The declination is read only after the run; a text that cannot be read
-    // fails now with the same message, before the run's time is spent.
+    // fails now, before the run's time is spent.
     if (!session.calibration())
-        declinationMagnitude(request.decDegrees, request.decMinutes, request.decSeconds,
-                             request.decimalSeparator);
+        checkDeclination(request.decDegrees, request.decMinutes, request.decSeconds,
+                         request.decimalSeparator);
     // The window resets once after the open, on the start frame it has just set.
     session.reset(0);
 
@@ -148,26 +137,31 @@ MeasureOutcome measureVideo(const MeasureRequest& request, const MeasureHooks& h
     }
 
     out.video = request.video;
-    out.method = request.method;
+    out.method = method;
     out.framesMeasured = result.framesMeasured;
     out.cancelled = result.cancelled;
     out.epoch = epoch(observation, request.decimalSeparator);
-    if (!request.singleStar && session.reductionDue()) {
-        if (request.clipSigma)
-            out.clippedFrames = session.rejectOutliers(*request.clipSigma);
-        ReductionResult r =
-            session.reduce(request.orientation, request.decDegrees, request.decMinutes,
-                           request.decSeconds, request.decimalSeparator);
-        if (r.error.empty()) {
-            out.warnings = session.warnings(r, request.method, request.decimalSeparator);
-            out.reduction = std::move(r);
-        } else {
-            out.reductionError = r.error;
-        }
-    } else {
+    if (request.singleStar) {
         out.noResult = session.noResultText();
-        out.warnings =
-            session.warnings(ReductionResult{}, request.method, request.decimalSeparator);
+        out.warnings = session.warnings(ReductionResult{}, method, request.decimalSeparator);
+    } else {
+        ReductionSettings settings;
+        settings.orientation = request.orientation;
+        settings.decDegrees = request.decDegrees;
+        settings.decMinutes = request.decMinutes;
+        settings.decSeconds = request.decSeconds;
+        settings.declinationGiven = request.declinationGiven;
+        settings.decimalSeparator = request.decimalSeparator;
+        settings.method = method;
+        settings.clipSigma = request.clipSigma;
+        RunFinish finish = session.finishRun(settings);
+        out.clippedFrames = finish.clipped;
+        out.noResult = finish.noResult;
+        out.warnings = std::move(finish.warnings);
+        if (finish.hasResult())
+            out.reduction = std::move(finish.reduction);
+        else if (finish.reduction)
+            out.reductionError = finish.reduction->error;
     }
     out.validFrames = session.acceptedFrames();
     // A pair's calibration comes with its result; a single star's is the

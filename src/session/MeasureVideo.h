@@ -12,6 +12,7 @@
 #include "reduce/Calibration.h"
 #include "reduce/Epoch.h"
 #include "reduce/Reduction.h"
+#include "session/Inputs.h"
 #include "session/MeasuringSession.h"
 
 #include <cstdint>
@@ -43,6 +44,8 @@ struct MeasureRequest {
     std::string decDegrees = "+00";
     std::string decMinutes = "00";
     std::string decSeconds = "00";
+    // Whether the Dec boxes were given (with a calibration they need not be).
+    bool declinationGiven = true;
     char decimalSeparator = '.';
     // UT of the observation; default: when the recording started.
     std::optional<CivilDateTime> observation;
@@ -67,23 +70,6 @@ struct MeasureRequest {
     std::vector<std::string> calibrationFiles;
     // Also give the drift's calibration (`MeasureOutcome::driftCalibration`).
     bool calibrate = false;
-};
-
-// The request field that a RequestError is about.
-enum class RequestField { Primary, Secondary, StartFrame, StopFrame, PrimaryFrame, FrameRate };
-
-// A request that does not fit the opened video: a click outside the frame, a
-// frame beyond its end, a start after the stop. `what()` is the value and
-// what is wrong with it ("700,10 lies outside the 640 x 480 frame"); the
-// caller puts its own name for the field in front.
-class RequestError : public std::runtime_error {
-public:
-    RequestError(RequestField field, const std::string& text)
-        : std::runtime_error(text), field_(field) {}
-    RequestField field() const { return field_; }
-
-private:
-    RequestField field_;
 };
 
 // Frame rates of the video source alone and of the measuring run, over the

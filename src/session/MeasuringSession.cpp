@@ -6,6 +6,7 @@
 #include "measure/Selection.h"
 #include "results/ResultsFile.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <cstdio>
@@ -18,6 +19,7 @@ void MeasuringSession::open(const std::string& path) {
     player_.SetStepSize(1);
     player_.SetTimeFormat(TimeFormat::Frames);
     player_.SeekTo(0);
+    selection_.reset();
     clear();
 }
 
@@ -70,14 +72,31 @@ FrameTiming MeasuringSession::timing() const {
 
 void MeasuringSession::clear() {
     cleardata(state_, player_);
+    clippedFrames_.clear();
 }
 
 void MeasuringSession::reset(const std::function<int32_t()>& startFrame) {
     resetvideo(state_, player_, startFrame);
+    clippedFrames_.clear();
 }
 
 void MeasuringSession::reset(int32_t startFrame) {
-    resetvideo(state_, player_, startFrame);
+    reset([startFrame] { return startFrame; });
+}
+
+void MeasuringSession::restartFromSelection(int32_t startFrame) {
+    if (!selection_)
+        throw RequestError(RequestField::Primary,
+                           "no pair is chosen: click the primary, then the secondary");
+    if (startFrame != selectionFrame_)
+        throw RequestError(RequestField::StartFrame,
+                           std::to_string(startFrame) + " is not the frame " +
+                               std::to_string(selectionFrame_) +
+                               " the pair was clicked on: click the pair again");
+    reset(startFrame);
+    FrameTable table = std::move(state_.FrameData);
+    state_ = *selection_;
+    state_.FrameData = std::move(table);
 }
 
 void MeasuringSession::goToFrame(int32_t n) {
@@ -98,6 +117,9 @@ void MeasuringSession::selectSecondary(int32_t x, int32_t y, int32_t boxSize,
     if (afterReset)
         afterReset();
     selectsecondary(state_, panel_, player_, x, y, boxSize);
+    selection_ = state_;
+    selection_->FrameData.clear();
+    selectionFrame_ = player_.CurrentPosition();
 }
 
 void MeasuringSession::clearSelection() {
@@ -107,6 +129,7 @@ void MeasuringSession::clearSelection() {
     state_.ExpectedDX = 0;
     state_.ExpectedDY = 0;
     state_.OneStar = false;
+    selection_.reset();
 }
 
 void MeasuringSession::selectSingleStar(int32_t x, int32_t y, int32_t boxSize,
@@ -115,6 +138,7 @@ void MeasuringSession::selectSingleStar(int32_t x, int32_t y, int32_t boxSize,
     const TStarbox& star = state_.PrimaryBox;
     selectSecondary(star.CentreX, star.CentreY, boxSize, startFrame);
     state_.OneStar = true;
+    selection_->OneStar = true;
 }
 
 FoundPair MeasuringSession::findPair() const {
@@ -152,6 +176,9 @@ bool MeasuringSession::setAccepted(int32_t n, bool accepted) {
     if (!row(n))
         return false;
     state_.FrameData[static_cast<std::size_t>(n)].Valid = accepted;
+    // The user's choice stands over the clipping's.
+    clippedFrames_.erase(std::remove(clippedFrames_.begin(), clippedFrames_.end(), n),
+                         clippedFrames_.end());
     return true;
 }
 
@@ -204,6 +231,17 @@ ResultsFields resultsFields(const std::string& recordDate, const PairTexts& pair
     f.decDegrees = pair.decDegrees;
     f.decMinutes = pair.decMinutes;
     f.decSeconds = pair.decSeconds;
+    // A declination typed in any form the reduction reads is written in one:
+    // the same pair gives the same line from every front end.
+    try {
+        checkDeclination(pair.decDegrees, pair.decMinutes, pair.decSeconds, pair.decimalSeparator);
+        const DeclinationTexts dec = declinationTexts(pair.decDegrees, pair.decMinutes,
+                                                      pair.decSeconds, pair.decimalSeparator);
+        f.decDegrees = dec.degrees;
+        f.decMinutes = dec.minutes;
+        f.decSeconds = dec.seconds;
+    } catch (const RequestError&) {
+    }
     f.epochJ = measured.epochJ;
     f.epochB = measured.epochB;
     f.separation = measured.separation;

@@ -17,6 +17,7 @@
 #include "reduce/Positions.h"
 #include "reduce/Reduction.h"
 #include "results/ResultsLine.h"
+#include "session/Inputs.h"
 #include "video/FrameTiming.h"
 #include "video/PanelSurface.h"
 #include "video/Player.h"
@@ -35,6 +36,7 @@ struct PairTexts {
     std::string raHours, raMinutes, raSeconds;
     std::string decDegrees, decMinutes, decSeconds;
     std::string notes;
+    char decimalSeparator = '.'; // of the Dec boxes
 };
 
 // The texts of a results line that come from the measurement.
@@ -110,6 +112,14 @@ public:
     // brighter first (see findPair for the refusals).
     FoundPair findPair() const;
 
+    // The pair as it was clicked (its boxes where the second click left them)
+    // back on the start frame, with an empty table: a new run measures it
+    // again from there. Throws RequestError when the start frame is no
+    // longer the one the pair was clicked on, or when no pair is chosen.
+    void restartFromSelection(int32_t startFrame);
+    // The frame the pair was clicked on; -1 with no pair chosen.
+    int32_t selectionFrame() const { return selection_ ? selectionFrame_ : -1; }
+
     // The frame on screen drawn afresh, then every frame after it up to the
     // stop frame measured with `method` (see runFrames for the hooks).
     RunResult run(Method method, const RunHooks& hooks);
@@ -133,6 +143,13 @@ public:
     // Why there is no result, with the counts ("Only 11 of 300 frames were
     // accepted; at least 16 are needed"); empty when the reduction is due.
     std::string noResultText() const;
+
+    // What follows a run, the same for every front end: the frames clipped
+    // as outliers before (see rejectOutliers) accepted again, then clipped
+    // anew if `settings` asks, and the reduction with its warnings. Throws
+    // RequestError for a declination the reduction cannot use (not read with
+    // a calibration).
+    RunFinish finishRun(const ReductionSettings& settings);
 
     // Optional outlier rejection before the reduction: the accepted frames
     // whose separation or screen angle lies more than `sigma` standard
@@ -193,6 +210,14 @@ private:
     Player player_{panel_};
     WorkingState state_;
     std::optional<Calibration> calibration_;
+    // The working state right after the second click, without its table.
+    std::optional<WorkingState> selection_;
+    int32_t selectionFrame_ = -1;
+    // The frames the last clipping rejected, accepted again before the next.
+    std::vector<int32_t> clippedFrames_;
+    // Why a calibrated run may not be what it seems: the video's own stars
+    // drifted across the frame.
+    std::optional<std::string> calibratedDriftWarning(const ReductionSettings& settings) const;
 };
 
 // What the reduction reads of the frame table: each row's positions, time,

@@ -72,8 +72,12 @@ std::string MeasuringSession::noResultText() const {
 
 int32_t MeasuringSession::rejectOutliers(double sigma) {
     const ClipResult clipped = clipOutliers(pairPositions(state_.FrameData), sigma);
-    for (std::size_t i = 0; i < state_.FrameData.size(); ++i)
-        state_.FrameData[i].Valid = clipped.table[i].Valid;
+    for (std::size_t i = 0; i < state_.FrameData.size(); ++i) {
+        FrameRow& row = state_.FrameData[i];
+        if (row.Valid && !clipped.table[i].Valid)
+            clippedFrames_.push_back(static_cast<int32_t>(i));
+        row.Valid = clipped.table[i].Valid;
+    }
     return clipped.removed;
 }
 

@@ -34,13 +34,14 @@ TEST_F(CalibrationWindow, SavedDriftCalibrationMeasuresATrackedVideo) {
     drift.rotationDeg = 25;
     ASSERT_TRUE(sim::writeDriftVideo(path("drift.avi").toStdString(), drift).staysInFrame);
     openAndSettle(path("drift.avi"));
-    form->Edit5->setText("+30");
+    typeDec("+30");
     click("FindPairButton");
     click("Button6");
     ASSERT_TRUE(errors.isEmpty()) << errors.join("|").toStdString();
-    calibrationAnswer = path("night.json");
+    calibrationAnswer = path("night"); // the suffix the open dialog lists is added
     form->SaveCalibration1->trigger();
     ASSERT_TRUE(errors.isEmpty()) << errors.join("|").toStdString();
+    calibrationAnswer = path("night.json");
     ASSERT_TRUE(QFile::exists(calibrationAnswer));
 
     sim::DriftParams tracked = test::cleanDrift(6);
@@ -54,7 +55,8 @@ TEST_F(CalibrationWindow, SavedDriftCalibrationMeasuresATrackedVideo) {
     ASSERT_TRUE(errors.isEmpty()) << errors.join("|").toStdString();
     EXPECT_TRUE(form->Edit19->isReadOnly());
     EXPECT_NEAR(shown("Edit19"), drift.scalePxPerArcsec, 0.005 * drift.scalePxPerArcsec);
-    EXPECT_EQ(form->StatusPanels[1]->text(), "night.json");
+    EXPECT_EQ(form->StatusPanels[1]->text(),
+              "Calibration: night.json, " + form->Edit19->text() + " px/arcsec");
 
     click("FindPairButton");
     click("Button6");

@@ -2,6 +2,8 @@
 // the window's controls.
 #include "WindowFixture.h"
 
+#include "results/ResultsLine.h"
+
 #include <QDateTimeEdit>
 #include <QDir>
 #include <QFile>
@@ -100,6 +102,7 @@ protected:
             r.FrameNo = i;
             r.Valid = true;
         }
+        typeDec("+00");
         form->handle([this] { form->Button9Click(); });
         ASSERT_TRUE(errors.isEmpty()) << errors.join("|").toStdString();
         ASSERT_FALSE(form->Edit16->text().isEmpty());
@@ -119,12 +122,11 @@ protected:
 };
 
 TEST_F(ResultsWindow, ConfirmedSaveAppendsTheLineShown) {
-    form->setShortDateFormat("yyyy-MM-dd");
     form->NotesEdit->setText("seeing\tpoor, wind");
     click("Button10");
     ASSERT_TRUE(errors.isEmpty()) << errors.join("|").toStdString();
     ASSERT_EQ(confirmed.size(), 1);
-    const QString expected = QDate::currentDate().toString("yyyy-MM-dd") +
+    const QString expected = QString::fromStdString(recordDateToday()) +
                              "\t(Star Designation)\tHH MM SS\t+00 00 00\t2006.001\t2006.003\t" +
                              resultFields() + "seeing\tpoor, wind";
     EXPECT_EQ(confirmed[0], expected);
@@ -134,7 +136,11 @@ TEST_F(ResultsWindow, ConfirmedSaveAppendsTheLineShown) {
     EXPECT_EQ(lines[1], "RecordDate\tdesignation\tRA\tDEC\tEpoch(J)\tEpoch(B)\tSep(rho)\tPA(theta)"
                         "\t#frames\tNotes");
     EXPECT_EQ(lines[2], expected);
-    EXPECT_EQ(form->statusBar()->currentMessage(), "Results saved to " + form->resultsFilePath());
+    EXPECT_EQ(form->statusBar()->currentMessage(),
+              "Results saved to " + form->resultsFilePath() + " and " +
+                  QFileInfo(form->resultsFilePath()).dir().filePath("results.csv"));
+    // The designation and the RA still read as they did before anything was typed.
+    EXPECT_EQ(placeholderQuestions.size(), 1);
 
     form->SaveResults1->trigger(); // the menu item does the same
     EXPECT_EQ(fileLines().size(), 4);
@@ -146,6 +152,14 @@ TEST_F(ResultsWindow, ConfirmedSaveAppendsTheLineShown) {
     ASSERT_EQ(rows.size(), 4); // header, two rows, and nothing after the last line end
     EXPECT_TRUE(rows[1].contains(",\"seeing\tpoor, wind\",")) << rows[1].toStdString();
     EXPECT_TRUE(rows[1].endsWith(",40,40,0,Peak Search,,0.1,4,drift")) << rows[1].toStdString();
+}
+
+TEST_F(ResultsWindow, PlaceholdersAreSavedOnlyWhenTheUserSaysSo) {
+    placeholderAnswer = false;
+    click("Button10");
+    EXPECT_EQ(placeholderQuestions.size(), 1);
+    EXPECT_TRUE(confirmed.isEmpty());
+    EXPECT_FALSE(QFile::exists(form->resultsFilePath()));
 }
 
 TEST_F(ResultsWindow, CancelWritesNothing) {
@@ -163,12 +177,14 @@ TEST_F(ResultsWindow, UnwritableFolderIsReportedAndNothingHalfWritten) {
 }
 
 TEST_F(ResultsWindow, FallbackShortDateWhenTheSystemHasNone) {
-    form->setShortDateFormat(QString());
+    const QByteArray locale = qgetenv("LC_ALL");
+    qputenv("LC_ALL", "C");
     confirmAnswer = false;
     click("Button10");
     const QDate d = QDate::currentDate();
     EXPECT_TRUE(confirmed[0].startsWith(
         QString("%1/%2/%3\t").arg(d.month()).arg(d.day()).arg(d.year() % 100, 2, 10, QChar('0'))));
+    qputenv("LC_ALL", locale);
 }
 
 } // namespace

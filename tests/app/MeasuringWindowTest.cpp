@@ -6,12 +6,14 @@
 #include "app/PanelWidget.h"
 #include "app/RadioGroup.h"
 #include "common/Rounding.h"
+#include "reduce/CalibrationFile.h"
 #include "sim/DriftSim.h"
 #include "video/Player.h"
 
 #include <QFile>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QRadioButton>
 #include <QRegularExpression>
 #include <QTimer>
 
@@ -35,6 +37,7 @@ protected:
         truth = sim::writeDriftVideo(path("pair.avi").toStdString(), p);
         ASSERT_TRUE(truth.staysInFrame);
         openAndSettle(path("pair.avi"));
+        typeDec(QString::asprintf("%+g", p.declinationDeg));
     }
     void clickPanel(const QPoint& at, Qt::MouseButton button = Qt::LeftButton) {
         QTest::mouseClick(form->Panel1, button, Qt::NoModifier, at);
@@ -162,21 +165,138 @@ TEST_P(Refusals, SayWhyAndDoNothingElse) {
 
 const Refusal kRefusals[] = {
     {"DegreesNotANumber", [](TForm1& f) { f.Edit5->setText("abc"); }, "Button6",
-     "'abc' is not a valid floating point value.", "Edit5", 0},
+     "Dec degrees: 'abc' is not a number. Type the declination as +DD MM SS.", "Edit5", 0},
     {"SecondsNotANumber", [](TForm1& f) { f.Edit7->setText("4x"); }, "Button6",
-     "'4x' is not a valid floating point value.", "Edit7", 0},
+     "Dec seconds: '4x' is not a number. Type the declination as +DD MM SS.", "Edit7", 0},
+    {"DecMinutesSeventyFive", [](TForm1& f) { f.Edit6->setText("75"); }, "Button6",
+     "Dec minutes: 75 is not 0 to under 60 minutes. Type the declination as +DD MM SS.", "Edit6",
+     0},
     {"EndBeforeStart",
      [](TForm1& f) {
          f.StartFrameEdit->setText("30");
          f.StopFrameEdit->setText("20");
      },
-     "Button6", "Nothing to measure: the End Frame (20) is not after the Start Frame (30).",
+     "Button6", "End Frame: 20 is not after the start frame 30: there is nothing to measure.",
      nullptr, 0},
     {"TooFewFramesAccepted", [](TForm1& f) { f.StopFrameEdit->setText("12"); }, "Button6",
      "Only 12 of 12 frames were accepted; at least 16 are needed.", nullptr, 12},
 };
 
 INSTANTIATE_TEST_SUITE_P(Window, Refusals, ::testing::ValuesIn(kRefusals),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// After a first GO! with the declination typed, the user changes something.
+// Whatever stays on screen is what "Calculate" gives from the inputs shown,
+// and Save Results is offered only then.
+class ResultFollowsInputs;
+struct InputChange {
+    const char* name;
+    void (*change)(ResultFollowsInputs&);
+    const char* error;   // held by the only error message, or nullptr for none
+    const char* warning; // held by the warnings beside the result, or nullptr
+    bool resultShown;
+    bool goEnabled;
+};
+
+class ResultFollowsInputs : public MeasuringWindow,
+                            public ::testing::WithParamInterface<InputChange> {
+public:
+    using MeasuringWindow::click;
+    using MeasuringWindow::form;
+    using MeasuringWindow::openAndSettle;
+    using MeasuringWindow::path;
+    using MeasuringWindow::selectPair;
+    using MeasuringWindow::typeDec;
+    void clickItem(const char* name) {
+        QTest::mouseClick(control<QRadioButton>(name), Qt::LeftButton);
+    }
+};
+
+TEST_P(ResultFollowsInputs, ShowsOnlyAResultOfTheInputsOnScreen) {
+    const InputChange& c = GetParam();
+    openDrift(cleanDrift());
+    selectPair();
+    click("Button6");
+    ASSERT_TRUE(errors.isEmpty()) << errors.join("|").toStdString();
+    c.change(*this);
+    if (c.error) {
+        ASSERT_EQ(errors.size(), 1) << errors.join("|").toStdString();
+        EXPECT_TRUE(errors[0].contains(c.error)) << errors[0].toStdString();
+    } else {
+        EXPECT_TRUE(errors.isEmpty()) << errors.join("|").toStdString();
+    }
+    if (c.warning) {
+        EXPECT_TRUE(form->WarningLabel->text().contains(c.warning))
+            << form->WarningLabel->text().toStdString();
+    }
+    EXPECT_EQ(form->Button6->isEnabled(), c.goEnabled);
+    EXPECT_EQ(form->Button10->isEnabled(), c.resultShown);
+    EXPECT_EQ(form->SaveResults1->isEnabled(), c.resultShown);
+    if (!c.resultShown) {
+        EXPECT_TRUE(form->Edit15->text().isEmpty() && form->Edit16->text().isEmpty());
+        return;
+    }
+    EXPECT_EQ(form->session().measuredFrames(), static_cast<int32_t>(truth.frames.size()));
+    const QString shownTexts = form->Edit15->text() + " " + form->Edit16->text();
+    errors.clear();
+    click("Button9");
+    EXPECT_EQ(form->Edit15->text() + " " + form->Edit16->text(), shownTexts);
+    if (!form->session().calibration()) {
+        EXPECT_NEAR(shown(form->Edit16), truth.separationArcsec, 0.005 * truth.separationArcsec);
+    }
+}
+
+const InputChange kInputChanges[] = {
+    {"SecondGoAfterDecChange",
+     [](ResultFollowsInputs& w) {
+         w.typeDec("+00");
+         w.click("Button6");
+         w.typeDec("+30");
+         w.click("Button6");
+     },
+     nullptr, nullptr, true, true},
+    {"DecTypedAfterwardsRecomputes",
+     [](ResultFollowsInputs& w) {
+         w.typeDec("+00");
+         w.typeDec("+30");
+     },
+     nullptr, nullptr, true, true},
+    {"DecMinutesSeventyFive",
+     [](ResultFollowsInputs& w) {
+         w.typeDec("+30", "75");
+         w.click("Button6");
+     },
+     "Dec minutes: 75 is not 0 to under 60 minutes", nullptr, false, true},
+    {"NeverTypedDec",
+     [](ResultFollowsInputs& w) {
+         w.openAndSettle(w.path("pair.avi"));
+         w.selectPair();
+         w.click("Button6");
+     },
+     "Dec degrees: the pair's declination is needed", nullptr, false, true},
+    {"OrientationChange",
+     [](ResultFollowsInputs& w) {
+         w.clickItem("RadioGroup2Item1");
+         w.clickItem("RadioGroup2Item0");
+     },
+     nullptr, nullptr, true, true},
+    {"MethodChange", [](ResultFollowsInputs& w) { w.clickItem("RadioGroup3Item0"); }, nullptr,
+     nullptr, false, true},
+    {"Reset", [](ResultFollowsInputs& w) { w.click("Button7"); }, nullptr, nullptr, false, false},
+    {"CalibrationOfAnotherCamera",
+     [](ResultFollowsInputs& w) {
+         Calibration other;
+         other.pixelsPerArcsec = 1.5;
+         other.pixelsPerArcsecStderr = 0.001;
+         other.source = "night1.avi";
+         saveCalibration(other, w.path("night1.json").toStdString());
+         w.form->useCalibrationFile(w.path("night1.json"));
+         w.click("Button6");
+     },
+     nullptr, "The stars moved", true, true},
+};
+
+INSTANTIATE_TEST_SUITE_P(Window, ResultFollowsInputs, ::testing::ValuesIn(kInputChanges),
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(MeasuringWindow, EscapeCancelsARunWhichEndsLikeAFinishedOne) {
@@ -259,16 +379,15 @@ TEST_F(MeasuringWindow, CalculateNeedsSixteenValidRowsAndReportsABadDeclination)
     selectPair();
     click("Button6");
     ASSERT_TRUE(errors.isEmpty()) << errors.join("|").toStdString();
-    const QString scale = form->Edit19->text();
-    const QString separationText = form->Edit16->text();
 
-    form->Edit15->clear();
     form->Edit7->setText("x");
     click("Button9");
-    EXPECT_EQ(errors, QStringList{"'x' is not a valid floating point value."});
-    EXPECT_FALSE(form->Edit15->text().isEmpty()); // written before the declination is read
-    EXPECT_EQ(form->Edit19->text(), scale);
-    EXPECT_EQ(form->Edit16->text(), separationText);
+    EXPECT_EQ(errors,
+              QStringList{"Dec seconds: 'x' is not a number. Type the declination as +DD MM SS."});
+    // No result of another declination stays on screen.
+    EXPECT_TRUE(form->Edit15->text().isEmpty());
+    EXPECT_TRUE(form->Edit16->text().isEmpty());
+    EXPECT_FALSE(form->Button10->isEnabled());
 
     errors.clear();
     form->Edit7->setText("00");
@@ -277,9 +396,8 @@ TEST_F(MeasuringWindow, CalculateNeedsSixteenValidRowsAndReportsABadDeclination)
     for (FrameRow& r : rows)
         if (r.Valid && ++kept > 15)
             r.Valid = false;
-    form->Edit15->setText("before");
     click("Button9"); // 15 valid rows: no result, and the message says why
-    EXPECT_EQ(form->Edit15->text(), "before");
+    EXPECT_TRUE(form->Edit15->text().isEmpty());
     ASSERT_EQ(errors.size(), 1);
     EXPECT_TRUE(errors[0].startsWith("Only 15 of ")) << errors[0].toStdString();
     EXPECT_TRUE(errors[0].endsWith("frames were accepted; at least 16 are needed."))
@@ -306,7 +424,7 @@ TEST_F(MeasuringWindow, CalculateOnATableThatCannotBeReducedWritesNothing) {
     click("Button9");
     ASSERT_EQ(errors.size(), 1);
     EXPECT_EQ(form->Edit11->text(), "a");
-    EXPECT_EQ(form->Edit15->text(), "b");
+    EXPECT_EQ(form->Edit15->text(), "");
 }
 
 TEST_F(MeasuringWindow, CommaSeparatorGoesThroughTheReductionReadBack) {
@@ -407,6 +525,7 @@ TEST_F(MeasuringWindow, APairAnywhereInALargeFrameIsPickedInTheFitViewAndMeasure
     truth = sim::writeDriftVideo(path("large.avi").toStdString(), p);
     ASSERT_TRUE(truth.staysInFrame);
     openAndSettle(path("large.avi"));
+    typeDec("+30");
     ASSERT_TRUE(form->CheckBox3->isEnabled());
     form->CheckBox3->setChecked(true);
     const sim::Point a = truth.frames[0].primary, b = truth.frames[0].secondary;

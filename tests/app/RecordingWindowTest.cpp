@@ -89,6 +89,7 @@ TEST_F(RecordingMeasuring, MeasuringWithoutFrameTimesAsksAgainAndIsRefusedUntilG
     sim::DriftParams p = test::cleanDrift();
     p.frames = 40;
     openAndSettle(writeRecording("pair.fits", p));
+    typeDec("+30");
     ASSERT_EQ(rateQuestions.size(), 1);
     QTest::mouseClick(form->Panel1, Qt::LeftButton, Qt::NoModifier,
                       QPoint(static_cast<int>(std::lround(truth.frames[0].primary.x)),

@@ -27,7 +27,7 @@ QPoint pixelOf(const sim::Point& p) {
 }
 
 // The last line of a results file without its first field (the date of
-// saving, whose format the window reads from the system's locale).
+// saving).
 std::string lastLineAfterDate(std::string body) {
     if (body.size() >= 2 && body.compare(body.size() - 2, 2, "\r\n") == 0)
         body.resize(body.size() - 2);
@@ -53,9 +53,7 @@ TEST_F(ToolMatchesWindow, WeightedMirroredRangeGivesTheSameTextsAndResultsLine) 
     openAndSettle(path("pair.avi"));
     form->RadioGroup3->setItemIndex(0); // "Weighted Average"
     form->RadioGroup2->setItemIndex(1); // "Upright reverted"
-    form->Edit5->setText("-45");
-    form->Edit6->setText("30");
-    form->Edit7->setText("");
+    typeDec("-45", "30", "");
     form->Edit1->setText("STF 2272");
     form->Edit2->setText("18");
     form->Edit3->setText("05");
@@ -119,5 +117,86 @@ TEST_F(ToolMatchesWindow, WeightedMirroredRangeGivesTheSameTextsAndResultsLine) 
     ASSERT_FALSE(windowFile.empty());
     EXPECT_EQ(lastLineAfterDate(test::readFile(results)), lastLineAfterDate(windowFile));
 }
+
+// The same inputs typed into the window and given to corvane-measure: both
+// refuse with the same words, or both save the same line, date included.
+struct SameInputs {
+    const char* name;
+    const char* decBoxes[3]; // as typed into the Dec boxes
+    const char* decOption;   // --dec
+    int start, stop;
+    const char* refusal;  // held by both messages, or nullptr: both save
+    const char* savedDec; // the DEC field of the saved line
+};
+
+class ToolAndWindow : public WindowFixture, public ::testing::WithParamInterface<SameInputs> {};
+
+TEST_P(ToolAndWindow, RefuseAlikeOrSaveTheSameLine) {
+    const SameInputs& in = GetParam();
+    const sim::DriftParams p = test::cleanDrift(9);
+    const std::string video = path("pair.avi").toStdString();
+    const sim::Truth truth = sim::writeDriftVideo(video, p);
+    const sim::Point primary = truth.frames[in.start].primary;
+    const sim::Point secondary = truth.frames[in.start].secondary;
+
+    openAndSettle(path("pair.avi"));
+    typeDec(in.decBoxes[0], in.decBoxes[1], in.decBoxes[2]);
+    form->Edit1->setText("STF 1");
+    form->Edit2->setText("01");
+    form->Edit3->setText("02");
+    form->Edit4->setText("03");
+    form->StartFrameEdit->setText(QString::number(in.start));
+    form->StopFrameEdit->setText(QString::number(in.stop));
+    form->TrackBar1->setValue(in.start);
+    QTest::mouseClick(form->Panel1, Qt::LeftButton, Qt::NoModifier, pixelOf(primary));
+    QTest::mouseClick(form->Panel1, Qt::LeftButton, Qt::NoModifier, pixelOf(secondary));
+    click("Button6");
+    if (!in.refusal) {
+        ASSERT_TRUE(errors.isEmpty()) << errors.join("|").toStdString();
+        click("Button10");
+    }
+
+    const test::TempDir dir;
+    const std::string results = dir.file("results.txt");
+    const test::ToolRun r = test::runTool(
+        {video, "--primary", xy(primary), "--secondary", xy(secondary), "--start",
+         std::to_string(in.start), "--stop", std::to_string(in.stop), "--dec", in.decOption,
+         "--save", "--results", results, "--designation", "STF 1", "--ra", "01 02 03"},
+        dir);
+    if (in.refusal) {
+        ASSERT_EQ(errors.size(), 1);
+        EXPECT_TRUE(errors[0].contains(in.refusal)) << errors[0].toStdString();
+        EXPECT_EQ(r.status, 2);
+        EXPECT_NE(r.err.find(in.refusal), std::string::npos) << r.err;
+        return;
+    }
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::string line = test::readFile(results);
+    EXPECT_EQ(line, test::readFile(form->resultsFilePath().toStdString()));
+    EXPECT_NE(line.find(std::string("\t") + in.savedDec + "\t"), std::string::npos) << line;
+}
+
+const SameInputs kSameInputs[] = {
+    {"DecimalDegrees", {"+30.5", "00", ""}, "+30.5", 0, 100, nullptr, "+30 30 00"},
+    {"DecWithColons", {"-30", "7", "5"}, "-30:07:05", 0, 100, nullptr, "-30 07 05"},
+    {"DecMinutesSeventyFive",
+     {"+30", "75", "00"},
+     "+30 75",
+     0,
+     100,
+     "75 is not 0 to under 60 minutes",
+     nullptr},
+    {"DegreesBeyondThePole",
+     {"+95", "00", "00"},
+     "+95",
+     0,
+     100,
+     "+95 is not -90 to +90 degrees",
+     nullptr},
+    {"EndAtTheStart", {"+30", "00", "00"}, "+30", 40, 40, "nothing to measure", nullptr},
+};
+
+INSTANTIATE_TEST_SUITE_P(Parity, ToolAndWindow, ::testing::ValuesIn(kSameInputs),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace

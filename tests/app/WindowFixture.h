@@ -33,6 +33,10 @@ protected:
             return confirmAnswer;
         };
         form->chooseVideoFile = [this] { return dialogAnswer; };
+        form->confirmPlaceholders = [this](const QString& question) {
+            placeholderQuestions << question;
+            return placeholderAnswer;
+        };
         form->askFrameRate = [this](const QString& question) {
             rateQuestions << question;
             return rateAnswer;
@@ -74,6 +78,19 @@ protected:
         ASSERT_FALSE(form->Timer1.isActive());
     }
     QString path(const char* file) const { return tmp.filePath(QString::fromLatin1(file)); }
+    // Types the declination into the Dec boxes key by key, as the user does.
+    void typeDec(const QString& degrees, const QString& minutes = QStringLiteral("00"),
+                 const QString& seconds = QStringLiteral("00")) {
+        const std::pair<QLineEdit*, QString> boxes[] = {
+            {form->Edit5, degrees}, {form->Edit6, minutes}, {form->Edit7, seconds}};
+        for (const auto& [box, text] : boxes) {
+            box->clear();
+            if (text.isEmpty())
+                QTest::keyClick(box, Qt::Key_Backspace); // an edit all the same
+            else
+                QTest::keyClicks(box, text);
+        }
+    }
 
     QTemporaryDir tmp;
     std::unique_ptr<TForm1> form;
@@ -85,7 +102,9 @@ protected:
     bool confirmAnswer = true;
     QString dialogAnswer;
     QStringList rateQuestions;
-    double rateAnswer = 0; // the frame rate given when asked; 0 cancels
+    QStringList placeholderQuestions;
+    bool placeholderAnswer = true; // save a line that still holds a placeholder
+    double rateAnswer = 0;         // the frame rate given when asked; 0 cancels
 };
 
 } // namespace corvane::testing

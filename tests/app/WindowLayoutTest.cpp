@@ -104,9 +104,9 @@ const ControlRow kControls[] = {
     {"Edit16", "GroupBox2", 560, 40, 73, 21, "", ReadOnly},
     {"GroupBox1", "ClientArea", 0, 0, 233, 601, "", Plain},
     {"Panel1", "ClientArea", 240, 8, 640, 480, nullptr, Plain},
-    {"MediaPlayer1", "ClientArea", 32, 152, 169, 30, nullptr, Plain},
+    {"MediaPlayer1", "ClientArea", 32, 152, 169, 30, nullptr, Disabled},
     {"Button7", "ClientArea", 144, 184, 57, 25, "Reset", Plain},
-    {"Button10", "ClientArea", 120, 552, 97, 33, "Save Results", Plain},
+    {"Button10", "ClientArea", 120, 552, 97, 33, "Save Results", Disabled},
     {"Edit19", "ClientArea", 440, 568, 65, 21, "", Plain},
     {"Button1", "ClientArea", 304, 608, 75, 25, "Step", Hidden | Disabled},
     {"Button2", "ClientArea", 384, 608, 75, 25, "Clear", Hidden},
@@ -282,9 +282,10 @@ TEST_F(WindowLayout, DatePickerStartsOnNewYear2006AtNoon) {
 TEST_F(WindowLayout, MenuHoldsOpenAviSaveResultsCalibrationAndAbout) {
     QMenuBar* bar = form->menuBar();
     const QList<QAction*> top = bar->actions();
-    ASSERT_EQ(top.size(), 2);
+    ASSERT_EQ(top.size(), 3);
     EXPECT_EQ(top[0]->text(), "File");
-    EXPECT_EQ(top[1]->text(), "About");
+    EXPECT_EQ(top[1]->text(), "Help");
+    EXPECT_EQ(top[2]->text(), "About");
     struct Item {
         const char* name;
         const char* caption;
@@ -295,13 +296,15 @@ TEST_F(WindowLayout, MenuHoldsOpenAviSaveResultsCalibrationAndAbout) {
                          {"NewDataFile1", "New Data File", false, true},
                          {"OpenDataFile1", "Open Data File", false, true},
                          {"SaveDataFile1", "Save Data File", false, true},
-                         {"SaveResults1", "Save Results", true, true},
+                         {"SaveResults1", "Save Results", true, false},
                          {"SaveCalibration1", "Save Calibration...", true, true},
                          {"UseCalibration1", "Use Calibration...", true, true},
-                         {"StopCalibration1", "Stop Using Calibration", true, false}};
+                         {"StopCalibration1", "Stop Using Calibration", true, false},
+                         {"", "", true, true},
+                         {"Quit1", "Quit", true, true}};
     const QList<QAction*> items = form->File1->actions();
-    ASSERT_EQ(items.size(), 8);
-    for (int i = 0; i < 8; ++i) {
+    ASSERT_EQ(items.size(), 10);
+    for (int i = 0; i < 10; ++i) {
         SCOPED_TRACE(file[i].name);
         EXPECT_EQ(items[i]->objectName(), file[i].name);
         EXPECT_EQ(items[i]->text(), file[i].caption);
@@ -324,7 +327,7 @@ TEST_F(WindowLayout, OpenDialogListsTheRecordingsFirstThenUpperAndLowerCaseAvi) 
 }
 
 TEST_F(WindowLayout, StatusBarHasThreeEmptyPanels) {
-    const int widths[] = {500, 100, 50};
+    const int widths[] = {400, 250, 50};
     for (int i = 0; i < 3; ++i) {
         EXPECT_EQ(form->StatusPanels[i]->width(), widths[i]);
         EXPECT_TRUE(form->StatusPanels[i]->text().isEmpty());
@@ -356,7 +359,7 @@ TEST_F(WindowLayout, AboutBoxIsOneWindowShownAndHiddenAgain) {
     EXPECT_EQ(about->size(), QSize(298, 186));
     EXPECT_EQ(about->ProductName->text(), "Corvane");
     EXPECT_TRUE(about->ProductName->font().bold());
-    EXPECT_EQ(about->Version->text(), "Version 1.0 beta release");
+    EXPECT_EQ(about->Version->text(), "Version 1.0"); // as --version says
     EXPECT_EQ(about->OKButton->text(), "OK");
     EXPECT_TRUE(about->OKButton->isDefault());
 
@@ -433,11 +436,12 @@ TEST_F(ErrorHandling, ActiveWithoutVideoOnlyToggles) {
     EXPECT_TRUE(form->state().FrameData.empty());
 }
 
-// Without a result there is nothing to save: it says so and writes nothing.
-TEST_F(ErrorHandling, SaveIsUsableBeforeAVideoAndRefusesWithoutAResult) {
-    EXPECT_TRUE(form->Button10->isEnabled());
-    EXPECT_TRUE(form->SaveResults1->isEnabled());
-    click("Button10");
+// Without a result there is nothing to save: the button and the menu item
+// wait for one, and the handler itself refuses.
+TEST_F(ErrorHandling, SaveWaitsForAResultAndRefusesWithoutOne) {
+    EXPECT_FALSE(form->Button10->isEnabled());
+    EXPECT_FALSE(form->SaveResults1->isEnabled());
+    form->handle([this] { form->Button10Click(); });
     EXPECT_TRUE(confirmed.isEmpty());
     EXPECT_EQ(errors, QStringList{"There is no result to save: measure the pair with GO! first."});
     EXPECT_FALSE(QFile::exists(form->resultsFilePath()));

@@ -205,12 +205,13 @@ TEST_F(MeasureTool, ExitStatusForEachCase) {
          {"!", video_, "--primary", "1,1", "--secondary", "2,2"},
          2,
          "--dec is required"},
-        {"declination not a number",
-         {"--dec", "+1x 00 00"},
+        {"declination not a number", {"--dec", "+1x 00 00"}, 2, "--dec: '+1x' is not a number"},
+        {"declination minutes out of range",
+         {"--dec", "+10:75"},
          2,
-         "--dec: '+1x' is not a valid floating point value"},
-        {"declination minutes out of range", {"--dec", "+10:75"}, 2, "--dec: the minutes"},
-        {"declination at the pole", {"--dec", "+90 00 00"}, 2, "between -90 and +90"},
+         "--dec: 75 is not 0 to under 60 minutes"},
+        {"declination degrees out of range", {"--dec", "+95"}, 2, "--dec: +95 is not -90 to +90"},
+        {"declination at the pole", {"--dec", "+90 00 00"}, 2, "lies at the pole"},
         {"clipping below one sigma", {"--clip", "0.5"}, 2, "--clip: '0.5' is not a number"},
         {"no arguments", {"!"}, 2, "no video given"},
         {"no secondary", {"!", video_, "--primary", "1,1"}, 2, "--secondary X,Y is required"},
@@ -243,7 +244,8 @@ TEST_F(MeasureTool, ExitStatusForEachCase) {
         {"date that does not exist", {"--date", "2023-02-29 10:00"}, 2, "is not a date"},
         {"date without a time", {"--date", "2023-02-03"}, 2, "is not a date"},
         {"start beyond the video", {"--start", "121"}, 2, "beyond the video's last position 120"},
-        {"stop before start", {"--start", "50", "--stop", "40"}, 2, "lies before --start"},
+        {"stop before start", {"--start", "50", "--stop", "40"}, 2, "is not after --start"},
+        {"stop at the start", {"--start", "50", "--stop", "50"}, 2, "nothing to measure"},
         {"negative frame", {"--stop", "-1"}, 2, "not negative"},
         {"primary frame beyond the video", {"--primary-frame", "500"}, 2, "beyond the video"},
         {"star data without --save", {"--notes", "x"}, 2, "--notes needs --save"},
@@ -286,8 +288,11 @@ TEST_F(MeasureTool, ExitStatusForEachCase) {
         const ToolRun r = run(args);
         EXPECT_EQ(r.status, row.status) << r.err;
         EXPECT_NE(r.err.find(row.stderrHolds), std::string::npos) << r.err;
-        const bool usage = r.err.find("usage: corvane-measure") != std::string::npos;
+        // A usage error is one line and the pointer to the help, which
+        // would push the message off the screen.
+        const bool usage = r.err.find("\nTry 'corvane-measure --help'.\n") != std::string::npos;
         EXPECT_EQ(usage, row.status == 2) << r.err;
+        EXPECT_EQ(r.err.find("usage: corvane-measure"), std::string::npos) << r.err;
         if (row.status == 1 || row.status == 2) {
             EXPECT_EQ(r.out, "") << "an error prints no results";
         }

@@ -70,7 +70,14 @@ std::string jsonText(const std::string& s) {
     return nlohmann::json(s).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
-void measureEntry(Entry& e) {
+// A relative path of a list's line is taken from the list's folder, so that
+// a list and its videos can move together.
+void fromListFolder(std::string& path, const std::string& folder) {
+    if (!path.empty() && path[0] != '/' && !folder.empty())
+        path = folder + "/" + path;
+}
+
+void measureEntry(Entry& e, const std::string& folder) {
     std::string error;
     try {
         const std::vector<std::string> words = splitArguments(e.line);
@@ -81,8 +88,18 @@ void measureEntry(Entry& e) {
         ToolOptions o = parseOptions(words);
         if (o.help || o.version || !o.batchList.empty())
             throw UsageError("a line of a batch measures one video");
+        // The videos share the processor, so one video's time would not
+        // say what it costs alone.
+        if (o.measure.bench)
+            throw UsageError("--bench times one video alone: run it without --batch");
         o.json = true;
         e.video = o.measure.video;
+        fromListFolder(o.measure.video, folder);
+        fromListFolder(o.framesCsv, folder);
+        fromListFolder(o.resultsPath, folder);
+        fromListFolder(o.saveCalibration, folder);
+        for (std::string& c : o.measure.calibrationFiles)
+            fromListFolder(c, folder);
         std::ostringstream results, messages;
         const int status = measureOne(o, {}, {}, results, messages);
         e.messages = messages.str();
@@ -95,12 +112,13 @@ void measureEntry(Entry& e) {
             e.ok = true;
             return;
         }
-        error = "Fewer than 16 frames are valid: there is no result.";
+        error = "line " + std::to_string(e.lineNumber) +
+                ": Fewer than 16 frames are valid: there is no result.";
         e.json.pop_back();
         e.json += ", \"error\": " + jsonText(error) + "}";
         return;
     } catch (const UsageError& x) {
-        error = std::string("line ") + std::to_string(e.lineNumber) + ": " + x.what();
+        error = x.what();
     } catch (const Error& x) {
         error = x.what();
     } catch (const std::bad_alloc&) {
@@ -108,6 +126,7 @@ void measureEntry(Entry& e) {
     } catch (const std::exception& x) {
         error = x.what();
     }
+    error = "line " + std::to_string(e.lineNumber) + ": " + error;
     e.json = "{\"video\": " + jsonText(e.video) + ", \"error\": " + jsonText(error) + "}";
 }
 
@@ -135,6 +154,9 @@ std::vector<Entry> readList(const std::string& path) {
 
 int runBatch(const std::string& listPath, int32_t jobs) {
     std::vector<Entry> entries = readList(listPath);
+    const std::size_t slash = listPath.find_last_of('/');
+    const std::string folder =
+        slash == std::string::npos ? std::string() : listPath.substr(0, slash);
     const std::size_t workers = std::min<std::size_t>(
         entries.size(), jobs > 0 ? static_cast<std::size_t>(jobs)
                                  : std::max<std::size_t>(1, std::thread::hardware_concurrency()));
@@ -147,7 +169,7 @@ int runBatch(const std::string& listPath, int32_t jobs) {
     std::size_t printed = 0;
     auto work = [&] {
         for (std::size_t i; (i = next++) < entries.size();) {
-            measureEntry(entries[i]);
+            measureEntry(entries[i], folder);
             const std::lock_guard<std::mutex> guard(lock);
             done[i] = true;
             for (; printed < entries.size() && done[printed]; ++printed) {
@@ -156,7 +178,7 @@ int runBatch(const std::string& listPath, int32_t jobs) {
                 std::cout.flush();
                 std::istringstream messages(e.messages);
                 for (std::string m; std::getline(messages, m);)
-                    std::cerr << e.video << ": " << m << "\n";
+                    std::cerr << "line " << e.lineNumber << ": " << e.video << ": " << m << "\n";
             }
         }
     };
@@ -175,8 +197,8 @@ int runBatch(const std::string& listPath, int32_t jobs) {
     std::string names;
     for (const Entry& e : entries)
         if (!e.ok)
-            names += (names.empty() ? " (" : ", ") +
-                     (e.video.empty() ? "line " + std::to_string(e.lineNumber) : e.video);
+            names += (names.empty() ? " (" : ", ") + ("line " + std::to_string(e.lineNumber)) +
+                     (e.video.empty() ? std::string() : " " + e.video);
     std::cerr << (names.empty() ? "" : names + ")") << "\n";
     return failed == 0 ? kExitResults : kExitError;
 }

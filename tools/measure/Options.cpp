@@ -150,11 +150,8 @@ std::vector<std::string> boxTexts(const std::string& option, const std::string& 
 }
 
 // The declination as the three Dec boxes take it, from "+DD MM SS",
-// "+DD:MM:SS", "+DD MM", "+DD" or decimal degrees: minutes not given are "00"
-// (the reduction needs a number there), seconds not given stay empty, as an
-// empty seconds box does. Throws UsageError naming the option when the
-// reduction could not read it, or when the minutes or seconds are not 0 to
-// under 60.
+// "+DD:MM:SS", "+DD MM", "+DD" or decimal degrees. Throws UsageError naming
+// the option for a declination the window's boxes would refuse.
 std::vector<std::string> declinationBoxes(const std::string& option, const std::string& text) {
     std::string spaced = text;
     for (char& c : spaced)
@@ -163,20 +160,13 @@ std::vector<std::string> declinationBoxes(const std::string& option, const std::
     std::vector<std::string> boxes = boxTexts(option, spaced);
     if (boxes[0].empty())
         throw UsageError(option + ": '" + text + "' is not a declination");
-    for (std::size_t i = 1; i < 3; ++i) {
-        if (boxes[i].empty()) {
-            if (i == 1)
-                boxes[i] = "00";
-            continue;
-        }
-        double v = 0;
-        if (tryTextToFloat(boxes[i], '.', v) && !(v >= 0 && v < 60))
-            throw UsageError(option + ": the " + (i == 1 ? "minutes" : "seconds") + " in '" + text +
-                             "' are not 0 to under 60");
-    }
+    // Minutes not given are "00" (the reduction needs a number there);
+    // seconds not given stay empty, as an empty seconds box does.
+    if (boxes[1].empty())
+        boxes[1] = "00";
     try {
-        declinationMagnitude(boxes[0], boxes[1], boxes[2], '.');
-    } catch (const Error& e) {
+        checkDeclination(boxes[0], boxes[1], boxes[2], '.');
+    } catch (const RequestError& e) {
         throw UsageError(option + ": " + e.what());
     }
     return boxes;
@@ -409,11 +399,14 @@ ToolOptions parseOptions(const std::vector<std::string>& args) {
     // The pixel scale rests on the declination: a default would give a
     // wrong separation without a word. A calibration brings its own scale,
     // but a saved line still records the pair's declination.
+    o.measure.declinationGiven = decGiven;
     if (!decGiven && (o.measure.calibrationFiles.empty() || o.save))
         throw UsageError("--dec is required: the declination of the pair, as \"+DD MM SS\"");
-    if (o.measure.startFrame && o.measure.stopFrame && *o.measure.stopFrame < *o.measure.startFrame)
+    if (o.measure.startFrame && o.measure.stopFrame &&
+        *o.measure.stopFrame <= *o.measure.startFrame)
         throw UsageError("--stop " + std::to_string(*o.measure.stopFrame) +
-                         " lies before --start " + std::to_string(*o.measure.startFrame));
+                         " is not after --start " + std::to_string(*o.measure.startFrame) +
+                         ": there is nothing to measure");
     // The star data only go into the results line.
     for (const char* option : {"--results", "--designation", "--ra", "--notes"})
         if (seen.count(option) && !o.save)

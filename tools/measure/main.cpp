@@ -83,18 +83,12 @@ const char* optionOf(RequestField field) {
         return "--primary-frame";
     case RequestField::FrameRate:
         return "--fps";
+    case RequestField::DecDegrees:
+    case RequestField::DecMinutes:
+    case RequestField::DecSeconds:
+        return "--dec";
     }
     return "";
-}
-
-// The window's "RecordDate": today's date in the short date format. Without
-// the window there is no regional short format to read, so the format the
-// window falls back on, "M/d/yy", is used.
-std::string recordDateToday() {
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-    ::localtime_r(&now, &local);
-    return formatShortDateFallback(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday);
 }
 
 void saveResults(const ToolOptions& o, const MeasureOutcome& out, std::ostream& messages) {
@@ -107,6 +101,7 @@ void saveResults(const ToolOptions& o, const MeasureOutcome& out, std::ostream& 
     pair.decMinutes = o.measure.decMinutes;
     pair.decSeconds = o.measure.decSeconds;
     pair.notes = o.notes;
+    pair.decimalSeparator = o.measure.decimalSeparator;
     const std::string path = o.resultsPath.empty() ? defaultResultsPath() : o.resultsPath;
     const std::string today = recordDateToday();
     MeasuringSession::saveResults(path, resultsLine(out, today, pair),
@@ -198,7 +193,8 @@ int main(int argc, char** argv) {
         }
         return run(o);
     } catch (const UsageError& e) {
-        std::cerr << "corvane-measure: " << e.what() << "\n" << usageText();
+        // One line, so that the message stays on the screen.
+        std::cerr << "corvane-measure: " << e.what() << "\nTry 'corvane-measure --help'.\n";
         return kExitUsage;
     } catch (const Error& e) {
         std::cerr << e.what() << "\n";
