@@ -35,6 +35,8 @@ int main(int argc, char** argv) {
     corvane::keepFreedFrameMemory();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Corvane"));
+    // Where the window keeps its settings (the last folder of the file dialogs).
+    QApplication::setOrganizationName(QStringLiteral("Corvane"));
     QApplication::setApplicationVersion(QString::fromLatin1(corvane::kVersion));
     QApplication::setDesktopFileName(QStringLiteral("corvane"));
     QApplication::setWindowIcon(

@@ -178,17 +178,21 @@ void writeFramesCsv(std::ostream& out, const FrameTable& table) {
 }
 
 void writeFramesCsvFile(const std::string& path, const FrameTable& table) {
+    // The message names the file and the option, so that it can be mended.
+    const auto failed = [&path] {
+        return Error("--frames " + path + ": " + fileErrorText(errno ? errno : EIO));
+    };
     errno = 0;
     std::ofstream file(path, std::ios::binary | std::ios::trunc);
     if (!file)
-        throw Error(fileErrorText(errno ? errno : EIO));
+        throw failed();
     writeFramesCsv(file, table);
     file.flush();
     if (!file)
-        throw Error(fileErrorText(errno ? errno : EIO));
+        throw failed();
     file.close();
     if (file.fail())
-        throw Error(fileErrorText(errno ? errno : EIO));
+        throw failed();
 }
 
 } // namespace corvane::tool
