@@ -109,8 +109,10 @@ std::vector<std::vector<Tally>> coverage(const std::vector<Condition>& condition
             o.container = c.ser16 ? sim::Container::Ser : sim::Container::Avi;
             const std::string path = dir.file(c.ser16 ? "pair.ser" : "pair.avi");
             const sim::Truth truth = sim::writeRecording(path, p, o);
+            // Boxes that hold a star's seeing disc without reaching its neighbour.
             const int box =
-                std::max(12, 2 * static_cast<int>(std::ceil(1.25 * sim::starFwhmPx(p))));
+                std::min(static_cast<int>(truth.separationPx) - 1,
+                         std::max(12, 2 * static_cast<int>(std::ceil(1.25 * sim::starFwhmPx(p)))));
             for (std::size_t m = 0; m < row.size(); ++m) {
                 MeasureRequest r;
                 r.video = path;
@@ -194,14 +196,19 @@ TEST(Coverage, ReportedErrorsCoverTheTruthThroughTheAtmosphere) {
 TEST(Coverage, DISABLED_TableOfConditions) {
     const char* env = std::getenv("CORVANE_COVERAGE_SEEDS");
     const int seeds = env ? std::max(1, std::atoi(env)) : 20;
-    std::vector<Condition> conditions;
+    std::vector<Condition> grid;
     for (bool ser16 : {false, true}) {
         for (double dOverR0 : {2.0, 4.0, 8.0}) {
             for (double dec : {0.0, 45.0, 75.0}) {
                 for (double dm : {0.0, 2.0})
-                    conditions.push_back({dOverR0, dec, dm, ser16});
+                    grid.push_back({dOverR0, dec, dm, ser16});
             }
         }
     }
-    coverage(conditions, seeds, 150);
+    // Every seventh in turn, so that a run cut short has still visited each
+    // value of each dimension.
+    std::vector<Condition> conditions;
+    for (std::size_t k = 0; k < grid.size(); ++k)
+        conditions.push_back(grid[k * 7 % grid.size()]);
+    coverage(conditions, seeds, 120);
 }
