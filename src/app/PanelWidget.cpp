@@ -21,7 +21,9 @@ PanelWidget::PanelWidget(PanelSurface& surface, QWidget* parent)
       vbar_(new QScrollBar(Qt::Vertical, this)) {
     setCursor(Qt::CrossCursor);
     setAttribute(Qt::WA_OpaquePaintEvent);
-    setFixedSize(PanelSurface::kWidth, PanelSurface::kHeight);
+    // The classic size at least; a larger window gives the panel its room.
+    setMinimumSize(PanelSurface::kWidth, PanelSurface::kHeight);
+    resize(PanelSurface::kWidth, PanelSurface::kHeight);
     hbar_->setObjectName(QStringLiteral("Panel1HorizontalBar"));
     vbar_->setObjectName(QStringLiteral("Panel1VerticalBar"));
     for (QScrollBar* b : {hbar_, vbar_}) {
@@ -30,25 +32,36 @@ PanelWidget::PanelWidget(PanelSurface& surface, QWidget* parent)
         b->hide();
         connect(b, &QScrollBar::valueChanged, this, &PanelWidget::scrolled);
     }
-    hbar_->setGeometry(0, PanelSurface::kHeight - kBarThickness,
-                       PanelSurface::kWidth - kBarThickness, kBarThickness);
-    vbar_->setGeometry(PanelSurface::kWidth - kBarThickness, 0, kBarThickness,
-                       PanelSurface::kHeight - kBarThickness);
+    placeBars();
+}
+
+void PanelWidget::placeBars() {
+    hbar_->setGeometry(0, surface_.height() - kBarThickness, surface_.width() - kBarThickness,
+                       kBarThickness);
+    vbar_->setGeometry(surface_.width() - kBarThickness, 0, kBarThickness,
+                       surface_.height() - kBarThickness);
+}
+
+void PanelWidget::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    surface_.setSize(width(), height());
+    placeBars();
+    viewChanged();
 }
 
 void PanelWidget::viewChanged() {
     updating_ = true;
     const bool scrolls = surface_.frameLargerThanPanel() && !surface_.scaled();
-    const int spareX = std::max(0, surface_.frameWidth() - PanelSurface::kWidth);
-    const int spareY = std::max(0, surface_.frameHeight() - PanelSurface::kHeight);
+    const int spareX = std::max(0, surface_.frameWidth() - surface_.width());
+    const int spareY = std::max(0, surface_.frameHeight() - surface_.height());
     {
         const QSignalBlocker bh(hbar_), bv(vbar_);
         // The bars lie over the panel's edges: the last pixels of the frame
         // can be scrolled out from under them.
         hbar_->setRange(0, spareX > 0 ? spareX + PanelSurface::kScrollSlack : 0);
         vbar_->setRange(0, spareY > 0 ? spareY + PanelSurface::kScrollSlack : 0);
-        hbar_->setPageStep(PanelSurface::kWidth);
-        vbar_->setPageStep(PanelSurface::kHeight);
+        hbar_->setPageStep(surface_.width());
+        vbar_->setPageStep(surface_.height());
         hbar_->setSingleStep(kWheelStepPx);
         vbar_->setSingleStep(kWheelStepPx);
         hbar_->setValue(surface_.originX());
@@ -70,8 +83,8 @@ void PanelWidget::scrolled() {
 void PanelWidget::paintEvent(QPaintEvent* event) {
     // 0x00BBGGRR held little-endian is the byte sequence R, G, B, 0: exactly
     // RGBX8888, so the surface is shown without converting a pixel.
-    const QImage image(reinterpret_cast<const uchar*>(surface_.data()), PanelSurface::kWidth,
-                       PanelSurface::kHeight, PanelSurface::kWidth * 4, QImage::Format_RGBX8888);
+    const QImage image(reinterpret_cast<const uchar*>(surface_.data()), surface_.width(),
+                       surface_.height(), surface_.width() * 4, QImage::Format_RGBX8888);
     QPainter painter(this);
     painter.drawImage(event->rect(), image, event->rect());
 }

@@ -32,9 +32,12 @@ protected:
     void paintEvent(QPaintEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     void wheelEvent(QWheelEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     void scrolled();
+    // The scroll bars along the panel's right and bottom edges.
+    void placeBars();
 
     PanelSurface& surface_;
     QScrollBar* hbar_;

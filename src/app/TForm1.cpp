@@ -36,6 +36,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QResizeEvent>
 #include <QScreen>
 #include <QSettings>
 #include <QSignalBlocker>
@@ -145,7 +146,15 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
     // The classic menu is 20 pixels high; a taller font gets the room it needs.
     const int menuHeight = std::max(kMenuHeight, menuBar()->sizeHint().height());
     menuBar()->setFixedHeight(menuHeight);
-    setFixedSize(kClientWidth, menuHeight + kClientHeight);
+    menuHeight_ = menuHeight;
+    // The classic layout is the smallest; a larger window gives the panel more.
+    setMinimumSize(kClientWidth, menuHeight + kClientHeight);
+    resize(kClientWidth, menuHeight + kClientHeight);
+    for (QWidget* w :
+         centralWidget()->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly))
+        classicPlaces_.emplace_back(w, w->geometry());
+    for (QWidget* w : {static_cast<QWidget*>(TrackBar1), static_cast<QWidget*>(Button18)})
+        classicPlaces_.emplace_back(w, w->geometry());
 
     decimalSeparator_ = systemDecimalSeparator();
     // Today's recordings first; the classic filter stays for AVI alone.
@@ -812,6 +821,11 @@ void TForm1::Panel1MouseUp(Qt::MouseButton, int x, int y) {
     case 0:
         session_.selectPrimary(x, y, readInt(Edit8));
         RadioGroup1->setItemIndex(1);
+        // Half a new pair: nothing measures until the secondary is clicked.
+        for (QPushButton* b : {Button6, Button15, Button16, Button9})
+            b->setEnabled(false);
+        clearResults();
+        reduced_ = false;
         break;
     case 1:
         session_.selectSecondary(
@@ -1356,6 +1370,36 @@ void TForm1::About1Click() {
 }
 
 // ---------------------------------------------------------------- events
+
+void TForm1::resizeEvent(QResizeEvent* event) {
+    QMainWindow::resizeEvent(event);
+    const int dx = std::max(0, width() - kClientWidth);
+    const int dy = std::max(0, height() - menuHeight_ - kClientHeight);
+    // Right of the panel and below it, by the classic places.
+    constexpr int kPanelRight = 880, kPanelBottom = 488;
+    for (const auto& [w, r] : classicPlaces_) {
+        QRect g = r;
+        if (w == Panel1) {
+            g.setSize(r.size() + QSize(dx, dy));
+        } else if (w == WarningLabel) {
+            g.translate(dx, 0);
+            g.setHeight(r.height() + dy);
+        } else if (w == TrackBar1) {
+            g.setWidth(r.width() + dx);
+        } else if (w == Button18) {
+            g.translate(dx, 0);
+        } else if (w->parentWidget() == centralWidget() && r.left() >= kPanelRight) {
+            g.translate(dx, dy);
+        } else if (w->parentWidget() == centralWidget() && r.left() >= Panel1->x() &&
+                   r.top() >= kPanelBottom) {
+            g.translate(0, dy);
+            if (w == GroupBox5)
+                g.setWidth(r.width() + dx);
+        }
+        if (g != w->geometry())
+            w->setGeometry(g);
+    }
+}
 
 void TForm1::closeEvent(QCloseEvent* event) {
     cancelRun();

@@ -10,6 +10,7 @@
 #include <QDateTime>
 #include <QElapsedTimer>
 #include <QMainWindow>
+#include <QRect>
 #include <QString>
 #include <QTimer>
 
@@ -286,10 +287,16 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    // The panel takes what the window has beyond its classic size; the
+    // controls right of it and below it move along.
+    void resizeEvent(QResizeEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void buildControls();
+    // Where each control of the client area stands at the classic size.
+    std::vector<std::pair<QWidget*, QRect>> classicPlaces_;
+    int menuHeight_ = 0;
     void buildMenu();
     void connectHandlers();
 

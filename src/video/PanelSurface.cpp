@@ -18,6 +18,18 @@ int64_t floorDiv(int64_t a, int64_t b) {
 
 PanelSurface::PanelSurface() : pixels_(kPanelPixels, kBlack) {}
 
+void PanelSurface::setSize(int w, int h) {
+    w = std::max(w, kWidth);
+    h = std::max(h, kHeight);
+    if (w == width_ && h == height_)
+        return;
+    width_ = w;
+    height_ = h;
+    pixels_.assign(static_cast<std::size_t>(w) * static_cast<std::size_t>(h), kBlack);
+    clampOrigin();
+    touch();
+}
+
 void PanelSurface::showFrame(const DisplayImage* image) {
     frame_ = image && !image->empty() ? image : nullptr;
     marks_.clear();
@@ -64,37 +76,37 @@ void PanelSurface::clampOrigin() {
     const auto limit = [](int frame, int panel) {
         return frame > panel ? frame - panel + kScrollSlack : 0;
     };
-    originX_ = std::clamp(originX_, 0, limit(frameWidth(), kWidth));
-    originY_ = std::clamp(originY_, 0, limit(frameHeight(), kHeight));
+    originX_ = std::clamp(originX_, 0, limit(frameWidth(), width_));
+    originY_ = std::clamp(originY_, 0, limit(frameHeight(), height_));
 }
 
 void PanelSurface::follow(int x, int y, int margin) {
     if (scaled() || !frameLargerThanPanel())
         return;
-    const int m = std::clamp(margin, 0, kHeight / 2);
+    const int m = std::clamp(margin, 0, height_ / 2);
     int ox = originX_, oy = originY_;
     // Off the view or too near its edge: centre the view on the point.
-    if (x < ox + m || x >= ox + kWidth - m)
-        ox = x - kWidth / 2;
-    if (y < oy + m || y >= oy + kHeight - m)
-        oy = y - kHeight / 2;
+    if (x < ox + m || x >= ox + width_ - m)
+        ox = x - width_ / 2;
+    if (y < oy + m || y >= oy + height_ - m)
+        oy = y - height_ / 2;
     if (ox != originX_ || oy != originY_)
         setOrigin(ox, oy);
 }
 
 int64_t PanelSurface::fitNum() const {
     // The side that fills the panel first sets the scale.
-    return int64_t{frameWidth()} * kHeight >= int64_t{frameHeight()} * kWidth ? kWidth : kHeight;
+    return int64_t{frameWidth()} * height_ >= int64_t{frameHeight()} * width_ ? width_ : height_;
 }
 
 int64_t PanelSurface::fitDen() const {
-    return int64_t{frameWidth()} * kHeight >= int64_t{frameHeight()} * kWidth ? frameWidth()
+    return int64_t{frameWidth()} * height_ >= int64_t{frameHeight()} * width_ ? frameWidth()
                                                                               : frameHeight();
 }
 
 void PanelSurface::panelToFrame(int px, int py, int& fx, int& fy) const {
-    px = std::clamp(px, -kWidth, 2 * kWidth);
-    py = std::clamp(py, -kHeight, 2 * kHeight);
+    px = std::clamp(px, -width_, 2 * width_);
+    py = std::clamp(py, -height_, 2 * height_);
     if (scaled()) {
         fx = static_cast<int>(floorDiv(int64_t{px} * fitDen(), fitNum()));
         fy = static_cast<int>(floorDiv(int64_t{py} * fitDen(), fitNum()));
@@ -115,10 +127,10 @@ void PanelSurface::frameToPanel(int64_t fx, int64_t fy, int64_t& px, int64_t& py
 }
 
 Colour PanelSurface::pixel(int x, int y) const {
-    if (static_cast<unsigned>(x) >= static_cast<unsigned>(kWidth) ||
-        static_cast<unsigned>(y) >= static_cast<unsigned>(kHeight))
+    if (static_cast<unsigned>(x) >= static_cast<unsigned>(width_) ||
+        static_cast<unsigned>(y) >= static_cast<unsigned>(height_))
         return kInvalidColour;
-    return data()[static_cast<std::size_t>(y) * kWidth + static_cast<std::size_t>(x)];
+    return data()[static_cast<std::size_t>(y) * width_ + static_cast<std::size_t>(x)];
 }
 
 const Colour* PanelSurface::data() const {
@@ -140,19 +152,19 @@ void PanelSurface::renderFrame(const DisplayImage& f) const {
     if (scaled()) {
         // Nearest frame pixel of each panel pixel: the one panelToFrame names.
         const int64_t num = fitNum(), den = fitDen();
-        const int w = static_cast<int>(std::min<int64_t>(kWidth, f.width() * num / den));
-        const int h = static_cast<int>(std::min<int64_t>(kHeight, f.height() * num / den));
+        const int w = static_cast<int>(std::min<int64_t>(width_, f.width() * num / den));
+        const int h = static_cast<int>(std::min<int64_t>(height_, f.height() * num / den));
         for (int py = 0; py < h; ++py) {
             const int fy = static_cast<int>(int64_t{py} * den / num);
-            Colour* out = &pixels_[static_cast<std::size_t>(py) * kWidth];
+            Colour* out = &pixels_[static_cast<std::size_t>(py) * width_];
             for (int px = 0; px < w; ++px)
                 out[px] = f.pixel(static_cast<int>(int64_t{px} * den / num), fy);
         }
     } else {
-        const int w = std::min(kWidth, f.width() - originX_);
-        const int h = std::min(kHeight, f.height() - originY_);
+        const int w = std::min(width_, f.width() - originX_);
+        const int h = std::min(height_, f.height() - originY_);
         for (int py = 0; py < h; ++py)
-            f.copyRow(originX_, originY_ + py, w, &pixels_[static_cast<std::size_t>(py) * kWidth]);
+            f.copyRow(originX_, originY_ + py, w, &pixels_[static_cast<std::size_t>(py) * width_]);
     }
 }
 
@@ -161,19 +173,19 @@ void PanelSurface::drawMark(const Mark& m) const {
     frameToPanel(m.left, m.top, l, t);
     frameToPanel(m.right - 1, m.bottom - 1, r, b);
     const auto put = [this, &m](int64_t x, int64_t y) {
-        if (x >= 0 && y >= 0 && x < kWidth && y < kHeight)
-            pixels_[static_cast<std::size_t>(y) * kWidth + static_cast<std::size_t>(x)] = m.colour;
+        if (x >= 0 && y >= 0 && x < width_ && y < height_)
+            pixels_[static_cast<std::size_t>(y) * width_ + static_cast<std::size_t>(x)] = m.colour;
     };
     if (!m.outline) {
         put(l, t);
         return;
     }
     // Only the part of each line that lies on the panel is walked.
-    for (int64_t x = std::max<int64_t>(l, 0); x <= std::min<int64_t>(r, kWidth - 1); ++x) {
+    for (int64_t x = std::max<int64_t>(l, 0); x <= std::min<int64_t>(r, width_ - 1); ++x) {
         put(x, t);
         put(x, b);
     }
-    for (int64_t y = std::max<int64_t>(t, 0); y <= std::min<int64_t>(b, kHeight - 1); ++y) {
+    for (int64_t y = std::max<int64_t>(t, 0); y <= std::min<int64_t>(b, height_ - 1); ++y) {
         put(l, y);
         put(r, y);
     }

@@ -1,5 +1,5 @@
 #pragma once
-// What the 640 x 480 video panel shows: a view onto the frame on screen, with
+// What the video panel shows: a view onto the frame on screen, with
 // the star box outlines and track marks drawn over it for the user. Nothing
 // here is ever measured; the measurements read the frame's intensities.
 //
@@ -20,6 +20,7 @@ namespace corvane {
 
 class PanelSurface {
 public:
+    // The classic panel's size, and the least a panel has.
     static constexpr int kWidth = 640;
     static constexpr int kHeight = 480;
     // How far the unscaled view of a larger frame may pass the frame's far
@@ -27,6 +28,12 @@ public:
     static constexpr int kScrollSlack = 16;
 
     PanelSurface();
+
+    // The panel's size in pixels, at least kWidth x kHeight: a window with
+    // room to spare shows more of a large frame at its own size.
+    void setSize(int w, int h);
+    int width() const { return width_; }
+    int height() const { return height_; }
 
     // The frame on show (nullptr: none, the panel is black). The image must
     // live until the next call; the player keeps it. Clears the marks.
@@ -51,7 +58,7 @@ public:
 
     // ---- the view ----
     // The frame does not fit the panel at its own size.
-    bool frameLargerThanPanel() const { return frameWidth() > kWidth || frameHeight() > kHeight; }
+    bool frameLargerThanPanel() const { return frameWidth() > width_ || frameHeight() > height_; }
     // The fit view scales a larger frame into the panel; no effect otherwise.
     void setFit(bool fit);
     bool fit() const { return fit_; }
@@ -101,6 +108,8 @@ private:
 
     const DisplayImage* frame_ = nullptr;
     std::vector<Mark> marks_;
+    int width_ = kWidth;
+    int height_ = kHeight;
     int frameWidth_ = 0;
     int frameHeight_ = 0;
     bool fit_ = false;
