@@ -1,0 +1,282 @@
+#include "measure/SpeckleFit.h"
+
+#include <ceres/ceres.h>
+#include <fftw3.h>
+
+#include <algorithm>
+#include <cmath>
+#include <complex>
+#include <mutex>
+
+namespace corvane {
+
+namespace {
+
+constexpr double kTwoPi = 6.283185307179586;
+// A normal distribution's standard deviation over its median absolute deviation.
+constexpr double kMadToSigma = 1.4826;
+// The search stays this share of the box from the centre (see SearchAnnulus).
+constexpr double kOuterShare = 0.4;
+constexpr int kMaxIterations = 50;
+
+// The spectrum's cells that count: u, v frequency indices, the cell's value,
+// its weight and how often it stands in the whole plane (a half-plane cell
+// also stands for its mirror, but for the columns 0 and n / 2).
+template <typename F> void forTrustedCells(const NormalisedSpectrum& s, F&& visit) {
+    const int32_t cols = s.shape.columns();
+    for (std::size_t k = 0; k < s.weight.size(); ++k) {
+        if (!(s.weight[k] > 0))
+            continue;
+        const int32_t u = static_cast<int32_t>(k % static_cast<std::size_t>(cols));
+        const int32_t v =
+            s.shape.rowFrequency(static_cast<int32_t>(k / static_cast<std::size_t>(cols)));
+        const double multiplicity = (u == 0 || u == s.shape.n / 2) ? 1.0 : 2.0;
+        visit(k, u, v, multiplicity);
+    }
+}
+
+// The inverse transform of a real half-plane spectrum, zero lag moved to the
+// centre.
+Autocorrelogram inverseOf(const SpectrumShape& shape, const std::vector<float>& halfPlane) {
+    const int32_t n = shape.n;
+    const std::size_t pixels = static_cast<std::size_t>(n) * static_cast<std::size_t>(n);
+    fftwf_complex* in = fftwf_alloc_complex(shape.cells());
+    float* out = fftwf_alloc_real(pixels);
+    if (!in || !out) {
+        fftwf_free(in);
+        fftwf_free(out);
+        throw std::bad_alloc();
+    }
+    fftwf_plan plan;
+    {
+        std::lock_guard<std::mutex> lock(fftwPlannerMutex());
+        plan = fftwf_plan_dft_c2r_2d(n, n, in, out, FFTW_ESTIMATE);
+    }
+    for (std::size_t k = 0; k < shape.cells(); ++k) {
+        in[k][0] = halfPlane[k];
+        in[k][1] = 0.0f;
+    }
+    fftwf_execute(plan);
+    Autocorrelogram a;
+    a.n = n;
+    a.values.resize(pixels);
+    for (int32_t y = 0; y < n; ++y)
+        for (int32_t x = 0; x < n; ++x)
+            a.values[static_cast<std::size_t>((y + n / 2) % n) * static_cast<std::size_t>(n) +
+                     static_cast<std::size_t>((x + n / 2) % n)] =
+                out[static_cast<std::size_t>(y) * static_cast<std::size_t>(n) +
+                    static_cast<std::size_t>(x)];
+    {
+        std::lock_guard<std::mutex> lock(fftwPlannerMutex());
+        fftwf_destroy_plan(plan);
+    }
+    fftwf_free(in);
+    fftwf_free(out);
+    return a;
+}
+
+// The values of `a` whose lag lies within half a pixel of `radius`.
+std::vector<float> ring(const Autocorrelogram& a, double radius) {
+    std::vector<float> values;
+    const int32_t c = a.n / 2;
+    for (int32_t y = 0; y < a.n; ++y)
+        for (int32_t x = 0; x < a.n; ++x)
+            if (std::fabs(std::hypot(x - c, y - c) - radius) < 0.5)
+                values.push_back(a.at(x, y));
+    return values;
+}
+
+struct RingLevel {
+    double median = 0;
+    double sigma = 0;
+};
+
+RingLevel ringLevel(std::vector<float> values) {
+    RingLevel level;
+    if (values.empty())
+        return level;
+    const auto middle = [](std::vector<float>& v) {
+        const auto mid = v.begin() + static_cast<std::ptrdiff_t>(v.size() / 2);
+        std::nth_element(v.begin(), mid, v.end());
+        return static_cast<double>(*mid);
+    };
+    level.median = middle(values);
+    for (float& v : values)
+        v = static_cast<float>(std::fabs(v - level.median));
+    level.sigma = kMadToSigma * middle(values);
+    return level;
+}
+
+// The vertex of the parabola through three equally spaced values, as an
+// offset from the middle one (-0.5 .. 0.5).
+double parabolaVertex(double left, double middle, double right) {
+    const double curvature = left - 2.0 * middle + right;
+    if (!(curvature < 0))
+        return 0.0;
+    return std::clamp(0.5 * (left - right) / curvature, -0.5, 0.5);
+}
+
+// Weighted residuals of the pair's model over the trusted cells, with the
+// exact Jacobian. Parameters: amplitude, flux ratio, separation x and y.
+class SpectrumModel final : public ceres::SizedCostFunction<ceres::DYNAMIC, 4> {
+public:
+    explicit SpectrumModel(const NormalisedSpectrum& s) : n_(s.shape.n) {
+        forTrustedCells(s, [&](std::size_t k, int32_t u, int32_t v, double multiplicity) {
+            u_.push_back(kTwoPi * u / n_);
+            v_.push_back(kTwoPi * v / n_);
+            value_.push_back(s.ratio[k]);
+            scale_.push_back(std::sqrt(s.weight[k] * multiplicity));
+        });
+        set_num_residuals(static_cast<int>(u_.size()));
+    }
+    std::size_t cells() const { return u_.size(); }
+
+    bool Evaluate(double const* const* parameters, double* residuals,
+                  double** jacobians) const override {
+        const double* p = parameters[0];
+        const double a = p[0], r = p[1], sx = p[2], sy = p[3];
+        for (std::size_t i = 0; i < u_.size(); ++i) {
+            const double phase = u_[i] * sx + v_[i] * sy;
+            const double c = std::cos(phase);
+            const double shape = 1.0 + r * r + 2.0 * r * c;
+            residuals[i] = scale_[i] * (a * shape - value_[i]);
+            if (jacobians && jacobians[0]) {
+                double* j = jacobians[0] + 4 * i;
+                const double s = std::sin(phase);
+                j[0] = scale_[i] * shape;
+                j[1] = scale_[i] * a * (2.0 * r + 2.0 * c);
+                j[2] = -scale_[i] * a * 2.0 * r * s * u_[i];
+                j[3] = -scale_[i] * a * 2.0 * r * s * v_[i];
+            }
+        }
+        return true;
+    }
+
+private:
+    int32_t n_;
+    std::vector<double> u_, v_, value_, scale_;
+};
+
+} // namespace
+
+Autocorrelogram autocorrelogram(const NormalisedSpectrum& spectrum) {
+    std::vector<float> weighted(spectrum.shape.cells());
+    for (std::size_t k = 0; k < weighted.size(); ++k)
+        weighted[k] = spectrum.ratio[k] * spectrum.weight[k];
+    return inverseOf(spectrum.shape, weighted);
+}
+
+Autocorrelogram withoutCentralPeak(const Autocorrelogram& pair,
+                                   const NormalisedSpectrum& spectrum) {
+    const Autocorrelogram peak = inverseOf(spectrum.shape, spectrum.weight);
+    Autocorrelogram out = pair;
+    const double scale = peak.centre() != 0 ? pair.centre() / peak.centre() : 0.0;
+    for (std::size_t i = 0; i < out.values.size(); ++i)
+        out.values[i] = static_cast<float>(pair.values[i] - scale * peak.values[i]);
+    return out;
+}
+
+SearchAnnulus searchAnnulus(const NormalisedSpectrum& spectrum) {
+    return {spectrum.diffractionPx(), kOuterShare * spectrum.shape.n};
+}
+
+SidePeak findSidePeak(const Autocorrelogram& residual, double centre,
+                      const SearchAnnulus& annulus) {
+    SidePeak peak;
+    const int32_t c = residual.n / 2;
+    int32_t bx = -1, by = -1;
+    float best = 0;
+    // Only one half: the other holds the same peak mirrored.
+    for (int32_t y = 1; y <= c; ++y)
+        for (int32_t x = 1; x < residual.n - 1; ++x) {
+            const double r = std::hypot(x - c, y - c);
+            if (r < annulus.inner || r > annulus.outer || (y == c && x < c))
+                continue;
+            if (bx < 0 || residual.at(x, y) > best) {
+                best = residual.at(x, y);
+                bx = x;
+                by = y;
+            }
+        }
+    if (bx < 0 || !(centre > 0))
+        return peak;
+    const double dx = parabolaVertex(residual.at(bx - 1, by), best, residual.at(bx + 1, by));
+    const double dy = parabolaVertex(residual.at(bx, by - 1), best, residual.at(bx, by + 1));
+    peak.lag = {bx - c + dx, by - c + dy};
+    const RingLevel level = ringLevel(ring(residual, std::hypot(bx - c, by - c)));
+    peak.height = best / centre;
+    peak.background = level.median / centre;
+    peak.threshold = (level.median + kDetectionSigmas * level.sigma) / centre;
+    peak.found = peak.height > peak.threshold && level.sigma > 0;
+    return peak;
+}
+
+double fluxRatioOfPeak(double height) {
+    if (!(height > 0))
+        return 0.0;
+    if (height >= 0.5)
+        return 1.0;
+    return (1.0 - std::sqrt(1.0 - 4.0 * height * height)) / (2.0 * height);
+}
+
+std::vector<DetectionPoint> detectionLimit(const Autocorrelogram& residual, double centre,
+                                           const SearchAnnulus& annulus) {
+    std::vector<DetectionPoint> curve;
+    if (!(centre > 0))
+        return curve;
+    for (double r = std::ceil(annulus.inner); r <= annulus.outer; r += 1.0) {
+        const RingLevel level = ringLevel(ring(residual, r));
+        const double ratio = fluxRatioOfPeak(kDetectionSigmas * level.sigma / centre);
+        if (ratio > 0)
+            curve.push_back({r, -2.5 * std::log10(ratio)});
+    }
+    return curve;
+}
+
+PairModelFit fitPairModel(const NormalisedSpectrum& spectrum, const PixelVector& start) {
+    PairModelFit fit;
+    auto* model = new SpectrumModel(spectrum);
+    if (model->cells() < 8) {
+        delete model;
+        return fit;
+    }
+    // Starting amplitude and ratio: the mean of the trusted cells is about
+    // A (1 + r^2); a ratio of one half starts between faint and equal pairs.
+    double sum = 0, weights = 0;
+    forTrustedCells(spectrum, [&](std::size_t k, int32_t, int32_t, double m) {
+        sum += spectrum.weight[k] * m * spectrum.ratio[k];
+        weights += spectrum.weight[k] * m;
+    });
+    double p[4] = {weights > 0 ? sum / weights / 1.25 : 1.0, 0.5, start.x, start.y};
+    ceres::Problem problem;
+    problem.AddResidualBlock(model, nullptr, p);
+    ceres::Solver::Options options;
+    options.max_num_iterations = kMaxIterations;
+    options.linear_solver_type = ceres::DENSE_QR;
+    options.num_threads = 1;
+    options.logging_type = ceres::SILENT;
+    ceres::Solver::Summary summary;
+    ceres::Solve(options, &problem, &summary);
+    fit.converged = summary.termination_type == ceres::CONVERGENCE && p[1] > 0 &&
+                    std::isfinite(p[2]) && std::isfinite(p[3]);
+    fit.separation = {p[2], p[3]};
+    // A ratio above 1 is the same pair seen from its other star.
+    fit.fluxRatio = p[1] > 1.0 ? 1.0 / p[1] : p[1];
+    return fit;
+}
+
+double quadrantAsymmetry(const SpectrumSums& sums, const NormalisedSpectrum& weights,
+                         const PixelVector& s) {
+    // C(-s) - C(s) = 2 sum Im(X) sin(2 pi f.s) over the whole plane; C(0) =
+    // sum Re(X).
+    double difference = 0, zero = 0;
+    const double n = weights.shape.n;
+    forTrustedCells(weights, [&](std::size_t k, int32_t u, int32_t v, double m) {
+        const std::complex<double> x = sums.cross[k] * static_cast<double>(weights.weight[k]);
+        difference += m * 2.0 * x.imag() * std::sin(kTwoPi * (u * s.x + v * s.y) / n);
+        zero += m * x.real();
+    });
+    return zero != 0 ? difference / zero : 0.0;
+}
+
+} // namespace corvane

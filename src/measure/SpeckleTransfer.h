@@ -1,0 +1,62 @@
+#pragma once
+// The second step of a speckle measurement: the summed power spectrum of a
+// pair's exposures is the pair's own power spectrum times the atmosphere's
+// and telescope's mean transfer. This step divides that transfer out, by the
+// power spectrum of a single star taken the same way (a reference) or, with
+// no reference, by a smooth fit to the spectrum's own radial profile; and it
+// finds the telescope's cut-off, beyond which the spectrum holds only noise.
+#include "measure/SpeckleSpectra.h"
+
+#include <cstdint>
+#include <vector>
+
+namespace corvane {
+
+// The pair's spectrum freed of the transfer, over the half plane: `ratio`
+// is 1 + r^2 + 2 r cos(2 pi f.s) times a constant for a pair of flux ratio r
+// and separation s; `weight` (0 .. 1) says how far each cell is to be trusted:
+// a telescope's transfer shape falling to 0 at the cut-off, 0 beyond it and
+// at the lowest frequencies, which the seeing disc's own shape fills.
+struct NormalisedSpectrum {
+    SpectrumShape shape;
+    std::vector<float> ratio;
+    std::vector<float> weight;
+    double cutoff = 0;   // frequency index (cycles per box) where the signal ends
+    double lowLimit = 0; // frequency index below which cells are not used
+    // Diffraction width lambda / D in box pixels: the box over the cut-off.
+    double diffractionPx() const { return cutoff > 0 ? shape.n / cutoff : 0; }
+};
+
+// The mean power per exposure of the noise (photon and read noise): flat
+// over the spectrum, read from the cells beyond the largest circle the box
+// holds (the median of those corner cells).
+double noiseFloor(const SpectrumSums& sums);
+
+// Mean power per exposure at each whole frequency radius 0 .. n / 2.
+std::vector<double> radialProfile(const SpectrumSums& sums);
+
+// The frequency radius where the profile, the noise floor taken off, falls
+// to three times the floor or to a millionth of its first ring, whichever
+// is higher: the telescope's cut-off D / lambda in cycles per box.
+double cutoffRadius(const std::vector<double>& profile, double floor);
+
+// A smooth function of the radius through the profile between `from` and
+// `to` (log power, a polynomial of low degree, least squares): the
+// atmosphere's mean transfer, to which the fringes of a pair add only a
+// ripple that averages out round each ring.
+std::vector<double> smoothRadialFit(const std::vector<double>& profile, double floor, double from,
+                                    double to);
+
+// Transfer divided out by a reference star's spectrum.
+NormalisedSpectrum normaliseByReference(const SpectrumSums& pair, const SpectrumSums& reference);
+// Transfer divided out by the smooth fit of the pair's own radial profile.
+NormalisedSpectrum normaliseByRadialFit(const SpectrumSums& pair);
+
+// The frequency radius of a half-plane cell, in cycles per box.
+double cellRadius(const SpectrumShape& shape, std::size_t cell);
+
+// A perfect round telescope's transfer at `rho` of its cut-off (1 at 0,
+// 0 from 1 on): the weight the spectrum's cells are given.
+double apertureTransfer(double rho);
+
+} // namespace corvane
