@@ -5,6 +5,7 @@
 #include "app/FileDrop.h"
 #include "app/PanelWidget.h"
 #include "app/RadioGroup.h"
+#include "app/SpeckleDialog.h"
 #include "app/TransportWidget.h"
 #include "common/Error.h"
 #include "common/NumberText.h"
@@ -318,6 +319,7 @@ void TForm1::connectHandlers() {
     connect(SaveCalibration1, &QAction::triggered, this, on(&TForm1::SaveCalibration1Click));
     connect(UseCalibration1, &QAction::triggered, this, on(&TForm1::UseCalibration1Click));
     connect(StopCalibration1, &QAction::triggered, this, on(&TForm1::StopCalibration1Click));
+    connect(Speckle1, &QAction::triggered, this, on(&TForm1::Speckle1Click));
     connect(FindPairButton, &QPushButton::clicked, this, on(&TForm1::FindPairButtonClick));
     connect(Quit1, &QAction::triggered, this, on(&TForm1::Quit1Click));
     connect(Usage1, &QAction::triggered, this, on(&TForm1::Help1Click));
@@ -1432,6 +1434,39 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
             handle([this] { DateTimePicker1Exit(); });
     }
     return QMainWindow::eventFilter(watched, event);
+}
+
+void TForm1::Speckle1Click() {
+    if (!player().VideoOpen() || !player().HasVideo())
+        throw Error("Open the video of short exposures first, then click the star");
+    MeasureRequest request;
+    request.video = player().FileName();
+    const TStarbox& star = state().PrimaryBox;
+    request.findPair = star.Size == 0;
+    request.primary = {star.CentreX, star.CentreY};
+    request.startFrame = readInt(StartFrameEdit);
+    request.decDegrees = text(Edit5);
+    request.decMinutes = text(Edit6);
+    request.decSeconds = text(Edit7);
+    request.decimalSeparator = decimalSeparator_;
+    request.observation = toCivil(observation_);
+    request.calibration = session_.calibration();
+    if (const FrameSource* source = player().Source();
+        source && source->timeSource() == TimeSource::FrameRate)
+        request.frameRate = source->frameRate();
+    SpeckleDialog panel(request, this);
+    panel.saveResults = [this](const MeasureOutcome& outcome) {
+        const std::string today = recordDate(shortDateFormat_);
+        MeasuringSession::saveResults(resultsFilePath().toStdString(),
+                                      corvane::resultsLine(outcome, today, pairTexts()),
+                                      corvane::resultsCsvRow(outcome, today, pairTexts()));
+        StatusBar1->showMessage(QStringLiteral("Results saved to %1").arg(resultsFilePath()),
+                                kSavedMessageMs);
+    };
+    if (showSpeckle)
+        showSpeckle(panel);
+    else
+        panel.exec();
 }
 
 } // namespace corvane

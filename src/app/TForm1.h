@@ -34,6 +34,7 @@ class QStatusBar;
 namespace corvane {
 
 class PanelWidget;
+class SpeckleDialog;
 class RadioGroup;
 class TransportWidget;
 class TAboutBox;
@@ -66,6 +67,8 @@ public:
     // Asks whether to save a line that still holds a box's placeholder
     // (`question` names them); true to save it as it is.
     std::function<bool(const QString& question)> confirmPlaceholders;
+    // Shows the Speckle panel (modal); tests replace it to drive the panel.
+    std::function<void(SpeckleDialog& panel)> showSpeckle;
     // Folder of results.txt; empty means beside the executable.
     void setResultsDirectory(const QString& dir) { resultsDirectory_ = dir; }
     QString resultsFilePath() const;
@@ -132,6 +135,9 @@ public:
     // "File" > "Use Calibration...": the reduction takes the pixel scale and
     // the drift direction from the file until "Stop Using Calibration".
     void UseCalibration1Click();
+    // The Speckle panel for the open video: the star clicked (or the
+    // brightest), the range, the declination and the calibration in use.
+    void Speckle1Click();
     void StopCalibration1Click();
     // "Find pair": the two brightest stars on the frame on screen clicked
     // as the primary and the secondary.
@@ -280,7 +286,7 @@ public:
     QAction *OpenAVI1 = nullptr, *NewDataFile1 = nullptr, *OpenDataFile1 = nullptr,
             *SaveDataFile1 = nullptr, *SaveResults1 = nullptr, *About1 = nullptr,
             *SaveCalibration1 = nullptr, *UseCalibration1 = nullptr, *StopCalibration1 = nullptr,
-            *Quit1 = nullptr, *Usage1 = nullptr;
+            *Quit1 = nullptr, *Usage1 = nullptr, *Speckle1 = nullptr;
     QPushButton* FindPairButton = nullptr;
     QTimer Timer1;
     QString OpenDialog1Filter;

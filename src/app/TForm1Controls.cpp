@@ -359,6 +359,9 @@ void TForm1::buildMenu() {
     StopCalibration1 = File1->addAction(QStringLiteral("Stop Using Calibration"));
     StopCalibration1->setObjectName(QStringLiteral("StopCalibration1"));
     StopCalibration1->setEnabled(false);
+    // Pairs closer than the seeing, from the whole video's short exposures.
+    Speckle1 = File1->addAction(QStringLiteral("Speckle..."));
+    Speckle1->setObjectName(QStringLiteral("Speckle1"));
     File1->addSeparator();
     Quit1 = File1->addAction(QStringLiteral("Quit"));
     Quit1->setObjectName(QStringLiteral("Quit1"));

@@ -46,7 +46,9 @@ struct FrameRow {
 
 using FrameTable = std::vector<FrameRow>;
 
-enum class Method { WeightedAverage = 0, PeakSearch = 1, PsfFit = 2 };
+// Speckle measures the whole run's spectrum, not each frame: it has no entry in
+// the per-frame method table.
+enum class Method { WeightedAverage = 0, PeakSearch = 1, PsfFit = 2, Speckle = 3 };
 
 int32_t CountValidRows(const FrameTable& table);
 // Rows that hold a measurement, accepted or not: a measured row carries its

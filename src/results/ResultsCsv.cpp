@@ -46,6 +46,10 @@ std::string buildResultsCsvRow(const ResultsCsvFields& f) {
         f.timeFrom,
         f.timeTo,
         f.calibration,
+        f.quadrant,
+        f.quadrantConfidence,
+        f.deltaMag,
+        f.deltaMagStderr,
     };
     std::string row;
     for (const std::string& field : fields) {

@@ -30,13 +30,20 @@ struct ResultsCsvFields {
     std::string timeTo;         // and last accepted frame
     std::string calibration;    // what gave the pixel scale: "drift" for the video's own drift,
                                 // else the calibration's source and values
+    // A speckle measurement's: whether its position angle's quadrant was
+    // "decided" or stays "ambiguous" by 180 degrees, the chance that it is
+    // right, and the magnitude difference with its standard error.
+    std::string quadrant;
+    std::string quadrantConfidence;
+    std::string deltaMag;
+    std::string deltaMagStderr;
 };
 
 inline constexpr const char* kResultsCsvHeader =
     "RecordDate,designation,RA,DEC,Epoch(J),Epoch(B),Sep(rho),PA(theta),#frames,Notes,"
     "separation_stderr,position_angle_stderr,pixel_scale,pixel_scale_stderr,drift_angle_stderr,"
     "sep_px_sd,screen_angle_sd,frames_measured,frames_accepted,frames_clipped,method,video,"
-    "time_from_s,time_to_s,calibration";
+    "time_from_s,time_to_s,calibration,quadrant,quadrant_confidence,delta_mag,delta_mag_stderr";
 
 // One row without its line end. A field holding a comma, a double quote, a
 // CR or an LF is quoted, its quotes doubled; every other field is as given.

@@ -1,8 +1,13 @@
 #include "session/MeasureVideo.h"
 
 #include "common/Error.h"
+#include "common/NumberText.h"
+#include "measure/AutocorrelogramImage.h"
 #include "reduce/CalibrationFile.h"
+#include "results/PngFile.h"
+#include "results/ResultsCsv.h"
 
+#include <cmath>
 #include <ctime>
 #include <utility>
 
@@ -49,6 +54,83 @@ std::string fileName(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+// The autocorrelogram's lags shown this many screen pixels wide in the image.
+constexpr int32_t kImageScale = 4;
+
+// The autocorrelogram saved with the measured side peak ringed.
+void saveAutocorrelogram(const std::string& path, const SpeckleMeasurement& m) {
+    const RgbImage image = measuredAutocorrelogram(m, kImageScale);
+    writePng(path, image.width, image.height, image.rgb);
+}
+
+// A speckle run: the star's exposures summed (and the reference star's),
+// measured, and put on the sky with the calibration or the drift.
+void measureSpeckleRun(MeasuringSession& session, const MeasureRequest& request, int32_t first,
+                       int32_t last, const MeasureHooks& hooks, MeasureOutcome& out) {
+    FrameSource& source = *session.player().Source();
+    std::optional<BoxCentre> start;
+    if (!request.findPair)
+        start = BoxCentre{static_cast<double>(request.primary.x),
+                          static_cast<double>(request.primary.y)};
+    if (hooks.runStarting)
+        hooks.runStarting(first, last);
+    const SpeckleRecording pair = recordSpeckle(source, first, last, start, request.speckleBox,
+                                                hooks.afterFrame, hooks.cancelRequested);
+    std::optional<SpeckleRecording> reference;
+    if (!request.referenceVideo.empty()) {
+        const std::unique_ptr<FrameSource> refSource = openFrameSource(request.referenceVideo);
+        reference =
+            recordSpeckle(*refSource, 0, refSource->frameCount(), std::nullopt, request.speckleBox);
+    }
+    SpeckleOutcome speckle;
+    speckle.measurement =
+        measureSpeckle(*pair.spectra, reference ? reference->spectra.get() : nullptr);
+    const SpeckleMeasurement& m = speckle.measurement;
+    out.framesMeasured = out.validFrames = m.frames;
+    if (!pair.track.empty()) {
+        speckle.firstTimeMs = pair.track.front().TimeMs;
+        speckle.lastTimeMs = pair.track.back().TimeMs;
+    }
+    if (out.bench)
+        out.bench->runFps = pair.seconds > 0 ? m.frames / pair.seconds : 0;
+    out.noResult = speckleNoResultText(m);
+    if (out.calibrationUsed) {
+        speckle.calibration = *out.calibrationUsed;
+    } else {
+        // A slowly drifting video calibrates itself, as one star's drift does.
+        try {
+            const long double size =
+                declinationMagnitude(request.decDegrees, request.decMinutes, request.decSeconds,
+                                     request.decimalSeparator);
+            const std::size_t sign = request.decDegrees.find_first_not_of(' ');
+            const bool south = sign != std::string::npos && request.decDegrees[sign] == '-';
+            speckle.calibration =
+                calibrationFromDrift(pair.track, static_cast<double>(south ? -size : size),
+                                     utcText(session.recordingStart()), fileName(request.video));
+            speckle.calibrationFromDrift = true;
+        } catch (const Error& e) {
+            if (m.status == SpeckleStatus::Measured)
+                out.reductionError = e.what();
+        }
+    }
+    if (speckle.calibration.pixelsPerArcsec > 0) {
+        speckle.sky = speckleOnSky(m, speckle.calibration, request.orientation);
+        speckle.separationText =
+            formatRounded(speckle.sky->separation, 2, request.decimalSeparator);
+        // 359.996 would show as 360, the same direction as 0.
+        double pa = speckle.sky->positionAngle;
+        if (std::nearbyint(pa * 100.0) >= (speckle.sky->ambiguous ? 18000.0 : 36000.0))
+            pa = 0;
+        speckle.positionAngleText = formatRounded(pa, 2, request.decimalSeparator);
+    }
+    // A single star's autocorrelogram is saved too: it shows what was not there.
+    if (!request.speckleImage.empty() && !m.autocorrelogram.values.empty()) {
+        saveAutocorrelogram(request.speckleImage, m);
+        speckle.image = request.speckleImage;
+    }
+    out.speckle = std::move(speckle);
+}
+
 } // namespace
 
 MeasureOutcome measureVideo(const MeasureRequest& request, const MeasureHooks& hooks) {
@@ -58,6 +140,9 @@ MeasureOutcome measureVideo(const MeasureRequest& request, const MeasureHooks& h
         out.calibrationUsed = readCalibrations(request.calibrationFiles, request.decimalSeparator,
                                                out.calibrationWarning)
                                   .calibration;
+        session.useCalibration(*out.calibrationUsed);
+    } else if (request.calibration) {
+        out.calibrationUsed = request.calibration;
         session.useCalibration(*out.calibrationUsed);
     }
     session.open(request.video);
@@ -72,7 +157,7 @@ MeasureOutcome measureVideo(const MeasureRequest& request, const MeasureHooks& h
     const int width = session.player().FrameWidth(), height = session.player().FrameHeight();
     if (!request.findPair) {
         checkClick(RequestField::Primary, request.primary, width, height);
-        if (!request.singleStar)
+        if (!request.singleStar && request.method != Method::Speckle)
             checkClick(RequestField::Secondary, request.secondary, width, height);
     }
     const int32_t startFrame = request.startFrame.value_or(0);
@@ -101,6 +186,15 @@ MeasureOutcome measureVideo(const MeasureRequest& request, const MeasureHooks& h
         out.bench = BenchResult{};
         out.bench->frames = frames;
         out.bench->decodeFps = seconds > 0 ? frames / seconds : 0;
+    }
+
+    if (request.method == Method::Speckle) {
+        out.video = request.video;
+        out.method = Method::Speckle;
+        out.primary = request.primary;
+        out.epoch = epoch(observation, request.decimalSeparator);
+        measureSpeckleRun(session, request, startFrame, stopFrame, hooks, out);
+        return out;
     }
 
     session.goToFrame(primaryFrame);
@@ -174,8 +268,62 @@ MeasureOutcome measureVideo(const MeasureRequest& request, const MeasureHooks& h
     return out;
 }
 
+namespace {
+
+// A speckle result's texts; the quadrant's doubt goes into the notes.
+MeasuredTexts speckleTexts(const MeasureOutcome& outcome) {
+    MeasuredTexts m;
+    m.epochJ = outcome.epoch.julianText;
+    m.epochB = outcome.epoch.besselianText;
+    m.separation = outcome.speckle->separationText;
+    m.positionAngle = outcome.speckle->positionAngleText;
+    return m;
+}
+
+bool speckleSaved(const MeasureOutcome& outcome) {
+    return outcome.speckle && outcome.speckle->sky &&
+           outcome.speckle->measurement.status == SpeckleStatus::Measured;
+}
+
+PairTexts speckleNotes(const MeasureOutcome& outcome, PairTexts pair) {
+    if (outcome.speckle->sky->ambiguous)
+        pair.notes += std::string(pair.notes.empty() ? "" : " ") + kAmbiguousQuadrantNote;
+    return pair;
+}
+
+std::string speckleCsvRow(const MeasureOutcome& outcome, const std::string& recordDate,
+                          const PairTexts& pair) {
+    constexpr char kPoint = '.';
+    const SpeckleOutcome& s = *outcome.speckle;
+    const SpeckleMeasurement& m = s.measurement;
+    ResultsCsvFields f;
+    f.line =
+        resultsFields(recordDate, speckleNotes(outcome, pair), speckleTexts(outcome), m.frames);
+    f.separationStderr = errorText(s.sky->separationStderr, 2, kPoint);
+    f.positionAngleStderr = errorText(s.sky->positionAngleStderr, 2, kPoint);
+    f.pixelScale = formatRounded(s.calibration.pixelsPerArcsec, 4, kPoint);
+    f.pixelScaleStderr = errorText(s.calibration.pixelsPerArcsecStderr, 4, kPoint);
+    f.driftAngleStderr = errorText(s.calibration.driftAngleStderr, 2, kPoint);
+    f.framesMeasured = f.framesAccepted = m.frames;
+    f.method = kSpeckleMethodName;
+    f.video = fileName(outcome.video);
+    f.timeFrom = formatRounded(s.firstTimeMs / 1000.0L, 3, kPoint);
+    f.timeTo = formatRounded(s.lastTimeMs / 1000.0L, 3, kPoint);
+    f.calibration = s.calibrationFromDrift ? "drift" : calibrationText(s.calibration);
+    f.quadrant = s.sky->ambiguous ? "ambiguous" : "decided";
+    f.quadrantConfidence = formatRounded(m.quadrantConfidence, 3, kPoint);
+    f.deltaMag = formatRounded(m.deltaMag, 2, kPoint);
+    f.deltaMagStderr = errorText(m.deltaMagStderr, 2, kPoint);
+    return buildResultsCsvRow(f);
+}
+
+} // namespace
+
 std::string resultsLine(const MeasureOutcome& outcome, const std::string& recordDate,
                         const PairTexts& pair) {
+    if (speckleSaved(outcome))
+        return resultsLine(recordDate, speckleNotes(outcome, pair), speckleTexts(outcome),
+                           outcome.speckle->measurement.frames);
     if (!outcome.reduction)
         throw Error("The measurement has no result to save");
     return resultsLine(recordDate, pair, measuredTexts(outcome.epoch, *outcome.reduction),
@@ -184,6 +332,8 @@ std::string resultsLine(const MeasureOutcome& outcome, const std::string& record
 
 std::string resultsCsvRow(const MeasureOutcome& outcome, const std::string& recordDate,
                           const PairTexts& pair) {
+    if (speckleSaved(outcome))
+        return speckleCsvRow(outcome, recordDate, pair);
     if (!outcome.reduction)
         throw Error("The measurement has no result to save");
     return resultsCsvRow(recordDate, pair, measuredTexts(outcome.epoch, *outcome.reduction),

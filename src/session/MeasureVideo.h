@@ -14,6 +14,7 @@
 #include "reduce/Reduction.h"
 #include "session/Inputs.h"
 #include "session/MeasuringSession.h"
+#include "session/SpeckleVideo.h"
 
 #include <cstdint>
 #include <functional>
@@ -68,8 +69,19 @@ struct MeasureRequest {
     // Calibration files used instead of the drift, several combined by
     // inverse-variance weighting; a tracked video is then measured.
     std::vector<std::string> calibrationFiles;
+    // A calibration already read (the window's, in use), taken when no
+    // files are given.
+    std::optional<Calibration> calibration;
     // Also give the drift's calibration (`MeasureOutcome::driftCalibration`).
     bool calibrate = false;
+    // Speckle (Method::Speckle): a single star's video taken the same way,
+    // whose spectrum stands for the atmosphere's (empty: a smooth radial fit
+    // of the pair's own), the box's side, and where the autocorrelogram is
+    // saved as a PNG (empty: not saved). The primary click is the star; a
+    // found pair ("auto") is the brightest pixel.
+    std::string referenceVideo;
+    int32_t speckleBox = kDefaultSpeckleBox;
+    std::string speckleImage;
 };
 
 // Frame rates of the video source alone and of the measuring run, over the
@@ -123,6 +135,8 @@ struct MeasureOutcome {
     std::string calibrationWarning;
     // The drift's calibration, when asked for and the drift gave one.
     std::optional<Calibration> driftCalibration;
+    // A speckle measurement's result (the frame table then stays empty).
+    std::optional<SpeckleOutcome> speckle;
 };
 
 // Opens the video, gives it the frame rate if the request has one, and

@@ -5,6 +5,7 @@
 #include "measure/Methods.h"
 #include "measure/Selection.h"
 #include "reduce/Clipping.h"
+#include "session/SpeckleVideo.h"
 
 #include <cctype>
 #include <cmath>
@@ -56,6 +57,14 @@ const char* const kUsageText =
     "                        in ~/.local/share/corvane for an installed copy)\n"
     "  --designation TEXT, --ra \"HH MM SS\", --notes TEXT\n"
     "                        the star data of the results line\n"
+    "  --method speckle      a pair closer than the seeing, from short exposures:\n"
+    "                        --primary is the star (auto: the brightest pixel),\n"
+    "                        no --secondary; the scale from --calibration or\n"
+    "                        the video's own drift (with --dec)\n"
+    "  --reference VIDEO     speckle: a single star recorded the same way, whose\n"
+    "                        spectrum is divided out (a radial fit without it)\n"
+    "  --speckle-box N       speckle: the box's side, even, 16 to 512 (64)\n"
+    "  --speckle-image FILE  speckle: save the autocorrelogram as a PNG\n"
     "  --bench               also time the run against decoding alone (frame\n"
     "                        rates by the process's CPU time)\n"
     "  --help, --version     print this text or the version and exit\n"
@@ -71,7 +80,8 @@ std::string methodNames(const char* sep) {
     for (std::size_t i = 0; i < methodCount(); ++i)
         if (methodEntries()[i].method != kDefaultMethod)
             names += sep + std::string(methodEntries()[i].optionName);
-    return names;
+    // Speckle measures the whole run at once: not one of the per-frame methods.
+    return names + sep + kSpeckleMethodName;
 }
 
 } // namespace
@@ -86,15 +96,38 @@ std::string usageText() {
 
 namespace {
 
+// The speckle box's sides: a few seeing discs, up to a large camera's frame.
+constexpr int32_t kMinSpeckleBox = 16;
+constexpr int32_t kMaxSpeckleBox = 512;
+
 // The value of --primary and --secondary that asks for the pair to be found.
 const char* const kAuto = "auto";
 
 // Options that take a value, and options that are flags.
-const std::set<std::string> kValueOptions = {
-    "--primary",          "--secondary", "--primary-frame", "--start", "--stop",   "--box",
-    "--method",           "--dec",       "--orientation",   "--date",  "--frames", "--results",
-    "--designation",      "--ra",        "--notes",         "--fps",   "--clip",   "--calibration",
-    "--save-calibration", "--batch",     "--jobs"};
+const std::set<std::string> kValueOptions = {"--primary",
+                                             "--secondary",
+                                             "--primary-frame",
+                                             "--start",
+                                             "--stop",
+                                             "--box",
+                                             "--method",
+                                             "--dec",
+                                             "--orientation",
+                                             "--date",
+                                             "--frames",
+                                             "--results",
+                                             "--designation",
+                                             "--ra",
+                                             "--notes",
+                                             "--fps",
+                                             "--clip",
+                                             "--calibration",
+                                             "--save-calibration",
+                                             "--batch",
+                                             "--jobs",
+                                             "--reference",
+                                             "--speckle-box",
+                                             "--speckle-image"};
 // Options that may be given more than once, each value adding to the others.
 const std::set<std::string> kRepeatableOptions = {"--calibration"};
 const std::set<std::string> kFlagOptions = {"--json", "--save", "--bench"};
@@ -305,11 +338,13 @@ ToolOptions parseOptions(const std::vector<std::string>& args) {
             if (o.measure.boxSize < kMinBoxSize || o.measure.boxSize > kMaxBoxSize ||
                 o.measure.boxSize % kBoxSizeStep != 0)
                 throw UsageError("--box: " + value + " is not an even size from 4 to 40");
+        } else if (a == "--method" && value == kSpeckleMethodName) {
+            o.measure.method = Method::Speckle;
         } else if (a == "--method") {
             const MethodEntry* m = methodNamed(value.c_str());
             if (!m)
                 throw UsageError("--method: '" + value + "' is " +
-                                 (methodCount() == 2 ? "neither " + methodNames(" nor ")
+                                 (methodCount() == 1 ? "neither " + methodNames(" nor ")
                                                      : "none of " + methodNames(", ")));
             o.measure.method = m->method;
         } else if (a == "--dec") {
@@ -363,6 +398,17 @@ ToolOptions parseOptions(const std::vector<std::string>& args) {
             if (!tryTextToFloat(value, '.', fps) || !(fps > 0))
                 throw UsageError("--fps: '" + value + "' is not a frame rate above 0");
             o.measure.frameRate = fps;
+        } else if (a == "--reference" || a == "--speckle-image") {
+            if (value.empty())
+                throw UsageError(a + " needs a file name");
+            (a == "--reference" ? o.measure.referenceVideo : o.measure.speckleImage) = value;
+        } else if (a == "--speckle-box") {
+            o.measure.speckleBox = integerOf(a, value);
+            if (o.measure.speckleBox < kMinSpeckleBox || o.measure.speckleBox > kMaxSpeckleBox ||
+                o.measure.speckleBox % 2 != 0)
+                throw UsageError("--speckle-box: " + value + " is not an even size from " +
+                                 std::to_string(kMinSpeckleBox) + " to " +
+                                 std::to_string(kMaxSpeckleBox));
         } else if (a == "--bench") {
             o.measure.bench = true;
         }
@@ -383,10 +429,23 @@ ToolOptions parseOptions(const std::vector<std::string>& args) {
         throw UsageError("no video given");
     if (!primaryGiven)
         throw UsageError("--primary X,Y is required");
-    if (primaryAuto != (secondaryGiven && secondaryAuto))
+    if (primaryAuto != (secondaryGiven && secondaryAuto) &&
+        !(o.measure.method == Method::Speckle && !secondaryGiven))
         throw UsageError("--primary auto and --secondary auto go together");
     o.measure.findPair = primaryAuto;
-    if (!secondaryGiven) {
+    const bool speckle = o.measure.method == Method::Speckle;
+    for (const char* option : {"--reference", "--speckle-box", "--speckle-image"})
+        if (seen.count(option) && !speckle)
+            throw UsageError(std::string(option) + " needs --method speckle");
+    if (speckle) {
+        // One star, whose box follows its light; the pair is in the spectrum.
+        if (secondaryGiven && !secondaryAuto)
+            throw UsageError("--method speckle takes no --secondary: the pair is found in the "
+                             "star's speckles");
+        for (const char* option : {"--clip", "--frames", "--save-calibration"})
+            if (seen.count(option))
+                throw UsageError(std::string(option) + " does not go with --method speckle");
+    } else if (!secondaryGiven) {
         // One drifting star gives a calibration, but no pair to measure.
         if (o.saveCalibration.empty())
             throw UsageError("--secondary X,Y is required");

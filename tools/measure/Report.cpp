@@ -25,8 +25,62 @@ struct Field {
     std::optional<double> raw;
 };
 
+void frameFields(const MeasureOutcome& o, std::vector<Field>& f);
+void commonFields(const MeasureOutcome& o, std::vector<Field>& f);
+
+// A speckle measurement's quantities: the pair in pixels and on the sky,
+// its magnitude difference and the quadrant's confidence.
+void speckleFields(const SpeckleOutcome& s, std::vector<Field>& f) {
+    const SpeckleMeasurement& m = s.measurement;
+    const bool measured = m.status == SpeckleStatus::Measured;
+    const auto value = [measured](double v, int decimals) {
+        return measured ? formatRounded(v, decimals, kDecimalSeparator) : std::string();
+    };
+    const auto error = [measured](double v, int decimals) {
+        return measured ? errorText(v, decimals, kDecimalSeparator) : std::string();
+    };
+    const auto raw = [measured](double v) {
+        return measured ? std::optional<double>(v) : std::nullopt;
+    };
+    f.push_back({"diffraction px", "diffraction_px",
+                 formatRounded(m.diffractionPx, 2, kDecimalSeparator), m.diffractionPx});
+    f.push_back({"sep px", "sep_px", value(m.separationPx, 2), raw(m.separationPx)});
+    f.push_back({"sep px stderr", "sep_px_stderr", error(m.separationPxStderr, 2),
+                 raw(m.separationPxStderr)});
+    f.push_back({"screen angle", "screen_angle", value(m.screenAngle, 2), raw(m.screenAngle)});
+    const bool onSky = measured && s.sky;
+    f.push_back({"position angle", "position_angle", onSky ? s.positionAngleText : "",
+                 onSky ? std::optional<double>(s.sky->positionAngle) : std::nullopt});
+    f.push_back({"position angle stderr", "position_angle_stderr",
+                 onSky ? errorText(s.sky->positionAngleStderr, 2, kDecimalSeparator) : "",
+                 onSky ? std::optional<double>(s.sky->positionAngleStderr) : std::nullopt});
+    f.push_back({"separation", "separation", onSky ? s.separationText : "",
+                 onSky ? std::optional<double>(s.sky->separation) : std::nullopt});
+    f.push_back({"separation stderr", "separation_stderr",
+                 onSky ? errorText(s.sky->separationStderr, 2, kDecimalSeparator) : "",
+                 onSky ? std::optional<double>(s.sky->separationStderr) : std::nullopt});
+    f.push_back({"delta mag", "delta_mag", value(m.deltaMag, 2), raw(m.deltaMag)});
+    f.push_back({"delta mag stderr", "delta_mag_stderr", error(m.deltaMagStderr, 2),
+                 raw(m.deltaMagStderr)});
+    f.push_back({"quadrant confidence", "quadrant_confidence", value(m.quadrantConfidence, 3),
+                 raw(m.quadrantConfidence)});
+}
+
 std::vector<Field> resultFields(const MeasureOutcome& o) {
     std::vector<Field> f;
+    if (o.speckle) {
+        f.push_back({"frames measured", "frames_measured", std::to_string(o.framesMeasured),
+                     o.framesMeasured});
+        speckleFields(*o.speckle, f);
+    } else {
+        frameFields(o, f);
+    }
+    commonFields(o, f);
+    return f;
+}
+
+// The frame-by-frame methods' quantities.
+void frameFields(const MeasureOutcome& o, std::vector<Field>& f) {
     f.push_back(
         {"frames measured", "frames_measured", std::to_string(o.framesMeasured), o.framesMeasured});
     f.push_back({"valid frames", "valid_frames", std::to_string(o.validFrames), o.validFrames});
@@ -77,6 +131,10 @@ std::vector<Field> resultFields(const MeasureOutcome& o) {
                                         {"screen angle sd", "screen_angle_sd"}})
             f.push_back({name, key, std::string(), std::nullopt});
     }
+}
+
+// The calibration, the epoch and the bench: every method's.
+void commonFields(const MeasureOutcome& o, std::vector<Field>& f) {
     // The calibration the reduction used, or the one this drift gave.
     const std::optional<Calibration>& cal =
         o.driftCalibration ? o.driftCalibration : o.calibrationUsed;
@@ -107,7 +165,6 @@ std::vector<Field> resultFields(const MeasureOutcome& o) {
         f.push_back({"frames read again whole", "frames_read_again_whole",
                      std::to_string(b.framesReadAgainWhole), b.framesReadAgainWhole});
     }
-    return f;
 }
 
 // Every digit of the value, so it reads back as the same double.
@@ -134,6 +191,35 @@ std::string csvNumber(float v) {
     return formatGeneral(v, kDecimalSeparator);
 }
 
+// What a speckle measurement gives beyond numbers: the quadrant, why there
+// is no pair, the saved image, and the detection limit as a curve (the
+// faintest companion that would have been seen at each separation).
+nlohmann::json speckleJson(const SpeckleOutcome& s) {
+    const SpeckleMeasurement& m = s.measurement;
+    nlohmann::json j;
+    j["method"] = kSpeckleMethodName;
+    j["status"] = m.status == SpeckleStatus::Measured ? "pair" : "no pair";
+    j["why"] = speckleNoResultText(m);
+    j["quadrant"] = m.status != SpeckleStatus::Measured ? "none"
+                    : m.quadrantDecided                 ? "decided"
+                                                        : "ambiguous";
+    j["frames"] = m.frames;
+    j["reference_frames"] = m.referenceFrames;
+    j["transfer"] = m.referenceFrames > 0 ? "reference" : "radial fit";
+    j["calibration"] = s.calibrationFromDrift ? "drift" : "calibration";
+    j["image"] = s.image;
+    nlohmann::json curve = nlohmann::json::array();
+    if (s.sky)
+        for (const SpeckleLimitPoint& p : s.sky->limit)
+            curve.push_back({{"separation", p.separation}, {"delta_mag", p.deltaMag}});
+    j["detection_limit"] = curve;
+    nlohmann::json curvePx = nlohmann::json::array();
+    for (const DetectionPoint& p : m.limit)
+        curvePx.push_back({{"sep_px", p.radiusPx}, {"delta_mag", p.deltaMag}});
+    j["detection_limit_px"] = curvePx;
+    return j;
+}
+
 } // namespace
 
 void writeText(std::ostream& out, const MeasureOutcome& o) {
@@ -141,6 +227,20 @@ void writeText(std::ostream& out, const MeasureOutcome& o) {
         out << f.textName << ":";
         if (!f.shown.empty())
             out << " " << f.shown;
+        out << "\n";
+    }
+    if (o.speckle) {
+        const SpeckleMeasurement& m = o.speckle->measurement;
+        out << "quadrant: "
+            << (m.status != SpeckleStatus::Measured ? ""
+                : m.quadrantDecided                 ? "decided"
+                                                    : "ambiguous by 180 degrees")
+            << "\n";
+        out << "detection limit:";
+        if (o.speckle->sky)
+            for (const SpeckleLimitPoint& p : o.speckle->sky->limit)
+                out << " " << formatRounded(p.separation, 2, kDecimalSeparator) << "\"/"
+                    << formatRounded(p.deltaMag, 1, kDecimalSeparator);
         out << "\n";
     }
 }
@@ -158,6 +258,8 @@ void writeJson(std::ostream& out, const MeasureOutcome& o) {
         << ", \"jitter_ms\": " << shownNumber(formatRounded(t.jitterMs, 3, kDecimalSeparator))
         << ", \"dropped_frames\": " << t.droppedFrames << "}, ";
     out << "\"warnings\": " << nlohmann::json(o.warnings).dump() << ", ";
+    if (o.speckle)
+        out << "\"speckle\": " << speckleJson(*o.speckle).dump() << ", ";
     out << "\"raw\": {";
     for (std::size_t i = 0; i < fields.size(); ++i)
         out << (i ? ", " : "") << "\"" << fields[i].jsonKey << "\": " << rawNumber(fields[i].raw);
