@@ -151,7 +151,7 @@ TEST_F(ResultsWindow, ConfirmedSaveAppendsTheLineShown) {
     const QStringList rows = QString::fromUtf8(csv.readAll()).split("\r\n");
     ASSERT_EQ(rows.size(), 4); // header, two rows, and nothing after the last line end
     EXPECT_TRUE(rows[1].contains(",\"seeing\tpoor, wind\",")) << rows[1].toStdString();
-    EXPECT_TRUE(rows[1].endsWith(",40,40,0,Peak Search,,0.1,4,drift")) << rows[1].toStdString();
+    EXPECT_TRUE(rows[1].endsWith(",40,40,0,Peak Search,,0.1,4,drift,,,,")) << rows[1].toStdString();
 }
 
 TEST_F(ResultsWindow, PlaceholdersAreSavedOnlyWhenTheUserSaysSo) {

@@ -579,7 +579,8 @@ TEST_F(MeasureTool, SaveAppendsTheResultsLineAsTheWindowWrites) {
     ASSERT_EQ(rows.size(), 3u);
     const std::string counts = "120," + m.at("valid frames") + ",0,Peak Search,pair.avi,";
     EXPECT_NE(rows[1].find(counts), std::string::npos) << rows[1];
-    EXPECT_EQ(rows[1].substr(rows[1].size() - 7), ",drift\r") << rows[1];
+    // The calibration, then the four speckle columns, empty for this method.
+    EXPECT_EQ(rows[1].substr(rows[1].size() - 11), ",drift,,,,\r") << rows[1];
 }
 
 TEST_F(MeasureTool, SaveWithoutResultsWritesNothing) {
