@@ -1456,7 +1456,7 @@ void TForm1::Speckle1Click() {
         request.frameRate = source->frameRate();
     SpeckleDialog panel(request, this);
     panel.saveResults = [this](const MeasureOutcome& outcome) {
-        const std::string today = recordDate(shortDateFormat_);
+        const std::string today = recordDateToday();
         MeasuringSession::saveResults(resultsFilePath().toStdString(),
                                       corvane::resultsLine(outcome, today, pairTexts()),
                                       corvane::resultsCsvRow(outcome, today, pairTexts()));
