@@ -301,11 +301,12 @@ TEST_F(WindowLayout, MenuHoldsOpenAviSaveResultsCalibrationAndAbout) {
                          {"SaveCalibration1", "Save Calibration...", true, true},
                          {"UseCalibration1", "Use Calibration...", true, true},
                          {"StopCalibration1", "Stop Using Calibration", true, false},
+                         {"Speckle1", "Speckle...", true, true},
                          {"", "", true, true},
                          {"Quit1", "Quit", true, true}};
     const QList<QAction*> items = form->File1->actions();
-    ASSERT_EQ(items.size(), 10);
-    for (int i = 0; i < 10; ++i) {
+    ASSERT_EQ(items.size(), 11);
+    for (int i = 0; i < 11; ++i) {
         SCOPED_TRACE(file[i].name);
         EXPECT_EQ(items[i]->objectName(), file[i].name);
         EXPECT_EQ(items[i]->text(), file[i].caption);
