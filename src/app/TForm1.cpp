@@ -1269,6 +1269,7 @@ MeasuredTexts TForm1::measuredTexts() {
     MeasuredTexts measured;
     measured.epochJ = text(Edit17);
     measured.epochB = text(Edit18);
+    measured.julianDate = julianDateText(corvane::epoch(toCivil(observation_), '.'));
     measured.separation = text(Edit16);
     measured.positionAngle = text(Edit15);
     return measured;

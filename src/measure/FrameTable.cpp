@@ -33,13 +33,16 @@ int32_t CountValidRows(const FrameTable& table) {
     return n;
 }
 
+bool isMeasuredRow(const FrameTable& table, std::size_t i) {
+    const FrameRow& r = table[i];
+    return i > 0 ? r.FrameNo == static_cast<int32_t>(i) : r.SystemX != 0 || r.SystemY != 0;
+}
+
 int32_t CountMeasuredRows(const FrameTable& table) {
     int32_t n = 0;
-    for (std::size_t i = 0; i < table.size(); ++i) {
-        const FrameRow& r = table[i];
-        if (i > 0 ? r.FrameNo == static_cast<int32_t>(i) : r.SystemX != 0 || r.SystemY != 0)
+    for (std::size_t i = 0; i < table.size(); ++i)
+        if (isMeasuredRow(table, i))
             ++n;
-    }
     return n;
 }
 

@@ -4,6 +4,7 @@
 // the measuring methods apply to a new row.
 #include "common/ValidRows.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -54,6 +55,8 @@ int32_t CountValidRows(const FrameTable& table);
 // Rows that hold a measurement, accepted or not: a measured row carries its
 // own frame number (row 0, which always does, when it has a system box).
 int32_t CountMeasuredRows(const FrameTable& table);
+// Whether row i holds a measurement (see CountMeasuredRows).
+bool isMeasuredRow(const FrameTable& table, std::size_t i);
 
 // Separation and screen angle of a row from its stored positions:
 // dx, dy as 32-bit floats; ScreenAngle = atan(-dy/dx) in degrees, -90 when dx is 0.

@@ -116,6 +116,7 @@ struct ReductionResult {
     SeparationResult separation;
     ReductionStatistics statistics; // filled when the separation is reached
     std::string error;              // empty when every step was done
+    Orientation orientation = Orientation::CorrectOrInverted; // the one the angles were read with
 };
 
 // The statistics of a reduction from the drift: the frames' scatter, the

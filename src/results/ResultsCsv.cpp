@@ -50,6 +50,10 @@ std::string buildResultsCsvRow(const ResultsCsvFields& f) {
         f.quadrantConfidence,
         f.deltaMag,
         f.deltaMagStderr,
+        f.julianDate,
+        f.orientation,
+        std::to_string(f.frameFrom),
+        std::to_string(f.frameTo),
     };
     std::string row;
     for (const std::string& field : fields) {

@@ -4,7 +4,10 @@
 // UTF-8 text, under one header row: the results line's ten fields as
 // results.txt has them, then what a published measurement needs besides:
 // the standard errors, the frame counts, the method, the video, the time
-// span measured and where the pixel scale came from.
+// span measured and where the pixel scale came from; then how the
+// measurement was made: the observation's Julian date, the orientation
+// chosen and the frames measured. New columns go at the end, so that a
+// reader that finds its columns by the header's names reads every age.
 #include "results/ResultsLine.h"
 
 #include <cstdint>
@@ -37,13 +40,18 @@ struct ResultsCsvFields {
     std::string quadrantConfidence;
     std::string deltaMag;
     std::string deltaMagStderr;
+    std::string julianDate;     // the observation's, finer than the epochs' 3 decimals
+    std::string orientation;    // "correct" or "mirrored": how the angles were read
+    int32_t frameFrom = 0;      // the first and last frames measured
+    int32_t frameTo = 0;
 };
 
 inline constexpr const char* kResultsCsvHeader =
     "RecordDate,designation,RA,DEC,Epoch(J),Epoch(B),Sep(rho),PA(theta),#frames,Notes,"
     "separation_stderr,position_angle_stderr,pixel_scale,pixel_scale_stderr,drift_angle_stderr,"
     "sep_px_sd,screen_angle_sd,frames_measured,frames_accepted,frames_clipped,method,video,"
-    "time_from_s,time_to_s,calibration,quadrant,quadrant_confidence,delta_mag,delta_mag_stderr";
+    "time_from_s,time_to_s,calibration,quadrant,quadrant_confidence,delta_mag,delta_mag_stderr,"
+    "julian_date,orientation,frame_from,frame_to";
 
 // One row without its line end. A field holding a comma, a double quote, a
 // CR or an LF is quoted, its quotes doubled; every other field is as given.

@@ -186,11 +186,13 @@ ReductionResult MeasuringSession::reduce(Orientation orientation, const std::str
                                          const std::string& decMinutes,
                                          const std::string& decSeconds,
                                          char decimalSeparator) const {
-    if (calibration_)
-        return reduceWithCalibration(pairPositions(state_.FrameData), *calibration_, orientation,
-                                     decimalSeparator);
-    return corvane::reduce(pairPositions(state_.FrameData), orientation, decDegrees, decMinutes,
-                           decSeconds, decimalSeparator);
+    ReductionResult r = calibration_
+                            ? reduceWithCalibration(pairPositions(state_.FrameData), *calibration_,
+                                                    orientation, decimalSeparator)
+                            : corvane::reduce(pairPositions(state_.FrameData), orientation,
+                                              decDegrees, decMinutes, decSeconds, decimalSeparator);
+    r.orientation = orientation;
+    return r;
 }
 
 void MeasuringSession::useCalibration(const Calibration& calibration) {
@@ -305,6 +307,7 @@ MeasuredTexts measuredTexts(const EpochResult& epoch, const ReductionResult& red
     MeasuredTexts m;
     m.epochJ = epoch.julianText;
     m.epochB = epoch.besselianText;
+    m.julianDate = julianDateText(epoch);
     m.separation = reduction.separation.separationText;
     m.positionAngle = reduction.regression.positionAngleText;
     return m;

@@ -42,6 +42,7 @@ struct PairTexts {
 // The texts of a results line that come from the measurement.
 struct MeasuredTexts {
     std::string epochJ, epochB;
+    std::string julianDate;    // of the observation, to the second, with a point (results.csv)
     std::string separation;    // arc-seconds
     std::string positionAngle; // degrees
 };
@@ -226,6 +227,10 @@ PairPositions pairPositions(const FrameTable& table);
 
 // A date and time as UTC text, "YYYY-MM-DDTHH:MM:SS.sssZ".
 std::string utcText(const CivilDateTime& t);
+
+// The Julian date of an observation for results.csv: 5 decimals (a second)
+// with a point.
+std::string julianDateText(const EpochResult& epoch);
 
 // The measured texts of a finished reduction (its separation and position
 // angle) at the epoch of the observation.

@@ -147,6 +147,18 @@ std::string resultsCsvRow(const std::string& recordDate, const PairTexts& pair,
         f.timeTo = formatRounded(last->TimeMs / 1000.0L, 3, kPoint);
     }
     f.calibration = calibration ? calibrationText(*calibration) : "drift";
+    f.julianDate = measured.julianDate;
+    // The names corvane-measure's --orientation takes.
+    f.orientation = r.orientation == Orientation::UprightReverted ? "mirrored" : "correct";
+    bool anyMeasured = false;
+    for (std::size_t i = 0; i < table.size(); ++i) {
+        if (!isMeasuredRow(table, i))
+            continue;
+        if (!anyMeasured)
+            f.frameFrom = static_cast<int32_t>(i);
+        f.frameTo = static_cast<int32_t>(i);
+        anyMeasured = true;
+    }
     return buildResultsCsvRow(f);
 }
 
@@ -170,6 +182,10 @@ std::string MeasuringSession::resultsCsvRow(const std::string& recordDate, const
 void MeasuringSession::saveResults(const std::string& path, const std::string& line,
                                    const std::string& csvRow) {
     saveResultsRecord(path, line, csvRow);
+}
+
+std::string julianDateText(const EpochResult& epoch) {
+    return formatRounded(epoch.julianDate, 5, '.');
 }
 
 std::string errorText(double error, int decimals, char sep) {

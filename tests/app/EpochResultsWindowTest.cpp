@@ -151,7 +151,10 @@ TEST_F(ResultsWindow, ConfirmedSaveAppendsTheLineShown) {
     const QStringList rows = QString::fromUtf8(csv.readAll()).split("\r\n");
     ASSERT_EQ(rows.size(), 4); // header, two rows, and nothing after the last line end
     EXPECT_TRUE(rows[1].contains(",\"seeing\tpoor, wind\",")) << rows[1].toStdString();
-    EXPECT_TRUE(rows[1].endsWith(",40,40,0,Peak Search,,0.1,4,drift,,,,")) << rows[1].toStdString();
+    // ... and the picker's Julian date (1 January 2006, 12:00), the
+    // orientation and the frames measured.
+    EXPECT_TRUE(rows[1].endsWith(",40,40,0,Peak Search,,0.1,4,drift,,,,,2453737,correct,1,40"))
+        << rows[1].toStdString();
 }
 
 TEST_F(ResultsWindow, PlaceholdersAreSavedOnlyWhenTheUserSaysSo) {

@@ -53,12 +53,16 @@ ResultsCsvFields sampleFields(const std::string& notes) {
     f.timeFrom = "0.100";
     f.timeTo = "19.900";
     f.calibration = "drift";
+    f.julianDate = "2460740.81234";
+    f.orientation = "mirrored";
+    f.frameFrom = 5;
+    f.frameTo = 204;
     return f;
 }
 
 const std::string kTail =
     ",0.02,0.15,1.5012,0.0021,0.05,0.31,1.2,200,180,3,Peak Search,pair.avi,"
-    "0.100,19.900,drift,,,,"; // a frame method leaves the speckle columns empty
+    "0.100,19.900,drift,,,,2460740.81234,mirrored,5,204"; // speckle's columns empty
 
 struct QuotingCase {
     const char* name;

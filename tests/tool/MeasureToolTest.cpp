@@ -571,7 +571,8 @@ TEST_F(MeasureTool, SaveAppendsTheResultsLineAsTheWindowWrites) {
     EXPECT_EQ(readFile(results),
               "Corvane Ouput File\r\n" + header + "\r\n" + line + "\r\n" + secondLine + "\r\n");
     // results.csv beside it: the header and a row per save, with the counts,
-    // the method, the video and where the scale came from.
+    // the method, the video, where the scale came from, the observation's
+    // Julian date, the orientation and the frames measured.
     std::istringstream csv(readFile(dir_->file("results.csv")));
     std::vector<std::string> rows;
     for (std::string row; std::getline(csv, row);)
@@ -579,8 +580,9 @@ TEST_F(MeasureTool, SaveAppendsTheResultsLineAsTheWindowWrites) {
     ASSERT_EQ(rows.size(), 3u);
     const std::string counts = "120," + m.at("valid frames") + ",0,Peak Search,pair.avi,";
     EXPECT_NE(rows[1].find(counts), std::string::npos) << rows[1];
-    // The calibration, then the four speckle columns, empty for this method.
-    EXPECT_EQ(rows[1].substr(rows[1].size() - 11), ",drift,,,,\r") << rows[1];
+    const std::string tail = ",correct,1,120\r";
+    EXPECT_EQ(rows[1].substr(rows[1].size() - tail.size()), tail) << rows[1];
+    EXPECT_NE(rows[1].find(",drift,,,,,24"), std::string::npos) << rows[1]; // and the Julian date
 }
 
 TEST_F(MeasureTool, SaveWithoutResultsWritesNothing) {
