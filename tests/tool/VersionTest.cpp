@@ -1,4 +1,4 @@
-// `--version` of the three programs: the project's version, on stdout, with
+// `--version` of every program: the project's version, on stdout, with
 // no display at hand (the window program must answer before it opens one).
 #include "support/ToolSupport.h"
 
@@ -24,6 +24,7 @@ struct Program {
 
 const Program kPrograms[] = {
     {"corvane_measure", CORVANE_MEASURE_TOOL},
+    {"corvane_report", CORVANE_REPORT_TOOL},
     {"corvane_sim", CORVANE_SIM_TOOL},
     {"corvane", CORVANE_WINDOW_PROGRAM},
 };
