@@ -5,7 +5,7 @@
 # dependencies with dpkg-dev and file.
 set -euo pipefail
 PKGS=(cmake g++ make pkg-config
-      qt6-base-dev qt6-charts-dev libqt6opengl6-dev libgl1-mesa-dev libxkbcommon-dev
+      qt6-base-dev qt6-charts-dev qt6-svg-dev libqt6opengl6-dev libgl1-mesa-dev libxkbcommon-dev
       libavformat-dev libavcodec-dev libswscale-dev libavutil-dev libcfitsio-dev
       libceres-dev nlohmann-json3-dev libfftw3-dev
       libgtest-dev libbenchmark-dev

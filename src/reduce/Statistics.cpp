@@ -68,9 +68,12 @@ void propagate(ReductionStatistics& s, double separationArcsec, double pixelScal
 constexpr long double kMedianPerSd = 0.6744897501960817L;
 
 // The primary's positions around x = x0 + vx t, y = y0 + vy t (least squares
-// in time): the rms residual and the frame-to-frame scatter, per axis.
-void driftFit(const std::vector<const PairPosition*>& rows, ReductionStatistics& s) {
+// in time), in the rows' order.
+std::vector<DriftResidual> residualsOf(const std::vector<const PairPosition*>& rows) {
     const std::size_t n = rows.size();
+    std::vector<DriftResidual> out;
+    if (n == 0)
+        return out;
     long double tm = 0, xm = 0, ym = 0;
     for (const PairPosition* r : rows) {
         tm += r->TimeMs;
@@ -89,13 +92,23 @@ void driftFit(const std::vector<const PairPosition*>& rows, ReductionStatistics&
     }
     const long double vx = stt > 0.0L ? stx / stt : 0.0L;
     const long double vy = stt > 0.0L ? sty / stt : 0.0L;
+    for (const PairPosition* r : rows) {
+        const long double dt = r->TimeMs - tm;
+        out.push_back({r->FrameNo, static_cast<double>((r->PrimaryX - xm) - vx * dt),
+                       static_cast<double>((r->PrimaryY - ym) - vy * dt)});
+    }
+    return out;
+}
+
+// The rms residual of the primary's track and the frame-to-frame scatter, per axis.
+void driftFit(const std::vector<const PairPosition*>& rows, ReductionStatistics& s) {
+    const std::size_t n = rows.size();
+    const std::vector<DriftResidual> residuals = residualsOf(rows);
     long double squares = 0, prevX = 0, prevY = 0;
     std::vector<long double> steps;
     for (std::size_t i = 0; i < n; ++i) {
-        const PairPosition& r = *rows[i];
-        const long double dt = r.TimeMs - tm;
-        const long double rx = (r.PrimaryX - xm) - vx * dt;
-        const long double ry = (r.PrimaryY - ym) - vy * dt;
+        const long double rx = residuals[i].x;
+        const long double ry = residuals[i].y;
         squares += rx * rx + ry * ry;
         if (i > 0) {
             steps.push_back(std::fabs(rx - prevX));
@@ -158,6 +171,10 @@ ReductionStatistics driftStatistics(const PairPositions& table, const ReductionR
     driftFit(rows, s);
     propagate(s, result.separation.separation, result.separation.pixelScale);
     return s;
+}
+
+std::vector<DriftResidual> driftResiduals(const PairPositions& table) {
+    return residualsOf(detail::validRows(table));
 }
 
 ReductionStatistics calibratedStatistics(const PairPositions& table, const ReductionResult& result,

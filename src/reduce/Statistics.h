@@ -8,6 +8,8 @@
 // Every standard error assumes frames whose errors are independent from
 // frame to frame; the drift diagnostics are there to show when a video's are
 // not.
+#include "reduce/Positions.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -48,6 +50,16 @@ struct ReductionStatistics {
     double driftResidualPx = 0;
     double driftFrameScatterPx = 0;
 };
+
+// How far the primary lies, on one accepted frame, from the steady straight
+// drift fitted to its whole track against time (pixels, screen x and y).
+struct DriftResidual {
+    int32_t frame = 0;
+    double x = 0;
+    double y = 0;
+};
+// Every accepted row's, in the table's order; none without accepted rows.
+std::vector<DriftResidual> driftResiduals(const PairPositions& table);
 
 // Accepted frames below this fraction of the measured frames: doubtful.
 inline constexpr double kMinAcceptedFraction = 0.25;

@@ -92,6 +92,9 @@ void measureEntry(Entry& e, const std::string& folder) {
         // say what it costs alone.
         if (o.measure.bench)
             throw UsageError("--bench times one video alone: run it without --batch");
+        // The figure is drawn by the window's toolkit, which works in one thread only.
+        if (!o.plotPath.empty())
+            throw UsageError("--plot draws one video's run, not a batch line's");
         o.json = true;
         e.video = o.measure.video;
         fromListFolder(o.measure.video, folder);

@@ -51,6 +51,9 @@ const char* const kUsageText =
     "                        stamps (a FITS cube, a SER file without them)\n"
     "  --json                print one JSON object instead of text\n"
     "  --frames FILE         write the frame table as CSV\n"
+    "  --plot FILE.png|FILE.svg\n"
+    "                        draw the run: separation and screen angle per frame,\n"
+    "                        the drift's residuals and the histograms\n"
     "  --save                append the results line to the results file (only\n"
     "                        when results were produced) and say where on stderr\n"
     "  --results FILE        the results file (results.txt beside the program, or\n"
@@ -127,7 +130,8 @@ const std::set<std::string> kValueOptions = {"--primary",
                                              "--jobs",
                                              "--reference",
                                              "--speckle-box",
-                                             "--speckle-image"};
+                                             "--speckle-image",
+                                             "--plot"};
 // Options that may be given more than once, each value adding to the others.
 const std::set<std::string> kRepeatableOptions = {"--calibration"};
 const std::set<std::string> kFlagOptions = {"--json", "--save", "--bench"};
@@ -378,6 +382,12 @@ ToolOptions parseOptions(const std::vector<std::string>& args) {
             if (value.empty())
                 throw UsageError("--frames needs a file name");
             o.framesCsv = value;
+        } else if (a == "--plot") {
+            const std::size_t dot = value.find_last_of('.');
+            const std::string ext = dot == std::string::npos ? "" : value.substr(dot);
+            if (ext != ".png" && ext != ".svg")
+                throw UsageError("--plot: '" + value + "' names neither a .png nor a .svg file");
+            o.plotPath = value;
         } else if (a == "--save") {
             o.save = true;
         } else if (a == "--results") {

@@ -30,6 +30,7 @@ struct ToolOptions {
     MeasureRequest measure;
     bool json = false;
     std::string framesCsv; // empty: no CSV
+    std::string plotPath;  // the run's figure, .png or .svg; empty: none
     bool save = false;
     std::string resultsPath; // empty: "results.txt" beside the program
     // Edit1, Edit2..Edit4 and NotesEdit; their texts in the window after opening a video.

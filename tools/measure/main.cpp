@@ -9,6 +9,7 @@
 // is printed as any other, with its warnings on stderr.
 #include "Batch.h"
 #include "Options.h"
+#include "Plot.h"
 #include "Report.h"
 
 #include "common/Error.h"
@@ -134,6 +135,10 @@ int corvane::tool::measureOne(const ToolOptions& o, const MeasureHooks& hooks,
 
     if (!o.framesCsv.empty())
         writeFramesCsvFile(o.framesCsv, out.table);
+    if (!o.plotPath.empty()) {
+        writeRunPlot(o.plotPath, out.table);
+        messages << "Run plotted in " << o.plotPath << "\n";
+    }
     if (!out.reductionError.empty())
         throw Error(out.reductionError);
 
