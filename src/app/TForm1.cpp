@@ -12,10 +12,12 @@
 #include "measure/Methods.h"
 #include "measure/Selection.h"
 #include "reduce/CalibrationFile.h"
+#include "report/ReportFiles.h"
 #include "results/ResultsCsv.h"
 #include "results/ResultsFile.h"
 #include "results/ResultsLine.h"
 #include "video/RecordingClock.h"
+#include "views/RunPlots.h"
 #include "views/TForm3.h"
 #include "views/TForm5.h"
 
@@ -192,6 +194,17 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
                                      QMessageBox::Save | QMessageBox::Cancel,
                                      QMessageBox::Cancel) == QMessageBox::Save;
     };
+    chooseReportInputs = [this] {
+        return QFileDialog::getOpenFileNames(
+            this, QStringLiteral("Report: results to combine"),
+            QString::fromStdString(resultsCsvPath(resultsFilePath().toStdString())),
+            QStringLiteral("Results (*.csv)"));
+    };
+    chooseReportPage = [this] {
+        return QFileDialog::getSaveFileName(this, QStringLiteral("Report: save the page"),
+                                            QStringLiteral("report.html"),
+                                            QStringLiteral("Web page (*.html)"));
+    };
 
     Timer1.setObjectName(QStringLiteral("Timer1"));
     Timer1.setInterval(kTimerIntervalMs);
@@ -320,6 +333,8 @@ void TForm1::connectHandlers() {
     connect(UseCalibration1, &QAction::triggered, this, on(&TForm1::UseCalibration1Click));
     connect(StopCalibration1, &QAction::triggered, this, on(&TForm1::StopCalibration1Click));
     connect(Speckle1, &QAction::triggered, this, on(&TForm1::Speckle1Click));
+    connect(Report1, &QAction::triggered, this, on(&TForm1::Report1Click));
+    connect(Run1, &QAction::triggered, this, on(&TForm1::Run1Click));
     connect(FindPairButton, &QPushButton::clicked, this, on(&TForm1::FindPairButtonClick));
     connect(Quit1, &QAction::triggered, this, on(&TForm1::Quit1Click));
     connect(Usage1, &QAction::triggered, this, on(&TForm1::Help1Click));
@@ -959,6 +974,8 @@ void TForm1::endRun() {
     running_ = false;
     cancelRequested_ = false;
     RadioGroup1->setItemIndex(runSelection_);
+    if (RunWindow1 && RunWindow1->isVisible())
+        RunWindow1->Plots->showRun(state().FrameData);
 }
 
 void TForm1::followSystemBox() {
@@ -1357,6 +1374,46 @@ void TForm1::Help1Click() {
                 "'man corvane'");
 }
 
+void TForm1::Run1Click() {
+    if (!RunWindow1) {
+        RunWindow1 = new RunWindow(this);
+        RunWindow1->Plots->frameClicked = [this](int32_t frame) {
+            handle([this, frame] {
+                setTrackBarPosition(frame);
+                printframes();
+            });
+        };
+    }
+    RunWindow1->Plots->showRun(state().FrameData);
+    RunWindow1->show();
+    RunWindow1->raise();
+}
+
+void TForm1::Report1Click() {
+    const QStringList inputs = chooseReportInputs ? chooseReportInputs() : QStringList();
+    if (inputs.isEmpty())
+        return;
+    const QString page = chooseReportPage ? chooseReportPage() : QString();
+    if (page.isEmpty())
+        return;
+    ReportRequest request;
+    for (const QString& input : inputs)
+        request.inputs.push_back(input.toStdString());
+    const QFileInfo info(page);
+    const QString base = info.dir().filePath(info.completeBaseName());
+    request.html = page.toStdString();
+    request.csv = (base + QStringLiteral(".csv")).toStdString();
+    request.markdown = (base + QStringLiteral(".md")).toStdString();
+    const ReportOutcome out = makeReport(request);
+    QString message =
+        QStringLiteral("Report of %1 pairs written to %2").arg(out.pairs.size()).arg(page);
+    if (!out.flags.empty())
+        message += QStringLiteral("; %1 measurements flagged").arg(out.flags.size());
+    if (!out.skipped.empty())
+        message += QStringLiteral("; %1 rows left out").arg(out.skipped.size());
+    StatusBar1->showMessage(message, kSavedMessageMs);
+}
+
 void TForm1::About1Click() {
     if (!AboutBox)
         return;
@@ -1407,7 +1464,7 @@ void TForm1::resizeEvent(QResizeEvent* event) {
 void TForm1::closeEvent(QCloseEvent* event) {
     cancelRun();
     for (QWidget* w : {static_cast<QWidget*>(Form3), static_cast<QWidget*>(Form5),
-                       static_cast<QWidget*>(AboutBox)})
+                       static_cast<QWidget*>(AboutBox), static_cast<QWidget*>(RunWindow1)})
         if (w)
             w->hide();
     QMainWindow::closeEvent(event);

@@ -39,6 +39,7 @@ class RadioGroup;
 class TransportWidget;
 class TAboutBox;
 class TForm3;
+class RunWindow;
 class TForm5;
 
 class TForm1 : public QMainWindow {
@@ -69,6 +70,10 @@ public:
     std::function<bool(const QString& question)> confirmPlaceholders;
     // Shows the Speckle panel (modal); tests replace it to drive the panel.
     std::function<void(SpeckleDialog& panel)> showSpeckle;
+    // "Report...": the results.csv files to combine (none: cancelled), then
+    // the report's page; its tables go beside it (empty: cancelled).
+    std::function<QStringList()> chooseReportInputs;
+    std::function<QString()> chooseReportPage;
     // Folder of results.txt; empty means beside the executable.
     void setResultsDirectory(const QString& dir) { resultsDirectory_ = dir; }
     QString resultsFilePath() const;
@@ -130,6 +135,11 @@ public:
     void CheckBox3Click();
     void Button8Click();
     void About1Click();
+    // "File" > "Report...": the saved measurements combined per pair and
+    // night into a page, a CSV and a Markdown table.
+    void Report1Click();
+    // "View" > "Run": the run's frames plotted (see RunPlots).
+    void Run1Click();
     // "File" > "Save Calibration...": the measured drift's calibration.
     void SaveCalibration1Click();
     // "File" > "Use Calibration...": the reduction takes the pixel scale and
@@ -282,11 +292,13 @@ public:
     // The display's black and white points for deep and faint frames.
     QLabel *StretchBlackLabel = nullptr, *StretchWhiteLabel = nullptr;
     QSpinBox *StretchBlackEdit = nullptr, *StretchWhiteEdit = nullptr;
-    QMenu *File1 = nullptr, *A1 = nullptr, *Help1 = nullptr;
+    QMenu *File1 = nullptr, *View1 = nullptr, *A1 = nullptr, *Help1 = nullptr;
     QAction *OpenAVI1 = nullptr, *NewDataFile1 = nullptr, *OpenDataFile1 = nullptr,
             *SaveDataFile1 = nullptr, *SaveResults1 = nullptr, *About1 = nullptr,
             *SaveCalibration1 = nullptr, *UseCalibration1 = nullptr, *StopCalibration1 = nullptr,
-            *Quit1 = nullptr, *Usage1 = nullptr, *Speckle1 = nullptr;
+            *Quit1 = nullptr, *Usage1 = nullptr, *Speckle1 = nullptr, *Report1 = nullptr,
+            *Run1 = nullptr;
+    RunWindow* RunWindow1 = nullptr; // made at the first "Run"
     QPushButton* FindPairButton = nullptr;
     QTimer Timer1;
     QString OpenDialog1Filter;

@@ -362,6 +362,8 @@ void TForm1::buildMenu() {
     // Pairs closer than the seeing, from the whole video's short exposures.
     Speckle1 = File1->addAction(QStringLiteral("Speckle..."));
     Speckle1->setObjectName(QStringLiteral("Speckle1"));
+    Report1 = File1->addAction(QStringLiteral("Report..."));
+    Report1->setObjectName(QStringLiteral("Report1"));
     File1->addSeparator();
     Quit1 = File1->addAction(QStringLiteral("Quit"));
     Quit1->setObjectName(QStringLiteral("Quit1"));
@@ -370,6 +372,10 @@ void TForm1::buildMenu() {
     Quit1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
     // Enabled while a result computed from the inputs on screen is shown.
     SaveResults1->setEnabled(false);
+    View1 = bar->addMenu(QStringLiteral("View"));
+    View1->setObjectName(QStringLiteral("View1"));
+    Run1 = View1->addAction(QStringLiteral("Run"));
+    Run1->setObjectName(QStringLiteral("Run1"));
     Help1 = bar->addMenu(QStringLiteral("Help"));
     Help1->setObjectName(QStringLiteral("Help1"));
     Usage1 = Help1->addAction(QStringLiteral("Usage"));

@@ -280,13 +280,14 @@ TEST_F(WindowLayout, DatePickerStartsOnNewYear2006AtNoon) {
     EXPECT_EQ(p->text(), "01 01 2006, 12 00");
 }
 
-TEST_F(WindowLayout, MenuHoldsOpenAviSaveResultsCalibrationAndAbout) {
+TEST_F(WindowLayout, MenuHoldsOpenAviSaveResultsCalibrationReportRunAndAbout) {
     QMenuBar* bar = form->menuBar();
     const QList<QAction*> top = bar->actions();
-    ASSERT_EQ(top.size(), 3);
+    ASSERT_EQ(top.size(), 4);
     EXPECT_EQ(top[0]->text(), "File");
-    EXPECT_EQ(top[1]->text(), "Help");
-    EXPECT_EQ(top[2]->text(), "About");
+    EXPECT_EQ(top[1]->text(), "View");
+    EXPECT_EQ(top[2]->text(), "Help");
+    EXPECT_EQ(top[3]->text(), "About");
     struct Item {
         const char* name;
         const char* caption;
@@ -302,11 +303,12 @@ TEST_F(WindowLayout, MenuHoldsOpenAviSaveResultsCalibrationAndAbout) {
                          {"UseCalibration1", "Use Calibration...", true, true},
                          {"StopCalibration1", "Stop Using Calibration", true, false},
                          {"Speckle1", "Speckle...", true, true},
+                         {"Report1", "Report...", true, true},
                          {"", "", true, true},
                          {"Quit1", "Quit", true, true}};
     const QList<QAction*> items = form->File1->actions();
-    ASSERT_EQ(items.size(), 11);
-    for (int i = 0; i < 11; ++i) {
+    ASSERT_EQ(items.size(), 12);
+    for (int i = 0; i < 12; ++i) {
         SCOPED_TRACE(file[i].name);
         EXPECT_EQ(items[i]->objectName(), file[i].name);
         EXPECT_EQ(items[i]->text(), file[i].caption);
@@ -315,6 +317,8 @@ TEST_F(WindowLayout, MenuHoldsOpenAviSaveResultsCalibrationAndAbout) {
             EXPECT_EQ(items[i]->isEnabled(), file[i].enabled);
         }
     }
+    ASSERT_EQ(form->View1->actions().size(), 1);
+    EXPECT_EQ(form->View1->actions()[0]->text(), "Run");
     ASSERT_EQ(form->A1->actions().size(), 1);
     EXPECT_EQ(form->A1->actions()[0]->text(), "About");
 }
