@@ -4,6 +4,7 @@
 #include "common/NumberText.h"
 
 #include <cmath>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <map>
@@ -142,9 +143,22 @@ std::optional<double> parseSexagesimal(const std::string& text) {
 }
 
 void readResultsCsv(const std::string& path, MeasureList& list) {
+    // Not a folder, a device or a pipe, whose opening may wait for ever.
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(path, ec))
+        throw Error(path + (std::filesystem::exists(path, ec) ? ": not a file that can be read"
+                                                              : ": no such file"));
     std::ifstream in(path, std::ios::binary);
     if (!in)
         throw Error(path + ": the file cannot be read");
+    // A results file grows by a line per saved measurement; one this large
+    // is something else, and is not read into memory.
+    constexpr std::streamoff kLargest = 256LL << 20;
+    in.seekg(0, std::ios::end);
+    const std::streamoff size = in.tellg();
+    if (size > kLargest)
+        throw Error(path + ": the file is larger than 256 MB; is it a results.csv?");
+    in.seekg(0, std::ios::beg);
     const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     if (in.bad())
         throw Error(path + ": the file cannot be read");

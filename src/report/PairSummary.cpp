@@ -276,12 +276,25 @@ std::vector<PairReport> summarisePairs(const std::vector<SavedMeasure>& measures
         if (!added)
             parent[root(parent, i)] = root(parent, it->second);
     }
+    // By declination, so that each position is compared only with those
+    // whose declination lies within reach.
+    std::vector<std::size_t> placed;
     for (std::size_t i = 0; i < n; ++i)
-        for (std::size_t j = i + 1; j < n; ++j)
-            if (hasPosition(measures[i]) && hasPosition(measures[j]) &&
-                root(parent, i) != root(parent, j) &&
-                distanceArcsec(measures[i], measures[j]) <= kSamePairArcsec)
-                parent[root(parent, j)] = root(parent, i);
+        if (hasPosition(measures[i]))
+            placed.push_back(i);
+    std::sort(placed.begin(), placed.end(), [&](std::size_t a, std::size_t b) {
+        return *measures[a].decDegrees < *measures[b].decDegrees;
+    });
+    for (std::size_t a = 0; a < placed.size(); ++a)
+        for (std::size_t b = a + 1; b < placed.size(); ++b) {
+            const SavedMeasure& p = measures[placed[a]];
+            const SavedMeasure& q = measures[placed[b]];
+            if ((*q.decDegrees - *p.decDegrees) * 3600.0 > kSamePairArcsec)
+                break;
+            if (root(parent, placed[a]) != root(parent, placed[b]) &&
+                distanceArcsec(p, q) <= kSamePairArcsec)
+                parent[root(parent, placed[b])] = root(parent, placed[a]);
+        }
 
     std::vector<PairReport> pairs;
     std::map<std::size_t, std::size_t> pairOfRoot;

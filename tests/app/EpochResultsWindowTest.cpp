@@ -3,11 +3,15 @@
 #include "WindowFixture.h"
 
 #include "results/ResultsLine.h"
+#include "views/RunPlots.h"
 
+#include <QChart>
+#include <QChartView>
 #include <QDateTimeEdit>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QScatterSeries>
 #include <QStatusBar>
 
 using namespace corvane;
@@ -163,6 +167,28 @@ TEST_F(ResultsWindow, PlaceholdersAreSavedOnlyWhenTheUserSaysSo) {
     EXPECT_EQ(placeholderQuestions.size(), 1);
     EXPECT_TRUE(confirmed.isEmpty());
     EXPECT_FALSE(QFile::exists(form->resultsFilePath()));
+}
+
+TEST_F(ResultsWindow, ReportOfTheSavesAndTheRunFromTheMenus) {
+    click("Button10");
+    const QString csv = QFileInfo(form->resultsFilePath()).dir().filePath("results.csv");
+    form->chooseReportInputs = [csv] { return QStringList{csv}; };
+    form->chooseReportPage = [this] { return path("night.html"); };
+    form->Report1->trigger();
+    ASSERT_TRUE(errors.isEmpty()) << errors.join("|").toStdString();
+    for (const char* written : {"night.html", "night.csv", "night.md"})
+        EXPECT_TRUE(QFile::exists(path(written))) << written;
+    EXPECT_EQ(form->statusBar()->currentMessage(),
+              "Report of 1 pairs written to " + path("night.html"));
+
+    form->Run1->trigger();
+    ASSERT_NE(form->RunWindow1, nullptr);
+    EXPECT_TRUE(form->RunWindow1->isVisible());
+    // The 40 accepted frames on screen, none rejected.
+    const QList<QAbstractSeries*> sep = form->RunWindow1->Plots->SeparationChart->chart()->series();
+    ASSERT_EQ(sep.size(), 2);
+    EXPECT_EQ(qobject_cast<QScatterSeries*>(sep[0])->count(), 40);
+    EXPECT_EQ(qobject_cast<QScatterSeries*>(sep[1])->count(), 0);
 }
 
 TEST_F(ResultsWindow, CancelWritesNothing) {
