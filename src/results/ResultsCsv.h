@@ -40,9 +40,9 @@ struct ResultsCsvFields {
     std::string quadrantConfidence;
     std::string deltaMag;
     std::string deltaMagStderr;
-    std::string julianDate;     // the observation's, finer than the epochs' 3 decimals
-    std::string orientation;    // "correct" or "mirrored": how the angles were read
-    int32_t frameFrom = 0;      // the first and last frames measured
+    std::string julianDate;  // the observation's, finer than the epochs' 3 decimals
+    std::string orientation; // "correct" or "mirrored": how the angles were read
+    int32_t frameFrom = 0;   // the first and last frames measured
     int32_t frameTo = 0;
 };
 
