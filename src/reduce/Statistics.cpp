@@ -13,7 +13,94 @@ namespace corvane {
 
 namespace {
 
-Scatter scatterOf(const std::vector<long double>& values) {
+// How long the error of one frame lasts, in frames: the correlation time
+// tau = 1 + 2 (rho_1 + rho_2 + ...) of a per-frame series, rho_k being its
+// autocorrelation k accepted frames apart. n frames are then worth n / tau
+// independent ones, and the mean's standard error is sd / sqrt(n / tau).
+//
+// Why the correlation time rather than a block jackknife over contiguous runs
+// of frames: the jackknife needs blocks longer than the correlation and many
+// of them, which a run of 16 to a few hundred frames cannot give both of, so
+// its error of the error is large; it also changes the figure of frames that
+// are not correlated at all. The correlation time needs no block length,
+// leaves such frames counted exactly as before, and carries over to the pixel
+// scale, whose twelve pairs are far too few to show their own correlation.
+//
+// The sum runs over pairs of lags, (1 + rho_1), (rho_2 + rho_3), ..., while a
+// pair's sum stays positive and no larger than the pair before it: for any
+// steady series the true pairs are positive and falling, so where the
+// estimates stop being so they are noise. It is taken only when rho_1 stands
+// clear of the spread an independent series gives it (2 / sqrt(n)); frames
+// that show no correlation keep tau = 1.
+struct Correlation {
+    long double tau = 1;
+    std::vector<long double> rho; // rho[k - 1]: lag k, for the lags summed
+};
+
+Correlation correlationOf(const std::vector<long double>& values) {
+    Correlation c;
+    const std::size_t n = values.size();
+    if (n < 4)
+        return c;
+    long double mean = 0;
+    for (const long double v : values)
+        mean += v;
+    mean /= static_cast<long double>(n);
+    std::vector<long double> d;
+    d.reserve(n);
+    long double c0 = 0;
+    for (const long double v : values) {
+        d.push_back(v - mean);
+        c0 += d.back() * d.back();
+    }
+    if (!(c0 > 0.0L))
+        return c;
+    const auto rhoAt = [&](std::size_t k) {
+        long double sum = 0;
+        for (std::size_t i = 0; i + k < n; ++i)
+            sum += d[i] * d[i + k];
+        return sum / c0;
+    };
+    const long double rho1 = rhoAt(1);
+    if (!(rho1 > 2.0L / std::sqrt(static_cast<long double>(n))))
+        return c;
+    long double tau = 1.0L + 2.0L * rho1;
+    long double previousPair = 1.0L + rho1;
+    c.rho.push_back(rho1);
+    for (std::size_t k = 2; k + 1 < n / 2; k += 2) {
+        const long double even = rhoAt(k), odd = rhoAt(k + 1);
+        const long double pair = even + odd;
+        if (!(pair > 0.0L) || pair > previousPair)
+            break;
+        tau += 2.0L * pair;
+        previousPair = pair;
+        c.rho.push_back(even);
+        c.rho.push_back(odd);
+    }
+    // Correlations measured about the series' own mean come out low by about
+    // (1 - rho_k) tau / n each, the mean having taken up part of every
+    // deviation; summed over the lags taken, tau is low by the share below.
+    long double shortfall = 0;
+    for (const long double r : c.rho)
+        shortfall += 2.0L * (1.0L - r) / static_cast<long double>(n);
+    tau /= std::max(1.0L - shortfall, 0.5L);
+    // A series cannot be worth less than one frame.
+    c.tau = std::min(tau, static_cast<long double>(n));
+    return c;
+}
+
+// Values whose errors last tau frames scatter less about their own mean
+// than about the truth: their variance about the mean is (n - tau) / (n - 1)
+// of one value's. The factor that undoes it on a standard deviation; 1 for
+// independent values.
+long double scatterShrink(long double n, long double tau) {
+    if (tau == 1.0L)
+        return 1.0L;
+    return std::sqrt((n - 1.0L) / std::max(n - tau, 1.0L));
+}
+
+// The scatter of values whose errors last `tau` frames.
+Scatter scatterOf(const std::vector<long double>& values, long double tau) {
     const long double n = static_cast<long double>(values.size());
     if (values.size() < 2)
         return {};
@@ -24,24 +111,71 @@ Scatter scatterOf(const std::vector<long double>& values) {
     long double squares = 0;
     for (const long double v : values)
         squares += (v - mean) * (v - mean);
+    const long double effective = n / tau;
     Scatter s;
     s.sd = static_cast<double>(std::sqrt(squares / (n - 1.0L)));
-    s.stderrOfMean = static_cast<double>(s.sd / std::sqrt(n));
+    s.stderrOfMean = static_cast<double>(s.sd / std::sqrt(effective) * scatterShrink(n, tau));
+    s.effectiveFrames = static_cast<double>(effective);
     return s;
+}
+
+// The primary's positions about a steady straight drift fitted against time,
+// split along the drift (what moves the pixel scale) and across it (what
+// turns the drift direction), in accepted-frame order.
+struct TrackResiduals {
+    std::vector<long double> along, across;
+};
+
+TrackResiduals primaryResiduals(const std::vector<const PairPosition*>& rows) {
+    const long double n = static_cast<long double>(rows.size());
+    long double tm = 0, xm = 0, ym = 0;
+    for (const PairPosition* r : rows) {
+        tm += r->TimeMs;
+        xm += r->PrimaryX;
+        ym += r->PrimaryY;
+    }
+    tm /= n;
+    xm /= n;
+    ym /= n;
+    long double stt = 0, stx = 0, sty = 0;
+    for (const PairPosition* r : rows) {
+        const long double dt = r->TimeMs - tm;
+        stt += dt * dt;
+        stx += dt * (r->PrimaryX - xm);
+        sty += dt * (r->PrimaryY - ym);
+    }
+    TrackResiduals out;
+    const long double speed = std::hypot(stx, sty);
+    if (!(stt > 0.0L) || !(speed > 0.0L))
+        return out;
+    const long double vx = stx / stt, vy = sty / stt;
+    const long double ux = stx / speed, uy = sty / speed;
+    for (const PairPosition* r : rows) {
+        const long double dt = r->TimeMs - tm;
+        const long double rx = (r->PrimaryX - xm) - vx * dt;
+        const long double ry = (r->PrimaryY - ym) - vy * dt;
+        out.along.push_back(rx * ux + ry * uy);
+        out.across.push_back(ry * ux - rx * uy);
+    }
+    return out;
 }
 
 // The accepted frames' own scatter: separation and screen angle.
 ReductionStatistics frameStatistics(const std::vector<const PairPosition*>& rows) {
     ReductionStatistics s;
     s.framesAccepted = static_cast<int32_t>(rows.size());
+    s.framesEffective = static_cast<double>(rows.size());
     const long double axis = detail::screenAngleAxis(rows);
     std::vector<long double> seps, angles;
     for (const PairPosition* r : rows) {
         seps.push_back(r->SepPixels);
         angles.push_back(detail::nearAxis(r->ScreenAngle, axis));
     }
-    s.separationPx = scatterOf(seps);
-    s.screenAngle = scatterOf(angles);
+    s.separationPx = scatterOf(seps, correlationOf(seps).tau);
+    s.screenAngle = scatterOf(angles, correlationOf(angles).tau);
+    for (const Scatter* series : {&s.separationPx, &s.screenAngle})
+        if (series->effectiveFrames > 0)
+            s.framesEffective = std::min(s.framesEffective, series->effectiveFrames);
     return s;
 }
 
@@ -143,22 +277,45 @@ std::string percent(double fraction, char sep) {
 // every frame), which the reduction does not use. With fewer than
 // 2 x DriftPairCount accepted frames the pairs share frames, whose errors
 // then partly cancel in the mean: the figure errs on the large side.
+//
+// Pair k joins accepted frames k and m - 12 + k, so neighbouring pairs are as
+// correlated as the track is along the drift at the same lag, rho_j. The mean
+// of twelve such values then varies f / 12 as much as one of them, with
+// f = 1 + 2 sum over j < 12 of (1 - j / 12) rho_j, while their scatter about
+// their own mean shrinks by (12 - f) / 11: the square of the standard error
+// is the plain one times f 11 / (12 - f). When f nears 12 the twelve pairs
+// move as one and their scatter shows almost none of their error; f is held
+// below 11, where the factor is already 11 squared.
 double detail::pixelScaleStderr(const std::vector<const PairPosition*>& rows,
                                 long double declinationDeg) {
     const auto scales = detail::pairScales(rows, detail::driftRate(declinationDeg));
-    return scatterOf(std::vector<long double>(scales.begin(), scales.end())).stderrOfMean;
+    const double plain =
+        scatterOf(std::vector<long double>(scales.begin(), scales.end()), 1.0L).stderrOfMean;
+    const Correlation along = correlationOf(primaryResiduals(rows).along);
+    if (along.rho.empty())
+        return plain;
+    constexpr long double kPairs = DriftPairCount;
+    long double f = 1.0L;
+    for (std::size_t j = 1; j <= along.rho.size() && j < DriftPairCount; ++j)
+        f += 2.0L * (1.0L - static_cast<long double>(j) / kPairs) * along.rho[j - 1];
+    f = std::clamp(f, 1.0L, kPairs - 1.0L);
+    return static_cast<double>(plain * std::sqrt(f * (kPairs - 1.0L) / (kPairs - f)));
 }
 
 // The drift direction's standard error: the scatter across the principal
 // axis (n - 2 degrees of freedom, a line having two) over the spread of the
-// frames along it, which is the slope error of a straight-line fit.
+// frames along it, which is the slope error of a straight-line fit. Errors
+// across the track that last tau frames make the slope's variance tau times
+// as large, as they make a mean's.
 double detail::driftAngleStderr(const std::vector<const PairPosition*>& rows) {
     const detail::TrackSpread spread = detail::primarySpread(rows);
     const long double n = static_cast<long double>(rows.size());
     if (!(spread.along > 0.0L) || n < 3.0L)
         return 0.0;
     const long double across = std::max(spread.across, 0.0L) / (n - 2.0L);
-    return static_cast<double>(std::sqrt(across / spread.along) * detail::kDegPerRad);
+    const long double tau = correlationOf(primaryResiduals(rows).across).tau;
+    return static_cast<double>(std::sqrt(tau * across / spread.along) * scatterShrink(n, tau) *
+                               detail::kDegPerRad);
 }
 
 ReductionStatistics driftStatistics(const PairPositions& table, const ReductionResult& result,
@@ -168,6 +325,12 @@ ReductionStatistics driftStatistics(const PairPositions& table, const ReductionR
     s.driftMeasured = true;
     s.pixelScaleStderr = detail::pixelScaleStderr(rows, declinationDeg);
     s.driftAngleStderr = detail::driftAngleStderr(rows);
+    const TrackResiduals track = primaryResiduals(rows);
+    for (const std::vector<long double>* series : {&track.along, &track.across})
+        if (!series->empty())
+            s.framesEffective = std::min(s.framesEffective,
+                                         static_cast<double>(static_cast<long double>(rows.size()) /
+                                                             correlationOf(*series).tau));
     driftFit(rows, s);
     propagate(s, result.separation.separation, result.separation.pixelScale);
     return s;

@@ -5,9 +5,11 @@
 // with the diagnostics that tell a doubtful result, and the warning texts
 // made from them.
 //
-// Every standard error assumes frames whose errors are independent from
-// frame to frame; the drift diagnostics are there to show when a video's are
-// not.
+// Neighbouring frames of a video share much of their error: the seeing moves
+// the images over several frames, and a slow drift keeps a star on the same
+// pixels for a while. Every standard error therefore counts the frames by how
+// many independent ones they are worth (see Statistics.cpp); frames whose
+// errors show no correlation count in full.
 #include "reduce/Positions.h"
 
 #include <cstdint>
@@ -19,11 +21,19 @@ namespace corvane {
 // Scatter of one per-frame quantity over the accepted frames.
 struct Scatter {
     double sd = 0;           // standard deviation of one frame (n - 1 in the divisor)
-    double stderrOfMean = 0; // sd / sqrt(n)
+    double stderrOfMean = 0; // sd / sqrt(effective frames)
+    // The frames' number over the series' correlation time: n for frames
+    // whose errors are independent.
+    double effectiveFrames = 0;
 };
 
 struct ReductionStatistics {
     int32_t framesAccepted = 0;
+    // How many independent frames the accepted ones are worth: the fewest
+    // that any of the per-frame series behind the result (separation, screen
+    // angle and, for a measured drift, the primary's track along and across
+    // it) is worth.
+    double framesEffective = 0;
     Scatter separationPx; // pixels
     // Degrees; each frame's angle taken on the side of the wrap nearest the
     // common axis, as the mean is.
