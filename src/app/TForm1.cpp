@@ -738,8 +738,8 @@ void TForm1::showReset() {
 }
 
 void TForm1::clearResults() {
-    for (QLineEdit* e :
-         {Edit13, Edit14, Edit15, Edit16, PositionAngleErrorEdit, SeparationErrorEdit})
+    for (QLineEdit* e : {Edit13, Edit14, Edit15, Edit16, EffectiveFramesEdit,
+                         PositionAngleErrorEdit, SeparationErrorEdit})
         e->clear();
     // "Pixels/arcsec" stays: the camera's scale, as the last reduction or
     // the calibration in use gave it.
@@ -1116,6 +1116,8 @@ void TForm1::reduceAndDraw() {
         PositionAngleErrorEdit->setText(QStringLiteral("± ") +
                                         QString::fromStdString(e.positionAngle));
         SeparationErrorEdit->setText(QStringLiteral("± ") + QString::fromStdString(e.separation));
+        EffectiveFramesEdit->setText(
+            QString::fromStdString(effectiveFramesText(r.statistics, decimalSeparator_)));
     }
     if (!r.error.empty())
         throw Error(r.error);

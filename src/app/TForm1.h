@@ -248,7 +248,8 @@ public:
     //   RadioGroup1 "Select Star"  RadioGroup2 "Orientation"  RadioGroup3 "Method"
     //   TrackBar1 the frame slider  Panel1 the frame  MediaPlayer1 the transport
     //   GroupBox9 "Frames": MeasuredFramesEdit "measured", AcceptedFramesEdit
-    //   "accepted", ClippedFramesEdit "clipped"; GroupBox8: the "±" read-outs
+    //   "accepted", ClippedFramesEdit "clipped", EffectiveFramesEdit "effective"
+    //   (what the accepted frames are worth to the errors); GroupBox8: the "±" read-outs
     //   PositionAngleErrorEdit ("deg") and SeparationErrorEdit ("arcsec") beside
     //   Edit15 and Edit16;
     //   ClipCheckBox "Reject outliers (3 sigma)"; WarningLabel the warnings about the result
@@ -266,8 +267,9 @@ public:
               *Edit17 = nullptr, *Edit18 = nullptr, *Edit19 = nullptr;
     QLineEdit *StartFrameEdit = nullptr, *StopFrameEdit = nullptr, *NotesEdit = nullptr;
     QLineEdit *MeasuredFramesEdit = nullptr, *AcceptedFramesEdit = nullptr,
-              *ClippedFramesEdit = nullptr, *PositionAngleErrorEdit = nullptr,
-              *SeparationErrorEdit = nullptr;
+              *ClippedFramesEdit = nullptr, *EffectiveFramesEdit = nullptr,
+              *PositionAngleErrorEdit = nullptr, *SeparationErrorEdit = nullptr;
+    QLabel* EffectiveFramesLabel = nullptr;
     QCheckBox* ClipCheckBox = nullptr;
     QLabel* WarningLabel = nullptr;
     QLabel *PositionAngleUnitLabel = nullptr, *SeparationUnitLabel = nullptr;

@@ -208,7 +208,7 @@ void TForm1::buildControls() {
 
     // ---- right of the panel and the results: the warnings, the outlier
     // option, the frame counts and the standard errors ----
-    WarningLabel = label(client, "WarningLabel", 888, 8, 128, 388, "");
+    WarningLabel = label(client, "WarningLabel", 888, 8, 128, 364, "");
     WarningLabel->setWordWrap(true);
     // Against the bottom, next to the counts and the results they are about.
     WarningLabel->setAlignment(Qt::AlignLeft | Qt::AlignBottom);
@@ -217,8 +217,8 @@ void TForm1::buildControls() {
     WarningLabel->setPalette(warningPalette);
     // Off by default: every accepted frame counts unless the user asks.
     ClipCheckBox = place(new QCheckBox(QStringLiteral("Reject outliers (3 sigma)"), client),
-                         "ClipCheckBox", 888, 404, 128, 17);
-    GroupBox9 = group(client, "GroupBox9", 888, 428, 128, 93, "Frames");
+                         "ClipCheckBox", 888, 380, 128, 17);
+    GroupBox9 = group(client, "GroupBox9", 888, 404, 128, 117, "Frames");
     g = GroupBox9;
     Label19 = label(g, "Label19", 8, 20, 56, 13, "measured");
     MeasuredFramesEdit = edit(g, "MeasuredFramesEdit", 68, 16, 53, 21, "", true);
@@ -226,6 +226,10 @@ void TForm1::buildControls() {
     AcceptedFramesEdit = edit(g, "AcceptedFramesEdit", 68, 40, 53, 21, "", true);
     Label21 = label(g, "Label21", 8, 68, 56, 13, "clipped");
     ClippedFramesEdit = edit(g, "ClippedFramesEdit", 68, 64, 53, 21, "", true);
+    // What the accepted frames are worth when neighbouring frames share their
+    // errors: the standard errors count this many.
+    EffectiveFramesLabel = label(g, "EffectiveFramesLabel", 8, 92, 56, 13, "effective");
+    EffectiveFramesEdit = edit(g, "EffectiveFramesEdit", 68, 88, 53, 21, "", true);
     // Each standard error on the row of its value.
     GroupBox8 = group(client, "GroupBox8", 888, 528, 128, 73);
     g = GroupBox8;
@@ -329,9 +333,10 @@ void TForm1::buildControls() {
           static_cast<QWidget*>(StretchBlackEdit), static_cast<QWidget*>(StretchWhiteEdit),
           static_cast<QWidget*>(ClipCheckBox)})
         noTabStop(w);
-    for (QLineEdit* e : {Edit8, Edit9, Edit10, Edit11, Edit12, Edit13, Edit14, Edit15, Edit16,
-                         Edit17, Edit18, Edit19, MeasuredFramesEdit, AcceptedFramesEdit,
-                         ClippedFramesEdit, PositionAngleErrorEdit, SeparationErrorEdit})
+    for (QLineEdit* e :
+         {Edit8, Edit9, Edit10, Edit11, Edit12, Edit13, Edit14, Edit15, Edit16, Edit17, Edit18,
+          Edit19, MeasuredFramesEdit, AcceptedFramesEdit, ClippedFramesEdit, EffectiveFramesEdit,
+          PositionAngleErrorEdit, SeparationErrorEdit})
         noTabStop(e);
 }
 

@@ -54,6 +54,7 @@ std::string buildResultsCsvRow(const ResultsCsvFields& f) {
         f.orientation,
         std::to_string(f.frameFrom),
         std::to_string(f.frameTo),
+        f.framesEffective,
     };
     std::string row;
     for (const std::string& field : fields) {

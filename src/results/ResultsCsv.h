@@ -44,6 +44,7 @@ struct ResultsCsvFields {
     std::string orientation; // "correct" or "mirrored": how the angles were read
     int32_t frameFrom = 0;   // the first and last frames measured
     int32_t frameTo = 0;
+    std::string framesEffective; // how many independent frames the accepted ones are worth
 };
 
 inline constexpr const char* kResultsCsvHeader =
@@ -51,7 +52,7 @@ inline constexpr const char* kResultsCsvHeader =
     "separation_stderr,position_angle_stderr,pixel_scale,pixel_scale_stderr,drift_angle_stderr,"
     "sep_px_sd,screen_angle_sd,frames_measured,frames_accepted,frames_clipped,method,video,"
     "time_from_s,time_to_s,calibration,quadrant,quadrant_confidence,delta_mag,delta_mag_stderr,"
-    "julian_date,orientation,frame_from,frame_to";
+    "julian_date,orientation,frame_from,frame_to,frames_effective";
 
 // One row without its line end. A field holding a comma, a double quote, a
 // CR or an LF is quoted, its quotes doubled; every other field is as given.

@@ -157,7 +157,7 @@ TEST_F(ResultsWindow, ConfirmedSaveAppendsTheLineShown) {
     EXPECT_TRUE(rows[1].contains(",\"seeing\tpoor, wind\",")) << rows[1].toStdString();
     // ... and the picker's Julian date (1 January 2006, 12:00), the
     // orientation and the frames measured.
-    EXPECT_TRUE(rows[1].endsWith(",40,40,0,Peak Search,,0.1,4,drift,,,,,2453737,correct,1,40"))
+    EXPECT_TRUE(rows[1].endsWith(",40,40,0,Peak Search,,0.1,4,drift,,,,,2453737,correct,1,40,40"))
         << rows[1].toStdString();
 }
 

@@ -57,12 +57,13 @@ ResultsCsvFields sampleFields(const std::string& notes) {
     f.orientation = "mirrored";
     f.frameFrom = 5;
     f.frameTo = 204;
+    f.framesEffective = "61";
     return f;
 }
 
 const std::string kTail =
     ",0.02,0.15,1.5012,0.0021,0.05,0.31,1.2,200,180,3,Peak Search,pair.avi,"
-    "0.100,19.900,drift,,,,,2460740.81234,mirrored,5,204"; // speckle's columns empty
+    "0.100,19.900,drift,,,,,2460740.81234,mirrored,5,204,61"; // speckle's columns empty
 
 struct QuotingCase {
     const char* name;

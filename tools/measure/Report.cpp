@@ -115,6 +115,8 @@ void frameFields(const MeasureOutcome& o, std::vector<Field>& f) {
                      s.separationPx.sd});
         f.push_back({"screen angle sd", "screen_angle_sd",
                      errorText(s.screenAngle.sd, 2, kDecimalSeparator), s.screenAngle.sd});
+        f.push_back({"frames effective", "frames_effective",
+                     effectiveFramesText(s, kDecimalSeparator), s.framesEffective});
     } else {
         // Without the reduction the window's result boxes stay empty.
         for (const auto& [name, key] : {std::pair{"sep px", "sep_px"},
@@ -128,7 +130,8 @@ void frameFields(const MeasureOutcome& o, std::vector<Field>& f) {
                                         {"pixel scale stderr", "pixel_scale_stderr"},
                                         {"drift angle stderr", "drift_angle_stderr"},
                                         {"sep px sd", "sep_px_sd"},
-                                        {"screen angle sd", "screen_angle_sd"}})
+                                        {"screen angle sd", "screen_angle_sd"},
+                                        {"frames effective", "frames_effective"}})
             f.push_back({name, key, std::string(), std::nullopt});
     }
 }
