@@ -6,6 +6,7 @@
 #include "common/Rounding.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstddef>
 #include <vector>
 
@@ -14,13 +15,22 @@ namespace corvane {
 namespace {
 
 constexpr int kSystemPasses = 2;
-// Smoothed values above this become points of the blob finder.
+// Whether light is a star's is judged against the sky's pixel noise around
+// the system box, the same for every depth and every unit of the data: a
+// white level says nothing of how faint a star can be told from the sky (a
+// 16-bit camera's white lies thousands of noise levels above it).
+//
+// A pixel no more than kDarkPixelSigmas noise levels above the sky is not
+// smoothed at all (it gives 0); a smoothed value more than kPointSigmas
+// levels of the smoothed noise (a pixel's noise over the kernel's side)
+// above it becomes a point of the blob finder.
+constexpr double kDarkPixelSigmas = 2.0;
+constexpr double kPointSigmas = 3.0;
+// And never less than these steps, so that a sky without noise (black, or
+// noiseless) still needs some light: on a dark 8-bit sky, whose noise is at
+// most 3 steps, these are the limits, as they always were.
 constexpr int32_t kPointThreshold = 3;
-// A pixel this faint or fainter is not smoothed at all (it gives 0).
 constexpr int32_t kDarkPixel = 6;
-// Both are steps of 8-bit video (white 254); deeper recordings use the same
-// share of their own white level (`levelFrom8Bit`), so a 16-bit star is cut
-// where its 8-bit recording would be.
 // The grid cells that get a smoothed value have both offsets from kFirstCell to S - 2.
 constexpr int32_t kFirstCell = 2;
 
@@ -62,11 +72,23 @@ StarStatus blobStatus(const IntensityPlane& plane, const BlobInfo* blob, int32_t
     return starStatus(plane, x - size / 2, y - size / 2, size, false);
 }
 
+// The largest pixel above the sky that is still dark, and the largest
+// smoothed value that is still no point.
+int32_t darkPixelLimit(double skyNoise) {
+    return std::max(kDarkPixel, static_cast<int32_t>(std::floor(kDarkPixelSigmas * skyNoise)));
+}
+
+int32_t pointLimit(const WorkingState& ws) {
+    const double smoothedNoise = ws.SkyNoise / kernelSize(ws.PrimaryBox.Size);
+    return std::max(kPointThreshold,
+                    static_cast<int32_t>(std::floor(kPointSigmas * smoothedNoise)));
+}
+
 bool litInGrid(const WorkingState& ws, int32_t x, int32_t y) {
     const int32_t gx = x - ws.SystemBox.Left, gy = y - ws.SystemBox.Top;
     const int32_t size = ws.SmoothedGrid.size();
     return gx >= 0 && gy >= 0 && gx < size && gy < size &&
-           ws.SmoothedGrid.at(gx, gy) > kPointThreshold;
+           ws.SmoothedGrid.at(gx, gy) > pointLimit(ws);
 }
 
 } // namespace
@@ -93,7 +115,7 @@ void convolve(WorkingState& ws, const IntensityPlane& plane) {
     std::vector<uint16_t> image;
     readIntensities(plane, originX, originY, side, ws.SkyLevel, image);
     const uint16_t* px = image.data();
-    const int32_t darkPixel = plane.levelFrom8Bit(kDarkPixel);
+    const int32_t darkPixel = darkPixelLimit(ws.SkyNoise);
     const std::size_t stride = static_cast<std::size_t>(side);
 
     for (int32_t i = kFirstCell; i <= s - 2; ++i) {
@@ -123,7 +145,9 @@ bool findpeaks(WorkingState& ws, const IntensityPlane& plane, int32_t frame, int
     TStarbox& sys = ws.SystemBox;
     // The sky around the system box where the pair was last seen; the box,
     // the smoothing and the blob finder all see only the light above it.
-    ws.SkyLevel = skyAround(plane, sys);
+    const SkyAround sky = skyAndNoiseAround(plane, sys);
+    ws.SkyLevel = sky.level;
+    ws.SkyNoise = sky.noise;
     const bool s = sys.measure(plane, kSystemPasses, ws.SkyLevel);
     FrameRow row;
     row.SystemX = sys.CentreX;
@@ -132,7 +156,7 @@ bool findpeaks(WorkingState& ws, const IntensityPlane& plane, int32_t frame, int
     TBinaryBlob blobs;
     convolve(ws, plane);
     const int32_t size = ws.SmoothedGrid.size();
-    const int32_t pointThreshold = plane.levelFrom8Bit(kPointThreshold);
+    const int32_t pointThreshold = pointLimit(ws);
     std::size_t points = 0;
     for (int32_t x = 0; x < size; ++x)
         for (int32_t y = 0; y < size; ++y)

@@ -177,6 +177,13 @@ uint16_t skyAround(const IntensityPlane& plane, const TStarbox& box) {
     return skyAround(plane, box, 0.0);
 }
 
+SkyAround skyAndNoiseAround(const IntensityPlane& plane, const TStarbox& box) {
+    const SkyEstimate sky = estimateSky(viewOf(plane), box.Left, box.Top, box.Right, box.Bottom);
+    if (sky.status != SkyStatus::Measured)
+        return {};
+    return {sky.wholeLevel(), sky.noise};
+}
+
 uint16_t skyAround(const IntensityPlane& plane, const TStarbox& box, double noiseSigmas) {
     SkyEstimate sky = estimateSky(viewOf(plane), box.Left, box.Top, box.Right, box.Bottom);
     // A black sky (a level that rounds to 0) takes nothing off, noise or not:

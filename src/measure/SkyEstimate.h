@@ -56,6 +56,14 @@ PlaneView viewOf(const IntensityPlane& plane);
 // the numbers of a dark-sky recording do not change.
 uint16_t skyAround(const IntensityPlane& plane, const TStarbox& box);
 
+// That level with the sky's pixel noise around the box (0 when the ring is
+// off the frame): what a method needs to tell a star from the sky's noise.
+struct SkyAround {
+    uint16_t level = 0;
+    double noise = 0;
+};
+SkyAround skyAndNoiseAround(const IntensityPlane& plane, const TStarbox& box);
+
 // The same level raised by `noiseSigmas` times the sky's pixel noise before
 // rounding: what a weighted centre subtracts so that the noise left above
 // the sky, which counts as light while what lies below counts as none, does

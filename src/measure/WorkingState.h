@@ -48,6 +48,9 @@ struct WorkingState {
     // intensity (estimated around the system box where the frame starts);
     // the smoothing reads it too. 0 on a black sky.
     uint16_t SkyLevel = 0;
+    // The sky's pixel noise there (one pixel's standard deviation, intensity
+    // steps): how far above the sky light must stand to be a star's.
+    double SkyNoise = 0;
     int32_t ExpectedDX = 0;
     int32_t ExpectedDY = 0;
     // Where the user clicked each star, from the system box centre at
