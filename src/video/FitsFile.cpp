@@ -10,6 +10,7 @@
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <limits>
 
 namespace corvane {
@@ -550,13 +551,28 @@ void FitsFile::adopt(const FitsImageInfo& info) {
         }
 }
 
-// The range of physical values mapped to 0 .. 65535.
+// The full scales floating-point data are commonly written to: 0 to 1, and
+// the whites of 8 and 16 bits.
+constexpr double kFloatFullScales[] = {1.0, 255.0, 65535.0};
+// The share of a frame's pixels that may lie above its full scale: hot
+// pixels and the cores of bright stars, which then read as white as they
+// would on the camera, rather than making the whole frame look faint.
+constexpr double kAboveFullScaleShare = 0.001;
+
+// The range of physical values mapped to 0 .. 65535. Floating-point data
+// carry no depth of their own, so their white is DATAMAX, or else the
+// smallest common full scale that holds the first frame but for a few
+// pixels: stars are then measured in the data's own units, whatever they
+// are, and 0-1 data with one hot pixel at 1.2 stay 0-1 data.
 void FitsFile::chooseScaling(const FitsImageInfo& info) {
+    const bool floating = bitpix_ < 0;
     if (info.dataMin && info.dataMax && *info.dataMax > *info.dataMin) {
         impl_->lo = *info.dataMin;
         impl_->hi = *info.dataMax;
     } else {
         double mn = std::numeric_limits<double>::infinity(), mx = -mn;
+        std::size_t count = 0;
+        std::size_t above[std::size(kFloatFullScales)] = {};
         std::vector<double> values;
         for (int y = 0; y < height_; y += kRowsPerRead) {
             const int rows = std::min(kRowsPerRead, height_ - y);
@@ -566,15 +582,28 @@ void FitsFile::chooseScaling(const FitsImageInfo& info) {
                 if (std::isfinite(v)) {
                     mn = std::min(mn, v);
                     mx = std::max(mx, v);
+                    ++count;
+                    for (std::size_t k = 0; k < std::size(kFloatFullScales); ++k)
+                        above[k] += v > kFloatFullScales[k] ? 1 : 0;
                 }
         }
         if (!(mx >= mn)) {
             mn = 0;
             mx = 65535;
         }
-        if (bitpix_ < 0 && mn >= 0 && mx <= 1) {
+        std::optional<double> fullScale;
+        // DATAMIN with DATAMAX that give no range are not a white level.
+        if (floating && mn >= 0 && !info.dataMin) {
+            if (info.dataMax && *info.dataMax > 0)
+                fullScale = *info.dataMax;
+            for (std::size_t k = 0; !fullScale && k < std::size(kFloatFullScales); ++k)
+                if (static_cast<double>(above[k]) <=
+                    kAboveFullScaleShare * static_cast<double>(count))
+                    fullScale = kFloatFullScales[k];
+        }
+        if (fullScale) {
             impl_->lo = 0;
-            impl_->hi = 1;
+            impl_->hi = *fullScale;
         } else if (mn >= 0 && mx <= 65535) {
             impl_->lo = 0;
             impl_->hi = 65535;

@@ -35,6 +35,11 @@ struct FormatCase {
     double dropFraction;
     bool giveRate; // the file has no frame times: the user gives the rate
     Method method;
+    // 16 bits: the secondary's peak in sky noise levels (0: the usual pair).
+    double secondarySigmas = 0;
+    // FITS stored as floats with the white sample at this value (0: integers),
+    // and a hot pixel of this value in every frame (0: none).
+    double floatWhite = 0, hotPixel = 0;
 };
 
 sim::DriftParams driftFor(const FormatCase& c, uint64_t seed) {
@@ -64,6 +69,8 @@ sim::DriftParams driftFor(const FormatCase& c, uint64_t seed) {
         p.noiseSigma = 30;
         p.primaryBrightness = 4000;
         p.secondaryBrightness = 2500;
+        if (c.secondarySigmas > 0)
+            p.secondaryBrightness = c.secondarySigmas * p.noiseSigma;
     }
     return p;
 }
@@ -79,6 +86,8 @@ TEST_P(RecordingFormats, SeparationAngleAndScaleMatchTheTruth) {
         sim::RecordingOptions o;
         o.container = c.container;
         o.startUtc = "2026-05-17T23:10:05.250000";
+        o.fitsFloatWhite = c.floatWhite;
+        o.fitsHotPixel = c.hotPixel;
         // A sequence is opened as its folder.
         const bool sequence = c.container == sim::Container::FitsSequence;
         if (sequence)
@@ -144,7 +153,16 @@ INSTANTIATE_TEST_SUITE_P(
         FormatCase{"ser_16bit_faint_weighted", sim::Container::Ser, 16, false, 0, 0, false,
                    Method::WeightedAverage},
         FormatCase{"ser_16bit_faint_peaks", sim::Container::Ser, 16, false, 0, 0, false,
-                   Method::PeakSearch}),
+                   Method::PeakSearch},
+        // A secondary some 37 noise levels above the sky: the peak search tells
+        // light from sky by the noise, not by the white level 65,535.
+        FormatCase{"ser_16bit_secondary_37_noise_levels_peaks", sim::Container::Ser, 16, false, 0,
+                   0, false, Method::PeakSearch, 37},
+        // Floats in their own units measure as the integers they were.
+        FormatCase{"fits_float_0_to_255_peaks", sim::Container::FitsCube, 8, false, 0, 0, true,
+                   Method::PeakSearch, 0, 255},
+        FormatCase{"fits_float_0_to_1_hot_pixel_peaks", sim::Container::FitsCube, 8, false, 0, 0,
+                   true, Method::PeakSearch, 0, 1, 1.5}),
     [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace

@@ -114,7 +114,7 @@ std::string fitsText(int status) {
 // One FITS file holding `planes` frames from `first` on, rows stored bottom
 // row first as FITS counts them.
 void writeFits(const std::string& path, const DriftParams& p, FrameRenderer& renderer, Truth& truth,
-               int first, int planes, bool cube, int64_t dateObs) {
+               int first, int planes, bool cube, int64_t dateObs, const RecordingOptions& o) {
     std::error_code ec;
     fs::remove(path, ec);
     fitsfile* f = nullptr;
@@ -122,12 +122,19 @@ void writeFits(const std::string& path, const DriftParams& p, FrameRenderer& ren
     if (fits_create_diskfile(&f, path.c_str(), &status) != 0)
         throw Error("Cannot create the FITS file (" + fitsText(status) + "): " + path);
     long axes[3] = {p.width, p.height, planes};
-    fits_create_img(f, p.bits == 16 ? USHORT_IMG : BYTE_IMG, cube ? 3 : 2, axes, &status);
+    const bool floating = o.fitsFloatWhite > 0;
+    fits_create_img(f,
+                    floating       ? FLOAT_IMG
+                    : p.bits == 16 ? USHORT_IMG
+                                   : BYTE_IMG,
+                    cube ? 3 : 2, axes, &status);
     const std::string date = isoTimeOf(dateObs);
     fits_update_key(f, TSTRING, "DATE-OBS", const_cast<char*>(date.c_str()),
                     "UTC start of the exposure", &status);
     const std::size_t w = static_cast<std::size_t>(p.width);
     std::vector<uint16_t> stored(w * static_cast<std::size_t>(p.height));
+    std::vector<float> values(floating ? stored.size() : 0);
+    const double perSample = o.fitsFloatWhite / ((1 << p.bits) - 1);
     for (int k = 0; k < planes && status == 0; ++k) {
         const int n = first + k;
         const std::vector<uint16_t> s =
@@ -136,8 +143,18 @@ void writeFits(const std::string& path, const DriftParams& p, FrameRenderer& ren
             std::memcpy(&stored[static_cast<std::size_t>(p.height - 1 - y) * w],
                         &s[static_cast<std::size_t>(y) * w], w * sizeof(uint16_t));
         LONGLONG pixel[3] = {1, 1, k + 1};
-        fits_write_pixll(f, TUSHORT, pixel, static_cast<LONGLONG>(stored.size()), stored.data(),
-                         &status);
+        if (floating) {
+            for (std::size_t i = 0; i < stored.size(); ++i)
+                values[i] = static_cast<float>(stored[i] * perSample);
+            if (o.fitsHotPixel > 0)
+                values[(static_cast<std::size_t>(p.height) - 1) * w] =
+                    static_cast<float>(o.fitsHotPixel);
+            fits_write_pixll(f, TFLOAT, pixel, static_cast<LONGLONG>(values.size()), values.data(),
+                             &status);
+        } else {
+            fits_write_pixll(f, TUSHORT, pixel, static_cast<LONGLONG>(stored.size()), stored.data(),
+                             &status);
+        }
     }
     fits_close_file(f, &status);
     if (status != 0)
@@ -208,7 +225,7 @@ Truth writeRecording(const std::string& path, const DriftParams& p, const Record
     if (cube) {
         if (p.frames < 1)
             throw Error("Invalid simulation parameter: frames = 0 (a FITS cube needs one)");
-        writeFits(path, p, renderer, truth, 0, p.frames, true, start);
+        writeFits(path, p, renderer, truth, 0, p.frames, true, start, o);
         if (files)
             files->push_back(path);
         return truth;
@@ -216,7 +233,7 @@ Truth writeRecording(const std::string& path, const DriftParams& p, const Record
     for (int n = 0; n < p.frames; ++n) {
         const std::string name = sequenceFileName(path, n);
         writeFits(name, p, renderer, truth, n, 1, false,
-                  stampOf(start, truth.frames[static_cast<std::size_t>(n)]));
+                  stampOf(start, truth.frames[static_cast<std::size_t>(n)]), o);
         if (files)
             files->push_back(name);
     }

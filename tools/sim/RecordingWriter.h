@@ -28,6 +28,12 @@ struct RecordingOptions {
     // start of the time stamps; the FITS DATE-OBS.
     std::string startUtc = "2026-03-14T21:30:00";
     bool timeStamps = true; // SER: write the trailer of time stamps
+    // FITS: 0 stores the samples as integers; otherwise as 32-bit floats
+    // with the white sample at this value (1 for data normalised to 0-1).
+    double fitsFloatWhite = 0;
+    // FITS: a value above 0 puts a hot pixel of this value at the top-left
+    // corner of every frame.
+    double fitsHotPixel = 0;
     std::string observer = "corvane-sim";
     std::string instrument = "simulated camera";
     std::string telescope = "simulated telescope";
