@@ -52,10 +52,10 @@ using FrameTable = std::vector<FrameRow>;
 enum class Method { WeightedAverage = 0, PeakSearch = 1, PsfFit = 2, Speckle = 3 };
 
 int32_t CountValidRows(const FrameTable& table);
-// Rows that hold a measurement, accepted or not: a measured row carries its
-// own frame number (row 0, which always does, when it has a system box).
+// The rows that hold a measurement.
 int32_t CountMeasuredRows(const FrameTable& table);
-// Whether row i holds a measurement (see CountMeasuredRows).
+// Whether row i holds a measurement, accepted or not: a measured row carries
+// its own frame number (row 0, which always does, when it has a system box).
 bool isMeasuredRow(const FrameTable& table, std::size_t i);
 
 // Separation and screen angle of a row from its stored positions:

@@ -18,7 +18,7 @@ RunFinish MeasuringSession::finishRun(const ReductionSettings& settings) {
         state_.FrameData[static_cast<std::size_t>(n)].Valid = true;
     clippedFrames_.clear();
     if (!reductionDue()) {
-        out.noResult = noResultText();
+        out.noResult = noResultText(settings.method);
         out.warnings = warnings(ReductionResult{}, settings.method, settings.decimalSeparator);
         return out;
     }

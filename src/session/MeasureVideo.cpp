@@ -236,7 +236,7 @@ MeasureOutcome measureVideo(const MeasureRequest& request, const MeasureHooks& h
     out.cancelled = result.cancelled;
     out.epoch = epoch(observation, request.decimalSeparator);
     if (request.singleStar) {
-        out.noResult = session.noResultText();
+        out.noResult = session.noResultText(method);
         out.warnings = session.warnings(ReductionResult{}, method, request.decimalSeparator);
     } else {
         ReductionSettings settings;

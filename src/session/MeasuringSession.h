@@ -142,8 +142,10 @@ public:
     int32_t measuredFrames() const { return CountMeasuredRows(state_.FrameData); }
     bool reductionDue() const { return corvane::reductionDue(state_.FrameData); }
     // Why there is no result, with the counts ("Only 11 of 300 frames were
-    // accepted; at least 16 are needed"); empty when the reduction is due.
-    std::string noResultText() const;
+    // accepted; at least 16 are needed") and, when frames were rejected, the
+    // commonest reason with what to try instead of `method`, the method the
+    // frames were measured with; empty when the reduction is due.
+    std::string noResultText(Method method) const;
 
     // What follows a run, the same for every front end: the frames clipped
     // as outliers before (see rejectOutliers) accepted again, then clipped
@@ -267,5 +269,7 @@ ErrorTexts errorTexts(const ReductionResult& reduction, char decimalSeparator);
 // One error (or spread) with `decimals`, or with more where those would show
 // nothing of it (at most 6); empty for a value that is not a number.
 std::string errorText(double error, int decimals, char decimalSeparator);
+// How many independent frames the accepted ones are worth, in whole frames.
+std::string effectiveFramesText(const ReductionStatistics& statistics, char decimalSeparator);
 
 } // namespace corvane

@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <iterator>
 #include <optional>
 
 namespace corvane {
@@ -59,15 +60,99 @@ std::string fileNameOf(const std::string& path) {
 
 } // namespace
 
-std::string MeasuringSession::noResultText() const {
+namespace {
+
+// Why a measured frame was rejected, as far as the stars' statuses tell.
+enum class Rejection { SecondaryFaint, PrimaryFaint, Merged, OffFrame, Offset, Count };
+
+Rejection rejectionOf(const FrameRow& r) {
+    if (r.PrimaryStatus == StarStatus::TooFaint)
+        return Rejection::PrimaryFaint;
+    if (r.SecondaryStatus == StarStatus::TooFaint)
+        return Rejection::SecondaryFaint;
+    if (r.PrimaryStatus == StarStatus::Merged || r.SecondaryStatus == StarStatus::Merged)
+        return Rejection::Merged;
+    if (r.PrimaryStatus == StarStatus::OffFrame || r.SecondaryStatus == StarStatus::OffFrame)
+        return Rejection::OffFrame;
+    return Rejection::Offset;
+}
+
+// The other methods, as the window names them: "Weighted Average or PSF Fit".
+std::string otherMethods(Method method) {
+    std::string out;
+    std::size_t named = 0;
+    const std::size_t others = methodCount() - 1;
+    for (std::size_t i = 0; i < methodCount(); ++i) {
+        const MethodEntry& e = methodEntries()[i];
+        if (e.method == method)
+            continue;
+        if (named > 0)
+            out += named + 1 == others ? " or " : ", ";
+        out += e.caption;
+        ++named;
+    }
+    return out;
+}
+
+// Whether the frame's own measurement rejects the row, rather than the
+// user's "Active" box.
+bool rejectedByMeasurement(const FrameRow& r, const WorkingState& ws, Method method) {
+    FrameTable alone{r};
+    alone[0].Valid = true;
+    applyAcceptance(alone, 0, ws.ExpectedDX, ws.ExpectedDY, method);
+    return !alone[0].Valid;
+}
+
+// The commonest reason among the rejected frames, what it means and what
+// to try: "the secondary was too faint in 284 of 300 frames: try ...".
+std::string commonestRejection(const WorkingState& ws, int32_t measured, Method method) {
+    int32_t counts[static_cast<int>(Rejection::Count)] = {};
+    const FrameTable& table = ws.FrameData;
+    for (std::size_t i = 0; i < table.size(); ++i) {
+        const FrameRow& r = table[i];
+        if (isMeasuredRow(table, i) && !r.Valid && rejectedByMeasurement(r, ws, method))
+            ++counts[static_cast<int>(rejectionOf(r))];
+    }
+    const int32_t* top = std::max_element(std::begin(counts), std::end(counts));
+    if (*top == 0)
+        return std::string();
+    const std::string in =
+        " in " + std::to_string(*top) + " of " + std::to_string(measured) + " frames: ";
+    const std::string fainter = "try " + otherMethods(method) + ", or a larger box";
+    switch (static_cast<Rejection>(top - counts)) {
+    case Rejection::SecondaryFaint:
+        return "the secondary was too faint" + in + fainter;
+    case Rejection::PrimaryFaint:
+        return "the primary was too faint" + in + fainter;
+    case Rejection::Merged:
+        return "the two stars' images merged" + in +
+               (method == Method::PsfFit ? std::string("try a smaller box")
+                                         : std::string("try PSF Fit"));
+    case Rejection::OffFrame:
+        return "a star was off the frame" + in +
+               "measure only the frames where both stars are in it";
+    default:
+        return "the secondary was not where the selection puts it" + in +
+               "select the pair again on a steady frame, or try a larger box";
+    }
+}
+
+} // namespace
+
+std::string MeasuringSession::noResultText(Method method) const {
     const int32_t accepted = acceptedFrames();
     if (accepted >= MinValidRows)
         return std::string();
     const int32_t measured = measuredFrames();
     if (measured == 0)
         return "No frame was measured";
-    return "Only " + std::to_string(accepted) + " of " + std::to_string(measured) +
-           " frames were accepted; at least " + std::to_string(MinValidRows) + " are needed";
+    std::string text = "Only " + std::to_string(accepted) + " of " + std::to_string(measured) +
+                       " frames were accepted; at least " + std::to_string(MinValidRows) +
+                       " are needed";
+    const std::string why = commonestRejection(state_, measured, method);
+    if (!why.empty())
+        text += ": " + why;
+    return text;
 }
 
 int32_t MeasuringSession::rejectOutliers(double sigma) {
@@ -128,6 +213,7 @@ std::string resultsCsvRow(const std::string& recordDate, const PairTexts& pair,
         f.driftAngleStderr = errorText(s.driftAngleStderr, 2, kPoint);
         f.sepPxSd = errorText(s.separationPx.sd, 2, kPoint);
         f.screenAngleSd = errorText(s.screenAngle.sd, 2, kPoint);
+        f.framesEffective = effectiveFramesText(s, kPoint);
     }
     f.framesMeasured = CountMeasuredRows(table);
     f.framesAccepted = CountValidRows(table);
@@ -195,6 +281,10 @@ std::string errorText(double error, int decimals, char sep) {
     while (d < 6 && std::nearbyint(error * std::pow(10.0, d)) == 0.0 && error > 0)
         ++d;
     return formatRounded(error, d, sep);
+}
+
+std::string effectiveFramesText(const ReductionStatistics& s, char sep) {
+    return formatRounded(s.framesEffective, 0, sep);
 }
 
 ErrorTexts errorTexts(const ReductionResult& r, char sep) {

@@ -109,6 +109,7 @@ const std::vector<std::string> kTextNames = {"frames measured",
                                              "drift angle stderr",
                                              "sep px sd",
                                              "screen angle sd",
+                                             "frames effective",
                                              "epoch J",
                                              "epoch B"};
 
@@ -291,7 +292,7 @@ TEST_F(MeasureTool, ExitStatusForEachCase) {
         {"clicks on empty sky",
          {"!", video_, "--primary", "300,20", "--secondary", "310,30", "--dec", "+10"},
          3,
-         "frames were accepted; at least 16 are needed."},
+         "frames were accepted; at least 16 are needed: the primary was too faint in"},
     };
     for (const StatusRow& row : rows) {
         SCOPED_TRACE(row.name);
@@ -580,7 +581,9 @@ TEST_F(MeasureTool, SaveAppendsTheResultsLineAsTheWindowWrites) {
     ASSERT_EQ(rows.size(), 3u);
     const std::string counts = "120," + m.at("valid frames") + ",0,Peak Search,pair.avi,";
     EXPECT_NE(rows[1].find(counts), std::string::npos) << rows[1];
-    const std::string tail = ",correct,1,120\r";
+    // The orientation and frames measured, then the frames the errors count:
+    // every accepted one on this clean drift.
+    const std::string tail = ",correct,1,120," + m.at("valid frames") + "\r";
     EXPECT_EQ(rows[1].substr(rows[1].size() - tail.size()), tail) << rows[1];
     EXPECT_NE(rows[1].find(",drift,,,,,24"), std::string::npos) << rows[1]; // and the Julian date
 }
