@@ -12,6 +12,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace corvane {
 
@@ -55,7 +56,17 @@ inline constexpr const char* kResultsCsvHeader =
     "julian_date,orientation,frame_from,frame_to,frames_effective";
 
 // One row without its line end. A field holding a comma, a double quote, a
-// CR or an LF is quoted, its quotes doubled; every other field is as given.
+// CR or an LF is quoted, its quotes doubled. The texts from outside (the
+// designation, the coordinates, the notes, the video's name, the calibration)
+// are made safe for spreadsheets: one that starts with =, +, -, @, a tab or a
+// CR gets a leading apostrophe so that it is not run as a formula (typed
+// coordinates such as "+45 00 00" excepted), and bytes that are not UTF-8
+// become U+FFFD. Every other field is as given: numbers stay numbers.
 std::string buildResultsCsvRow(const ResultsCsvFields& fields);
+
+// The typed fields ("designation", "RA", "Dec", "notes") and "video name"
+// that hold bytes which are not UTF-8, which the row replaces: the front ends
+// say so before saving.
+std::vector<std::string> fieldsNotUtf8(const ResultsFields& typed, const std::string& video);
 
 } // namespace corvane

@@ -1,6 +1,7 @@
 #include "results/ResultsFile.h"
 
 #include "common/Error.h"
+#include "common/FileError.h"
 #include "results/FileLocation.h"
 #include "results/ResultsCsv.h"
 #include "results/ResultsLine.h"
@@ -20,8 +21,8 @@ namespace {
 
 const char* const kLineEnd = "\r\n";
 
-[[noreturn]] void fail(int errorNumber) {
-    throw Error(fileErrorText(errorNumber));
+[[noreturn]] void fail(int errorNumber, const char* operation, const std::string& path) {
+    throw Error(fileErrorMessage(errorNumber, operation, path));
 }
 
 // A write past the file size limit raises SIGXFSZ, whose default action ends
@@ -122,39 +123,49 @@ void syncDirectory(const std::string& dir) {
 }
 
 // Appends to an existing file under an exclusive lock, so that a failed write
-// can be cut back without cutting away another save's line. False when no
-// file exists at `path`.
+// can be cut back without cutting away another save's line. A file whose last
+// line has lost its line end (edited by hand) gets one first, so the new
+// record starts a line of its own. False when no file exists at `path`.
 bool appendToExisting(const std::string& path, const std::string& data) {
     // O_NONBLOCK: a FIFO in place of the file must not hang the save.
-    const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC | O_NONBLOCK);
+    // Reading is needed only to see the last byte; a file the user may write
+    // but not read still takes the line.
+    const int flags = O_APPEND | O_CLOEXEC | O_NONBLOCK;
+    int fd = ::open(path.c_str(), O_RDWR | flags);
+    const bool readable = fd >= 0;
+    if (fd < 0 && errno == EACCES)
+        fd = ::open(path.c_str(), O_WRONLY | flags);
     if (fd < 0) {
         const int openErr = errno;
         if (openErr == ENOENT && ::access(directoryOf(path).c_str(), F_OK) == 0)
             return false;
-        fail(openErr);
+        fail(openErr, "open", path);
     }
     Descriptor file(fd);
     struct stat st {};
     if (::fstat(fd, &st) != 0)
-        fail(errno);
+        fail(errno, "read", path);
     if (!S_ISREG(st.st_mode))
-        fail(S_ISDIR(st.st_mode) ? EISDIR : EINVAL);
+        throw Error("not a regular file: " + path);
     // Another program's lock-less writes are not ours to guard; when the file
     // system has no locks the save goes on without one.
     while (::flock(fd, LOCK_EX) != 0 && errno == EINTR) {
     }
     if (::fstat(fd, &st) != 0)
-        fail(errno);
+        fail(errno, "read", path);
     const off_t before = st.st_size;
+    char last = '\n';
+    if (readable && before > 0 && ::pread(fd, &last, 1, before - 1) != 1)
+        fail(errno ? errno : EIO, "read", path);
 
-    int err = writeAll(fd, data);
+    int err = writeAll(fd, last == '\n' ? data : kLineEnd + data);
     if (err == 0)
         err = syncFile(fd);
     if (err != 0) {
         // Take back whatever part of the line reached the file.
         if (::ftruncate(fd, before) == 0)
             syncFile(fd);
-        fail(err);
+        fail(err, "write", path);
     }
     // The line is on disk; a late close error cannot take it back.
     file.close();
@@ -197,7 +208,7 @@ Creation createWhole(const std::string& path, const std::string& content) {
         err = writeNewFile(temporary, content);
     }
     if (err != 0)
-        fail(err);
+        fail(err, "create", path);
     const int linked = ::link(temporary.c_str(), path.c_str());
     const int linkErr = linked == 0 ? 0 : errno;
     ::unlink(temporary.c_str());
@@ -208,47 +219,16 @@ Creation createWhole(const std::string& path, const std::string& content) {
     if (linkErr == EEXIST)
         return Creation::AlreadyThere;
     if (linkErr != EPERM && linkErr != EOPNOTSUPP)
-        fail(linkErr);
+        fail(linkErr, "create", path);
     // A file system without hard links: create the file in place.
     err = writeNewFile(path, content);
     if (err == EEXIST)
         return Creation::AlreadyThere;
     if (err != 0)
-        fail(err);
+        fail(err, "create", path);
     syncDirectory(directoryOf(path));
     return Creation::Created;
 }
-
-} // namespace
-
-std::string fileErrorText(int e) {
-    switch (e) {
-    case EACCES:
-    case EPERM:
-    case EROFS:
-    case ETXTBSY:
-    case EISDIR:
-        return "File access denied";
-    case ENOSPC:
-    case EDQUOT:
-    case EFBIG:
-        return "Disk full";
-    case ENAMETOOLONG:
-    case EINVAL:
-    case ELOOP:
-        return "Invalid filename";
-    case EMFILE:
-    case ENFILE:
-        return "Too many open files";
-    case ENOENT:
-    case ENOTDIR:
-        return "File not found";
-    default:
-        return "I/O error " + std::to_string(e);
-    }
-}
-
-namespace {
 
 // Appends `data` (its own line end included) to the file at `path`, or
 // creates the file holding `head` and then `data`.
@@ -263,7 +243,7 @@ void appendRecord(const std::string& path, const std::string& head, const std::s
         if (createWhole(path, whole) == Creation::Created)
             return;
     }
-    fail(EAGAIN);
+    fail(EAGAIN, "write", path);
 }
 
 } // namespace
@@ -281,16 +261,227 @@ std::string resultsCsvPath(const std::string& path) {
     return (hasExtension ? path.substr(0, dot) : path) + ".csv";
 }
 
+namespace {
+
+const char* const kPendingMark = "corvane pending record";
+
+SaveStepHook saveStepHook = nullptr;
+
+void reachedStep(SaveStep step) {
+    if (saveStepHook)
+        saveStepHook(step);
+}
+
+std::string resultsHead() {
+    return std::string(kResultsTitle) + kLineEnd + kResultsHeader + kLineEnd;
+}
+
+std::string csvHead() {
+    return std::string(kResultsCsvHeader) + kLineEnd;
+}
+
+// The journal of a save: the record's two lines, written and synced before
+// either results file is touched, and emptied once both files hold them. A
+// save cut short (a crash, a kill, a power cut) leaves it full, and the next
+// save completes the record in whichever file lacks it. Its lock also keeps
+// the saves of several programs from interleaving their two appends.
+std::string pendingPath(const std::string& path) {
+    return directoryOf(path) + "/." + fileNameOf(path) + ".pending";
+}
+
+std::string pendingText(const std::string& line, const std::string& csvRow) {
+    return std::string(kPendingMark) + "\n" + std::to_string(line.size()) + "\n" + line + "\n" +
+           std::to_string(csvRow.size()) + "\n" + csvRow + "\nend\n";
+}
+
+// One length-prefixed part of the journal at `at`, moving `at` past it.
+bool readPart(const std::string& text, std::size_t& at, std::string& part) {
+    const std::size_t eol = text.find('\n', at);
+    if (eol == std::string::npos || eol == at || eol - at > 12)
+        return false;
+    std::size_t size = 0;
+    for (std::size_t i = at; i < eol; ++i) {
+        if (text[i] < '0' || text[i] > '9')
+            return false;
+        size = size * 10 + static_cast<std::size_t>(text[i] - '0');
+    }
+    at = eol + 1;
+    if (size > text.size() - at || text.compare(at + size, 1, "\n") != 0)
+        return false;
+    part = text.substr(at, size);
+    at += size + 1;
+    return true;
+}
+
+// The record a journal holds; false for an empty journal or one whose writing
+// was cut short (then no results file was touched yet).
+bool parsePending(const std::string& text, std::string& line, std::string& csvRow) {
+    const std::string mark = std::string(kPendingMark) + "\n";
+    if (text.compare(0, mark.size(), mark) != 0)
+        return false;
+    std::size_t at = mark.size();
+    return readPart(text, at, line) && readPart(text, at, csvRow) && text.substr(at) == "end\n";
+}
+
+// Whether the last line of the file at `path` is `line` (its line end may be
+// missing). A file that is not there holds nothing.
+bool endsWithLine(const std::string& path, const std::string& line) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
+        if (errno == ENOENT)
+            return false;
+        fail(errno, "open", path);
+    }
+    Descriptor file(fd);
+    struct stat st {};
+    if (::fstat(fd, &st) != 0)
+        fail(errno, "read", path);
+    if (!S_ISREG(st.st_mode))
+        throw Error("not a regular file: " + path);
+    const std::size_t want = line.size() + 3;
+    const off_t from =
+        st.st_size > static_cast<off_t>(want) ? st.st_size - static_cast<off_t>(want) : 0;
+    std::string tail(static_cast<std::size_t>(st.st_size - from), '\0');
+    if (!tail.empty() &&
+        ::pread(fd, tail.data(), tail.size(), from) != static_cast<ssize_t>(tail.size()))
+        fail(errno ? errno : EIO, "read", path);
+    for (const char* end : {kLineEnd, ""}) {
+        const std::string whole = "\n" + line + end;
+        if (tail.size() >= whole.size() &&
+            tail.compare(tail.size() - whole.size(), whole.size(), whole) == 0)
+            return true;
+    }
+    return false;
+}
+
+// The open, locked journal of one save.
+class Journal {
+public:
+    explicit Journal(const std::string& path) : path_(pendingPath(path)) {
+        fd_ = ::open(path_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW, 0666);
+        if (fd_ < 0) {
+            // A folder the user may not write to still takes saves into files
+            // that exist there; they go without a journal, as before.
+            if (errno == EACCES || errno == EROFS || errno == EPERM)
+                return;
+            // No folder: the results file is what the user asked for.
+            fail(errno, "open", errno == ENOENT || errno == ENOTDIR ? path : path_);
+        }
+        struct stat st {};
+        if (::fstat(fd_, &st) != 0)
+            fail(errno, "read", path_);
+        if (!S_ISREG(st.st_mode))
+            throw Error("not a regular file: " + path_);
+        while (::flock(fd_, LOCK_EX) != 0) {
+            if (errno != EINTR && errno != ENOLCK && errno != EOPNOTSUPP)
+                fail(errno, "lock", path_);
+            if (errno != EINTR)
+                break;
+        }
+    }
+    ~Journal() {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    Journal(const Journal&) = delete;
+    Journal& operator=(const Journal&) = delete;
+
+    std::string read() const {
+        std::string text;
+        if (fd_ < 0)
+            return text;
+        char buffer[65536];
+        for (off_t at = 0;;) {
+            const ssize_t n = ::pread(fd_, buffer, sizeof buffer, at);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0)
+                fail(errno, "read", path_);
+            if (n == 0)
+                return text;
+            text.append(buffer, static_cast<std::size_t>(n));
+            at += n;
+        }
+    }
+
+    void write(const std::string& text) {
+        if (fd_ < 0)
+            return;
+        int err = ::ftruncate(fd_, 0) == 0 ? 0 : errno;
+        if (err == 0 && !text.empty()) {
+            ::lseek(fd_, 0, SEEK_SET);
+            err = writeAll(fd_, text);
+        }
+        if (err == 0)
+            err = syncFile(fd_);
+        if (err != 0) {
+            if (::ftruncate(fd_, 0) == 0)
+                syncFile(fd_);
+            fail(err, "write", path_);
+        }
+    }
+
+    void clear() { write(std::string()); }
+
+private:
+    std::string path_;
+    int fd_ = -1;
+};
+
+// Completes a record whose save was cut short, in whichever file lacks it.
+void completePending(const std::string& path, Journal& journal) {
+    std::string line, csvRow;
+    if (!parsePending(journal.read(), line, csvRow))
+        return;
+    const std::string csv = resultsCsvPath(path);
+    if (!endsWithLine(path, line))
+        appendRecord(path, resultsHead(), line + kLineEnd);
+    if (!endsWithLine(csv, csvRow))
+        appendRecord(csv, csvHead(), csvRow + kLineEnd);
+    journal.clear();
+}
+
+} // namespace
+
+void setSaveStepHook(SaveStepHook hook) {
+    saveStepHook = hook;
+}
+
+void completePendingRecord(const std::string& path) {
+    FileSizeSignalIgnored noSignal;
+    Journal journal(path);
+    completePending(path, journal);
+}
+
 void saveResultsRecord(const std::string& path, const std::string& line,
                        const std::string& csvRow) {
-    appendResultsLine(path, line);
+    FileSizeSignalIgnored noSignal;
+    Journal journal(path);
+    try {
+        completePending(path, journal);
+    } catch (const Error& e) {
+        throw Error(std::string(e.what()) +
+                    ". An earlier measurement is still to be added there; this one was not saved");
+    }
+    journal.write(pendingText(line, csvRow));
+    reachedStep(SaveStep::Journal);
+    try {
+        appendResultsLine(path, line);
+    } catch (const Error&) {
+        // Nothing of the record reached either file: it is no longer pending.
+        journal.clear();
+        throw;
+    }
+    reachedStep(SaveStep::Results);
     const std::string csv = resultsCsvPath(path);
     try {
-        appendRecord(csv, std::string(kResultsCsvHeader) + kLineEnd, csvRow + kLineEnd);
+        appendRecord(csv, csvHead(), csvRow + kLineEnd);
     } catch (const Error& e) {
-        throw Error(fileNameOf(csv) + ": " + e.what() + ". The results line was saved in " +
-                    fileNameOf(path));
+        // The journal keeps the row, to be added at the next save.
+        throw Error(std::string(e.what()) + ". The results line was saved in " + fileNameOf(path));
     }
+    reachedStep(SaveStep::Csv);
+    journal.clear();
 }
 
 std::string defaultResultsPath() {

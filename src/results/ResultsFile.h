@@ -1,6 +1,8 @@
 #pragma once
 // "results.txt": the file in which the saved measurements accumulate, one
 // line per confirmed save, CR LF line ends, UTF-8 text.
+#include "common/FileError.h"
+
 #include <string>
 
 namespace corvane {
@@ -13,8 +15,9 @@ namespace corvane {
 // save leaves the file as it was: no half line, no title without its header,
 // the earlier lines untouched, and no file at all when a new one could not be
 // written whole. Concurrent saves from several processes each land whole.
-// The file is closed after a failure too. Failures throw corvane::Error with
-// the text of `fileErrorText`.
+// The file is closed after a failure too. A file whose last line lacks its
+// line end gets one before the new line. Failures throw corvane::Error with
+// the text of `fileErrorMessage`, naming the file and what failed.
 void appendResultsLine(const std::string& path, const std::string& line);
 
 // Where results.csv goes beside the results file at `path`: the same name
@@ -26,12 +29,22 @@ std::string resultsCsvPath(const std::string& path);
 // with its header row when new), with the same care. The results file comes
 // first: when only the CSV row fails, the error names results.csv and says
 // that the line was saved.
+//
+// The two files stay in step whatever stops a save: the record is first
+// written to a journal beside the results file (".results.txt.pending"), and
+// a record found there by the next save, or by completePendingRecord, is
+// added to whichever file lacks it. A file whose last line is the record's
+// already holds it. Saves of several programs into the same files take turns.
 void saveResultsRecord(const std::string& path, const std::string& line, const std::string& csvRow);
 
-// The user's text for a failed file operation with this errno value:
-// "File access denied", "Disk full", "Invalid filename", "Too many open
-// files", "File not found", or "I/O error <number>".
-std::string fileErrorText(int errorNumber);
+// Completes a record whose save was cut short, if any (see saveResultsRecord).
+void completePendingRecord(const std::string& path);
+
+// For tests that stop a save part-way: called after each step of
+// saveResultsRecord.
+enum class SaveStep { Journal, Results, Csv };
+using SaveStepHook = void (*)(SaveStep);
+void setSaveStepHook(SaveStepHook hook);
 
 // Where "results.txt" goes when no other file is named: beside the program,
 // or in the user's data folder for an installed copy (see userFilePath).

@@ -1,5 +1,6 @@
 #include "results/ResultsLine.h"
 
+#include <algorithm>
 #include <clocale>
 #include <cstring>
 #include <ctime>
@@ -8,19 +9,50 @@
 
 namespace corvane {
 
+namespace {
+
+bool breaksColumns(char c) {
+    return c == '\t' || c == '\r' || c == '\n';
+}
+
+// A field as one column of the line: tabs and line ends become spaces.
+std::string column(std::string text) {
+    std::replace_if(text.begin(), text.end(), breaksColumns, ' ');
+    return text;
+}
+
+bool holdsBreaks(const std::string& text) {
+    return std::any_of(text.begin(), text.end(), breaksColumns);
+}
+
+} // namespace
+
 std::string buildResultsLine(const ResultsFields& f) {
     std::string line;
-    line += f.recordDate + '\t';
-    line += f.designation + '\t';
-    line += f.raHours + ' ' + f.raMinutes + ' ' + f.raSeconds + '\t';
-    line += f.decDegrees + ' ' + f.decMinutes + ' ' + f.decSeconds + '\t';
-    line += f.epochJ + '\t';
-    line += f.epochB + '\t';
-    line += f.separation + '\t';
-    line += f.positionAngle + '\t';
+    line += column(f.recordDate) + '\t';
+    line += column(f.designation) + '\t';
+    line += column(f.raHours + ' ' + f.raMinutes + ' ' + f.raSeconds) + '\t';
+    line += column(f.decDegrees + ' ' + f.decMinutes + ' ' + f.decSeconds) + '\t';
+    line += column(f.epochJ) + '\t';
+    line += column(f.epochB) + '\t';
+    line += column(f.separation) + '\t';
+    line += column(f.positionAngle) + '\t';
     line += std::to_string(f.validFrames) + '\t';
-    line += f.notes;
+    line += column(f.notes);
     return line;
+}
+
+std::vector<std::string> typedFieldsWithBreaks(const ResultsFields& f) {
+    std::vector<std::string> names;
+    if (holdsBreaks(f.designation))
+        names.push_back("designation");
+    if (holdsBreaks(f.raHours + f.raMinutes + f.raSeconds))
+        names.push_back("RA");
+    if (holdsBreaks(f.decDegrees + f.decMinutes + f.decSeconds))
+        names.push_back("Dec");
+    if (holdsBreaks(f.notes))
+        names.push_back("notes");
+    return names;
 }
 
 std::string formatShortDateFallback(int32_t year, int32_t month, int32_t day) {

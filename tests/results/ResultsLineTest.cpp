@@ -64,14 +64,15 @@ TEST(ResultsLine, FieldsFollowTheHeaderOrder) {
                                         "2006.003", "30.08", "240", "187", "seeing 3/5"}));
 }
 
-TEST(ResultsLine, TabsAndSpacesInTextsPassUnchanged) {
+TEST(ResultsLine, TabsAndLineEndsInTypedTextsBecomeSpacesSoTheColumnsHold) {
     ResultsFields f = startUpFields();
     f.designation = "  A\tB ";
-    f.notes = "a\tb  c\t";
-    const std::string line = buildResultsLine(f);
-    EXPECT_NE(line.find("\t  A\tB \t"), std::string::npos);
-    EXPECT_EQ(line.substr(line.size() - 8), "\ta\tb  c\t");
-    EXPECT_EQ(std::count(line.begin(), line.end(), '\t'), 9 + 1 + 2);
+    f.raSeconds = "5\r\n6";
+    f.notes = "a\tb  c\n";
+    EXPECT_EQ(splitTabs(buildResultsLine(f)),
+              (std::vector<std::string>{"3/7/25", "  A B ", "HH MM 5  6", "+00 00 00", "2006.001",
+                                        "2006.003", "", "", "0", "a b  c "}));
+    EXPECT_EQ(typedFieldsWithBreaks(f), (std::vector<std::string>{"designation", "RA", "notes"}));
 }
 
 TEST(ShortDateFallback, IsMonthDayTwoDigitYear) {
