@@ -21,6 +21,8 @@ const char* starStatusName(StarStatus s) {
         return "saturated";
     case StarStatus::Merged:
         return "merged";
+    case StarStatus::MissingPixels:
+        return "missing_pixels";
     }
     return "not_measured";
 }

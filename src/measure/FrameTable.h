@@ -16,17 +16,21 @@ namespace corvane {
 enum class StarStatus : uint8_t {
     NotMeasured = 0, // no method has written the row
     Found,
-    TooFaint,  // no light above the sky where the star was looked for
-    OffFrame,  // where the star was looked for lies wholly outside the frame
-    Saturated, // measured, but a pixel of its box reaches the white level
-    Merged,    // its light is not told apart from the other star's
+    TooFaint,      // no light above the sky where the star was looked for
+    OffFrame,      // where the star was looked for lies wholly outside the frame
+    Saturated,     // measured, but a pixel of its box reaches the white level
+    Merged,        // its light is not told apart from the other star's
+    MissingPixels, // a pixel of its box holds no number in the file (NaN or infinite)
 };
 
-// Whether the star was lost: too faint, off the frame or merged.
+// Whether the star was lost: too faint, off the frame, merged or over
+// missing pixels.
 inline bool isLost(StarStatus s) {
-    return s == StarStatus::TooFaint || s == StarStatus::OffFrame || s == StarStatus::Merged;
+    return s == StarStatus::TooFaint || s == StarStatus::OffFrame || s == StarStatus::Merged ||
+           s == StarStatus::MissingPixels;
 }
-// "not_measured", "found", "too_faint", "off_frame", "saturated", "merged".
+// "not_measured", "found", "too_faint", "off_frame", "saturated", "merged",
+// "missing_pixels".
 const char* starStatusName(StarStatus s);
 
 struct FrameRow {

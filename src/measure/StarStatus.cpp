@@ -28,6 +28,9 @@ bool reachesWhite(const IntensityPlane& plane, int32_t left, int32_t top, int32_
 
 StarStatus starStatus(const IntensityPlane& plane, int32_t left, int32_t top, int32_t size,
                       bool lit) {
+    // Whatever was found there rests on pixels the file does not hold.
+    if (plane.missingIn(left, top, size))
+        return StarStatus::MissingPixels;
     if (!lit)
         return outsideFrame(plane, left, top, size) ? StarStatus::OffFrame : StarStatus::TooFaint;
     return reachesWhite(plane, left, top, size) ? StarStatus::Saturated : StarStatus::Found;

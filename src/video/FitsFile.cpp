@@ -1,12 +1,14 @@
 #include "video/FitsFile.h"
 
 #include "common/Error.h"
+#include "common/FileError.h"
 #include "video/UtcTime.h"
 
 #include <fitsio.h>
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
@@ -273,6 +275,8 @@ struct FitsFile::Impl {
             open.file = nullptr;
             char start[10] = {};
             std::ifstream in(path, std::ios::binary);
+            if (!in)
+                throw Error(fileErrorMessage(errno ? errno : EACCES, "open", path));
             in.read(start, 9);
             if (std::string(start) != "SIMPLE  =")
                 fail("Not a FITS file (it does not start with \"SIMPLE  =\")", path);
@@ -297,6 +301,8 @@ FitsFile::FitsFile(const std::string& path)
     const fs::file_status status = fs::status(path, ec);
     if (path.empty() || !fs::exists(status))
         fail("File not found", path);
+    if (!fs::is_directory(status) && !fs::is_regular_file(status))
+        fail("not a regular file", path);
     std::vector<fs::path> candidates;
     bool pickedOne = false;
     if (fs::is_directory(status)) {
@@ -522,7 +528,10 @@ void FitsFile::adopt(const FitsImageInfo& info) {
     else if (info.dateObs)
         clock_.setStart(info.dateObs);
     if (info.dateObsGiven && !info.dateObs)
-        warnings_.push_back("DATE-OBS is not a date and time Corvane can read");
+        warnings_.push_back(std::string("DATE-OBS is not a date and time Corvane can read") +
+                            (clock_.hasTimeStamps()
+                                 ? ""
+                                 : "; the observation time is the file's modification time"));
 
     if (layout_ == FitsLayout::Cube) {
         // A cube cut short holds fewer planes than NAXIS3 says.
@@ -683,7 +692,23 @@ void FitsFile::readAny(int64_t n, int y0, int rows, int type, void* out) const {
     }
 }
 
+std::vector<std::string> FitsFile::warnings() const {
+    std::vector<std::string> all = warnings_;
+    if (missingPerFrame_.empty())
+        return all;
+    std::size_t pixels = 0;
+    for (const auto& [frame, count] : missingPerFrame_)
+        pixels += count;
+    const std::size_t frames = missingPerFrame_.size();
+    all.push_back(std::to_string(pixels) + (pixels == 1 ? " pixel" : " pixels") + " in " +
+                  std::to_string(frames) + (frames == 1 ? " frame" : " frames") +
+                  " read hold no number (NaN or infinite); they read as 0, and a frame with "
+                  "one in a star box is rejected (missing pixels)");
+    return all;
+}
+
 void FitsFile::readRows(int64_t n, int y0, int rows, uint16_t* out) const {
+    lastMissing_.clear();
     switch (impl_->mapping) {
     case Mapping::Unsigned16:
         readAny(n, y0, rows, TUSHORT, out);
@@ -698,16 +723,27 @@ void FitsFile::readRows(int64_t n, int y0, int rows, uint16_t* out) const {
     case Mapping::Scaled: {
         const double scale = 65535.0 / (impl_->hi - impl_->lo);
         std::vector<double> values;
+        uint32_t done = 0;
         for (int y = y0; y < y0 + rows; y += kRowsPerRead) {
             const int block = std::min(kRowsPerRead, y0 + rows - y);
             values.resize(static_cast<std::size_t>(block) * static_cast<std::size_t>(width_));
             readAny(n, y, block, TDOUBLE, values.data());
             for (std::size_t i = 0; i < values.size(); ++i) {
-                // Not-a-number (an undefined pixel) and minus infinity read as 0.
+                // Not-a-number (an undefined pixel) and the infinities read as 0.
+                if (!std::isfinite(values[i])) {
+                    lastMissing_.push_back(done + static_cast<uint32_t>(i));
+                    out[i] = 0;
+                    continue;
+                }
                 const double v = (values[i] - impl_->lo) * scale;
                 out[i] = v >= 0 ? static_cast<uint16_t>(std::nearbyint(std::min(v, 65535.0))) : 0;
             }
             out += values.size();
+            done += static_cast<uint32_t>(values.size());
+        }
+        if (!lastMissing_.empty()) {
+            std::size_t& seen = missingPerFrame_[n];
+            seen = std::max(seen, lastMissing_.size());
         }
         return;
     }

@@ -23,6 +23,7 @@
 #include "video/RecordingClock.h"
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -80,11 +81,16 @@ public:
     const RecordingClock& clock() const { return clock_; }
     RecordingClock& clock() { return clock_; }
 
-    const std::vector<std::string>& warnings() const { return warnings_; }
+    // What the file gets wrong that the reader worked around: what was found
+    // on opening, then the samples without a number met in the frames read.
+    std::vector<std::string> warnings() const;
 
     // Rows y0 .. y0 + rows - 1 of frame n, top-down as shown, width samples
     // each. The 8-bit form only for files of 8-bit samples. Throws Error.
+    // Samples that hold no number (NaN, an infinity) read as 0.
     void readRows(int64_t n, int y0, int rows, uint16_t* out) const;
+    // Those samples of the last readRows, counted from its first sample.
+    const std::vector<uint32_t>& lastMissing() const { return lastMissing_; }
     void readRows(int64_t n, int y0, int rows, uint8_t* out) const;
     std::vector<uint16_t> frame(int64_t n) const;
 
@@ -110,6 +116,8 @@ private:
     std::optional<BayerPattern> bayer_;
     RecordingClock clock_;
     std::vector<std::string> warnings_;
+    mutable std::vector<uint32_t> lastMissing_;
+    mutable std::map<int64_t, std::size_t> missingPerFrame_; // the most seen in one read
 };
 
 } // namespace corvane

@@ -22,6 +22,7 @@ protected:
     void readSamples(int64_t n, int y0, int rows, uint16_t* out) const override {
         file_.readRows(n, y0, rows, out);
     }
+    const std::vector<uint32_t>* missingSamples() const override { return &file_.lastMissing(); }
 
 private:
     FitsFile file_;

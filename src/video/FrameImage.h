@@ -51,6 +51,8 @@ public:
         heldTop_ = 0;
         heldBottom_ = height_;
         strayRead_ = false;
+        missing_.clear();
+        missingCount_ = 0;
     }
 
     // A frame read only in a band of rows holds this frame's intensities in
@@ -91,6 +93,33 @@ public:
                   static_cast<uint16_t>(std::clamp<int32_t>(v, 0, 65535)));
     }
 
+    // Pixels the file holds no number for (a NaN or an infinity): they read
+    // as 0, and a star box that holds one cannot be measured soundly.
+    void markMissing(int x, int y) {
+        if (static_cast<unsigned>(x) >= static_cast<unsigned>(width_) ||
+            static_cast<unsigned>(y) >= static_cast<unsigned>(height_))
+            return;
+        if (missing_.empty())
+            missing_.resize(samples_.size());
+        missingCount_ += missing_[index(x, y)] ? 0 : 1;
+        missing_[index(x, y)] = true;
+    }
+    std::size_t missingCount() const { return missingCount_; }
+    // Whether a missing pixel lies in the square [left, left + size) x
+    // [top, top + size).
+    bool missingIn(int32_t left, int32_t top, int32_t size) const {
+        if (missingCount_ == 0)
+            return false;
+        const int x0 = std::max(left, 0), y0 = std::max(top, 0);
+        const int x1 = static_cast<int>(std::min<int64_t>(int64_t{left} + size, width_));
+        const int y1 = static_cast<int>(std::min<int64_t>(int64_t{top} + size, height_));
+        for (int y = y0; y < y1; ++y)
+            for (int x = x0; x < x1; ++x)
+                if (missing_[index(x, y)])
+                    return true;
+        return false;
+    }
+
     // Whether the square [left, left + size) x [top, top + size) lies wholly
     // inside the frame, so its rows can be read straight from `row`.
     bool holds(int32_t left, int32_t top, int32_t size) const {
@@ -125,6 +154,8 @@ private:
     int heldTop_ = 0;
     int heldBottom_ = 0;
     mutable bool strayRead_ = false;
+    std::vector<bool> missing_; // empty while no pixel is missing
+    std::size_t missingCount_ = 0;
 };
 
 // The colours of a frame as the user sees it, at the frame's own size. A grey

@@ -1,6 +1,7 @@
 #include "video/FrameSource.h"
 
 #include "common/Error.h"
+#include "common/FileError.h"
 #include "video/AviCheck.h"
 #include "video/AviFrameSource.h"
 #include "video/FitsFrameSource.h"
@@ -9,8 +10,10 @@
 #include <cstring>
 #include <filesystem>
 
-#include <cstdio>
+#include <cerrno>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace corvane {
 
@@ -28,11 +31,20 @@ namespace {
 // The first bytes of the file; fewer (or none) when it is shorter or cannot
 // be read, which the checks below then name.
 std::size_t readHead(const std::string& path, unsigned char* head, std::size_t size) {
-    std::FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f)
+    // Without blocking: a named pipe must not hang the open.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0)
         return 0;
-    const std::size_t n = std::fread(head, 1, size, f);
-    std::fclose(f);
+    std::size_t n = 0;
+    while (n < size) {
+        const ssize_t got = ::read(fd, head + n, size - n);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            break;
+        n += static_cast<std::size_t>(got);
+    }
+    ::close(fd);
     return n;
 }
 
@@ -42,6 +54,14 @@ constexpr int64_t kMicrosPerSecond = 1000000;
 } // namespace
 
 std::unique_ptr<FrameSource> openFrameSource(const std::string& path) {
+    // A pipe, a device or a socket would block the readers or never end.
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode))
+        throw Error("not a regular file: " + path);
+    // A name too long, a loop of links, a file in place of a folder: said
+    // as what they are, not as a missing file.
+    if (!path.empty() && ::stat(path.c_str(), &st) != 0 && errno != ENOENT)
+        throw Error(fileErrorMessage(errno, "open", path));
     unsigned char head[kHeadBytes] = {};
     const std::size_t n = readHead(path, head, sizeof head);
     if (looksLikeAvi(head, n))

@@ -17,7 +17,9 @@ void RecordingClock::setFrameRate(double fps) {
 }
 
 std::string RecordingClock::missingTimesText() const {
-    return "The " + recording_ + " has no time for each frame; give the frame rate: " + path_;
+    const std::string why = missingReason_.empty() ? "" : " (" + missingReason_ + ")";
+    return "The " + recording_ + " has no time for each frame" + why +
+           "; give the frame rate: " + path_;
 }
 
 int64_t RecordingClock::frameOffset(int64_t n) const {

@@ -45,6 +45,9 @@ public:
     std::optional<int64_t> frameUtc(int64_t n) const;
     // The message frameOffset gives without frame times.
     std::string missingTimesText() const;
+    // Why the file has no time for each frame, said in that message (a file
+    // cut short loses its time stamps with its last frames).
+    void setMissingTimesReason(std::string reason) { missingReason_ = std::move(reason); }
 
 private:
     std::string recording_;
@@ -53,6 +56,7 @@ private:
     std::vector<int64_t> stamps_;
     std::optional<int64_t> start_;
     double fps_ = 0;
+    std::string missingReason_;
 };
 
 } // namespace corvane

@@ -163,6 +163,17 @@ void SampleFrameSource::showDeep(Frame& out) {
     stretchToDisplay(out.intensity, *stretch_, 0, 0, shape_.width, shape_.height, out.display);
 }
 
+void SampleFrameSource::markMissing(int yFirstRead, Frame& out) const {
+    const std::vector<uint32_t>* missing = missingSamples();
+    if (!missing)
+        return;
+    const std::size_t channels = static_cast<std::size_t>(shape_.channels);
+    const std::size_t perRow = static_cast<std::size_t>(shape_.width) * channels;
+    for (const uint32_t i : *missing)
+        out.intensity.markMissing(static_cast<int>(i % perRow / channels),
+                                  yFirstRead + static_cast<int>(i / perRow));
+}
+
 bool SampleFrameSource::read(int32_t n, Frame& out) {
     if (n < 0 || n >= shape_.frames)
         return false;
@@ -173,6 +184,7 @@ bool SampleFrameSource::read(int32_t n, Frame& out) {
         if (shape_.layout == ColourLayout::Mono) {
             uint16_t* v = out.intensity.row(0);
             readSamples(n, 0, h, v);
+            markMissing(0, out);
             if (shape_.bits == 8) {
                 std::vector<uint8_t>& grey = out.display.resetGrey(w, h);
                 for (std::size_t i = 0; i < count; ++i) {
@@ -183,6 +195,7 @@ bool SampleFrameSource::read(int32_t n, Frame& out) {
         } else {
             samples_.resize(count * static_cast<std::size_t>(shape_.channels));
             readSamples(n, 0, h, samples_.data());
+            markMissing(0, out);
             intensitiesOfColour(0, h, 0, true, out);
         }
     } catch (const Error&) {
@@ -207,6 +220,7 @@ bool SampleFrameSource::readBand(int32_t n, int y0, int rows, Frame& out) {
         if (shape_.layout == ColourLayout::Mono) {
             uint16_t* v = out.intensity.row(top);
             readSamples(n, top, bottom - top, v);
+            markMissing(top, out);
             if (shape_.bits == 8) {
                 const std::size_t count = static_cast<std::size_t>(bottom - top) * uw;
                 for (std::size_t i = 0; i < count; ++i)
@@ -219,6 +233,7 @@ bool SampleFrameSource::readBand(int32_t n, int y0, int rows, Frame& out) {
             samples_.resize(static_cast<std::size_t>(last - first) * uw *
                             static_cast<std::size_t>(shape_.channels));
             readSamples(n, first, last - first, samples_.data());
+            markMissing(first, out);
             intensitiesOfColour(top, bottom, first, false, out);
         }
     } catch (const Error&) {

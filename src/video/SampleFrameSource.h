@@ -60,11 +60,17 @@ protected:
     void init(const std::string& path, const Shape& shape, RecordingClock& clock);
     // Rows y0 .. y0 + rows - 1 of frame n, width * channels samples each.
     virtual void readSamples(int64_t n, int y0, int rows, uint16_t* out) const = 0;
+    // The samples of the last readSamples that hold no number in the file,
+    // counted from its first sample; none where every sample is a number.
+    virtual const std::vector<uint32_t>* missingSamples() const { return nullptr; }
 
 private:
     int64_t ticksOf(int32_t n) const;
     void intensitiesOfColour(int yFrom, int yTo, int yFirstRead, bool show, Frame& out);
     void showDeep(Frame& out);
+    // Marks the pixels of the last readSamples (from row yFirstRead) that
+    // hold no number.
+    void markMissing(int yFirstRead, Frame& out) const;
 
     std::string path_;
     Shape shape_;

@@ -177,13 +177,14 @@ SerFile::SerFile(const std::string& path) : path_(path), clock_("SER file", path
         fail("File not found", path);
     if (fs::is_directory(status))
         fail("This is a folder, not a video file", path);
-    fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Without blocking: a named pipe must not hang the open.
+    fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd_ < 0)
         fail("File access denied", path);
     struct stat st {};
     if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
         ::close(fd_);
-        fail("Not a regular file", path);
+        fail("not a regular file", path);
     }
     fileSize_ = static_cast<uint64_t>(st.st_size);
     if (fileSize_ == 0) {
@@ -246,11 +247,19 @@ void SerFile::checkData() {
     const uint64_t rest = dataBytes - static_cast<uint64_t>(frames_) * frameBytes_;
     const uint64_t trailer = static_cast<uint64_t>(frames_) * kStampBytes;
     if (claimed != static_cast<uint64_t>(frames_)) {
-        warnings_.push_back("The header's FrameCount is " + std::to_string(claimed) +
+        // Fewer frames than the header counts: the file was cut short, and
+        // its time stamps, which follow the frames, went with its end.
+        const bool truncated = claimed > static_cast<uint64_t>(frames_);
+        warnings_.push_back(std::string(truncated ? "The SER file is truncated: the" : "The") +
+                            " header's FrameCount is " + std::to_string(claimed) +
                             " but the file holds " + std::to_string(frames_) +
                             " complete frames; those are used");
         if (rest == trailer)
             readTrailer(rest);
+        else if (truncated)
+            clock_.setMissingTimesReason("the file is truncated: " + std::to_string(frames_) +
+                                         " of " + std::to_string(claimed) +
+                                         " frames and none of their time stamps are present");
         return;
     }
     if (rest == 0)

@@ -377,6 +377,7 @@ struct StatusCase {
     int systemShiftX;           // the system box moved by this much before measuring
     StarStatus primary, secondary;
     bool valid;
+    int missingX = -1, missingY = -1; // a pixel the file holds no number for
 };
 
 class StarStatusOfRow : public ::testing::TestWithParam<StatusCase> {};
@@ -387,6 +388,7 @@ TEST_P(StarStatusOfRow, NamesWhatBecameOfEachStar) {
     test::selectPair(s, c.selected, {});
     s.stars = c.measured;
     s.draw();
+    s.plane.markMissing(c.missingX, c.missingY);
     s.ws.SystemBox.centreat(s.ws.SystemBox.CentreX + c.systemShiftX, s.ws.SystemBox.CentreY);
     ASSERT_TRUE(measureframe(s.ws, s.plane, c.method, 5, 200));
     const FrameRow& row = s.ws.FrameData[5];
@@ -507,7 +509,28 @@ INSTANTIATE_TEST_SUITE_P(Scenes, StarStatusOfRow,
                                                       600,
                                                       StarStatus::OffFrame,
                                                       StarStatus::OffFrame,
-                                                      false}),
+                                                      false},
+                                           // A NaN in the file beside the secondary's centre.
+                                           StatusCase{"weighted_missing_pixel_by_the_secondary",
+                                                      Method::WeightedAverage,
+                                                      {kPrimary, kSecondary},
+                                                      {kPrimary, kSecondary},
+                                                      0,
+                                                      StarStatus::Found,
+                                                      StarStatus::MissingPixels,
+                                                      false,
+                                                      327,
+                                                      211},
+                                           StatusCase{"peak_missing_pixel_by_the_primary",
+                                                      Method::PeakSearch,
+                                                      {kPrimary, kSecondary},
+                                                      {kPrimary, kSecondary},
+                                                      0,
+                                                      StarStatus::MissingPixels,
+                                                      StarStatus::Found,
+                                                      false,
+                                                      299,
+                                                      199}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace

@@ -21,6 +21,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <sys/stat.h>
 #include <vector>
 
 namespace corvane {
@@ -342,6 +343,9 @@ TEST(FitsFile, HostileFilesAndFoldersAreRefusedClearly) {
     noImage.axes = {};
     FitsImage wide = test::flatFrame(9000, 1, 1, "");
     FitsImage sixtyFour = test::flatFrame(4, 3, 1, "", 64);
+    FitsImage nanFrame = test::flatFrame(8, 6, 0.5, "", -32);
+    nanFrame.stored[3] = nanFrame.stored[20] = std::nan("");
+    nanFrame.stored[40] = -HUGE_VAL;
     struct Row {
         const char* name;
         Make make;
@@ -394,6 +398,14 @@ TEST(FitsFile, HostileFilesAndFoldersAreRefusedClearly) {
          "holds no FITS files", 0, nullptr},
         {"a missing file", [](test::TempDir& d) { return d.file("gone.fits"); }, "File not found",
          0, nullptr},
+        {"a named pipe",
+         [](test::TempDir& d) {
+             ::mkfifo(d.file("pipe.fits").c_str(), 0600);
+             return d.file("pipe.fits");
+         },
+         "not a regular file", 0, nullptr},
+        {"NaN and infinite pixels", one("nan.fits", nanFrame), nullptr, 1,
+         "3 pixels in 1 frame read hold no number (NaN or infinite)"},
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.name);
@@ -416,6 +428,7 @@ TEST(FitsFile, HostileFilesAndFoldersAreRefusedClearly) {
             const FitsFile f(path);
             EXPECT_EQ(r.refusal, nullptr) << "opened";
             EXPECT_EQ(f.frameCount(), r.frames);
+            (void)f.frame(0);
             if (r.warning) {
                 EXPECT_TRUE(mentions(f.warnings(), r.warning))
                     << (f.warnings().empty() ? "no warning" : f.warnings().front());

@@ -351,7 +351,8 @@ TEST_F(SerFileTest, HostileFilesOpenWhatIsSoundOrAreRefusedClearly) {
         {"FrameCount 0", [](auto& b) { ser::put32(b, ser::kFrameCount, 0); }, nullptr, 6, true,
          "FrameCount is 0 but the file holds 6"},
         {"last frame cut short", [](auto& b) { b.resize(kData - kFrame / 2); }, nullptr, 5, false,
-         "holds 5 complete frames"},
+         "The SER file is truncated: the header's FrameCount is 6 but the file holds 5 complete "
+         "frames"},
         {"frames twice as wide as the file holds", [](auto& b) { ser::put32(b, ser::kWidth, 80); },
          nullptr, 3, false, "FrameCount is 6 but the file holds 3"},
         {"time stamps cut short", [](auto& b) { b.resize(b.size() - 4); }, nullptr, 6, false,
@@ -410,17 +411,20 @@ TEST_F(SerFileTest, HostileFilesOpenWhatIsSoundOrAreRefusedClearly) {
     }
 }
 
-TEST_F(SerFileTest, MissingEmptyAndFolderAreRefusedByName) {
+TEST_F(SerFileTest, MissingEmptyFolderAndPipeAreRefusedByName) {
     const std::string empty = dir.file("empty.ser");
     test::writeBytes(empty, {});
     const std::string folder = dir.file("folder.ser");
     std::filesystem::create_directory(folder);
+    const std::string pipe = dir.file("pipe.ser"); // nobody writes: a blocking open would hang
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
     const struct {
         std::string path;
         const char* text;
     } rows[] = {{dir.file("missing.ser"), "File not found"},
                 {empty, "The file is empty"},
-                {folder, "This is a folder"}};
+                {folder, "This is a folder"},
+                {pipe, "not a regular file"}};
     for (const auto& r : rows) {
         try {
             SerFile f(r.path);
