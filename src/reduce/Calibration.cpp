@@ -112,6 +112,7 @@ ReductionResult reduceWithCalibration(const PairPositions& table, const Calibrat
         s.separationText = formatRounded(s.separation, 2, sep);
         out.statistics = calibratedStatistics(table, out, calibration.pixelsPerArcsecStderr,
                                               calibration.driftAngleStderr);
+        detail::requireFiniteResult(out);
         out.reached = ReductionStage::Separation;
     } catch (const Error& e) {
         out.error = e.what();

@@ -1,6 +1,7 @@
 #include "reduce/CalibrationFile.h"
 
 #include "common/Error.h"
+#include "common/NumberText.h"
 
 #include <nlohmann/json.hpp>
 
@@ -8,11 +9,12 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
-#include <filesystem>
+#include <fcntl.h>
 #include <fstream>
 #include <iterator>
 #include <string>
-#include <system_error>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace corvane {
 
@@ -28,6 +30,20 @@ constexpr const char* kDecKey = "dec";
 constexpr const char* kTimeKey = "observed_utc";
 constexpr const char* kSourceKey = "source";
 constexpr const char* kFramesKey = "frames_accepted";
+
+// A direction a turn or two away from the usual range is still one; far
+// beyond, the number was not meant as an angle.
+constexpr double kMaxDriftAngle = 720.0;
+
+// Into the range the reduction gives drift directions in, -90 < a <= 270.
+double driftRange(double degrees) {
+    degrees = std::fmod(degrees, 360.0);
+    if (degrees <= -90.0)
+        degrees += 360.0;
+    if (degrees > 270.0)
+        degrees -= 360.0;
+    return degrees;
+}
 
 std::string quoted(const std::string& text) {
     return "\"" + text + "\"";
@@ -92,8 +108,17 @@ void check(const Calibration& c, const std::string& name) {
     finite(c.driftAngle, kDriftKey);
     finite(c.driftAngleStderr, kDriftErrorKey);
     finite(c.dec, kDecKey);
-    if (!(c.pixelsPerArcsec > 0.0))
-        refuseKey(name, kScaleKey, "holds a pixel scale that is not above 0");
+    // A camera behind a telescope sees between a thousandth of a pixel and a
+    // thousand pixels in an arc-second; anything else is a slip of the pen
+    // and would give a separation of 0 or of millions of arc-seconds.
+    if (!(c.pixelsPerArcsec >= kMinPixelsPerArcsec && c.pixelsPerArcsec <= kMaxPixelsPerArcsec))
+        refuseKey(name, kScaleKey,
+                  "holds a pixel scale outside " + formatGeneral(kMinPixelsPerArcsec) + " to " +
+                      formatGeneral(kMaxPixelsPerArcsec) + " pixels per arc-second");
+    if (!(std::fabs(c.driftAngle) <= kMaxDriftAngle))
+        refuseKey(name, kDriftKey,
+                  "holds an angle beyond -" + formatGeneral(kMaxDriftAngle) + " to " +
+                      formatGeneral(kMaxDriftAngle) + " degrees");
     if (c.pixelsPerArcsecStderr < 0.0)
         refuseKey(name, kScaleErrorKey, "holds a negative standard error");
     if (c.driftAngleStderr < 0.0)
@@ -143,6 +168,7 @@ Calibration parseCalibration(const std::string& content, const std::string& name
     c.source = text(j, name, kSourceKey);
     c.framesAccepted = count(j, name, kFramesKey);
     check(c, name);
+    c.driftAngle = driftRange(c.driftAngle);
     return c;
 }
 
@@ -159,22 +185,37 @@ void saveCalibration(const Calibration& c, const std::string& path) {
 }
 
 Calibration loadCalibration(const std::string& path) {
-    std::error_code ec;
-    if (std::filesystem::is_directory(path, ec))
-        refuse(path, "it is a folder, not a file");
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
+    // Opened without blocking and checked before reading: a named pipe or a
+    // device given as the calibration would wait forever for its data.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0)
         refuse(path, std::strerror(errno));
+    struct Closer {
+        int fd;
+        ~Closer() { ::close(fd); }
+    } closer{fd};
+    struct stat st {};
+    if (::fstat(fd, &st) != 0)
+        refuse(path, std::strerror(errno));
+    if (S_ISDIR(st.st_mode))
+        refuse(path, "it is a folder, not a file");
+    if (!S_ISREG(st.st_mode))
+        refuse(path, "not a regular file");
     std::string content;
     char buffer[4096];
-    while (in.read(buffer, sizeof buffer) || in.gcount() > 0) {
-        content.append(buffer, static_cast<std::size_t>(in.gcount()));
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            refuse(path, std::strerror(errno));
+        if (n == 0)
+            break;
+        content.append(buffer, static_cast<std::size_t>(n));
         if (content.size() > kMaxCalibrationFileBytes)
             refuse(path, "it is larger than " + std::to_string(kMaxCalibrationFileBytes / 1024) +
                              " KiB, far more than a calibration holds");
     }
-    if (in.bad())
-        refuse(path, std::strerror(errno));
     return parseCalibration(content, path);
 }
 

@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace corvane {
@@ -297,6 +298,15 @@ float primaryPixelScale(const std::vector<const PairPosition*>& rows, long doubl
     if (!(scale > 0.0f) || !std::isfinite(scale))
         throw Error("The pixel scale cannot be found from this drift. Measure a longer "
                     "stretch of the drift.");
+    if (scale > kMaxPixelsPerArcsec)
+        throw Error("At this declination the stars drift too slowly to give a pixel scale (" +
+                    formatGeneral(scale) +
+                    " pixels per arc-second). Near the pole, measure "
+                    "with a calibration.");
+    if (scale < kMinPixelsPerArcsec)
+        throw Error("The drift gives a pixel scale of " + formatGeneral(scale) +
+                    " pixels per arc-second, below " + formatGeneral(kMinPixelsPerArcsec) +
+                    ". Check the frame times and the declination.");
     return scale;
 }
 
@@ -412,6 +422,23 @@ SeparationResult separation(const PairPositions& table, const std::string& decDe
     return out;
 }
 
+void detail::requireFiniteResult(const ReductionResult& r) {
+    const ReductionStatistics& s = r.statistics;
+    const std::pair<double, const char*> values[] = {
+        {r.separation.pixelScale, "pixel scale"},
+        {r.separation.separation, "separation"},
+        {r.regression.positionAngle, "position angle"},
+        {s.separationStderr, "standard error of the separation"},
+        {s.positionAngleStderr, "standard error of the position angle"},
+        {s.pixelScaleStderr, "standard error of the pixel scale"},
+    };
+    for (const auto& [value, name] : values)
+        if (!std::isfinite(value) || value < 0)
+            throw Error(std::string("The reduction gives a ") + name +
+                        " that is not a number, so there is no result. Measure more frames or "
+                        "check the frame times.");
+}
+
 ReductionResult reduce(const PairPositions& table, Orientation orientation,
                        const std::string& decDegrees, const std::string& decMinutes,
                        const std::string& decSeconds, char sep) {
@@ -425,6 +452,7 @@ ReductionResult reduce(const PairPositions& table, Orientation orientation,
         out.separation = separation(table, decDegrees, decMinutes, decSeconds, sep);
         out.statistics = driftStatistics(
             table, out, declinationMagnitude(decDegrees, decMinutes, decSeconds, sep));
+        detail::requireFiniteResult(out);
         out.reached = ReductionStage::Separation;
     } catch (const Error& e) {
         out.error = e.what();

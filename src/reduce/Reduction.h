@@ -27,6 +27,11 @@ namespace corvane {
 inline constexpr long double SiderealRate = 15.04107L;
 // Pairs of early and late valid frames averaged for the pixel scale.
 inline constexpr int32_t DriftPairCount = 12;
+// The pixel scales a camera behind a telescope can have, pixels per
+// arc-second. A scale outside them is no measurement: a drift too slow to
+// time near the pole, wrong frame times, or a slip of the pen.
+inline constexpr double kMinPixelsPerArcsec = 0.001;
+inline constexpr double kMaxPixelsPerArcsec = 1000.0;
 
 // "Orientation" radio group: item 0 "Correct or Inverted (rotated 180)",
 // item 1 "Upright reverted (flipped R/L)".

@@ -76,4 +76,9 @@ double driftAngleStderr(const std::vector<const PairPosition*>& rows);
 // reduction sums it.
 float meanSeparationArcsec(const std::vector<const PairPosition*>& rows, float pixelScale);
 
+// Refuses (corvane::Error) a finished reduction whose pixel scale,
+// separation, position angle or standard errors are not finite or are
+// negative: no result rather than one that says nothing.
+void requireFiniteResult(const ReductionResult& result);
+
 } // namespace corvane::detail

@@ -9,6 +9,7 @@
 #include <fstream>
 #include <limits>
 #include <string>
+#include <sys/stat.h>
 #include <vector>
 
 using namespace corvane;
@@ -126,8 +127,16 @@ INSTANTIATE_TEST_SUITE_P(
         RefusalCase{"negative_drift_error", with("drift_angle_stderr", "-1"),
                     refused("the key \"drift_angle_stderr\" holds a negative standard error")},
         RefusalCase{"zero_scale", with("pixels_per_arcsec", "0"),
-                    refused("the key \"pixels_per_arcsec\" holds a pixel scale that is not "
-                            "above 0")},
+                    refused("the key \"pixels_per_arcsec\" holds a pixel scale outside 0.001 to "
+                            "1000 pixels per arc-second")},
+        RefusalCase{"scale_near_the_largest_double", with("pixels_per_arcsec", "1e308"),
+                    refused("the key \"pixels_per_arcsec\" holds a pixel scale outside 0.001 to "
+                            "1000 pixels per arc-second")},
+        RefusalCase{"scale_near_the_smallest_double", with("pixels_per_arcsec", "1e-308"),
+                    refused("the key \"pixels_per_arcsec\" holds a pixel scale outside 0.001 to "
+                            "1000 pixels per arc-second")},
+        RefusalCase{"drift_angle_of_1e300", with("drift_angle", "1e300"),
+                    refused("the key \"drift_angle\" holds an angle beyond -720 to 720 degrees")},
         RefusalCase{"declination_past_the_pole", with("dec", "90.5"),
                     refused("the key \"dec\" holds a declination beyond -90 to +90 degrees")},
         RefusalCase{"fractional_frame_count", with("frames_accepted", "12.5"),
@@ -154,14 +163,17 @@ TEST(CalibrationFile, SavingRefusesAValueThatIsNotFiniteAndWritesNothing) {
     EXPECT_FALSE(std::ifstream(path).good());
 }
 
-TEST(CalibrationFile, LoadingRefusesAMissingOrOversizedFileOrAFolder) {
+TEST(CalibrationFile, LoadingRefusesAMissingOrOversizedFileAFolderOrAPipe) {
     const test::TempDir dir;
     const std::string missing = dir.file("none.json");
     const std::string big = dir.file("big.json");
     const std::string folder = dir.file("");
+    const std::string pipe = dir.file("pipe.json");
     std::ofstream(big) << std::string(kMaxCalibrationFileBytes + 1, ' ');
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0); // no writer: reading it would wait for ever
     for (const auto& [path, what] :
          {std::pair{missing, std::string("No such file or directory")},
+          std::pair{pipe, std::string("not a regular file")},
           std::pair{folder, std::string("it is a folder, not a file")},
           std::pair{big, std::string("it is larger than 64 KiB, far more than a calibration "
                                      "holds")}}) {

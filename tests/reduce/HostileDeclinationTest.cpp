@@ -47,7 +47,7 @@ void expectFiniteTexts(const ReductionResult& r) {
         EXPECT_FALSE(hasNonFinite(*t)) << *t;
 }
 
-enum class Outcome { Sixty, ConversionMessage, RangeMessage };
+enum class Outcome { Sixty, ConversionMessage, RangeMessage, TooSlowMessage };
 
 struct BoxCase {
     std::string name;
@@ -94,6 +94,10 @@ const std::vector<BoxCase> kBoxCases = {
     {"minutes_minus_1e300", 1, "-1e300", '.', Outcome::RangeMessage},
     {"seconds_largest_double", 2, "1.7976931348623157e308", '.', Outcome::RangeMessage},
     {"degrees_ninety", 0, "90", '.', Outcome::RangeMessage},
+    // So near the pole that the drift would give billions of pixels per
+    // arc-second and a separation of 0.
+    {"degrees_a_hair_from_the_pole", 0, "89.99999999", '.', Outcome::TooSlowMessage},
+    {"seconds_adding_up_to_a_hair_from_the_pole", 2, "107999.9999", '.', Outcome::TooSlowMessage},
 };
 
 class HostileDeclination : public ::testing::TestWithParam<BoxCase> {};
@@ -119,6 +123,11 @@ TEST_P(HostileDeclination, GivesTheMessageOrTheRightNumbers) {
     }
     if (c.outcome == Outcome::RangeMessage) {
         EXPECT_NE(message.find("is not between -90 and +90 degrees"), std::string::npos) << message;
+    }
+    if (c.outcome == Outcome::TooSlowMessage) {
+        EXPECT_NE(message.find("the stars drift too slowly to give a pixel scale"),
+                  std::string::npos)
+            << message;
     }
 
     // The whole reduction: the declination stops it after the regression at
