@@ -1323,7 +1323,11 @@ void TForm1::previewdata() {
         !confirmPlaceholders(QStringLiteral("In the line to be saved %1. Save it as it is?")
                                  .arg(placeholders.join(QStringLiteral(", and ")))))
         return;
-    if (confirm && confirm(resultsLine()))
+    // What the files will write other than typed is said with the line.
+    QString text = resultsLine();
+    for (const std::string& notice : saveNotices(pairTexts(), player().FileName()))
+        text += QStringLiteral("\n\n") + QString::fromStdString(notice);
+    if (confirm && confirm(text))
         outputdata();
 }
 

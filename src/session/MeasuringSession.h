@@ -255,6 +255,11 @@ std::string resultsCsvRow(const std::string& recordDate, const PairTexts& pair,
                           const ReductionResult& r, Method method, int32_t clipped,
                           const std::string& videoPath, const Calibration* calibration = nullptr);
 
+// What a save will change in the typed texts, for the user to read before
+// saving: tabs and line ends that results.txt writes as spaces, bytes that
+// are not UTF-8 which results.csv replaces. Empty when nothing changes.
+std::vector<std::string> saveNotices(const PairTexts& pair, const std::string& videoPath);
+
 // A calibration as results.csv records it: where it came from and its values.
 std::string calibrationText(const Calibration& calibration);
 

@@ -168,9 +168,14 @@ int32_t MeasuringSession::rejectOutliers(double sigma) {
 
 std::vector<std::string> MeasuringSession::warnings(const ReductionResult& r, Method method,
                                                     char sep) const {
-    std::vector<std::string> out = r.reached >= ReductionStage::Separation
-                                       ? reductionWarnings(r.statistics, measuredFrames(), sep)
-                                       : std::vector<std::string>{};
+    // What the reader worked around in the file comes first: the numbers
+    // rest on it (a start time taken from elsewhere, rows read one way up).
+    std::vector<std::string> out;
+    if (const FrameSource* source = player_.Source())
+        out = source->warnings();
+    if (r.reached >= ReductionStage::Separation)
+        for (std::string& w : reductionWarnings(r.statistics, measuredFrames(), sep))
+            out.push_back(std::move(w));
     // A pair whose images overlap, measured by a method that cannot part them.
     if (const char* overlap = overlapWarning(state_, method))
         out.push_back(overlap);
@@ -246,6 +251,32 @@ std::string resultsCsvRow(const std::string& recordDate, const PairTexts& pair,
         anyMeasured = true;
     }
     return buildResultsCsvRow(f);
+}
+
+namespace {
+
+std::string joinedNames(const std::vector<std::string>& names) {
+    std::string text;
+    for (std::size_t i = 0; i < names.size(); ++i)
+        text += (i == 0 ? "" : i + 1 == names.size() ? " and " : ", ") + names[i];
+    return text;
+}
+
+} // namespace
+
+std::vector<std::string> saveNotices(const PairTexts& pair, const std::string& videoPath) {
+    const ResultsFields typed = resultsFields(std::string(), pair, MeasuredTexts(), 0);
+    std::vector<std::string> notices;
+    const std::vector<std::string> breaks = typedFieldsWithBreaks(typed);
+    if (!breaks.empty())
+        notices.push_back("The " + joinedNames(breaks) + (breaks.size() == 1 ? " holds" : " hold") +
+                          " a tab or a line break: results.txt has a space in its place.");
+    const std::vector<std::string> notText = fieldsNotUtf8(typed, fileNameOf(videoPath));
+    if (!notText.empty())
+        notices.push_back("The " + joinedNames(notText) +
+                          (notText.size() == 1 ? " holds" : " hold") +
+                          " bytes that are not UTF-8 text: results.csv has U+FFFD in their place.");
+    return notices;
 }
 
 std::string calibrationText(const Calibration& c) {

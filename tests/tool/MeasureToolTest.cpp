@@ -184,6 +184,17 @@ TEST_F(MeasureTool, ExitStatusForEachCase) {
     }
     const std::string silent = dir_->file("silent.avi");
     sim::writeAudioOnlyAvi(silent, 2.0);
+    // Named pipes nobody writes to: opening one for reading would wait for ever.
+    const std::string pipeVideo = dir_->file("pipe.avi");
+    const std::string pipeCalibration = dir_->file("pipe.json");
+    ::mkfifo(pipeVideo.c_str(), 0600);
+    ::mkfifo(pipeCalibration.c_str(), 0600);
+    const std::string hugeScale = dir_->file("huge-scale.json");
+    std::ofstream(hugeScale) << R"({"pixels_per_arcsec": 1e308, "pixels_per_arcsec_stderr": 0,
+        "drift_angle": 0, "drift_angle_stderr": 0, "dec": 0, "observed_utc": "",
+        "source": "x", "frames_accepted": 20})";
+    const std::string longLine = dir_->file("long-line.txt");
+    std::ofstream(longLine) << video_ << std::string(70000, ' ') << "\n";
     const std::vector<StatusRow> rows = {
         {"results", {}, 0, ""},
         {"missing file",
@@ -285,6 +296,27 @@ TEST_F(MeasureTool, ExitStatusForEachCase) {
          2,
          "not an even size from 16 to 512"},
         {"batch with a video", {"!", "--batch", "list.txt", video_}, 2, "--batch takes no video"},
+        {"video that is a named pipe",
+         {"!", pipeVideo, "--primary", "1,1", "--secondary", "2,2", "--dec", "+10"},
+         1,
+         "not a regular file: "},
+        {"calibration that is a named pipe",
+         {"--calibration", pipeCalibration},
+         1,
+         "not a regular file"},
+        {"calibration with a pixel scale of 1e308",
+         {"--calibration", hugeScale},
+         1,
+         "holds a pixel scale outside 0.001 to 1000"},
+        {"declination a hair from the pole",
+         {"--dec", "+89 59 59.9999"},
+         3,
+         "the stars drift too slowly to give a pixel scale"},
+        {"batch list that never ends", {"!", "--batch", "/dev/urandom"}, 1, "not a regular file"},
+        {"batch list with a line of 70,000 bytes",
+         {"!", "--batch", longLine},
+         1,
+         "line 1 is longer than 64 KiB"},
         {"too few valid frames",
          {"--stop", "10"},
          3,
@@ -596,9 +628,10 @@ TEST_F(MeasureTool, SaveWithoutResultsWritesNothing) {
 }
 
 TEST_F(MeasureTool, SaveIntoAFolderThatCannotBeWrittenFailsWithTheFileMessage) {
-    const ToolRun r = run(base({"--save", "--results", dir_->file("no-such-folder/results.txt")}));
+    const std::string results = dir_->file("no-such-folder/results.txt");
+    const ToolRun r = run(base({"--save", "--results", results}));
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "File not found\n");
+    EXPECT_EQ(r.err, "File not found: cannot open " + results + "\n");
 }
 
 TEST_F(MeasureTool, BenchReportsBothFrameRatesAndLeavesTheResultsAlone) {
@@ -683,6 +716,31 @@ struct TimingRow {
 
 void PrintTo(const TimingRow& row, std::ostream* os) {
     *os << row.name;
+}
+
+// What the reader worked around in the file reaches the user with the result:
+// a DATE-OBS that is no date leaves the start time to the file's date.
+TEST_F(MeasureTool, AReaderWarningReachesStderrAndTheJson) {
+    const std::string file = dir_->file("bad-date.fits");
+    sim::RecordingOptions o;
+    o.container = sim::Container::FitsCube;
+    sim::writeRecording(file, cleanPair(), o);
+    std::string bytes = readFile(file);
+    const std::size_t card = bytes.find("DATE-OBS=");
+    ASSERT_NE(card, std::string::npos);
+    std::string replaced = "DATE-OBS= '2026-99-99T99:99:99'";
+    replaced.resize(80, ' ');
+    bytes.replace(card, 80, replaced);
+    std::ofstream(file, std::ios::binary | std::ios::trunc) << bytes;
+    std::vector<std::string> args{file, "--json", "--dec", "+00", "--fps", "15"};
+    for (const std::string& a : clicksAt(0))
+        args.push_back(a);
+    const ToolRun r = run(args);
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::string warning = "DATE-OBS is not a date and time Corvane can read; the "
+                                "observation time is the file's modification time";
+    EXPECT_NE(r.err.find("Warning: " + warning), std::string::npos) << r.err;
+    EXPECT_NE(r.out.find(warning), std::string::npos) << r.out;
 }
 
 class MeasureToolTiming : public MeasureTool, public ::testing::WithParamInterface<TimingRow> {};

@@ -1,6 +1,7 @@
 #include "Batch.h"
 
 #include "common/Error.h"
+#include "common/FileError.h"
 
 #include <nlohmann/json.hpp>
 
@@ -12,7 +13,9 @@
 #include <iostream>
 #include <mutex>
 #include <sstream>
+#include <sys/stat.h>
 #include <thread>
+#include <unistd.h>
 
 namespace corvane::tool {
 
@@ -115,8 +118,12 @@ void measureEntry(Entry& e, const std::string& folder) {
             e.ok = true;
             return;
         }
-        error = "line " + std::to_string(e.lineNumber) +
-                ": Fewer than 16 frames are valid: there is no result.";
+        // The reason there is no result is the last thing said.
+        error = e.messages;
+        while (!error.empty() && error.back() == '\n')
+            error.pop_back();
+        error = "line " + std::to_string(e.lineNumber) + ": " +
+                error.substr(error.find_last_of('\n') + 1);
         e.json.pop_back();
         e.json += ", \"error\": " + jsonText(error) + "}";
         return;
@@ -133,13 +140,53 @@ void measureEntry(Entry& e, const std::string& folder) {
     e.json = "{\"video\": " + jsonText(e.video) + ", \"error\": " + jsonText(error) + "}";
 }
 
+// A batch list names a few hundred videos at most; these bounds keep a wrong
+// file (a disk image, /dev/urandom) from filling the memory.
+constexpr std::size_t kMaxListBytes = 16u << 20;
+constexpr std::size_t kMaxLineBytes = 64u << 10;
+
+[[noreturn]] void refuseList(const std::string& path, const std::string& why) {
+    throw Error("Cannot read the batch list " + path + ": " + why + ".");
+}
+
 std::vector<Entry> readList(const std::string& path) {
-    std::ifstream in(path);
-    if (!in)
-        throw Error("Cannot read the batch list " + path + ": " + std::strerror(errno) + ".");
+    int fd = -1;
+    try {
+        fd = openRegularFile(path);
+    } catch (const Error&) {
+        struct stat st {};
+        if (::stat(path.c_str(), &st) != 0)
+            refuseList(path, std::strerror(errno));
+        throw;
+    }
+    std::string text;
+    char buffer[65536];
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            const int err = errno;
+            ::close(fd);
+            refuseList(path, std::strerror(err));
+        }
+        if (n == 0)
+            break;
+        text.append(buffer, static_cast<std::size_t>(n));
+        if (text.size() > kMaxListBytes) {
+            ::close(fd);
+            refuseList(path, "it is larger than " + std::to_string(kMaxListBytes >> 20) +
+                                 " MiB, far more than a list of videos holds");
+        }
+    }
+    ::close(fd);
     std::vector<Entry> entries;
+    std::istringstream in(text);
     std::string line;
     for (int32_t n = 1; std::getline(in, line); ++n) {
+        if (line.size() > kMaxLineBytes)
+            refuseList(path, "line " + std::to_string(n) + " is longer than " +
+                                 std::to_string(kMaxLineBytes >> 10) + " KiB");
         const std::size_t first = line.find_first_not_of(" \t\r");
         if (first == std::string::npos || line[first] == '#')
             continue;
@@ -148,8 +195,6 @@ std::vector<Entry> readList(const std::string& path) {
         e.line = line;
         entries.push_back(std::move(e));
     }
-    if (in.bad())
-        throw Error("Cannot read the batch list " + path + ": " + std::strerror(errno) + ".");
     return entries;
 }
 

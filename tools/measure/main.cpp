@@ -105,6 +105,8 @@ void saveResults(const ToolOptions& o, const MeasureOutcome& out, std::ostream& 
     pair.decimalSeparator = o.measure.decimalSeparator;
     const std::string path = o.resultsPath.empty() ? defaultResultsPath() : o.resultsPath;
     const std::string today = recordDateToday();
+    for (const std::string& notice : saveNotices(pair, o.measure.video))
+        messages << "Warning: " << notice << "\n";
     MeasuringSession::saveResults(path, resultsLine(out, today, pair),
                                   resultsCsvRow(out, today, pair));
     // stdout carries only the results, so that it can be read by a program.
@@ -139,8 +141,10 @@ int corvane::tool::measureOne(const ToolOptions& o, const MeasureHooks& hooks,
         writeRunPlot(o.plotPath, out.table);
         messages << "Run plotted in " << o.plotPath << "\n";
     }
+    // A reduction that refuses its numbers gives no result, as too few
+    // frames do: the counts are printed and the reason said.
     if (!out.reductionError.empty())
-        throw Error(out.reductionError);
+        out.noResult = out.reductionError;
 
     if (o.json)
         writeJson(results, out);
@@ -156,7 +160,10 @@ int corvane::tool::measureOne(const ToolOptions& o, const MeasureHooks& hooks,
         return kExitResults;
     }
     if (!out.reduction) {
-        messages << out.noResult
+        std::string reason = out.noResult;
+        if (!reason.empty() && reason.back() == '.')
+            reason.pop_back();
+        messages << reason
                  << (o.save || !o.saveCalibration.empty() ? ": nothing was saved.\n" : ".\n");
         return kExitTooFewValid;
     }
