@@ -269,13 +269,12 @@ std::vector<std::string> saveNotices(const PairTexts& pair, const std::string& v
     std::vector<std::string> notices;
     const std::vector<std::string> breaks = typedFieldsWithBreaks(typed);
     if (!breaks.empty())
-        notices.push_back("The " + joinedNames(breaks) + (breaks.size() == 1 ? " holds" : " hold") +
-                          " a tab or a line break: results.txt has a space in its place.");
+        notices.push_back("Tabs and line breaks in the " + joinedNames(breaks) +
+                          " become spaces in results.txt.");
     const std::vector<std::string> notText = fieldsNotUtf8(typed, fileNameOf(videoPath));
     if (!notText.empty())
-        notices.push_back("The " + joinedNames(notText) +
-                          (notText.size() == 1 ? " holds" : " hold") +
-                          " bytes that are not UTF-8 text: results.csv has U+FFFD in their place.");
+        notices.push_back("Bytes that are not UTF-8 text in the " + joinedNames(notText) +
+                          " become U+FFFD in results.csv.");
     return notices;
 }
 

@@ -132,8 +132,9 @@ TEST_F(ResultsWindow, ConfirmedSaveAppendsTheLineShown) {
     ASSERT_EQ(confirmed.size(), 1);
     const QString expected = QString::fromStdString(recordDateToday()) +
                              "\t(Star Designation)\tHH MM SS\t+00 00 00\t2006.001\t2006.003\t" +
-                             resultFields() + "seeing\tpoor, wind";
-    EXPECT_EQ(confirmed[0], expected);
+                             resultFields() + "seeing poor, wind";
+    EXPECT_EQ(confirmed[0],
+              expected + "\n\nTabs and line breaks in the notes become spaces in results.txt.");
     const QStringList lines = fileLines();
     ASSERT_EQ(lines.size(), 3);
     EXPECT_EQ(lines[0], "Corvane Ouput File");

@@ -582,13 +582,14 @@ TEST_F(MeasureTool, SaveAppendsTheResultsLineAsTheWindowWrites) {
         run(base({"--save", "--results", results, "--designation", "STF 1234", "--ra", "12 34 56.7",
                   "--dec", "+00 00 00", "--notes", "seeing 3/5\tnight 2"}));
     ASSERT_EQ(first.status, 0) << first.err;
-    EXPECT_EQ(first.err,
-              "Results saved to " + results + " and " + dir_->file("results.csv") + "\n");
+    EXPECT_EQ(first.err, "Warning: Tabs and line breaks in the notes become spaces in "
+                         "results.txt.\nResults saved to " +
+                             results + " and " + dir_->file("results.csv") + "\n");
     const auto m = textMap(first.out);
     const std::string line = date + "\tSTF 1234\t12 34 56.7\t+00 00 00\t" + m.at("epoch J") + "\t" +
                              m.at("epoch B") + "\t" + m.at("separation") + "\t" +
                              m.at("position angle") + "\t" + m.at("valid frames") +
-                             "\tseeing 3/5\tnight 2";
+                             "\tseeing 3/5 night 2";
     const std::string header = "RecordDate\tdesignation\tRA\tDEC\tEpoch(J)\tEpoch(B)\tSep(rho)\t"
                                "PA(theta)\t#frames\tNotes";
     EXPECT_EQ(readFile(results), "Corvane Ouput File\r\n" + header + "\r\n" + line + "\r\n");
