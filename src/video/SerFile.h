@@ -115,7 +115,8 @@ public:
 
     // Rows y0 .. y0 + rows - 1 of frame n, top-down, width * channels samples
     // each, into `out`. The 16-bit form takes any depth; the 8-bit form only
-    // files of one byte per sample. Throws Error when out of range.
+    // files of one byte per sample. Throws Error when out of range or when
+    // the file cannot be read. Not for several threads at once.
     void readRows(int64_t n, int y0, int rows, uint16_t* out) const;
     void readRows(int64_t n, int y0, int rows, uint8_t* out) const;
     // The whole frame n in 16-bit samples.
@@ -146,6 +147,7 @@ private:
     // Offsets in the file of the span read since the last release.
     mutable uint64_t touchedBegin_ = 0;
     mutable uint64_t touchedEnd_ = 0;
+    mutable std::vector<uint8_t> rowBytes_; // the rows as the file holds them
 };
 
 } // namespace corvane
