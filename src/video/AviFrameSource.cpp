@@ -123,9 +123,9 @@ public:
     bool readRows(int64_t n, int top, int bottom, IntensityPlane& out);
 
 private:
-    // Where frame n's rows start in the file (after checking its chunk's
-    // header); -1 when it has none or the header is not there.
-    int64_t dataOffset(int64_t n);
+    // Where frame n's rows start in the file; -1 when it has none, or when
+    // `checked` and its chunk's header is not there.
+    int64_t dataOffset(int64_t n, bool checked = false) const;
     bool readAt(int64_t offset, std::size_t bytes, uint8_t* out) const;
     int storedRow(int y) const { return bottomUp_ ? height_ - 1 - y : y; }
 
@@ -197,11 +197,13 @@ bool RawChunks::index(const std::string& path, AVStream* st, int format, int64_t
         headerBytes_ = 0;
     else
         return false;
-    return true;
+    // The last chunk's header where the index says shows the offsets hold
+    // throughout; a frame is not checked again each time it is read.
+    return dataOffset(frames - 1, true) >= 0;
 }
 
 bool RawChunks::adopt(const AVFrame* f) {
-    const int64_t at = dataOffset(first_);
+    const int64_t at = dataOffset(first_, true);
     if (!f || at < 0 || f->format != format_ || f->width != width_ || f->height != height_)
         return false;
     rows_.resize(chunkBytes_);
@@ -212,6 +214,7 @@ bool RawChunks::adopt(const AVFrame* f) {
                         f->data[0] + static_cast<std::ptrdiff_t>(y) * f->linesize[0],
                         rowBytes_) != 0)
             return false;
+    rows_ = {}; // from now on only bands are read
     const uint32_t* palette = reinterpret_cast<const uint32_t*>(f->data[1]);
     if (format_ == AV_PIX_FMT_PAL8 && !palette)
         return false;
@@ -238,13 +241,13 @@ bool RawChunks::readAt(int64_t offset, std::size_t bytes, uint8_t* out) const {
     return true;
 }
 
-int64_t RawChunks::dataOffset(int64_t n) {
+int64_t RawChunks::dataOffset(int64_t n, bool checked) const {
     if (n < 0 || static_cast<std::size_t>(n) >= chunk_.size() || fd_ < 0)
         return -1;
     const int64_t pos = chunk_[static_cast<std::size_t>(n)];
     uint8_t header[8];
-    if (pos < 0 || !readAt(pos - (8 - headerBytes_), sizeof header, header) ||
-        !chunkHeaderAt(header, chunkBytes_))
+    if (pos < 0 || (checked && (!readAt(pos - (8 - headerBytes_), sizeof header, header) ||
+                                !chunkHeaderAt(header, chunkBytes_))))
         return -1;
     return pos + headerBytes_;
 }
