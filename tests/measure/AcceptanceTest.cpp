@@ -124,11 +124,20 @@ TEST(Acceptance, NeverSetsARowValid) {
     EXPECT_FALSE(table[1].Valid);
 }
 
+// Both rows would fail the offset test: a frame number outside the table
+// must not reach either of them.
 TEST(Acceptance, RowOutsideTheTableIsIgnored) {
     FrameTable table(2);
-    applyAcceptance(table, 2, 0, 0, Method::PeakSearch);
-    applyAcceptance(table, -1, 0, 0, Method::PeakSearch);
-    EXPECT_EQ(table.size(), 2u);
+    for (FrameRow& r : table) {
+        r.SecondaryX = 40; // three expected separations off
+        r.SystemX = 50;
+        r.SystemY = 20;
+        r.Valid = true;
+    }
+    applyAcceptance(table, 2, 10, 0, Method::PeakSearch);
+    applyAcceptance(table, -1, 10, 0, Method::PeakSearch);
+    EXPECT_TRUE(table[0].Valid);
+    EXPECT_TRUE(table[1].Valid);
 }
 
 } // namespace
