@@ -59,7 +59,7 @@ void brightestPair(const IntensityPlane& plane, Spot& first, Spot& second, int32
         }
 }
 
-void exercise(Player& player, PanelSurface& panel) {
+void exercise(Player& player) {
     const int32_t length = player.VideoLength();
     player.SetTimeFormat(TimeFormat::Milliseconds);
     const int32_t lengthMs = player.VideoLength();
@@ -84,8 +84,8 @@ void exercise(Player& player, PanelSurface& panel) {
     Spot a, b;
     brightestPair(player.Intensities(), a, b, 8);
     constexpr int32_t kBoxSize = 12;
-    selectprimary(ws, player.Intensities(), panel, a.x, a.y, kBoxSize);
-    selectsecondary(ws, panel, player, b.x, b.y, kBoxSize);
+    selectprimary(ws, player.Intensities(), a.x, a.y, kBoxSize);
+    selectsecondary(ws, player, b.x, b.y, kBoxSize);
     player.StepForward();
     findcentroid(ws, player);
     findpeaks(ws, player);
@@ -93,12 +93,11 @@ void exercise(Player& player, PanelSurface& panel) {
     findpeaks(ws, player);
     findcentroid(ws, player);
 
-    // A short run to the end (at most a few frames), then the track marks.
+    // A short run to the end (at most a few frames).
     RunHooks hooks;
     const int32_t stop = std::min(length, player.CurrentPosition() + 4);
     hooks.stopFrame = [stop] { return stop; };
     runFrames(ws, player, Method::PeakSearch, hooks);
-    drawtrail(ws.FrameData, panel);
     (void)reductionDue(ws.FrameData);
 }
 
@@ -112,7 +111,7 @@ int corvaneFuzzOneInput(const uint8_t* data, std::size_t size) {
     Player player(panel);
     try {
         player.OpenVideo(path);
-        exercise(player, panel);
+        exercise(player);
     } catch (const Error&) {
         // A clear refusal is what a hostile file should get.
     }

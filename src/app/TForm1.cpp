@@ -17,6 +17,7 @@
 #include "results/ResultsFile.h"
 #include "results/ResultsLine.h"
 #include "video/RecordingClock.h"
+#include "views/Overlays.h"
 #include "views/RunPlots.h"
 #include "views/TForm3.h"
 #include "views/TForm5.h"
@@ -126,6 +127,7 @@ bool isUserInput(QEvent::Type t) {
 } // namespace
 
 TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
+    player().SetPanel(&panel_);
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("Corvane"));
     // The classic 8-point sans serif at 96 pixels per inch, or the first
@@ -658,8 +660,8 @@ void TForm1::clearSelection() {
 }
 
 void TForm1::viewChanged() {
-    CheckBox3->setEnabled(session_.panel().frameLargerThanPanel());
-    session_.panel().setFit(CheckBox3->isChecked());
+    CheckBox3->setEnabled(panel_.frameLargerThanPanel());
+    panel_.setFit(CheckBox3->isChecked());
     Panel1->viewChanged();
     // Back from the whole frame the pair stays in sight.
     if (state().SystemBox.Size > 0)
@@ -837,6 +839,8 @@ void TForm1::Panel1MouseUp(Qt::MouseButton, int x, int y) {
     switch (RadioGroup1->itemIndex()) {
     case 0:
         session_.selectPrimary(x, y, readInt(Edit8));
+        drawoutline(state().PrimaryBox, panel_, kRed);
+        Panel1->update();
         RadioGroup1->setItemIndex(1);
         // Half a new pair: nothing measures until the secondary is clicked.
         for (QPushButton* b : {Button6, Button15, Button16, Button9})
@@ -848,6 +852,8 @@ void TForm1::Panel1MouseUp(Qt::MouseButton, int x, int y) {
         session_.selectSecondary(
             x, y, readInt(Edit8), [this] { return readInt(StartFrameEdit); },
             [this] { showReset(); });
+        drawselection(state(), panel_);
+        Panel1->update();
         for (QPushButton* b : {Button6, Button15, Button16, Button9})
             b->setEnabled(true);
         break;
@@ -980,7 +986,7 @@ void TForm1::endRun() {
 
 void TForm1::followSystemBox() {
     const TStarbox& sys = state().SystemBox;
-    PanelSurface& view = session_.panel();
+    PanelSurface& view = panel_;
     const int x = view.originX(), y = view.originY();
     view.follow(sys.CentreX, sys.CentreY, sys.Size);
     if (view.originX() != x || view.originY() != y)
@@ -1040,12 +1046,12 @@ void TForm1::Button5Click() {
 }
 
 void TForm1::drawpoints() {
-    corvane::drawpoints(state().FrameData, player().CurrentPosition(), session_.panel());
+    corvane::drawpoints(state().FrameData, player().CurrentPosition(), panel_);
     Panel1->update();
 }
 
 void TForm1::drawtrail() {
-    corvane::drawtrail(state().FrameData, session_.panel());
+    corvane::drawtrail(state().FrameData, panel_);
     Panel1->update();
 }
 
@@ -1058,7 +1064,7 @@ void TForm1::drawzoom() {
     TStarbox shown = state().SystemBox;
     if (const FrameRow* row = currentRow(); row && row->SystemX > 0)
         shown.centreat(row->SystemX, row->SystemY);
-    Form5->paintZoom(shown, session_.panel());
+    Form5->paintZoom(shown, panel_);
 }
 
 // ---------------------------------------------------------------- reduction
@@ -1348,7 +1354,7 @@ void TForm1::CheckBox2Click() {
     if (!Form5)
         return;
     if (CheckBox2->isChecked())
-        Form5->showZoom(state().SystemBox, session_.panel(), x(), y(), outerWidth());
+        Form5->showZoom(state().SystemBox, panel_, x(), y(), outerWidth());
     else
         Form5->hideZoom();
 }

@@ -82,6 +82,8 @@ public:
     char decimalSeparator() const { return decimalSeparator_; }
 
     MeasuringSession& session() { return session_; }
+    // What Panel1 shows: the frame on screen with the boxes and marks.
+    PanelSurface& panel() { return panel_; }
     WorkingState& state() { return session_.state(); }
     Player& player() { return session_.player(); }
     bool running() const { return running_; }
@@ -375,6 +377,7 @@ private:
     bool readoutsPending_ = false;
     void showReadouts();
 
+    PanelSurface panel_; // before the session, whose player shows frames on it
     MeasuringSession session_;
     TForm3* Form3 = nullptr;
     TForm5* Form5 = nullptr;

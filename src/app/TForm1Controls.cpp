@@ -239,7 +239,7 @@ void TForm1::buildControls() {
     SeparationUnitLabel = label(g, "SeparationUnitLabel", 86, 44, 34, 13, "arcsec");
 
     // ---- directly on the client area, in front of the group boxes ----
-    Panel1 = place(new PanelWidget(session_.panel(), client), "Panel1", 240, 8, 640, 480);
+    Panel1 = place(new PanelWidget(panel_, client), "Panel1", 240, 8, 640, 480);
     MediaPlayer1 =
         place(new TransportWidget(session_.player(), client), "MediaPlayer1", 32, 152, 169, 30);
     Button7 = button(client, "Button7", 144, 184, 57, 25, "Reset");

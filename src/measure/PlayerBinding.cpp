@@ -50,17 +50,16 @@ bool measureframe(WorkingState& ws, Player& player, Method method) {
 
 // Player::Intensities() names the same plane before and after the player
 // moves, so the frame drawn afresh is the one measured.
-void sysbox(WorkingState& ws, PanelSurface& panel, Player& player) {
-    sysbox(ws, player.Intensities(), panel, [&player] {
+void sysbox(WorkingState& ws, Player& player) {
+    sysbox(ws, player.Intensities(), [&player] {
         player.RepaintPlayer();
         player.RedrawFrame();
     });
 }
 
-void selectsecondary(WorkingState& ws, PanelSurface& panel, Player& player, int32_t x, int32_t y,
-                     int32_t size) {
+void selectsecondary(WorkingState& ws, Player& player, int32_t x, int32_t y, int32_t size) {
     player.RepaintPlayer();
-    selectsecondary(ws, player.Intensities(), panel, x, y, size, [&player] {
+    selectsecondary(ws, player.Intensities(), x, y, size, [&player] {
         player.RepaintPlayer();
         player.RedrawFrame();
     });

@@ -1,11 +1,9 @@
 #include "measure/Runs.h"
 
-#include "common/Rounding.h"
 #include "measure/Methods.h"
 #include "measure/SkyEstimate.h"
 #include "video/Player.h"
 
-#include <cmath>
 #include <cstddef>
 #include <utility>
 
@@ -82,43 +80,6 @@ RunResult runFrames(WorkingState& ws, Player& player, Method method, const RunHo
 
 bool reductionDue(const FrameTable& table) {
     return CountValidRows(table) >= MinValidRows;
-}
-
-namespace {
-
-// A stored coordinate far off the panel (or not a number) marks nothing.
-bool markable(float v) {
-    return std::isfinite(v) && std::fabs(v) < 1.0e6f;
-}
-
-void mark(PanelSurface& panel, float x, float y, Colour colour) {
-    if (!markable(x) || !markable(y))
-        return;
-    panel.setPixel(roundToInt(x), roundToInt(y), colour);
-}
-
-void markRow(const FrameRow& row, PanelSurface& panel) {
-    mark(panel, row.PrimaryX, row.PrimaryY, kRed);
-    mark(panel, row.SecondaryX, row.SecondaryY, kYellow);
-}
-
-} // namespace
-
-void drawpoints(const FrameTable& table, int32_t frame, PanelSurface& panel) {
-    if (frame < 0 || static_cast<std::size_t>(frame) >= table.size())
-        return;
-    const FrameRow& row = table[static_cast<std::size_t>(frame)];
-    if (!row.Valid)
-        return;
-    markRow(row, panel);
-    panel.touch();
-}
-
-void drawtrail(const FrameTable& table, PanelSurface& panel) {
-    for (const FrameRow& row : table)
-        if (row.Valid)
-            markRow(row, panel);
-    panel.touch();
 }
 
 } // namespace corvane

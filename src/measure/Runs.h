@@ -1,11 +1,8 @@
 #pragma once
 // Runs over frames: one loop that steps the player forward and measures each
-// frame with the chosen method, used by the window and by headless callers,
-// and the marks that show the measured positions on the panel (for the user
-// only: nothing measures them).
+// frame with the chosen method, used by the window and by headless callers.
 #include "measure/FrameTable.h"
 #include "measure/WorkingState.h"
-#include "video/PanelSurface.h"
 
 #include <cstdint>
 #include <functional>
@@ -57,12 +54,5 @@ RunResult runFrames(WorkingState& ws, Player& player, Method method, const RunHo
 
 // The reduction follows a run when more than 15 rows of the whole table are valid.
 bool reductionDue(const FrameTable& table);
-
-// Marks the stored positions of a valid row: the primary red, the secondary
-// yellow, at round_half_even of each coordinate. A frame outside the table or
-// an invalid row draws nothing.
-void drawpoints(const FrameTable& table, int32_t frame, PanelSurface& panel);
-// The marks of every valid row in index order: the track of both stars.
-void drawtrail(const FrameTable& table, PanelSurface& panel);
 
 } // namespace corvane

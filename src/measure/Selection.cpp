@@ -29,16 +29,15 @@ SystemBoxGeometry sysboxgeometry(const TStarbox& primary, const TStarbox& second
     return g;
 }
 
-void selectprimary(WorkingState& ws, const IntensityPlane& plane, PanelSurface& panel, int32_t x,
-                   int32_t y, int32_t size) {
+void selectprimary(WorkingState& ws, const IntensityPlane& plane, int32_t x, int32_t y,
+                   int32_t size) {
     ws.PrimaryClickX = x;
     ws.PrimaryClickY = y;
     ws.PrimaryBox.place(x, y, size);
     ws.PrimaryBox.measure(plane, kStarPasses, skyAround(plane, ws.PrimaryBox));
-    ws.PrimaryBox.outline(panel, kRed);
 }
 
-void sysbox(WorkingState& ws, const IntensityPlane& plane, PanelSurface& panel,
+void sysbox(WorkingState& ws, const IntensityPlane& plane,
             const std::function<void()>& drawFrameAfresh) {
     TStarbox& pri = ws.PrimaryBox;
     TStarbox& sec = ws.SecondaryBox;
@@ -48,21 +47,17 @@ void sysbox(WorkingState& ws, const IntensityPlane& plane, PanelSurface& panel,
         drawFrameAfresh();
     sys.place(g.CentreX, g.CentreY, 2 * g.Extent);
     sys.measure(plane, kSystemPasses, skyAround(plane, sys));
-    sys.outline(panel, kBlue);
     pri.OffsetX = pri.CentreX - sys.CentreX;
     pri.OffsetY = pri.CentreY - sys.CentreY;
     sec.OffsetX = sec.CentreX - sys.CentreX;
     sec.OffsetY = sec.CentreY - sys.CentreY;
-    pri.outline(panel, kRed);
-    sec.outline(panel, kYellow);
 }
 
-void selectsecondary(WorkingState& ws, const IntensityPlane& plane, PanelSurface& panel, int32_t x,
-                     int32_t y, int32_t size, const std::function<void()>& drawFrameAfresh) {
+void selectsecondary(WorkingState& ws, const IntensityPlane& plane, int32_t x, int32_t y,
+                     int32_t size, const std::function<void()>& drawFrameAfresh) {
     ws.SecondaryBox.place(x, y, size);
     ws.SecondaryBox.measure(plane, kStarPasses, skyAround(plane, ws.SecondaryBox));
-    sysbox(ws, plane, panel, drawFrameAfresh);
-    ws.SecondaryBox.outline(panel, kYellow);
+    sysbox(ws, plane, drawFrameAfresh);
     ws.PrimaryClickDX = ws.PrimaryClickX - ws.SystemBox.CentreX;
     ws.PrimaryClickDY = ws.PrimaryClickY - ws.SystemBox.CentreY;
     ws.SecondaryClickDX = x - ws.SystemBox.CentreX;

@@ -2,10 +2,10 @@
 // Choosing the pair: a click places a star box on the clicked point and lets
 // it settle on the star's light in the frame's intensities; the second click
 // derives the system box around both stars and fixes the offsets that the
-// measuring methods rely on. The outlines go onto the panel for the user.
+// measuring methods rely on. The boxes are left in the working state; a
+// display draws their outlines.
 #include "measure/WorkingState.h"
 #include "video/FrameImage.h"
-#include "video/PanelSurface.h"
 
 #include <cstdint>
 #include <functional>
@@ -28,30 +28,28 @@ struct SystemBoxGeometry {
 };
 SystemBoxGeometry sysboxgeometry(const TStarbox& primary, const TStarbox& secondary);
 
-// Primary click: place the primary box (size from the box-size field), let it
-// settle (8 passes), outline it in red.
-void selectprimary(WorkingState& ws, const IntensityPlane& plane, PanelSurface& panel, int32_t x,
-                   int32_t y, int32_t size);
+// Primary click: place the primary box (size from the box-size field) and let
+// it settle (8 passes).
+void selectprimary(WorkingState& ws, const IntensityPlane& plane, int32_t x, int32_t y,
+                   int32_t size);
 
-// The system box from the two star boxes: the frame is drawn afresh (wiping
-// the outlines), the box placed and measured (3 passes) and outlined in blue,
-// the star boxes' offsets fixed, and the star boxes outlined in red and yellow.
-// `drawFrameAfresh` redraws the current frame on the panel; `plane` must
-// then hold the intensities of the frame on screen.
-void sysbox(WorkingState& ws, const IntensityPlane& plane, PanelSurface& panel,
+// The system box from the two star boxes: the frame is drawn afresh, the box
+// placed and measured (3 passes), and the star boxes' offsets fixed.
+// `drawFrameAfresh` redraws the current frame; `plane` must then hold the
+// intensities of the frame on screen.
+void sysbox(WorkingState& ws, const IntensityPlane& plane,
             const std::function<void()>& drawFrameAfresh);
 // With the player: RepaintPlayer, then RedrawFrame.
-void sysbox(WorkingState& ws, PanelSurface& panel, Player& player);
+void sysbox(WorkingState& ws, Player& player);
 
 // Secondary click, after the caller has reset the working state: place the
-// secondary box, let it settle (8 passes), sysbox, outline it in yellow, and
-// take the expected offset of the secondary from the primary.
-void selectsecondary(WorkingState& ws, const IntensityPlane& plane, PanelSurface& panel, int32_t x,
-                     int32_t y, int32_t size, const std::function<void()>& drawFrameAfresh);
+// secondary box, let it settle (8 passes), sysbox, and take the expected
+// offset of the secondary from the primary.
+void selectsecondary(WorkingState& ws, const IntensityPlane& plane, int32_t x, int32_t y,
+                     int32_t size, const std::function<void()>& drawFrameAfresh);
 // With the player: RepaintPlayer first, and sysbox with the player.
 // (selectsecondary also fits both stars' images once, `fitSelection`.)
-void selectsecondary(WorkingState& ws, PanelSurface& panel, Player& player, int32_t x, int32_t y,
-                     int32_t size);
+void selectsecondary(WorkingState& ws, Player& player, int32_t x, int32_t y, int32_t size);
 
 // Fits two star images to the system box on the selection frame, started at
 // the clicks, and keeps their separation and width in the working state

@@ -3,7 +3,6 @@
 #include "common/Rounding.h"
 
 #include <cstddef>
-#include <vector>
 
 namespace corvane {
 
@@ -111,10 +110,6 @@ void TStarbox::centreat(int32_t x, int32_t y) {
     CentreY = y;
 }
 
-void TStarbox::outline(PanelSurface& panel, Colour colour) const {
-    panel.rectangleOutline(Left - 1, Top - 1, Right + 1, Bottom + 1, colour);
-}
-
 bool TStarbox::measure(const IntensityPlane& plane, int passes, uint16_t sky) {
     if (passes < 1)
         return false; // nothing was looked at, so no light was found
@@ -141,25 +136,6 @@ bool TStarbox::measure(const IntensityPlane& plane, int passes, uint16_t sky) {
         FineY = round3(my + lastTop);
     }
     return ok;
-}
-
-void TStarbox::drawzoom(const PanelSurface& panel, PixelCanvas& zoom) const {
-    if (Size <= 0)
-        return;
-    zoom.ensureSize(3 * Size, 3 * Size);
-    std::vector<Colour> shown;
-    panel.copyFrameRegion(Left, Top, Size, Size, shown);
-    for (int32_t r = 0; r < Size; ++r) {
-        for (int32_t c = 0; c < Size; ++c) {
-            const Colour colour =
-                shown[static_cast<std::size_t>(r) * static_cast<std::size_t>(Size) +
-                      static_cast<std::size_t>(c)];
-            for (int i = 0; i < 3; ++i)
-                for (int j = 0; j < 3; ++j)
-                    zoom.setPixel(3 * c + j, 3 * r + i, colour);
-        }
-    }
-    zoom.touch();
 }
 
 } // namespace corvane

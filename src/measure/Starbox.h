@@ -3,8 +3,6 @@
 // intensity-weighted centre of the light inside it and moves onto it. Its
 // edges and centres are frame pixels.
 #include "video/FrameImage.h"
-#include "video/PanelSurface.h"
-#include "video/PixelCanvas.h"
 
 #include <cstdint>
 
@@ -30,17 +28,11 @@ public:
     void place(int32_t x, int32_t y, int32_t size);
     // Centre on (x, y) keeping Size.
     void centreat(int32_t x, int32_t y);
-    // Hollow rectangle one pixel outside every pixel measure reads, drawn
-    // over the frame for the user.
-    void outline(PanelSurface& panel, Colour colour) const;
     // `passes` times: re-centre on the rounded weighted centre of the frame's
     // intensities above `sky` (each weighs its height over the sky; at or
     // below it, nothing). True when every pass found light; only then the
     // fine centre changes. A sky of 0 (black) weighs the intensities as they are.
     bool measure(const IntensityPlane& plane, int passes, uint16_t sky = 0);
-    // The box's pixels as the panel shows them (the frame with its marks),
-    // three times enlarged, at the canvas's top-left.
-    void drawzoom(const PanelSurface& panel, PixelCanvas& zoom) const;
 };
 
 } // namespace corvane

@@ -104,7 +104,7 @@ void MeasuringSession::goToFrame(int32_t n) {
 }
 
 void MeasuringSession::selectPrimary(int32_t x, int32_t y, int32_t boxSize) {
-    selectprimary(state_, player_.Intensities(), panel_, x, y, boxSize);
+    selectprimary(state_, player_.Intensities(), x, y, boxSize);
 }
 
 void MeasuringSession::selectSecondary(int32_t x, int32_t y, int32_t boxSize,
@@ -116,7 +116,7 @@ void MeasuringSession::selectSecondary(int32_t x, int32_t y, int32_t boxSize,
     state_.OneStar = false;
     if (afterReset)
         afterReset();
-    selectsecondary(state_, panel_, player_, x, y, boxSize);
+    selectsecondary(state_, player_, x, y, boxSize);
     selection_ = state_;
     selection_->FrameData.clear();
     selectionFrame_ = player_.CurrentPosition();

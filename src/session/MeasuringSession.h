@@ -5,9 +5,10 @@
 // both go through these calls, so they cannot measure differently; each only
 // moves its own texts in and out and draws.
 //
-// The session owns the panel (the view the window paints and the outlines go
-// onto), the player that holds the frame being measured and its intensities,
-// and the working state with the frame table.
+// The session owns the player that holds the frame being measured and its
+// intensities, and the working state with the frame table. It draws nothing:
+// a window gives the player its panel and draws the boxes and marks from the
+// working state; without one the frames are read for their intensities alone.
 #include "measure/FrameTable.h"
 #include "measure/PairFinder.h"
 #include "measure/Runs.h"
@@ -19,7 +20,6 @@
 #include "results/ResultsLine.h"
 #include "session/Inputs.h"
 #include "video/FrameTiming.h"
-#include "video/PanelSurface.h"
 #include "video/Player.h"
 
 #include <cstdint>
@@ -53,7 +53,6 @@ public:
     MeasuringSession(const MeasuringSession&) = delete;
     MeasuringSession& operator=(const MeasuringSession&) = delete;
 
-    PanelSurface& panel() { return panel_; }
     Player& player() { return player_; }
     const Player& player() const { return player_; }
     WorkingState& state() { return state_; }
@@ -98,7 +97,7 @@ public:
     void selectPrimary(int32_t x, int32_t y, int32_t boxSize);
     // The second click: back to the start frame with an empty table, then the
     // secondary's box, the system box around both and the expected offset.
-    // `afterReset` lets a display show the reset before the outlines go on.
+    // `afterReset` lets a display show the reset before the new boxes are drawn.
     void selectSecondary(int32_t x, int32_t y, int32_t boxSize,
                          const std::function<int32_t()>& startFrame,
                          const std::function<void()>& afterReset = {});
@@ -209,8 +208,7 @@ public:
     int32_t decodePass(int32_t from, int32_t to);
 
 private:
-    PanelSurface panel_;
-    Player player_{panel_};
+    Player player_;
     WorkingState state_;
     std::optional<Calibration> calibration_;
     // The working state right after the second click, without its table.

@@ -11,6 +11,14 @@ Player::Player(PanelSurface& panel) : panel_(&panel) {}
 
 Player::Player() = default;
 
+void Player::SetPanel(PanelSurface* panel) {
+    panel_ = panel;
+    if (panel_)
+        panel_->setFrameSize(FrameWidth(), FrameHeight());
+    for (ShownFrame& s : shown_)
+        s.frame = -1;
+}
+
 Player::~Player() = default;
 
 void Player::OpenVideo(const std::string& path) {
@@ -281,8 +289,10 @@ void Player::show(int32_t position) {
         return;
     }
     if (shown_[1].frame != frame || shown_[1].partial) {
-        // Decode into the older slot, reusing its buffer.
-        shown_[1].decoded = source_->read(frame, shown_[1].image);
+        // Decode into the older slot, reusing its buffer; with nothing to
+        // show it on, only the intensities are read.
+        shown_[1].decoded = panel_ ? source_->read(frame, shown_[1].image)
+                                   : source_->readBand(frame, 0, FrameHeight(), shown_[1].image);
         // A frame that did not decode shows black and measures as no light.
         if (!shown_[1].decoded)
             shown_[1].image.clear();

@@ -31,8 +31,13 @@ enum class TimeFormat { Milliseconds = 0, Frames = 3 };
 class Player {
 public:
     // A player that shows its frames on `panel`, or on nothing (headless).
+    // Without a panel a frame is read for its intensities alone: no picture
+    // is made or kept.
     explicit Player(PanelSurface& panel);
     Player();
+    // Shows the frames on `panel` from now on (nullptr: on nothing); the
+    // frame the player stands on is read again with its picture at the next move.
+    void SetPanel(PanelSurface* panel);
     ~Player();
     Player(const Player&) = delete;
     Player& operator=(const Player&) = delete;

@@ -1,5 +1,7 @@
 #include "views/TForm5.h"
 
+#include "views/Overlays.h"
+
 #include "video/Monochrome.h"
 
 #include <QPaintEvent>
@@ -64,7 +66,7 @@ void TForm5::hideZoom() {
 }
 
 void TForm5::paintZoom(const TStarbox& systemBox, const PanelSurface& panel) {
-    systemBox.drawzoom(panel, canvas_);
+    drawzoom(systemBox, panel, canvas_);
     refresh();
 }
 

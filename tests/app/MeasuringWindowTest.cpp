@@ -543,7 +543,7 @@ TEST_F(MeasuringWindow, APairAnywhereInALargeFrameIsPickedInTheFitViewAndMeasure
     form->CheckBox3->setChecked(false);
     click("Button6");
     ASSERT_TRUE(errors.isEmpty()) << errors.join("|").toStdString();
-    const PanelSurface& view = form->session().panel();
+    const PanelSurface& view = form->panel();
     const TStarbox& sys = form->state().SystemBox;
     EXPECT_GE(sys.CentreX, view.originX());
     EXPECT_LT(sys.CentreX, view.originX() + PanelSurface::kWidth);

@@ -126,9 +126,7 @@ TEST_F(RecordingMeasuring, StretchPointsChangeTheFrameOnThePanel) {
     openAndSettle(writeRecording("deep.ser", test::smallRecording(16)));
     const QPoint star(static_cast<int>(std::lround(truth.frames[0].secondary.x)),
                       static_cast<int>(std::lround(truth.frames[0].secondary.y)));
-    auto grey = [&] {
-        return static_cast<int>(form->session().panel().pixel(star.x(), star.y()) & 0xff);
-    };
+    auto grey = [&] { return static_cast<int>(form->panel().pixel(star.x(), star.y()) & 0xff); };
     const StretchPoints before = *form->session().displayStretch();
     form->StretchWhiteEdit->setValue(form->StretchWhiteEdit->maximum());
     const int dim = grey();
@@ -149,16 +147,16 @@ TEST_F(RecordingMeasuring, StretchingAn8BitFrameChangesOnlyThePicture) {
     openAndSettle(writeRecording("faint.avi", test::smallRecording(8)));
     const int x = static_cast<int>(std::lround(truth.frames[0].secondary.x));
     const int y = static_cast<int>(std::lround(truth.frames[0].secondary.y));
-    const Colour shown = form->session().panel().pixel(x, y);
+    const Colour shown = form->panel().pixel(x, y);
     const int32_t measured = form->player().Intensities().at(x, y);
     EXPECT_EQ(*form->session().displayStretch(), (StretchPoints{0, 255}));
 
     form->StretchWhiteEdit->setValue(60);
-    EXPECT_GT(form->session().panel().pixel(x, y) & 0xff, shown & 0xff);
+    EXPECT_GT(form->panel().pixel(x, y) & 0xff, shown & 0xff);
     EXPECT_EQ(form->player().Intensities().at(x, y), measured);
 
     form->StretchWhiteEdit->setValue(255);
-    EXPECT_EQ(form->session().panel().pixel(x, y), shown);
+    EXPECT_EQ(form->panel().pixel(x, y), shown);
     EXPECT_TRUE(errors.isEmpty()) << errors.join("|").toStdString();
 }
 

@@ -42,7 +42,7 @@ protected:
     }
     // Frame number written into the picture on the panel.
     int64_t frameOnPanel() const {
-        const PanelSurface& s = form->session().panel();
+        const PanelSurface& s = form->panel();
         return sim::readFrameCode(s.data(), 320, 240, PanelSurface::kWidth);
     }
 };
@@ -143,10 +143,10 @@ TEST_F(VideoWindow, TrackBarAndArrowButtonsMoveThePlayer) {
 TEST_F(VideoWindow, ScrollingAgainstTheEndStillRedrawsTheFrame) {
     openAndSettle(writeVideo("ends.avi", 10));
     form->TrackBar1->setValue(9);
-    form->session().panel().setPixel(5, 5, kRed); // a mark over the frame
+    form->panel().setPixel(5, 5, kRed); // a mark over the frame
     QTest::keyClick(form->TrackBar1, Qt::Key_Right);
     EXPECT_EQ(form->TrackBar1->value(), 9);
-    EXPECT_NE(form->session().panel().pixel(5, 5), kRed); // the frame was drawn afresh
+    EXPECT_NE(form->panel().pixel(5, 5), kRed); // the frame was drawn afresh
     EXPECT_EQ(frameOnPanel(), 9);
 }
 

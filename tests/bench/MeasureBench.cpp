@@ -14,7 +14,6 @@ namespace {
 
 struct Scene {
     IntensityPlane plane;
-    PanelSurface panel;
     WorkingState ws;
 };
 
@@ -24,8 +23,8 @@ Scene makeScene(double skyLevel, double noise) {
     const test::Sky sky{skyLevel, noise, 5};
     f.ws.FrameData.assign(10, FrameRow{});
     test::renderStars(f.plane, stars, sky);
-    selectprimary(f.ws, f.plane, f.panel, 100, 50, 12);
-    selectsecondary(f.ws, f.plane, f.panel, 126, 56, 12, [] {});
+    selectprimary(f.ws, f.plane, 100, 50, 12);
+    selectsecondary(f.ws, f.plane, 126, 56, 12, [] {});
     return f;
 }
 

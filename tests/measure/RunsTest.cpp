@@ -7,6 +7,7 @@
 #include "sim/AviWriter.h"
 #include "sim/DriftSim.h"
 #include "video/Player.h"
+#include "views/Overlays.h"
 
 #include <gtest/gtest.h>
 
@@ -67,11 +68,10 @@ protected:
     void selectOn(int32_t start) {
         resetvideo(ws, player, start);
         const sim::FrameTruth& t = truth_->frames[static_cast<std::size_t>(start)];
-        selectprimary(ws, player.Intensities(), panel,
-                      static_cast<int32_t>(std::lround(t.primary.x)),
+        selectprimary(ws, player.Intensities(), static_cast<int32_t>(std::lround(t.primary.x)),
                       static_cast<int32_t>(std::lround(t.primary.y)), 12);
         resetvideo(ws, player, start);
-        selectsecondary(ws, panel, player, static_cast<int32_t>(std::lround(t.secondary.x)),
+        selectsecondary(ws, player, static_cast<int32_t>(std::lround(t.secondary.x)),
                         static_cast<int32_t>(std::lround(t.secondary.y)), 12);
         player.RedrawFrame();
     }

@@ -11,7 +11,6 @@ namespace corvane::test {
 
 struct Scene {
     IntensityPlane plane = blankFrame(); // what is measured
-    PanelSurface panel;                  // where the outlines go
     WorkingState ws;
     std::vector<Star> stars; // as on the frame being measured
     Sky sky;
@@ -27,9 +26,9 @@ inline void selectPair(Scene& s, const std::vector<Star>& stars, const Sky& sky,
     s.sky = sky;
     s.ws.FrameData.assign(static_cast<std::size_t>(rows), FrameRow{});
     s.draw();
-    selectprimary(s.ws, s.plane, s.panel, static_cast<int32_t>(stars[0].x),
-                  static_cast<int32_t>(stars[0].y), boxSize);
-    selectsecondary(s.ws, s.plane, s.panel, static_cast<int32_t>(stars[1].x),
+    selectprimary(s.ws, s.plane, static_cast<int32_t>(stars[0].x), static_cast<int32_t>(stars[0].y),
+                  boxSize);
+    selectsecondary(s.ws, s.plane, static_cast<int32_t>(stars[1].x),
                     static_cast<int32_t>(stars[1].y), boxSize, [] {});
 }
 

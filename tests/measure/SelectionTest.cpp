@@ -1,7 +1,8 @@
 // Choosing the pair: where the boxes and the system box go, the offsets and
-// the expected offset, and the outlines left on the panel.
+// the expected offset, and the outlines a display draws from them.
 #include "measure/Selection.h"
 #include "SceneSupport.h"
+#include "views/Overlays.h"
 
 #include <gtest/gtest.h>
 
@@ -21,12 +22,8 @@ TEST(Sysbox, WorkedExamplePlacesASeventySixPixelBoxOn113_53) {
 
     // On a dark frame the system box stays where it was placed.
     const IntensityPlane plane = test::blankFrame();
-    PanelSurface panel;
     int redraws = 0;
-    sysbox(ws, plane, panel, [&] {
-        ++redraws;
-        panel.clear();
-    });
+    sysbox(ws, plane, [&] { ++redraws; });
     EXPECT_EQ(redraws, 1);
     EXPECT_EQ(ws.SystemBox.Size, 76);
     EXPECT_EQ(ws.SystemBox.Left, 75);
@@ -87,7 +84,7 @@ TEST(Selection, ClickBesideTheStarSettlesOnIt) {
     Scene s;
     s.stars = {{300.4, 200.3, 180, 1.6}};
     s.draw();
-    selectprimary(s.ws, s.plane, s.panel, 304, 197, 12);
+    selectprimary(s.ws, s.plane, 304, 197, 12);
     EXPECT_EQ(s.ws.PrimaryBox.CentreX, 300);
     EXPECT_EQ(s.ws.PrimaryBox.CentreY, 200);
     EXPECT_NEAR(s.ws.PrimaryBox.FineX, 300.4, 0.01);
@@ -98,16 +95,18 @@ TEST(Selection, BoxesAreOutlinedRedYellowBlueOnThePanel) {
     Scene s;
     s.stars = {{300, 200, 180, 1.6}, {326, 210, 120, 1.6}};
     s.draw();
-    selectprimary(s.ws, s.plane, s.panel, 300, 200, 12);
-    selectsecondary(s.ws, s.plane, s.panel, 326, 210, 12, [] {});
+    selectprimary(s.ws, s.plane, 300, 200, 12);
+    selectsecondary(s.ws, s.plane, 326, 210, 12, [] {});
     const TStarbox& p = s.ws.PrimaryBox;
     const TStarbox& q = s.ws.SecondaryBox;
     const TStarbox& b = s.ws.SystemBox;
-    EXPECT_EQ(s.panel.pixel(p.Left - 1, p.Top - 1), kRed);
-    EXPECT_EQ(s.panel.pixel(p.Right, p.Bottom), kRed);
-    EXPECT_EQ(s.panel.pixel(q.Left - 1, q.Top - 1), kYellow);
-    EXPECT_EQ(s.panel.pixel(b.Left - 1, b.Top - 1), kBlue);
-    EXPECT_EQ(s.panel.pixel(b.Right, b.Bottom), kBlue);
+    PanelSurface panel;
+    drawselection(s.ws, panel);
+    EXPECT_EQ(panel.pixel(p.Left - 1, p.Top - 1), kRed);
+    EXPECT_EQ(panel.pixel(p.Right, p.Bottom), kRed);
+    EXPECT_EQ(panel.pixel(q.Left - 1, q.Top - 1), kYellow);
+    EXPECT_EQ(panel.pixel(b.Left - 1, b.Top - 1), kBlue);
+    EXPECT_EQ(panel.pixel(b.Right, b.Bottom), kBlue);
 }
 
 TEST(Selection, CloseSecondarySettlesOnItsStarNotOnThePrimarysOutline) {
@@ -117,10 +116,10 @@ TEST(Selection, CloseSecondarySettlesOnItsStarNotOnThePrimarysOutline) {
     Scene s;
     s.stars = {{300, 200, 180, 1.6}, {310.3, 201.4, 120, 1.6}};
     s.draw();
-    selectprimary(s.ws, s.plane, s.panel, 300, 200, 12);
+    selectprimary(s.ws, s.plane, 300, 200, 12);
     const TStarbox& p = s.ws.PrimaryBox;
     ASSERT_GT(p.Right + 1, 310 - 6) << "the outline must reach into the secondary box";
-    selectsecondary(s.ws, s.plane, s.panel, 310, 201, 12, [] {});
+    selectsecondary(s.ws, s.plane, 310, 201, 12, [] {});
     const TStarbox& q = s.ws.SecondaryBox;
     const test::CentroidExpectation e =
         test::expectedCentroid(s.stars, s.sky, q.Left, q.Top, q.Size);
@@ -138,8 +137,8 @@ TEST(Selection, SizeComesFromTheCallerWhicheverWayTheClickCame) {
         a.stars = b.stars = {{300, 200, 180, 1.6}};
         a.draw();
         b.draw();
-        selectprimary(a.ws, a.plane, a.panel, 302, 201, size);
-        selectprimary(b.ws, b.plane, b.panel, 302, 201, size);
+        selectprimary(a.ws, a.plane, 302, 201, size);
+        selectprimary(b.ws, b.plane, 302, 201, size);
         EXPECT_EQ(a.ws.PrimaryBox.Size, size % 2 ? size - 1 : size);
         EXPECT_EQ(a.ws.PrimaryBox.CentreX, b.ws.PrimaryBox.CentreX);
         EXPECT_EQ(a.ws.PrimaryBox.FineX, b.ws.PrimaryBox.FineX);
@@ -153,7 +152,7 @@ TEST(Selection, DarkClickKeepsTheEarlierCentreForTheExpectedOffset) {
     // A new secondary click far from any light: the box stays where place put
     // it and its centre keeps the earlier star's.
     s.draw();
-    selectsecondary(s.ws, s.plane, s.panel, 500, 400, 12, [&s] { s.draw(); });
+    selectsecondary(s.ws, s.plane, 500, 400, 12, [&s] { s.draw(); });
     EXPECT_EQ(s.ws.SecondaryBox.Left, 494);
     EXPECT_EQ(s.ws.SecondaryBox.Top, 394);
     EXPECT_EQ(s.ws.SecondaryBox.CentreX, 326);

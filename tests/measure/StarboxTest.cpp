@@ -2,6 +2,7 @@
 #include "measure/Starbox.h"
 #include "StarField.h"
 #include "video/PixelCanvas.h"
+#include "views/Overlays.h"
 
 #include <gtest/gtest.h>
 
@@ -246,7 +247,7 @@ TEST(Outline, LiesOnePixelOutsideWhatTheBoxReads) {
         PanelSurface panel;
         TStarbox box;
         box.place(300, 200, size);
-        box.outline(panel, kRed);
+        drawoutline(box, panel, kRed);
         int drawn = 0;
         for (int y = 0; y < PanelSurface::kHeight; ++y)
             for (int x = 0; x < PanelSurface::kWidth; ++x) {
@@ -279,7 +280,7 @@ TEST(Drawzoom, PaintsThreeByThreeBlocksAtTheTopLeft) {
     TStarbox box;
     box.place(50, 60, 4); // columns 48..51, rows 58..61
     PixelCanvas zoom;
-    box.drawzoom(panel, zoom);
+    drawzoom(box, panel, zoom);
     EXPECT_GE(zoom.width(), 12);
     EXPECT_GE(zoom.height(), 12);
     for (int i = 0; i < 3; ++i)
@@ -297,11 +298,11 @@ TEST(Drawzoom, SmallerPictureLeavesTheRemainsOfALargerOne) {
     PixelCanvas zoom;
     TStarbox big;
     big.place(100, 100, 12);
-    big.drawzoom(panel, zoom);
+    drawzoom(big, panel, zoom);
     panel.showFrame(&black.image);
     TStarbox small;
     small.place(100, 100, 4);
-    small.drawzoom(panel, zoom);
+    drawzoom(small, panel, zoom);
     EXPECT_EQ(zoom.pixel(0, 0), kBlack);
     EXPECT_EQ(zoom.pixel(30, 30), 0x202020u);
 }
@@ -313,7 +314,7 @@ TEST(Drawzoom, BoxOffTheFrameCopiesTheInvalidColour) {
     TStarbox box;
     box.place(0, 0, 4); // columns -2..1
     PixelCanvas zoom;
-    box.drawzoom(panel, zoom);
+    drawzoom(box, panel, zoom);
     EXPECT_EQ(zoom.pixel(0, 0), kInvalidColour);
     EXPECT_EQ(zoom.pixel(6, 6), kBlack);
 }

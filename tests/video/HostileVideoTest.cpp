@@ -486,10 +486,10 @@ RunOutcome measureRun(const std::string& path, const sim::DriftParams& p, Method
     WorkingState ws;
     const sim::FrameTruth t = sim::frameTruth(p, 0);
     resetvideo(ws, player, 0);
-    selectprimary(ws, player.Intensities(), panel, static_cast<int32_t>(std::lround(t.primary.x)),
+    selectprimary(ws, player.Intensities(), static_cast<int32_t>(std::lround(t.primary.x)),
                   static_cast<int32_t>(std::lround(t.primary.y)), 12);
     resetvideo(ws, player, 0);
-    selectsecondary(ws, panel, player, static_cast<int32_t>(std::lround(t.secondary.x)),
+    selectsecondary(ws, player, static_cast<int32_t>(std::lround(t.secondary.x)),
                     static_cast<int32_t>(std::lround(t.secondary.y)), 12);
     player.RedrawFrame();
     RunHooks hooks;
