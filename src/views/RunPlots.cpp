@@ -86,6 +86,8 @@ QAreaSeries* histogram(const std::vector<double>& values, const QColor& colour) 
         upper->append(*lo + bins * width, 0);
     }
     auto* area = new QAreaSeries(upper);
+    // The area draws the outline but does not own it.
+    upper->setParent(area);
     area->setColor(colour.lighter(150));
     area->setBorderColor(colour);
     return area;
