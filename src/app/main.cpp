@@ -45,7 +45,8 @@ int main(int argc, char** argv) {
     const corvane::WindowCommandLine line =
         corvane::parseWindowCommandLine(QApplication::arguments().mid(1));
     if (!line.error.isEmpty()) {
-        std::fprintf(stderr, "corvane: %s\n%s", qPrintable(line.error), corvane::kWindowUsage);
+        // One line, so that the message stays on the screen.
+        std::fprintf(stderr, "corvane: %s\nTry 'corvane --help'.\n", qPrintable(line.error));
         return 2;
     }
 

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -43,6 +44,23 @@ TEST_P(ProgramVersion, PrintsTheProjectVersionWithoutADisplay) {
     const std::string program = std::string(p.path).substr(std::string(p.path).rfind('/') + 1);
     EXPECT_EQ(r.out, program + " " + CORVANE_EXPECTED_VERSION + "\n");
     EXPECT_EQ(r.err, "");
+}
+
+// A usage error is one line naming the option and a pointer to the help: the
+// whole usage would push the message off the screen.
+TEST_P(ProgramVersion, AnUnknownOptionIsOneLineAndAPointerToTheHelp) {
+    const Program& p = GetParam();
+    if (std::string(p.path).empty())
+        GTEST_SKIP() << "not built";
+    TempDir dir;
+    const ToolRun r = runProgram(p.path, {"--bad"}, dir, {"QT_QPA_PLATFORM=offscreen"});
+    const std::string program = std::string(p.path).substr(std::string(p.path).rfind('/') + 1);
+    EXPECT_NE(r.status, 0);
+    EXPECT_EQ(r.out, "");
+    // The window's toolkit may say something about the desktop first.
+    const std::string message = program + ": unknown option --bad\nTry '" + program + " --help'.\n";
+    EXPECT_EQ(r.err.substr(r.err.size() - std::min(r.err.size(), message.size())), message);
+    EXPECT_EQ(r.err.find("usage:"), std::string::npos) << r.err;
 }
 
 INSTANTIATE_TEST_SUITE_P(Programs, ProgramVersion, ::testing::ValuesIn(kPrograms),

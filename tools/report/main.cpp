@@ -83,7 +83,7 @@ int main(int argc, char** argv) {
         if (!request.wds.empty() && request.listing.methodCode.empty())
             throw UsageError{"--wds needs --method-code"};
     } catch (const UsageError& e) {
-        std::cerr << "corvane-report: " << e.text << "\n" << kUsage;
+        std::cerr << "corvane-report: " << e.text << "\nTry 'corvane-report --help'.\n";
         return 2;
     }
     try {

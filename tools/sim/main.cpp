@@ -77,7 +77,8 @@ const char* const kUsage =
     "  --help, --version     print this text or the version and exit\n";
 
 [[noreturn]] void usageError(const std::string& text) {
-    throw Error(text + "\n" + kUsage);
+    // One line, so that the message stays on the screen.
+    throw Error(text + "\nTry 'corvane-sim --help'.");
 }
 
 double number(const std::string& text) {
