@@ -1,5 +1,6 @@
 #include "measure/SpeckleMeasurement.h"
 
+#include "common/Angles.h"
 #include "measure/SpeckleTransfer.h"
 
 #include <algorithm>
@@ -69,12 +70,7 @@ double standardDeviation(const std::vector<double>& values) {
 
 // An angle difference brought into -180 .. 180 degrees.
 double angleDifference(double a, double b) {
-    double d = std::fmod(a - b, 360.0);
-    if (d > 180.0)
-        d -= 360.0;
-    else if (d <= -180.0)
-        d += 360.0;
-    return d;
+    return wrapDegrees180(a - b);
 }
 
 // The standard errors from the bootstrap's resamples of both runs' blocks.
@@ -129,10 +125,7 @@ int32_t speckleBlockFrames(int32_t frames) {
 }
 
 double screenAngleOf(const PixelVector& s) {
-    double a = std::atan2(-s.y, s.x) * 180.0 / kPi;
-    if (a < 0)
-        a += 360.0;
-    return a >= 360.0 ? 0.0 : a;
+    return wrapDegrees360(std::atan2(-s.y, s.x) * 180.0 / kPi);
 }
 
 SpeckleMeasurement measureSpeckle(const SpeckleSpectra& pair, const SpeckleSpectra* reference,

@@ -1,5 +1,6 @@
 #include "reduce/Calibration.h"
 
+#include "common/Angles.h"
 #include "common/Error.h"
 #include "common/NumberText.h"
 #include "reduce/ReductionSteps.h"
@@ -13,16 +14,6 @@
 namespace corvane {
 
 namespace {
-
-// Into the range the reduction gives drift directions in, -90 < a <= 270.
-double driftRange(double degrees) {
-    degrees = std::fmod(degrees, 360.0);
-    if (degrees <= -90.0)
-        degrees += 360.0;
-    if (degrees > 270.0)
-        degrees -= 360.0;
-    return degrees;
-}
 
 // The upper quantile of the chi-square distribution with `dof` degrees of
 // freedom at the given tail probability, by the Wilson-Hilferty cube-root
@@ -98,9 +89,9 @@ ReductionResult reduceWithCalibration(const PairPositions& table, const Calibrat
         out.reached = ReductionStage::Averages;
 
         RegressionResult& g = out.regression;
-        g.driftAngle = static_cast<float>(driftRange(calibration.driftAngle));
+        g.driftAngle = static_cast<float>(wrapDriftDegrees(calibration.driftAngle));
         g.positionAngle = detail::positionAngleFrom(
-            out.averages.angleText, driftRange(calibration.driftAngle), orientation, sep);
+            out.averages.angleText, wrapDriftDegrees(calibration.driftAngle), orientation, sep);
         g.primarySlopeText = formatRounded(g.driftAngle, 2, sep);
         g.positionAngleText = formatRounded(g.positionAngle, 2, sep);
         out.reached = ReductionStage::Regression;
@@ -171,7 +162,7 @@ CombinedCalibration combineCalibrations(const std::vector<Calibration>& calibrat
     Calibration& m = out.calibration;
     m.pixelsPerArcsec = scale;
     m.pixelsPerArcsecStderr = 1.0 / std::sqrt(ws);
-    m.driftAngle = driftRange(angle);
+    m.driftAngle = wrapDriftDegrees(angle);
     m.driftAngleStderr = 1.0 / std::sqrt(wa);
     int64_t frames = 0;
     m.source.clear();

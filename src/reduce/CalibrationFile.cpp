@@ -1,5 +1,6 @@
 #include "reduce/CalibrationFile.h"
 
+#include "common/Angles.h"
 #include "common/Error.h"
 #include "common/NumberText.h"
 
@@ -34,16 +35,6 @@ constexpr const char* kFramesKey = "frames_accepted";
 // A direction a turn or two away from the usual range is still one; far
 // beyond, the number was not meant as an angle.
 constexpr double kMaxDriftAngle = 720.0;
-
-// Into the range the reduction gives drift directions in, -90 < a <= 270.
-double driftRange(double degrees) {
-    degrees = std::fmod(degrees, 360.0);
-    if (degrees <= -90.0)
-        degrees += 360.0;
-    if (degrees > 270.0)
-        degrees -= 360.0;
-    return degrees;
-}
 
 std::string quoted(const std::string& text) {
     return "\"" + text + "\"";
@@ -168,7 +159,7 @@ Calibration parseCalibration(const std::string& content, const std::string& name
     c.source = text(j, name, kSourceKey);
     c.framesAccepted = count(j, name, kFramesKey);
     check(c, name);
-    c.driftAngle = driftRange(c.driftAngle);
+    c.driftAngle = wrapDriftDegrees(c.driftAngle);
     return c;
 }
 

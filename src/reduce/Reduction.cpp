@@ -1,5 +1,6 @@
 #include "reduce/Reduction.h"
 
+#include "common/Angles.h"
 #include "common/Error.h"
 #include "common/NumberText.h"
 #include "common/Rounding.h"
@@ -208,11 +209,7 @@ std::vector<const PairPosition*> checkedValidRows(const PairPositions& table) {
 }
 
 long double axial(long double degrees) {
-    while (degrees > 90.0L)
-        degrees -= 180.0L;
-    while (degrees <= -90.0L)
-        degrees += 180.0L;
-    return degrees;
+    return wrapAxialDegrees(degrees);
 }
 
 long double screenAngleAxis(const std::vector<const PairPosition*>& rows) {
@@ -262,15 +259,11 @@ float positionAngleFrom(const std::string& shownScreenAngle, long double driftAn
                         Orientation orientation, char sep) {
     // The drift points west, north lies 90 degrees counter-clockwise from it
     // on a correct image; a mirrored image counts the other way.
-    long double pa = textToFloat(shownScreenAngle, sep);
-    if (pa < 0.0L)
-        pa += 360.0L;
+    long double pa = wrapDegrees360<long double>(textToFloat(shownScreenAngle, sep));
     pa = pa - 90.0L - driftAngle;
     if (orientation == Orientation::UprightReverted)
         pa = 180.0L - pa;
-    pa = std::fmod(pa, 360.0L);
-    if (pa < 0.0L)
-        pa += 360.0L;
+    pa = wrapDegrees360(pa);
     float shown = static_cast<float>(pa);
     // 359.996 would show as 360, which is the same direction as 0.
     if (displayRound(shown, 2) >= 360.0)

@@ -1,5 +1,7 @@
 #include "reduce/SpeckleReduction.h"
 
+#include "common/Angles.h"
+
 #include <cmath>
 
 namespace corvane {
@@ -8,10 +10,7 @@ double positionAngleOfScreenAngle(double screenAngle, double driftAngle, Orienta
     double pa = screenAngle - 90.0 - driftAngle;
     if (orientation == Orientation::UprightReverted)
         pa = 180.0 - pa;
-    pa = std::fmod(pa, 360.0);
-    if (pa < 0)
-        pa += 360.0;
-    return pa >= 360.0 ? 0.0 : pa;
+    return wrapDegrees360(pa);
 }
 
 SpeckleOnSky speckleOnSky(const SpeckleMeasurement& m, const Calibration& c,

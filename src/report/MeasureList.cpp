@@ -1,5 +1,6 @@
 #include "report/MeasureList.h"
 
+#include "common/Angles.h"
 #include "common/Error.h"
 #include "common/NumberText.h"
 
@@ -223,9 +224,7 @@ void readResultsCsv(const std::string& path, MeasureList& list) {
             list.skipped.push_back(where + ": a negative separation; the row is left out");
             continue;
         }
-        m.positionAngle = std::fmod(m.positionAngle, 360.0);
-        if (m.positionAngle < 0)
-            m.positionAngle += 360.0;
+        m.positionAngle = wrapDegrees360(m.positionAngle);
         // Errors of 0 or below say nothing a weight could use.
         const auto positive = [](std::optional<double> v) {
             return v && *v > 0 ? v : std::nullopt;

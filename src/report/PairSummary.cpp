@@ -1,5 +1,7 @@
 #include "report/PairSummary.h"
 
+#include "common/Angles.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cmath>
@@ -13,16 +15,6 @@ namespace {
 
 constexpr double kPi = 3.14159265358979323846;
 constexpr double kRad = kPi / 180.0;
-
-// The angle in (-180, 180].
-double wrapped(double degrees) {
-    double d = std::fmod(degrees, 360.0);
-    if (d > 180.0)
-        d -= 360.0;
-    if (d <= -180.0)
-        d += 360.0;
-    return d;
-}
 
 // The 95 % point of the chi-square distribution (Wilson and Hilferty's
 // cube-root approximation, within 3 % of the tables from 1 degree of
@@ -96,15 +88,12 @@ double weightedMean(const std::vector<double>& v, const std::vector<double>& w, 
     }
     if (!circular)
         return s / sw;
-    double mean = std::atan2(s, c) / kRad;
-    if (mean < 0)
-        mean += 360.0;
     // A hair below 0 comes back as 360: north is 0.
-    return mean >= 360.0 ? mean - 360.0 : mean;
+    return wrapDegrees360(std::atan2(s, c) / kRad);
 }
 
 double deviation(double value, double mean, bool circular) {
-    return circular ? wrapped(value - mean) : value - mean;
+    return circular ? wrapDegrees180(value - mean) : value - mean;
 }
 
 // The spread of one value about `mean`, n - 1 in the divisor.

@@ -1,9 +1,12 @@
 #include "common/NumberText.h"
+#include "common/Angles.h"
 #include "common/Error.h"
 #include "common/Rounding.h"
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <limits>
 #include <string>
 
 using namespace corvane;
@@ -62,6 +65,53 @@ TEST(RoundHalfEven, SendsTiesToTheEvenInteger) {
     EXPECT_EQ(roundToInt(7.5L), 8);
     EXPECT_EQ(roundToInt(-2.5L), -2);
     EXPECT_EQ(roundToInt(2.5000001L), 3);
+}
+
+// Each wrap of one input: into [0, 360), (-180, 180], (-90, 270], (-90, 90].
+struct WrapCase {
+    const char* name;
+    double degrees, turn, difference, drift, axial;
+};
+
+const WrapCase kWrapCases[] = {
+    {"inside_every_range", 45.25, 45.25, 45.25, 45.25, 45.25},
+    {"negative", -30.0, 330.0, -30.0, -30.0, -30.0},
+    {"exactly_360_is_0", 360.0, 0.0, 0.0, 0.0, 0.0},
+    {"exactly_180", 180.0, 180.0, 180.0, 180.0, 0.0},
+    {"exactly_minus_180", -180.0, 180.0, 180.0, 180.0, 0.0},
+    {"exactly_minus_90", -90.0, 270.0, -90.0, 270.0, 90.0},
+    {"exactly_270", 270.0, 270.0, -90.0, 270.0, 90.0},
+    {"several_turns_out", 1085.5, 5.5, 5.5, 5.5, 5.5},
+    {"several_turns_back", -1085.5, 354.5, -5.5, -5.5, -5.5},
+    {"huge_is_reduced_exactly", 1e17, 280.0, -80.0, -80.0, -80.0},
+    {"hair_below_0_is_0_not_360", -1e-20, 0.0, -1e-20, -1e-20, -1e-20},
+};
+
+class AngleWrap : public ::testing::TestWithParam<WrapCase> {};
+
+TEST_P(AngleWrap, BringsTheAngleIntoEachRange) {
+    const WrapCase& c = GetParam();
+    EXPECT_EQ(wrapDegrees360(c.degrees), c.turn);
+    EXPECT_EQ(wrapDegrees180(c.degrees), c.difference);
+    EXPECT_EQ(wrapDriftDegrees(c.degrees), c.drift);
+    EXPECT_EQ(wrapAxialDegrees(c.degrees), c.axial);
+    EXPECT_EQ(wrapDegrees360(static_cast<long double>(c.degrees)),
+              static_cast<long double>(c.turn));
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, AngleWrap, ::testing::ValuesIn(kWrapCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(AngleWrap, KeepsTheSignOfZeroAndGivesNaNForNoAngle) {
+    EXPECT_TRUE(std::signbit(wrapDegrees360(-0.0)));
+    EXPECT_TRUE(std::signbit(wrapDegrees180(-0.0)));
+    for (const double bad : {std::nan(""), std::numeric_limits<double>::infinity(),
+                             -std::numeric_limits<double>::infinity()}) {
+        EXPECT_TRUE(std::isnan(wrapDegrees360(bad)));
+        EXPECT_TRUE(std::isnan(wrapDegrees180(bad)));
+        EXPECT_TRUE(std::isnan(wrapDriftDegrees(bad)));
+        EXPECT_TRUE(std::isnan(wrapAxialDegrees(bad)));
+    }
 }
 
 TEST(TextToFloat, AcceptsTheStandardShapes) {

@@ -1,5 +1,6 @@
 #include "sim/DriftSim.h"
 
+#include "common/Angles.h"
 #include "common/Error.h"
 #include "sim/AviWriter.h"
 #include "sim/Random.h"
@@ -39,15 +40,6 @@ constexpr double kMaxTimeJitterShare = 0.4;
     throw Error(s.str());
 }
 
-double normalisedDeg(double a) {
-    a = std::fmod(a, 360.0);
-    if (a < 0)
-        a += 360.0;
-    if (a >= 360.0)
-        a -= 360.0;
-    return a;
-}
-
 // Screen displacement (y down) of one unit along a mathematical angle (y up).
 Point unitOnScreen(double angleDeg) {
     return {std::cos(angleDeg * kDegToRad), -std::sin(angleDeg * kDegToRad)};
@@ -77,8 +69,8 @@ Geometry geometryOf(const DriftParams& p) {
     // sends every angle a to 180 - a.
     const double drift = p.rotationDeg;
     const double secondary = p.rotationDeg + 90.0 + p.positionAngleDeg;
-    g.driftAngleDeg = normalisedDeg(mirrored ? 180.0 - drift : drift);
-    g.screenAngleDeg = normalisedDeg(mirrored ? 180.0 - secondary : secondary);
+    g.driftAngleDeg = wrapDegrees360(mirrored ? 180.0 - drift : drift);
+    g.screenAngleDeg = wrapDegrees360(mirrored ? 180.0 - secondary : secondary);
     g.separationPx = p.separationArcsec * p.scalePxPerArcsec;
     g.drift = unitOnScreen(g.driftAngleDeg);
     const Point dir = unitOnScreen(g.screenAngleDeg);
@@ -337,7 +329,7 @@ Truth nominalTruth(const DriftParams& p) {
     t.frameRate = frameRateOf(p.fps);
     t.pixelScalePxPerArcsec = p.scalePxPerArcsec;
     t.separationArcsec = p.separationArcsec;
-    t.positionAngleDeg = normalisedDeg(p.positionAngleDeg);
+    t.positionAngleDeg = wrapDegrees360(p.positionAngleDeg);
     t.separationPx = g.separationPx;
     t.screenAngleDeg = g.screenAngleDeg;
     t.driftAngleDeg = g.driftAngleDeg;
