@@ -177,21 +177,19 @@ uint16_t skyAround(const IntensityPlane& plane, const TStarbox& box) {
     return skyAround(plane, box, 0.0);
 }
 
-SkyAround skyAndNoiseAround(const IntensityPlane& plane, const TStarbox& box) {
-    const SkyEstimate sky = estimateSky(viewOf(plane), box.Left, box.Top, box.Right, box.Bottom);
+SkyAround skyAndNoiseAround(const IntensityPlane& plane, const TStarbox& box, double noiseSigmas) {
+    SkyEstimate sky = estimateSky(viewOf(plane), box.Left, box.Top, box.Right, box.Bottom);
     if (sky.status != SkyStatus::Measured)
         return {};
+    // A black sky (a level that rounds to 0) takes nothing off, noise or not:
+    // a dark-sky recording is measured exactly as it always was.
+    if (sky.wholeLevel() != 0)
+        sky.level += noiseSigmas * sky.noise;
     return {sky.wholeLevel(), sky.noise};
 }
 
 uint16_t skyAround(const IntensityPlane& plane, const TStarbox& box, double noiseSigmas) {
-    SkyEstimate sky = estimateSky(viewOf(plane), box.Left, box.Top, box.Right, box.Bottom);
-    // A black sky (a level that rounds to 0) takes nothing off, noise or not:
-    // a dark-sky recording is measured exactly as it always was.
-    if (sky.status != SkyStatus::Measured || sky.wholeLevel() == 0)
-        return 0;
-    sky.level += noiseSigmas * sky.noise;
-    return sky.wholeLevel();
+    return skyAndNoiseAround(plane, box, noiseSigmas).level;
 }
 
 } // namespace corvane

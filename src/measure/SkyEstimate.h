@@ -58,11 +58,13 @@ uint16_t skyAround(const IntensityPlane& plane, const TStarbox& box);
 
 // That level with the sky's pixel noise around the box (0 when the ring is
 // off the frame): what a method needs to tell a star from the sky's noise.
+// The level is raised by `noiseSigmas` noises as skyAround below raises it.
 struct SkyAround {
     uint16_t level = 0;
     double noise = 0;
 };
-SkyAround skyAndNoiseAround(const IntensityPlane& plane, const TStarbox& box);
+SkyAround skyAndNoiseAround(const IntensityPlane& plane, const TStarbox& box,
+                            double noiseSigmas = 0.0);
 
 // The same level raised by `noiseSigmas` times the sky's pixel noise before
 // rounding: what a weighted centre subtracts so that the noise left above

@@ -9,21 +9,25 @@ bool outsideFrame(const IntensityPlane& plane, int32_t left, int32_t top, int32_
            left >= plane.width() || top >= plane.height();
 }
 
-bool reachesWhite(const IntensityPlane& plane, int32_t left, int32_t top, int32_t size) {
+uint16_t brightestIn(const IntensityPlane& plane, int32_t left, int32_t top, int32_t size) {
     if (outsideFrame(plane, left, top, size))
-        return false;
+        return 0;
     const int32_t x0 = std::max(left, 0);
     const int32_t y0 = std::max(top, 0);
     const int32_t x1 = static_cast<int32_t>(std::min<int64_t>(int64_t{left} + size, plane.width()));
     const int32_t y1 = static_cast<int32_t>(std::min<int64_t>(int64_t{top} + size, plane.height()));
-    const int32_t white = plane.whiteLevel();
+    uint16_t brightest = 0;
     for (int32_t y = y0; y < y1; ++y) {
         const uint16_t* row = plane.row(y);
         for (int32_t x = x0; x < x1; ++x)
-            if (row[x] >= white)
-                return true;
+            brightest = std::max(brightest, row[x]);
     }
-    return false;
+    return brightest;
+}
+
+bool reachesWhite(const IntensityPlane& plane, int32_t left, int32_t top, int32_t size) {
+    return !outsideFrame(plane, left, top, size) &&
+           brightestIn(plane, left, top, size) >= plane.whiteLevel();
 }
 
 StarStatus starStatus(const IntensityPlane& plane, int32_t left, int32_t top, int32_t size,

@@ -378,6 +378,7 @@ struct StatusCase {
     StarStatus primary, secondary;
     bool valid;
     int missingX = -1, missingY = -1; // a pixel the file holds no number for
+    test::Sky sky = {};               // the sky both frames are drawn on
 };
 
 class StarStatusOfRow : public ::testing::TestWithParam<StatusCase> {};
@@ -385,7 +386,7 @@ class StarStatusOfRow : public ::testing::TestWithParam<StatusCase> {};
 TEST_P(StarStatusOfRow, NamesWhatBecameOfEachStar) {
     const StatusCase& c = GetParam();
     Scene s;
-    test::selectPair(s, c.selected, {});
+    test::selectPair(s, c.selected, c.sky);
     s.stars = c.measured;
     s.draw();
     s.plane.markMissing(c.missingX, c.missingY);
@@ -426,6 +427,19 @@ INSTANTIATE_TEST_SUITE_P(Scenes, StarStatusOfRow,
                                                       StarStatus::Found,
                                                       StarStatus::TooFaint,
                                                       false},
+                                           // On a sky with noise a box always holds some
+                                           // light above the sky; noise is not a star.
+                                           StatusCase{"weighted_pair_gone_from_a_noisy_sky",
+                                                      Method::WeightedAverage,
+                                                      {kPrimary, kSecondary},
+                                                      {},
+                                                      0,
+                                                      StarStatus::TooFaint,
+                                                      StarStatus::TooFaint,
+                                                      false,
+                                                      -1,
+                                                      -1,
+                                                      {20, 3, 8}},
                                            StatusCase{"weighted_saturated_primary_still_counts",
                                                       Method::WeightedAverage,
                                                       {kBurntPrimary, kSecondary},
