@@ -163,6 +163,8 @@ void SpeckleDialog::show(const MeasureOutcome& o) {
     QString text = speckleResultText(o, request_.decimalSeparator);
     if (!o.reductionError.empty())
         text += QStringLiteral("\n") + QString::fromStdString(o.reductionError);
+    for (const std::string& warning : o.warnings)
+        text += QStringLiteral("\nWarning: ") + QString::fromStdString(warning) + ".";
     result_->setText(text);
     const SpeckleMeasurement& m = o.speckle->measurement;
     if (m.autocorrelogram.n > 0) {

@@ -94,6 +94,18 @@ void measureSpeckleRun(MeasuringSession& session, const MeasureRequest& request,
     if (out.bench)
         out.bench->runFps = pair.seconds > 0 ? m.frames / pair.seconds : 0;
     out.noResult = speckleNoResultText(m);
+    const auto read = [](const SpeckleRecording& r) {
+        return r.saturatedFrames + r.spectra->frames();
+    };
+    std::string saturated = saturatedExposuresText(pair.saturatedFrames, read(pair), "the star's");
+    if (!saturated.empty())
+        out.warnings.push_back(saturated);
+    if (reference) {
+        saturated = saturatedExposuresText(reference->saturatedFrames, read(*reference),
+                                           "the reference star's");
+        if (!saturated.empty())
+            out.warnings.push_back(saturated);
+    }
     if (out.calibrationUsed) {
         speckle.calibration = *out.calibrationUsed;
     } else {

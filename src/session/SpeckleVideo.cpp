@@ -1,5 +1,7 @@
 #include "session/SpeckleVideo.h"
 
+#include "measure/StarStatus.h"
+
 #include <ctime>
 
 namespace corvane {
@@ -47,7 +49,11 @@ SpeckleRecording recordSpeckle(FrameSource& source, int32_t first, int32_t last,
         if (!centre)
             centre = brightestPixel(frame.intensity);
         centre = speckleBox(frame.intensity, *centre, size, window, rec.spectra->box());
-        rec.spectra->add();
+        const BoxCorner corner = boxCorner(*centre, size);
+        if (reachesWhite(frame.intensity, corner.left, corner.top, size))
+            ++rec.saturatedFrames;
+        else
+            rec.spectra->add();
         PairPosition p;
         p.PrimaryX = p.SecondaryX = static_cast<float>(centre->x);
         p.PrimaryY = p.SecondaryY = static_cast<float>(centre->y);
@@ -60,6 +66,15 @@ SpeckleRecording recordSpeckle(FrameSource& source, int32_t first, int32_t last,
     }
     rec.seconds = cpuSeconds() - t0;
     return rec;
+}
+
+std::string saturatedExposuresText(int32_t saturated, int32_t read, const std::string& whose) {
+    if (saturated <= 0)
+        return "";
+    return std::to_string(saturated) + " of " + std::to_string(read) + " exposures reached " +
+           whose +
+           " white level and were left out: lower the gain or the exposure time for a "
+           "measurement of every exposure";
 }
 
 std::string speckleNoResultText(const SpeckleMeasurement& m) {

@@ -25,6 +25,9 @@ struct SpeckleRecording {
     // a track (for a calibration from the drift).
     PairPositions track;
     double seconds = 0; // CPU time of reading and summing
+    // Exposures whose box reached the white level: left out of the sum, since
+    // a clipped speckle pattern adds power that is not the pair's.
+    int32_t saturatedFrames = 0;
 };
 
 // Frames `first` .. `last` - 1 of `source` (dropped ones skipped), the box
@@ -52,6 +55,10 @@ struct SpeckleOutcome {
 inline constexpr const char* kSpeckleMethodName = "speckle";
 // Added to a saved line's notes when the quadrant stays open.
 inline constexpr const char* kAmbiguousQuadrantNote = "PA +-180";
+
+// What the user is told when exposures were left out as saturated ("" when
+// none were): `whose` names the star ("the star's", "the reference star's").
+std::string saturatedExposuresText(int32_t saturated, int32_t read, const std::string& whose);
 
 // Why a measurement gives no pair, for the user ("" when it measured one).
 std::string speckleNoResultText(const SpeckleMeasurement& m);
