@@ -118,6 +118,7 @@ TEST_P(SpeckleAccuracy, SeparationAngleAndQuadrantOfTheSimulatedPair) {
     ASSERT_EQ(r.m.status, SpeckleStatus::Measured);
     EXPECT_NEAR(r.sky.separation / r.truth.separationArcsec, 1.0, 0.02);
     EXPECT_NEAR(paError(r, 180.0), 0.0, 1.0);
+    EXPECT_NEAR(r.m.deltaMag, c.deltaMag, 3 * r.m.deltaMagStderr + 0.1);
     if (c.deltaMag >= 0.5) {
         EXPECT_FALSE(r.sky.ambiguous);
         EXPECT_NEAR(paError(r, 360.0), 0.0, 1.0);
