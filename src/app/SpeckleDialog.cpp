@@ -175,6 +175,9 @@ void SpeckleDialog::show(const MeasureOutcome& o) {
     }
     saveImageButton_->setEnabled(m.autocorrelogram.n > 0);
     saveResultsButton_->setEnabled(m.status == SpeckleStatus::Measured && o.speckle->sky);
+    // The result's text grows with its warnings: the dialog grows with it
+    // rather than letting the text run over the picture.
+    adjustSize();
 }
 
 void SpeckleDialog::saveImage() {

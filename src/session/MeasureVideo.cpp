@@ -121,8 +121,13 @@ void measureSpeckleRun(MeasuringSession& session, const MeasureRequest& request,
                                      utcText(session.recordingStart()), fileName(request.video));
             speckle.calibrationFromDrift = true;
         } catch (const Error& e) {
+            // Speckle videos are mostly taken with the drive on: say what
+            // puts such a video on the sky.
             if (m.status == SpeckleStatus::Measured)
-                out.reductionError = e.what();
+                out.reductionError =
+                    std::string(e.what()) +
+                    " A tracked video is put on the sky by a calibration in use instead (Use "
+                    "Calibration in the window, --calibration in corvane-measure).";
         }
     }
     if (speckle.calibration.pixelsPerArcsec > 0) {
