@@ -35,35 +35,49 @@ const QColor kGoGreen(0, 128, 0);
 constexpr int kMethodRowHeight = 19;
 const QColor kWarningRed(192, 0, 0);
 
-template <typename W> W* place(W* w, const char* name, int x, int y, int width, int height) {
-    w->setObjectName(QString::fromLatin1(name));
-    w->setGeometry(x, y, width, height);
-    return w;
-}
+// The kinds of control the window is built of.
+enum class Kind {
+    Label,
+    Edit,
+    ReadOnlyEdit,
+    Button,
+    Group,
+    CheckBox,
+    SpinBox,
+    DatePicker,
+    RadioGroup,
+    Slider,
+    Panel,
+    Transport,
+};
 
-QLabel* label(QWidget* parent, const char* name, int x, int y, int w, int h, const char* text) {
-    auto* l = place(new QLabel(QString::fromLatin1(text), parent), name, x, y, w, h);
-    l->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    return l;
-}
+// Where a row's control is kept: a member of the window of any control type.
+class Slot {
+public:
+    template <typename W>
+    Slot(W*& member) // NOLINT(google-explicit-constructor): rows name members plainly
+        : member_(&member),
+          set_([](void* m, QWidget* w) { *static_cast<W**>(m) = qobject_cast<W*>(w); }) {}
+    void operator()(QWidget* w) const { set_(member_, w); }
 
-QLineEdit* edit(QWidget* parent, const char* name, int x, int y, int w, int h, const char* text,
-                bool readOnly = false) {
-    auto* e = place(new QLineEdit(QString::fromLatin1(text), parent), name, x, y, w, h);
-    e->setReadOnly(readOnly);
-    e->setCursorPosition(0);
-    return e;
-}
+private:
+    void* member_;
+    void (*set_)(void*, QWidget*);
+};
 
-QPushButton* button(QWidget* parent, const char* name, int x, int y, int w, int h,
-                    const char* text) {
-    return place(new QPushButton(QString::fromLatin1(text), parent), name, x, y, w, h);
-}
-
-QGroupBox* group(QWidget* parent, const char* name, int x, int y, int w, int h,
-                 const char* caption = "") {
-    return place(new QGroupBox(QString::fromLatin1(caption), parent), name, x, y, w, h);
-}
+// One control: what it is, its member, object name and caption, its place
+// in its parent (none: the client area), whether it moves down with the
+// "Method" group's extra rows, and a radio group's items.
+struct ControlRow {
+    Kind kind;
+    Slot slot;
+    const char* name;
+    const char* caption;
+    QRect geometry;
+    QGroupBox* const* parent = nullptr;
+    bool belowMethods = false;
+    QStringList items = {};
+};
 
 void setFontLook(QWidget* w, int pixelSize, bool bold) {
     QFont f = w->font();
@@ -83,46 +97,6 @@ void TForm1::buildControls() {
     client->setObjectName(QStringLiteral("ClientArea"));
     setCentralWidget(client);
 
-    // ---- left column ----
-    GroupBox1 = group(client, "GroupBox1", 0, 0, 233, 601);
-    QWidget* g = GroupBox1;
-    Label1 = label(g, "Label1", 40, 12, 56, 13, "Designation");
-    Edit1 = edit(g, "Edit1", 104, 8, 113, 21, "(Star Designation)");
-    Label2 = label(g, "Label2", 16, 36, 78, 13, "RA (HH MM SS)");
-    Edit2 = edit(g, "Edit2", 104, 32, 33, 21, "HH");
-    Edit3 = edit(g, "Edit3", 144, 32, 33, 21, "MM");
-    Edit4 = edit(g, "Edit4", 184, 32, 33, 21, "SS");
-    Label3 = label(g, "Label3", 8, 60, 89, 13, "Dec (+DD MM SS)");
-    Edit5 = edit(g, "Edit5", 104, 56, 33, 21, "+00");
-    Edit6 = edit(g, "Edit6", 144, 56, 33, 21, "00");
-    Edit7 = edit(g, "Edit7", 184, 56, 33, 21, "00");
-    Label12 = label(g, "Label12", 8, 88, 81, 13, "Observation date");
-    Label13 = label(g, "Label13", 8, 104, 78, 13, "(dd mm yyyy UT)");
-    DateTimePicker1 = place(new QDateTimeEdit(g), "DateTimePicker1", 96, 88, 113, 25);
-    DateTimePicker1->setTimeSpec(Qt::UTC);
-    DateTimePicker1->setDisplayFormat(QStringLiteral("dd MM yyyy, HH mm"));
-    DateTimePicker1->setCalendarPopup(true);
-    DateTimePicker1->setButtonSymbols(QAbstractSpinBox::NoButtons);
-    observation_ = QDateTime(QDate(2006, 1, 1), QTime(12, 0), Qt::UTC);
-    DateTimePicker1->setDateTime(observation_);
-    noTabStop(DateTimePicker1);
-    Button13 = button(g, "Button13", 208, 88, 20, 12, "h+");
-    Button14 = button(g, "Button14", 208, 100, 20, 12, "h-");
-    Label15 = label(g, "Label15", 40, 124, 45, 13, "Epoch (J)");
-    Edit17 = edit(g, "Edit17", 96, 120, 57, 21, "2000.0", true);
-    Label16 = label(g, "Label16", 152, 124, 13, 13, "(B)");
-    Edit18 = edit(g, "Edit18", 168, 120, 57, 21, "2000.0", true);
-    Button11 = button(g, "Button11", 32, 184, 65, 25, "Start Frame");
-    StartFrameEdit = edit(g, "StartFrameEdit", 96, 184, 41, 21, "", true);
-    Button12 = button(g, "Button12", 32, 208, 65, 25, "End Frame");
-    StopFrameEdit = edit(g, "StopFrameEdit", 96, 208, 41, 21, "", true);
-    RadioGroup1 = place(new RadioGroup(QStringLiteral("RadioGroup1"), QStringLiteral("Select Star"),
-                                       {QStringLiteral("Primary"), QStringLiteral("Secondary")}, g),
-                        "RadioGroup1", 24, 240, 97, 57);
-    Label4 = label(g, "Label4", 128, 248, 38, 13, "box size");
-    Edit8 = edit(g, "Edit8", 128, 264, 41, 21, "12", true);
-    Button3 = button(g, "Button3", 168, 264, 17, 21, "-");
-    Button4 = button(g, "Button4", 184, 264, 17, 21, "+");
     // One button per measuring method, in the method table's order. The group
     // grows by a row for each method beyond the first two, so those keep
     // their places, and the controls below it move down by as much.
@@ -130,39 +104,264 @@ void TForm1::buildControls() {
     for (std::size_t i = 0; i < methodCount(); ++i)
         methods << QString::fromLatin1(methodEntries()[i].caption);
     const int below = kMethodRowHeight * (static_cast<int>(methodCount()) - 2);
-    RadioGroup3 =
-        place(new RadioGroup(QStringLiteral("RadioGroup3"), QStringLiteral("Method"), methods, g),
-              "RadioGroup3", 24, 296, 121, 57 + below);
+
+    constexpr bool kBelow = true;
+    QGroupBox* const* const left = &GroupBox1;
+    // In the order of creation, which is the order of the Tab key and of
+    // stacking: the controls directly on the client area come last, in
+    // front of the group boxes.
+    const ControlRow rows[] = {
+        // ---- left column ----
+        {Kind::Group, GroupBox1, "GroupBox1", "", {0, 0, 233, 601}},
+        {Kind::Label, Label1, "Label1", "Designation", {40, 12, 56, 13}, left},
+        {Kind::Edit, Edit1, "Edit1", "(Star Designation)", {104, 8, 113, 21}, left},
+        {Kind::Label, Label2, "Label2", "RA (HH MM SS)", {16, 36, 78, 13}, left},
+        {Kind::Edit, Edit2, "Edit2", "HH", {104, 32, 33, 21}, left},
+        {Kind::Edit, Edit3, "Edit3", "MM", {144, 32, 33, 21}, left},
+        {Kind::Edit, Edit4, "Edit4", "SS", {184, 32, 33, 21}, left},
+        {Kind::Label, Label3, "Label3", "Dec (+DD MM SS)", {8, 60, 89, 13}, left},
+        {Kind::Edit, Edit5, "Edit5", "+00", {104, 56, 33, 21}, left},
+        {Kind::Edit, Edit6, "Edit6", "00", {144, 56, 33, 21}, left},
+        {Kind::Edit, Edit7, "Edit7", "00", {184, 56, 33, 21}, left},
+        {Kind::Label, Label12, "Label12", "Observation date", {8, 88, 81, 13}, left},
+        {Kind::Label, Label13, "Label13", "(dd mm yyyy UT)", {8, 104, 78, 13}, left},
+        {Kind::DatePicker, DateTimePicker1, "DateTimePicker1", "", {96, 88, 113, 25}, left},
+        {Kind::Button, Button13, "Button13", "h+", {208, 88, 20, 12}, left},
+        {Kind::Button, Button14, "Button14", "h-", {208, 100, 20, 12}, left},
+        {Kind::Label, Label15, "Label15", "Epoch (J)", {40, 124, 45, 13}, left},
+        {Kind::ReadOnlyEdit, Edit17, "Edit17", "2000.0", {96, 120, 57, 21}, left},
+        {Kind::Label, Label16, "Label16", "(B)", {152, 124, 13, 13}, left},
+        {Kind::ReadOnlyEdit, Edit18, "Edit18", "2000.0", {168, 120, 57, 21}, left},
+        {Kind::Button, Button11, "Button11", "Start Frame", {32, 184, 65, 25}, left},
+        {Kind::ReadOnlyEdit, StartFrameEdit, "StartFrameEdit", "", {96, 184, 41, 21}, left},
+        {Kind::Button, Button12, "Button12", "End Frame", {32, 208, 65, 25}, left},
+        {Kind::ReadOnlyEdit, StopFrameEdit, "StopFrameEdit", "", {96, 208, 41, 21}, left},
+        {Kind::RadioGroup,
+         RadioGroup1,
+         "RadioGroup1",
+         "Select Star",
+         {24, 240, 97, 57},
+         left,
+         false,
+         {QStringLiteral("Primary"), QStringLiteral("Secondary")}},
+        {Kind::Label, Label4, "Label4", "box size", {128, 248, 38, 13}, left},
+        {Kind::ReadOnlyEdit, Edit8, "Edit8", "12", {128, 264, 41, 21}, left},
+        {Kind::Button, Button3, "Button3", "-", {168, 264, 17, 21}, left},
+        {Kind::Button, Button4, "Button4", "+", {184, 264, 17, 21}, left},
+        {Kind::RadioGroup,
+         RadioGroup3,
+         "RadioGroup3",
+         "Method",
+         {24, 296, 121, 57 + below},
+         left,
+         false,
+         methods},
+        {Kind::CheckBox, CheckBox2, "CheckBox2", "Zoom", {152, 312, 65, 17}, left},
+        // Beside "Zoom", the other view option.
+        {Kind::CheckBox, CheckBox3, "CheckBox3", "Fit", {152, 332, 65, 17}, left},
+        {Kind::RadioGroup,
+         RadioGroup2,
+         "RadioGroup2",
+         "Orientation",
+         {24, 352, 193, 57},
+         left,
+         kBelow,
+         {QStringLiteral("Correct or Inverted (rotated 180)"),
+          QStringLiteral("Upright reverted (flipped R/L)")}},
+        {Kind::Group, GroupBox6, "GroupBox6", "", {24, 408, 193, 9}, left, kBelow},
+        {Kind::Group, GroupBox3, "GroupBox3", "Automatic", {24, 416, 89, 49}, left, kBelow},
+        {Kind::Button, Button6, "Button6", "GO!", {16, 16, 57, 25}, &GroupBox3},
+        {Kind::Group, GroupBox4, "GroupBox4", "Manual Step", {120, 416, 97, 49}, left, kBelow},
+        {Kind::Button, Button15, "Button15", "<-", {16, 16, 25, 25}, &GroupBox4},
+        {Kind::Button, Button16, "Button16", "+>", {56, 16, 25, 25}, &GroupBox4},
+        {Kind::Button, Button9, "Button9", "Calculate", {120, 472, 97, 25}, left, kBelow},
+        {Kind::Group, GroupBox7, "GroupBox7", "", {24, 496, 193, 9}, left, kBelow},
+        // "Notes:" beside its field, not above it: the row this saves keeps
+        // the field clear of the black and white point boxes below.
+        {Kind::Label, Label18, "Label18", "Notes:", {24, 512, 31, 13}, left, kBelow},
+        {Kind::Edit, NotesEdit, "NotesEdit", "", {60, 508, 157, 21}, left, kBelow},
+        {Kind::Button, Button8, "Button8", "Graph", {24, 568, 25, 25}, left},
+        // Beside "Save Results": the black and white points deep and faint
+        // frames are shown with, so that faint stars can be seen and clicked.
+        {Kind::Label, StretchBlackLabel, "StretchBlackLabel", "Black", {24, 552, 30, 13}, left},
+        {Kind::SpinBox, StretchBlackEdit, "StretchBlackEdit", "", {56, 548, 57, 21}, left},
+        {Kind::Label, StretchWhiteLabel, "StretchWhiteLabel", "White", {24, 576, 30, 13}, left},
+        {Kind::SpinBox, StretchWhiteEdit, "StretchWhiteEdit", "", {56, 572, 57, 21}, left},
+
+        // ---- navigation row ----
+        {Kind::Group, GroupBox5, "GroupBox5", "", {240, 488, 641, 41}},
+        {Kind::Button, Button17, "Button17", "<", {8, 8, 25, 17}, &GroupBox5},
+        {Kind::Slider, TrackBar1, "TrackBar1", "", {40, 8, 553, 25}, &GroupBox5},
+        {Kind::Button, Button18, "Button18", ">", {600, 8, 25, 17}, &GroupBox5},
+
+        // ---- read-out row ----
+        {Kind::Group, GroupBox2, "GroupBox2", "", {240, 528, 641, 73}},
+        {Kind::Label, Label5, "Label5", "Frame:", {24, 16, 32, 13}, &GroupBox2},
+        {Kind::ReadOnlyEdit, Edit9, "Edit9", "00", {64, 16, 49, 21}, &GroupBox2},
+        {Kind::Label, Label7, "Label7", "Time (ms):", {16, 40, 48, 13}, &GroupBox2},
+        {Kind::ReadOnlyEdit, Edit10, "Edit10", "0000", {64, 40, 49, 21}, &GroupBox2},
+        {Kind::CheckBox, CheckBox1, "CheckBox1", "Active", {120, 16, 97, 17}, &GroupBox2},
+        {Kind::Label, Label17, "Label17", "Pixels/arcsec", {128, 40, 64, 13}, &GroupBox2},
+        {Kind::Label, Label8, "Label8", "Angle (screen)", {288, 16, 68, 13}, &GroupBox2},
+        {Kind::ReadOnlyEdit, Edit12, "Edit12", "", {360, 16, 49, 21}, &GroupBox2},
+        {Kind::Label, Label6, "Label6", "Sep (px)", {312, 40, 39, 13}, &GroupBox2},
+        {Kind::ReadOnlyEdit, Edit11, "Edit11", "", {360, 40, 49, 21}, &GroupBox2},
+        {Kind::Label, Label9, "Label9", "Primary Slope", {408, 16, 64, 13}, &GroupBox2},
+        {Kind::ReadOnlyEdit, Edit13, "Edit13", "", {432, 16, 41, 21}, &GroupBox2},
+        {Kind::Label, Label10, "Label10", "Secondary Slope", {408, 40, 81, 13}, &GroupBox2},
+        {Kind::ReadOnlyEdit, Edit14, "Edit14", "", {432, 40, 41, 21}, &GroupBox2},
+        {Kind::Label, Label11, "Label11", "Postion Angle", {456, 16, 97, 16}, &GroupBox2},
+        {Kind::ReadOnlyEdit, Edit15, "Edit15", "", {560, 16, 73, 21}, &GroupBox2},
+        {Kind::Label, Label14, "Label14", "Separation", {472, 40, 77, 16}, &GroupBox2},
+        {Kind::ReadOnlyEdit, Edit16, "Edit16", "", {560, 40, 73, 21}, &GroupBox2},
+
+        // ---- right of the panel and the results: the warnings, the outlier
+        // option, the frame counts and the standard errors ----
+        {Kind::Label, WarningLabel, "WarningLabel", "", {888, 8, 128, 364}},
+        // Off by default: every accepted frame counts unless the user asks.
+        {Kind::CheckBox,
+         ClipCheckBox,
+         "ClipCheckBox",
+         "Reject outliers (3 sigma)",
+         {888, 380, 128, 17}},
+        {Kind::Group, GroupBox9, "GroupBox9", "Frames", {888, 404, 128, 117}},
+        {Kind::Label, Label19, "Label19", "measured", {8, 20, 56, 13}, &GroupBox9},
+        {Kind::ReadOnlyEdit,
+         MeasuredFramesEdit,
+         "MeasuredFramesEdit",
+         "",
+         {68, 16, 53, 21},
+         &GroupBox9},
+        {Kind::Label, Label20, "Label20", "accepted", {8, 44, 56, 13}, &GroupBox9},
+        {Kind::ReadOnlyEdit,
+         AcceptedFramesEdit,
+         "AcceptedFramesEdit",
+         "",
+         {68, 40, 53, 21},
+         &GroupBox9},
+        {Kind::Label, Label21, "Label21", "clipped", {8, 68, 56, 13}, &GroupBox9},
+        {Kind::ReadOnlyEdit,
+         ClippedFramesEdit,
+         "ClippedFramesEdit",
+         "",
+         {68, 64, 53, 21},
+         &GroupBox9},
+        // What the accepted frames are worth when neighbouring frames share
+        // their errors: the standard errors count this many.
+        {Kind::Label,
+         EffectiveFramesLabel,
+         "EffectiveFramesLabel",
+         "effective",
+         {8, 92, 56, 13},
+         &GroupBox9},
+        {Kind::ReadOnlyEdit,
+         EffectiveFramesEdit,
+         "EffectiveFramesEdit",
+         "",
+         {68, 88, 53, 21},
+         &GroupBox9},
+        // Each standard error on the row of its value.
+        {Kind::Group, GroupBox8, "GroupBox8", "", {888, 528, 128, 73}},
+        {Kind::ReadOnlyEdit,
+         PositionAngleErrorEdit,
+         "PositionAngleErrorEdit",
+         "",
+         {8, 16, 73, 21},
+         &GroupBox8},
+        {Kind::Label,
+         PositionAngleUnitLabel,
+         "PositionAngleUnitLabel",
+         "deg",
+         {86, 20, 34, 13},
+         &GroupBox8},
+        {Kind::ReadOnlyEdit,
+         SeparationErrorEdit,
+         "SeparationErrorEdit",
+         "",
+         {8, 40, 73, 21},
+         &GroupBox8},
+        {Kind::Label,
+         SeparationUnitLabel,
+         "SeparationUnitLabel",
+         "arcsec",
+         {86, 44, 34, 13},
+         &GroupBox8},
+
+        // ---- directly on the client area, in front of the group boxes ----
+        {Kind::Panel, Panel1, "Panel1", "", {240, 8, 640, 480}},
+        {Kind::Transport, MediaPlayer1, "MediaPlayer1", "", {32, 152, 169, 30}},
+        {Kind::Button, Button7, "Button7", "Reset", {144, 184, 57, 25}},
+        {Kind::Button, Button10, "Button10", "Save Results", {120, 552, 97, 33}},
+        // Below "Reset": both clicks at once, on the two brightest stars.
+        {Kind::Button, FindPairButton, "FindPairButton", "Find pair", {144, 212, 57, 21}},
+        {Kind::Edit, Edit19, "Edit19", "", {440, 568, 65, 21}},
+        {Kind::Button, Button1, "Button1", "Step", {304, 608, 75, 25}},
+        {Kind::Button, Button2, "Button2", "Clear", {384, 608, 75, 25}},
+        {Kind::Button, Button5, "Button5", "Draw", {536, 616, 75, 25}},
+    };
+    for (const ControlRow& row : rows) {
+        QWidget* parent = row.parent ? static_cast<QWidget*>(*row.parent) : client;
+        const QString caption = QString::fromLatin1(row.caption);
+        QWidget* w = nullptr;
+        switch (row.kind) {
+        case Kind::Label: {
+            auto* l = new QLabel(caption, parent);
+            l->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+            w = l;
+            break;
+        }
+        case Kind::Edit:
+        case Kind::ReadOnlyEdit: {
+            auto* e = new QLineEdit(caption, parent);
+            e->setReadOnly(row.kind == Kind::ReadOnlyEdit);
+            e->setCursorPosition(0);
+            w = e;
+            break;
+        }
+        case Kind::Button:
+            w = new QPushButton(caption, parent);
+            break;
+        case Kind::Group:
+            w = new QGroupBox(caption, parent);
+            break;
+        case Kind::CheckBox:
+            w = new QCheckBox(caption, parent);
+            break;
+        case Kind::SpinBox:
+            w = new QSpinBox(parent);
+            break;
+        case Kind::DatePicker:
+            w = new QDateTimeEdit(parent);
+            break;
+        case Kind::RadioGroup:
+            w = new RadioGroup(QString::fromLatin1(row.name), caption, row.items, parent);
+            break;
+        case Kind::Slider:
+            w = new QSlider(Qt::Horizontal, parent);
+            break;
+        case Kind::Panel:
+            w = new PanelWidget(panel_, parent);
+            break;
+        case Kind::Transport:
+            w = new TransportWidget(session_.player(), parent);
+            break;
+        }
+        w->setObjectName(QString::fromLatin1(row.name));
+        w->setGeometry(row.geometry.translated(0, row.belowMethods ? below : 0));
+        row.slot(w);
+    }
+
+    DateTimePicker1->setTimeSpec(Qt::UTC);
+    DateTimePicker1->setDisplayFormat(QStringLiteral("dd MM yyyy, HH mm"));
+    DateTimePicker1->setCalendarPopup(true);
+    DateTimePicker1->setButtonSymbols(QAbstractSpinBox::NoButtons);
+    observation_ = QDateTime(QDate(2006, 1, 1), QTime(12, 0), Qt::UTC);
+    DateTimePicker1->setDateTime(observation_);
+    noTabStop(DateTimePicker1);
     RadioGroup3->setItemIndex(indexOfMethod(kDefaultMethod));
-    CheckBox2 = place(new QCheckBox(QStringLiteral("Zoom"), g), "CheckBox2", 152, 312, 65, 17);
-    // Beside "Zoom", the other view option; only a frame larger than the panel can be fitted.
-    CheckBox3 = place(new QCheckBox(QStringLiteral("Fit"), g), "CheckBox3", 152, 332, 65, 17);
+    // Only a frame larger than the panel can be fitted.
     CheckBox3->setEnabled(false);
-    RadioGroup2 = place(new RadioGroup(QStringLiteral("RadioGroup2"), QStringLiteral("Orientation"),
-                                       {QStringLiteral("Correct or Inverted (rotated 180)"),
-                                        QStringLiteral("Upright reverted (flipped R/L)")},
-                                       g),
-                        "RadioGroup2", 24, 352 + below, 193, 57);
     RadioGroup2->setItemIndex(0);
-    GroupBox6 = group(g, "GroupBox6", 24, 408 + below, 193, 9);
-    GroupBox3 = group(g, "GroupBox3", 24, 416 + below, 89, 49, "Automatic");
-    Button6 = button(GroupBox3, "Button6", 16, 16, 57, 25, "GO!");
-    GroupBox4 = group(g, "GroupBox4", 120, 416 + below, 97, 49, "Manual Step");
-    Button15 = button(GroupBox4, "Button15", 16, 16, 25, 25, "<-");
-    Button16 = button(GroupBox4, "Button16", 56, 16, 25, 25, "+>");
-    Button9 = button(g, "Button9", 120, 472 + below, 97, 25, "Calculate");
-    GroupBox7 = group(g, "GroupBox7", 24, 496 + below, 193, 9);
-    // "Notes:" beside its field, not above it: the row this saves keeps the
-    // field clear of the black and white point boxes below.
-    Label18 = label(g, "Label18", 24, 512 + below, 31, 13, "Notes:");
-    NotesEdit = edit(g, "NotesEdit", 60, 508 + below, 157, 21, "");
-    Button8 = button(g, "Button8", 24, 568, 25, 25, "Graph");
-    // Beside "Save Results": the black and white points deep and faint
-    // frames are shown with, so that faint stars can be seen and clicked.
-    StretchBlackLabel = label(g, "StretchBlackLabel", 24, 552, 30, 13, "Black");
-    StretchBlackEdit = place(new QSpinBox(g), "StretchBlackEdit", 56, 548, 57, 21);
-    StretchWhiteLabel = label(g, "StretchWhiteLabel", 24, 576, 30, 13, "White");
-    StretchWhiteEdit = place(new QSpinBox(g), "StretchWhiteEdit", 56, 572, 57, 21);
     for (QSpinBox* box : {StretchBlackEdit, StretchWhiteEdit}) {
         box->setRange(0, IntensityPlane::kWhiteLevel8);
         box->setKeyboardTracking(false);
@@ -170,11 +369,7 @@ void TForm1::buildControls() {
     }
     StretchWhiteEdit->setValue(IntensityPlane::kWhiteLevel8);
 
-    // ---- navigation row ----
-    GroupBox5 = group(client, "GroupBox5", 240, 488, 641, 41);
     GroupBox5->setCursor(Qt::PointingHandCursor);
-    Button17 = button(GroupBox5, "Button17", 8, 8, 25, 17, "<");
-    TrackBar1 = place(new QSlider(Qt::Horizontal, GroupBox5), "TrackBar1", 40, 8, 553, 25);
     TrackBar1->setRange(0, 100);
     TrackBar1->setValue(0);
     TrackBar1->setPageStep(5);
@@ -182,74 +377,14 @@ void TForm1::buildControls() {
     TrackBar1->setTickInterval(2);
     TrackBar1->setTickPosition(QSlider::TicksBelow);
     TrackBar1->setCursor(Qt::PointingHandCursor);
-    Button18 = button(GroupBox5, "Button18", 600, 8, 25, 17, ">");
 
-    // ---- read-out row ----
-    GroupBox2 = group(client, "GroupBox2", 240, 528, 641, 73);
-    g = GroupBox2;
-    Label5 = label(g, "Label5", 24, 16, 32, 13, "Frame:");
-    Edit9 = edit(g, "Edit9", 64, 16, 49, 21, "00", true);
-    Label7 = label(g, "Label7", 16, 40, 48, 13, "Time (ms):");
-    Edit10 = edit(g, "Edit10", 64, 40, 49, 21, "0000", true);
-    CheckBox1 = place(new QCheckBox(QStringLiteral("Active"), g), "CheckBox1", 120, 16, 97, 17);
-    Label17 = label(g, "Label17", 128, 40, 64, 13, "Pixels/arcsec");
-    Label8 = label(g, "Label8", 288, 16, 68, 13, "Angle (screen)");
-    Edit12 = edit(g, "Edit12", 360, 16, 49, 21, "", true);
-    Label6 = label(g, "Label6", 312, 40, 39, 13, "Sep (px)");
-    Edit11 = edit(g, "Edit11", 360, 40, 49, 21, "", true);
-    Label9 = label(g, "Label9", 408, 16, 64, 13, "Primary Slope");
-    Edit13 = edit(g, "Edit13", 432, 16, 41, 21, "", true);
-    Label10 = label(g, "Label10", 408, 40, 81, 13, "Secondary Slope");
-    Edit14 = edit(g, "Edit14", 432, 40, 41, 21, "", true);
-    Label11 = label(g, "Label11", 456, 16, 97, 16, "Postion Angle");
-    Edit15 = edit(g, "Edit15", 560, 16, 73, 21, "", true);
-    Label14 = label(g, "Label14", 472, 40, 77, 16, "Separation");
-    Edit16 = edit(g, "Edit16", 560, 40, 73, 21, "", true);
-
-    // ---- right of the panel and the results: the warnings, the outlier
-    // option, the frame counts and the standard errors ----
-    WarningLabel = label(client, "WarningLabel", 888, 8, 128, 364, "");
     WarningLabel->setWordWrap(true);
     // Against the bottom, next to the counts and the results they are about.
     WarningLabel->setAlignment(Qt::AlignLeft | Qt::AlignBottom);
     QPalette warningPalette = WarningLabel->palette();
     warningPalette.setColor(QPalette::WindowText, kWarningRed);
     WarningLabel->setPalette(warningPalette);
-    // Off by default: every accepted frame counts unless the user asks.
-    ClipCheckBox = place(new QCheckBox(QStringLiteral("Reject outliers (3 sigma)"), client),
-                         "ClipCheckBox", 888, 380, 128, 17);
-    GroupBox9 = group(client, "GroupBox9", 888, 404, 128, 117, "Frames");
-    g = GroupBox9;
-    Label19 = label(g, "Label19", 8, 20, 56, 13, "measured");
-    MeasuredFramesEdit = edit(g, "MeasuredFramesEdit", 68, 16, 53, 21, "", true);
-    Label20 = label(g, "Label20", 8, 44, 56, 13, "accepted");
-    AcceptedFramesEdit = edit(g, "AcceptedFramesEdit", 68, 40, 53, 21, "", true);
-    Label21 = label(g, "Label21", 8, 68, 56, 13, "clipped");
-    ClippedFramesEdit = edit(g, "ClippedFramesEdit", 68, 64, 53, 21, "", true);
-    // What the accepted frames are worth when neighbouring frames share their
-    // errors: the standard errors count this many.
-    EffectiveFramesLabel = label(g, "EffectiveFramesLabel", 8, 92, 56, 13, "effective");
-    EffectiveFramesEdit = edit(g, "EffectiveFramesEdit", 68, 88, 53, 21, "", true);
-    // Each standard error on the row of its value.
-    GroupBox8 = group(client, "GroupBox8", 888, 528, 128, 73);
-    g = GroupBox8;
-    PositionAngleErrorEdit = edit(g, "PositionAngleErrorEdit", 8, 16, 73, 21, "", true);
-    PositionAngleUnitLabel = label(g, "PositionAngleUnitLabel", 86, 20, 34, 13, "deg");
-    SeparationErrorEdit = edit(g, "SeparationErrorEdit", 8, 40, 73, 21, "", true);
-    SeparationUnitLabel = label(g, "SeparationUnitLabel", 86, 44, 34, 13, "arcsec");
 
-    // ---- directly on the client area, in front of the group boxes ----
-    Panel1 = place(new PanelWidget(panel_, client), "Panel1", 240, 8, 640, 480);
-    MediaPlayer1 =
-        place(new TransportWidget(session_.player(), client), "MediaPlayer1", 32, 152, 169, 30);
-    Button7 = button(client, "Button7", 144, 184, 57, 25, "Reset");
-    Button10 = button(client, "Button10", 120, 552, 97, 33, "Save Results");
-    // Below "Reset": both clicks at once, on the two brightest stars.
-    FindPairButton = button(client, "FindPairButton", 144, 212, 57, 21, "Find pair");
-    Edit19 = edit(client, "Edit19", 440, 568, 65, 21, "");
-    Button1 = button(client, "Button1", 304, 608, 75, 25, "Step");
-    Button2 = button(client, "Button2", 384, 608, 75, 25, "Clear");
-    Button5 = button(client, "Button5", 536, 616, 75, 25, "Draw");
     for (QWidget* w : {static_cast<QWidget*>(MediaPlayer1), static_cast<QWidget*>(Button7),
                        static_cast<QWidget*>(Button10), static_cast<QWidget*>(Edit19),
                        static_cast<QWidget*>(FindPairButton)})
