@@ -180,9 +180,6 @@ public:
     void showCounts();
     // The warnings about the result on screen (none: the bar is empty).
     void showWarnings(const std::vector<std::string>& warnings);
-    // Before GO!: the declination was typed for this video (unless a
-    // calibration is in use) and each Dec box can be read.
-    void checkDeclinationBoxes();
     // Something the result depends on changed: a change the reduction alone
     // follows (the declination, the orientation, the clipping, an accepted
     // frame, the calibration) computes the result again at once; any other

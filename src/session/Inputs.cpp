@@ -73,6 +73,17 @@ DeclinationTexts declinationTexts(const std::string& degrees, const std::string&
     return out;
 }
 
+void checkDeclinationBeforeRun(const ReductionSettings& settings, bool calibrated) {
+    if (calibrated)
+        return;
+    if (!settings.declinationGiven)
+        throw RequestError(RequestField::DecDegrees,
+                           "the pair's declination is needed for this video, since the pixel "
+                           "scale rests on it");
+    checkDeclination(settings.decDegrees, settings.decMinutes, settings.decSeconds,
+                     settings.decimalSeparator);
+}
+
 void checkRange(int32_t startFrame, int32_t stopFrame, int32_t length) {
     if (startFrame < 0 || startFrame > length)
         throw RequestError(RequestField::StartFrame, std::to_string(startFrame) +

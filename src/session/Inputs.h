@@ -84,6 +84,12 @@ struct RunFinish {
     bool hasResult() const { return reduction && reduction->error.empty(); }
 };
 
+// The declination a run will be reduced with, checked before the run's time
+// is spent: with a calibration in use it is not read; otherwise it must have
+// been given (a default is no declination) and read as one. Throws
+// RequestError naming the box.
+void checkDeclinationBeforeRun(const ReductionSettings& settings, bool calibrated);
+
 // How far, in pixels, the stars may move during a run measured with a
 // calibration before the video is taken for a drift rather than tracked.
 inline constexpr double kCalibratedDriftLimitPx = 5.0;

@@ -184,11 +184,20 @@ MeasureOutcome measureVideo(const MeasureRequest& request, const MeasureHooks& h
     checkFrame(RequestField::PrimaryFrame, primaryFrame, length);
     const CivilDateTime observation =
         request.observation ? *request.observation : session.recordingStart();
+    // Peak Search needs two stars; one is followed by its box.
+    const Method method = request.singleStar ? Method::WeightedAverage : request.method;
+    ReductionSettings settings;
+    settings.orientation = request.orientation;
+    settings.decDegrees = request.decDegrees;
+    settings.decMinutes = request.decMinutes;
+    settings.decSeconds = request.decSeconds;
+    settings.declinationGiven = request.declinationGiven;
+    settings.decimalSeparator = request.decimalSeparator;
+    settings.method = method;
+    settings.clipSigma = request.clipSigma;
     // The declination is read only after the run; a text that cannot be read
     // fails now, before the run's time is spent.
-    if (!session.calibration())
-        checkDeclination(request.decDegrees, request.decMinutes, request.decSeconds,
-                         request.decimalSeparator);
+    checkDeclinationBeforeRun(settings, session.calibration().has_value());
     // The window resets once after the open, on the start frame it has just set.
     session.reset(0);
 
@@ -237,8 +246,6 @@ MeasureOutcome measureVideo(const MeasureRequest& request, const MeasureHooks& h
     runHooks.afterFrame = hooks.afterFrame;
     runHooks.cancelRequested = hooks.cancelRequested;
     const double t0 = cpuSeconds();
-    // Peak Search needs two stars; one is followed by its box.
-    const Method method = request.singleStar ? Method::WeightedAverage : request.method;
     const RunResult result = session.run(method, runHooks);
     const double runSeconds = cpuSeconds() - t0;
     if (out.bench) {
@@ -256,15 +263,6 @@ MeasureOutcome measureVideo(const MeasureRequest& request, const MeasureHooks& h
         out.noResult = session.noResultText(method);
         out.warnings = session.warnings(ReductionResult{}, method, request.decimalSeparator);
     } else {
-        ReductionSettings settings;
-        settings.orientation = request.orientation;
-        settings.decDegrees = request.decDegrees;
-        settings.decMinutes = request.decMinutes;
-        settings.decSeconds = request.decSeconds;
-        settings.declinationGiven = request.declinationGiven;
-        settings.decimalSeparator = request.decimalSeparator;
-        settings.method = method;
-        settings.clipSigma = request.clipSigma;
         RunFinish finish = session.finishRun(settings);
         out.clippedFrames = finish.clipped;
         out.noResult = finish.noResult;

@@ -258,6 +258,11 @@ std::string resultsCsvRow(const std::string& recordDate, const PairTexts& pair,
 // are not UTF-8 which results.csv replaces. Empty when nothing changes.
 std::vector<std::string> saveNotices(const PairTexts& pair, const std::string& videoPath);
 
+// What a line about to be saved still holds of the boxes' first texts, for the
+// user to confirm: the designation "(Star Designation)" or empty, the RA's
+// "HH", "MM" or "SS", a declination not given. Empty when there is none.
+std::vector<std::string> placeholderNotices(const PairTexts& pair, bool declinationGiven);
+
 // A calibration as results.csv records it: where it came from and its values.
 std::string calibrationText(const Calibration& calibration);
 

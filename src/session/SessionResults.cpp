@@ -278,6 +278,19 @@ std::vector<std::string> saveNotices(const PairTexts& pair, const std::string& v
     return notices;
 }
 
+std::vector<std::string> placeholderNotices(const PairTexts& pair, bool declinationGiven) {
+    std::vector<std::string> notices;
+    const bool blank = pair.designation.find_first_not_of(" \t\n\r\v\f") == std::string::npos;
+    if (pair.designation == "(Star Designation)" || blank)
+        notices.push_back("the Designation reads \"" + pair.designation + "\"");
+    if (pair.raHours == "HH" || pair.raMinutes == "MM" || pair.raSeconds == "SS")
+        notices.push_back("the RA reads \"" + pair.raHours + " " + pair.raMinutes + " " +
+                          pair.raSeconds + "\"");
+    if (!declinationGiven)
+        notices.push_back("the Dec was not typed for this video");
+    return notices;
+}
+
 std::string calibrationText(const Calibration& c) {
     constexpr char kPoint = '.';
     return "calibration from " + c.source + " (" + c.observedUtc + ", dec " +
