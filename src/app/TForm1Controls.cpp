@@ -466,7 +466,7 @@ void TForm1::buildControls() {
           static_cast<QWidget*>(CheckBox3),        static_cast<QWidget*>(StartFrameEdit),
           static_cast<QWidget*>(StopFrameEdit),    static_cast<QWidget*>(MediaPlayer1),
           static_cast<QWidget*>(StretchBlackEdit), static_cast<QWidget*>(StretchWhiteEdit),
-          static_cast<QWidget*>(ClipCheckBox)})
+          static_cast<QWidget*>(ClipCheckBox),     static_cast<QWidget*>(FindPairButton)})
         noTabStop(w);
     for (QLineEdit* e :
          {Edit8, Edit9, Edit10, Edit11, Edit12, Edit13, Edit14, Edit15, Edit16, Edit17, Edit18,

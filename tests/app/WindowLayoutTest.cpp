@@ -230,8 +230,11 @@ TEST_F(WindowLayout, ControlsStayInsideAndApartAtAnySize) {
 }
 
 // Tab walks the window in reading order: the column left of the panel, the
-// one under it, the one right of it, each from top to bottom and left to right.
+// one under it, the one right of it, each from top to bottom and left to right;
+// with every control enabled, as with a video open.
 TEST_F(WindowLayout, TabVisitsTheControlsInReadingOrder) {
+    for (QWidget* w : form->centralWidget()->findChildren<QWidget*>())
+        w->setEnabled(true);
     form->show();
     QApplication::setActiveWindow(form.get());
     ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
