@@ -39,8 +39,9 @@ struct SkyCase {
     bool overlapping = false;
     int32_t boxSize = 12;  // the star boxes the user chose
     bool noResult = false; // no frame can be measured, so nothing is reduced
-    // A wrong result given with only a warning: a fault of the method,
-    // reported and left to mend; the row is skipped until then.
+    // A result outside the bounds given with only the overlap warning: a
+    // weakness of the method, left to mend; until then the row checks that
+    // the warning comes with it.
     const char* fault = nullptr;
 };
 
@@ -91,8 +92,11 @@ TEST_P(SkyAndClosePairs, MatchTheTruthWithinTheMethodsBound) {
             EXPECT_NE(m.reduction.error, "") << m.reduction.separation.separationText;
             continue;
         }
-        if (c.fault)
-            GTEST_SKIP() << c.fault;
+        // A result known to miss the bound must at least say why.
+        if (c.fault) {
+            EXPECT_TRUE(warned) << c.fault;
+            continue;
+        }
         ASSERT_EQ(m.reduction.error, "") << "valid rows " << m.validRows;
         const double sep = textToFloat(m.reduction.separation.separationText, '.');
         const double pa = textToFloat(m.reduction.regression.positionAngleText, '.');
