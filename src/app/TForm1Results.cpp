@@ -122,18 +122,19 @@ void TForm1::reduceAndDraw() {
         throw Error(finish.noResult);
     }
     const ReductionResult& r = *finish.reduction;
+    const ReductionTexts t = reductionTexts(r, decimalSeparator_);
     if (r.reached >= ReductionStage::Averages) {
-        Edit11->setText(QString::fromStdString(r.averages.sepText));
-        Edit12->setText(QString::fromStdString(r.averages.angleText));
+        Edit11->setText(QString::fromStdString(t.sepPx));
+        Edit12->setText(QString::fromStdString(t.screenAngle));
     }
     if (r.reached >= ReductionStage::Regression) {
-        Edit13->setText(QString::fromStdString(r.regression.primarySlopeText));
-        Edit14->setText(QString::fromStdString(r.regression.secondarySlopeText));
-        Edit15->setText(QString::fromStdString(r.regression.positionAngleText));
+        Edit13->setText(QString::fromStdString(t.primarySlope));
+        Edit14->setText(QString::fromStdString(t.secondarySlope));
+        Edit15->setText(QString::fromStdString(t.positionAngle));
     }
     if (r.reached >= ReductionStage::Separation) {
-        Edit19->setText(QString::fromStdString(r.separation.pixelScaleText));
-        Edit16->setText(QString::fromStdString(r.separation.separationText));
+        Edit19->setText(QString::fromStdString(t.pixelScale));
+        Edit16->setText(QString::fromStdString(t.separation));
         const ErrorTexts e = errorTexts(r, decimalSeparator_);
         PositionAngleErrorEdit->setText(QStringLiteral("± ") +
                                         QString::fromStdString(e.positionAngle));
@@ -179,9 +180,9 @@ void TForm1::pickerEdited(const QDateTime& value) {
 }
 
 void TForm1::epoch() {
-    const EpochResult r = corvane::epoch(toCivil(observation_), decimalSeparator_);
-    Edit17->setText(QString::fromStdString(r.julianText));
-    Edit18->setText(QString::fromStdString(r.besselianText));
+    const EpochTexts t = epochTexts(corvane::epoch(toCivil(observation_)), decimalSeparator_);
+    Edit17->setText(QString::fromStdString(t.julian));
+    Edit18->setText(QString::fromStdString(t.besselian));
 }
 
 void TForm1::DateTimePicker1Change() {
@@ -240,7 +241,7 @@ MeasuredTexts TForm1::measuredTexts() {
     MeasuredTexts measured;
     measured.epochJ = text(Edit17);
     measured.epochB = text(Edit18);
-    measured.julianDate = julianDateText(corvane::epoch(toCivil(observation_), '.'));
+    measured.julianDate = julianDateText(corvane::epoch(toCivil(observation_)));
     measured.separation = text(Edit16);
     measured.positionAngle = text(Edit15);
     return measured;

@@ -25,4 +25,12 @@ inline double displayRound(long double value, int decimals) {
     return static_cast<double>(round_half_even(value / f) * f);
 }
 
+// The number a value shown with `decimals` decimals reads back as: the
+// nearest double to the rounded decimal, a zero without sign. The same as
+// reading the text of displayRound back, without the text.
+inline double shownValue(long double value, int decimals) {
+    const double f = std::pow(10.0, -decimals);
+    return static_cast<double>(round_half_even(value / f)) / std::pow(10.0, decimals) + 0.0;
+}
+
 } // namespace corvane

@@ -77,30 +77,27 @@ Calibration calibrationFromDrift(const PairPositions& table, double dec,
 }
 
 ReductionResult reduceWithCalibration(const PairPositions& table, const Calibration& calibration,
-                                      Orientation orientation, char sep) {
+                                      Orientation orientation) {
     ReductionResult out;
+    out.calibrated = true;
     try {
         if (!(calibration.pixelsPerArcsec > 0.0) || !std::isfinite(calibration.pixelsPerArcsec) ||
             !std::isfinite(calibration.driftAngle))
             throw Error("The calibration from " + calibration.source +
                         " holds no usable pixel scale and drift direction.");
         const std::vector<const PairPosition*> rows = detail::checkedValidRows(table);
-        out.averages = averages(table, sep);
+        out.averages = averages(table);
         out.reached = ReductionStage::Averages;
 
         RegressionResult& g = out.regression;
         g.driftAngle = static_cast<float>(wrapDriftDegrees(calibration.driftAngle));
         g.positionAngle = detail::positionAngleFrom(
-            out.averages.angleText, wrapDriftDegrees(calibration.driftAngle), orientation, sep);
-        g.primarySlopeText = formatRounded(g.driftAngle, 2, sep);
-        g.positionAngleText = formatRounded(g.positionAngle, 2, sep);
+            out.averages.meanAngle, wrapDriftDegrees(calibration.driftAngle), orientation);
         out.reached = ReductionStage::Regression;
 
         SeparationResult& s = out.separation;
         s.pixelScale = static_cast<float>(calibration.pixelsPerArcsec);
         s.separation = detail::meanSeparationArcsec(rows, s.pixelScale);
-        s.pixelScaleText = formatRounded(s.pixelScale, 4, sep);
-        s.separationText = formatRounded(s.separation, 2, sep);
         out.statistics = calibratedStatistics(table, out, calibration.pixelsPerArcsecStderr,
                                               calibration.driftAngleStderr);
         detail::requireFiniteResult(out);

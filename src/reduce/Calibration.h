@@ -45,12 +45,12 @@ Calibration calibrationFromDrift(const PairPositions& table, double dec,
 // from a calibration instead of the drift, so the stars need not move: the
 // averages as `reduce` has them, the position angle from the calibration's
 // drift direction (Edit13 shows it; the secondary's drift, Edit14, stays
-// empty), the separation over the calibration's scale, and the statistics
+// empty: `calibrated` is set), the separation over the calibration's scale, and the statistics
 // with the calibration's errors in them. Refuses, as `reduce` does, fewer
 // than MinValidRows valid rows or a value that is not finite. Never throws
 // corvane::Error: the message is in `error`.
 ReductionResult reduceWithCalibration(const PairPositions& table, const Calibration& calibration,
-                                      Orientation orientation, char decimalSeparator);
+                                      Orientation orientation);
 
 // Several calibrations of one camera combined by inverse-variance weighting,
 // the drift directions as angles (an angle near 0 and one near 360 are

@@ -1,7 +1,5 @@
 #include "reduce/Epoch.h"
 
-#include "common/NumberText.h"
-
 #include <cmath>
 
 namespace corvane {
@@ -56,13 +54,11 @@ double julianDate(const CivilDateTime& t) {
     return julianDayNumber(t.year, t.month, t.day) - 0.5 + dayFraction;
 }
 
-EpochResult epoch(const CivilDateTime& t, char sep) {
+EpochResult epoch(const CivilDateTime& t) {
     EpochResult out;
     out.julianDate = julianDate(t);
     out.besselianEpoch = (out.julianDate - kB1900) / kTropicalYear + 1900.0;
     out.julianEpoch = (out.julianDate - kJ2000) / kJulianYear + 2000.0;
-    out.julianText = formatRounded(out.julianEpoch, 3, sep);
-    out.besselianText = formatRounded(out.besselianEpoch, 3, sep);
     return out;
 }
 

@@ -2,7 +2,6 @@
 // The epoch of an observation: the Julian and Besselian epochs of a date and
 // time of day read as Universal Time, shown to 3 decimals.
 #include <cstdint>
-#include <string>
 
 namespace corvane {
 
@@ -28,9 +27,8 @@ int32_t julianDayNumber(int32_t year, int32_t month, int32_t day);
 // Astronomical Julian date: JDN - 0.5 + time of day / 24 hours.
 double julianDate(const CivilDateTime& t);
 
+// Edit17 "Epoch (J)" and Edit18 "(B)" show the epochs to 3 decimals.
 struct EpochResult {
-    std::string julianText;    // Edit17 "Epoch (J)", 3 decimals
-    std::string besselianText; // Edit18 "(B)", 3 decimals
     double julianDate = 0;
     double julianEpoch = 0;
     double besselianEpoch = 0;
@@ -38,7 +36,7 @@ struct EpochResult {
 
 // J = 2000 + (JD - 2451545.0) / 365.25;
 // B = 1900 + (JD - 2415020.31352) / 365.242198781.
-EpochResult epoch(const CivilDateTime& t, char decimalSeparator);
+EpochResult epoch(const CivilDateTime& t);
 
 // The date and time moved by whole hours; crosses midnight, month and year
 // ends (what "h+" and "h-" do).

@@ -255,11 +255,13 @@ std::array<long double, DriftPairCount> pairScales(const std::vector<const PairP
     return scales;
 }
 
-float positionAngleFrom(const std::string& shownScreenAngle, long double driftAngle,
-                        Orientation orientation, char sep) {
+float positionAngleFrom(long double meanScreenAngle, long double driftAngle,
+                        Orientation orientation) {
     // The drift points west, north lies 90 degrees counter-clockwise from it
-    // on a correct image; a mirrored image counts the other way.
-    long double pa = wrapDegrees360<long double>(textToFloat(shownScreenAngle, sep));
+    // on a correct image; a mirrored image counts the other way. The screen
+    // angle enters as it is shown, to two decimals, so the position angle
+    // agrees with the boxes a user reads.
+    long double pa = wrapDegrees360<long double>(shownValue(meanScreenAngle, 2));
     pa = pa - 90.0L - driftAngle;
     if (orientation == Orientation::UprightReverted)
         pa = 180.0L - pa;
@@ -269,6 +271,12 @@ float positionAngleFrom(const std::string& shownScreenAngle, long double driftAn
     if (displayRound(shown, 2) >= 360.0)
         shown = 0.0f;
     return shown;
+}
+
+void requireDriftingDeclination(long double declinationDeg) {
+    if (!(std::fabs(declinationDeg) < 90.0L))
+        throw Error("The declination is not between -90 and +90 degrees; at the pole the stars "
+                    "do not drift. Correct the Dec boxes.");
 }
 
 void checkPrimaryDrift(const std::vector<const PairPosition*>& rows) {
@@ -328,7 +336,7 @@ void checkReducible(const PairPositions& table) {
     requirePixelScalePairs(rows);
 }
 
-AveragesResult averages(const PairPositions& table, char sep) {
+AveragesResult averages(const PairPositions& table) {
     const std::vector<const PairPosition*> rows = checkedValidRows(table);
     const long double n = static_cast<long double>(rows.size());
 
@@ -358,14 +366,11 @@ AveragesResult averages(const PairPositions& table, char sep) {
     if (along / n < 0.0L)
         meanAngle = static_cast<float>(meanAngle + 180.0L);
     out.meanAngle = meanAngle;
-
-    out.sepText = formatRounded(out.meanSep, 2, sep);
-    out.angleText = formatRounded(out.meanAngle, 2, sep);
     return out;
 }
 
-RegressionResult regression(const PairPositions& table, const std::string& shownScreenAngle,
-                            Orientation orientation, char sep) {
+RegressionResult regression(const PairPositions& table, float meanScreenAngle,
+                            Orientation orientation) {
     const std::vector<const PairPosition*> rows = checkedValidRows(table);
     requireMovement(rows, primaryX, primaryY, "primary");
     requireMovement(rows, secondaryX, secondaryY, "secondary");
@@ -378,40 +383,16 @@ RegressionResult regression(const PairPositions& table, const std::string& shown
     // The primary's travel decides the sense for both stars.
     out.secondaryDriftAngle = drift(principalAxis(trackMoments(rows, secondaryX, secondaryY)), d);
 
-    // Position angle from the screen angle as displayed.
-    out.positionAngle =
-        detail::positionAngleFrom(shownScreenAngle, out.driftAngle, orientation, sep);
-
-    out.primarySlopeText = formatRounded(out.driftAngle, 2, sep);
-    out.secondarySlopeText = formatRounded(out.secondaryDriftAngle, 2, sep);
-    out.positionAngleText = formatRounded(out.positionAngle, 2, sep);
+    out.positionAngle = detail::positionAngleFrom(meanScreenAngle, out.driftAngle, orientation);
     return out;
 }
 
-long double declinationMagnitude(const std::string& decDegrees, const std::string& decMinutes,
-                                 const std::string& decSeconds, char sep) {
-    const long double dd = textToFloat(decDegrees, sep);
-    const long double mm = textToFloat(decMinutes, sep);
-    const long double ss = decSeconds.empty() ? 0.0L : textToFloat(decSeconds, sep);
-    const long double dec = std::fabs(dd) + mm / 60.0L + ss / 3600.0L;
-    if (!(std::fabs(dec) < 90.0L))
-        throw Error("The declination " + decDegrees + " " + decMinutes + " " + decSeconds +
-                    " is not between -90 and +90 degrees; at the pole the stars do not drift. "
-                    "Correct the Dec boxes.");
-    return dec;
-}
-
-SeparationResult separation(const PairPositions& table, const std::string& decDegrees,
-                            const std::string& decMinutes, const std::string& decSeconds,
-                            char sep) {
+SeparationResult separation(const PairPositions& table, long double declinationDeg) {
     const std::vector<const PairPosition*> rows = checkedValidRows(table);
-    const long double dec = declinationMagnitude(decDegrees, decMinutes, decSeconds, sep);
+    detail::requireDriftingDeclination(declinationDeg);
     SeparationResult out;
-    out.pixelScale = detail::primaryPixelScale(rows, dec);
+    out.pixelScale = detail::primaryPixelScale(rows, declinationDeg);
     out.separation = detail::meanSeparationArcsec(rows, out.pixelScale);
-
-    out.pixelScaleText = formatRounded(out.pixelScale, 4, sep);
-    out.separationText = formatRounded(out.separation, 2, sep);
     return out;
 }
 
@@ -433,18 +414,16 @@ void detail::requireFiniteResult(const ReductionResult& r) {
 }
 
 ReductionResult reduce(const PairPositions& table, Orientation orientation,
-                       const std::string& decDegrees, const std::string& decMinutes,
-                       const std::string& decSeconds, char sep) {
+                       long double declinationDeg) {
     ReductionResult out;
     try {
         checkReducible(table);
-        out.averages = averages(table, sep);
+        out.averages = averages(table);
         out.reached = ReductionStage::Averages;
-        out.regression = regression(table, out.averages.angleText, orientation, sep);
+        out.regression = regression(table, out.averages.meanAngle, orientation);
         out.reached = ReductionStage::Regression;
-        out.separation = separation(table, decDegrees, decMinutes, decSeconds, sep);
-        out.statistics = driftStatistics(
-            table, out, declinationMagnitude(decDegrees, decMinutes, decSeconds, sep));
+        out.separation = separation(table, declinationDeg);
+        out.statistics = driftStatistics(table, out, declinationDeg);
         detail::requireFiniteResult(out);
         out.reached = ReductionStage::Separation;
     } catch (const Error& e) {

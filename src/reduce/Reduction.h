@@ -4,16 +4,14 @@
 // scale from the drift speed, the separation in arc-seconds and the position
 // angle.
 //
-// Every function returns the texts of the boxes it fills together with the raw
-// values, and throws corvane::Error before returning anything when it cannot
-// give a sound number, so a caller that writes the texts only after a call
-// returns never shows half a result, a NaN or an infinity.
+// Numbers in, numbers out: positions, times, the declination in degrees and
+// the orientation; the texts of the boxes and files are written by whoever
+// shows them. Every function throws corvane::Error before returning anything
+// when it cannot give a sound number, so a caller that writes its texts only
+// after a call returns never shows half a result, a NaN or an infinity.
 //
-// The window runs the three steps in order and writes their texts as they come
-// (Edit11/Edit12, then Edit13..Edit15, then Edit19/Edit16); `regression` reads
-// the screen angle back from the text `averages` produced, as displayed.
-// `reduce` runs all three for a caller that wants them at once and tells how
-// far it got.
+// `reduce` runs the three steps in order (averages, regression, separation)
+// and tells how far it got.
 #include "reduce/Positions.h"
 #include "reduce/Statistics.h"
 
@@ -38,10 +36,8 @@ inline constexpr double kMaxPixelsPerArcsec = 1000.0;
 enum class Orientation { CorrectOrInverted = 0, UprightReverted = 1 };
 
 struct AveragesResult {
-    std::string sepText;   // Edit11 "Sep (px)", 2 decimals
-    std::string angleText; // Edit12 "Angle (screen)", 2 decimals
-    float meanSep = 0;     // pixels
-    float meanAngle = 0;   // degrees, -90 < angle <= 270, towards the secondary
+    float meanSep = 0;   // pixels
+    float meanAngle = 0; // degrees, -90 < angle <= 270, towards the secondary
 };
 
 // Mean separation in pixels and mean screen angle of the secondary seen from
@@ -55,47 +51,33 @@ struct AveragesResult {
 // the mean is exactly the plain arithmetic mean. The side on which the
 // secondary lies comes from the mean projection of every valid row's
 // (dx, -dy) on the axis, so one odd frame cannot turn the answer by 180.
-AveragesResult averages(const PairPositions& table, char decimalSeparator);
+AveragesResult averages(const PairPositions& table);
 
 struct RegressionResult {
-    std::string primarySlopeText;   // Edit13 "Primary Slope" (hidden), 2 decimals
-    std::string secondarySlopeText; // Edit14 "Secondary Slope" (hidden), 2 decimals
-    std::string positionAngleText;  // Edit15 "Postion Angle", 2 decimals, 0 <= PA < 360
-    float driftAngle = 0;           // primary's direction of travel, degrees, -90 < a <= 270
-    float secondaryDriftAngle = 0;  // the same for the secondary's track
-    float positionAngle = 0;        // degrees
+    float driftAngle = 0;          // primary's direction of travel, degrees, -90 < a <= 270
+    float secondaryDriftAngle = 0; // the same for the secondary's track
+    float positionAngle = 0;       // degrees, 0 <= PA < 360 and not 360 at two decimals
 };
 
 // Direction of the drift and the position angle. The drift direction of each
 // star is the principal axis of its track (orthogonal regression, which stays
 // well conditioned for a drift in any direction on the screen), pointed the
 // way the primary travelled between the first and the last valid rows.
-// `shownScreenAngle` is the Edit12 text as `averages` left it; a text that is
-// not a number throws the conversion message.
-RegressionResult regression(const PairPositions& table, const std::string& shownScreenAngle,
-                            Orientation orientation, char decimalSeparator);
+// `meanScreenAngle` is the mean screen angle of `averages`; the position angle
+// is taken from it rounded to two decimals, the screen angle as it is shown.
+RegressionResult regression(const PairPositions& table, float meanScreenAngle,
+                            Orientation orientation);
 
 struct SeparationResult {
-    std::string pixelScaleText; // Edit19 "Pixels/arcsec", 4 decimals
-    std::string separationText; // Edit16 "Separation", arc-seconds, 2 decimals
-    float pixelScale = 0;       // pixels per arc-second, unrounded
-    float separation = 0;       // arc-seconds
+    float pixelScale = 0; // pixels per arc-second, unrounded
+    float separation = 0; // arc-seconds
 };
 
 // Pixel scale from the primary's drift speed against the sidereal rate at the
-// declination, and the separation in arc-seconds. The declination comes from
-// the three Dec boxes as typed: degrees and minutes must be numbers, an empty
-// seconds box counts as 0; a text that is not a number throws the conversion
-// message. Only the magnitude of the declination matters.
-SeparationResult separation(const PairPositions& table, const std::string& decDegrees,
-                            const std::string& decMinutes, const std::string& decSeconds,
-                            char decimalSeparator);
-
-// |degrees| + minutes / 60 + seconds / 3600 from the Dec boxes (see
-// `separation`); throws when the result is not below 90 degrees, where
-// no drift would be left to measure.
-long double declinationMagnitude(const std::string& decDegrees, const std::string& decMinutes,
-                                 const std::string& decSeconds, char decimalSeparator);
+// declination (degrees; only its size matters), and the separation in
+// arc-seconds. Throws for a declination that is not a number below 90 degrees
+// in size, where no drift would be left to measure.
+SeparationResult separation(const PairPositions& table, long double declinationDeg);
 
 // The pixel-scale pairs as indexes into the list of valid rows: pair k joins
 // valid row k with valid row (validCount - DriftPairCount + k).
@@ -115,13 +97,16 @@ void checkReducible(const PairPositions& table);
 enum class ReductionStage { None = 0, Averages = 1, Regression = 2, Separation = 3 };
 
 struct ReductionResult {
-    ReductionStage reached = ReductionStage::None; // the last step whose texts are valid
+    ReductionStage reached = ReductionStage::None; // the last step whose numbers are valid
     AveragesResult averages;
     RegressionResult regression;
     SeparationResult separation;
     ReductionStatistics statistics; // filled when the separation is reached
     std::string error;              // empty when every step was done
     Orientation orientation = Orientation::CorrectOrInverted; // the one the angles were read with
+    // Scale and drift direction came from a calibration: the secondary's drift
+    // was not measured.
+    bool calibrated = false;
 };
 
 // The statistics of a reduction from the drift: the frames' scatter, the
@@ -136,14 +121,14 @@ ReductionStatistics driftStatistics(const PairPositions& table, const ReductionR
 ReductionStatistics calibratedStatistics(const PairPositions& table, const ReductionResult& result,
                                          double pixelScaleStderr, double driftAngleStderr);
 
-// `checkReducible`, then `averages`, `regression` (fed with the angle text of
-// `averages`) and `separation`, and with the separation the statistics. A table that cannot be
-// reduced stops before anything is reached, so no box changes; a declination that is not a number
-// stops after the regression, so Edit11..Edit15 take their new texts and
-// Edit19/Edit16 keep theirs. Never throws corvane::Error: the message is in
-// `error`.
+// `checkReducible`, then `averages`, `regression` (fed with the mean screen
+// angle of `averages`) and `separation`, and with the separation the
+// statistics. A table that cannot be reduced stops before anything is
+// reached, so no box changes; a declination that is no number below 90
+// degrees (NaN for one that could not be read) stops after the regression, so
+// Edit11..Edit15 take their new texts and Edit19/Edit16 keep theirs. Never
+// throws corvane::Error: the message is in `error`.
 ReductionResult reduce(const PairPositions& table, Orientation orientation,
-                       const std::string& decDegrees, const std::string& decMinutes,
-                       const std::string& decSeconds, char decimalSeparator);
+                       long double declinationDeg);
 
 } // namespace corvane

@@ -8,7 +8,6 @@
 #include "reduce/Reduction.h"
 
 #include <array>
-#include <string>
 #include <vector>
 
 namespace corvane::detail {
@@ -50,10 +49,14 @@ long double driftRate(long double declinationDeg);
 std::array<long double, DriftPairCount> pairScales(const std::vector<const PairPosition*>& rows,
                                                    long double rate);
 
-// Position angle, 0 <= PA < 360, from the screen angle as shown and the
-// drift direction.
-float positionAngleFrom(const std::string& shownScreenAngle, long double driftAngle,
-                        Orientation orientation, char decimalSeparator);
+// Position angle, 0 <= PA < 360, from the mean screen angle as shown (rounded
+// to two decimals) and the drift direction.
+float positionAngleFrom(long double meanScreenAngle, long double driftAngle,
+                        Orientation orientation);
+
+// Refuses (corvane::Error) a declination that is not a number below 90
+// degrees in size.
+void requireDriftingDeclination(long double declinationDeg);
 
 // The refusals of a track that is no drift, for the primary alone: a star
 // that does not move, wanders, ends where it started or gives a pixel-scale

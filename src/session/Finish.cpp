@@ -1,6 +1,7 @@
 // The steps after a run, shared by the window and corvane-measure.
 #include "session/MeasuringSession.h"
 
+#include "common/Error.h"
 #include "common/NumberText.h"
 
 #include <cmath>
@@ -63,10 +64,12 @@ MeasuringSession::calibratedDriftWarning(const ReductionSettings& settings) cons
             checkDeclination(settings.decDegrees, settings.decMinutes, settings.decSeconds, sep);
             const ReductionResult own =
                 corvane::reduce(pairPositions(state_.FrameData), settings.orientation,
-                                settings.decDegrees, settings.decMinutes, settings.decSeconds, sep);
+                                declinationMagnitude(settings.decDegrees, settings.decMinutes,
+                                                     settings.decSeconds, sep));
             if (own.error.empty())
-                ownScale = own.separation.pixelScaleText;
+                ownScale = reductionTexts(own, sep).pixelScale;
         } catch (const RequestError&) {
+        } catch (const Error&) {
         }
     }
     if (!ownScale.empty())

@@ -1,5 +1,6 @@
 #include "session/Inputs.h"
 
+#include "common/Error.h"
 #include "common/NumberText.h"
 
 #include <cmath>
@@ -36,6 +37,19 @@ bool south(const std::string& degrees) {
 }
 
 } // namespace
+
+long double declinationMagnitude(const std::string& decDegrees, const std::string& decMinutes,
+                                 const std::string& decSeconds, char sep) {
+    const long double dd = textToFloat(decDegrees, sep);
+    const long double mm = textToFloat(decMinutes, sep);
+    const long double ss = decSeconds.empty() ? 0.0L : textToFloat(decSeconds, sep);
+    const long double dec = std::fabs(dd) + mm / 60.0L + ss / 3600.0L;
+    if (!(std::fabs(dec) < 90.0L))
+        throw Error("The declination " + decDegrees + " " + decMinutes + " " + decSeconds +
+                    " is not between -90 and +90 degrees; at the pole the stars do not drift. "
+                    "Correct the Dec boxes.");
+    return dec;
+}
 
 void checkDeclination(const std::string& degrees, const std::string& minutes,
                       const std::string& seconds, char sep) {

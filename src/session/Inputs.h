@@ -45,6 +45,14 @@ private:
 void checkDeclination(const std::string& degrees, const std::string& minutes,
                       const std::string& seconds, char decimalSeparator);
 
+// |degrees| + minutes / 60 + seconds / 3600 from the Dec boxes as typed, for
+// the reduction: degrees and minutes must be numbers, an empty seconds box
+// counts as 0; a text that is not a number throws the conversion message
+// (corvane::Error), and so does a size not below 90 degrees, where no drift
+// would be left to measure.
+long double declinationMagnitude(const std::string& decDegrees, const std::string& decMinutes,
+                                 const std::string& decSeconds, char decimalSeparator);
+
 // The declination as a results line records it, whatever form it was typed
 // in: "+30", "07", "05" or "05.5" (the seconds to a tenth). The boxes must
 // pass checkDeclination.

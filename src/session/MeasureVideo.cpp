@@ -152,6 +152,7 @@ void measureSpeckleRun(MeasuringSession& session, const MeasureRequest& request,
 
 MeasureOutcome measureVideo(const MeasureRequest& request, const MeasureHooks& hooks) {
     MeasureOutcome out;
+    out.decimalSeparator = request.decimalSeparator;
     MeasuringSession session;
     if (!request.calibrationFiles.empty()) {
         out.calibrationUsed = readCalibrations(request.calibrationFiles, request.decimalSeparator,
@@ -218,7 +219,7 @@ MeasureOutcome measureVideo(const MeasureRequest& request, const MeasureHooks& h
         out.video = request.video;
         out.method = Method::Speckle;
         out.primary = request.primary;
-        out.epoch = epoch(observation, request.decimalSeparator);
+        out.epoch = epoch(observation);
         measureSpeckleRun(session, request, startFrame, stopFrame, hooks, out);
         return out;
     }
@@ -258,7 +259,7 @@ MeasureOutcome measureVideo(const MeasureRequest& request, const MeasureHooks& h
     out.method = method;
     out.framesMeasured = result.framesMeasured;
     out.cancelled = result.cancelled;
-    out.epoch = epoch(observation, request.decimalSeparator);
+    out.epoch = epoch(observation);
     if (request.singleStar) {
         out.noResult = session.noResultText(method);
         out.warnings = session.warnings(ReductionResult{}, method, request.decimalSeparator);
@@ -287,9 +288,10 @@ namespace {
 
 // A speckle result's texts; the quadrant's doubt goes into the notes.
 MeasuredTexts speckleTexts(const MeasureOutcome& outcome) {
+    const EpochTexts epoch = epochTexts(outcome.epoch, outcome.decimalSeparator);
     MeasuredTexts m;
-    m.epochJ = outcome.epoch.julianText;
-    m.epochB = outcome.epoch.besselianText;
+    m.epochJ = epoch.julian;
+    m.epochB = epoch.besselian;
     m.separation = outcome.speckle->separationText;
     m.positionAngle = outcome.speckle->positionAngleText;
     return m;
@@ -341,7 +343,8 @@ std::string resultsLine(const MeasureOutcome& outcome, const std::string& record
                            outcome.speckle->measurement.frames);
     if (!outcome.reduction)
         throw Error("The measurement has no result to save");
-    return resultsLine(recordDate, pair, measuredTexts(outcome.epoch, *outcome.reduction),
+    return resultsLine(recordDate, pair,
+                       measuredTexts(outcome.epoch, *outcome.reduction, outcome.decimalSeparator),
                        outcome.validFrames);
 }
 
@@ -351,7 +354,8 @@ std::string resultsCsvRow(const MeasureOutcome& outcome, const std::string& reco
         return speckleCsvRow(outcome, recordDate, pair);
     if (!outcome.reduction)
         throw Error("The measurement has no result to save");
-    return resultsCsvRow(recordDate, pair, measuredTexts(outcome.epoch, *outcome.reduction),
+    return resultsCsvRow(recordDate, pair,
+                         measuredTexts(outcome.epoch, *outcome.reduction, outcome.decimalSeparator),
                          outcome.table, *outcome.reduction, outcome.method, outcome.clippedFrames,
                          outcome.video,
                          outcome.calibrationUsed ? &*outcome.calibrationUsed : nullptr);

@@ -124,6 +124,7 @@ struct MeasureOutcome {
     std::optional<ReductionResult> reduction;
     std::string reductionError; // why the reduction stopped short; empty otherwise
     EpochResult epoch;
+    char decimalSeparator = '.'; // of the request: the texts are written with it
     // Where the frame times came from and how regular they were.
     FrameTiming timing;
     std::optional<BenchResult> bench;

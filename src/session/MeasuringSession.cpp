@@ -1,6 +1,7 @@
 #include "session/MeasuringSession.h"
 
 #include "common/Error.h"
+#include "common/NumberText.h"
 #include "measure/Methods.h"
 #include "measure/Reset.h"
 #include "measure/Selection.h"
@@ -11,6 +12,7 @@
 #include <cstddef>
 #include <cstdio>
 #include <ctime>
+#include <limits>
 
 namespace corvane {
 
@@ -186,11 +188,15 @@ ReductionResult MeasuringSession::reduce(Orientation orientation, const std::str
                                          const std::string& decMinutes,
                                          const std::string& decSeconds,
                                          char decimalSeparator) const {
-    ReductionResult r = calibration_
-                            ? reduceWithCalibration(pairPositions(state_.FrameData), *calibration_,
-                                                    orientation, decimalSeparator)
-                            : corvane::reduce(pairPositions(state_.FrameData), orientation,
-                                              decDegrees, decMinutes, decSeconds, decimalSeparator);
+    if (calibration_) {
+        ReductionResult r =
+            reduceWithCalibration(pairPositions(state_.FrameData), *calibration_, orientation);
+        r.orientation = orientation;
+        return r;
+    }
+    ReductionResult r =
+        reduceAtTypedDeclination(pairPositions(state_.FrameData), orientation, decDegrees,
+                                 decMinutes, decSeconds, decimalSeparator);
     r.orientation = orientation;
     return r;
 }
@@ -303,13 +309,55 @@ std::string utcText(const CivilDateTime& t) {
     return text;
 }
 
-MeasuredTexts measuredTexts(const EpochResult& epoch, const ReductionResult& reduction) {
+ReductionResult reduceAtTypedDeclination(const PairPositions& table, Orientation orientation,
+                                         const std::string& decDegrees,
+                                         const std::string& decMinutes,
+                                         const std::string& decSeconds, char sep) {
+    long double dec = std::numeric_limits<long double>::quiet_NaN();
+    std::string unreadable;
+    try {
+        dec = declinationMagnitude(decDegrees, decMinutes, decSeconds, sep);
+    } catch (const Error& e) {
+        unreadable = e.what();
+    }
+    ReductionResult r = reduce(table, orientation, dec);
+    if (!unreadable.empty() && r.reached == ReductionStage::Regression)
+        r.error = unreadable;
+    return r;
+}
+
+ReductionTexts reductionTexts(const ReductionResult& r, char sep) {
+    ReductionTexts t;
+    if (r.reached >= ReductionStage::Averages) {
+        t.sepPx = formatRounded(r.averages.meanSep, 2, sep);
+        t.screenAngle = formatRounded(r.averages.meanAngle, 2, sep);
+    }
+    if (r.reached >= ReductionStage::Regression) {
+        t.primarySlope = formatRounded(r.regression.driftAngle, 2, sep);
+        if (!r.calibrated)
+            t.secondarySlope = formatRounded(r.regression.secondaryDriftAngle, 2, sep);
+        t.positionAngle = formatRounded(r.regression.positionAngle, 2, sep);
+    }
+    if (r.reached >= ReductionStage::Separation) {
+        t.pixelScale = formatRounded(r.separation.pixelScale, 4, sep);
+        t.separation = formatRounded(r.separation.separation, 2, sep);
+    }
+    return t;
+}
+
+EpochTexts epochTexts(const EpochResult& epoch, char sep) {
+    return {formatRounded(epoch.julianEpoch, 3, sep), formatRounded(epoch.besselianEpoch, 3, sep)};
+}
+
+MeasuredTexts measuredTexts(const EpochResult& epoch, const ReductionResult& reduction, char sep) {
+    const EpochTexts e = epochTexts(epoch, sep);
+    const ReductionTexts r = reductionTexts(reduction, sep);
     MeasuredTexts m;
-    m.epochJ = epoch.julianText;
-    m.epochB = epoch.besselianText;
+    m.epochJ = e.julian;
+    m.epochB = e.besselian;
     m.julianDate = julianDateText(epoch);
-    m.separation = reduction.separation.separationText;
-    m.positionAngle = reduction.regression.positionAngleText;
+    m.separation = r.separation;
+    m.positionAngle = r.positionAngle;
     return m;
 }
 

@@ -232,9 +232,38 @@ std::string utcText(const CivilDateTime& t);
 // with a point.
 std::string julianDateText(const EpochResult& epoch);
 
+// The reduction of `table` at the declination of the Dec boxes as typed, read
+// here once (declinationMagnitude): a text that cannot be read stops the
+// reduction after the regression with the reading's message.
+ReductionResult reduceAtTypedDeclination(const PairPositions& table, Orientation orientation,
+                                         const std::string& decDegrees,
+                                         const std::string& decMinutes,
+                                         const std::string& decSeconds, char decimalSeparator);
+
+// The texts of the reduction's boxes, each step's once it is reached: 2
+// decimals, the pixel scale 4; the secondary's drift stays empty in a
+// reduction with a calibration.
+struct ReductionTexts {
+    std::string sepPx;          // Edit11 "Sep (px)"
+    std::string screenAngle;    // Edit12 "Angle (screen)"
+    std::string primarySlope;   // Edit13 "Primary Slope" (hidden)
+    std::string secondarySlope; // Edit14 "Secondary Slope" (hidden)
+    std::string positionAngle;  // Edit15 "Postion Angle"
+    std::string pixelScale;     // Edit19 "Pixels/arcsec"
+    std::string separation;     // Edit16 "Separation", arc-seconds
+};
+ReductionTexts reductionTexts(const ReductionResult& reduction, char decimalSeparator);
+
+// The epochs as Edit17 "Epoch (J)" and Edit18 "(B)" show them, 3 decimals.
+struct EpochTexts {
+    std::string julian, besselian;
+};
+EpochTexts epochTexts(const EpochResult& epoch, char decimalSeparator);
+
 // The measured texts of a finished reduction (its separation and position
 // angle) at the epoch of the observation.
-MeasuredTexts measuredTexts(const EpochResult& epoch, const ReductionResult& reduction);
+MeasuredTexts measuredTexts(const EpochResult& epoch, const ReductionResult& reduction,
+                            char decimalSeparator);
 
 // The fields of a results line: the typed texts of the pair and the measured
 // texts, with the accepted-frame count.

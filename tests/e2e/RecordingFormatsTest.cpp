@@ -4,6 +4,7 @@
 // drift is timed by each frame's own time: a SER whose camera lost a tenth of
 // its frames would give a scale off by a tenth if timed by frame number.
 #include "common/NumberText.h"
+#include "common/Rounding.h"
 #include "sim/RecordingWriter.h"
 #include "support/HeadlessMeasure.h"
 #include "support/TempDir.h"
@@ -111,12 +112,9 @@ TEST_P(RecordingFormats, SeparationAngleAndScaleMatchTheTruth) {
                   (*parseIsoTime(o.startUtc) - ticksFromCivil(1970, 1, 1, 0, 0, 0)) / 10);
 
         const std::string error = m.reduction.error;
-        const double sep =
-            error.empty() ? textToFloat(m.reduction.separation.separationText, '.') : 0;
-        const double pa =
-            error.empty() ? textToFloat(m.reduction.regression.positionAngleText, '.') : 0;
-        const double scale =
-            error.empty() ? textToFloat(m.reduction.separation.pixelScaleText, '.') : 0;
+        const double sep = error.empty() ? shownValue(m.reduction.separation.separation, 2) : 0;
+        const double pa = error.empty() ? shownValue(m.reduction.regression.positionAngle, 2) : 0;
+        const double scale = error.empty() ? shownValue(m.reduction.separation.pixelScale, 4) : 0;
         const double sepError = (sep - truth.separationArcsec) / truth.separationArcsec;
         const double scaleError =
             (scale - truth.pixelScalePxPerArcsec) / truth.pixelScalePxPerArcsec;

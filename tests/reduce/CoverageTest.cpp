@@ -115,8 +115,8 @@ TEST_P(Coverage, TruthLiesWithinTwoStandardErrorsAsOftenAsChanceAllows) {
     for (int run = 0; run < kRuns; ++run) {
         const sim::DriftParams p = geometry(5000 + static_cast<uint64_t>(run), GetParam());
         const sim::Truth truth = sim::computeTruth(p);
-        const ReductionResult r = reduce(measuredTable(p, truth, GetParam()),
-                                         Orientation::CorrectOrInverted, "+30", "00", "00", '.');
+        const ReductionResult r =
+            reduce(measuredTable(p, truth, GetParam()), Orientation::CorrectOrInverted, 30.0L);
         ASSERT_EQ(r.error, "") << "run " << run;
         const ReductionStatistics& s = r.statistics;
         if (std::fabs(r.separation.separation - truth.separationArcsec) <= 2 * s.separationStderr)

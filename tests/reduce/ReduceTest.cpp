@@ -2,6 +2,8 @@
 
 #include "reduce/Reduction.h"
 
+#include "common/NumberText.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
@@ -23,45 +25,43 @@ PairPositions upAbove() {
 } // namespace
 
 TEST(Reduce, FillsEveryBoxInOrder) {
-    const ReductionResult r =
-        reduce(upAbove(), Orientation::CorrectOrInverted, "+00", "00", "00", '.');
+    const ReductionResult r = reduce(upAbove(), Orientation::CorrectOrInverted, 0.0L);
     EXPECT_EQ(r.error, "");
     EXPECT_EQ(r.reached, ReductionStage::Separation);
-    EXPECT_EQ(r.averages.sepText, "20");
-    EXPECT_EQ(r.averages.angleText, "90");
-    EXPECT_EQ(r.regression.primarySlopeText, "0");
-    EXPECT_EQ(r.regression.secondarySlopeText, "0");
+    EXPECT_EQ(formatRounded(r.averages.meanSep, 2), "20");
+    EXPECT_EQ(formatRounded(r.averages.meanAngle, 2), "90");
+    EXPECT_EQ(formatRounded(r.regression.driftAngle, 2), "0");
+    EXPECT_EQ(formatRounded(r.regression.secondaryDriftAngle, 2), "0");
     // Drift points west; straight up on the screen is north.
-    EXPECT_EQ(r.regression.positionAngleText, "0");
-    EXPECT_EQ(r.separation.pixelScaleText, "0.6648");
-    EXPECT_EQ(r.separation.separationText, "30.08");
+    EXPECT_EQ(formatRounded(r.regression.positionAngle, 2), "0");
+    EXPECT_EQ(formatRounded(r.separation.pixelScale, 4), "0.6648");
+    EXPECT_EQ(formatRounded(r.separation.separation, 2), "30.08");
 }
 
 TEST(Reduce, BadDeclinationStopsAfterTheRegression) {
-    const ReductionResult r =
-        reduce(upAbove(), Orientation::CorrectOrInverted, "+00", "x", "00", '.');
-    EXPECT_EQ(r.reached, ReductionStage::Regression);
-    EXPECT_EQ(r.error, "'x' is not a valid floating point value");
-    EXPECT_EQ(r.averages.angleText, "90");
-    EXPECT_EQ(r.regression.positionAngleText, "0");
-    EXPECT_EQ(r.separation.pixelScaleText, "");
+    for (const long double dec : {std::nanl(""), 90.0L, -90.0L}) {
+        const ReductionResult r = reduce(upAbove(), Orientation::CorrectOrInverted, dec);
+        EXPECT_EQ(r.reached, ReductionStage::Regression);
+        EXPECT_NE(r.error.find("not between -90 and +90 degrees"), std::string::npos) << r.error;
+        EXPECT_EQ(formatRounded(r.averages.meanAngle, 2), "90");
+        EXPECT_EQ(formatRounded(r.regression.positionAngle, 2), "0");
+    }
 }
 
 TEST(Reduce, DegenerateTableReachesNothing) {
     PairPositions t = upAbove();
     for (PairPosition& r : t)
         r.TimeMs = 0;
-    const ReductionResult r = reduce(t, Orientation::CorrectOrInverted, "+00", "00", "00", '.');
+    const ReductionResult r = reduce(t, Orientation::CorrectOrInverted, 0.0L);
     EXPECT_EQ(r.reached, ReductionStage::None);
     EXPECT_NE(r.error, "");
-    EXPECT_EQ(r.averages.sepText, "");
 }
 
 TEST(Reduce, FewerThanSixteenValidRowsReachNothing) {
     PairPositions t = upAbove();
     for (std::size_t i = 15; i < t.size(); ++i)
         t[i].Valid = false;
-    const ReductionResult r = reduce(t, Orientation::CorrectOrInverted, "+00", "00", "00", '.');
+    const ReductionResult r = reduce(t, Orientation::CorrectOrInverted, 0.0L);
     EXPECT_EQ(r.reached, ReductionStage::None);
     EXPECT_NE(r.error.find("Only 15 frames are valid"), std::string::npos) << r.error;
 }

@@ -84,7 +84,7 @@ TEST_P(Textbook, StandardErrorsAreTheWorkedValues) {
         c.move(t[static_cast<std::size_t>(i)], i);
         computeSeparationAndAngle(t[static_cast<std::size_t>(i)]);
     }
-    const ReductionResult r = reduce(t, Orientation::CorrectOrInverted, "+00", "00", "00", '.');
+    const ReductionResult r = reduce(t, Orientation::CorrectOrInverted, 0.0L);
     ASSERT_EQ(r.error, "");
     EXPECT_NEAR(r.separation.pixelScale, 0.6648463, 1e-6);
     const ReductionStatistics& s = r.statistics;
@@ -129,7 +129,7 @@ TEST_P(DriftDiagnostics, ResidualsOutgrowTheFrameScatterOnlyForATrackThatStrays)
         t[i].PrimaryY = static_cast<float>(t[i].PrimaryY + shift);
         t[i].SecondaryY = static_cast<float>(t[i].SecondaryY + shift);
     }
-    const ReductionResult r = reduce(t, Orientation::CorrectOrInverted, "+00", "00", "00", '.');
+    const ReductionResult r = reduce(t, Orientation::CorrectOrInverted, 0.0L);
     ASSERT_EQ(r.error, "");
     const ReductionStatistics& s = r.statistics;
     ASSERT_TRUE(s.driftMeasured);

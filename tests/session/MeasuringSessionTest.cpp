@@ -9,6 +9,8 @@
 #include "session/MeasuringSession.h"
 #include "sim/RecordingWriter.h"
 
+#include "common/NumberText.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -132,9 +134,10 @@ TEST_F(MeasuringSessionTest, AcceptanceByHandCountsInTheResultsLine) {
         session.reduce(Orientation::CorrectOrInverted, "+30", "00", "00", '.');
     ASSERT_TRUE(r.error.empty()) << r.error;
     const std::string line =
-        session.resultsLine("1/2/26", PairTexts{}, measuredTexts(EpochResult{}, r));
-    EXPECT_NE(line.find("\t" + r.separation.separationText + "\t" + r.regression.positionAngleText +
-                        "\t" + std::to_string(accepted - 1) + "\t"),
+        session.resultsLine("1/2/26", PairTexts{}, measuredTexts(EpochResult{}, r, '.'));
+    EXPECT_NE(line.find("\t" + formatRounded(r.separation.separation, 2) + "\t" +
+                        formatRounded(r.regression.positionAngle, 2) + "\t" +
+                        std::to_string(accepted - 1) + "\t"),
               std::string::npos)
         << line;
 }

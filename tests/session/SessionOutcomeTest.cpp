@@ -67,8 +67,8 @@ Outcome measure(double separation, double sky, double noise, Method method, int3
     const ReductionResult r = session.reduce(Orientation::CorrectOrInverted, "+30", "00", "", '.');
     EXPECT_TRUE(r.error.empty()) << r.error;
     out.warnings = session.warnings(r, method, '.');
-    out.csvRow = session.resultsCsvRow("1/2/26", PairTexts{}, measuredTexts(EpochResult{}, r), r,
-                                       method, out.clipped);
+    out.csvRow = session.resultsCsvRow("1/2/26", PairTexts{}, measuredTexts(EpochResult{}, r, '.'),
+                                       r, method, out.clipped);
     return out;
 }
 

@@ -563,7 +563,7 @@ TEST_F(MeasureTool, EpochFromTheFilesModificationTimeInUt) {
     // JD 2458310.5: Julian epoch 2018.522930, Besselian 2018.524603.
     EXPECT_EQ(j.shown("epoch_julian"), "2018.523");
     EXPECT_EQ(j.shown("epoch_besselian"), "2018.525");
-    const EpochResult e = epoch(CivilDateTime{2018, 7, 11, 0, 0, 0}, '.');
+    const EpochResult e = epoch(CivilDateTime{2018, 7, 11, 0, 0, 0});
     EXPECT_DOUBLE_EQ(number(*j.rawValue("epoch_julian")), e.julianEpoch);
     EXPECT_DOUBLE_EQ(number(*j.rawValue("epoch_besselian")), e.besselianEpoch);
 }

@@ -90,16 +90,14 @@ void frameFields(const MeasureOutcome& o, std::vector<Field>& f) {
         {"frames clipped", "frames_clipped", std::to_string(o.clippedFrames), o.clippedFrames});
     if (o.reduction) {
         const ReductionResult& r = *o.reduction;
-        f.push_back({"sep px", "sep_px", r.averages.sepText, r.averages.meanSep});
-        f.push_back({"screen angle", "screen_angle", r.averages.angleText, r.averages.meanAngle});
+        const ReductionTexts t = reductionTexts(r, kDecimalSeparator);
+        f.push_back({"sep px", "sep_px", t.sepPx, r.averages.meanSep});
+        f.push_back({"screen angle", "screen_angle", t.screenAngle, r.averages.meanAngle});
+        f.push_back({"drift angle", "drift_angle", t.primarySlope, r.regression.driftAngle});
         f.push_back(
-            {"drift angle", "drift_angle", r.regression.primarySlopeText, r.regression.driftAngle});
-        f.push_back({"position angle", "position_angle", r.regression.positionAngleText,
-                     r.regression.positionAngle});
-        f.push_back(
-            {"pixel scale", "pixel_scale", r.separation.pixelScaleText, r.separation.pixelScale});
-        f.push_back(
-            {"separation", "separation", r.separation.separationText, r.separation.separation});
+            {"position angle", "position_angle", t.positionAngle, r.regression.positionAngle});
+        f.push_back({"pixel scale", "pixel_scale", t.pixelScale, r.separation.pixelScale});
+        f.push_back({"separation", "separation", t.separation, r.separation.separation});
         // The standard errors, with the decimals the results line shows (more
         // where those would show nothing); the sd's of one frame likewise.
         const ReductionStatistics& s = r.statistics;
@@ -154,8 +152,9 @@ void commonFields(const MeasureOutcome& o, std::vector<Field>& f) {
                      formatRounded(cal->driftAngleStderr, 4, kDecimalSeparator),
                      cal->driftAngleStderr});
     }
-    f.push_back({"epoch J", "epoch_julian", o.epoch.julianText, o.epoch.julianEpoch});
-    f.push_back({"epoch B", "epoch_besselian", o.epoch.besselianText, o.epoch.besselianEpoch});
+    const EpochTexts epoch = epochTexts(o.epoch, kDecimalSeparator);
+    f.push_back({"epoch J", "epoch_julian", epoch.julian, o.epoch.julianEpoch});
+    f.push_back({"epoch B", "epoch_besselian", epoch.besselian, o.epoch.besselianEpoch});
     if (o.bench) {
         const BenchResult& b = *o.bench;
         f.push_back({"decode fps", "decode_fps", formatRounded(b.decodeFps, 1, kDecimalSeparator),
