@@ -175,6 +175,17 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
                                             QStringLiteral("report.html"),
                                             QStringLiteral("Web page (*.html)"));
     };
+    chooseReportMethodCode = [this]() -> std::optional<QString> {
+        bool ok = false;
+        const QString code = QInputDialog::getText(
+            this, QStringLiteral("Report: WDS listing"),
+            QStringLiteral("The WDS method code for the listing of measures (e.g. Ca);\n"
+                           "leave it empty for no listing:"),
+            QLineEdit::Normal, QString(), &ok);
+        if (!ok)
+            return std::nullopt;
+        return code.trimmed();
+    };
 
     Timer1.setObjectName(QStringLiteral("Timer1"));
     Timer1.setInterval(kTimerIntervalMs);

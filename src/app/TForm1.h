@@ -74,6 +74,9 @@ public:
     // the report's page; its tables go beside it (empty: cancelled).
     std::function<QStringList()> chooseReportInputs;
     std::function<QString()> chooseReportPage;
+    // The WDS method code for the report's listing of measures; empty: no
+    // listing; none (cancelled): no report.
+    std::function<std::optional<QString>()> chooseReportMethodCode;
     // Folder of results.txt; empty means beside the executable.
     void setResultsDirectory(const QString& dir) { resultsDirectory_ = dir; }
     QString resultsFilePath() const;

@@ -296,6 +296,10 @@ void TForm1::Report1Click() {
     const QString page = chooseReportPage ? chooseReportPage() : QString();
     if (page.isEmpty())
         return;
+    const std::optional<QString> methodCode =
+        chooseReportMethodCode ? chooseReportMethodCode() : std::optional<QString>(QString());
+    if (!methodCode)
+        return;
     ReportRequest request;
     for (const QString& input : inputs)
         request.inputs.push_back(input.toStdString());
@@ -304,6 +308,10 @@ void TForm1::Report1Click() {
     request.html = page.toStdString();
     request.csv = (base + QStringLiteral(".csv")).toStdString();
     request.markdown = (base + QStringLiteral(".md")).toStdString();
+    if (!methodCode->isEmpty()) {
+        request.wds = (base + QStringLiteral(".wds.txt")).toStdString();
+        request.listing.methodCode = methodCode->toStdString();
+    }
     const ReportOutcome out = makeReport(request);
     QString message =
         QStringLiteral("Report of %1 pairs written to %2").arg(out.pairs.size()).arg(page);

@@ -175,9 +175,10 @@ TEST_F(ResultsWindow, ReportOfTheSavesAndTheRunFromTheMenus) {
     const QString csv = QFileInfo(form->resultsFilePath()).dir().filePath("results.csv");
     form->chooseReportInputs = [csv] { return QStringList{csv}; };
     form->chooseReportPage = [this] { return path("night.html"); };
+    form->chooseReportMethodCode = [] { return std::optional<QString>("Ca"); };
     form->Report1->trigger();
     ASSERT_TRUE(errors.isEmpty()) << errors.join("|").toStdString();
-    for (const char* written : {"night.html", "night.csv", "night.md"})
+    for (const char* written : {"night.html", "night.csv", "night.md", "night.wds.txt"})
         EXPECT_TRUE(QFile::exists(path(written))) << written;
     EXPECT_EQ(form->statusBar()->currentMessage(),
               "Report of 1 pairs written to " + path("night.html"));
