@@ -126,24 +126,39 @@ struct TrackResiduals {
     std::vector<long double> along, across;
 };
 
-TrackResiduals primaryResiduals(const std::vector<const PairPosition*>& rows) {
-    const long double n = static_cast<long double>(rows.size());
+// The primary's track against time: the means and the sums of the least
+// squares line x = x0 + vx t, y = y0 + vy t (vx = stx / stt, vy = sty / stt).
+struct DriftLine {
     long double tm = 0, xm = 0, ym = 0;
-    for (const PairPosition* r : rows) {
-        tm += r->TimeMs;
-        xm += r->PrimaryX;
-        ym += r->PrimaryY;
-    }
-    tm /= n;
-    xm /= n;
-    ym /= n;
     long double stt = 0, stx = 0, sty = 0;
+};
+
+DriftLine fitDriftLine(const std::vector<const PairPosition*>& rows) {
+    DriftLine d;
+    if (rows.empty())
+        return d;
+    const long double n = static_cast<long double>(rows.size());
     for (const PairPosition* r : rows) {
-        const long double dt = r->TimeMs - tm;
-        stt += dt * dt;
-        stx += dt * (r->PrimaryX - xm);
-        sty += dt * (r->PrimaryY - ym);
+        d.tm += r->TimeMs;
+        d.xm += r->PrimaryX;
+        d.ym += r->PrimaryY;
     }
+    d.tm /= n;
+    d.xm /= n;
+    d.ym /= n;
+    for (const PairPosition* r : rows) {
+        const long double dt = r->TimeMs - d.tm;
+        d.stt += dt * dt;
+        d.stx += dt * (r->PrimaryX - d.xm);
+        d.sty += dt * (r->PrimaryY - d.ym);
+    }
+    return d;
+}
+
+TrackResiduals primaryResiduals(const std::vector<const PairPosition*>& rows) {
+    const DriftLine line = fitDriftLine(rows);
+    const long double tm = line.tm, xm = line.xm, ym = line.ym;
+    const long double stt = line.stt, stx = line.stx, sty = line.sty;
     TrackResiduals out;
     const long double speed = std::hypot(stx, sty);
     if (!(stt > 0.0L) || !(speed > 0.0L))
@@ -208,22 +223,9 @@ std::vector<DriftResidual> residualsOf(const std::vector<const PairPosition*>& r
     std::vector<DriftResidual> out;
     if (n == 0)
         return out;
-    long double tm = 0, xm = 0, ym = 0;
-    for (const PairPosition* r : rows) {
-        tm += r->TimeMs;
-        xm += r->PrimaryX;
-        ym += r->PrimaryY;
-    }
-    tm /= static_cast<long double>(n);
-    xm /= static_cast<long double>(n);
-    ym /= static_cast<long double>(n);
-    long double stt = 0, stx = 0, sty = 0;
-    for (const PairPosition* r : rows) {
-        const long double dt = r->TimeMs - tm;
-        stt += dt * dt;
-        stx += dt * (r->PrimaryX - xm);
-        sty += dt * (r->PrimaryY - ym);
-    }
+    const DriftLine line = fitDriftLine(rows);
+    const long double tm = line.tm, xm = line.xm, ym = line.ym;
+    const long double stt = line.stt, stx = line.stx, sty = line.sty;
     const long double vx = stt > 0.0L ? stx / stt : 0.0L;
     const long double vy = stt > 0.0L ? sty / stt : 0.0L;
     for (const PairPosition* r : rows) {
