@@ -25,6 +25,16 @@ const char* const kLineEnd = "\r\n";
     throw Error(fileErrorMessage(errorNumber, operation, path));
 }
 
+// The open file's state; a pipe, a device or a folder is refused by name.
+struct stat regularFileState(int fd, const std::string& path) {
+    struct stat st {};
+    if (::fstat(fd, &st) != 0)
+        fail(errno, "read", path);
+    if (!S_ISREG(st.st_mode))
+        throw Error("not a regular file: " + path);
+    return st;
+}
+
 // A write past the file size limit raises SIGXFSZ, whose default action ends
 // the program. While saving it is ignored, so the write fails with EFBIG
 // and the save reports "Disk full" instead.
@@ -142,11 +152,7 @@ bool appendToExisting(const std::string& path, const std::string& data) {
         fail(openErr, "open", path);
     }
     Descriptor file(fd);
-    struct stat st {};
-    if (::fstat(fd, &st) != 0)
-        fail(errno, "read", path);
-    if (!S_ISREG(st.st_mode))
-        throw Error("not a regular file: " + path);
+    struct stat st = regularFileState(fd, path);
     // Another program's lock-less writes are not ours to guard; when the file
     // system has no locks the save goes on without one.
     while (::flock(fd, LOCK_EX) != 0 && errno == EINTR) {
@@ -333,11 +339,7 @@ bool endsWithLine(const std::string& path, const std::string& line) {
         fail(errno, "open", path);
     }
     Descriptor file(fd);
-    struct stat st {};
-    if (::fstat(fd, &st) != 0)
-        fail(errno, "read", path);
-    if (!S_ISREG(st.st_mode))
-        throw Error("not a regular file: " + path);
+    const struct stat st = regularFileState(fd, path);
     const std::size_t want = line.size() + 3;
     const off_t from =
         st.st_size > static_cast<off_t>(want) ? st.st_size - static_cast<off_t>(want) : 0;
@@ -367,11 +369,7 @@ public:
             // No folder: the results file is what the user asked for.
             fail(errno, "open", errno == ENOENT || errno == ENOTDIR ? path : path_);
         }
-        struct stat st {};
-        if (::fstat(fd_, &st) != 0)
-            fail(errno, "read", path_);
-        if (!S_ISREG(st.st_mode))
-            throw Error("not a regular file: " + path_);
+        regularFileState(fd_, path_);
         while (::flock(fd_, LOCK_EX) != 0) {
             if (errno != EINTR && errno != ENOLCK && errno != EOPNOTSUPP)
                 fail(errno, "lock", path_);
