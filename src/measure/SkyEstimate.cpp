@@ -36,6 +36,13 @@ constexpr int kMaxClipRounds = 5;
 // Interquartile range to standard deviation, for Gaussian noise.
 constexpr double kIqrPerSigma = 1.3489795003921634;
 
+// Samples sorted ascending; clipping narrows them to a run of this order.
+struct SortedSamples {
+    const uint16_t* begin = nullptr;
+    std::size_t size = 0;
+    const uint16_t* end() const { return begin + size; }
+};
+
 // The q-quantile of whole-numbered samples (sorted ascending), interpolated
 // within the step that holds rank q * N as if that step's samples spread
 // evenly over it. Plain quantiles of integers snap to whole steps: the median
@@ -43,13 +50,13 @@ constexpr double kIqrPerSigma = 1.3489795003921634;
 // would come out 15 % off. Interpolated, they follow the sky to a fraction of
 // a step; for samples that are all equal they give exactly their value (0 on
 // a black sky).
-double interpolatedQuantile(const std::vector<uint16_t>& sorted, double q) {
-    const double n = static_cast<double>(sorted.size());
+double interpolatedQuantile(SortedSamples sorted, double q) {
+    const double n = static_cast<double>(sorted.size);
     const double rank = q * n;
-    const std::size_t index = std::min(static_cast<std::size_t>(rank), sorted.size() - 1);
-    const uint16_t m = sorted[index];
-    const auto range = std::equal_range(sorted.begin(), sorted.end(), m);
-    const double below = static_cast<double>(range.first - sorted.begin());
+    const std::size_t index = std::min(static_cast<std::size_t>(rank), sorted.size - 1);
+    const uint16_t m = sorted.begin[index];
+    const auto range = std::equal_range(sorted.begin, sorted.end(), m);
+    const double below = static_cast<double>(range.first - sorted.begin);
     const double at = static_cast<double>(range.second - range.first);
     return (m - 0.5) + (rank - below) / at;
 }
@@ -60,15 +67,14 @@ struct LevelAndNoise {
 
 // The median and, for the noise, the interquartile range: both ignore what
 // happens in the outer quarters, where a star's light lands.
-// `values` sorted ascending.
-LevelAndNoise levelAndNoise(const std::vector<uint16_t>& values) {
+LevelAndNoise levelAndNoise(SortedSamples values) {
     LevelAndNoise out;
     out.level = interpolatedQuantile(values, 0.5);
     // When the middle half of the samples all share one step, the scatter is
     // below what whole steps can show (a black or noiseless sky): 0, rather
     // than the spread of the step itself.
-    const std::size_t n = values.size();
-    if (values[n / 4] == values[std::min(3 * n / 4, n - 1)])
+    const std::size_t n = values.size;
+    if (values.begin[n / 4] == values.begin[std::min(3 * n / 4, n - 1)])
         return out;
     out.noise =
         (interpolatedQuantile(values, 0.75) - interpolatedQuantile(values, 0.25)) / kIqrPerSigma;
@@ -95,6 +101,29 @@ void sortSamples(std::vector<uint16_t>& values) {
         out = std::fill_n(out, counts[i], static_cast<uint16_t>(low + i));
 }
 
+// The samples within `limit` of `level`. Whether |v - level| <= limit holds
+// for a run of the sorted samples, since v - level grows with v; the run is
+// found by halving rather than by testing every sample.
+SortedSamples within(SortedSamples values, double level, double limit) {
+    const uint16_t* first = std::partition_point(values.begin, values.end(),
+                                                 [&](uint16_t v) { return v - level < -limit; });
+    const uint16_t* last =
+        std::partition_point(first, values.end(), [&](uint16_t v) { return v - level <= limit; });
+    return {first, static_cast<std::size_t>(last - first)};
+}
+
+// Samples [x0, x1) of row y, appended to `out`; a row outside those the
+// view holds is marked as read.
+void appendRow(const PlaneView& plane, int64_t y, int64_t x0, int64_t x1,
+               std::vector<uint16_t>& out) {
+    if (x0 >= x1)
+        return;
+    if ((y < plane.heldTop || y >= plane.heldBottom) && plane.strayRead)
+        *plane.strayRead = true;
+    const uint16_t* row = plane.samples + static_cast<std::ptrdiff_t>(y) * plane.stride;
+    out.insert(out.end(), row + x0, row + x1);
+}
+
 // Edges in 64 bits: a box near the ends of the 32-bit range must not wrap.
 std::vector<uint16_t> ringSamples(const PlaneView& plane, int64_t left, int64_t top, int64_t right,
                                   int64_t bottom) {
@@ -109,13 +138,12 @@ std::vector<uint16_t> ringSamples(const PlaneView& plane, int64_t left, int64_t 
         return out;
     out.reserve(static_cast<std::size_t>((x1 - x0) * (y1 - y0)));
     for (int64_t y = y0; y < y1; ++y) {
-        const bool besideBox = y >= innerTop && y < innerBottom;
-        for (int64_t x = x0; x < x1; ++x) {
-            if (besideBox && x >= innerLeft && x < innerRight) {
-                x = innerRight - 1; // jump over the box and its gap
-                continue;
-            }
-            out.push_back(plane.at(static_cast<int32_t>(x), static_cast<int32_t>(y)));
+        if (y >= innerTop && y < innerBottom) {
+            // Beside the box: the strips left and right of it and its gap.
+            appendRow(plane, y, x0, std::min(innerLeft, x1), out);
+            appendRow(plane, y, std::max(innerRight, x0), x1, out);
+        } else {
+            appendRow(plane, y, x0, x1, out);
         }
     }
     return out;
@@ -130,31 +158,29 @@ uint16_t SkyEstimate::wholeLevel() const {
 SkyEstimate estimateSky(const PlaneView& plane, int32_t left, int32_t top, int32_t right,
                         int32_t bottom) {
     SkyEstimate sky;
-    std::vector<uint16_t> values = ringSamples(plane, left, top, right, bottom);
-    if (values.size() < static_cast<std::size_t>(kMinSkyPixels))
+    std::vector<uint16_t> samples = ringSamples(plane, left, top, right, bottom);
+    if (samples.size() < static_cast<std::size_t>(kMinSkyPixels))
         return sky;
 
-    // Clipping keeps the order, so one sort serves every round.
-    sortSamples(values);
-    std::vector<uint16_t> kept;
+    // Clipping keeps the order, so one sort serves every round, and what a
+    // round keeps is a run of the sorted samples.
+    sortSamples(samples);
+    SortedSamples values{samples.data(), samples.size()};
     LevelAndNoise est = levelAndNoise(values);
     for (int round = 0; round < kMaxClipRounds; ++round) {
         // Half a step more than three sigmas: samples are whole numbers, so a
         // sky without scatter keeps every sample of its own step.
         const double limit = kClipSigmas * est.noise + 0.5;
-        kept.clear();
-        for (uint16_t v : values)
-            if (std::fabs(v - est.level) <= limit)
-                kept.push_back(v);
-        if (kept.size() == values.size() || kept.size() < static_cast<std::size_t>(kMinSkyPixels))
+        const SortedSamples kept = within(values, est.level, limit);
+        if (kept.size == values.size || kept.size < static_cast<std::size_t>(kMinSkyPixels))
             break;
-        values.swap(kept);
+        values = kept;
         est = levelAndNoise(values);
     }
     sky.status = SkyStatus::Measured;
     sky.level = est.level;
     sky.noise = est.noise;
-    sky.pixels = static_cast<int32_t>(values.size());
+    sky.pixels = static_cast<int32_t>(values.size);
     return sky;
 }
 

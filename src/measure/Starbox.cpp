@@ -2,6 +2,7 @@
 
 #include "common/Rounding.h"
 
+#include <algorithm>
 #include <cstddef>
 
 namespace corvane {
@@ -17,6 +18,34 @@ struct Sums {
 // The light of a pixel above the sky; a pixel at or below the sky has none.
 int32_t aboveSky(int32_t v, int32_t sky) {
     return v > sky ? v - sky : 0;
+}
+
+// A row's light and its light times the column, in integers.
+struct RowSums {
+    int64_t w = 0, x = 0;
+};
+
+// Up to this side a row's sums fit 32 bits (65535 times 0 + 1 + ... + 255 is
+// below 2^32), which lets the loop run on several pixels at once.
+constexpr int32_t kNarrowRowSide = 256;
+
+RowSums rowSums(const uint16_t* row, int32_t size, int32_t sky) {
+    if (size <= kNarrowRowSide) {
+        uint32_t w = 0, x = 0;
+        for (int32_t c = 0; c < size; ++c) {
+            const uint32_t v = static_cast<uint32_t>(std::max<int32_t>(row[c] - sky, 0));
+            w += v;
+            x += v * static_cast<uint32_t>(c);
+        }
+        return {w, x};
+    }
+    RowSums s;
+    for (int32_t c = 0; c < size; ++c) {
+        const int32_t v = aboveSky(row[c], sky);
+        s.w += v;
+        s.x += static_cast<int64_t>(v) * c;
+    }
+    return s;
 }
 
 // Largest integer up to which every integer is a float: below it, adding
@@ -35,12 +64,8 @@ Sums weightedSumsInside(const IntensityPlane& plane, int32_t left, int32_t top, 
     for (int32_t r = 0; r < size; ++r) {
         const uint16_t* row = plane.row(top + r) + left;
         if (exact) {
-            int64_t rowW = 0, rowX = 0;
-            for (int32_t c = 0; c < size; ++c) {
-                const int32_t v = aboveSky(row[c], sky);
-                rowW += v;
-                rowX += static_cast<int64_t>(v) * c;
-            }
+            const RowSums rs = rowSums(row, size, sky);
+            const int64_t rowW = rs.w, rowX = rs.x;
             const int64_t newX = static_cast<int64_t>(s.sx) + rowX;
             const int64_t newY = static_cast<int64_t>(s.sy) + rowW * r;
             if (newX <= kExactFloatLimit && newY <= kExactFloatLimit) {

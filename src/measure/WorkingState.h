@@ -11,18 +11,22 @@
 
 namespace corvane {
 
-// Square grid of box-filtered intensities over the system box, indexed [x][y].
+// Square grid of box-filtered intensities over the system box, indexed
+// (x, y) and stored row by row, the order the smoothing fills it and the blob
+// finder reads it.
 class SmoothedGridT {
 public:
     void setSize(int32_t s);
     int32_t size() const { return size_; }
-    int32_t& at(int32_t x, int32_t y) {
-        return cells_[static_cast<std::size_t>(x) * static_cast<std::size_t>(size_) +
-                      static_cast<std::size_t>(y)];
-    }
-    int32_t at(int32_t x, int32_t y) const {
-        return cells_[static_cast<std::size_t>(x) * static_cast<std::size_t>(size_) +
-                      static_cast<std::size_t>(y)];
+    int32_t& at(int32_t x, int32_t y) { return cells_[index(x, y)]; }
+    int32_t at(int32_t x, int32_t y) const { return cells_[index(x, y)]; }
+    // Cells (0, y) .. (size - 1, y).
+    const int32_t* row(int32_t y) const { return cells_.data() + index(0, y); }
+
+private:
+    std::size_t index(int32_t x, int32_t y) const {
+        return static_cast<std::size_t>(y) * static_cast<std::size_t>(size_) +
+               static_cast<std::size_t>(x);
     }
 
 private:
