@@ -303,5 +303,36 @@ TEST(Convolve, ReadsPixelsBeyondTheBoxAndOffTheFrame) {
     EXPECT_EQ(ws.SmoothedGrid.at(8, 8), 90);
 }
 
+// On a sloping frame a kernel's mean is the slope's value at its centre,
+// whether the cells are summed in whole numbers or, on deep bright frames
+// with wide kernels, in 32-bit floats.
+struct RampCase {
+    const char* name;
+    int bits;
+    int32_t white, primaryBox, base, dx, dy;
+};
+
+TEST(Convolve, KernelMeanOfARampIsItsCentre) {
+    const RampCase cases[] = {{"8-bit, 3 x 3", 8, 254, 12, 20, 2, 3},
+                              {"8-bit, 11 x 11", 8, 254, 40, 10, 1, 2},
+                              {"16-bit, 3 x 3", 16, 65535, 12, 10000, 200, 300},
+                              {"16-bit bright, 5 x 5", 16, 65535, 16, 10000, 211, 307}};
+    for (const RampCase& c : cases) {
+        IntensityPlane plane;
+        plane.reset(80, 80, c.bits, c.white);
+        for (int y = 0; y < 80; ++y)
+            for (int x = 0; x < 80; ++x)
+                plane.set(x, y, c.base + c.dx * x + c.dy * y);
+        WorkingState ws;
+        ws.PrimaryBox.place(0, 0, c.primaryBox);
+        ws.SystemBox.place(40, 40, 30); // cells 2 .. 28 are pixels 27 .. 53
+        convolve(ws, plane);
+        for (int cell : {3, 15, 28})
+            EXPECT_EQ(ws.SmoothedGrid.at(cell, cell - 1),
+                      c.base + c.dx * (25 + cell) + c.dy * (24 + cell))
+                << c.name << ", cell " << cell;
+    }
+}
+
 } // namespace
 } // namespace corvane
