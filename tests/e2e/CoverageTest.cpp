@@ -62,6 +62,15 @@ sim::DriftParams recordingOf(const Condition& c, uint64_t seed, int frames) {
     return p;
 }
 
+// Each condition its own seeds, so that no two conditions share their
+// atmosphere and the table's runs are independent.
+uint64_t seedOf(const Condition& c, int s) {
+    const uint64_t key = static_cast<uint64_t>(c.dOverR0 * 8) * 1000003u +
+                         static_cast<uint64_t>(c.declinationDeg) * 1009u +
+                         static_cast<uint64_t>(c.deltaMag * 4) * 101u + (c.ser16 ? 7u : 0u);
+    return 4001 + static_cast<uint64_t>(s) + 1000u * key;
+}
+
 double angleDiff(double a, double b) {
     double d = std::fmod(a - b, 360.0);
     if (d > 180)
@@ -106,7 +115,7 @@ std::vector<std::vector<Tally>> coverage(const std::vector<Condition>& condition
     for (const Condition& c : conditions) {
         std::vector<Tally> row(std::size(kMethods));
         for (int s = 0; s < seeds; ++s) {
-            const sim::DriftParams p = recordingOf(c, 4001 + static_cast<uint64_t>(s), frames);
+            const sim::DriftParams p = recordingOf(c, seedOf(c, s), frames);
             sim::RecordingOptions o;
             o.container = c.ser16 ? sim::Container::Ser : sim::Container::Avi;
             const std::string path = dir.file(c.ser16 ? "pair.ser" : "pair.avi");
