@@ -9,7 +9,9 @@
 // the images over several frames, and a slow drift keeps a star on the same
 // pixels for a while. Every standard error therefore counts the frames by how
 // many independent ones they are worth (see Statistics.cpp); frames whose
-// errors show no correlation count in full.
+// errors show no correlation count in full. The pixel scale and the drift
+// direction, which compare the track's ends, also allow for the image
+// motion slower than the run.
 #include "reduce/Positions.h"
 
 #include <cstdint>

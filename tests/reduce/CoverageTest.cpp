@@ -139,5 +139,6 @@ INSTANTIATE_TEST_SUITE_P(Frames, Coverage,
                          ::testing::Values(Frames{"independent_frames", 0, 0},
                                            Frames{"centring_errors_lasting_frames", 0.8, 0},
                                            Frames{"image_motion_and_centring_errors_lasting_frames",
-                                                  0.5, 0.7}),
+                                                  0.5, 0.7},
+                                           Frames{"slow_image_motion", 0.5, 0.95}),
                          [](const auto& info) { return std::string(info.param.name); });
