@@ -330,24 +330,56 @@ std::vector<long double> residualVariogram(const std::vector<long double>& g, st
         for (int j = 0; j < 2; ++j)
             for (int l = 0; l < 2; ++l)
                 h[j][l] += u[a][j] * z[a][l];
-    const auto projected = [&](std::size_t a, std::size_t b) { // (PG + GP - PGP)_ab
+    // Running sums of f[a] and a f[a] (first m terms at [m]), from which
+    // every lag's sums over the pairs (a, a + k) follow in a few steps.
+    struct Running {
+        std::vector<long double> plain, moment;
+    };
+    const auto running = [n](const auto& f) {
+        Running r{std::vector<long double>(n + 1, 0.0L), std::vector<long double>(n + 1, 0.0L)};
+        for (std::size_t a = 0; a < n; ++a) {
+            r.plain[a + 1] = r.plain[a] + f(a);
+            r.moment[a + 1] = r.moment[a] + static_cast<long double>(a) * f(a);
+        }
+        return r;
+    };
+    const long double q = 1.0L / std::sqrt(nn);
+    // (PG + GP - PGP) on the diagonal, and z's two columns.
+    const Running diagonal = running([&](std::size_t a) {
         long double v = 0;
         for (int j = 0; j < 2; ++j) {
-            v += u[a][j] * z[b][j] + z[a][j] * u[b][j];
+            v += 2.0L * u[a][j] * z[a][j];
             for (int l = 0; l < 2; ++l)
-                v -= u[a][j] * h[j][l] * u[b][l];
+                v -= u[a][j] * h[j][l] * u[a][l];
         }
         return v;
-    };
-    std::vector<long double> diagonal(n);
-    for (std::size_t a = 0; a < n; ++a)
-        diagonal[a] = projected(a, a);
+    });
+    const Running z0 = running([&](std::size_t a) { return z[a][0]; });
+    const Running z1 = running([&](std::size_t a) { return z[a][1]; });
     std::vector<long double> out(lags + 1, 0.0L);
-    for (std::size_t k = 1; k <= lags; ++k) {
-        long double total = 0;
-        for (std::size_t a = 0; a + k < n; ++a)
-            total += 0.5L * (diagonal[a] + diagonal[a + k]) - projected(a, a + k);
-        out[k] = g[k] + total / static_cast<long double>(n - k);
+    for (std::size_t k = 1; k <= lags && k < n; ++k) {
+        const std::size_t m = n - k;
+        const long double lag = static_cast<long double>(k), count = static_cast<long double>(m);
+        // Sums over a < m of u_j[a] z_j[a + k] and z_j[a] u_j[a + k].
+        const long double cross =
+            q * (z0.plain[n] - z0.plain[k]) + q * z0.plain[m] +
+            ((z1.moment[n] - z1.moment[k]) - (lag + centre) * (z1.plain[n] - z1.plain[k])) /
+                spread +
+            (z1.moment[m] + (lag - centre) * z1.plain[m]) / spread;
+        // Sums over a < m of u_j[a] u_l[a + k].
+        const long double sumA = count * (count - 1.0L) / 2.0L;
+        const long double sumA2 = (count - 1.0L) * count * (2.0L * count - 1.0L) / 6.0L;
+        const long double uu[2][2] = {{count * q * q, q * (sumA + count * (lag - centre)) / spread},
+                                      {q * (sumA - count * centre) / spread,
+                                       (sumA2 - 2.0L * centre * sumA + count * centre * centre +
+                                        lag * (sumA - count * centre)) /
+                                           (spread * spread)}};
+        long double projected = cross;
+        for (int j = 0; j < 2; ++j)
+            for (int l = 0; l < 2; ++l)
+                projected -= h[j][l] * uu[j][l];
+        const long double ends = 0.5L * (diagonal.plain[m] + diagonal.plain[n] - diagonal.plain[k]);
+        out[k] = g[k] + (ends - projected) / count;
     }
     return out;
 }
@@ -497,13 +529,27 @@ struct Weight {
 };
 long double contrastVariance(const std::vector<Weight>& weights, const Variogram& g,
                              std::size_t frames) {
-    std::vector<long double> at(frames);
-    for (std::size_t k = 0; k < frames; ++k)
-        at[k] = g.at(k);
-    long double v = 0;
-    for (const Weight& a : weights)
-        for (const Weight& b : weights)
-            v -= a.w * b.w * at[a.frame > b.frame ? a.frame - b.frame : b.frame - a.frame];
+    std::vector<long double> w(frames, 0.0L);
+    for (const Weight& x : weights)
+        w[x.frame] += x.w;
+    // Over pairs i != j: the sum of w_i w_j (white part), of w_i w_j
+    // exp(-|i - j| / range) and of w_i w_j |i - j|, by running sums.
+    long double total = 0, squares = 0, decaying = 0, linear = 0;
+    long double carried = 0, before = 0, beforeMoment = 0;
+    const long double r = std::exp(-1.0L / g.range);
+    for (std::size_t j = 0; j < frames; ++j) {
+        if (j > 0)
+            carried = r * (carried + w[j - 1]);
+        const long double at = static_cast<long double>(j);
+        decaying += 2.0L * w[j] * carried;
+        linear += 2.0L * w[j] * (at * before - beforeMoment);
+        before += w[j];
+        beforeMoment += at * w[j];
+        total += w[j];
+        squares += w[j] * w[j];
+    }
+    const long double pairs = total * total - squares;
+    const long double v = -(g.white * pairs + g.sill * (pairs - decaying) + g.slope * linear);
     return std::max(v, 0.0L);
 }
 
