@@ -576,9 +576,9 @@ std::string percent(double fraction, char sep) {
 // of how the track's errors drift apart with time (fitVariogram), or the
 // pairs' scatter when that is larger. The mean of the residuals over runs
 // of twelve, used before, saw only what the fitted drift leaves of the
-// image motion: on tracks through frozen turbulence (D/r0 2 and 4, 20 seeds
-// each) the scale's errors were 1.3-1.4 times that figure, and 0.8-1.0
-// times this one.
+// image motion: on tracks through frozen turbulence (D/r0 2, 4 and 8,
+// declination 0-75, 20 seeds each) the scale's errors were 1.2-1.4 times
+// that figure, and 0.7-1.0 times this one.
 double detail::pixelScaleStderr(const std::vector<const PairPosition*>& rows,
                                 long double declinationDeg) {
     const long double rate = detail::driftRate(declinationDeg);
@@ -612,8 +612,9 @@ double detail::pixelScaleStderr(const std::vector<const PairPosition*>& rows,
 // the model of how those errors drift apart with time; the larger is kept.
 // The correlation time sums only the lags whose estimates stand clear of
 // their noise and so misses the image motion's slow part: on the same
-// tracks the drift direction's errors were 1.3-1.5 times its figure, and
-// 0.85-1.05 times the model's.
+// tracks the drift direction's errors were 1.2-2.0 times its figure, and
+// 0.7-1.3 times the model's (1.7 for the slowest drift through the worst
+// seeing).
 double detail::driftAngleStderr(const std::vector<const PairPosition*>& rows) {
     const detail::TrackSpread spread = detail::primarySpread(rows);
     const long double n = static_cast<long double>(rows.size());
