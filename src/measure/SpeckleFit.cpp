@@ -117,44 +117,69 @@ double parabolaVertex(double left, double middle, double right) {
 }
 
 // Weighted residuals of the pair's model over the trusted cells, with the
-// exact Jacobian. Parameters: amplitude, flux ratio, separation x and y.
-class SpectrumModel final : public ceres::SizedCostFunction<ceres::DYNAMIC, 4> {
+// exact Jacobian. Parameters: amplitude, flux ratio, separation x and y;
+// then, when the transfer came from a radial fit, the coefficients of the
+// smooth radial correction exp(c1 rho + c2 rho^2 + ...), rho the cell's
+// radius over the cut-off.
+class SpectrumModel final : public ceres::CostFunction {
 public:
-    explicit SpectrumModel(const NormalisedSpectrum& s) : n_(s.shape.n) {
+    explicit SpectrumModel(const NormalisedSpectrum& s) : terms_(s.radialTerms) {
+        const int32_t n = s.shape.n;
         forTrustedCells(s, [&](std::size_t k, int32_t u, int32_t v, double multiplicity) {
-            u_.push_back(kTwoPi * u / n_);
-            v_.push_back(kTwoPi * v / n_);
+            u_.push_back(kTwoPi * u / n);
+            v_.push_back(kTwoPi * v / n);
+            rho_.push_back(std::hypot(u, v) / s.cutoff);
             value_.push_back(s.ratio[k]);
             scale_.push_back(std::sqrt(s.weight[k] * multiplicity));
         });
         set_num_residuals(static_cast<int>(u_.size()));
+        mutable_parameter_block_sizes()->push_back(4);
+        if (terms_ > 0)
+            mutable_parameter_block_sizes()->push_back(terms_);
     }
     std::size_t cells() const { return u_.size(); }
 
     bool Evaluate(double const* const* parameters, double* residuals,
                   double** jacobians) const override {
         const double* p = parameters[0];
+        const double* c = terms_ > 0 ? parameters[1] : nullptr;
         const double a = p[0], r = p[1], sx = p[2], sy = p[3];
         for (std::size_t i = 0; i < u_.size(); ++i) {
+            double exponent = 0, power = 1;
+            for (int32_t d = 0; d < terms_; ++d) {
+                power *= rho_[i];
+                exponent += c[d] * power;
+            }
+            const double smooth = terms_ > 0 ? std::exp(exponent) : 1.0;
             const double phase = u_[i] * sx + v_[i] * sy;
-            const double c = std::cos(phase);
-            const double shape = 1.0 + r * r + 2.0 * r * c;
-            residuals[i] = scale_[i] * (a * shape - value_[i]);
+            const double cosine = std::cos(phase);
+            const double shape = 1.0 + r * r + 2.0 * r * cosine;
+            const double model = a * smooth * shape;
+            residuals[i] = scale_[i] * (model - value_[i]);
             if (jacobians && jacobians[0]) {
                 double* j = jacobians[0] + 4 * i;
-                const double s = std::sin(phase);
-                j[0] = scale_[i] * shape;
-                j[1] = scale_[i] * a * (2.0 * r + 2.0 * c);
-                j[2] = -scale_[i] * a * 2.0 * r * s * u_[i];
-                j[3] = -scale_[i] * a * 2.0 * r * s * v_[i];
+                const double sine = std::sin(phase);
+                const double k = scale_[i] * a * smooth;
+                j[0] = scale_[i] * smooth * shape;
+                j[1] = k * (2.0 * r + 2.0 * cosine);
+                j[2] = -k * 2.0 * r * sine * u_[i];
+                j[3] = -k * 2.0 * r * sine * v_[i];
+            }
+            if (terms_ > 0 && jacobians && jacobians[1]) {
+                double* j = jacobians[1] + static_cast<std::size_t>(terms_) * i;
+                double power = 1;
+                for (int32_t d = 0; d < terms_; ++d) {
+                    power *= rho_[i];
+                    j[d] = scale_[i] * model * power;
+                }
             }
         }
         return true;
     }
 
 private:
-    int32_t n_;
-    std::vector<double> u_, v_, value_, scale_;
+    int32_t terms_;
+    std::vector<double> u_, v_, rho_, value_, scale_;
 };
 
 } // namespace
@@ -248,8 +273,13 @@ PairModelFit fitPairModel(const NormalisedSpectrum& spectrum, const PixelVector&
         weights += spectrum.weight[k] * m;
     });
     double p[4] = {weights > 0 ? sum / weights / 1.25 : 1.0, 0.5, start.x, start.y};
+    std::vector<double> correction(static_cast<std::size_t>(std::max(spectrum.radialTerms, 0)),
+                                   0.0);
     ceres::Problem problem;
-    problem.AddResidualBlock(model, nullptr, p);
+    if (correction.empty())
+        problem.AddResidualBlock(model, nullptr, p);
+    else
+        problem.AddResidualBlock(model, nullptr, p, correction.data());
     ceres::Solver::Options options;
     options.max_num_iterations = kMaxIterations;
     options.linear_solver_type = ceres::DENSE_QR;

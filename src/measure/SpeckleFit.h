@@ -85,7 +85,8 @@ struct PairModelFit {
     double fluxRatio = 0;   // fainter over brighter, 0 .. 1
 };
 // The pair's model A (1 + r^2 + 2 r cos(2 pi f.s)) fitted to the spectrum's
-// weighted cells by least squares, starting from `start`.
+// weighted cells by least squares, starting from `start`; times the smooth
+// radial correction, fitted with it, when the spectrum asks for one.
 PairModelFit fitPairModel(const NormalisedSpectrum& spectrum, const PixelVector& start);
 
 // How much more the exposures' cross-correlation with their squares holds at

@@ -152,6 +152,7 @@ NormalisedSpectrum normaliseByRadialFit(const SpectrumSums& pair) {
     const std::vector<double> profile = radialProfile(pair);
     out.cutoff = cutoffRadius(profile, floor);
     out.lowLimit = kLowShareRadialFit * out.cutoff;
+    out.radialTerms = kRadialFitDegree;
     const std::vector<double> fit = smoothRadialFit(profile, floor, out.lowLimit, out.cutoff);
     std::vector<double> divisor(out.shape.cells());
     out.ratio.assign(out.shape.cells(), 0.0f);
