@@ -119,16 +119,28 @@ double parabolaVertex(double left, double middle, double right) {
 // Weighted residuals of the pair's model over the trusted cells, with the
 // exact Jacobian. Parameters: amplitude, flux ratio, separation x and y;
 // then, when the transfer came from a radial fit, the coefficients of the
-// smooth radial correction exp(c1 rho + c2 rho^2 + ...), rho the cell's
-// radius over the cut-off.
+// smooth radial correction b1 P1(x) + b2 P2(x) + ... added to the amplitude,
+// P the Legendre polynomials and x the cell's radius mapped onto -1 .. 1
+// over the trusted band. Linear in the amplitude and the correction, and
+// with terms orthogonal over the band, so that the fit finds them in a few
+// steps.
 class SpectrumModel final : public ceres::CostFunction {
 public:
     explicit SpectrumModel(const NormalisedSpectrum& s) : terms_(s.radialTerms) {
         const int32_t n = s.shape.n;
+        const double width = s.cutoff - s.lowLimit;
         forTrustedCells(s, [&](std::size_t k, int32_t u, int32_t v, double multiplicity) {
             u_.push_back(kTwoPi * u / n);
             v_.push_back(kTwoPi * v / n);
-            rho_.push_back(std::hypot(u, v) / s.cutoff);
+            const double x = width > 0 ? 2.0 * (std::hypot(u, v) - s.lowLimit) / width - 1.0 : 0.0;
+            // P1 .. P_terms by Legendre's recurrence.
+            double previous = 1.0, current = x;
+            for (int32_t d = 1; d <= terms_; ++d) {
+                legendre_.push_back(current);
+                const double next = ((2.0 * d + 1.0) * x * current - d * previous) / (d + 1.0);
+                previous = current;
+                current = next;
+            }
             value_.push_back(s.ratio[k]);
             scale_.push_back(std::sqrt(s.weight[k] * multiplicity));
         });
@@ -142,36 +154,30 @@ public:
     bool Evaluate(double const* const* parameters, double* residuals,
                   double** jacobians) const override {
         const double* p = parameters[0];
-        const double* c = terms_ > 0 ? parameters[1] : nullptr;
-        const double a = p[0], r = p[1], sx = p[2], sy = p[3];
+        const double* b = terms_ > 0 ? parameters[1] : nullptr;
+        const double r = p[1], sx = p[2], sy = p[3];
         for (std::size_t i = 0; i < u_.size(); ++i) {
-            double exponent = 0, power = 1;
-            for (int32_t d = 0; d < terms_; ++d) {
-                power *= rho_[i];
-                exponent += c[d] * power;
-            }
-            const double smooth = terms_ > 0 ? std::exp(exponent) : 1.0;
+            const double* legendre = legendre_.data() + static_cast<std::size_t>(terms_) * i;
+            double level = p[0];
+            for (int32_t d = 0; d < terms_; ++d)
+                level += b[d] * legendre[d];
             const double phase = u_[i] * sx + v_[i] * sy;
             const double cosine = std::cos(phase);
             const double shape = 1.0 + r * r + 2.0 * r * cosine;
-            const double model = a * smooth * shape;
-            residuals[i] = scale_[i] * (model - value_[i]);
+            residuals[i] = scale_[i] * (level * shape - value_[i]);
             if (jacobians && jacobians[0]) {
                 double* j = jacobians[0] + 4 * i;
                 const double sine = std::sin(phase);
-                const double k = scale_[i] * a * smooth;
-                j[0] = scale_[i] * smooth * shape;
+                const double k = scale_[i] * level;
+                j[0] = scale_[i] * shape;
                 j[1] = k * (2.0 * r + 2.0 * cosine);
                 j[2] = -k * 2.0 * r * sine * u_[i];
                 j[3] = -k * 2.0 * r * sine * v_[i];
             }
             if (terms_ > 0 && jacobians && jacobians[1]) {
                 double* j = jacobians[1] + static_cast<std::size_t>(terms_) * i;
-                double power = 1;
-                for (int32_t d = 0; d < terms_; ++d) {
-                    power *= rho_[i];
-                    j[d] = scale_[i] * model * power;
-                }
+                for (int32_t d = 0; d < terms_; ++d)
+                    j[d] = scale_[i] * shape * legendre[d];
             }
         }
         return true;
@@ -179,7 +185,7 @@ public:
 
 private:
     int32_t terms_;
-    std::vector<double> u_, v_, rho_, value_, scale_;
+    std::vector<double> u_, v_, legendre_, value_, scale_;
 };
 
 } // namespace
@@ -280,6 +286,10 @@ PairModelFit fitPairModel(const NormalisedSpectrum& spectrum, const PixelVector&
         problem.AddResidualBlock(model, nullptr, p);
     else
         problem.AddResidualBlock(model, nullptr, p, correction.data());
+    // A ratio r above 1 is the same pair as 1 / r, seen from its other star:
+    // kept at 1 or below, an equal pair's fit settles at the bound instead
+    // of swinging about 1, where the fringes' depth hardly changes with r.
+    problem.SetParameterUpperBound(p, 1, 1.0);
     ceres::Solver::Options options;
     options.max_num_iterations = kMaxIterations;
     options.linear_solver_type = ceres::DENSE_QR;

@@ -23,13 +23,12 @@ struct NormalisedSpectrum {
     std::vector<float> weight;
     double cutoff = 0;   // frequency index (cycles per box) where the signal ends
     double lowLimit = 0; // frequency index below which cells are not used
-    // Terms of a smooth radial correction (powers 1 .. this of the radius
-    // over the cut-off, in the exponent) that the pair's fit is to find with
-    // the pair: 0 when a reference star's spectrum fixed the transfer. A fit
-    // of the radial profile alone partly follows the pair's own fringes,
-    // whose mean round each ring is not constant but a ripple, and leaves
-    // them distorted; fitted together with the pair, the correction takes
-    // only what the fringes cannot explain.
+    // Terms of a smooth radial correction (polynomials of the radius) that
+    // the pair's fit is to find with the pair: 0 when a reference star's
+    // spectrum fixed the transfer. A fit of the radial profile alone partly
+    // follows the pair's own fringes, whose mean round each ring is not
+    // constant but a ripple, and leaves them distorted; fitted together with
+    // the pair, the correction takes only what the fringes cannot explain.
     int32_t radialTerms = 0;
     // Diffraction width lambda / D in box pixels: the box over the cut-off.
     double diffractionPx() const { return cutoff > 0 ? shape.n / cutoff : 0; }
