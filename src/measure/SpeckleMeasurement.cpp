@@ -26,7 +26,8 @@ NormalisedSpectrum normalise(const SpectrumSums& pair, const SpectrumSums* refer
 }
 
 double deltaMagOf(double fluxRatio) {
-    return fluxRatio > 0 ? -2.5 * std::log10(fluxRatio) : 0.0;
+    // An equal pair (a ratio held at 1) reads 0, not -0.
+    return fluxRatio > 0 && fluxRatio < 1 ? -2.5 * std::log10(fluxRatio) : 0.0;
 }
 
 // The fit on a resample, started where the whole run's fit ended and turned
