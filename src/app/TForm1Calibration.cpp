@@ -4,7 +4,7 @@
 
 #include "app/TForm1Shared.h"
 #include "common/Error.h"
-#include "reduce/CalibrationFile.h"
+#include "session/CalibrationFile.h"
 
 #include <QFileInfo>
 #include <QLabel>

@@ -2,8 +2,8 @@
 
 #include "common/Angles.h"
 #include "common/Error.h"
-#include "common/NumberText.h"
 #include "reduce/ReductionSteps.h"
+#include "reduce/Refusal.h"
 
 #include <algorithm>
 #include <cmath>
@@ -42,8 +42,7 @@ Calibration calibrationFrom(const ReductionResult& result, double dec,
         throw Error("There is no drift measurement to make a calibration from: reduce a drift "
                     "video first.");
     if (!(std::fabs(dec) <= 90.0))
-        throw Error("The declination " + formatGeneral(dec) +
-                    " is not between -90 and +90 degrees.");
+        throw RefusalError({RefusalReason::DeclinationBeyondRange, dec});
     Calibration c;
     c.pixelsPerArcsec = result.separation.pixelScale;
     c.pixelsPerArcsecStderr = result.statistics.pixelScaleStderr;
@@ -59,8 +58,7 @@ Calibration calibrationFrom(const ReductionResult& result, double dec,
 Calibration calibrationFromDrift(const PairPositions& table, double dec,
                                  const std::string& observedUtc, const std::string& source) {
     if (!(std::fabs(dec) < 90.0))
-        throw Error("The declination " + formatGeneral(dec) +
-                    " is not between -90 and +90 degrees; at the pole the stars do not drift.");
+        throw RefusalError({RefusalReason::DeclinationAtPole, dec});
     const std::vector<const PairPosition*> rows = detail::checkedValidRows(table);
     detail::checkPrimaryDrift(rows);
     const long double magnitude = std::fabs(static_cast<long double>(dec));
@@ -173,13 +171,6 @@ CombinedCalibration combineCalibrations(const std::vector<Calibration>& calibrat
     out.agreement.limit = chiSquareLimit(out.agreement.degreesOfFreedom);
     out.agreement.disagree = chi > out.agreement.limit;
     return out;
-}
-
-std::string calibrationDisagreementWarning(const CalibrationAgreement& a, char sep) {
-    return "The calibrations disagree by more than their errors allow (chi-square " +
-           formatRounded(a.chiSquare, 1, sep) + " for " + std::to_string(a.degreesOfFreedom) +
-           " degrees of freedom, more than " + formatRounded(a.limit, 1, sep) +
-           "): check that they come from the same camera, focus and rotation.";
 }
 
 } // namespace corvane

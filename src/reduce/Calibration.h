@@ -27,7 +27,8 @@ struct Calibration {
 
 // The calibration of a drift reduction that reached the separation. `dec` is
 // the declination it was reduced at. Throws corvane::Error for a reduction
-// that did not finish or did not measure its drift.
+// that did not finish or did not measure its drift, RefusalError for a
+// declination beyond +-90.
 Calibration calibrationFrom(const ReductionResult& result, double dec,
                             const std::string& observedUtc, const std::string& source);
 
@@ -35,9 +36,10 @@ Calibration calibrationFrom(const ReductionResult& result, double dec,
 // drifting star is enough (a pair's table gives the numbers its reduction
 // gives): the drift direction, the pixel scale from the drift speed at the
 // declination `dec` (degrees, signed as typed; only its size counts), and
-// their standard errors. Throws corvane::Error with the reduction's message
-// for a table that cannot give them: too few valid rows, a value that is not
-// a number, a star that does not drift.
+// their standard errors. Throws corvane::Error (RefusalError for the
+// declination or the scale) with the reduction's reason for a table that
+// cannot give them: too few valid rows, a value that is not a number, a star
+// that does not drift.
 Calibration calibrationFromDrift(const PairPositions& table, double dec,
                                  const std::string& observedUtc, const std::string& source);
 
@@ -79,9 +81,5 @@ struct CombinedCalibration {
 // Throws corvane::Error for no calibration, or for a zero standard error
 // among several (it cannot be weighed against the others).
 CombinedCalibration combineCalibrations(const std::vector<Calibration>& calibrations);
-
-// The warning for calibrations that disagree.
-std::string calibrationDisagreementWarning(const CalibrationAgreement& agreement,
-                                           char decimalSeparator);
 
 } // namespace corvane

@@ -1,11 +1,9 @@
 #include "reduce/Clipping.h"
 
-#include "common/Error.h"
-#include "common/NumberText.h"
 #include "reduce/ReductionSteps.h"
+#include "reduce/Refusal.h"
 
 #include <cmath>
-#include <string>
 #include <vector>
 
 namespace corvane {
@@ -59,9 +57,7 @@ std::vector<std::size_t> outliers(const PairPositions& table, double sigma) {
 
 ClipResult clipOutliers(const PairPositions& table, double sigma) {
     if (!(sigma >= kMinClipSigma) || !std::isfinite(sigma))
-        throw Error("The outlier limit " + formatGeneral(sigma) +
-                    " is not a number of standard deviations of at least " +
-                    formatGeneral(kMinClipSigma) + ".");
+        throw RefusalError({RefusalReason::ClipLimitTooSmall, sigma});
     ClipResult out;
     out.table = table;
     // A row that is not finite is the reduction's to refuse, with its own

@@ -25,8 +25,8 @@ struct ClipResult {
 // their common axis, as the reduction's mean takes them) and clears Valid on
 // every row more than `sigma` standard deviations from either mean; passes
 // repeat until one removes nothing. A pass that would leave fewer than
-// MinValidRows rows is not applied. Throws corvane::Error for a limit that is
-// not a number of at least kMinClipSigma.
+// MinValidRows rows is not applied. Throws RefusalError (ClipLimitTooSmall)
+// for a limit that is not a number of at least kMinClipSigma.
 ClipResult clipOutliers(const PairPositions& table, double sigma);
 
 } // namespace corvane

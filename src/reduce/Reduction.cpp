@@ -2,9 +2,9 @@
 
 #include "common/Angles.h"
 #include "common/Error.h"
-#include "common/NumberText.h"
 #include "common/Rounding.h"
 #include "reduce/ReductionSteps.h"
+#include "reduce/Refusal.h"
 
 #include <cmath>
 #include <cstdint>
@@ -300,14 +300,9 @@ float primaryPixelScale(const std::vector<const PairPosition*>& rows, long doubl
         throw Error("The pixel scale cannot be found from this drift. Measure a longer "
                     "stretch of the drift.");
     if (scale > kMaxPixelsPerArcsec)
-        throw Error("At this declination the stars drift too slowly to give a pixel scale (" +
-                    formatGeneral(scale) +
-                    " pixels per arc-second). Near the pole, measure "
-                    "with a calibration.");
+        throw RefusalError({RefusalReason::DriftTooSlow, scale});
     if (scale < kMinPixelsPerArcsec)
-        throw Error("The drift gives a pixel scale of " + formatGeneral(scale) +
-                    " pixels per arc-second, below " + formatGeneral(kMinPixelsPerArcsec) +
-                    ". Check the frame times and the declination.");
+        throw RefusalError({RefusalReason::ScaleBelowLowest, scale});
     return scale;
 }
 
@@ -426,6 +421,9 @@ ReductionResult reduce(const PairPositions& table, Orientation orientation,
         out.statistics = driftStatistics(table, out, declinationDeg);
         detail::requireFiniteResult(out);
         out.reached = ReductionStage::Separation;
+    } catch (const RefusalError& e) {
+        out.error = e.what();
+        out.refusal = e.refusal;
     } catch (const Error& e) {
         out.error = e.what();
     }

@@ -13,6 +13,7 @@
 // `reduce` runs the three steps in order (averages, regression, separation)
 // and tells how far it got.
 #include "reduce/Positions.h"
+#include "reduce/Refusal.h"
 #include "reduce/Statistics.h"
 
 #include <array>
@@ -103,6 +104,9 @@ struct ReductionResult {
     SeparationResult separation;
     ReductionStatistics statistics; // filled when the separation is reached
     std::string error;              // empty when every step was done
+    // For a refusal that quotes a number, its reason and number: the session
+    // writes its message into `error` (refusalText).
+    Refusal refusal;
     Orientation orientation = Orientation::CorrectOrInverted; // the one the angles were read with
     // Scale and drift direction came from a calibration: the secondary's drift
     // was not measured.

@@ -1,13 +1,11 @@
 #include "reduce/Statistics.h"
 
-#include "common/NumberText.h"
 #include "reduce/Reduction.h"
 #include "reduce/ReductionSteps.h"
 
 #include <algorithm>
 #include <array>
 #include <cmath>
-#include <string>
 #include <vector>
 
 namespace corvane {
@@ -553,10 +551,6 @@ long double contrastVariance(const std::vector<Weight>& weights, const Variogram
     return std::max(v, 0.0L);
 }
 
-std::string percent(double fraction, char sep) {
-    return formatRounded(100.0L * fraction, 1, sep) + " %";
-}
-
 } // namespace
 
 // The pixel scale's standard error from the scatter of the pixel-scale pairs'
@@ -679,35 +673,23 @@ ReductionStatistics calibratedStatistics(const PairPositions& table, const Reduc
     return s;
 }
 
-std::vector<std::string> reductionWarnings(const ReductionStatistics& s, int32_t framesMeasured,
-                                           char sep) {
-    std::vector<std::string> out;
+std::vector<ReductionDoubt> reductionDoubts(const ReductionStatistics& s, int32_t framesMeasured) {
+    std::vector<ReductionDoubt> out;
     if (framesMeasured > 0 &&
-        static_cast<double>(s.framesAccepted) < kMinAcceptedFraction * framesMeasured)
-        out.push_back("Only " + std::to_string(s.framesAccepted) + " of " +
-                      std::to_string(framesMeasured) +
-                      " measured frames were accepted, fewer than a quarter: the result rests "
-                      "on a few frames that may not be typical of the video.");
+        static_cast<double>(s.framesAccepted) < kMinAcceptedFraction * framesMeasured) {
+        ReductionDoubt d{DoubtKind::FewFramesAccepted};
+        d.accepted = s.framesAccepted;
+        d.measured = framesMeasured;
+        out.push_back(d);
+    }
     if (s.driftMeasured && s.driftResidualPx > 0.0) {
-        const bool strays = s.driftFrameScatterPx > 0.0
-                                ? s.driftResidualPx > kMaxDriftResidualRatio * s.driftFrameScatterPx
-                                : true;
-        if (strays) {
-            const std::string times =
-                s.driftFrameScatterPx > 0.0
-                    ? formatRounded(s.driftResidualPx / s.driftFrameScatterPx, 1, sep) + " times"
-                    : "far more than";
-            out.push_back("The primary star's track strays from a steady straight drift by " +
-                          times +
-                          " its scatter from frame to frame: the pixel scale and the drift "
-                          "direction may be wrong.");
-        }
+        const bool scatter = s.driftFrameScatterPx > 0.0;
+        if (!scatter || s.driftResidualPx > kMaxDriftResidualRatio * s.driftFrameScatterPx)
+            out.push_back({DoubtKind::TrackStrays,
+                           scatter ? s.driftResidualPx / s.driftFrameScatterPx : 0.0});
     }
     if (s.pixelScaleRelativeStderr > kMaxScaleRelativeStderr)
-        out.push_back("The pixel scale's standard error is " +
-                      percent(s.pixelScaleRelativeStderr, sep) + ", more than " +
-                      percent(kMaxScaleRelativeStderr, sep) +
-                      ": the separation is no more certain than that.");
+        out.push_back({DoubtKind::ScaleUncertain, s.pixelScaleRelativeStderr});
     return out;
 }
 

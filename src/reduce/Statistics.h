@@ -2,8 +2,8 @@
 // The uncertainty of a reduction: the scatter of the accepted frames, the
 // standard errors of the pixel scale and of the drift direction, and both
 // carried through to the separation in arc-seconds and the position angle;
-// with the diagnostics that tell a doubtful result, and the warning texts
-// made from them.
+// with the diagnostics that tell a doubtful result, and the doubts found in
+// them.
 //
 // Neighbouring frames of a video share much of their error: the seeing moves
 // the images over several frames, and a slow drift keeps a star on the same
@@ -15,7 +15,6 @@
 #include "reduce/Positions.h"
 
 #include <cstdint>
-#include <string>
 #include <vector>
 
 namespace corvane {
@@ -82,9 +81,24 @@ inline constexpr double kMaxDriftResidualRatio = 3.0;
 // The pixel scale's relative standard error above this: doubtful.
 inline constexpr double kMaxScaleRelativeStderr = 0.01;
 
-// The warnings a result deserves, in the program's words; none for a sound
-// result. `framesMeasured` is the number of frames the run measured.
-std::vector<std::string> reductionWarnings(const ReductionStatistics& stats, int32_t framesMeasured,
-                                           char decimalSeparator);
+// What a result gives to doubt, as numbers; the session writes the warnings.
+enum class DoubtKind {
+    FewFramesAccepted, // fewer than kMinAcceptedFraction of the measured frames
+    TrackStrays,       // the primary's track is no steady straight drift
+    ScaleUncertain,    // the pixel scale's relative error above kMaxScaleRelativeStderr
+};
+struct ReductionDoubt {
+    DoubtKind kind = DoubtKind::FewFramesAccepted;
+    // TrackStrays: the drift residual over the frame-to-frame scatter (0 when
+    // there is no scatter to compare with); ScaleUncertain: the relative error.
+    double value = 0;
+    int32_t accepted = 0; // FewFramesAccepted: accepted of measured frames
+    int32_t measured = 0;
+};
+
+// The doubts a result deserves, in that order; none for a sound result.
+// `framesMeasured` is the number of frames the run measured.
+std::vector<ReductionDoubt> reductionDoubts(const ReductionStatistics& stats,
+                                            int32_t framesMeasured);
 
 } // namespace corvane

@@ -3,9 +3,10 @@
 #include "common/Error.h"
 #include "common/NumberText.h"
 #include "measure/AutocorrelogramImage.h"
-#include "reduce/CalibrationFile.h"
 #include "results/PngFile.h"
 #include "results/ResultsCsv.h"
+#include "session/CalibrationFile.h"
+#include "session/ReductionMessages.h"
 
 #include <cmath>
 #include <ctime>
@@ -116,9 +117,11 @@ void measureSpeckleRun(MeasuringSession& session, const MeasureRequest& request,
                                      request.decimalSeparator);
             const std::size_t sign = request.decDegrees.find_first_not_of(' ');
             const bool south = sign != std::string::npos && request.decDegrees[sign] == '-';
-            speckle.calibration =
-                calibrationFromDrift(pair.track, static_cast<double>(south ? -size : size),
-                                     utcText(session.recordingStart()), fileName(request.video));
+            speckle.calibration = withRefusalText([&] {
+                return calibrationFromDrift(pair.track, static_cast<double>(south ? -size : size),
+                                            utcText(session.recordingStart()),
+                                            fileName(request.video));
+            });
             speckle.calibrationFromDrift = true;
         } catch (const Error& e) {
             // Speckle videos are mostly taken with the drive on: say what

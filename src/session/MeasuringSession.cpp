@@ -6,6 +6,7 @@
 #include "measure/Reset.h"
 #include "measure/Selection.h"
 #include "results/ResultsFile.h"
+#include "session/ReductionMessages.h"
 
 #include <algorithm>
 #include <cmath>
@@ -219,8 +220,10 @@ Calibration MeasuringSession::driftCalibration(const std::string& decDegrees,
         declinationMagnitude(decDegrees, decMinutes, decSeconds, decimalSeparator);
     const std::size_t first = decDegrees.find_first_not_of(' ');
     const bool south = first != std::string::npos && decDegrees[first] == '-';
-    return calibrationFromDrift(pairPositions(state_.FrameData),
-                                static_cast<double>(south ? -size : size), observedUtc, source);
+    return withRefusalText([&] {
+        return calibrationFromDrift(pairPositions(state_.FrameData),
+                                    static_cast<double>(south ? -size : size), observedUtc, source);
+    });
 }
 
 std::string MeasuringSession::resultsLine(const std::string& recordDate, const PairTexts& pair,
@@ -321,6 +324,7 @@ ReductionResult reduceAtTypedDeclination(const PairPositions& table, Orientation
         unreadable = e.what();
     }
     ReductionResult r = reduce(table, orientation, dec);
+    writeRefusalText(r);
     if (!unreadable.empty() && r.reached == ReductionStage::Regression)
         r.error = unreadable;
     return r;

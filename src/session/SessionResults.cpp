@@ -10,6 +10,7 @@
 #include "reduce/Clipping.h"
 #include "results/ResultsCsv.h"
 #include "results/ResultsFile.h"
+#include "session/ReductionMessages.h"
 
 #include <algorithm>
 #include <cmath>
@@ -156,7 +157,8 @@ std::string MeasuringSession::noResultText(Method method) const {
 }
 
 int32_t MeasuringSession::rejectOutliers(double sigma) {
-    const ClipResult clipped = clipOutliers(pairPositions(state_.FrameData), sigma);
+    const ClipResult clipped =
+        withRefusalText([&] { return clipOutliers(pairPositions(state_.FrameData), sigma); });
     for (std::size_t i = 0; i < state_.FrameData.size(); ++i) {
         FrameRow& row = state_.FrameData[i];
         if (row.Valid && !clipped.table[i].Valid)

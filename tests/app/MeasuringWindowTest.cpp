@@ -6,7 +6,7 @@
 #include "app/PanelWidget.h"
 #include "app/RadioGroup.h"
 #include "common/Rounding.h"
-#include "reduce/CalibrationFile.h"
+#include "session/CalibrationFile.h"
 #include "sim/DriftSim.h"
 #include "video/Player.h"
 

@@ -169,17 +169,6 @@ TEST(CombinedCalibration, RefusesNothingOrAnErrorOfZero) {
     }
 }
 
-TEST(CombinedCalibration, DisagreementWarningGivesTheTest) {
-    CalibrationAgreement a;
-    a.chiSquare = 50;
-    a.degreesOfFreedom = 2;
-    a.limit = 9.2213;
-    EXPECT_EQ(calibrationDisagreementWarning(a, ','),
-              "The calibrations disagree by more than their errors allow (chi-square 50 for 2 "
-              "degrees of freedom, more than 9,2): check that they come from the same camera, "
-              "focus and rotation.");
-}
-
 namespace {
 
 // A tracked video: the stars stay where they are but for the centring

@@ -2,6 +2,7 @@
 
 #include "common/Error.h"
 #include "reduce/Clipping.h"
+#include "reduce/Refusal.h"
 
 #include <gtest/gtest.h>
 
@@ -123,11 +124,8 @@ TEST(ClippingLimit, IsRefusedUnlessAtLeastOneSigma) {
         try {
             clipOutliers(t, sigma);
             ADD_FAILURE() << "accepted " << sigma;
-        } catch (const Error& e) {
-            EXPECT_NE(std::string(e.what()).find("is not a number of standard deviations of at "
-                                                 "least 1"),
-                      std::string::npos)
-                << e.what();
+        } catch (const RefusalError& e) {
+            EXPECT_EQ(e.refusal.reason, RefusalReason::ClipLimitTooSmall) << sigma;
         }
     }
 }

@@ -8,6 +8,7 @@
 #include "reduce/Reduction.h"
 #include "session/Inputs.h"
 #include "session/MeasuringSession.h"
+#include "session/ReductionMessages.h"
 
 #include <gtest/gtest.h>
 
@@ -116,6 +117,8 @@ TEST_P(HostileDeclination, GivesTheMessageOrTheRightNumbers) {
         const std::string sep(1, c.separator);
         EXPECT_EQ(formatRounded(s.pixelScale, 4, c.separator), "1" + sep + "3297");
         EXPECT_EQ(formatRounded(s.separation, 2, c.separator), "15" + sep + "04");
+    } catch (const RefusalError& e) {
+        message = refusalText(e.refusal);
     } catch (const Error& e) {
         message = e.what();
     }

@@ -14,7 +14,7 @@
 
 #include "common/Error.h"
 #include "common/Version.h"
-#include "reduce/CalibrationFile.h"
+#include "session/CalibrationFile.h"
 #include "results/ResultsFile.h"
 #include "results/ResultsLine.h"
 #include "session/MeasureVideo.h"

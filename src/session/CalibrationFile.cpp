@@ -1,4 +1,4 @@
-#include "reduce/CalibrationFile.h"
+#include "session/CalibrationFile.h"
 
 #include "common/Angles.h"
 #include "common/Error.h"
