@@ -14,9 +14,9 @@
 
 #include "common/Error.h"
 #include "common/Version.h"
-#include "session/CalibrationFile.h"
 #include "results/ResultsFile.h"
 #include "results/ResultsLine.h"
+#include "session/CalibrationFile.h"
 #include "session/MeasureVideo.h"
 #include "session/MeasuringSession.h"
 #include "video/FrameMemory.h"
