@@ -33,4 +33,10 @@ inline double shownValue(long double value, int decimals) {
     return static_cast<double>(round_half_even(value / f)) / std::pow(10.0, decimals) + 0.0;
 }
 
+// Microseconds as whole milliseconds, halves to the even one: the times the
+// files and read-outs give in milliseconds. Exact for any 64-bit count.
+inline int64_t millisecondsOf(int64_t micros) {
+    return static_cast<int64_t>(std::nearbyint(static_cast<long double>(micros) / 1000.0L));
+}
+
 } // namespace corvane

@@ -40,7 +40,7 @@ struct FrameRow {
     float SecondaryY = 0;
     float SepPixels = 0;   // pixels
     float ScreenAngle = 0; // degrees, -90..+90, counter-clockwise from screen +x
-    int32_t TimeMs = 0;
+    int64_t TimeUs = 0;    // microseconds from the start of the recording
     int32_t FrameNo = 0;
     int32_t SystemX = 0; // system box centre after measuring this frame
     int32_t SystemY = 0;

@@ -26,7 +26,7 @@ struct MethodEntry {
     Method method;
     const char* caption;    // the window's radio button
     const char* optionName; // corvane-measure --method
-    bool (*measure)(WorkingState& ws, const IntensityPlane& plane, int32_t frame, int32_t timeMs);
+    bool (*measure)(WorkingState& ws, const IntensityPlane& plane, int32_t frame, int64_t timeUs);
     long double acceptanceLimit;
 };
 
@@ -49,11 +49,11 @@ const MethodEntry* methodNamed(const char* name);
 // Weighted Average: system box (2 passes), then each star box placed from it
 // by its offset and measured (4 passes); y values times YScale; limit 0.6.
 // Returns whether the row was written.
-bool findcentroid(WorkingState& ws, const IntensityPlane& plane, int32_t frame, int32_t timeMs);
+bool findcentroid(WorkingState& ws, const IntensityPlane& plane, int32_t frame, int64_t timeUs);
 
 // Peak Search: system box (2 passes), smoothing, blob finder; the brighter
 // blob is stored as the primary; limit 0.5. Returns whether the row was written.
-bool findpeaks(WorkingState& ws, const IntensityPlane& plane, int32_t frame, int32_t timeMs);
+bool findpeaks(WorkingState& ws, const IntensityPlane& plane, int32_t frame, int64_t timeUs);
 
 // PSF Fit: system box (2 passes, as above), then two round Gaussian images of
 // one width on a flat sky fitted to the box's pixels by least squares
@@ -61,7 +61,7 @@ bool findpeaks(WorkingState& ws, const IntensityPlane& plane, int32_t frame, int
 // row is valid when the fit converged with both stars lit, inside the box and
 // more than a quarter of the width apart; the offset test does not apply.
 // The pair's images may overlap. Returns whether the row was written.
-bool fitpair(WorkingState& ws, const IntensityPlane& plane, int32_t frame, int32_t timeMs);
+bool fitpair(WorkingState& ws, const IntensityPlane& plane, int32_t frame, int64_t timeUs);
 
 // Side of the square smoothing kernel: 2 * trunc(primary box size / 8) + 1, at least 3.
 int32_t kernelSize(int32_t primaryBoxSize);
@@ -75,7 +75,7 @@ void convolve(WorkingState& ws, const IntensityPlane& plane);
 // The chosen method on the given frame, then `rejectRepeat` on its row.
 // `sourceRepeat`: the frame source says the frame repeats the one before it.
 bool measureframe(WorkingState& ws, const IntensityPlane& plane, Method method, int32_t frame,
-                  int32_t timeMs, bool sourceRepeat = false);
+                  int64_t timeUs, bool sourceRepeat = false);
 
 // A frame that repeats the one before it holds no new position: its row is
 // rejected when the frame source says so (a dropped or duplicated frame), or
@@ -89,7 +89,7 @@ void rejectRepeat(WorkingState& ws, const IntensityPlane& plane, int32_t frame, 
 
 // The same on the frame the player stands on: the player is set to frame
 // time format, the frame number is its position and the time its
-// CurrentTimeMs; the open video's source tells which frames were dropped.
+// CurrentTimeUs; the open video's source tells which frames were dropped.
 bool findcentroid(WorkingState& ws, Player& player);
 bool findpeaks(WorkingState& ws, Player& player);
 bool fitpair(WorkingState& ws, Player& player);

@@ -174,7 +174,7 @@ void convolve(WorkingState& ws, const IntensityPlane& plane) {
     }
 }
 
-bool findpeaks(WorkingState& ws, const IntensityPlane& plane, int32_t frame, int32_t timeMs) {
+bool findpeaks(WorkingState& ws, const IntensityPlane& plane, int32_t frame, int64_t timeUs) {
     TStarbox& sys = ws.SystemBox;
     // The sky around the system box where the pair was last seen; the box,
     // the smoothing and the blob finder all see only the light above it.
@@ -233,7 +233,7 @@ bool findpeaks(WorkingState& ws, const IntensityPlane& plane, int32_t frame, int
     // A star that was not found is rejected with the row's other tests.
     row.Valid = s;
     row.FrameNo = frame;
-    row.TimeMs = timeMs;
+    row.TimeUs = timeUs;
 
     if (frame < 0 || static_cast<std::size_t>(frame) >= ws.FrameData.size())
         return false;

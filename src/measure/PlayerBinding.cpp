@@ -13,14 +13,14 @@ namespace {
 
 struct FrameOnScreen {
     int32_t frame;
-    int32_t timeMs;
+    int64_t timeUs;
 };
 
 FrameOnScreen frameOnScreen(Player& player) {
     player.SetTimeFormat(TimeFormat::Frames);
     FrameOnScreen f;
     f.frame = player.CurrentPosition();
-    f.timeMs = player.CurrentTimeMs();
+    f.timeUs = player.CurrentTimeUs();
     return f;
 }
 
@@ -28,24 +28,24 @@ FrameOnScreen frameOnScreen(Player& player) {
 
 bool findcentroid(WorkingState& ws, Player& player) {
     const FrameOnScreen f = frameOnScreen(player);
-    return findcentroid(ws, player.Intensities(), f.frame, f.timeMs);
+    return findcentroid(ws, player.Intensities(), f.frame, f.timeUs);
 }
 
 bool findpeaks(WorkingState& ws, Player& player) {
     const FrameOnScreen f = frameOnScreen(player);
-    return findpeaks(ws, player.Intensities(), f.frame, f.timeMs);
+    return findpeaks(ws, player.Intensities(), f.frame, f.timeUs);
 }
 
 bool fitpair(WorkingState& ws, Player& player) {
     const FrameOnScreen f = frameOnScreen(player);
-    return fitpair(ws, player.Intensities(), f.frame, f.timeMs);
+    return fitpair(ws, player.Intensities(), f.frame, f.timeUs);
 }
 
 bool measureframe(WorkingState& ws, Player& player, Method method) {
     const FrameOnScreen f = frameOnScreen(player);
     const FrameSource* source = player.Source();
     const bool dropped = source && source->frameFate(f.frame) == FrameFate::Dropped;
-    return measureframe(ws, player.Intensities(), method, f.frame, f.timeMs, dropped);
+    return measureframe(ws, player.Intensities(), method, f.frame, f.timeUs, dropped);
 }
 
 // Player::Intensities() names the same plane before and after the player

@@ -65,7 +65,7 @@ StarStatus fittedStatus(const IntensityPlane& plane, const TStarbox& sys, const 
 
 } // namespace
 
-bool fitpair(WorkingState& ws, const IntensityPlane& plane, int32_t frame, int32_t timeMs) {
+bool fitpair(WorkingState& ws, const IntensityPlane& plane, int32_t frame, int64_t timeUs) {
     TStarbox& sys = ws.SystemBox;
     TStarbox& pri = ws.PrimaryBox;
     TStarbox& sec = ws.SecondaryBox;
@@ -110,7 +110,7 @@ bool fitpair(WorkingState& ws, const IntensityPlane& plane, int32_t frame, int32
     // both stars lit, inside the box and apart is a measurement.
     row.Valid = s && fit.ok();
     row.FrameNo = frame;
-    row.TimeMs = timeMs;
+    row.TimeUs = timeUs;
 
     if (frame < 0 || static_cast<std::size_t>(frame) >= ws.FrameData.size())
         return false;

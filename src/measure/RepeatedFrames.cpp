@@ -71,8 +71,8 @@ void rejectRepeat(WorkingState& ws, const IntensityPlane& plane, int32_t frame, 
 }
 
 bool measureframe(WorkingState& ws, const IntensityPlane& plane, Method method, int32_t frame,
-                  int32_t timeMs, bool sourceRepeat) {
-    if (!methodEntry(method).measure(ws, plane, frame, timeMs))
+                  int64_t timeUs, bool sourceRepeat) {
+    if (!methodEntry(method).measure(ws, plane, frame, timeUs))
         return false;
     rejectRepeat(ws, plane, frame, sourceRepeat);
     return true;

@@ -37,7 +37,7 @@ bool measureStar(TStarbox& box, const IntensityPlane& plane, const SkyAround& sk
 
 } // namespace
 
-bool findcentroid(WorkingState& ws, const IntensityPlane& plane, int32_t frame, int32_t timeMs) {
+bool findcentroid(WorkingState& ws, const IntensityPlane& plane, int32_t frame, int64_t timeUs) {
     TStarbox& sys = ws.SystemBox;
     TStarbox& pri = ws.PrimaryBox;
     TStarbox& sec = ws.SecondaryBox;
@@ -86,7 +86,7 @@ bool findcentroid(WorkingState& ws, const IntensityPlane& plane, int32_t frame, 
     // A star that was not found is rejected with the row's other tests.
     row.Valid = s;
     row.FrameNo = frame;
-    row.TimeMs = timeMs;
+    row.TimeUs = timeUs;
 
     if (frame < 0 || static_cast<std::size_t>(frame) >= ws.FrameData.size())
         return false;

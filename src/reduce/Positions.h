@@ -17,7 +17,7 @@ struct PairPosition {
     float SecondaryY = 0;
     float SepPixels = 0;   // pixels
     float ScreenAngle = 0; // degrees, -90..+90, counter-clockwise from screen +x
-    int32_t TimeMs = 0;    // since the first frame
+    int64_t TimeUs = 0;    // microseconds since the first frame
     int32_t FrameNo = 0;   // for the messages that name a frame
     bool Valid = false;    // accepted: only these rows are reduced
 };

@@ -16,6 +16,7 @@ namespace corvane {
 
 using detail::axial;
 using detail::checkedValidRows;
+using detail::elapsedMs;
 using detail::kDegPerRad;
 using detail::kRadPerDeg;
 
@@ -158,11 +159,6 @@ void requireStraightDrift(const std::vector<const PairPosition*>& rows) {
                     "stretch of the drift.");
 }
 
-// Elapsed time of a pair as the 32-bit difference of the two video times.
-int32_t elapsedMs(const PairPosition& early, const PairPosition& late) {
-    return static_cast<int32_t>(static_cast<int64_t>(late.TimeMs) - early.TimeMs);
-}
-
 long double displacementPixels(const PairPosition& a, const PairPosition& b) {
     const long double dx = static_cast<long double>(b.PrimaryX) - a.PrimaryX;
     const long double dy = static_cast<long double>(b.PrimaryY) - a.PrimaryY;
@@ -174,7 +170,7 @@ void requirePixelScalePairs(const std::vector<const PairPosition*>& rows) {
     for (const DriftPair& p : driftPairs(static_cast<int32_t>(rows.size()))) {
         const PairPosition& a = *rows[static_cast<std::size_t>(p.early)];
         const PairPosition& b = *rows[static_cast<std::size_t>(p.late)];
-        if (elapsedMs(a, b) <= 0)
+        if (!(elapsedMs(a, b) > 0.0L))
             throw Error(
                 "Frames " + std::to_string(a.FrameNo) + " and " + std::to_string(b.FrameNo) +
                 ", used for the pixel scale, have no time between them. Untick " +
@@ -248,8 +244,7 @@ std::array<long double, DriftPairCount> pairScales(const std::vector<const PairP
     for (const DriftPair& p : driftPairs(static_cast<int32_t>(rows.size()))) {
         const PairPosition& a = *rows[static_cast<std::size_t>(p.early)];
         const PairPosition& b = *rows[static_cast<std::size_t>(p.late)];
-        const long double speed =
-            displacementPixels(a, b) / static_cast<long double>(elapsedMs(a, b)) * 1000.0L;
+        const long double speed = displacementPixels(a, b) / elapsedMs(a, b) * 1000.0L;
         scales[k++] = speed / rate;
     }
     return scales;

@@ -16,6 +16,17 @@ inline constexpr long double kPi = 3.141592653589793238462643383279502884L;
 inline constexpr long double kDegPerRad = 180.0L / kPi;
 inline constexpr long double kRadPerDeg = kPi / 180.0L;
 
+// A row's time in milliseconds: its microseconds over 1000, exact for times
+// kept to the millisecond, so the sums and differences the reduction takes
+// of them are those of whole milliseconds.
+inline long double timeMs(const PairPosition& row) {
+    return static_cast<long double>(row.TimeUs) / 1000.0L;
+}
+// Time from `early` to `late`, milliseconds.
+inline long double elapsedMs(const PairPosition& early, const PairPosition& late) {
+    return static_cast<long double>(late.TimeUs - early.TimeUs) / 1000.0L;
+}
+
 // The valid rows in index order.
 std::vector<const PairPosition*> validRows(const PairPositions& table);
 

@@ -138,7 +138,7 @@ DriftLine fitDriftLine(const std::vector<const PairPosition*>& rows) {
         return d;
     const long double n = static_cast<long double>(rows.size());
     for (const PairPosition* r : rows) {
-        d.tm += r->TimeMs;
+        d.tm += detail::timeMs(*r);
         d.xm += r->PrimaryX;
         d.ym += r->PrimaryY;
     }
@@ -146,7 +146,7 @@ DriftLine fitDriftLine(const std::vector<const PairPosition*>& rows) {
     d.xm /= n;
     d.ym /= n;
     for (const PairPosition* r : rows) {
-        const long double dt = r->TimeMs - d.tm;
+        const long double dt = detail::timeMs(*r) - d.tm;
         d.stt += dt * dt;
         d.stx += dt * (r->PrimaryX - d.xm);
         d.sty += dt * (r->PrimaryY - d.ym);
@@ -165,7 +165,7 @@ TrackResiduals primaryResiduals(const std::vector<const PairPosition*>& rows) {
     const long double vx = stx / stt, vy = sty / stt;
     const long double ux = stx / speed, uy = sty / speed;
     for (const PairPosition* r : rows) {
-        const long double dt = r->TimeMs - tm;
+        const long double dt = detail::timeMs(*r) - tm;
         const long double rx = (r->PrimaryX - xm) - vx * dt;
         const long double ry = (r->PrimaryY - ym) - vy * dt;
         out.along.push_back(rx * ux + ry * uy);
@@ -228,7 +228,7 @@ std::vector<DriftResidual> residualsOf(const std::vector<const PairPosition*>& r
     const long double vx = stt > 0.0L ? stx / stt : 0.0L;
     const long double vy = stt > 0.0L ? sty / stt : 0.0L;
     for (const PairPosition* r : rows) {
-        const long double dt = r->TimeMs - tm;
+        const long double dt = detail::timeMs(*r) - tm;
         out.push_back({r->FrameNo, static_cast<double>((r->PrimaryX - xm) - vx * dt),
                        static_cast<double>((r->PrimaryY - ym) - vy * dt)});
     }
@@ -586,9 +586,8 @@ double detail::pixelScaleStderr(const std::vector<const PairPosition*>& rows,
     for (const DriftPair& p : driftPairs(static_cast<int32_t>(rows.size()))) {
         const auto early = static_cast<std::size_t>(p.early),
                    late = static_cast<std::size_t>(p.late);
-        const long double w =
-            1000.0L / (static_cast<long double>(rows[late]->TimeMs - rows[early]->TimeMs) * rate *
-                       static_cast<long double>(DriftPairCount));
+        const long double w = 1000.0L / (detail::elapsedMs(*rows[early], *rows[late]) * rate *
+                                         static_cast<long double>(DriftPairCount));
         weights.push_back({early, -w});
         weights.push_back({late, w});
     }

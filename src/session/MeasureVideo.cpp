@@ -89,8 +89,8 @@ void measureSpeckleRun(MeasuringSession& session, const MeasureRequest& request,
     const SpeckleMeasurement& m = speckle.measurement;
     out.framesMeasured = out.validFrames = m.frames;
     if (!pair.track.empty()) {
-        speckle.firstTimeMs = pair.track.front().TimeMs;
-        speckle.lastTimeMs = pair.track.back().TimeMs;
+        speckle.firstTimeUs = pair.track.front().TimeUs;
+        speckle.lastTimeUs = pair.track.back().TimeUs;
     }
     if (out.bench)
         out.bench->runFps = pair.seconds > 0 ? m.frames / pair.seconds : 0;
@@ -327,8 +327,8 @@ std::string speckleCsvRow(const MeasureOutcome& outcome, const std::string& reco
     f.framesMeasured = f.framesAccepted = m.frames;
     f.method = kSpeckleMethodName;
     f.video = fileName(outcome.video);
-    f.timeFrom = formatRounded(s.firstTimeMs / 1000.0L, 3, kPoint);
-    f.timeTo = formatRounded(s.lastTimeMs / 1000.0L, 3, kPoint);
+    f.timeFrom = formatRounded(s.firstTimeUs / 1e6L, 3, kPoint);
+    f.timeTo = formatRounded(s.lastTimeUs / 1e6L, 3, kPoint);
     f.calibration = s.calibrationFromDrift ? "drift" : calibrationText(s.calibration);
     f.quadrant = s.sky->ambiguous ? "ambiguous" : "decided";
     f.quadrantConfidence = formatRounded(m.quadrantConfidence, 3, kPoint);

@@ -296,7 +296,7 @@ PairPositions pairPositions(const FrameTable& table) {
         p.SecondaryY = r.SecondaryY;
         p.SepPixels = r.SepPixels;
         p.ScreenAngle = r.ScreenAngle;
-        p.TimeMs = r.TimeMs;
+        p.TimeUs = r.TimeUs;
         p.FrameNo = r.FrameNo;
         p.Valid = r.Valid;
         rows.push_back(p);

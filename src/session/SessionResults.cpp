@@ -236,8 +236,8 @@ std::string resultsCsvRow(const std::string& recordDate, const PairTexts& pair,
             last = &row;
         }
     if (first) {
-        f.timeFrom = formatRounded(first->TimeMs / 1000.0L, 3, kPoint);
-        f.timeTo = formatRounded(last->TimeMs / 1000.0L, 3, kPoint);
+        f.timeFrom = formatRounded(first->TimeUs / 1e6L, 3, kPoint);
+        f.timeTo = formatRounded(last->TimeUs / 1e6L, 3, kPoint);
     }
     f.calibration = calibration ? calibrationText(*calibration) : "drift";
     f.julianDate = measured.julianDate;

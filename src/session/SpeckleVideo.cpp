@@ -57,7 +57,7 @@ SpeckleRecording recordSpeckle(FrameSource& source, int32_t first, int32_t last,
         PairPosition p;
         p.PrimaryX = p.SecondaryX = static_cast<float>(centre->x);
         p.PrimaryY = p.SecondaryY = static_cast<float>(centre->y);
-        p.TimeMs = source.hasFrameTimes() ? source.frameTimeMs(n) : 0;
+        p.TimeUs = source.hasFrameTimes() ? source.measuredTimeUs(n) : 0;
         p.FrameNo = n;
         p.Valid = true;
         rec.track.push_back(p);

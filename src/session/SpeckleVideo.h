@@ -46,7 +46,7 @@ struct SpeckleOutcome {
     Calibration calibration; // the one that put it on the sky
     bool calibrationFromDrift = false;
     std::string image; // where the autocorrelogram was saved (empty: not saved)
-    int32_t firstTimeMs = 0, lastTimeMs = 0;
+    int64_t firstTimeUs = 0, lastTimeUs = 0; // microseconds
     // As the results line shows them (empty without the scale).
     std::string separationText, positionAngleText;
 };

@@ -34,6 +34,7 @@ public:
     int32_t frameCount() const override;
     int64_t frameTimeUs(int32_t n) const override;
     int32_t frameTimeMs(int32_t n) const override;
+    int64_t measuredTimeUs(int32_t n) const override { return int64_t{frameTimeMs(n)} * 1000; }
     TimeSource timeSource() const override { return TimeSource::FrameRate; }
     double frameRate() const override;
     // AVI records no start time: the file's modification time.

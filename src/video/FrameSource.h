@@ -82,6 +82,10 @@ public:
     // The same to the nearest millisecond, worked out from the file's own
     // numbers so that no second rounding creeps in.
     virtual int32_t frameTimeMs(int32_t n) const = 0;
+    // The time a measurement of frame n carries: frameTimeUs, but for a
+    // format whose frames have always been timed to the millisecond (an AVI,
+    // as the player gives it), that time, so its results stay what they were.
+    virtual int64_t measuredTimeUs(int32_t n) const { return frameTimeUs(n); }
     virtual TimeSource timeSource() const = 0;
     // Whether the frames have times at all. A recording without usable time
     // stamps and without a nominal rate (a FITS cube, a SER file whose stamps

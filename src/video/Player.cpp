@@ -87,6 +87,10 @@ int32_t Player::CurrentTimeMs() {
     return VideoOpen() ? static_cast<int32_t>(msOf(frame_)) : 0;
 }
 
+int64_t Player::CurrentTimeUs() const {
+    return VideoOpen() && source_ ? source_->measuredTimeUs(frame_) : 0;
+}
+
 int32_t Player::VideoLength() const {
     requireOpen();
     const int32_t n = lengthFrames();

@@ -69,6 +69,9 @@ public:
     // Time of the current frame in ms (from the stream's own time base,
     // rounded to the nearest ms); leaves the time format as it was.
     int32_t CurrentTimeMs();
+    // The time a measurement of the current frame carries, in microseconds
+    // (FrameSource::measuredTimeUs); 0 with no video open.
+    int64_t CurrentTimeUs() const;
     // Length in the current time format (frames, or ms). Throws "No MCI device open".
     int32_t VideoLength() const;
 

@@ -147,7 +147,7 @@ void RunPlots::showRun(const FrameTable& table) {
         PairPosition p;
         p.PrimaryX = r.PrimaryX;
         p.PrimaryY = r.PrimaryY;
-        p.TimeMs = r.TimeMs;
+        p.TimeUs = r.TimeUs;
         p.FrameNo = static_cast<int32_t>(i);
         p.Valid = r.Valid;
         positions.push_back(p);

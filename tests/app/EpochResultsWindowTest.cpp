@@ -102,7 +102,7 @@ protected:
             r.SecondaryX = r.PrimaryX + 10.0f;
             r.SecondaryY = r.PrimaryY - 5.0f - (i % 4 == 0 ? 0.1f : 0.0f);
             computeSeparationAndAngle(r);
-            r.TimeMs = 100 * i;
+            r.TimeUs = 100000 * i;
             r.FrameNo = i;
             r.Valid = true;
         }

@@ -415,7 +415,7 @@ TEST_F(MeasuringWindow, CalculateOnATableThatCannotBeReducedWritesNothing) {
         rows[i].SecondaryX = 110;
         rows[i].SecondaryY = 100;
         rows[i].SepPixels = 10;
-        rows[i].TimeMs = 40 * i;
+        rows[i].TimeUs = 40000 * i;
         rows[i].FrameNo = i;
         rows[i].Valid = true;
     }
@@ -485,7 +485,7 @@ TEST_F(MeasuringWindow, ZoomNeverChangesWhatIsMeasured) {
             EXPECT_TRUE(a.PrimaryX == b.PrimaryX && a.PrimaryY == b.PrimaryY &&
                         a.SecondaryX == b.SecondaryX && a.SecondaryY == b.SecondaryY &&
                         a.SystemX == b.SystemX && a.SystemY == b.SystemY && a.Valid == b.Valid &&
-                        a.TimeMs == b.TimeMs)
+                        a.TimeUs == b.TimeUs)
                 << "frame " << i;
         }
         ASSERT_GE(zoom->canvas().width(), 3 * form->state().SystemBox.Size);

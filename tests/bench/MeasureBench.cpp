@@ -28,7 +28,7 @@ Scene makeScene(double skyLevel, double noise) {
     return f;
 }
 
-template <bool (*method)(WorkingState&, const IntensityPlane&, int32_t, int32_t)>
+template <bool (*method)(WorkingState&, const IntensityPlane&, int32_t, int64_t)>
 void measureFrame(benchmark::State& state, double skyLevel, double noise) {
     Scene f = makeScene(skyLevel, noise);
     const TStarbox p = f.ws.PrimaryBox, s = f.ws.SecondaryBox, sys = f.ws.SystemBox;

@@ -54,7 +54,7 @@ TEST_P(WeightedAverageOnRenderedPair, FindsEachStarsWeightedCentreWithinTheNoise
     EXPECT_FLOAT_EQ(row.SepPixels, static_cast<float>(std::hypot(dx, dy)));
     EXPECT_NEAR(row.ScreenAngle, std::atan(-dy / dx) * 180 / M_PI, 1e-4);
     EXPECT_EQ(row.FrameNo, 7);
-    EXPECT_EQ(row.TimeMs, 280);
+    EXPECT_EQ(row.TimeUs, 280);
     EXPECT_EQ(row.SystemX, s.ws.FrameData[7].SystemX);
 }
 
@@ -112,7 +112,7 @@ TEST(PeakSearch, StarsOnPixelCentresAreFoundExactly) {
     EXPECT_NEAR(row.SecondaryX, 329, 1e-4);
     EXPECT_NEAR(row.SecondaryY, 209, 1e-4);
     EXPECT_EQ(row.FrameNo, 4);
-    EXPECT_EQ(row.TimeMs, 160);
+    EXPECT_EQ(row.TimeUs, 160);
 }
 
 // Off a pixel centre the refined centre does not land on the star (it stays
@@ -207,11 +207,11 @@ TEST_P(DarkFrame, StillWritesACompleteRejectedRow) {
     test::fillFrame(s.plane, c.sky);
     s.ws.FrameData[8].PrimaryX = 999; // stale values must all be replaced
     s.ws.FrameData[8].Valid = true;
-    ASSERT_TRUE(measureframe(s.ws, s.plane, c.method, 8, 320));
+    ASSERT_TRUE(measureframe(s.ws, s.plane, c.method, 8, int64_t{1} << 42));
     const FrameRow& row = s.ws.FrameData[8];
     EXPECT_FALSE(row.Valid);
     EXPECT_EQ(row.FrameNo, 8);
-    EXPECT_EQ(row.TimeMs, 320);
+    EXPECT_EQ(row.TimeUs, int64_t{1} << 42); // past 32 bits of ms
     if (c.sky == 0) {
         EXPECT_EQ(row.SystemX, systemX);
         EXPECT_EQ(row.SystemY, systemY);

@@ -116,7 +116,7 @@ TEST_F(RunOverVideo, MeasuresTheFramesAfterTheStartUpToTheStop) {
                 continue;
             }
             EXPECT_EQ(row.FrameNo, n);
-            EXPECT_EQ(row.TimeMs, n * 40);
+            EXPECT_EQ(row.TimeUs, n * 40000);
             EXPECT_TRUE(row.Valid) << n;
             // Within half a pixel of the truth: the most the peak search's
             // centre can stay off a clean star.

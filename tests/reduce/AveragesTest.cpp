@@ -27,7 +27,7 @@ PairPosition pairRow(float dx, float dy, int32_t frame) {
     r.SecondaryY = r.PrimaryY + dy;
     computeSeparationAndAngle(r);
     r.FrameNo = frame;
-    r.TimeMs = 40 * frame;
+    r.TimeUs = 40000 * frame;
     r.Valid = true;
     return r;
 }

@@ -89,7 +89,7 @@ PairPositions measuredTable(const sim::DriftParams& p, const sim::Truth& truth, 
         r.SecondaryX = static_cast<float>(f.secondary.x + mx + kCentringErrorPx * e[2]);
         r.SecondaryY = static_cast<float>(f.secondary.y + my + kCentringErrorPx * e[3]);
         computeSeparationAndAngle(r);
-        r.TimeMs = static_cast<int32_t>(std::lround(f.timeS * 1000.0));
+        r.TimeUs = 1000 * std::lround(f.timeS * 1000.0);
         r.FrameNo = n;
         r.Valid = true;
         t.push_back(r);

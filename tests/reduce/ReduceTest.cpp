@@ -51,7 +51,7 @@ TEST(Reduce, BadDeclinationStopsAfterTheRegression) {
 TEST(Reduce, DegenerateTableReachesNothing) {
     PairPositions t = upAbove();
     for (PairPosition& r : t)
-        r.TimeMs = 0;
+        r.TimeUs = 0;
     const ReductionResult r = reduce(t, Orientation::CorrectOrInverted, 0.0L);
     EXPECT_EQ(r.reached, ReductionStage::None);
     EXPECT_NE(r.error, "");

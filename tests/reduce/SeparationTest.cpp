@@ -19,10 +19,12 @@ namespace {
 
 // 32 valid rows, 5 px and 500 ms apart: every pixel-scale pair is 20 rows,
 // 100 px and 10000 ms apart.
-PairPositions hundredPixelsInTenSeconds(float sepPixels) {
+PairPositions hundredPixelsInTenSeconds(float sepPixels, int64_t startUs = 0) {
     PairPositions t = driftTable(Drift{});
-    for (PairPosition& r : t)
+    for (PairPosition& r : t) {
         r.SepPixels = sepPixels;
+        r.TimeUs += startUs;
+    }
     return t;
 }
 
@@ -43,13 +45,15 @@ struct WorkedCase {
     float sepPixels;
     const char* scaleText;
     const char* separationText;
+    int64_t startUs = 0; // time of the first row
 };
 
 class WorkedSeparation : public ::testing::TestWithParam<WorkedCase> {};
 
 TEST_P(WorkedSeparation, ScalesTheDriftAgainstTheSiderealRate) {
     const WorkedCase& c = GetParam();
-    const SeparationResult r = separation(hundredPixelsInTenSeconds(c.sepPixels), c.declinationDeg);
+    const SeparationResult r =
+        separation(hundredPixelsInTenSeconds(c.sepPixels, c.startUs), c.declinationDeg);
     EXPECT_EQ(formatRounded(r.pixelScale, 4), c.scaleText);
     EXPECT_EQ(formatRounded(r.separation, 2), c.separationText);
 }
@@ -62,6 +66,8 @@ INSTANTIATE_TEST_SUITE_P(Cases, WorkedSeparation,
                              // the 0.6648 shown (which would give 300.84).
                              {"unrounded_scale_is_used", 0, 200, "0.6648", "300.82"},
                              {"south_same_as_north", -60, 20, "1.3297", "15.04"},
+                             {"times_past_two_to_the_31_ms", 0, 20, "0.6648", "30.08",
+                              int64_t{3} << 41},
                          }),
                          [](const auto& info) { return std::string(info.param.name); });
 
@@ -78,7 +84,7 @@ TEST(Separation, AScaleOfAboutTwoShowsWithoutTrailingZeros) {
     PairPositions t = driftTable(Drift{});
     const double pxPerSecond = 2.000049 * 15.04107;
     for (PairPosition& r : t)
-        r.PrimaryX = static_cast<float>(100 + pxPerSecond * r.TimeMs / 1000.0);
+        r.PrimaryX = static_cast<float>(100 + pxPerSecond * r.TimeUs / 1e6);
     EXPECT_EQ(formatRounded(separation(t, 0.0L).pixelScale, 4), "2");
 }
 
@@ -118,13 +124,13 @@ TEST(Separation, PairsAreFormedInTheListOfValidRowsNotByFrame) {
         r.SecondaryX = r.PrimaryX + 10;
         r.SecondaryY = 100;
         r.SepPixels = 10;
-        r.TimeMs = 1000 * i;
+        r.TimeUs = 1000000 * i;
         r.FrameNo = static_cast<int32_t>(t.size());
         r.Valid = true;
         t.push_back(r);
         PairPosition skipped = r;
         skipped.PrimaryX = 999;
-        skipped.TimeMs = 0;
+        skipped.TimeUs = 0;
         skipped.Valid = false;
         t.push_back(skipped);
     }
@@ -146,10 +152,10 @@ TEST(Separation, ThePoleAndBeyondAreRefused) {
 TEST(Separation, APairWithoutElapsedTimeIsRefused) {
     // A row ticked "Active" without being measured holds time 0.
     PairPositions t = hundredPixelsInTenSeconds(20);
-    t[25].TimeMs = t[5].TimeMs;
+    t[25].TimeUs = t[5].TimeUs;
     const std::string message = errorOf(t, 0.0L);
     EXPECT_NE(message.find("Frames 5 and 25"), std::string::npos) << message;
-    t[25].TimeMs = t[5].TimeMs - 40;
+    t[25].TimeUs = t[5].TimeUs - 40000;
     EXPECT_NE(errorOf(t, 0.0L), "");
 }
 

@@ -44,7 +44,7 @@ inline PairPosition rowAt(const Drift& d, int32_t i) {
     r.SecondaryX = static_cast<float>(r.PrimaryX + d.offsetX);
     r.SecondaryY = static_cast<float>(r.PrimaryY + d.offsetY);
     computeSeparationAndAngle(r);
-    r.TimeMs = i * d.msPerRow;
+    r.TimeUs = int64_t{i} * d.msPerRow * 1000;
     r.FrameNo = i;
     r.Valid = true;
     return r;

@@ -116,7 +116,7 @@ TEST_F(MeasuringSessionTest, AStepMeasuresAsTheRunDoesWithEveryMethod) {
         const FrameRow stepped = *session.row(30);
         EXPECT_EQ(stepped.PrimaryX, ran.PrimaryX);
         EXPECT_EQ(stepped.SecondaryY, ran.SecondaryY);
-        EXPECT_EQ(stepped.TimeMs, ran.TimeMs);
+        EXPECT_EQ(stepped.TimeUs, ran.TimeUs);
     }
 }
 
@@ -254,7 +254,7 @@ TEST_P(BandReads, RunInBandsGivesTheRowsOfWholeFrames) {
         EXPECT_EQ(a.SystemX, b.SystemX);
         EXPECT_EQ(a.SystemY, b.SystemY);
         EXPECT_EQ(a.Valid, b.Valid);
-        EXPECT_EQ(a.TimeMs, b.TimeMs);
+        EXPECT_EQ(a.TimeUs, b.TimeUs);
     }
 }
 

@@ -29,7 +29,7 @@ TEST(RunPlots, AcceptedAndRejectedApartAndAClickGoesToItsFrame) {
         r.ScreenAngle = 30;
         r.PrimaryX = 10.0f + 1.5f * static_cast<float>(i);
         r.PrimaryY = 50;
-        r.TimeMs = 66 * i;
+        r.TimeUs = 66000 * i;
         r.Valid = i % 5 != 0;
     }
     RunPlots plots;

@@ -2,6 +2,7 @@
 
 #include "common/Error.h"
 #include "common/NumberText.h"
+#include "common/Rounding.h"
 #include "results/ResultsFile.h"
 
 #include <cerrno>
@@ -273,11 +274,12 @@ void writeFramesCsv(std::ostream& out, const FrameTable& table) {
            "system_x,system_y,valid,primary_status,secondary_status\n";
     for (std::size_t i = 0; i < table.size(); ++i) {
         const FrameRow& r = table[i];
-        out << i << ',' << r.TimeMs << ',' << csvNumber(r.PrimaryX) << ',' << csvNumber(r.PrimaryY)
-            << ',' << csvNumber(r.SecondaryX) << ',' << csvNumber(r.SecondaryY) << ','
-            << csvNumber(r.SepPixels) << ',' << csvNumber(r.ScreenAngle) << ',' << r.SystemX << ','
-            << r.SystemY << ',' << (r.Valid ? 1 : 0) << ',' << starStatusName(r.PrimaryStatus)
-            << ',' << starStatusName(r.SecondaryStatus) << '\n';
+        out << i << ',' << millisecondsOf(r.TimeUs) << ',' << csvNumber(r.PrimaryX) << ','
+            << csvNumber(r.PrimaryY) << ',' << csvNumber(r.SecondaryX) << ','
+            << csvNumber(r.SecondaryY) << ',' << csvNumber(r.SepPixels) << ','
+            << csvNumber(r.ScreenAngle) << ',' << r.SystemX << ',' << r.SystemY << ','
+            << (r.Valid ? 1 : 0) << ',' << starStatusName(r.PrimaryStatus) << ','
+            << starStatusName(r.SecondaryStatus) << '\n';
     }
 }
 
