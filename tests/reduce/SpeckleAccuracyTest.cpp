@@ -49,10 +49,7 @@ sim::DriftParams params(const Case& c, bool reference) {
     p.seeing.exposureMs = 0;
     p.seeing.highLayerShare = 0;
     // The wind moves the screen one Fried length a frame: each exposure a
-    // fresh speckle pattern, while the recording's path over the simulated
-    // screen, which repeats every few metres, seldom crosses itself. A faster
-    // wind passes the same turbulence again and again, so that exposures far
-    // apart are alike as on no sky, and no error from their scatter can hold.
+    // fresh speckle pattern, over a screen as long as the recording's path.
     p.seeing.groundWindMps = p.seeing.apertureM / c.dOverR0 * p.fps;
     p.scalePxPerArcsec = kPxPerLambdaOverD / sim::lambdaOverDArcsec(p.seeing);
     p.rotationDeg = kRotationDeg;

@@ -421,6 +421,7 @@ TEST(SimulatorSeeing, TheLongExposureIsTheSeeingDisc) {
     p.secondaryBrightness = 0;
     p.seeing.outerScaleM = 0;
     p.seeing.groundWindMps = p.seeing.highWindMps = 30; // a new speckle pattern every frame
+    p.frames = frames; // the screens are made as long as the recording's wind needs
     std::vector<double> sum(side * side, 0.0);
     for (int s = 0; s < seeds; ++s) {
         p.seed = 100 + static_cast<uint64_t>(s);

@@ -26,6 +26,7 @@ constexpr double kKolmogorov = 0.023;
 constexpr int kSubharmonicLevels = 8;
 
 constexpr uint64_t kScreenSalt = 0x5c3ee7u;
+constexpr uint64_t kLongScreenSalt = 0x10095c3eu;
 constexpr uint64_t kSubharmonicSalt = 0x5b4a7u;
 constexpr uint64_t kWindSalt = 0x3171du;
 constexpr uint64_t kCameraSalt = 0xca3e7au;
@@ -76,6 +77,10 @@ Grid gridOf(const DriftParams& p) {
 
 constexpr int kMaxPupil = 256;
 constexpr int kMaxFft = 4096;
+// A screen laid along the wind holds at most this many samples (32 MB a
+// layer, 128 MB while the two are made); a recording whose wind crosses
+// more passes that screen's turbulence again.
+constexpr std::size_t kMaxLongScreenSamples = std::size_t{1} << 23;
 
 [[noreturn]] void bad(const std::string& what, double value) {
     std::ostringstream s;
@@ -93,6 +98,12 @@ struct Layer {
     std::vector<Subharmonic> low;
     double vx = 0, vy = 0; // wind, screen samples per second
     double ox = 0, oy = 0; // the pupil patch's corner at time 0, samples
+    // A screen laid along its wind, `length` samples along it and `across`
+    // across: u runs with the wind, (cosA, sinA) in the pupil's frame, and v
+    // to its left. Its subharmonics' frequencies are along u and v too.
+    bool alongWind = false;
+    int length = 0, across = 0;
+    double speed = 0, cosA = 1, sinA = 0;
 };
 
 struct PupilPoint {
@@ -208,11 +219,23 @@ struct SeeingSim::Impl {
     std::vector<float> colShare, rowShare;
 
     void makeScreens();
+    // Whether a layer's path over a square screen over the whole recording
+    // is longer than the screen's period, so that the recording would pass
+    // the same turbulence again; `duration` in seconds.
+    bool pathWraps(const Layer& l, int k, double duration) const;
+    void makeLongScreens(double duration);
+    void addSubharmonics(Layer& l, int k, double df, double w);
     Spoiling spoilingOf(int64_t n) const;
     // Adds one instant's image of star `star` to `light` with total `weight`
     // at `centre`, and returns the image's centroid.
     Point addInstant(int star, double t, Point centre, double weight, SeeingFrame& f);
     float phaseAt(const Layer& l, double x, double y) const;
+    float phaseAlongWind(const Layer& l, double u, double v) const;
+    // Adds a screen laid along the wind to each pupil sample's phase, for the
+    // patch whose corner is `shift` from the primary's, and its
+    // subharmonics' slope at the aperture's centre to (gx, gy).
+    void addAlongWind(const Layer& l, Point shift, double t, std::vector<float>& phase, double& gx,
+                      double& gy) const;
 };
 
 float SeeingSim::Impl::phaseAt(const Layer& l, double x, double y) const {
@@ -229,18 +252,93 @@ float SeeingSim::Impl::phaseAt(const Layer& l, double x, double y) const {
                               ay * ((1 - ax) * r1[x0] + ax * r1[x1]));
 }
 
+float SeeingSim::Impl::phaseAlongWind(const Layer& l, double u, double v) const {
+    const double fu = std::floor(u), fv = std::floor(v);
+    const double au = u - fu, av = v - fv;
+    auto wrap = [](double f, int n) {
+        const int64_t i = static_cast<int64_t>(f) % n;
+        return static_cast<int>(i < 0 ? i + n : i);
+    };
+    const int u0 = wrap(fu, l.length), v0 = wrap(fv, l.across);
+    const int u1 = u0 + 1 == l.length ? 0 : u0 + 1, v1 = v0 + 1 == l.across ? 0 : v0 + 1;
+    const std::size_t n = static_cast<std::size_t>(l.length);
+    const float* r0 = &l.screen[static_cast<std::size_t>(v0) * n];
+    const float* r1 = &l.screen[static_cast<std::size_t>(v1) * n];
+    return static_cast<float>((1 - av) * ((1 - au) * r0[u0] + au * r0[u1]) +
+                              av * ((1 - au) * r1[u0] + au * r1[u1]));
+}
+
+namespace {
+
+double amplitudeOf(const SeeingParams& sp, double f, double step) {
+    const double r0 = sp.apertureM / sp.dOverR0;
+    const double f0 = sp.outerScaleM > 0 ? 1.0 / sp.outerScaleM : 0.0;
+    return std::sqrt(kKolmogorov) * std::pow(r0, -5.0 / 6.0) *
+           std::pow(f * f + f0 * f0, -11.0 / 12.0) * step;
+}
+
+} // namespace
+
+void SeeingSim::Impl::addSubharmonics(Layer& l, int k, double df, double w) {
+    Random low(p.seed, kSubharmonicSalt, static_cast<uint64_t>(k));
+    double step = df;
+    for (int level = 0; level < kSubharmonicLevels; ++level) {
+        step /= 3.0;
+        for (int m = -1; m <= 1; ++m)
+            for (int n = -1; n <= 1; ++n) {
+                if (m == 0 && n == 0)
+                    continue;
+                Subharmonic h;
+                h.fx = m * step;
+                h.fy = n * step;
+                const double a = amplitudeOf(p.seeing, std::hypot(h.fx, h.fy), step) * w;
+                const double re = low.gaussian() * a;
+                h.c = {re, low.gaussian() * a};
+                l.low.push_back(h);
+            }
+    }
+}
+
+bool SeeingSim::Impl::pathWraps(const Layer& l, int k, double duration) const {
+    const double shiftX = k == 1 ? std::fabs(highShift.x) : 0.0;
+    const double shiftY = k == 1 ? std::fabs(highShift.y) : 0.0;
+    // The pupil's patch and the one sample beyond it that interpolation reads.
+    const double patch = g.pupil + 1.0;
+    return std::fabs(l.vx) * duration + shiftX + patch > g.screen ||
+           std::fabs(l.vy) * duration + shiftY + patch > g.screen;
+}
+
 void SeeingSim::Impl::makeScreens() {
     const SeeingParams& sp = p.seeing;
     const int s = g.screen;
-    const double r0 = sp.apertureM / sp.dOverR0;
     const double side = s * metresPerSample;
     const double df = 1.0 / side;
     const double weights[2] = {1.0 - sp.highLayerShare, sp.highLayerShare};
-    const double f0 = sp.outerScaleM > 0 ? 1.0 / sp.outerScaleM : 0.0;
-    auto amplitude = [&](double f, double step) {
-        return std::sqrt(kKolmogorov) * std::pow(r0, -5.0 / 6.0) *
-               std::pow(f * f + f0 * f0, -11.0 / 12.0) * step;
-    };
+    for (int k = 0; k < 2; ++k) {
+        Layer& l = layers[k];
+        Random wind(p.seed, kWindSalt, static_cast<uint64_t>(k));
+        l.speed = (k == 0 ? sp.groundWindMps : sp.highWindMps) / metresPerSample;
+        const double angle = 2 * kPi * wind.uniform();
+        l.cosA = std::cos(angle);
+        l.sinA = std::sin(angle);
+        l.vx = l.speed * l.cosA;
+        l.vy = l.speed * l.sinA;
+        l.ox = wind.uniform();
+        l.oy = wind.uniform();
+    }
+    // From the first instant of the first frame to the last of the last.
+    const double duration = frameTimeS(p, std::max(0, p.frames - 1)) + sp.exposureMs / 1000.0;
+    bool wraps = false;
+    for (int k = 0; k < 2; ++k)
+        wraps = wraps || (weights[k] > 0 && pathWraps(layers[k], k, duration));
+    if (wraps) {
+        makeLongScreens(duration);
+        return;
+    }
+    for (Layer& l : layers) {
+        l.ox *= s;
+        l.oy *= s;
+    }
     // One complex screen gives two independent real ones: its real part for
     // the ground layer, its imaginary part for the high one.
     fftw_complex* c = fftw_alloc_complex(static_cast<std::size_t>(s) * s);
@@ -255,7 +353,7 @@ void SeeingSim::Impl::makeScreens() {
             const double fx = (kx <= s / 2 ? kx : kx - s) * df;
             const double fy = (ky <= s / 2 ? ky : ky - s) * df;
             const double f = std::hypot(fx, fy);
-            const double a = f > 0 ? amplitude(f, df) : 0.0;
+            const double a = f > 0 ? amplitudeOf(sp, f, df) : 0.0;
             const double re = rng.gaussian() * a, im = rng.gaussian() * a;
             fftw_complex& v = c[static_cast<std::size_t>(ky) * s + static_cast<std::size_t>(kx)];
             v[0] = re;
@@ -268,36 +366,77 @@ void SeeingSim::Impl::makeScreens() {
         l.screen.resize(static_cast<std::size_t>(s) * s);
         for (std::size_t i = 0; i < l.screen.size(); ++i)
             l.screen[i] = static_cast<float>(c[i][k] * w);
-        Random low(p.seed, kSubharmonicSalt, static_cast<uint64_t>(k));
-        double step = df;
-        for (int level = 0; level < kSubharmonicLevels; ++level) {
-            step /= 3.0;
-            for (int m = -1; m <= 1; ++m)
-                for (int n = -1; n <= 1; ++n) {
-                    if (m == 0 && n == 0)
-                        continue;
-                    Subharmonic h;
-                    h.fx = m * step;
-                    h.fy = n * step;
-                    const double a = amplitude(std::hypot(h.fx, h.fy), step) * w;
-                    const double re = low.gaussian() * a;
-                    h.c = {re, low.gaussian() * a};
-                    l.low.push_back(h);
-                }
-        }
-        Random wind(p.seed, kWindSalt, static_cast<uint64_t>(k));
-        const double speed = (k == 0 ? sp.groundWindMps : sp.highWindMps) / metresPerSample;
-        const double angle = 2 * kPi * wind.uniform();
-        l.vx = speed * std::cos(angle);
-        l.vy = speed * std::sin(angle);
-        l.ox = s * wind.uniform();
-        l.oy = s * wind.uniform();
+        addSubharmonics(l, k, df, w);
     }
     {
         std::lock_guard<std::mutex> lock(planMutex());
         fftw_destroy_plan(plan);
     }
     fftw_free(c);
+}
+
+// A screen long enough along each layer's wind for the whole recording, as
+// wide across it as the square screen: the same turbulence never passes the
+// aperture twice. Its Fourier grid is finer along the wind; the cells inside
+// the square screen's lowest cell are left to the subharmonics, as there.
+void SeeingSim::Impl::makeLongScreens(double duration) {
+    const SeeingParams& sp = p.seeing;
+    const int across = g.screen;
+    const double weights[2] = {1.0 - sp.highLayerShare, sp.highLayerShare};
+    double need = across;
+    for (int k = 0; k < 2; ++k)
+        if (weights[k] > 0) {
+            const double shift = k == 1 ? std::hypot(highShift.x, highShift.y) : 0.0;
+            need = std::max(need,
+                            layers[k].speed * duration + std::sqrt(2.0) * (g.pupil + shift) + 2.0);
+        }
+    const int most = static_cast<int>(kMaxLongScreenSamples / static_cast<std::size_t>(across));
+    const int length = std::min(fastEvenSize(static_cast<int>(std::ceil(need))), most);
+    const std::size_t cells = static_cast<std::size_t>(length) * static_cast<std::size_t>(across);
+    const double dfu = 1.0 / (length * metresPerSample), dfv = 1.0 / (across * metresPerSample);
+    const double step = std::sqrt(dfu * dfv);
+
+    fftwf_complex* c = fftwf_alloc_complex(cells);
+    fftwf_plan plan;
+    {
+        std::lock_guard<std::mutex> lock(planMutex());
+        plan = fftwf_plan_dft_2d(across, length, c, c, FFTW_BACKWARD, FFTW_ESTIMATE);
+    }
+    Random rng(p.seed, kLongScreenSalt, 0);
+    for (int kv = 0; kv < across; ++kv)
+        for (int ku = 0; ku < length; ++ku) {
+            const int mu = ku <= length / 2 ? ku : ku - length;
+            const double fu = mu * dfu;
+            const double fv = (kv <= across / 2 ? kv : kv - across) * dfv;
+            const bool subharmonic = kv == 0 && 2 * std::abs(mu) * across < length;
+            const double a = subharmonic ? 0.0 : amplitudeOf(sp, std::hypot(fu, fv), step);
+            const double re = rng.gaussian() * a, im = rng.gaussian() * a;
+            fftwf_complex& v = c[static_cast<std::size_t>(kv) * static_cast<std::size_t>(length) +
+                                 static_cast<std::size_t>(ku)];
+            v[0] = static_cast<float>(re);
+            v[1] = static_cast<float>(im);
+        }
+    fftwf_execute(plan);
+    for (int k = 0; k < 2; ++k) {
+        Layer& l = layers[k];
+        l.alongWind = true;
+        l.length = length;
+        l.across = across;
+        l.ox *= length;
+        l.oy *= across;
+        if (weights[k] <= 0)
+            continue; // no turbulence: an empty screen adds nothing
+        const double w = std::sqrt(weights[k]);
+        l.screen.resize(cells);
+        for (std::size_t i = 0; i < cells; ++i)
+            l.screen[i] = static_cast<float>(c[i][k] * w);
+        addSubharmonics(l, k, dfv, w);
+    }
+    {
+        std::lock_guard<std::mutex> lock(planMutex());
+        fftwf_destroy_plan(plan);
+    }
+    fftwf_free(c);
 }
 
 SeeingSim::SeeingSim(const DriftParams& params) : d_(std::make_unique<Impl>()) {
@@ -426,6 +565,10 @@ Point SeeingSim::Impl::addInstant(int star, double t, Point centre, double weigh
         const Layer& l = layers[k];
         if (l.screen.empty())
             continue;
+        if (l.alongWind) {
+            addAlongWind(l, k == 1 && star == 1 ? highShift : Point{}, t, phase, gx, gy);
+            continue;
+        }
         double x0 = l.ox + l.vx * t, y0 = l.oy + l.vy * t;
         if (k == 1 && star == 1) {
             x0 += highShift.x;
@@ -532,6 +675,30 @@ Point SeeingSim::Impl::addInstant(int star, double t, Point centre, double weigh
         }
     }
     return centroid;
+}
+
+void SeeingSim::Impl::addAlongWind(const Layer& l, Point shift, double t, std::vector<float>& phase,
+                                   double& gx, double& gy) const {
+    const double c = l.cosA, s = l.sinA;
+    // The pupil's offset (x, y) lies x c + y s along the wind, y c - x s across.
+    const double u0 = l.ox + l.speed * t + shift.x * c + shift.y * s;
+    const double v0 = l.oy + shift.y * c - shift.x * s;
+    for (std::size_t a = 0; a < pupil.size(); ++a) {
+        const double j = pupil[a].j, i = pupil[a].i;
+        phase[a] += phaseAlongWind(l, u0 + j * c + i * s, v0 + i * c - j * s);
+    }
+    const double half = g.pupil / 2.0;
+    const double cu = (u0 + half * (c + s)) * metresPerSample;
+    const double cv = (v0 + half * (c - s)) * metresPerSample;
+    double gu = 0, gv = 0;
+    for (const Subharmonic& h : l.low) {
+        const double arg = 2 * kPi * (h.fx * cu + h.fy * cv);
+        const double im = h.c.real() * std::sin(arg) + h.c.imag() * std::cos(arg);
+        gu -= 2 * kPi * h.fx * im * metresPerSample;
+        gv -= 2 * kPi * h.fy * im * metresPerSample;
+    }
+    gx += gu * c - gv * s;
+    gy += gu * s + gv * c;
 }
 
 SeeingFrame SeeingSim::render(int64_t n) {
