@@ -76,14 +76,14 @@ float offsetDeviation(float observed, int32_t expected, float expectedLength) {
 // The 32-bit deviation against the limit in extended precision: 6 pixels on
 // 10 is rejected at a limit of 0.6 (the float quotient lies just above it),
 // exactly half passes at 0.5.
-bool exceedsLimit(float deviation, Method method) {
-    return static_cast<long double>(deviation) > methodEntry(method).acceptanceLimit;
+bool exceedsLimit(float deviation, long double limit) {
+    return static_cast<long double>(deviation) > limit;
 }
 
 } // namespace
 
 void applyAcceptance(FrameTable& table, int32_t n, int32_t expectedDX, int32_t expectedDY,
-                     Method method) {
+                     long double limit) {
     if (n < 0 || static_cast<std::size_t>(n) >= table.size())
         return;
     FrameRow& row = table[static_cast<std::size_t>(n)];
@@ -93,8 +93,13 @@ void applyAcceptance(FrameTable& table, int32_t n, int32_t expectedDX, int32_t e
         std::hypot(static_cast<double>(expectedDX), static_cast<double>(expectedDY)));
     const float ddx = offsetDeviation(row.SecondaryX - row.PrimaryX, expectedDX, length);
     const float ddy = offsetDeviation(row.SecondaryY - row.PrimaryY, expectedDY, length);
-    if (exceedsLimit(ddx, method) || exceedsLimit(ddy, method))
+    if (exceedsLimit(ddx, limit) || exceedsLimit(ddy, limit))
         row.Valid = false;
+}
+
+void applyAcceptance(FrameTable& table, int32_t n, int32_t expectedDX, int32_t expectedDY,
+                     Method method) {
+    applyAcceptance(table, n, expectedDX, expectedDY, methodEntry(method).acceptanceLimit);
 }
 
 } // namespace corvane

@@ -72,10 +72,13 @@ void computeSeparationAndAngle(FrameRow& row);
 //    fraction of the expected separation |(expectedDX, expectedDY)| (the raw
 //    deviation in pixels when both are 0), above the method's limit; same
 //    for y.
-//    Weighted Average: 0.6 compared above the 32-bit quotient's precision
-//    (so 6 pixels on 10 is rejected); Peak Search: 0.5 as a 32-bit float
-//    (exactly half passes).
+//    The limit is compared in extended precision with the 32-bit quotient, so
+//    6 pixels on 10 is rejected at 0.6 (the quotient lies just above it) and
+//    exactly half passes at 0.5.
 // Frames that repeat the one before are told by `rejectRepeat` (Methods.h).
+void applyAcceptance(FrameTable& table, int32_t n, int32_t expectedDX, int32_t expectedDY,
+                     long double limit);
+// The same with the limit of the method's entry (Methods.h).
 void applyAcceptance(FrameTable& table, int32_t n, int32_t expectedDX, int32_t expectedDY,
                      Method method);
 

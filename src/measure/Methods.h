@@ -12,22 +12,38 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 
 namespace corvane {
 
 class Player;
 
-// One way of measuring a frame: what the window's "Method" group and
-// corvane-measure's --method call it, the function that measures a frame, and
-// the offset test's limit (a fraction of the expected separation; a
-// deviation above it rejects the row). Adding a method is one entry here plus
-// its function.
+// One way of measuring a frame, with everything that differs from one method
+// to another. A new method supplies, in a file of its own, a function that
+// measures a frame: it builds the frame's FrameRow, keeps whatever it carries
+// from frame to frame in a state of its own (`ws.MethodRun.get<State>()`, a
+// MethodStateOf<State>), and hands the row to `storeRow`. Then a value of
+// `Method` and one entry in MethodTable.cpp, in the place its button takes.
 struct MethodEntry {
     Method method;
     const char* caption;    // the window's radio button
     const char* optionName; // corvane-measure --method
     bool (*measure)(WorkingState& ws, const IntensityPlane& plane, int32_t frame, int64_t timeUs);
+    // The offset test's limit: a fraction of the expected separation; a
+    // deviation above it rejects the row (infinity: no offset is too far).
     long double acceptanceLimit;
+    // How much sky light (intensity steps per pixel of an 8-bit frame, left
+    // after the sky's whole level is taken off) the method bears before its
+    // result moves by more than the frames' own scatter; beyond it the user
+    // is warned. None for a method that the sky does not move.
+    std::optional<double> skyTolerance;
+    // Whether the pair, as fitted at selection, is too close for the method
+    // to part its stars (the user is told to use PSF Fit); nullptr for a
+    // method that parts overlapping images.
+    bool (*tooClose)(const WorkingState& ws);
+    // What to try when most frames were rejected because the stars' images
+    // merged: "try PSF Fit".
+    const char* mergedAdvice;
 };
 
 // In the order of the window's buttons.
@@ -62,6 +78,11 @@ bool findpeaks(WorkingState& ws, const IntensityPlane& plane, int32_t frame, int
 // more than a quarter of the width apart; the offset test does not apply.
 // The pair's images may overlap. Returns whether the row was written.
 bool fitpair(WorkingState& ws, const IntensityPlane& plane, int32_t frame, int64_t timeUs);
+
+// Stores the row a method measured on the frame, with the frame's number and
+// time, and applies the acceptance tests with the method's limit. Returns
+// whether the row was written: a frame outside the table writes nothing.
+bool storeRow(WorkingState& ws, Method method, FrameRow row, int32_t frame, int64_t timeUs);
 
 // Side of the square smoothing kernel: 2 * trunc(primary box size / 8) + 1, at least 3.
 int32_t kernelSize(int32_t primaryBoxSize);

@@ -232,14 +232,7 @@ bool findpeaks(WorkingState& ws, const IntensityPlane& plane, int32_t frame, int
     computeSeparationAndAngle(row);
     // A star that was not found is rejected with the row's other tests.
     row.Valid = s;
-    row.FrameNo = frame;
-    row.TimeUs = timeUs;
-
-    if (frame < 0 || static_cast<std::size_t>(frame) >= ws.FrameData.size())
-        return false;
-    ws.FrameData[static_cast<std::size_t>(frame)] = row;
-    applyAcceptance(ws.FrameData, frame, ws.ExpectedDX, ws.ExpectedDY, Method::PeakSearch);
-    return true;
+    return storeRow(ws, Method::PeakSearch, row, frame, timeUs);
 }
 
 } // namespace corvane

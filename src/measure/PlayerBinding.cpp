@@ -69,6 +69,7 @@ void cleardata(WorkingState& ws, Player& player) {
     player.SetTimeFormat(TimeFormat::Frames);
     ws.FrameData.clear();
     ws.LastPatch = SystemBoxPatch{};
+    ws.MethodRun.reset();
     const int32_t length = player.VideoLength();
     ws.FrameData.assign(static_cast<std::size_t>(std::max(length, 0)) + 1, FrameRow{});
 }

@@ -14,6 +14,12 @@ constexpr int kSystemPasses = 2;
 // Starting centres closer than this are one point to the fit.
 constexpr double kMinStartSeparationPx = 1.0;
 
+// The fitter the run uses frame after frame, so that its buffers are
+// allocated once.
+struct PsfFitState : MethodStateOf<PsfFitState> {
+    PsfFit fitter;
+};
+
 // Where a star is expected on this frame: where the last fit (or the click)
 // put it relative to the system box, carried along with the box. The star
 // boxes keep that place: CentreX/Y stay at the system box centre plus the
@@ -87,7 +93,7 @@ bool fitpair(WorkingState& ws, const IntensityPlane& plane, int32_t frame, int64
         start.y = {static_cast<double>(sys.CentreY + ws.PrimaryClickDY),
                    static_cast<double>(sys.CentreY + ws.SecondaryClickDY)};
     }
-    thread_local PsfFit fitter;
+    PsfFit& fitter = ws.MethodRun.get<PsfFitState>().fitter;
     const PsfFitResult fit =
         fitter.fit(viewOf(plane), sys.Left, sys.Top, sys.Right, sys.Bottom, start);
 
@@ -109,14 +115,7 @@ bool fitpair(WorkingState& ws, const IntensityPlane& plane, int32_t frame, int64
     // The fit's own status decides, not the offset test: a converged fit with
     // both stars lit, inside the box and apart is a measurement.
     row.Valid = s && fit.ok();
-    row.FrameNo = frame;
-    row.TimeUs = timeUs;
-
-    if (frame < 0 || static_cast<std::size_t>(frame) >= ws.FrameData.size())
-        return false;
-    ws.FrameData[static_cast<std::size_t>(frame)] = row;
-    applyAcceptance(ws.FrameData, frame, ws.ExpectedDX, ws.ExpectedDY, Method::PsfFit);
-    return true;
+    return storeRow(ws, Method::PsfFit, row, frame, timeUs);
 }
 
 } // namespace corvane

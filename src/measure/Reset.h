@@ -9,7 +9,8 @@ namespace corvane {
 
 class Player;
 
-// Frame time format; the table emptied, then VideoLength + 1 zero rows.
+// Frame time format; the table emptied, then VideoLength + 1 zero rows; the
+// method's state and the kept system-box patch dropped.
 // With no video open VideoLength throws "No MCI device open" after the table
 // was emptied.
 void cleardata(WorkingState& ws, Player& player);

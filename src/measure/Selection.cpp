@@ -1,5 +1,6 @@
 #include "measure/Selection.h"
 
+#include "measure/Methods.h"
 #include "measure/PsfFit.h"
 #include "measure/SkyEstimate.h"
 
@@ -98,9 +99,8 @@ bool neighbourInStarBox(const WorkingState& ws) {
 }
 
 const char* overlapWarning(const WorkingState& ws, Method method) {
-    const bool overlap =
-        imagesOverlap(ws) || (method == Method::WeightedAverage && neighbourInStarBox(ws));
-    if (method == Method::PsfFit || !overlap)
+    const MethodEntry& entry = methodEntry(method);
+    if (!entry.tooClose || !entry.tooClose(ws))
         return nullptr;
     return "the stars' images overlap; use PSF Fit";
 }

@@ -74,10 +74,9 @@ inline constexpr double kNeighbourWidths = 1.0;
 // secondary's).
 bool neighbourInStarBox(const WorkingState& ws);
 
-// What the user is told when a weighted centre or a blob measured a pair
-// whose images overlap: "the stars' images overlap; use PSF Fit". For
-// Weighted Average also when the neighbour's light reaches into a star box.
-// nullptr when neither, and for PSF Fit, which models both images.
+// What the user is told when the method cannot part the pair's stars (its
+// entry's `tooClose`): "the stars' images overlap; use PSF Fit". nullptr
+// when it can.
 const char* overlapWarning(const WorkingState& ws, Method method);
 
 } // namespace corvane

@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <utility>
 #include <vector>
 
 namespace corvane {
@@ -42,6 +44,56 @@ struct SystemBoxPatch {
     std::vector<uint16_t> intensities; // row by row
 };
 
+// What a measuring method carries from one frame to the next of a run (a
+// fitter with its buffers, say): each method's own type, derived from
+// MethodStateOf<itself>.
+class MethodState {
+public:
+    virtual ~MethodState() = default;
+    virtual std::unique_ptr<MethodState> clone() const = 0;
+};
+
+template <class T> class MethodStateOf : public MethodState {
+public:
+    std::unique_ptr<MethodState> clone() const override {
+        return std::make_unique<T>(static_cast<const T&>(*this));
+    }
+};
+
+// The method state of one working state. It is made on the first frame a
+// method measures, replaced when another method measures, and dropped when
+// the run is reset (`cleardata`); a copied working state holds a copy of its
+// own, so two runs, or one run and the copy a run keeps to measure a frame
+// again, never share a fitter, whichever threads they run on.
+class MethodStateSlot {
+public:
+    MethodStateSlot() = default;
+    MethodStateSlot(const MethodStateSlot& other)
+        : state_(other.state_ ? other.state_->clone() : nullptr) {}
+    MethodStateSlot& operator=(const MethodStateSlot& other) {
+        if (this != &other)
+            state_ = other.state_ ? other.state_->clone() : nullptr;
+        return *this;
+    }
+    MethodStateSlot(MethodStateSlot&&) noexcept = default;
+    MethodStateSlot& operator=(MethodStateSlot&&) noexcept = default;
+    ~MethodStateSlot() = default;
+
+    // The state of type T, made afresh when the slot holds none or another's.
+    template <class T> T& get() {
+        if (T* held = dynamic_cast<T*>(state_.get()))
+            return *held;
+        auto made = std::make_unique<T>();
+        T& ref = *made;
+        state_ = std::move(made);
+        return ref;
+    }
+    void reset() { state_.reset(); }
+
+private:
+    std::unique_ptr<MethodState> state_;
+};
+
 struct WorkingState {
     TStarbox PrimaryBox;
     TStarbox SecondaryBox;
@@ -75,6 +127,7 @@ struct WorkingState {
     bool OneStar = false;
     FrameTable FrameData;
     SystemBoxPatch LastPatch;
+    MethodStateSlot MethodRun;
 };
 
 } // namespace corvane

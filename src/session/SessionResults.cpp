@@ -22,24 +22,6 @@ namespace corvane {
 
 namespace {
 
-// How much sky light (intensity steps per pixel) a method bears before its
-// result moves by more than the frames' own scatter. The methods take the
-// sky's whole level off every pixel, so what they still weigh is the noise
-// above that level. Measured with the simulator on a 12" pair (120 frames):
-// Weighted Average reads +0.25 % with 1.2 steps left (noise 3), +0.6 % with
-// 3.2 (noise 8) and +1 % with 6 (noise 15); Peak Search reads the same with 6
-// steps left. None for a method that the sky does not move.
-std::optional<double> skyTolerance(Method method) {
-    switch (method) {
-    case Method::WeightedAverage:
-        return 2.0;
-    case Method::PeakSearch:
-        return 8.0;
-    default:
-        return std::nullopt;
-    }
-}
-
 // The mean light per sky pixel left after the whole level is taken off: the
 // part of a normal sky above it. A sky clipped at the camera's black level
 // reads as a level with noise 0; what is left of it is then the level's
@@ -100,7 +82,7 @@ std::string otherMethods(Method method) {
 bool rejectedByMeasurement(const FrameRow& r, const WorkingState& ws, Method method) {
     FrameTable alone{r};
     alone[0].Valid = true;
-    applyAcceptance(alone, 0, ws.ExpectedDX, ws.ExpectedDY, method);
+    applyAcceptance(alone, 0, ws.ExpectedDX, ws.ExpectedDY, methodEntry(method).acceptanceLimit);
     return !alone[0].Valid;
 }
 
@@ -126,9 +108,7 @@ std::string commonestRejection(const WorkingState& ws, int32_t measured, Method 
     case Rejection::PrimaryFaint:
         return "the primary was too faint" + in + fainter;
     case Rejection::Merged:
-        return "the two stars' images merged" + in +
-               (method == Method::PsfFit ? std::string("try a smaller box")
-                                         : std::string("try PSF Fit"));
+        return "the two stars' images merged" + in + methodEntry(method).mergedAdvice;
     case Rejection::OffFrame:
         return "a star was off the frame" + in +
                "measure only the frames where both stars are in it";
@@ -189,7 +169,7 @@ std::vector<std::string> MeasuringSession::warnings(const ReductionResult& r, Me
             estimateSky(viewOf(plane), sys.Left, sys.Top, sys.Right, sys.Bottom);
         // The tolerance is in steps of an 8-bit frame; deeper data bear the
         // same share of their white level, as the methods' thresholds do.
-        const std::optional<double> tolerance = skyTolerance(method);
+        const std::optional<double>& tolerance = methodEntry(method).skyTolerance;
         const double white = plane.whiteLevel();
         if (tolerance && sky.status == SkyStatus::Measured &&
             skyLeft(sky) > *tolerance * white / IntensityPlane::kWhiteLevel8)

@@ -287,7 +287,9 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(PedestalCase{"weighted_average_sky_20", Method::WeightedAverage, 20},
                       PedestalCase{"weighted_average_sky_60", Method::WeightedAverage, 60},
                       PedestalCase{"peak_search_sky_20", Method::PeakSearch, 20},
-                      PedestalCase{"peak_search_sky_60", Method::PeakSearch, 60}),
+                      PedestalCase{"peak_search_sky_60", Method::PeakSearch, 60},
+                      // Two fits on one thread, frame about frame: neither sees the other's.
+                      PedestalCase{"psf_fit_two_runs_interleaved", Method::PsfFit, 0}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(PeakSearch, SmoothedThreeIsNoPointAndFourIs) {
