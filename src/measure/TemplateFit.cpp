@@ -1,0 +1,700 @@
+#include "measure/TemplateFit.h"
+
+#include "measure/SkyEstimate.h"
+
+#include <Eigen/Dense>
+#include <ceres/ceres.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+#include <limits>
+
+namespace corvane {
+
+namespace {
+
+// The template is shifted by Lanczos-3 interpolation (sinc windowed by a
+// sinc three pixels wide, six taps per axis, the weights normalised to sum
+// to one so that a flat sky stays flat). Why not bilinear or bicubic: both
+// smooth the image by an amount that depends on the sub-pixel shift (none at
+// a whole pixel, most at half a pixel), so the fitted offset would be drawn
+// toward whole or half pixels and the separations of a drifting pair would
+// carry a ripple at the pixel period; the windowed sinc keeps nearly the
+// whole band of a seeing image sampled at two or more pixels per width, and
+// its derivative by the shift, which the solver needs, is smooth.
+constexpr int kTaps = 6;     // taps floor - 2 .. floor + 3
+constexpr int kTapsBack = 2; // taps before the floor
+constexpr double kPi = 3.141592653589793;
+
+double sinc(double x) {
+    if (std::fabs(x) < 1e-9)
+        return 1.0;
+    return std::sin(kPi * x) / (kPi * x);
+}
+double sincDerivative(double x) {
+    if (std::fabs(x) < 1e-9)
+        return 0.0;
+    const double px = kPi * x;
+    return (std::cos(px) * px - std::sin(px)) / (kPi * x * x);
+}
+
+// The weights of one axis for a sample at `base + phase` (phase in [0, 1)),
+// with their derivatives by the phase.
+struct AxisKernel {
+    int32_t base = 0;
+    double w[kTaps], dw[kTaps];
+    double sumSquares = 0;        // how much of one pixel's noise the sample keeps
+    double derivativeSquares = 0; // the slope's
+    double weightSlope = 0;       // half the derivative of sumSquares by the phase
+
+    void set(double position) {
+        const double f = std::floor(position);
+        base = static_cast<int32_t>(f);
+        const double phase = position - f;
+        double sum = 0, dsum = 0;
+        for (int k = 0; k < kTaps; ++k) {
+            const double t = phase - (k - kTapsBack);
+            w[k] = sinc(t) * sinc(t / 3.0);
+            dw[k] = sincDerivative(t) * sinc(t / 3.0) + sinc(t) * sincDerivative(t / 3.0) / 3.0;
+            sum += w[k];
+            dsum += dw[k];
+        }
+        sumSquares = 0;
+        derivativeSquares = 0;
+        weightSlope = 0;
+        for (int k = 0; k < kTaps; ++k) {
+            w[k] /= sum;
+            dw[k] = (dw[k] - w[k] * dsum) / sum;
+            sumSquares += w[k] * w[k];
+            derivativeSquares += dw[k] * dw[k];
+            weightSlope += w[k] * dw[k];
+        }
+    }
+};
+
+// A padded image of light above the sky: plane pixel (x, y) at index
+// (x - originX, y - originY); zero outside.
+struct Grid {
+    const double* data = nullptr;
+    int32_t originX = 0, originY = 0, width = 0, height = 0;
+
+    double at(int32_t x, int32_t y) const {
+        const int32_t i = x - originX, j = y - originY;
+        if (i < 0 || j < 0 || i >= width || j >= height)
+            return 0.0;
+        return data[static_cast<std::ptrdiff_t>(j) * width + i];
+    }
+};
+
+// The grid shifted by (dx, dy) and sampled at plane pixel (x, y), i.e. the
+// grid's light at (x - dx, y - dy), with its derivatives by the kernels'
+// phases (the shift's derivatives are their negatives).
+struct Sample {
+    double value, byPhaseX, byPhaseY;
+};
+Sample sampleAt(const Grid& g, const AxisKernel& kx, const AxisKernel& ky, int32_t x, int32_t y) {
+    const int32_t x0 = x + kx.base - kTapsBack - g.originX;
+    const int32_t y0 = y + ky.base - kTapsBack - g.originY;
+    Sample s{0, 0, 0};
+    const bool inside = x0 >= 0 && y0 >= 0 && x0 + kTaps <= g.width && y0 + kTaps <= g.height;
+    for (int l = 0; l < kTaps; ++l) {
+        double h = 0, hd = 0;
+        if (inside) {
+            const double* row = g.data + static_cast<std::ptrdiff_t>(y0 + l) * g.width + x0;
+            for (int k = 0; k < kTaps; ++k) {
+                h += kx.w[k] * row[k];
+                hd += kx.dw[k] * row[k];
+            }
+        } else {
+            for (int k = 0; k < kTaps; ++k) {
+                const double v = g.at(g.originX + x0 + k, g.originY + y0 + l);
+                h += kx.w[k] * v;
+                hd += kx.dw[k] * v;
+            }
+        }
+        s.value += ky.w[l] * h;
+        s.byPhaseX += ky.w[l] * hd;
+        s.byPhaseY += ky.dw[l] * h;
+    }
+    return s;
+}
+
+enum Param { kRatio, kDx, kDy, kSky, kTiltX, kTiltY, kParams };
+
+constexpr int kMaxIterations = 30;
+// Rounds of fitting and taking the secondary's light off the template.
+constexpr int kMaxRounds = 4;
+// A round that moves the offset by less than this ends the cleaning.
+constexpr double kSettledPx = 1e-3;
+constexpr int32_t kMinPixelsPerParam = 4;
+// The largest photon noise the stars' pixels are granted, variance per step
+// of light (a gain of one electron per step). The estimate rests on the
+// first round's residuals only: later rounds' residuals, where the images
+// overlap, hold what the model misses as well, and a noise model grown from
+// them would weigh the stars' cores away.
+constexpr double kMaxPerLight = 1.0;
+// Whole-pixel shifts tried round the expected offset before the fit.
+constexpr int32_t kSearchPx = 2;
+// The smallest offset the fit reports: below it the shifted copy lies on the
+// primary itself.
+constexpr double kMinOffsetPx = 1.0;
+// Template pixels taken for the primary's centre of light: this many sky
+// noises above the sky, so the sky's noise does not draw it to the box's middle.
+constexpr double kCentreNoises = 2.0;
+
+// Residuals (model - pixel) / sigma over the pixels round the secondary:
+// the local sky as a tilted plane (it also takes up the primary's halo
+// there) plus the template shifted by the offset and scaled by the ratio.
+// The template is itself a noisy image, and its noise reaches the model
+// times the ratio: each pixel's variance is its own, dataVariance, plus
+// ratio^2 times the shifted template's, copyVariance. With the ratio inside
+// the weights the fit does not draw the ratio toward zero as a plain least
+// squares on a noisy model does (the shallower slope fits the template's
+// noise better).
+class SecondaryModel final : public ceres::CostFunction {
+public:
+    SecondaryModel(const Grid& grid, const std::vector<int32_t>& columns,
+                   const std::vector<int32_t>& rows, const std::vector<double>& values,
+                   const std::vector<double>& halo, const std::vector<double>& dataVariance,
+                   const std::vector<double>& copyVariance, double centreX, double centreY)
+        : grid_(grid), columns_(columns), rows_(rows), values_(values), halo_(halo),
+          dataVariance_(dataVariance), copyVariance_(copyVariance), centreX_(centreX),
+          centreY_(centreY) {
+        set_num_residuals(static_cast<int>(values.size()));
+        mutable_parameter_block_sizes()->push_back(kParams);
+    }
+
+    bool Evaluate(double const* const* parameters, double* residuals,
+                  double** jacobians) const override {
+        const double* p = parameters[0];
+        if (!std::isfinite(p[kDx]) || !std::isfinite(p[kDy]) || !std::isfinite(p[kRatio]))
+            return false;
+        AxisKernel kx, ky;
+        kx.set(-p[kDx]);
+        ky.set(-p[kDy]);
+        const double r = p[kRatio];
+        // How much of the template's pixel noise the interpolation keeps
+        // depends on the shift's fraction (all of it at a whole pixel, about
+        // half at half a pixel). Left out of the weights, the fit would
+        // prefer the shifts that smooth the copy's noise most and lock the
+        // offset toward half pixels.
+        const double kept = kx.sumSquares * ky.sumSquares;
+        const double keptByDx = -2 * kx.weightSlope * ky.sumSquares;
+        const double keptByDy = -2 * kx.sumSquares * ky.weightSlope;
+        double* jac = jacobians != nullptr ? jacobians[0] : nullptr;
+        for (std::size_t i = 0; i < values_.size(); ++i) {
+            const Sample s = sampleAt(grid_, kx, ky, columns_[i], rows_[i]);
+            const double ex = columns_[i] - centreX_, ey = rows_[i] - centreY_;
+            const double copy = r * r * copyVariance_[i];
+            const double variance = dataVariance_[i] + kept * copy;
+            const double inv = 1.0 / std::sqrt(variance);
+            const double e =
+                (p[kSky] + p[kTiltX] * ex + p[kTiltY] * ey + halo_[i] + r * s.value - values_[i]) *
+                inv;
+            residuals[i] = e;
+            if (jac == nullptr)
+                continue;
+            // d e = d model / sigma - e d variance / (2 variance).
+            const double half = 0.5 * e / variance;
+            double* row = jac + i * kParams;
+            row[kRatio] = s.value * inv - half * 2 * r * kept * copyVariance_[i];
+            row[kDx] = -r * s.byPhaseX * inv - half * keptByDx * copy;
+            row[kDy] = -r * s.byPhaseY * inv - half * keptByDy * copy;
+            row[kSky] = inv;
+            row[kTiltX] = ex * inv;
+            row[kTiltY] = ey * inv;
+        }
+        return true;
+    }
+
+private:
+    const Grid grid_;
+    const std::vector<int32_t>& columns_;
+    const std::vector<int32_t>& rows_;
+    const std::vector<double>& values_;
+    const std::vector<double>& halo_;
+    const std::vector<double>& dataVariance_;
+    const std::vector<double>& copyVariance_;
+    double centreX_, centreY_;
+};
+
+int32_t boxCorner(double centre, int32_t side) {
+    return static_cast<int32_t>(std::lround(centre)) - side / 2;
+}
+
+} // namespace
+
+const char* templateFitStatusText(TemplateFitStatus status) {
+    switch (status) {
+    case TemplateFitStatus::Converged:
+        return "converged";
+    case TemplateFitStatus::NotConverged:
+        return "did not converge";
+    case TemplateFitStatus::NoLight:
+        return "no light of the secondary";
+    case TemplateFitStatus::OutsideBox:
+        return "secondary outside its box";
+    case TemplateFitStatus::TooClose:
+        return "secondary on the primary";
+    case TemplateFitStatus::TooFewPixels:
+        return "too few pixels round the secondary";
+    case TemplateFitStatus::BadStart:
+        return "starting centres not numbers or box too small";
+    }
+    return "unknown";
+}
+
+double TemplateFitResult::deltaMag() const {
+    return ratio > 0 ? -2.5 * std::log10(ratio) : 0.0;
+}
+
+double TemplateFitResult::deltaMagError() const {
+    return ratio > 0 ? 2.5 / std::log(10.0) * ratioError / ratio
+                     : std::numeric_limits<double>::infinity();
+}
+
+bool TemplateFit::buildTemplate(const PlaneView& plane) {
+    stride_ = side_ + 2 * pad_;
+    const std::size_t n = static_cast<std::size_t>(stride_) * static_cast<std::size_t>(stride_);
+    raw_.assign(n, 0.0);
+    usable_.assign(n, 1);
+    int32_t lit = 0;
+    for (int32_t j = 0; j < side_; ++j)
+        for (int32_t i = 0; i < side_; ++i) {
+            const int32_t x = left_ + i, y = top_ + j;
+            const std::size_t k = static_cast<std::size_t>(j + pad_) * stride_ + (i + pad_);
+            if (!plane.contains(x, y)) {
+                usable_[k] = 0;
+                continue;
+            }
+            const uint16_t v = plane.at(x, y);
+            raw_[k] = v - sky_;
+            // A clipped pixel says only that the light was at least this
+            // much: no fitted pixel may rest on it.
+            if (plane.saturated(v))
+                usable_[k] = 0;
+            else
+                ++lit;
+        }
+    template_ = raw_;
+    cleanable_ = usable_;
+    return lit > 0;
+}
+
+// The primary's light beyond its box, and under the secondary: its mean
+// over rings round the primary's centre, taken on the half of the sky away
+// from the secondary, where no other light falls. Both stars' halos reach
+// the other's box; a plane of sky takes only their slope, and what it leaves
+// pulls the faint star's offset toward the bright one. The rings reach past
+// the secondary's box. The template's margin, which the shifted copy reads
+// where it reaches beyond the box, holds the same profile.
+void TemplateFit::measureHalo(const PlaneView& plane, double dx, double dy) {
+    const double reach = std::min(std::hypot(dx, dy) + side_, 4.0 * side_);
+    const std::size_t bins = static_cast<std::size_t>(std::ceil(reach)) + 2;
+    haloSum_.assign(bins, 0.0);
+    haloCount_.assign(bins, 0);
+    const int32_t x0 = std::max(0, static_cast<int32_t>(std::floor(primaryX_ - reach)));
+    const int32_t x1 =
+        std::min(plane.width - 1, static_cast<int32_t>(std::ceil(primaryX_ + reach)));
+    const int32_t y0 = std::max(0, static_cast<int32_t>(std::floor(primaryY_ - reach)));
+    const int32_t y1 =
+        std::min(plane.height - 1, static_cast<int32_t>(std::ceil(primaryY_ + reach)));
+    for (int32_t y = y0; y <= y1; ++y)
+        for (int32_t x = x0; x <= x1; ++x) {
+            const double ex = x - primaryX_, ey = y - primaryY_;
+            if (ex * dx + ey * dy > 0)
+                continue;
+            const double rho = std::hypot(ex, ey);
+            const uint16_t v = plane.at(x, y);
+            if (rho >= reach || plane.saturated(v))
+                continue;
+            const std::size_t b = static_cast<std::size_t>(rho);
+            haloSum_[b] += v - sky_;
+            ++haloCount_[b];
+        }
+    for (std::size_t b = 0; b < bins; ++b)
+        haloSum_[b] = haloCount_[b] > 0 ? haloSum_[b] / haloCount_[b] : 0.0;
+    for (int32_t j = 0; j < stride_; ++j)
+        for (int32_t i = 0; i < stride_; ++i) {
+            if (i >= pad_ && j >= pad_ && i < pad_ + side_ && j < pad_ + side_)
+                continue;
+            const std::size_t k = static_cast<std::size_t>(j) * stride_ + i;
+            raw_[k] = template_[k] = haloAt(left_ - pad_ + i, top_ - pad_ + j);
+        }
+}
+
+// The primary's centre: the centre of light of its template's pixels
+// `floor` above the sky (the sky's noise would draw it to the box's middle).
+void TemplateFit::centreOfLight(double floor) {
+    double sum = 0, sx = 0, sy = 0;
+    for (int32_t j = 0; j < side_; ++j)
+        for (int32_t i = 0; i < side_; ++i) {
+            const double v = template_[static_cast<std::size_t>(j + pad_) * stride_ + (i + pad_)];
+            if (v <= floor)
+                continue;
+            sum += v;
+            sx += v * (left_ + i);
+            sy += v * (top_ + j);
+        }
+    if (sum > 0) {
+        primaryX_ = sx / sum;
+        primaryY_ = sy / sum;
+    }
+}
+
+// The ring profile at a pixel, linear between the rings' middles.
+double TemplateFit::haloAt(double x, double y) const {
+    const double t = std::hypot(x - primaryX_, y - primaryY_) - 0.5;
+    if (haloSum_.empty())
+        return 0.0;
+    if (t <= 0)
+        return haloSum_[0];
+    const std::size_t b = static_cast<std::size_t>(t);
+    if (b + 1 >= haloSum_.size())
+        return 0.0;
+    const double f = t - static_cast<double>(b);
+    return (1 - f) * haloSum_[b] + f * haloSum_[b + 1];
+}
+
+// The template less the secondary's light as the last round fitted it: the
+// template shifted by the offset and scaled by the ratio, taken off every
+// pixel of the raw box. Where that shifted copy rests on clipped pixels its
+// light is unknown, and the pixel is not used again.
+void TemplateFit::cleanTemplate(double ratio, double dx, double dy) {
+    const Grid old{template_.data(), left_ - pad_, top_ - pad_, stride_, stride_};
+    AxisKernel kx, ky;
+    kx.set(-dx);
+    ky.set(-dy);
+    scratch_ = raw_;
+    for (int32_t j = 0; j < side_; ++j)
+        for (int32_t i = 0; i < side_; ++i) {
+            const int32_t x = left_ + i, y = top_ + j;
+            const std::size_t k = static_cast<std::size_t>(j + pad_) * stride_ + (i + pad_);
+            scratch_[k] -= ratio * sampleAt(old, kx, ky, x, y).value;
+            const int32_t x0 = i + pad_ + kx.base - kTapsBack, y0 = j + pad_ + ky.base - kTapsBack;
+            bool clear = usable_[k] != 0;
+            for (int32_t b = std::max(y0, 0); clear && b < std::min(y0 + kTaps, stride_); ++b)
+                for (int32_t a = std::max(x0, 0); a < std::min(x0 + kTaps, stride_); ++a)
+                    if (!usable_[static_cast<std::size_t>(b) * stride_ + a]) {
+                        clear = false;
+                        break;
+                    }
+            cleanable_[k] = clear;
+        }
+    template_.swap(scratch_);
+}
+
+// The pixels of the secondary's box that lie nearer the secondary than the
+// primary (the primary's own side is the template's), are on the plane and
+// not clipped, and whose shifted template rests on usable pixels only (with
+// a pixel's margin, as the offset moves while the solver works).
+void TemplateFit::collectPixels(const PlaneView& plane, double dx, double dy) {
+    columns_.clear();
+    rows_.clear();
+    values_.clear();
+    halo_.clear();
+    const int32_t fl = boxCorner(primaryX_ + dx, side_), ft = boxCorner(primaryY_ + dy, side_);
+    AxisKernel kx, ky;
+    kx.set(-dx);
+    ky.set(-dy);
+    for (int32_t y = ft; y < ft + side_; ++y)
+        for (int32_t x = fl; x < fl + side_; ++x) {
+            if (!plane.contains(x, y))
+                continue;
+            const uint16_t v = plane.at(x, y);
+            if (plane.saturated(v))
+                continue;
+            const double toSecondary = std::hypot(x - primaryX_ - dx, y - primaryY_ - dy);
+            const double toPrimary = std::hypot(x - primaryX_, y - primaryY_);
+            if (toPrimary < toSecondary)
+                continue;
+            const int32_t x0 = x - left_ + pad_ + kx.base - kTapsBack - 1;
+            const int32_t y0 = y - top_ + pad_ + ky.base - kTapsBack - 1;
+            bool clear = true;
+            for (int32_t b = std::max(y0, 0); clear && b < std::min(y0 + kTaps + 2, stride_); ++b)
+                for (int32_t a = std::max(x0, 0); a < std::min(x0 + kTaps + 2, stride_); ++a)
+                    if (!cleanable_[static_cast<std::size_t>(b) * stride_ + a]) {
+                        clear = false;
+                        break;
+                    }
+            if (!clear)
+                continue;
+            columns_.push_back(x);
+            rows_.push_back(y);
+            values_.push_back(v);
+            halo_.push_back(haloAt(x, y));
+        }
+}
+
+// A start within half a pixel of the offset: a speckled image has many
+// bright grains, and a solver started a pixel or two off may settle on the
+// wrong pair of them. Every whole-pixel shift within kSearchPx of the
+// expected offset is tried with the unshifted template, the sky and the
+// ratio fitted linearly; the shift that leaves the least is the start.
+void TemplateFit::coarseStart(const PlaneView& plane, double* params) const {
+    const int32_t ex = static_cast<int32_t>(std::lround(params[kDx]));
+    const int32_t ey = static_cast<int32_t>(std::lround(params[kDy]));
+    const int32_t fl = boxCorner(primaryX_ + ex, side_), ft = boxCorner(primaryY_ + ey, side_);
+    double best = std::numeric_limits<double>::infinity();
+    for (int32_t sy = ey - kSearchPx; sy <= ey + kSearchPx; ++sy)
+        for (int32_t sx = ex - kSearchPx; sx <= ex + kSearchPx; ++sx) {
+            double n = 0, st = 0, sv = 0, stt = 0, stv = 0, svv = 0;
+            for (int32_t y = ft; y < ft + side_; ++y)
+                for (int32_t x = fl; x < fl + side_; ++x) {
+                    if (!plane.contains(x, y) ||
+                        std::hypot(x - primaryX_, y - primaryY_) <
+                            std::hypot(x - primaryX_ - ex, y - primaryY_ - ey))
+                        continue;
+                    const uint16_t v = plane.at(x, y);
+                    const int32_t i = x - sx - left_ + pad_, j = y - sy - top_ + pad_;
+                    const bool onTemplate = i >= 0 && j >= 0 && i < stride_ && j < stride_;
+                    const std::size_t k =
+                        onTemplate ? static_cast<std::size_t>(j) * stride_ + i : 0;
+                    if (plane.saturated(v) || (onTemplate && !usable_[k]))
+                        continue;
+                    const double t = onTemplate ? template_[k] : 0.0;
+                    n += 1;
+                    st += t;
+                    sv += v;
+                    stt += t * t;
+                    stv += t * v;
+                    svv += static_cast<double>(v) * v;
+                }
+            const double vt = stt - st * st / n, cv = stv - st * sv / n;
+            if (!(n > kParams) || !(vt > 0) || !(cv > 0))
+                continue;
+            const double left = (svv - sv * sv / n) - cv * cv / vt;
+            if (left < best) {
+                best = left;
+                params[kDx] = sx;
+                params[kDy] = sy;
+                params[kRatio] = cv / vt;
+                params[kSky] = (sv - params[kRatio] * st) / n;
+            }
+        }
+    if (!std::isfinite(best))
+        params[kRatio] = 0.5;
+}
+
+TemplateFitResult TemplateFit::fit(const PlaneView& plane, const TemplateFitStart& start) {
+    TemplateFitResult result;
+    const bool finite = std::isfinite(start.primaryX) && std::isfinite(start.primaryY) &&
+                        std::isfinite(start.secondaryX) && std::isfinite(start.secondaryY);
+    if (!finite || start.box < kTemplateMinBox || start.box > plane.width + plane.height ||
+        std::fabs(start.primaryX) > 1e6 || std::fabs(start.primaryY) > 1e6 ||
+        std::fabs(start.secondaryX) > 1e6 || std::fabs(start.secondaryY) > 1e6)
+        return result;
+    side_ = start.box;
+    // Room for the offset to wander by half a box while the solver works.
+    pad_ = side_ / 2 + kTaps;
+    left_ = boxCorner(start.primaryX, side_);
+    top_ = boxCorner(start.primaryY, side_);
+    primaryX_ = start.primaryX;
+    primaryY_ = start.primaryY;
+
+    // The sky round both boxes: its level is taken off the template, its
+    // scatter is a pixel's noise without starlight.
+    const int32_t sl = boxCorner(start.secondaryX, side_), st = boxCorner(start.secondaryY, side_);
+    const SkyEstimate sky = estimateSky(plane, std::min(left_, sl), std::min(top_, st),
+                                        std::max(left_, sl) + side_, std::max(top_, st) + side_);
+    result.status = TemplateFitStatus::TooFewPixels;
+    if (sky.status != SkyStatus::Measured)
+        return result;
+    sky_ = sky.level;
+    // The rounding to whole steps leaves at least 1/12 of a step squared.
+    const double skyVariance = start.readNoise > 0
+                                   ? start.readNoise * start.readNoise +
+                                         (start.gain > 0 ? std::max(sky_, 0.0) / start.gain : 0.0)
+                                   : std::max(sky.noise * sky.noise, 1.0 / 12.0);
+    double perLight = start.gain > 0 ? 1.0 / start.gain : 0.0;
+    const bool gainGiven = start.gain > 0;
+    result.sky = sky_;
+    if (!buildTemplate(plane))
+        return result;
+
+    double params[kParams] = {
+        0, start.secondaryX - start.primaryX, start.secondaryY - start.primaryY, sky_, 0, 0};
+    coarseStart(plane, params);
+
+    const auto templateGrid = [this] {
+        return Grid{template_.data(), left_ - pad_, top_ - pad_, stride_, stride_};
+    };
+    ceres::Solver::Options options;
+    options.linear_solver_type = ceres::DENSE_NORMAL_CHOLESKY;
+    options.max_num_iterations = kMaxIterations;
+    options.num_threads = 1;
+    options.logging_type = ceres::SILENT;
+    options.minimizer_progress_to_stdout = false;
+    options.function_tolerance = 1e-9;
+    options.parameter_tolerance = 1e-9;
+
+    // Template pixels this far above the sky make the primary's centre.
+    const double floor = kCentreNoises * std::sqrt(skyVariance);
+    bool converged = false;
+    double centreX = primaryX_ + params[kDx], centreY = primaryY_ + params[kDy];
+    for (int round = 0; round < kMaxRounds; ++round) {
+        // The secondary's light reaches the primary's box only when the
+        // shifted copy overlaps it; otherwise there is nothing to clean.
+        const bool overlaps =
+            std::fabs(params[kDx]) < side_ + kTaps && std::fabs(params[kDy]) < side_ + kTaps;
+        if (round > 0 && overlaps)
+            cleanTemplate(params[kRatio], params[kDx], params[kDy]);
+        ++result.iterations;
+        centreOfLight(floor);
+        measureHalo(plane, params[kDx], params[kDy]);
+        collectPixels(plane, params[kDx], params[kDy]);
+        result.pixels = static_cast<int32_t>(values_.size());
+        if (result.pixels < kMinPixelsPerParam * kParams) {
+            result.status = TemplateFitStatus::TooFewPixels;
+            return result;
+        }
+        const Grid grid = templateGrid();
+        // The tilt is measured from the secondary, so that the sky and the
+        // plane's slope do not trade with each other.
+        const double movedX = primaryX_ + params[kDx] - centreX;
+        const double movedY = primaryY_ + params[kDy] - centreY;
+        params[kSky] += params[kTiltX] * movedX + params[kTiltY] * movedY;
+        centreX += movedX;
+        centreY += movedY;
+        // Each pixel's noise from the model as the last round left it: the
+        // sky's and the photons of its light; and the template's own noise
+        // as the interpolation carries it into the copy.
+        AxisKernel kx, ky;
+        kx.set(-params[kDx]);
+        ky.set(-params[kDy]);
+        const double carried = kx.sumSquares * ky.sumSquares;
+        dataVariance_.resize(values_.size());
+        copyVariance_.resize(values_.size());
+        light_.resize(values_.size());
+        templateLight_.resize(values_.size());
+        for (std::size_t i = 0; i < values_.size(); ++i) {
+            const double t = std::max(sampleAt(grid, kx, ky, columns_[i], rows_[i]).value, 0.0);
+            const double above = params[kSky] - sky_ + params[kTiltX] * (columns_[i] - centreX) +
+                                 params[kTiltY] * (rows_[i] - centreY) + halo_[i] +
+                                 params[kRatio] * t;
+            light_[i] = std::max(above, 0.0);
+            templateLight_[i] = t;
+            dataVariance_[i] = skyVariance + perLight * light_[i];
+            copyVariance_[i] = skyVariance + perLight * t;
+        }
+
+        SecondaryModel model(grid, columns_, rows_, values_, halo_, dataVariance_, copyVariance_,
+                             centreX, centreY);
+        ceres::Problem::Options problemOptions;
+        problemOptions.cost_function_ownership = ceres::DO_NOT_TAKE_OWNERSHIP;
+        ceres::Problem problem(problemOptions);
+        const double lastDx = params[kDx], lastDy = params[kDy];
+        problem.AddResidualBlock(&model, nullptr, params);
+        ceres::Solver::Summary summary;
+        ceres::Solve(options, &problem, &summary);
+        converged = summary.termination_type == ceres::CONVERGENCE;
+        // A solve that ran out of steps goes on from where it stopped in
+        // the next round; only the last round's must have converged.
+        if (!converged)
+            continue;
+
+        // Photon noise from the stars where no gain was given: the share of
+        // the residuals' variance above the sky's that grows with the light.
+        if (!gainGiven && round == 0) {
+            residuals_.resize(values_.size());
+            const double* blocks[] = {params};
+            model.Evaluate(blocks, residuals_.data(), nullptr);
+            // Residual variance = sky part + perLight x (light + r^2 carried x template light).
+            const double r2 = params[kRatio] * params[kRatio];
+            double num = 0, den = 0;
+            for (std::size_t i = 0; i < values_.size(); ++i) {
+                const double variance = dataVariance_[i] + r2 * carried * copyVariance_[i];
+                const double e2 = residuals_[i] * residuals_[i] * variance;
+                const double photons = light_[i] + r2 * carried * templateLight_[i];
+                num += photons * (e2 - skyVariance * (1 + r2 * carried));
+                den += photons * photons;
+            }
+            perLight = den > 0 ? std::clamp(num / den, 0.0, kMaxPerLight) : 0.0;
+        }
+        const bool settled = std::hypot(params[kDx] - lastDx, params[kDy] - lastDy) < kSettledPx;
+        // Once the noise model is known, a pair apart needs no second round.
+        if ((round > 0 || gainGiven) && (settled || !overlaps))
+            break;
+    }
+
+    // Standard errors from the weighted Jacobian at the solution, scaled by
+    // the reduced chi-square: when the model misses more than the noise (a
+    // secondary not quite shaped like the primary), the errors grow with it.
+    const std::size_t n = values_.size();
+    Eigen::Matrix<double, Eigen::Dynamic, kParams, Eigen::RowMajor> jacobian(n, kParams);
+    std::vector<double> residuals(n);
+    SecondaryModel model(templateGrid(), columns_, rows_, values_, halo_, dataVariance_,
+                         copyVariance_, centreX, centreY);
+    const double* blocks[] = {params};
+    double* jacobianBlocks[] = {jacobian.data()};
+    const bool evaluated = model.Evaluate(blocks, residuals.data(), jacobianBlocks);
+    double chi2 = 0;
+    for (double r : residuals)
+        chi2 += r * r;
+    result.reducedChiSquare = chi2 / static_cast<double>(n - kParams);
+    bool determined = false;
+    Eigen::Matrix<double, kParams, kParams> cov;
+    cov.setZero();
+    if (evaluated) {
+        Eigen::Matrix<double, kParams, kParams> normal = jacobian.transpose() * jacobian;
+        // The template's slopes, which the offset's information rests on,
+        // are measured through its noise, and noise adds slope: the squared
+        // slopes overstate the information by the noise's share, which is
+        // taken off (down to half at most, where the copy is mostly noise).
+        AxisKernel kx, ky;
+        kx.set(-params[kDx]);
+        ky.set(-params[kDy]);
+        const double r2 = params[kRatio] * params[kRatio];
+        double noiseX = 0, noiseY = 0;
+        for (std::size_t i = 0; i < n; ++i) {
+            const double t = skyVariance + perLight * templateLight_[i];
+            const double variance =
+                dataVariance_[i] + r2 * kx.sumSquares * ky.sumSquares * copyVariance_[i];
+            noiseX += r2 * kx.derivativeSquares * ky.sumSquares * t / variance;
+            noiseY += r2 * kx.sumSquares * ky.derivativeSquares * t / variance;
+        }
+        normal(kDx, kDx) = std::max(normal(kDx, kDx) - noiseX, 0.5 * normal(kDx, kDx));
+        normal(kDy, kDy) = std::max(normal(kDy, kDy) - noiseY, 0.5 * normal(kDy, kDy));
+        const Eigen::LDLT<Eigen::Matrix<double, kParams, kParams>> ldlt(normal);
+        if (ldlt.info() == Eigen::Success && ldlt.isPositive()) {
+            cov = ldlt.solve(Eigen::Matrix<double, kParams, kParams>::Identity()) *
+                  std::max(result.reducedChiSquare, 1.0);
+            determined = cov.diagonal().minCoeff() > 0;
+        }
+    }
+
+    result.primaryX = primaryX_;
+    result.primaryY = primaryY_;
+    result.offsetX = params[kDx];
+    result.offsetY = params[kDy];
+    result.secondaryX = result.primaryX + params[kDx];
+    result.secondaryY = result.primaryY + params[kDy];
+    result.ratio = params[kRatio];
+    const double inf = std::numeric_limits<double>::infinity();
+    result.offsetXError = determined ? std::sqrt(cov(kDx, kDx)) : inf;
+    result.offsetYError = determined ? std::sqrt(cov(kDy, kDy)) : inf;
+    result.ratioError = determined ? std::sqrt(cov(kRatio, kRatio)) : inf;
+    result.offsetCorrelation =
+        determined ? cov(kDx, kDy) / (result.offsetXError * result.offsetYError) : 0.0;
+    result.readNoise = std::sqrt(skyVariance);
+    result.gain = perLight > 0 ? 1.0 / perLight : inf;
+
+    const double fl = boxCorner(start.secondaryX, side_), ft = boxCorner(start.secondaryY, side_);
+    const bool inside = result.secondaryX >= fl - 0.5 && result.secondaryY >= ft - 0.5 &&
+                        result.secondaryX <= fl + side_ - 0.5 &&
+                        result.secondaryY <= ft + side_ - 0.5;
+    if (!converged || !determined)
+        result.status = TemplateFitStatus::NotConverged;
+    else if (!inside)
+        result.status = TemplateFitStatus::OutsideBox;
+    else if (std::hypot(params[kDx], params[kDy]) < kMinOffsetPx)
+        result.status = TemplateFitStatus::TooClose;
+    else if (!(result.ratio > kTemplateMinRatioErrors * result.ratioError))
+        result.status = TemplateFitStatus::NoLight;
+    else
+        result.status = TemplateFitStatus::Converged;
+    return result;
+}
+
+} // namespace corvane
