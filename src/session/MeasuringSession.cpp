@@ -272,14 +272,15 @@ void MeasuringSession::saveResults(const std::string& path, const std::string& l
 }
 
 int32_t MeasuringSession::decodePass(int32_t from, int32_t to) {
-    player_.SetTimeFormat(TimeFormat::Frames);
-    player_.SeekTo(from);
+    FrameSource* source = player_.Source();
+    if (!source || source->frameCount() <= 0)
+        return 0;
+    // The end position shows the last frame, as a run's last step does.
+    const int32_t last = source->frameCount() - 1;
+    Frame scratch;
     int32_t frames = 0;
-    while (player_.CurrentPosition() < to) {
-        const int32_t before = player_.CurrentPosition();
-        player_.StepForward();
-        if (player_.CurrentPosition() <= before)
-            break;
+    for (int32_t n = std::max(from, 0) + 1; n <= std::min(to, last + 1); ++n) {
+        source->decodeOnly(std::min(n, last), scratch);
         ++frames;
     }
     return frames;

@@ -203,8 +203,9 @@ public:
     static void saveResults(const std::string& path, const std::string& line,
                             const std::string& csvRow);
 
-    // Steps the player from frame `from` up to `to` without measuring: the
-    // work of the video source alone. Returns the number of frames stepped.
+    // The frames a run from position `from` up to `to` reads, brought out of
+    // the file without measuring and without making intensities or a
+    // picture: the work of decoding alone. Returns the number of frames.
     int32_t decodePass(int32_t from, int32_t to);
 
 private:

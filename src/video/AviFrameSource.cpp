@@ -770,6 +770,9 @@ bool AviFrameSource::read(int32_t n, Frame& out) {
 bool AviFrameSource::readBand(int32_t n, int y0, int rows, Frame& out) {
     return impl_->decodeBand(n, y0, y0 + std::max(rows, 0), out.intensity);
 }
+bool AviFrameSource::decodeOnly(int32_t n, Frame& /*scratch*/) {
+    return impl_->locate(n);
+}
 SourceStats AviFrameSource::stats() const {
     return impl_->stats;
 }

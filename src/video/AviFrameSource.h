@@ -46,6 +46,8 @@ public:
     // converted.
     bool readBand(int32_t n, int y0, int rows, Frame& out) override;
     bool readsBands() const override { return hasVideo(); }
+    // Demuxes and decodes with FFmpeg, whatever the codec; no conversion.
+    bool decodeOnly(int32_t n, Frame& scratch) override;
     std::string formatName() const override;
     SourceStats stats() const override;
 

@@ -95,7 +95,7 @@ bool FrameConverter::convertBand(const AVFrame* f, int top, int bottom, Intensit
             for (std::size_t x = 0; x < uw; ++x)
                 v[x] = intensityOfGrey8(s[x]);
         }
-    } else {
+    } else if (!yuv_.intensities(f, f->color_range == AVCOL_RANGE_JPEG, top, bottom, out)) {
         band_.resize(static_cast<std::size_t>(bottom - top) * uw);
         if (!convertColour(f, top, bottom, band_.data()))
             return false;

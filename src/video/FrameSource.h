@@ -109,6 +109,12 @@ public:
     // the frame's size, its other rows are left as they were, and the display
     // is not touched. A source that cannot read part of a frame reads all of it.
     virtual bool readBand(int32_t n, int /*y0*/, int /*rows*/, Frame& out) { return read(n, out); }
+    // Brings frame n out of the file as the file stores it (read and, for a
+    // compressed video, decompressed) without making its intensities or its
+    // picture: the least any read of the frame costs, which a benchmark
+    // times as decoding alone. A source that cannot part the two reads the
+    // frame into `scratch`.
+    virtual bool decodeOnly(int32_t n, Frame& scratch) { return read(n, scratch); }
     // Whether readBand reads only the rows asked for (and marks the others as
     // not held); false where it reads the whole frame.
     virtual bool readsBands() const { return false; }

@@ -1,5 +1,7 @@
 #include "video/YuvToRgb.h"
 
+#include "video/Monochrome.h"
+
 extern "C" {
 #include <libavutil/frame.h>
 #include <libavutil/pixfmt.h>
@@ -12,15 +14,17 @@ extern "C" {
 
 namespace corvane {
 
-namespace {
-
 // Where the three components of a pixel lie.
-struct Layout {
+struct YuvToRgb::Layout {
     int yPlane, yOffset, yStep; // luma: plane, first byte, bytes per pixel
     int uPlane, uOffset;        // chroma: plane and first byte of U and V,
     int vPlane, vOffset, cStep; // bytes per chroma sample
     int hShift, vShift;         // chroma subsampling (log2)
 };
+
+namespace {
+
+using Layout = YuvToRgb::Layout;
 
 bool layoutOf(int format, Layout& l, bool& fullRange) {
     switch (format) {
@@ -104,6 +108,11 @@ void weightsOf(int colourSpace, double& kr, double& kb) {
 constexpr int kShift = 16;
 constexpr int32_t kHalf = 1 << (kShift - 1);
 
+inline uint32_t clip(int32_t v) {
+    v >>= kShift; // arithmetic: negative sums stay negative and clip to 0
+    return static_cast<uint32_t>(v < 0 ? 0 : (v > 255 ? 255 : v));
+}
+
 } // namespace
 
 // The matrix in 16-bit fixed point.
@@ -133,11 +142,6 @@ struct YuvToRgb::Tables {
 
 namespace {
 
-inline uint32_t clip(int32_t v) {
-    v >>= kShift; // arithmetic: negative sums stay negative and clip to 0
-    return static_cast<uint32_t>(v < 0 ? 0 : (v > 255 ? 255 : v));
-}
-
 void convertRow(const YuvToRgb::Tables& t, const uint8_t* __restrict ys,
                 const uint8_t* __restrict us, const uint8_t* __restrict vs, Colour* __restrict out,
                 std::size_t w) {
@@ -148,6 +152,44 @@ void convertRow(const YuvToRgb::Tables& t, const uint8_t* __restrict ys,
         out[x] = clip(luma + v * t.rV) | (clip(luma + u * t.gU + v * t.gV) << 8) |
                  (clip(luma + u * t.bU) << 16);
     }
+}
+
+// The intensities of the colours convertRow gives, without making them.
+void intensityRow(const YuvToRgb::Tables& t, const uint8_t* __restrict ys,
+                  const uint8_t* __restrict us, const uint8_t* __restrict vs,
+                  uint16_t* __restrict out, std::size_t w) {
+    for (std::size_t x = 0; x < w; ++x) {
+        const int32_t luma = (ys[x] - t.yOffset) * t.yScale + kHalf;
+        const int32_t u = us[x] - 128;
+        const int32_t v = vs[x] - 128;
+        out[x] =
+            detail::kIntensityOfSumRef[clip(luma + v * t.rV) + clip(luma + u * t.gU + v * t.gV) +
+                                       clip(luma + u * t.bU)];
+    }
+}
+
+// intensityRow where the chroma is neutral: red, green and blue are all the
+// luma's level, whose intensity is that of an 8-bit grey level. Arithmetic
+// rather than a table, so that it vectorises.
+void greyRow(const YuvToRgb::Tables& t, const uint8_t* __restrict ys, uint16_t* __restrict out,
+             std::size_t w) {
+    for (std::size_t x = 0; x < w; ++x) {
+        int32_t c = ((ys[x] - t.yOffset) * t.yScale + kHalf) >> kShift;
+        c = c < 0 ? 0 : (c > 255 ? 255 : c);
+        out[x] = static_cast<uint16_t>(c - (c > 128 ? 1 : 0));
+    }
+}
+
+// Whether every one of `n` chroma samples `step` bytes apart is 128.
+bool neutral(const uint8_t* s, int step, std::size_t n) {
+    unsigned off = 0;
+    if (step == 1)
+        for (std::size_t i = 0; i < n; ++i)
+            off |= s[i] ^ 128u;
+    else
+        for (std::size_t i = 0; i < n; ++i)
+            off |= s[i * static_cast<std::size_t>(step)] ^ 128u;
+    return off == 0;
 }
 
 // Bytes at `src`, `src + step`, ... with each sample repeated for
@@ -180,8 +222,7 @@ const uint8_t* rowOf(const AVFrame* f, int plane, int y) {
 YuvToRgb::YuvToRgb() = default;
 YuvToRgb::~YuvToRgb() = default;
 
-bool YuvToRgb::convert(const AVFrame* f, bool fullRange, int y0, int y1, Colour* out) {
-    Layout l{};
+bool YuvToRgb::prepare(const AVFrame* f, bool fullRange, Layout& l) {
     if (!layoutOf(f->format, l, fullRange))
         return false;
     for (int p : {l.yPlane, l.uPlane, l.vPlane})
@@ -193,16 +234,51 @@ bool YuvToRgb::convert(const AVFrame* f, bool fullRange, int y0, int y1, Colour*
         colourSpace_ = f->colorspace;
         fullRange_ = fullRange;
     }
+    const std::size_t w = static_cast<std::size_t>(f->width);
+    tables_->y.resize(w);
+    tables_->u.resize(w);
+    tables_->v.resize(w);
+    return true;
+}
+
+bool YuvToRgb::convert(const AVFrame* f, bool fullRange, int y0, int y1, Colour* out) {
+    Layout l{};
+    if (!prepare(f, fullRange, l))
+        return false;
     Tables& t = *tables_;
     const std::size_t w = static_cast<std::size_t>(f->width);
-    t.y.resize(w);
-    t.u.resize(w);
-    t.v.resize(w);
     for (int y = y0; y < y1; ++y, out += w) {
         gather(rowOf(f, l.yPlane, y) + l.yOffset, l.yStep, 0, t.y.data(), w);
         gather(rowOf(f, l.uPlane, y >> l.vShift) + l.uOffset, l.cStep, l.hShift, t.u.data(), w);
         gather(rowOf(f, l.vPlane, y >> l.vShift) + l.vOffset, l.cStep, l.hShift, t.v.data(), w);
         convertRow(t, t.y.data(), t.u.data(), t.v.data(), out, w);
+    }
+    return true;
+}
+
+bool YuvToRgb::intensities(const AVFrame* f, bool fullRange, int y0, int y1, IntensityPlane& out) {
+    Layout l{};
+    if (!prepare(f, fullRange, l))
+        return false;
+    Tables& t = *tables_;
+    const std::size_t w = static_cast<std::size_t>(f->width);
+    const std::size_t chroma = (w + (std::size_t{1} << l.hShift) - 1) >> l.hShift;
+    for (int y = y0; y < y1; ++y) {
+        const uint8_t* ys = rowOf(f, l.yPlane, y) + l.yOffset;
+        if (l.yStep != 1) {
+            gather(ys, l.yStep, 0, t.y.data(), w);
+            ys = t.y.data();
+        }
+        const uint8_t* us = rowOf(f, l.uPlane, y >> l.vShift) + l.uOffset;
+        const uint8_t* vs = rowOf(f, l.vPlane, y >> l.vShift) + l.vOffset;
+        uint16_t* __restrict o = out.row(y);
+        if (neutral(us, l.cStep, chroma) && neutral(vs, l.cStep, chroma)) {
+            greyRow(t, ys, o, w);
+            continue;
+        }
+        gather(us, l.cStep, l.hShift, t.u.data(), w);
+        gather(vs, l.cStep, l.hShift, t.v.data(), w);
+        intensityRow(t, ys, t.u.data(), t.v.data(), o, w);
     }
     return true;
 }

@@ -25,10 +25,19 @@ public:
     // first); full range also when the format says so (the JPEG formats).
     // False when the frame's pixel format is not one of the layouts above.
     bool convert(const AVFrame* f, bool fullRange, int y0, int y1, Colour* out);
+    // The intensities of those colours (`monochrome` of each) into rows
+    // [y0, y1) of `out`, without making the colours: a row whose chroma is
+    // all neutral (a grey picture) reads its intensities from the luma alone.
+    bool intensities(const AVFrame* f, bool fullRange, int y0, int y1, IntensityPlane& out);
 
     struct Tables;
+    struct Layout;
 
 private:
+    // The frame's layout, and the tables for its matrix and range; false for
+    // a pixel format that is not one of the layouts above.
+    bool prepare(const AVFrame* f, bool fullRange, Layout& l);
+
     std::unique_ptr<Tables> tables_; // for the matrix and range below
     int colourSpace_ = -1;
     bool fullRange_ = false;

@@ -154,6 +154,7 @@ struct SampleCase {
     sim::Container container;
     int32_t white;                       // of the intensities
     sim::Codec codec = sim::Codec::Grey; // of an AVI
+    bool tinted = false;                 // colour in the picture, not only grey
 };
 
 class SampleKinds : public ::testing::TestWithParam<SampleCase> {};
@@ -167,6 +168,8 @@ TEST_P(SampleKinds, BandsMatchTheWholeFrameAndWhiteFollowsTheDepth) {
     sim::DriftParams p = test::smallRecording(c.bits, 4);
     p.bayer = c.bayer;
     p.codec = c.codec;
+    if (c.tinted)
+        p.tint = sim::Tint{1.0, 0.8, 0.5};
     const auto source = openFrameSource(writeAs(dir, "k.rec", p, c.container));
     Frame whole;
     ASSERT_TRUE(source->read(2, whole));
@@ -204,7 +207,11 @@ INSTANTIATE_TEST_SUITE_P(
         SampleCase{"avi_grey", 8, false, sim::Container::Avi, 254},
         SampleCase{"avi_colour", 8, false, sim::Container::Avi, 254, sim::Codec::Colour},
         SampleCase{"avi_palette", 8, false, sim::Container::Avi, 254, sim::Codec::Palette},
-        SampleCase{"avi_mjpeg", 8, false, sim::Container::Avi, 254, sim::Codec::Mjpeg}),
+        SampleCase{"avi_mjpeg", 8, false, sim::Container::Avi, 254, sim::Codec::Mjpeg},
+        SampleCase{"avi_mjpeg_tinted", 8, false, sim::Container::Avi, 254, sim::Codec::Mjpeg, true},
+        SampleCase{"avi_h264", 8, false, sim::Container::Avi, 254, sim::Codec::H264},
+        SampleCase{"avi_h264_tinted", 8, false, sim::Container::Avi, 254, sim::Codec::H264, true},
+        SampleCase{"avi_yuy2_tinted", 8, false, sim::Container::Avi, 254, sim::Codec::Yuy2, true}),
     [](const auto& info) { return std::string(info.param.name); });
 
 struct TimesCase {
