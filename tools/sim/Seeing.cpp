@@ -78,8 +78,9 @@ Grid gridOf(const DriftParams& p) {
 constexpr int kMaxPupil = 256;
 constexpr int kMaxFft = 4096;
 // A screen laid along the wind holds at most this many samples (32 MB a
-// layer, 128 MB while the two are made); a recording whose wind crosses
-// more passes that screen's turbulence again.
+// layer, 128 MB while the two are made: 16384 x 512 samples, 100 m for
+// D/r0 up to 6 on 20 cm); a recording whose wind crosses more passes along
+// it again, one lane further across each time.
 constexpr std::size_t kMaxLongScreenSamples = std::size_t{1} << 23;
 
 [[noreturn]] void bad(const std::string& what, double value) {
@@ -104,6 +105,10 @@ struct Layer {
     bool alongWind = false;
     int length = 0, across = 0;
     double speed = 0, cosA = 1, sinA = 0;
+    // Samples per second the patch slips across a screen too short for the
+    // recording: each pass along it one patch further over, so that the
+    // same turbulence comes back only after every lane has been crossed.
+    double slip = 0;
 };
 
 struct PupilPoint {
@@ -426,6 +431,10 @@ void SeeingSim::Impl::makeLongScreens(double duration) {
         l.oy *= across;
         if (weights[k] <= 0)
             continue; // no turbulence: an empty screen adds nothing
+        if (need > length) {
+            const double shift = k == 1 ? std::hypot(highShift.x, highShift.y) : 0.0;
+            l.slip = l.speed * (std::sqrt(2.0) * (g.pupil + shift) + 2.0) / length;
+        }
         const double w = std::sqrt(weights[k]);
         l.screen.resize(cells);
         for (std::size_t i = 0; i < cells; ++i)
@@ -682,7 +691,7 @@ void SeeingSim::Impl::addAlongWind(const Layer& l, Point shift, double t, std::v
     const double c = l.cosA, s = l.sinA;
     // The pupil's offset (x, y) lies x c + y s along the wind, y c - x s across.
     const double u0 = l.ox + l.speed * t + shift.x * c + shift.y * s;
-    const double v0 = l.oy + shift.y * c - shift.x * s;
+    const double v0 = l.oy + l.slip * t + shift.y * c - shift.x * s;
     for (std::size_t a = 0; a < pupil.size(); ++a) {
         const double j = pupil[a].j, i = pupil[a].i;
         phase[a] += phaseAlongWind(l, u0 + j * c + i * s, v0 + i * c - j * s);
