@@ -53,6 +53,10 @@ const MethodEntry& methodEntry(Method method);
 // The method picked by the window's group, checked when it opens, and taken
 // by corvane-measure without --method.
 inline constexpr Method kDefaultMethod = Method::PeakSearch;
+// The method that measures one star followed by both boxes (a drift's
+// calibration): each box weighs its own light, where a blob finder or a fit
+// of two images needs two stars.
+inline constexpr Method kOneStarMethod = Method::WeightedAverage;
 // The method of a button index; an index that names no button (nothing
 // checked) is the default method, so a run and a single step always measure
 // the same way.

@@ -3,6 +3,7 @@
 #include "common/Error.h"
 #include "common/NumberText.h"
 #include "measure/AutocorrelogramImage.h"
+#include "measure/Methods.h"
 #include "results/PngFile.h"
 #include "results/ResultsCsv.h"
 #include "session/CalibrationFile.h"
@@ -188,8 +189,7 @@ MeasureOutcome measureVideo(const MeasureRequest& request, const MeasureHooks& h
     checkFrame(RequestField::PrimaryFrame, primaryFrame, length);
     const CivilDateTime observation =
         request.observation ? *request.observation : session.recordingStart();
-    // Peak Search needs two stars; one is followed by its box.
-    const Method method = request.singleStar ? Method::WeightedAverage : request.method;
+    const Method method = request.singleStar ? kOneStarMethod : request.method;
     ReductionSettings settings;
     settings.orientation = request.orientation;
     settings.decDegrees = request.decDegrees;
