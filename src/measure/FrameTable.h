@@ -53,7 +53,7 @@ using FrameTable = std::vector<FrameRow>;
 
 // Speckle measures the whole run's spectrum, not each frame: it has no entry in
 // the per-frame method table.
-enum class Method { WeightedAverage = 0, PeakSearch = 1, PsfFit = 2, Speckle = 3 };
+enum class Method { WeightedAverage = 0, PeakSearch = 1, PsfFit = 2, Speckle = 3, TemplateFit = 4 };
 
 int32_t CountValidRows(const FrameTable& table);
 // The rows that hold a measurement.

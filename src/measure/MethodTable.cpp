@@ -28,6 +28,9 @@ const MethodEntry kEntries[] = {
     // It parts overlapping images.
     {Method::PsfFit, "PSF Fit", "psf", &fitpair, std::numeric_limits<long double>::infinity(),
      std::nullopt, nullptr, "try a smaller box"},
+    // The same: the fit decides, models its sky and parts overlapping images.
+    {Method::TemplateFit, "Template Fit", "template", &fittemplate,
+     std::numeric_limits<long double>::infinity(), std::nullopt, nullptr, "try PSF Fit"},
 };
 
 constexpr std::size_t kCount = sizeof kEntries / sizeof kEntries[0];

@@ -83,6 +83,15 @@ bool findpeaks(WorkingState& ws, const IntensityPlane& plane, int32_t frame, int
 // The pair's images may overlap. Returns whether the row was written.
 bool fitpair(WorkingState& ws, const IntensityPlane& plane, int32_t frame, int64_t timeUs);
 
+// Template Fit: system box (2 passes, as above), then the secondary fitted as
+// a copy of the primary's own image in the frame (`TemplateFit`), scaled and
+// shifted, starting where the last fit (or the clicks) put the stars; both
+// boxes take the larger star box's side. The row is valid when the fit
+// converged with the secondary's light clearly above zero, inside its box
+// and a pixel or more from the primary; the offset test does not apply.
+// Returns whether the row was written.
+bool fittemplate(WorkingState& ws, const IntensityPlane& plane, int32_t frame, int64_t timeUs);
+
 // Stores the row a method measured on the frame, with the frame's number and
 // time, and applies the acceptance tests with the method's limit. Returns
 // whether the row was written: a frame outside the table writes nothing.

@@ -98,6 +98,8 @@ const char* methodName(Method m) {
         return "Weighted Average";
     case Method::PsfFit:
         return "PSF Fit";
+    case Method::TemplateFit:
+        return "Template Fit";
     case Method::Speckle: // measures the whole run, not frame by frame
         break;
     }

@@ -1,0 +1,127 @@
+#include "measure/Methods.h"
+#include "measure/SkyEstimate.h"
+#include "measure/StarStatus.h"
+#include "measure/TemplateFit.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace corvane {
+
+namespace {
+
+constexpr int kSystemPasses = 2;
+// Starting centres closer than this are one point to the fit.
+constexpr double kMinStartSeparationPx = 1.0;
+
+// The fitter the run uses frame after frame, so that its buffers are
+// allocated once.
+struct TemplateFitState : MethodStateOf<TemplateFitState> {
+    TemplateFit fitter;
+};
+
+// Where a star is expected on this frame: where the last fit (or the click)
+// put it relative to the system box, carried along with the box, as PSF Fit
+// keeps it.
+double startX(const TStarbox& star, const TStarbox& sys) {
+    return sys.CentreX + star.OffsetX + (static_cast<double>(star.FineX) - star.CentreX);
+}
+double startY(const TStarbox& star, const TStarbox& sys) {
+    return sys.CentreY + star.OffsetY + (static_cast<double>(star.FineY) - star.CentreY);
+}
+
+void keepFitted(TStarbox& star, const TStarbox& sys, double x, double y) {
+    star.centreat(sys.CentreX + star.OffsetX, sys.CentreY + star.OffsetY);
+    star.FineX = static_cast<float>(x);
+    star.FineY = static_cast<float>(y);
+}
+
+// What became of one star. The fit leaves clipped pixels out, so a saturated
+// star is measured and only flagged. Where the fit gives no answer about the
+// secondary, each star is judged by light above the sky in its box where it
+// was expected, as Weighted Average judges it.
+StarStatus fittedStatus(const IntensityPlane& plane, const TStarbox& sys, const TStarbox& box,
+                        TemplateFitStatus status, double x, double y, uint16_t sky) {
+    if (outsideFrame(plane, sys.Left, sys.Top, sys.Size))
+        return StarStatus::OffFrame;
+    switch (status) {
+    case TemplateFitStatus::Converged: {
+        const int32_t cx = static_cast<int32_t>(std::lround(x));
+        const int32_t cy = static_cast<int32_t>(std::lround(y));
+        return starStatus(plane, cx - box.Size / 2, cy - box.Size / 2, box.Size, true);
+    }
+    case TemplateFitStatus::TooClose:
+        return StarStatus::Merged; // the copy lies on the primary itself
+    case TemplateFitStatus::NotConverged:
+    case TemplateFitStatus::BadStart:
+        return StarStatus::NotMeasured; // no answer about either star
+    default:
+        break;
+    }
+    TStarbox probe = box;
+    probe.centreat(static_cast<int32_t>(std::lround(x)), static_cast<int32_t>(std::lround(y)));
+    const bool lit = probe.measure(plane, 1, sky);
+    return starStatus(plane, probe.Left, probe.Top, probe.Size, lit);
+}
+
+} // namespace
+
+bool fittemplate(WorkingState& ws, const IntensityPlane& plane, int32_t frame, int64_t timeUs) {
+    TStarbox& sys = ws.SystemBox;
+    TStarbox& pri = ws.PrimaryBox;
+    TStarbox& sec = ws.SecondaryBox;
+
+    // The system box follows the pair's light above the sky, as in the other
+    // methods; the fit takes its own sky round both stars.
+    ws.SkyLevel = skyAround(plane, sys);
+    const bool s = sys.measure(plane, kSystemPasses, ws.SkyLevel);
+
+    TemplateFitStart start;
+    start.primaryX = startX(pri, sys);
+    start.primaryY = startY(pri, sys);
+    start.secondaryX = startX(sec, sys);
+    start.secondaryY = startY(sec, sys);
+    if (std::hypot(start.secondaryX - start.primaryX, start.secondaryY - start.primaryY) <
+        kMinStartSeparationPx) {
+        // Both boxes sit on one blend (a box larger than the separation
+        // weighs both stars): the clicks tell the stars apart.
+        start.primaryX = sys.CentreX + ws.PrimaryClickDX;
+        start.primaryY = sys.CentreY + ws.PrimaryClickDY;
+        start.secondaryX = sys.CentreX + ws.SecondaryClickDX;
+        start.secondaryY = sys.CentreY + ws.SecondaryClickDY;
+    }
+    // Each star's box holds its image; the template and the fitted pixels
+    // take the larger of the two.
+    start.box = std::max({pri.Size, sec.Size, kTemplateMinBox});
+    TemplateFit& fitter = ws.MethodRun.get<TemplateFitState>().fitter;
+    const TemplateFitResult fit = fitter.fit(viewOf(plane), start);
+
+    FrameRow row;
+    row.SystemX = sys.CentreX;
+    row.SystemY = sys.CentreY;
+    if (fit.ok()) {
+        keepFitted(pri, sys, fit.primaryX, fit.primaryY);
+        keepFitted(sec, sys, fit.secondaryX, fit.secondaryY);
+    }
+    const double px = fit.ok() ? fit.primaryX : start.primaryX;
+    const double py = fit.ok() ? fit.primaryY : start.primaryY;
+    const double qx = fit.ok() ? fit.secondaryX : start.secondaryX;
+    const double qy = fit.ok() ? fit.secondaryY : start.secondaryY;
+    row.PrimaryX = static_cast<float>(px);
+    row.PrimaryY = static_cast<float>(py) * ws.YScale;
+    row.SecondaryX = static_cast<float>(qx);
+    row.SecondaryY = static_cast<float>(qy) * ws.YScale;
+    // The primary is the template: it is there whenever the fit ran.
+    const TemplateFitStatus primaryStatus =
+        fit.status == TemplateFitStatus::NoLight || fit.status == TemplateFitStatus::OutsideBox
+            ? TemplateFitStatus::Converged
+            : fit.status;
+    row.PrimaryStatus = fittedStatus(plane, sys, pri, primaryStatus, px, py, ws.SkyLevel);
+    row.SecondaryStatus = fittedStatus(plane, sys, sec, fit.status, qx, qy, ws.SkyLevel);
+    computeSeparationAndAngle(row);
+    // The fit's own status decides, not the offset test.
+    row.Valid = s && fit.ok();
+    return storeRow(ws, Method::TemplateFit, row, frame, timeUs);
+}
+
+} // namespace corvane
