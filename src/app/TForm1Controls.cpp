@@ -102,8 +102,9 @@ void TForm1::buildControls() {
     // their places, and the controls below it move down by as much.
     QStringList methods;
     for (std::size_t i = 0; i < methodCount(); ++i)
-        methods << QString::fromLatin1(methodEntries()[i].caption);
-    const int below = kMethodRowHeight * (static_cast<int>(methodCount()) - 2);
+        if (methodEntries()[i].inWindow)
+            methods << QString::fromLatin1(methodEntries()[i].caption);
+    const int below = kMethodRowHeight * (static_cast<int>(methods.size()) - 2);
 
     constexpr bool kBelow = true;
     QGroupBox* const* const left = &GroupBox1;
