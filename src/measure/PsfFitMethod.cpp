@@ -1,3 +1,4 @@
+#include "measure/FitStart.h"
 #include "measure/Methods.h"
 #include "measure/PsfFit.h"
 #include "measure/SkyEstimate.h"
@@ -11,25 +12,12 @@ namespace corvane {
 namespace {
 
 constexpr int kSystemPasses = 2;
-// Starting centres closer than this are one point to the fit.
-constexpr double kMinStartSeparationPx = 1.0;
 
 // The fitter the run uses frame after frame, so that its buffers are
 // allocated once.
 struct PsfFitState : MethodStateOf<PsfFitState> {
     PsfFit fitter;
 };
-
-// Where a star is expected on this frame: where the last fit (or the click)
-// put it relative to the system box, carried along with the box. The star
-// boxes keep that place: CentreX/Y stay at the system box centre plus the
-// offset fixed at selection, FineX/Y hold the star's own centre.
-double startX(const TStarbox& star, const TStarbox& sys) {
-    return sys.CentreX + star.OffsetX + (static_cast<double>(star.FineX) - star.CentreX);
-}
-double startY(const TStarbox& star, const TStarbox& sys) {
-    return sys.CentreY + star.OffsetY + (static_cast<double>(star.FineY) - star.CentreY);
-}
 
 void keepFitted(TStarbox& star, const TStarbox& sys, const PsfStar& fitted) {
     star.centreat(sys.CentreX + star.OffsetX, sys.CentreY + star.OffsetY);
@@ -83,16 +71,9 @@ bool fitpair(WorkingState& ws, const IntensityPlane& plane, int32_t frame, int64
 
     PsfFitStart start;
     // The stars moved with the box since the last frame.
-    start.x = {startX(pri, sys), startX(sec, sys)};
-    start.y = {startY(pri, sys), startY(sec, sys)};
-    if (std::hypot(start.x[0] - start.x[1], start.y[0] - start.y[1]) < kMinStartSeparationPx) {
-        // Both boxes sit on one blend: two stars started on one point stay
-        // one. The clicks tell them apart.
-        start.x = {static_cast<double>(sys.CentreX + ws.PrimaryClickDX),
-                   static_cast<double>(sys.CentreX + ws.SecondaryClickDX)};
-        start.y = {static_cast<double>(sys.CentreY + ws.PrimaryClickDY),
-                   static_cast<double>(sys.CentreY + ws.SecondaryClickDY)};
-    }
+    const FitStartPoints points = fitStartPoints(ws);
+    start.x = points.x;
+    start.y = points.y;
     PsfFit& fitter = ws.MethodRun.get<PsfFitState>().fitter;
     const PsfFitResult fit =
         fitter.fit(viewOf(plane), sys.Left, sys.Top, sys.Right, sys.Bottom, start);

@@ -1,3 +1,4 @@
+#include "measure/FitStart.h"
 #include "measure/Methods.h"
 #include "measure/SkyEstimate.h"
 #include "measure/StarStatus.h"
@@ -11,24 +12,12 @@ namespace corvane {
 namespace {
 
 constexpr int kSystemPasses = 2;
-// Starting centres closer than this are one point to the fit.
-constexpr double kMinStartSeparationPx = 1.0;
 
 // The fitter the run uses frame after frame, so that its buffers are
 // allocated once.
 struct TemplateFitState : MethodStateOf<TemplateFitState> {
     TemplateFit fitter;
 };
-
-// Where a star is expected on this frame: where the last fit (or the click)
-// put it relative to the system box, carried along with the box, as PSF Fit
-// keeps it.
-double startX(const TStarbox& star, const TStarbox& sys) {
-    return sys.CentreX + star.OffsetX + (static_cast<double>(star.FineX) - star.CentreX);
-}
-double startY(const TStarbox& star, const TStarbox& sys) {
-    return sys.CentreY + star.OffsetY + (static_cast<double>(star.FineY) - star.CentreY);
-}
 
 void keepFitted(TStarbox& star, const TStarbox& sys, double x, double y) {
     star.centreat(sys.CentreX + star.OffsetX, sys.CentreY + star.OffsetY);
@@ -77,19 +66,11 @@ bool fittemplate(WorkingState& ws, const IntensityPlane& plane, int32_t frame, i
     const bool s = sys.measure(plane, kSystemPasses, ws.SkyLevel);
 
     TemplateFitStart start;
-    start.primaryX = startX(pri, sys);
-    start.primaryY = startY(pri, sys);
-    start.secondaryX = startX(sec, sys);
-    start.secondaryY = startY(sec, sys);
-    if (std::hypot(start.secondaryX - start.primaryX, start.secondaryY - start.primaryY) <
-        kMinStartSeparationPx) {
-        // Both boxes sit on one blend (a box larger than the separation
-        // weighs both stars): the clicks tell the stars apart.
-        start.primaryX = sys.CentreX + ws.PrimaryClickDX;
-        start.primaryY = sys.CentreY + ws.PrimaryClickDY;
-        start.secondaryX = sys.CentreX + ws.SecondaryClickDX;
-        start.secondaryY = sys.CentreY + ws.SecondaryClickDY;
-    }
+    const FitStartPoints points = fitStartPoints(ws);
+    start.primaryX = points.x[0];
+    start.primaryY = points.y[0];
+    start.secondaryX = points.x[1];
+    start.secondaryY = points.y[1];
     // Each star's box holds its image; the template and the fitted pixels
     // take the larger of the two.
     start.box = std::max({pri.Size, sec.Size, kTemplateMinBox});
