@@ -76,17 +76,32 @@ const char* const kUsage =
     "                        dimmed by a cloud or smeared by a shake (0)\n"
     "  --help, --version     print this text or the version and exit\n";
 
+// A mistake on the command line, told apart from a recording that cannot be
+// written: the exit status says which (2 and 1, as the other programs do).
+struct UsageError : Error {
+    using Error::Error;
+};
+
 [[noreturn]] void usageError(const std::string& text) {
     // One line, so that the message stays on the screen.
-    throw Error(text + "\nTry 'corvane-sim --help'.");
+    throw UsageError(text + "\nTry 'corvane-sim --help'.");
+}
+
+// An option's value that is not a number is a mistake on the command line.
+template <typename Read> auto optionValue(const std::string& text, Read read) {
+    try {
+        return read(text);
+    } catch (const Error& e) {
+        usageError(e.what());
+    }
 }
 
 double number(const std::string& text) {
-    return textToFloat(text, '.');
+    return optionValue(text, [](const std::string& t) { return textToFloat(t, '.'); });
 }
 
 int integer(const std::string& text) {
-    return textToInt(text);
+    return optionValue(text, [](const std::string& t) { return textToInt(t); });
 }
 
 std::vector<double> numberList(const std::string& text, std::size_t count) {
@@ -339,6 +354,9 @@ int main(int argc, char** argv) {
         if (!t.staysInFrame)
             std::cerr << "corvane-sim: warning: the pair leaves the frame in some frames\n";
         return 0;
+    } catch (const UsageError& e) {
+        std::cerr << "corvane-sim: " << e.what() << "\n";
+        return 2;
     } catch (const Error& e) {
         std::cerr << "corvane-sim: " << e.what() << "\n";
         return 1;
