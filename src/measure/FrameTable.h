@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <vector>
 
 namespace corvane {
@@ -40,7 +41,19 @@ struct FrameRow {
     float SecondaryY = 0;
     float SepPixels = 0;   // pixels
     float ScreenAngle = 0; // degrees, -90..+90, counter-clockwise from screen +x
-    int64_t TimeUs = 0;    // microseconds from the start of the recording
+    // What a fitting method knows of its own precision on this frame; NaN
+    // where the method gives none (Weighted Average, Peak Search) or the fit
+    // gave no answer. The offset is the secondary minus the primary, the
+    // errors its standard errors along screen x and y (y times the y scale,
+    // as the positions). They stay in pixels along the axes, as the fits
+    // give them: the reduction turns the offset into separation and angle
+    // itself, and an angle's error has no meaning near a zero offset.
+    float OffsetXError = std::numeric_limits<float>::quiet_NaN();
+    float OffsetYError = std::numeric_limits<float>::quiet_NaN();
+    // The secondary's light over the primary's, and its standard error.
+    float FluxRatio = std::numeric_limits<float>::quiet_NaN();
+    float FluxRatioError = std::numeric_limits<float>::quiet_NaN();
+    int64_t TimeUs = 0; // microseconds from the start of the recording
     int32_t FrameNo = 0;
     int32_t SystemX = 0; // system box centre after measuring this frame
     int32_t SystemY = 0;

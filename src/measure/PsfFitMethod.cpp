@@ -57,6 +57,19 @@ StarStatus fittedStatus(const IntensityPlane& plane, const TStarbox& sys, const 
     return starStatus(plane, probe.Left, probe.Top, probe.Size, lit);
 }
 
+// The offset's errors from both centres' (taken as independent), and the
+// flux ratio's from both lights' relative errors.
+void storeFitErrors(FrameRow& row, const PsfFitResult& fit, float yScale) {
+    const PsfStar& p = fit.stars[0];
+    const PsfStar& q = fit.stars[1];
+    row.OffsetXError = static_cast<float>(std::hypot(p.xError, q.xError));
+    row.OffsetYError = static_cast<float>(std::hypot(p.yError, q.yError)) * yScale;
+    const double ratio = q.flux / p.flux;
+    row.FluxRatio = static_cast<float>(ratio);
+    row.FluxRatioError = static_cast<float>(std::fabs(ratio) *
+                                            std::hypot(p.fluxError / p.flux, q.fluxError / q.flux));
+}
+
 } // namespace
 
 bool fitpair(WorkingState& ws, const IntensityPlane& plane, int32_t frame, int64_t timeUs) {
@@ -84,6 +97,7 @@ bool fitpair(WorkingState& ws, const IntensityPlane& plane, int32_t frame, int64
     if (fit.ok()) {
         keepFitted(pri, sys, fit.stars[0]);
         keepFitted(sec, sys, fit.stars[1]);
+        storeFitErrors(row, fit, ws.YScale);
     }
     row.PrimaryX = static_cast<float>(fit.stars[0].x);
     row.PrimaryY = static_cast<float>(fit.stars[0].y) * ws.YScale;

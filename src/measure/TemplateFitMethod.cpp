@@ -83,6 +83,10 @@ bool fittemplate(WorkingState& ws, const IntensityPlane& plane, int32_t frame, i
     if (fit.ok()) {
         keepFitted(pri, sys, fit.primaryX, fit.primaryY);
         keepFitted(sec, sys, fit.secondaryX, fit.secondaryY);
+        row.OffsetXError = static_cast<float>(fit.offsetXError);
+        row.OffsetYError = static_cast<float>(fit.offsetYError) * ws.YScale;
+        row.FluxRatio = static_cast<float>(fit.ratio);
+        row.FluxRatioError = static_cast<float>(fit.ratioError);
     }
     const double px = fit.ok() ? fit.primaryX : start.primaryX;
     const double py = fit.ok() ? fit.primaryY : start.primaryY;
