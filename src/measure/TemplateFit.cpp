@@ -1,5 +1,6 @@
 #include "measure/TemplateFit.h"
 
+#include "measure/NoiseModel.h"
 #include "measure/SkyEstimate.h"
 
 #include <Eigen/Dense>
@@ -178,12 +179,6 @@ constexpr int kMaxRounds = 4;
 // A round that moves the offset by less than this ends the cleaning.
 constexpr double kSettledPx = 0.01;
 constexpr int32_t kMinPixelsPerParam = 4;
-// The largest photon noise the stars' pixels are granted, variance per step
-// of light (a gain of one electron per step). The estimate rests on the
-// first round's residuals only: later rounds' residuals, where the images
-// overlap, hold what the model misses as well, and a noise model grown from
-// them would weigh the stars' cores away.
-constexpr double kMaxPerLight = 1.0;
 // Whole-pixel shifts tried round the expected offset before the fit.
 constexpr int32_t kSearchPx = 2;
 // The smallest offset the fit reports: below it the shifted copy lies on the
@@ -565,13 +560,13 @@ TemplateFitResult TemplateFit::fit(const PlaneView& plane, const TemplateFitStar
     if (sky.status != SkyStatus::Measured)
         return result;
     sky_ = sky.level;
-    // The rounding to whole steps leaves at least 1/12 of a step squared.
-    const double skyVariance = start.readNoise > 0
-                                   ? start.readNoise * start.readNoise +
-                                         (start.gain > 0 ? std::max(sky_, 0.0) / start.gain : 0.0)
-                                   : std::max(sky.noise * sky.noise, 1.0 / 12.0);
-    double perLight = start.gain > 0 ? 1.0 / start.gain : 0.0;
+    const NoiseModel given = noiseModelFor(sky.noise, sky_, start.readNoise, start.gain);
+    const double skyVariance = given.skyVariance;
     const bool gainGiven = start.gain > 0;
+    // Without a gain, the photon noise the run's earlier frames taught; the
+    // first frame learns it from its own first round.
+    const bool noiseKnown = gainGiven || photonNoise_.known();
+    double perLight = gainGiven ? given.perLight : photonNoise_.perLight();
     result.sky = sky_;
     if (!buildTemplate(plane))
         return result;
@@ -664,25 +659,38 @@ TemplateFitResult TemplateFit::fit(const PlaneView& plane, const TemplateFitStar
 
         // Photon noise from the stars where no gain was given: the share of
         // the residuals' variance above the sky's that grows with the light.
+        // Residual variance = sky part x (1 + r^2 carried) + perLight x (light
+        // + r^2 carried x template light). Only the first round's residuals
+        // teach it: later rounds', where the images overlap, hold what the
+        // cleaning misses as well.
         if (!gainGiven && round == 0) {
-            residuals_.resize(values_.size());
+            const std::size_t n = values_.size();
+            residuals_.resize(n);
+            jacobianData_.resize(n * kParams);
+            const Eigen::Map<const Eigen::Matrix<double, Eigen::Dynamic, kParams, Eigen::RowMajor>>
+                jacobian(jacobianData_.data(), static_cast<Eigen::Index>(n), kParams);
             const double* blocks[] = {params};
-            model.Evaluate(blocks, residuals_.data(), nullptr);
-            // Residual variance = sky part + perLight x (light + r^2 carried x template light).
-            const double r2 = params[kRatio] * params[kRatio];
-            double num = 0, den = 0;
-            for (std::size_t i = 0; i < values_.size(); ++i) {
-                const double variance = dataVariance_[i] + r2 * carried * copyVariance_[i];
-                const double e2 = residuals_[i] * residuals_[i] * variance;
-                const double photons = light_[i] + r2 * carried * templateLight_[i];
-                num += photons * (e2 - skyVariance * (1 + r2 * carried));
-                den += photons * photons;
+            double* jacobianBlocks[] = {jacobianData_.data()};
+            if (model.Evaluate(blocks, residuals_.data(), jacobianBlocks)) {
+                const Eigen::Matrix<double, kParams, kParams> normal =
+                    jacobian.transpose() * jacobian;
+                const Eigen::LDLT<Eigen::Matrix<double, kParams, kParams>> ldlt(normal);
+                const double r2 = params[kRatio] * params[kRatio];
+                for (std::size_t i = 0; ldlt.info() == Eigen::Success && i < n; ++i) {
+                    const Eigen::Matrix<double, kParams, 1> row =
+                        jacobian.row(static_cast<Eigen::Index>(i)).transpose();
+                    const double leverage = row.dot(ldlt.solve(row));
+                    const double variance = dataVariance_[i] + r2 * carried * copyVariance_[i];
+                    photonNoise_.add(residuals_[i] * std::sqrt(variance), leverage,
+                                     light_[i] + r2 * carried * templateLight_[i],
+                                     skyVariance * (1 + r2 * carried), variance);
+                }
             }
-            perLight = den > 0 ? std::clamp(num / den, 0.0, kMaxPerLight) : 0.0;
+            perLight = photonNoise_.perLight();
         }
         const bool settled = std::hypot(params[kDx] - lastDx, params[kDy] - lastDy) < kSettledPx;
         // Once the noise model is known, a pair apart needs no further round.
-        if ((round > 0 || gainGiven) && (settled || !overlaps || (round > 0 && !coreInBox)))
+        if ((round > 0 || noiseKnown) && (settled || !overlaps || (round > 0 && !coreInBox)))
             break;
     }
 
@@ -724,10 +732,48 @@ TemplateFitResult TemplateFit::fit(const PlaneView& plane, const TemplateFitStar
         }
         normal(kDx, kDx) = std::max(normal(kDx, kDx) - noiseX, 0.5 * normal(kDx, kDx));
         normal(kDy, kDy) = std::max(normal(kDy, kDy) - noiseY, 0.5 * normal(kDy, kDy));
+        // The template's noise reaches every fitted pixel through the
+        // interpolation's taps, so neighbouring pixels share it: the weights
+        // hold only each pixel's own share of it, while along the smooth
+        // slopes the offset rests on nearly all of it adds up. Its part of
+        // the covariance is summed over the template's pixels (each one's
+        // variance times how the fitted pixels it reaches pull on the
+        // parameters); the sample's own noise keeps its part.
+        const Eigen::Index cells = static_cast<Eigen::Index>(stride_) * stride_;
+        pull_.resize(static_cast<std::size_t>(cells) * kParams);
+        Eigen::Map<Eigen::Matrix<double, Eigen::Dynamic, kParams, Eigen::RowMajor>> pull(
+            pull_.data(), cells, kParams);
+        pull.setZero();
+        Eigen::Matrix<double, kParams, kParams> spread;
+        spread.setZero();
+        for (std::size_t i = 0; i < n; ++i) {
+            const double variance =
+                dataVariance_[i] + r2 * kx.sumSquares * ky.sumSquares * copyVariance_[i];
+            const Eigen::Matrix<double, 1, kParams> row =
+                jacobian.row(static_cast<Eigen::Index>(i));
+            spread.noalias() += row.transpose() * row * (dataVariance_[i] / variance);
+            const Eigen::Matrix<double, 1, kParams> perStep = row / std::sqrt(variance);
+            const int32_t x0 = columns_[i] + kx.base - kTapsBack - (left_ - pad_);
+            const int32_t y0 = rows_[i] + ky.base - kTapsBack - (top_ - pad_);
+            for (int l = 0; l < kTaps; ++l) {
+                if (y0 + l < 0 || y0 + l >= stride_)
+                    continue;
+                for (int k = 0; k < kTaps; ++k)
+                    if (x0 + k >= 0 && x0 + k < stride_)
+                        pull.row(static_cast<Eigen::Index>(y0 + l) * stride_ + x0 + k) +=
+                            perStep * (kx.w[k] * ky.w[l]);
+            }
+        }
+        for (Eigen::Index k = 0; k < cells; ++k) {
+            const double light = std::max(template_[static_cast<std::size_t>(k)], 0.0);
+            spread.noalias() +=
+                pull.row(k).transpose() * pull.row(k) * (r2 * (skyVariance + perLight * light));
+        }
         const Eigen::LDLT<Eigen::Matrix<double, kParams, kParams>> ldlt(normal);
         if (ldlt.info() == Eigen::Success && ldlt.isPositive()) {
-            cov = ldlt.solve(Eigen::Matrix<double, kParams, kParams>::Identity()) *
-                  std::max(result.reducedChiSquare, 1.0);
+            const Eigen::Matrix<double, kParams, kParams> inverse =
+                ldlt.solve(Eigen::Matrix<double, kParams, kParams>::Identity());
+            cov = inverse * spread * inverse * std::max(result.reducedChiSquare, 1.0);
             determined = cov.diagonal().minCoeff() > 0;
         }
     }

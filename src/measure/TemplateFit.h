@@ -6,6 +6,7 @@
 // shape the seeing gave the primary on this frame the secondary shares; no
 // profile is assumed, and a faint companion is not pulled by the primary's
 // halo the way a centre of light is.
+#include "measure/NoiseModel.h"
 #include "measure/PlaneView.h"
 
 #include <cstdint>
@@ -39,7 +40,8 @@ struct TemplateFitStart {
     // Noise model of a pixel: variance = readNoise^2 + light above the sky / gain,
     // in intensity steps. readNoise 0: the sky's own scatter around the
     // boxes (read noise and the sky's photons together). gain 0 (electrons
-    // per step): estimated from how the stars' pixels scatter about the fit.
+    // per step): estimated from how the stars' pixels scatter about the fit,
+    // pooled over the frames one instance fits.
     double readNoise = 0;
     double gain = 0;
 };
@@ -93,6 +95,9 @@ private:
     // The fitted pixels round the secondary.
     std::vector<int32_t> columns_, rows_;
     std::vector<double> values_, dataVariance_, copyVariance_, light_, templateLight_, residuals_;
+    std::vector<double> jacobianData_, pull_;
+    // The photon noise learnt over the frames this instance fitted.
+    PhotonNoiseEstimate photonNoise_;
 };
 
 } // namespace corvane

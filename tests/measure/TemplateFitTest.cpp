@@ -118,10 +118,12 @@ TEST_P(TemplateFitAccuracy, MeanOffsetOnTheTruth) {
     EXPECT_LE(std::fabs(across), 4 * e.meanError(e.across, e.across2));
     EXPECT_LE(std::fabs(along), 0.01 * sep);
     EXPECT_LE(std::fabs(std::atan2(across, sep)) * 180 / kPi, 0.7);
-    // The per-frame errors hold the truth within two of them in 72 to 82 %
-    // of the coordinates here (with photon noise they come out about a
-    // quarter too small); errors half what they should be fall below 60 %.
-    EXPECT_GE(e.covered / (2 * e.n), 0.6);
+    // The per-frame errors hold the truth within two of them in 88 to 95 %
+    // of the coordinates here (the 720 shares scatter by about 1 %, and a
+    // speckle grain taken for the star now and then adds a tail); errors a
+    // fifth too small or too large fall outside 86 to 98.5 %.
+    EXPECT_GE(e.covered / (2 * e.n), 0.86);
+    EXPECT_LE(e.covered / (2 * e.n), 0.985);
 }
 
 INSTANTIATE_TEST_SUITE_P(Seeing, TemplateFitAccuracy,
