@@ -2,7 +2,9 @@
 
 #include "measure/Methods.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <cstdlib>
 
 namespace corvane {
@@ -25,6 +27,20 @@ const char* starStatusName(StarStatus s) {
         return "missing_pixels";
     }
     return "not_measured";
+}
+
+const char* rowRejectionName(RowRejection r) {
+    switch (r) {
+    case RowRejection::None:
+        return "none";
+    case RowRejection::Repeat:
+        return "repeat";
+    case RowRejection::NotConverged:
+        return "not_converged";
+    case RowRejection::OffTrack:
+        return "off_track";
+    }
+    return "none";
 }
 
 int32_t CountValidRows(const FrameTable& table) {
@@ -95,6 +111,66 @@ void applyAcceptance(FrameTable& table, int32_t n, int32_t expectedDX, int32_t e
     const float ddy = offsetDeviation(row.SecondaryY - row.PrimaryY, expectedDY, length);
     if (exceedsLimit(ddx, limit) || exceedsLimit(ddy, limit))
         row.Valid = false;
+}
+
+namespace {
+
+struct RobustCentre {
+    double median = 0;
+    double sd = 0; // 1.4826 times the median absolute deviation
+};
+
+double medianOf(std::vector<double>& v) {
+    const std::size_t h = v.size() / 2;
+    std::nth_element(v.begin(), v.begin() + static_cast<std::ptrdiff_t>(h), v.end());
+    const double upper = v[h];
+    if (v.size() % 2 == 1)
+        return upper;
+    return 0.5 * (upper + *std::max_element(v.begin(), v.begin() + static_cast<std::ptrdiff_t>(h)));
+}
+
+RobustCentre robustCentre(std::vector<double> v) {
+    RobustCentre c;
+    c.median = medianOf(v);
+    for (double& x : v)
+        x = std::fabs(x - c.median);
+    c.sd = 1.4826 * medianOf(v);
+    return c;
+}
+
+} // namespace
+
+int32_t rejectOffTrack(FrameTable& table) {
+    std::vector<double> dx, dy;
+    for (const FrameRow& r : table)
+        if (r.Valid) {
+            dx.push_back(static_cast<double>(r.SecondaryX) - r.PrimaryX);
+            dy.push_back(static_cast<double>(r.SecondaryY) - r.PrimaryY);
+        }
+    if (dx.size() < static_cast<std::size_t>(MinValidRows))
+        return 0;
+    const RobustCentre cx = robustCentre(dx), cy = robustCentre(dy);
+    // A deviation of 0 (positions on whole pixels) judges nothing.
+    const auto off = [](const RobustCentre& c, double v) {
+        return c.sd > 0 && std::fabs(v - c.median) > kOffTrackDeviations * c.sd;
+    };
+    int32_t rejected = 0;
+    for (FrameRow& r : table)
+        if (r.Valid && (off(cx, static_cast<double>(r.SecondaryX) - r.PrimaryX) ||
+                        off(cy, static_cast<double>(r.SecondaryY) - r.PrimaryY))) {
+            r.Valid = false;
+            r.Rejection = RowRejection::OffTrack;
+            ++rejected;
+        }
+    return rejected;
+}
+
+void acceptOffTrackAgain(FrameTable& table) {
+    for (FrameRow& r : table)
+        if (r.Rejection == RowRejection::OffTrack) {
+            r.Valid = true;
+            r.Rejection = RowRejection::None;
+        }
 }
 
 void applyAcceptance(FrameTable& table, int32_t n, int32_t expectedDX, int32_t expectedDY,

@@ -34,6 +34,16 @@ inline bool isLost(StarStatus s) {
 // "missing_pixels".
 const char* starStatusName(StarStatus s);
 
+// Why a measured row was rejected where its stars' statuses do not tell.
+enum class RowRejection : uint8_t {
+    None = 0,
+    Repeat,       // the frame repeats the one before it
+    NotConverged, // the fit gave no answer about either star
+    OffTrack,     // the secondary lay far off the run's track (rejectOffTrack)
+};
+// "none", "repeat", "not_converged", "off_track".
+const char* rowRejectionName(RowRejection r);
+
 struct FrameRow {
     float PrimaryX = 0; // frame pixels
     float PrimaryY = 0;
@@ -60,6 +70,7 @@ struct FrameRow {
     bool Valid = false;
     StarStatus PrimaryStatus = StarStatus::NotMeasured;
     StarStatus SecondaryStatus = StarStatus::NotMeasured;
+    RowRejection Rejection = RowRejection::None;
 };
 
 using FrameTable = std::vector<FrameRow>;
@@ -78,6 +89,19 @@ bool isMeasuredRow(const FrameTable& table, std::size_t i);
 // Separation and screen angle of a row from its stored positions:
 // dx, dy as 32-bit floats; ScreenAngle = atan(-dy/dx) in degrees, -90 when dx is 0.
 void computeSeparationAndAngle(FrameRow& row);
+
+// The secondary's offset from the primary beyond this many robust standard
+// deviations of the run's median offset, in x or in y: off the track.
+inline constexpr double kOffTrackDeviations = 5.0;
+// Rejects the accepted rows whose offset lies off the track of the accepted
+// rows (median, and 1.4826 times the median absolute deviation for the
+// standard deviation, so that the frames it looks for do not widen the
+// limit), marks them OffTrack and returns how many there were. Fewer than
+// MinValidRows accepted rows are too few to tell a track: none is rejected.
+int32_t rejectOffTrack(FrameTable& table);
+// The rows rejectOffTrack rejected are accepted again (before it judges
+// them anew on a changed table).
+void acceptOffTrackAgain(FrameTable& table);
 
 // The common acceptance of row n (only ever clears Valid):
 // 1. a star that was lost (too faint, off the frame, merged);

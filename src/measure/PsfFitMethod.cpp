@@ -110,6 +110,8 @@ bool fitpair(WorkingState& ws, const IntensityPlane& plane, int32_t frame, int64
     // The fit's own status decides, not the offset test: a converged fit with
     // both stars lit, inside the box and apart is a measurement.
     row.Valid = s && fit.ok();
+    if (fit.status == PsfFitStatus::NotConverged || fit.status == PsfFitStatus::BadStart)
+        row.Rejection = RowRejection::NotConverged;
     return storeRow(ws, Method::PsfFit, row, frame, timeUs);
 }
 

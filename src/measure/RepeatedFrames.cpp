@@ -59,8 +59,11 @@ void rejectRepeat(WorkingState& ws, const IntensityPlane& plane, int32_t frame, 
         return;
     SystemBoxPatch& last = ws.LastPatch;
     const bool repeatsPicture = frame > 0 && last.frame == frame - 1 && samePatch(plane, last);
-    if (sourceRepeat || repeatsPicture)
-        ws.FrameData[static_cast<std::size_t>(frame)].Valid = false;
+    if (sourceRepeat || repeatsPicture) {
+        FrameRow& row = ws.FrameData[static_cast<std::size_t>(frame)];
+        row.Valid = false;
+        row.Rejection = RowRejection::Repeat;
+    }
     const TStarbox& sys = ws.SystemBox;
     last.frame = frame;
     last.left = sys.Left;

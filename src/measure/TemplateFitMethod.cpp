@@ -106,6 +106,8 @@ bool fittemplate(WorkingState& ws, const IntensityPlane& plane, int32_t frame, i
     computeSeparationAndAngle(row);
     // The fit's own status decides, not the offset test.
     row.Valid = s && fit.ok();
+    if (fit.status == TemplateFitStatus::NotConverged || fit.status == TemplateFitStatus::BadStart)
+        row.Rejection = RowRejection::NotConverged;
     return storeRow(ws, Method::TemplateFit, row, frame, timeUs);
 }
 

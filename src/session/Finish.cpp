@@ -3,6 +3,7 @@
 
 #include "common/Error.h"
 #include "common/NumberText.h"
+#include "measure/Methods.h"
 
 #include <cmath>
 
@@ -18,6 +19,12 @@ RunFinish MeasuringSession::finishRun(const ReductionSettings& settings) {
     for (int32_t n : clippedFrames_)
         state_.FrameData[static_cast<std::size_t>(n)].Valid = true;
     clippedFrames_.clear();
+    // The same for the track: judged anew on this table. Methods with an
+    // offset test reject a secondary far from the selection's offset on
+    // each frame; the fits have none, and the track stands in for it.
+    acceptOffTrackAgain(state_.FrameData);
+    if (!std::isfinite(methodEntry(settings.method).acceptanceLimit))
+        out.offTrack = rejectOffTrack(state_.FrameData);
     if (!reductionDue()) {
         out.noResult = noResultText(settings.method);
         out.warnings = warnings(ReductionResult{}, settings.method, settings.decimalSeparator);

@@ -81,8 +81,25 @@ struct ReductionSettings {
     bool declinationGiven = true;
 };
 
+// How many measured frames were rejected, by reason; a frame the user
+// unticked counts in none.
+struct RejectionCounts {
+    int32_t tooFaint = 0; // either star
+    int32_t merged = 0;
+    int32_t offFrame = 0;
+    int32_t offset = 0; // the secondary not where the selection puts it
+    int32_t repeat = 0; // the frame repeats the one before it
+    int32_t notConverged = 0;
+    int32_t offTrack = 0;
+};
+
+// Frames rejected because the fit gave no answer or lay off the track, as a
+// share of the measured frames, from which a result is warned of.
+inline constexpr double kUnsoundFitShare = 0.1;
+
 struct RunFinish {
-    int32_t clipped = 0; // frames rejected as outliers
+    int32_t clipped = 0;  // frames rejected as outliers
+    int32_t offTrack = 0; // frames rejected as off the track (fitting methods)
     // Why there is no result, with the counts; empty when the reduction ran.
     std::string noResult;
     // The reduction as far as it went (its `error` says why it stopped);

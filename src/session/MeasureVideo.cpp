@@ -277,6 +277,7 @@ MeasureOutcome measureVideo(const MeasureRequest& request, const MeasureHooks& h
             out.reductionError = finish.reduction->error;
     }
     out.validFrames = session.acceptedFrames();
+    out.rejections = session.rejectionCounts(method);
     // A pair's calibration comes with its result; a single star's is the
     // only result, and says why when there is none.
     if (request.calibrate && (request.singleStar || out.reduction))

@@ -111,8 +111,9 @@ struct MeasureOutcome {
     Method method = kDefaultMethod;
     int32_t framesMeasured = 0;
     bool cancelled = false;
-    int32_t validFrames = 0;   // after the outlier rejection
-    int32_t clippedFrames = 0; // rejected as outliers
+    int32_t validFrames = 0;    // after the outlier rejection
+    int32_t clippedFrames = 0;  // rejected as outliers
+    RejectionCounts rejections; // the other rejected frames, by reason
     // Why there is no result, with the counts; empty when the reduction ran.
     std::string noResult;
     // The doubts the result deserves, in the program's words (without a

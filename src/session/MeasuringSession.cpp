@@ -178,7 +178,11 @@ const FrameRow* MeasuringSession::row(int32_t n) const {
 bool MeasuringSession::setAccepted(int32_t n, bool accepted) {
     if (!row(n))
         return false;
-    state_.FrameData[static_cast<std::size_t>(n)].Valid = accepted;
+    FrameRow& r = state_.FrameData[static_cast<std::size_t>(n)];
+    r.Valid = accepted;
+    // The user's choice stands over the track's too.
+    if (r.Rejection == RowRejection::OffTrack)
+        r.Rejection = RowRejection::None;
     // The user's choice stands over the clipping's.
     clippedFrames_.erase(std::remove(clippedFrames_.begin(), clippedFrames_.end(), n),
                          clippedFrames_.end());

@@ -145,6 +145,8 @@ public:
     // commonest reason with what to try instead of `method`, the method the
     // frames were measured with; empty when the reduction is due.
     std::string noResultText(Method method) const;
+    // The rejected frames of the table by reason, measured with `method`.
+    RejectionCounts rejectionCounts(Method method) const;
 
     // What follows a run, the same for every front end: the frames clipped
     // as outliers before (see rejectOutliers) accepted again, then clipped

@@ -13,6 +13,7 @@
 #include "session/ReductionMessages.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstddef>
 #include <iterator>
@@ -45,9 +46,22 @@ std::string fileNameOf(const std::string& path) {
 
 namespace {
 
-// Why a measured frame was rejected, as far as the stars' statuses tell.
-enum class Rejection { SecondaryFaint, PrimaryFaint, Merged, OffFrame, Offset, Count };
+// Why a measured frame was rejected: the row's own reason, or what the
+// stars' statuses tell.
+enum class Rejection {
+    SecondaryFaint,
+    PrimaryFaint,
+    Merged,
+    OffFrame,
+    Offset,
+    Repeat,
+    NotConverged,
+    OffTrack,
+    Count
+};
 
+// A star lost counts before the row's own reason: the end position shows
+// the last frame again, a repeat, whatever became of its stars.
 Rejection rejectionOf(const FrameRow& r) {
     if (r.PrimaryStatus == StarStatus::TooFaint)
         return Rejection::PrimaryFaint;
@@ -57,6 +71,16 @@ Rejection rejectionOf(const FrameRow& r) {
         return Rejection::Merged;
     if (r.PrimaryStatus == StarStatus::OffFrame || r.SecondaryStatus == StarStatus::OffFrame)
         return Rejection::OffFrame;
+    switch (r.Rejection) {
+    case RowRejection::Repeat:
+        return Rejection::Repeat;
+    case RowRejection::NotConverged:
+        return Rejection::NotConverged;
+    case RowRejection::OffTrack:
+        return Rejection::OffTrack;
+    case RowRejection::None:
+        break;
+    }
     return Rejection::Offset;
 }
 
@@ -86,23 +110,35 @@ bool rejectedByMeasurement(const FrameRow& r, const WorkingState& ws, Method met
     return !alone[0].Valid;
 }
 
-// The commonest reason among the rejected frames, what it means and what
-// to try: "the secondary was too faint in 284 of 300 frames: try ...".
-std::string commonestRejection(const WorkingState& ws, int32_t measured, Method method) {
-    int32_t counts[static_cast<int>(Rejection::Count)] = {};
+using Counts = std::array<int32_t, static_cast<std::size_t>(Rejection::Count)>;
+
+// The rejected frames by reason; those the user unticked are none of them.
+Counts countRejections(const WorkingState& ws, Method method) {
+    Counts counts{};
     const FrameTable& table = ws.FrameData;
     for (std::size_t i = 0; i < table.size(); ++i) {
         const FrameRow& r = table[i];
-        if (isMeasuredRow(table, i) && !r.Valid && rejectedByMeasurement(r, ws, method))
-            ++counts[static_cast<int>(rejectionOf(r))];
+        if (isMeasuredRow(table, i) && !r.Valid &&
+            (r.Rejection != RowRejection::None || rejectedByMeasurement(r, ws, method)))
+            ++counts[static_cast<std::size_t>(rejectionOf(r))];
     }
+    return counts;
+}
+
+// The commonest reason among the rejected frames, what it means and what
+// to try: "the secondary was too faint in 284 of 300 frames: try ...".
+std::string commonestRejection(const WorkingState& ws, int32_t measured, Method method) {
+    Counts counts = countRejections(ws, method);
+    // A repeat holds no measurement to go wrong, and the last frame always
+    // repeats: it names no fault of the measuring.
+    counts[static_cast<std::size_t>(Rejection::Repeat)] = 0;
     const int32_t* top = std::max_element(std::begin(counts), std::end(counts));
     if (*top == 0)
         return std::string();
     const std::string in =
         " in " + std::to_string(*top) + " of " + std::to_string(measured) + " frames: ";
     const std::string fainter = "try " + otherMethods(method) + ", or a larger box";
-    switch (static_cast<Rejection>(top - counts)) {
+    switch (static_cast<Rejection>(top - counts.data())) {
     case Rejection::SecondaryFaint:
         return "the secondary was too faint" + in + fainter;
     case Rejection::PrimaryFaint:
@@ -112,6 +148,11 @@ std::string commonestRejection(const WorkingState& ws, int32_t measured, Method 
     case Rejection::OffFrame:
         return "a star was off the frame" + in +
                "measure only the frames where both stars are in it";
+    case Rejection::NotConverged:
+        return "the fit did not converge" + in + "try " + otherMethods(method);
+    case Rejection::OffTrack:
+        return "the secondary lay far off its track" + in +
+               "select the pair again on a steady frame, or try " + otherMethods(method);
     default:
         return "the secondary was not where the selection puts it" + in +
                "select the pair again on a steady frame, or try a larger box";
@@ -119,6 +160,20 @@ std::string commonestRejection(const WorkingState& ws, int32_t measured, Method 
 }
 
 } // namespace
+
+RejectionCounts MeasuringSession::rejectionCounts(Method method) const {
+    const Counts c = countRejections(state_, method);
+    const auto at = [&c](Rejection r) { return c[static_cast<std::size_t>(r)]; };
+    RejectionCounts out;
+    out.tooFaint = at(Rejection::PrimaryFaint) + at(Rejection::SecondaryFaint);
+    out.merged = at(Rejection::Merged);
+    out.offFrame = at(Rejection::OffFrame);
+    out.offset = at(Rejection::Offset);
+    out.repeat = at(Rejection::Repeat);
+    out.notConverged = at(Rejection::NotConverged);
+    out.offTrack = at(Rejection::OffTrack);
+    return out;
+}
 
 std::string MeasuringSession::noResultText(Method method) const {
     const int32_t accepted = acceptedFrames();
@@ -158,6 +213,17 @@ std::vector<std::string> MeasuringSession::warnings(const ReductionResult& r, Me
     if (r.reached >= ReductionStage::Separation)
         for (std::string& w : reductionWarnings(r.statistics, measuredFrames(), sep))
             out.push_back(std::move(w));
+    // Frames the fit could not answer for or placed off the track: the
+    // result rests on the others, and many such frames make it doubtful.
+    const RejectionCounts rejected = rejectionCounts(method);
+    const int32_t unsound = rejected.notConverged + rejected.offTrack;
+    const int32_t measured = measuredFrames();
+    if (unsound > 0 && unsound >= kUnsoundFitShare * measured)
+        out.push_back(std::to_string(unsound) + " of " + std::to_string(measured) +
+                      " frames were rejected: the fit did not converge in " +
+                      std::to_string(rejected.notConverged) +
+                      ", the secondary lay off its track in " + std::to_string(rejected.offTrack) +
+                      ". Try " + otherMethods(method) + ".");
     // A pair whose images overlap, measured by a method that cannot part them.
     if (const char* overlap = overlapWarning(state_, method))
         out.push_back(overlap);

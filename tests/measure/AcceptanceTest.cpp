@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+
 namespace corvane {
 namespace {
 
@@ -139,6 +141,44 @@ TEST(Acceptance, RowOutsideTheTableIsIgnored) {
     EXPECT_TRUE(table[0].Valid);
     EXPECT_TRUE(table[1].Valid);
 }
+
+// The run's track: a secondary off it by `strayBy` pixels on y, among rows
+// whose offset scatters by up to `jitter` (robust sd 0.74 jitter).
+struct TrackCase {
+    const char* name;
+    int32_t rows;
+    float jitter, strayBy;
+    bool rejected;
+};
+
+class OffTrack : public ::testing::TestWithParam<TrackCase> {};
+
+TEST_P(OffTrack, RejectsOnlyFarBeyondTheRobustScatter) {
+    const TrackCase& c = GetParam();
+    FrameTable table(static_cast<std::size_t>(c.rows));
+    for (int32_t i = 0; i < c.rows; ++i) {
+        FrameRow& r = table[static_cast<std::size_t>(i)];
+        r.PrimaryX = static_cast<float>(i); // the pair drifts
+        r.SecondaryX = r.PrimaryX + 20 + c.jitter * static_cast<float>(i % 5 - 2) / 2;
+        r.SecondaryY = c.jitter * static_cast<float>((i * 3) % 5 - 2) / 2;
+        r.Valid = true;
+    }
+    table[7].SecondaryY += c.strayBy;
+    EXPECT_EQ(rejectOffTrack(table), c.rejected ? 1 : 0);
+    EXPECT_EQ(table[7].Valid, !c.rejected);
+    EXPECT_EQ(table[7].Rejection == RowRejection::OffTrack, c.rejected);
+    acceptOffTrackAgain(table);
+    EXPECT_EQ(CountValidRows(table), c.rows);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Strays, OffTrack,
+    ::testing::Values(TrackCase{"far_stray_rejected", 40, 0.2f, 2.0f, true},
+                      TrackCase{"stray_just_within_kept", 40, 0.2f, 0.5f, false},
+                      TrackCase{"stray_just_beyond_rejected", 40, 0.2f, 0.9f, true},
+                      TrackCase{"whole_pixels_judge_nothing", 40, 0, 3, false},
+                      TrackCase{"too_few_rows_judge_nothing", 15, 0.2f, 2, false}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace
 } // namespace corvane

@@ -19,13 +19,14 @@ struct Outcome {
     std::string noResult;
     std::string csvRow;
     int32_t clipped = 0;
+    int32_t offTrack = 0;
 };
 
 // A clean 12" pair (320 x 240, 120 frames) on a sky of `sky` grey levels
 // with a noise of `noise`,
 // measured with `method`; `keep` accepted frames at most are left accepted
 // (the rest rejected by hand), and one frame's separation is made an outlier
-// when `outlier` is set, before clipping at 3 sigma.
+// when `outlier` is set, before the run is finished with clipping at 3 sigma.
 Outcome measure(double separation, double sky, double noise, Method method, int32_t keep,
                 bool outlier) {
     test::TempDir dir;
@@ -51,22 +52,27 @@ Outcome measure(double separation, double sky, double noise, Method method, int3
     for (int32_t n = 0; n <= p.frames; ++n)
         if (session.row(n)->Valid && ++accepted > keep)
             session.setAccepted(n, false);
-    Outcome out;
+    ReductionSettings settings;
+    settings.decDegrees = "+30";
+    settings.decSeconds = "";
+    settings.method = method;
     if (outlier) {
         FrameRow& row = session.state().FrameData[40];
         row.SecondaryX += 5;
         computeSeparationAndAngle(row);
-        out.clipped = session.rejectOutliers(3.0);
+        settings.clipSigma = 3.0;
     }
-    out.noResult = session.noResultText(method);
-    if (!out.noResult.empty()) {
-        // Without a result the doubts about the measurement are still told.
-        out.warnings = session.warnings(ReductionResult{}, method, '.');
+    // Without a result the doubts about the measurement are still told.
+    RunFinish finish = session.finishRun(settings);
+    Outcome out;
+    out.clipped = finish.clipped;
+    out.offTrack = session.rejectionCounts(method).offTrack;
+    out.noResult = finish.noResult;
+    out.warnings = finish.warnings;
+    if (!out.noResult.empty())
         return out;
-    }
-    const ReductionResult r = session.reduce(Orientation::CorrectOrInverted, "+30", "00", "", '.');
+    const ReductionResult& r = *finish.reduction;
     EXPECT_TRUE(r.error.empty()) << r.error;
-    out.warnings = session.warnings(r, method, '.');
     out.csvRow = session.resultsCsvRow("1/2/26", PairTexts{}, measuredTexts(EpochResult{}, r, '.'),
                                        r, method, out.clipped);
     return out;
@@ -81,6 +87,7 @@ struct OutcomeCase {
     std::string noResult;
     std::vector<std::string> warningStarts; // the start of each warning, in order
     std::string csvCounts;                  // the row's counts, method and video
+    int32_t offTrack = 0;                   // frames rejected as off the track
 };
 
 class SessionOutcome : public ::testing::TestWithParam<OutcomeCase> {};
@@ -89,6 +96,7 @@ TEST_P(SessionOutcome, SaysWhyOrWhatIsDoubtful) {
     const OutcomeCase& c = GetParam();
     const Outcome r = measure(c.separation, c.sky, c.noise, c.method, c.keep, c.outlier);
     EXPECT_EQ(r.noResult, c.noResult);
+    EXPECT_EQ(r.offTrack, c.offTrack);
     ASSERT_EQ(r.warnings.size(), c.warningStarts.size());
     for (std::size_t i = 0; i < r.warnings.size(); ++i)
         EXPECT_EQ(r.warnings[i].rfind(c.warningStarts[i], 0), 0u) << r.warnings[i];
@@ -122,6 +130,8 @@ INSTANTIATE_TEST_SUITE_P(
                     {"Only 20 of 120 measured frames were accepted"}, ",120,20,0,Peak Search,"},
         OutcomeCase{"outlier_clipped_and_counted",        12, 0,  3, Method::PeakSearch,      1000, true,  "",
                     {}, ",120,118,1,Peak Search,"},
+        OutcomeCase{"fit_off_its_track_rejected_not_clipped", 12, 0, 3, Method::PsfFit,     1000, true,  "",
+                    {}, ",120,118,0,PSF Fit,", 1},
         OutcomeCase{"too_few_accepted_says_how_many",     12, 0,  3, Method::PeakSearch,      11,   false,
                     "Only 11 of 120 frames were accepted; at least 16 are needed", {}, ""}),
     // clang-format on

@@ -469,6 +469,7 @@ TEST_F(MeasureTool, JsonHoldsTheShownTextsAndTheUnroundedValues) {
     }
     EXPECT_FALSE(j.shown("decode_fps")) << "bench keys only with --bench";
     EXPECT_NE(json.out.find("\"warnings\": [], "), std::string::npos) << "a sound result";
+    EXPECT_NE(json.out.find("\"not_converged\": 0, \"off_track\": 0}"), std::string::npos);
 }
 
 TEST_F(MeasureTool, FramesCsvHasOneRowPerFrameOfTheTable) {
@@ -479,7 +480,8 @@ TEST_F(MeasureTool, FramesCsvHasOneRowPerFrameOfTheTable) {
     std::string line;
     std::getline(in, line);
     EXPECT_EQ(line, "frame,time_ms,primary_x,primary_y,secondary_x,secondary_y,sep_px,"
-                    "screen_angle,system_x,system_y,valid,primary_status,secondary_status");
+                    "screen_angle,system_x,system_y,valid,primary_status,secondary_status,"
+                    "offset_x_stderr,offset_y_stderr,flux_ratio,flux_ratio_stderr,rejection");
     int rows = 0;
     int valid = 0;
     while (std::getline(in, line)) {
@@ -487,7 +489,7 @@ TEST_F(MeasureTool, FramesCsvHasOneRowPerFrameOfTheTable) {
         std::stringstream s(line);
         for (std::string field; std::getline(s, field, ',');)
             f.push_back(field);
-        ASSERT_EQ(f.size(), 13u) << line;
+        ASSERT_EQ(f.size(), 18u) << line;
         EXPECT_EQ(f[0], std::to_string(rows));
         if (rows > 0) {
             // Every frame after the start frame is measured, at 15 frames a second.
@@ -526,7 +528,7 @@ TEST_F(MeasureTool, StartAndStopLimitTheMeasuredFrames) {
     for (int n = 0; std::getline(in, line); ++n) {
         const bool measured = n > 30 && n <= 90;
         const std::string unmeasured =
-            std::to_string(n) + ",0,0,0,0,0,0,0,0,0,0,not_measured,not_measured";
+            std::to_string(n) + ",0,0,0,0,0,0,0,0,0,0,not_measured,not_measured,,,,,none";
         EXPECT_EQ(line == unmeasured, !measured) << line;
     }
     EXPECT_NEAR(number(textMap(r.out).at("separation")), truth_->separationArcsec,

@@ -194,6 +194,11 @@ std::string csvNumber(float v) {
     return formatGeneral(v, kDecimalSeparator);
 }
 
+// Empty for a number the method does not give (NaN).
+std::string givenCsvNumber(float v) {
+    return std::isnan(v) ? std::string() : csvNumber(v);
+}
+
 // What a speckle measurement gives beyond numbers: the quadrant, why there
 // is no pair, the saved image, and the detection limit as a curve (the
 // faintest companion that would have been seen at each separation).
@@ -261,6 +266,13 @@ void writeJson(std::ostream& out, const MeasureOutcome& o) {
         << ", \"jitter_ms\": " << shownNumber(formatRounded(t.jitterMs, 3, kDecimalSeparator))
         << ", \"dropped_frames\": " << t.droppedFrames << "}, ";
     out << "\"warnings\": " << nlohmann::json(o.warnings).dump() << ", ";
+    if (!o.speckle) {
+        const RejectionCounts& c = o.rejections;
+        out << "\"rejections\": {\"too_faint\": " << c.tooFaint << ", \"merged\": " << c.merged
+            << ", \"off_frame\": " << c.offFrame << ", \"offset\": " << c.offset
+            << ", \"repeat\": " << c.repeat << ", \"not_converged\": " << c.notConverged
+            << ", \"off_track\": " << c.offTrack << "}, ";
+    }
     if (o.speckle)
         out << "\"speckle\": " << speckleJson(*o.speckle).dump() << ", ";
     out << "\"raw\": {";
@@ -271,7 +283,8 @@ void writeJson(std::ostream& out, const MeasureOutcome& o) {
 
 void writeFramesCsv(std::ostream& out, const FrameTable& table) {
     out << "frame,time_ms,primary_x,primary_y,secondary_x,secondary_y,sep_px,screen_angle,"
-           "system_x,system_y,valid,primary_status,secondary_status\n";
+           "system_x,system_y,valid,primary_status,secondary_status,offset_x_stderr,"
+           "offset_y_stderr,flux_ratio,flux_ratio_stderr,rejection\n";
     for (std::size_t i = 0; i < table.size(); ++i) {
         const FrameRow& r = table[i];
         out << i << ',' << millisecondsOf(r.TimeUs) << ',' << csvNumber(r.PrimaryX) << ','
@@ -279,7 +292,9 @@ void writeFramesCsv(std::ostream& out, const FrameTable& table) {
             << csvNumber(r.SecondaryY) << ',' << csvNumber(r.SepPixels) << ','
             << csvNumber(r.ScreenAngle) << ',' << r.SystemX << ',' << r.SystemY << ','
             << (r.Valid ? 1 : 0) << ',' << starStatusName(r.PrimaryStatus) << ','
-            << starStatusName(r.SecondaryStatus) << '\n';
+            << starStatusName(r.SecondaryStatus) << ',' << givenCsvNumber(r.OffsetXError) << ','
+            << givenCsvNumber(r.OffsetYError) << ',' << givenCsvNumber(r.FluxRatio) << ','
+            << givenCsvNumber(r.FluxRatioError) << ',' << rowRejectionName(r.Rejection) << '\n';
     }
 }
 
