@@ -55,7 +55,7 @@ void sysbox(WorkingState& ws, const IntensityPlane& plane,
 }
 
 void selectsecondary(WorkingState& ws, const IntensityPlane& plane, int32_t x, int32_t y,
-                     int32_t size, const std::function<void()>& drawFrameAfresh) {
+                     int32_t size, const std::function<void()>& drawFrameAfresh, bool fitImages) {
     ws.SecondaryBox.place(x, y, size);
     ws.SecondaryBox.measure(plane, kStarPasses, skyAround(plane, ws.SecondaryBox));
     sysbox(ws, plane, drawFrameAfresh);
@@ -63,7 +63,8 @@ void selectsecondary(WorkingState& ws, const IntensityPlane& plane, int32_t x, i
     ws.PrimaryClickDY = ws.PrimaryClickY - ws.SystemBox.CentreY;
     ws.SecondaryClickDX = x - ws.SystemBox.CentreX;
     ws.SecondaryClickDY = y - ws.SystemBox.CentreY;
-    fitSelection(ws, plane);
+    if (fitImages)
+        fitSelection(ws, plane);
     ws.ExpectedDX = ws.SecondaryBox.CentreX - ws.PrimaryBox.CentreX;
     ws.ExpectedDY = ws.SecondaryBox.CentreY - ws.PrimaryBox.CentreY;
 }

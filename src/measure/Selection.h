@@ -45,8 +45,11 @@ void sysbox(WorkingState& ws, Player& player);
 // Secondary click, after the caller has reset the working state: place the
 // secondary box, let it settle (8 passes), sysbox, and take the expected
 // offset of the secondary from the primary.
+// `fitImages` false leaves out `fitSelection`, whose numbers only the user's
+// warnings read (a pair clicked by the program itself).
 void selectsecondary(WorkingState& ws, const IntensityPlane& plane, int32_t x, int32_t y,
-                     int32_t size, const std::function<void()>& drawFrameAfresh);
+                     int32_t size, const std::function<void()>& drawFrameAfresh,
+                     bool fitImages = true);
 // With the player: RepaintPlayer first, and sysbox with the player.
 // (selectsecondary also fits both stars' images once, `fitSelection`.)
 void selectsecondary(WorkingState& ws, Player& player, int32_t x, int32_t y, int32_t size);

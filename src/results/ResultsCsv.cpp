@@ -123,6 +123,12 @@ std::string buildResultsCsvRow(const ResultsCsvFields& f) {
         std::to_string(f.frameFrom),
         std::to_string(f.frameTo),
         f.framesEffective,
+        f.artificialSepBias,
+        f.artificialSepBiasStderr,
+        f.artificialPaBias,
+        f.artificialPaBiasStderr,
+        f.artificialCopies,
+        f.biasCorrected,
     };
     std::string row;
     for (const std::string& field : fields) {

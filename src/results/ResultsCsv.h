@@ -46,6 +46,15 @@ struct ResultsCsvFields {
     int32_t frameFrom = 0;   // the first and last frames measured
     int32_t frameTo = 0;
     std::string framesEffective; // how many independent frames the accepted ones are worth
+    // The artificial-star test: the bias in separation (arc-seconds) and
+    // position angle (degrees), read minus put, with their standard errors,
+    // the copies read, and "yes" when the result had its biases taken off.
+    std::string artificialSepBias;
+    std::string artificialSepBiasStderr;
+    std::string artificialPaBias;
+    std::string artificialPaBiasStderr;
+    std::string artificialCopies;
+    std::string biasCorrected;
 };
 
 inline constexpr const char* kResultsCsvHeader =
@@ -53,7 +62,9 @@ inline constexpr const char* kResultsCsvHeader =
     "separation_stderr,position_angle_stderr,pixel_scale,pixel_scale_stderr,drift_angle_stderr,"
     "sep_px_sd,screen_angle_sd,frames_measured,frames_accepted,frames_clipped,method,video,"
     "time_from_s,time_to_s,calibration,quadrant,quadrant_confidence,delta_mag,delta_mag_stderr,"
-    "julian_date,orientation,frame_from,frame_to,frames_effective";
+    "julian_date,orientation,frame_from,frame_to,frames_effective,artificial_sep_bias,"
+    "artificial_sep_bias_stderr,artificial_pa_bias,artificial_pa_bias_stderr,artificial_copies,"
+    "bias_corrected";
 
 // One row without its line end. A field holding a comma, a double quote, a
 // CR or an LF is quoted, its quotes doubled. The texts from outside (the

@@ -11,6 +11,7 @@ namespace corvane {
 
 RunFinish MeasuringSession::finishRun(const ReductionSettings& settings) {
     RunFinish out;
+    artificialStars_.reset();
     if (!calibration_)
         checkDeclination(settings.decDegrees, settings.decMinutes, settings.decSeconds,
                          settings.decimalSeparator);
@@ -39,6 +40,23 @@ RunFinish MeasuringSession::finishRun(const ReductionSettings& settings) {
     out.warnings = warnings(*out.reduction, settings.method, settings.decimalSeparator);
     if (std::optional<std::string> w = calibratedDriftWarning(settings))
         out.warnings.push_back(*w);
+    if (settings.artificialStars) {
+        // Frames that cannot be read again leave the result without the
+        // test rather than without its numbers.
+        try {
+            if (player_.Source())
+                out.artificialStars = artificialStarTest(player_, state_.FrameData, state_,
+                                                         settings.method, *out.reduction);
+        } catch (const std::exception&) {
+            out.artificialStars.reset();
+        }
+        artificialStars_ = out.artificialStars;
+        if (out.artificialStars)
+            for (std::string& w :
+                 artificialStarWarnings(*out.artificialStars, *out.reduction, settings.method,
+                                        settings.decimalSeparator))
+                out.warnings.push_back(std::move(w));
+    }
     return out;
 }
 

@@ -6,6 +6,7 @@
 // line) and the window puts the cursor there.
 #include "measure/FrameTable.h"
 #include "reduce/Reduction.h"
+#include "session/ArtificialStars.h"
 
 #include <cstdint>
 #include <optional>
@@ -79,6 +80,8 @@ struct ReductionSettings {
     // Whether the user gave the declination, rather than leaving the boxes
     // as they were; a calibrated run compares its own drift only then.
     bool declinationGiven = true;
+    // Whether the artificial-star test follows a run with a result.
+    bool artificialStars = true;
 };
 
 // How many measured frames were rejected, by reason; a frame the user
@@ -106,6 +109,8 @@ struct RunFinish {
     // none when there were too few accepted frames.
     std::optional<ReductionResult> reduction;
     std::vector<std::string> warnings;
+    // The artificial-star test of the result, when it could be made.
+    std::optional<ArtificialStarResult> artificialStars;
     bool hasResult() const { return reduction && reduction->error.empty(); }
 };
 

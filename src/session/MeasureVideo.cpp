@@ -199,6 +199,7 @@ MeasureOutcome measureVideo(const MeasureRequest& request, const MeasureHooks& h
     settings.decimalSeparator = request.decimalSeparator;
     settings.method = method;
     settings.clipSigma = request.clipSigma;
+    settings.artificialStars = request.artificialStars;
     // The declination is read only after the run; a text that cannot be read
     // fails now, before the run's time is spent.
     checkDeclinationBeforeRun(settings, session.calibration().has_value());
@@ -271,9 +272,12 @@ MeasureOutcome measureVideo(const MeasureRequest& request, const MeasureHooks& h
         out.clippedFrames = finish.clipped;
         out.noResult = finish.noResult;
         out.warnings = std::move(finish.warnings);
-        if (finish.hasResult())
+        out.artificialStars = finish.artificialStars;
+        if (finish.hasResult()) {
             out.reduction = std::move(finish.reduction);
-        else if (finish.reduction)
+            if (request.correctBias && out.artificialStars)
+                out.biasCorrected = correctBias(*out.artificialStars, *out.reduction);
+        } else if (finish.reduction)
             out.reductionError = finish.reduction->error;
     }
     out.validFrames = session.acceptedFrames();
@@ -358,11 +362,12 @@ std::string resultsCsvRow(const MeasureOutcome& outcome, const std::string& reco
         return speckleCsvRow(outcome, recordDate, pair);
     if (!outcome.reduction)
         throw Error("The measurement has no result to save");
-    return resultsCsvRow(recordDate, pair,
-                         measuredTexts(outcome.epoch, *outcome.reduction, outcome.decimalSeparator),
-                         outcome.table, *outcome.reduction, outcome.method, outcome.clippedFrames,
-                         outcome.video,
-                         outcome.calibrationUsed ? &*outcome.calibrationUsed : nullptr);
+    return resultsCsvRow(
+        recordDate, pair,
+        measuredTexts(outcome.epoch, *outcome.reduction, outcome.decimalSeparator), outcome.table,
+        *outcome.reduction, outcome.method, outcome.clippedFrames, outcome.video,
+        outcome.calibrationUsed ? &*outcome.calibrationUsed : nullptr,
+        outcome.artificialStars ? &*outcome.artificialStars : nullptr, outcome.biasCorrected);
 }
 
 } // namespace corvane

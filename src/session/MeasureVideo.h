@@ -82,6 +82,11 @@ struct MeasureRequest {
     std::string referenceVideo;
     int32_t speckleBox = kDefaultSpeckleBox;
     std::string speckleImage;
+    // The artificial-star test after the run (none: skipped), and whether
+    // the result takes the biases it finds off (the measured values stay
+    // the result otherwise; the warnings offer the corrected ones).
+    bool artificialStars = true;
+    bool correctBias = false;
 };
 
 // Frame rates of the video source alone and of the measuring run, over the
@@ -137,6 +142,10 @@ struct MeasureOutcome {
     std::string calibrationWarning;
     // The drift's calibration, when asked for and the drift gave one.
     std::optional<Calibration> driftCalibration;
+    // The artificial-star test of the result; with `correctBias` the result
+    // had its biases taken off (`biasCorrected`).
+    std::optional<ArtificialStarResult> artificialStars;
+    bool biasCorrected = false;
     // A speckle measurement's result (the frame table then stays empty).
     std::optional<SpeckleOutcome> speckle;
 };

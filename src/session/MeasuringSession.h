@@ -219,6 +219,8 @@ private:
     int32_t selectionFrame_ = -1;
     // The frames the last clipping rejected, accepted again before the next.
     std::vector<int32_t> clippedFrames_;
+    // The artificial-star test of the last result, saved with it.
+    std::optional<ArtificialStarResult> artificialStars_;
     // Why a calibrated run may not be what it seems: the video's own stars
     // drifted across the frame.
     std::optional<std::string> calibratedDriftWarning(const ReductionSettings& settings) const;
@@ -283,7 +285,9 @@ std::string resultsLine(const std::string& recordDate, const PairTexts& pair,
 std::string resultsCsvRow(const std::string& recordDate, const PairTexts& pair,
                           const MeasuredTexts& measured, const FrameTable& table,
                           const ReductionResult& r, Method method, int32_t clipped,
-                          const std::string& videoPath, const Calibration* calibration = nullptr);
+                          const std::string& videoPath, const Calibration* calibration = nullptr,
+                          const ArtificialStarResult* artificialStars = nullptr,
+                          bool biasCorrected = false);
 
 // What a save will change in the typed texts, for the user to read before
 // saving: tabs and line ends that results.txt writes as spaces, bytes that

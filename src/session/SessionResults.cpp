@@ -251,7 +251,8 @@ std::vector<std::string> MeasuringSession::warnings(const ReductionResult& r, Me
 std::string resultsCsvRow(const std::string& recordDate, const PairTexts& pair,
                           const MeasuredTexts& measured, const FrameTable& table,
                           const ReductionResult& r, Method method, int32_t clipped,
-                          const std::string& videoPath, const Calibration* calibration) {
+                          const std::string& videoPath, const Calibration* calibration,
+                          const ArtificialStarResult* artificialStars, bool biasCorrected) {
     ResultsCsvFields f;
     f.line = resultsFields(recordDate, pair, measured, CountValidRows(table));
     // Numbers a program reads: always with a point.
@@ -267,6 +268,15 @@ std::string resultsCsvRow(const std::string& recordDate, const PairTexts& pair,
         f.sepPxSd = errorText(s.separationPx.sd, 2, kPoint);
         f.screenAngleSd = errorText(s.screenAngle.sd, 2, kPoint);
         f.framesEffective = effectiveFramesText(s, kPoint);
+        if (artificialStars) {
+            const ArtificialStarResult& a = *artificialStars;
+            f.artificialSepBias = formatRounded(a.sepBias, 3, kPoint);
+            f.artificialSepBiasStderr = errorText(a.sepBiasStderr, 3, kPoint);
+            f.artificialPaBias = formatRounded(a.paBias, 2, kPoint);
+            f.artificialPaBiasStderr = errorText(a.paBiasStderr, 2, kPoint);
+            f.artificialCopies = std::to_string(a.copies);
+        }
+        f.biasCorrected = biasCorrected ? "yes" : "no";
     }
     f.framesMeasured = CountMeasuredRows(table);
     f.framesAccepted = CountValidRows(table);
@@ -353,7 +363,8 @@ std::string MeasuringSession::resultsCsvRow(const std::string& recordDate, const
                                             const MeasuredTexts& measured, const ReductionResult& r,
                                             Method method, int32_t clipped) const {
     return corvane::resultsCsvRow(recordDate, pair, measured, state_.FrameData, r, method, clipped,
-                                  player_.FileName(), calibration_ ? &*calibration_ : nullptr);
+                                  player_.FileName(), calibration_ ? &*calibration_ : nullptr,
+                                  artificialStars_ ? &*artificialStars_ : nullptr);
 }
 
 void MeasuringSession::saveResults(const std::string& path, const std::string& line,

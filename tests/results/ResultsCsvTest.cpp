@@ -58,12 +58,19 @@ ResultsCsvFields sampleFields(const std::string& notes) {
     f.frameFrom = 5;
     f.frameTo = 204;
     f.framesEffective = "61";
+    f.artificialSepBias = "-0.120";
+    f.artificialSepBiasStderr = "0.030";
+    f.artificialPaBias = "0.40";
+    f.artificialPaBiasStderr = "0.10";
+    f.artificialCopies = "120";
+    f.biasCorrected = "no";
     return f;
 }
 
 const std::string kTail =
     ",0.02,0.15,1.5012,0.0021,0.05,0.31,1.2,200,180,3,Peak Search,pair.avi,"
-    "0.100,19.900,drift,,,,,2460740.81234,mirrored,5,204,61"; // speckle's columns empty
+    "0.100,19.900,drift,,,,,2460740.81234,mirrored,5,204,61,-0.120,0.030,0.40,0.10,120,"
+    "no"; // speckle's columns empty
 
 struct QuotingCase {
     const char* name;

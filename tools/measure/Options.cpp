@@ -68,6 +68,9 @@ const char* const kUsageText =
     "                        spectrum is divided out (a radial fit without it)\n"
     "  --speckle-box N       speckle: the box's side, even, 16 to 512 (64)\n"
     "  --speckle-image FILE  speckle: save the autocorrelogram as a PNG\n"
+    "  --correct-bias        take the bias the artificial-star test finds off the\n"
+    "                        result (said in the JSON and results.csv); without\n"
+    "                        it the warning offers the corrected value\n"
     "  --bench               also time the run against decoding alone (frame\n"
     "                        rates by the process's CPU time)\n"
     "  --help, --version     print this text or the version and exit\n"
@@ -134,7 +137,7 @@ const std::set<std::string> kValueOptions = {"--primary",
                                              "--plot"};
 // Options that may be given more than once, each value adding to the others.
 const std::set<std::string> kRepeatableOptions = {"--calibration"};
-const std::set<std::string> kFlagOptions = {"--json", "--save", "--bench"};
+const std::set<std::string> kFlagOptions = {"--json", "--save", "--bench", "--correct-bias"};
 
 int32_t integerOf(const std::string& option, const std::string& text) {
     try {
@@ -421,6 +424,8 @@ ToolOptions parseOptions(const std::vector<std::string>& args) {
                                  std::to_string(kMaxSpeckleBox));
         } else if (a == "--bench") {
             o.measure.bench = true;
+        } else if (a == "--correct-bias") {
+            o.measure.correctBias = true;
         }
     }
 

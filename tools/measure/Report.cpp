@@ -228,6 +228,25 @@ nlohmann::json speckleJson(const SpeckleOutcome& s) {
     return j;
 }
 
+// The artificial-star test: the biases read minus put with their errors,
+// the copies, and the result as it would read corrected.
+nlohmann::json artificialStarJson(const ArtificialStarResult& a, const ReductionResult& r) {
+    nlohmann::json j;
+    j["sep_bias"] = a.sepBias;
+    j["sep_bias_stderr"] = a.sepBiasStderr;
+    j["pa_bias"] = a.paBias;
+    j["pa_bias_stderr"] = a.paBiasStderr;
+    j["copies"] = a.copies;
+    j["copies_lost"] = a.lost;
+    j["angles"] = a.angles;
+    j["flux_ratio"] = a.fluxRatio;
+    j["sep_biased"] = separationBiased(a, r);
+    j["pa_biased"] = positionAngleBiased(a, r);
+    j["corrected_separation"] = correctedSeparation(a, r);
+    j["corrected_position_angle"] = correctedPositionAngle(a, r);
+    return j;
+}
+
 } // namespace
 
 void writeText(std::ostream& out, const MeasureOutcome& o) {
@@ -275,6 +294,12 @@ void writeJson(std::ostream& out, const MeasureOutcome& o) {
     }
     if (o.speckle)
         out << "\"speckle\": " << speckleJson(*o.speckle).dump() << ", ";
+    if (o.reduction) {
+        out << "\"artificial_star\": "
+            << (o.artificialStars ? artificialStarJson(*o.artificialStars, *o.reduction).dump()
+                                  : "null")
+            << ", \"bias_corrected\": " << (o.biasCorrected ? "true" : "false") << ", ";
+    }
     out << "\"raw\": {";
     for (std::size_t i = 0; i < fields.size(); ++i)
         out << (i ? ", " : "") << "\"" << fields[i].jsonKey << "\": " << rawNumber(fields[i].raw);
