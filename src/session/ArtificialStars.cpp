@@ -72,6 +72,39 @@ void biasOf(const std::vector<AngleTally>& tallies, bool angle, double& bias, do
     error = se;
 }
 
+// The sky the methods take off on the frame of `row`: around its system box.
+double skyAt(const IntensityPlane& plane, const FrameRow& row, const WorkingState& run) {
+    const int32_t h = run.SystemBox.Size / 2;
+    return estimateSky(viewOf(plane), row.SystemX - h, row.SystemY - h, row.SystemX + h,
+                       row.SystemY + h)
+        .level;
+}
+
+// The secondary's light over the primary's in the sampled frames, where
+// the method gives no flux ratio.
+double lightRatio(Player& player, const FrameTable& table, const std::vector<std::size_t>& sample,
+                  const WorkingState& run, float yScale) {
+    const int32_t boxSize = run.PrimaryBox.Size;
+    // Within one and a half star widths lies nearly all of a star's light
+    // and little of the noise around it; the sums over the frames, as a
+    // faint star's light in one frame is mostly noise.
+    const double radius = run.SelectionFwhmPx > 0 ? 1.5 * run.SelectionFwhmPx : boxSize / 2.0;
+    double primaryLight = 0, secondaryLight = 0;
+    for (std::size_t n : sample) {
+        player.SeekTo(static_cast<int32_t>(n));
+        const IntensityPlane& plane = player.Intensities();
+        const FrameRow& row = table[n];
+        const double sky = skyAt(plane, row, run);
+        const auto at = [](double v) { return static_cast<int32_t>(std::lround(v)); };
+        const int32_t px = at(row.PrimaryX), py = at(row.PrimaryY / yScale);
+        const PairLight light =
+            pairLight(plane, px, py, at(row.SecondaryX), at(row.SecondaryY / yScale), radius, sky);
+        primaryLight += light.primary;
+        secondaryLight += light.secondary;
+    }
+    return primaryLight > 0 ? std::clamp(secondaryLight / primaryLight, 0.001, 10.0) : 0;
+}
+
 } // namespace
 
 std::optional<ArtificialStarResult> artificialStarTest(Player& player, const FrameTable& table,
@@ -106,44 +139,33 @@ std::optional<ArtificialStarResult> artificialStarTest(Player& player, const Fra
             accepted[(static_cast<std::size_t>(k) * accepted.size() + accepted.size() / 2) /
                      static_cast<std::size_t>(frames)]);
 
-    // The secondary's share of light first, over the whole sample.
-    // Within one and a half star widths lies nearly all of a star's light
-    // and little of the noise around it; the sums over the frames, as a
-    // faint star's light in one frame is mostly noise.
-    const double radius = run.SelectionFwhmPx > 0 ? 1.5 * run.SelectionFwhmPx : boxSize / 2.0;
-    double primaryLight = 0, secondaryLight = 0;
-    for (std::size_t n : sample) {
-        player.SeekTo(static_cast<int32_t>(n));
-        const IntensityPlane& plane = player.Intensities();
-        const FrameRow& row = table[n];
-        const SkyEstimate sky =
-            estimateSky(viewOf(plane), row.SystemX - run.SystemBox.Size / 2,
-                        row.SystemY - run.SystemBox.Size / 2, row.SystemX + run.SystemBox.Size / 2,
-                        row.SystemY + run.SystemBox.Size / 2);
-        const auto at = [](double v) { return static_cast<int32_t>(std::lround(v)); };
-        const int32_t px = at(row.PrimaryX), py = at(row.PrimaryY / yScale);
-        const PairLight light = pairLight(plane, px, py, at(row.SecondaryX),
-                                          at(row.SecondaryY / yScale), radius, sky.level);
-        primaryLight += light.primary;
-        secondaryLight += light.secondary;
-    }
     ArtificialStarResult out;
-    out.fluxRatio = primaryLight > 0 ? std::clamp(secondaryLight / primaryLight, 0.001, 10.0) : 0;
+    // The secondary's share of light: the method's own where it fits the
+    // flux ratio (the median over the accepted frames, as a frame's
+    // flicker would pull a mean), else from the light in the sample.
+    std::vector<double> fitted;
+    for (std::size_t n : accepted)
+        if (std::isfinite(table[n].FluxRatio) && table[n].FluxRatio > 0)
+            fitted.push_back(table[n].FluxRatio);
+    if (fitted.size() * 2 >= accepted.size()) {
+        std::nth_element(fitted.begin(), fitted.begin() + static_cast<long>(fitted.size() / 2),
+                         fitted.end());
+        out.fluxRatio = std::clamp(fitted[fitted.size() / 2], 0.001, 10.0);
+    } else {
+        out.fluxRatio = lightRatio(player, table, sample, run, yScale);
+    }
 
     std::vector<AngleTally> tallies(static_cast<std::size_t>(angles));
     for (std::size_t n : sample) {
         player.SeekTo(static_cast<int32_t>(n));
         IntensityPlane plane = player.Intensities();
         const FrameRow& row = table[n];
-        const SkyEstimate sky =
-            estimateSky(viewOf(plane), row.SystemX - run.SystemBox.Size / 2,
-                        row.SystemY - run.SystemBox.Size / 2, row.SystemX + run.SystemBox.Size / 2,
-                        row.SystemY + run.SystemBox.Size / 2);
+        const double sky = skyAt(plane, row, run);
         const double px = row.PrimaryX, py = row.PrimaryY / yScale;
         eraseSecondary(plane, px, py, row.SecondaryX, row.SecondaryY / yScale, half);
         const int32_t cx = static_cast<int32_t>(std::lround(px));
         const int32_t cy = static_cast<int32_t>(std::lround(py));
-        const StarImage star = cutStar(plane, cx, cy, half, sky.level);
+        const StarImage star = cutStar(plane, cx, cy, half, sky);
         // Each copy where this frame read the secondary, turned about the
         // primary: the copies then move against the primary as the
         // secondary did (the air above each star differs), and whatever
