@@ -66,8 +66,9 @@ void useFrameSource(const std::string& path) {
     Frame frame;
     for (int32_t n : {0, s->frameCount() / 2, s->frameCount() - 1}) {
         s->read(n, frame);
-        s->readBand(n, s->height() / 2 - 3, 6, frame);
-        s->readBand(n, s->height() - 1, 4, frame);
+        const int x = s->width() / 2, y = s->height() / 2;
+        s->readBand(n, {x - 3, y - 3, x + 3, y + 3}, frame);
+        s->readBand(n, {-2, s->height() - 1, s->width() + 2, s->height() + 3}, frame);
     }
 }
 

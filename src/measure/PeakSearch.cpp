@@ -44,7 +44,7 @@ void readIntensities(const IntensityPlane& plane, int32_t left, int32_t top, int
     uint16_t* dst = out.data();
     for (int32_t r = 0; r < side; ++r) {
         if (inside) {
-            const uint16_t* src = plane.row(top + r) + left;
+            const uint16_t* src = plane.row(top + r, left, left + side) + left;
             if (sky == 0) {
                 dst = std::copy_n(src, side, dst);
             } else {

@@ -17,9 +17,12 @@ struct PlaneView {
     // recording (255 in 8-bit video, 2^depth - 1 deeper): they tell only that
     // the light was at least this much. 0: nothing is clipped.
     uint16_t saturation = 0;
-    // Rows [heldTop, heldBottom) hold the frame; reading another row of it
-    // sets *strayRead (when given), as reading the plane itself would.
+    // Columns [heldLeft, heldRight) of rows [heldTop, heldBottom) hold the
+    // frame; reading another pixel of it sets *strayRead (when given), as
+    // reading the plane itself would.
+    int32_t heldLeft = 0;
     int32_t heldTop = 0;
+    int32_t heldRight = INT32_MAX;
     int32_t heldBottom = INT32_MAX;
     bool* strayRead = nullptr;
 
@@ -31,7 +34,7 @@ struct PlaneView {
     uint16_t at(int32_t x, int32_t y) const {
         if (!contains(x, y))
             return 0;
-        if ((y < heldTop || y >= heldBottom) && strayRead)
+        if ((y < heldTop || y >= heldBottom || x < heldLeft || x >= heldRight) && strayRead)
             *strayRead = true;
         return samples[static_cast<std::ptrdiff_t>(y) * stride + x];
     }

@@ -23,7 +23,8 @@ void readPatch(const IntensityPlane& plane, int32_t left, int32_t top, int32_t r
         const std::size_t w = static_cast<std::size_t>(right - left);
         out.resize(w * static_cast<std::size_t>(bottom - top));
         for (int32_t y = top; y < bottom; ++y)
-            std::copy_n(plane.row(y) + left, w, out.data() + static_cast<std::size_t>(y - top) * w);
+            std::copy_n(plane.row(y, left, right) + left, w,
+                        out.data() + static_cast<std::size_t>(y - top) * w);
         return;
     }
     for (int32_t y = top; y < bottom; ++y)
@@ -37,7 +38,7 @@ bool samePatch(const IntensityPlane& plane, const SystemBoxPatch& patch) {
         if (patch.intensities.size() != w * static_cast<std::size_t>(patch.bottom - patch.top))
             return false;
         for (int32_t y = patch.top; y < patch.bottom; ++y)
-            if (std::memcmp(plane.row(y) + patch.left,
+            if (std::memcmp(plane.row(y, patch.left, patch.right) + patch.left,
                             patch.intensities.data() + static_cast<std::size_t>(y - patch.top) * w,
                             w * sizeof(uint16_t)) != 0)
                 return false;

@@ -4,8 +4,9 @@
 #include "measure/SkyEstimate.h"
 #include "video/Player.h"
 
+#include <algorithm>
 #include <cstddef>
-#include <utility>
+#include <limits>
 
 namespace corvane {
 
@@ -17,20 +18,24 @@ constexpr int32_t kBandSlack = 4;
 
 } // namespace
 
-MeasuringBand measuringBand(const TStarbox& systemBox) {
-    const int32_t reach = systemBox.Size / 2 + kSkyRingGap + kSkyRingWidth + kBandSlack;
-    MeasuringBand band;
-    band.top = systemBox.Top - reach;
-    band.rows = systemBox.Size + 2 * reach;
+PixelRect measuringBand(const TStarbox& systemBox) {
+    const int64_t reach = systemBox.Size / 2 + kSkyRingGap + kSkyRingWidth + kBandSlack;
+    const auto edge = [](int64_t v) {
+        return static_cast<int>(std::clamp<int64_t>(v, std::numeric_limits<int>::min(),
+                                                    std::numeric_limits<int>::max()));
+    };
+    PixelRect band;
+    band.left = edge(systemBox.Left - reach);
+    band.top = edge(systemBox.Top - reach);
+    band.right = edge(int64_t{systemBox.Left} + systemBox.Size + reach);
+    band.bottom = edge(int64_t{systemBox.Top} + systemBox.Size + reach);
     return band;
 }
 
 RunResult runFrames(WorkingState& ws, Player& player, Method method, const RunHooks& hooks) {
     RunResult result;
     player.SetTimeFormat(TimeFormat::Frames);
-    FrameTable table; // the frame table while the state is copied without it
-    WorkingState saved;
-    FrameRow rowBefore;
+    MeasuringUndo undo;
     for (;;) {
         const int32_t stop = hooks.stopFrame();
         const int32_t before = player.CurrentPosition();
@@ -40,8 +45,7 @@ RunResult runFrames(WorkingState& ws, Player& player, Method method, const RunHo
             result.cancelled = true;
             break;
         }
-        const MeasuringBand band = measuringBand(ws.SystemBox);
-        player.StepForwardInBand(band.top, band.rows);
+        player.StepForwardInBand(measuringBand(ws.SystemBox));
         const int32_t now = player.CurrentPosition();
         // A step that stays put (or wraps back to the start) would never reach
         // the stop frame.
@@ -49,24 +53,14 @@ RunResult runFrames(WorkingState& ws, Player& player, Method method, const RunHo
             result.stoppedMoving = true;
             break;
         }
-        const bool inBand = player.Intensities().heldTop() > 0 ||
-                            player.Intensities().heldBottom() < player.Intensities().height();
+        const bool inBand = player.Intensities().partial();
         if (inBand) {
-            // What measuring changes, kept to measure again on the whole frame.
-            std::swap(table, ws.FrameData);
-            saved = ws;
-            std::swap(table, ws.FrameData);
-            if (static_cast<std::size_t>(now) < ws.FrameData.size())
-                rowBefore = ws.FrameData[static_cast<std::size_t>(now)];
+            undo.keep(ws, now); // to measure again on the whole frame
             ++result.framesInBand;
         }
         measureframe(ws, player, method);
         if (inBand && player.Intensities().strayRead()) {
-            std::swap(table, ws.FrameData);
-            ws = saved;
-            std::swap(table, ws.FrameData);
-            if (static_cast<std::size_t>(now) < ws.FrameData.size())
-                ws.FrameData[static_cast<std::size_t>(now)] = rowBefore;
+            undo.restore(ws);
             player.ShowWholeFrame();
             measureframe(ws, player, method);
             ++result.framesReadAgainWhole;

@@ -3,6 +3,7 @@
 // frame with the chosen method, used by the window and by headless callers.
 #include "measure/FrameTable.h"
 #include "measure/WorkingState.h"
+#include "video/FrameImage.h"
 
 #include <cstdint>
 #include <functional>
@@ -33,15 +34,11 @@ struct RunResult {
     int32_t framesReadAgainWhole = 0;
 };
 
-// The rows a frame is read in for measuring: the system box with half its
-// size and the sky ring's reach above and below, where the pair can move to
-// from one frame to the next. A measurement that reaches further is measured
-// again on the whole frame, so the band only saves reading.
-struct MeasuringBand {
-    int32_t top = 0;
-    int32_t rows = 0;
-};
-MeasuringBand measuringBand(const TStarbox& systemBox);
+// The part of a frame read for measuring: the system box with half its size
+// and the sky ring's reach on every side, where the pair can move to from one
+// frame to the next. A measurement that reaches further is measured again on
+// the whole frame, so the band only saves reading.
+PixelRect measuringBand(const TStarbox& systemBox);
 
 // Measures the frames after the current one up to and including the stop
 // frame: per frame StepForwardInBand (only the measuring band is read where

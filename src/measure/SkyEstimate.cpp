@@ -112,13 +112,15 @@ SortedSamples within(SortedSamples values, double level, double limit) {
     return {first, static_cast<std::size_t>(last - first)};
 }
 
-// Samples [x0, x1) of row y, appended to `out`; a row outside those the
-// view holds is marked as read.
+// Samples [x0, x1) of row y, appended to `out`; a read outside the part
+// the view holds is marked.
 void appendRow(const PlaneView& plane, int64_t y, int64_t x0, int64_t x1,
                std::vector<uint16_t>& out) {
     if (x0 >= x1)
         return;
-    if ((y < plane.heldTop || y >= plane.heldBottom) && plane.strayRead)
+    if ((y < plane.heldTop || y >= plane.heldBottom || x0 < plane.heldLeft ||
+         x1 > plane.heldRight) &&
+        plane.strayRead)
         *plane.strayRead = true;
     const uint16_t* row = plane.samples + static_cast<std::ptrdiff_t>(y) * plane.stride;
     out.insert(out.end(), row + x0, row + x1);
@@ -189,7 +191,9 @@ PlaneView viewOf(const IntensityPlane& plane) {
     if (plane.empty())
         return view;
     view.samples = plane.samples();
+    view.heldLeft = plane.heldLeft();
     view.heldTop = plane.heldTop();
+    view.heldRight = plane.heldRight();
     view.heldBottom = plane.heldBottom();
     view.strayRead = plane.strayReadFlag();
     view.width = plane.width();

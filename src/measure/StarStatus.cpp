@@ -18,7 +18,7 @@ uint16_t brightestIn(const IntensityPlane& plane, int32_t left, int32_t top, int
     const int32_t y1 = static_cast<int32_t>(std::min<int64_t>(int64_t{top} + size, plane.height()));
     uint16_t brightest = 0;
     for (int32_t y = y0; y < y1; ++y) {
-        const uint16_t* row = plane.row(y);
+        const uint16_t* row = plane.row(y, x0, x1);
         for (int32_t x = x0; x < x1; ++x)
             brightest = std::max(brightest, row[x]);
     }

@@ -62,7 +62,7 @@ Sums weightedSumsInside(const IntensityPlane& plane, int32_t left, int32_t top, 
     Sums s;
     bool exact = true;
     for (int32_t r = 0; r < size; ++r) {
-        const uint16_t* row = plane.row(top + r) + left;
+        const uint16_t* row = plane.row(top + r, left, left + size) + left;
         if (exact) {
             const RowSums rs = rowSums(row, size, sky);
             const int64_t rowW = rs.w, rowX = rs.x;

@@ -130,4 +130,24 @@ struct WorkingState {
     MethodStateSlot MethodRun;
 };
 
+// What measuring frame n changes in a working state, kept so that the frame
+// can be measured again as if the first measuring had not happened: the
+// boxes, the sky, the repeat check's patch, the method's carried state and
+// row n of the table. The smoothed grid is not kept: every frame fills it
+// afresh.
+class MeasuringUndo {
+public:
+    void keep(const WorkingState& ws, int32_t frame);
+    void restore(WorkingState& ws) const;
+
+private:
+    TStarbox primary_, secondary_, system_;
+    uint16_t skyLevel_ = 0;
+    double skyNoise_ = 0;
+    SystemBoxPatch patch_;
+    MethodStateSlot method_; // empty for the methods that carry none
+    int32_t frame_ = -1;     // no row kept
+    FrameRow row_;
+};
+
 } // namespace corvane

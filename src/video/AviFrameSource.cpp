@@ -118,9 +118,9 @@ public:
     // frame, checked against its chunk; false when they differ.
     bool adopt(const AVFrame* decoded);
     int64_t firstFrame() const { return first_; }
-    // Rows [top, bottom) of frame n into `out`; false when the frame must be
-    // decoded instead.
-    bool readRows(int64_t n, int top, int bottom, IntensityPlane& out);
+    // The part `band` of frame n into `out` (whole rows are read, only the
+    // band's columns converted); false when the frame must be decoded instead.
+    bool readRows(int64_t n, const PixelRect& band, IntensityPlane& out);
 
 private:
     // Where frame n's rows start in the file; -1 when it has none, or when
@@ -252,11 +252,11 @@ int64_t RawChunks::dataOffset(int64_t n, bool checked) const {
     return pos + headerBytes_;
 }
 
-bool RawChunks::readRows(int64_t n, int top, int bottom, IntensityPlane& out) {
+bool RawChunks::readRows(int64_t n, const PixelRect& band, IntensityPlane& out) {
     if (!usable_)
         return false;
-    top = std::clamp(top, 0, height_);
-    bottom = std::clamp(bottom, top, height_);
+    const PixelRect part = clippedTo(band, width_, height_);
+    const int top = part.top, bottom = part.bottom;
     // The band's rows lie together in the file, whichever way up it is stored.
     const int firstStored = bottomUp_ ? storedRow(bottom - 1) : top;
     const std::size_t count = static_cast<std::size_t>(bottom - top);
@@ -267,11 +267,14 @@ bool RawChunks::readRows(int64_t n, int top, int bottom, IntensityPlane& out) {
                 rows_.size(), rows_.data()))
         return false;
     out.reset(width_, height_);
-    const std::size_t w = static_cast<std::size_t>(width_);
+    const std::size_t x0 = static_cast<std::size_t>(part.left);
+    const std::size_t w = static_cast<std::size_t>(part.right - part.left);
+    const std::size_t bytesPerPixel = format_ == AV_PIX_FMT_BGR24 ? 3 : 1;
     for (int y = top; y < bottom; ++y) {
         const uint8_t* __restrict s =
-            rows_.data() + static_cast<std::size_t>(storedRow(y) - firstStored) * stride_;
-        uint16_t* __restrict v = out.row(y);
+            rows_.data() + static_cast<std::size_t>(storedRow(y) - firstStored) * stride_ +
+            x0 * bytesPerPixel;
+        uint16_t* __restrict v = out.row(y) + x0;
         if (format_ == AV_PIX_FMT_BGR24) {
             for (std::size_t x = 0; x < w; ++x, s += 3)
                 v[x] = detail::kIntensityOfSumRef[s[0] + s[1] + s[2]];
@@ -283,7 +286,7 @@ bool RawChunks::readRows(int64_t n, int top, int bottom, IntensityPlane& out) {
                 v[x] = lut_[s[x]];
         }
     }
-    out.holdRows(top, bottom);
+    out.hold(part);
     return true;
 }
 
@@ -352,7 +355,7 @@ struct AviFrameSource::Impl {
     // Positions the decoder so that `last` holds frame n's picture.
     bool locate(int64_t n);
     bool decode(int64_t n, Frame& out);
-    bool decodeBand(int64_t n, int top, int bottom, IntensityPlane& out);
+    bool decodeBand(int64_t n, const PixelRect& band, IntensityPlane& out);
     void openRawChunks();
 };
 
@@ -693,14 +696,14 @@ bool AviFrameSource::Impl::decode(int64_t n, Frame& out) {
     return true;
 }
 
-bool AviFrameSource::Impl::decodeBand(int64_t n, int top, int bottom, IntensityPlane& out) {
+bool AviFrameSource::Impl::decodeBand(int64_t n, const PixelRect& band, IntensityPlane& out) {
     if (n < 0 || n >= frames)
         return false;
-    if (raw.readRows(n, top, bottom, out)) {
+    if (raw.readRows(n, band, out)) {
         ++stats.framesDecoded;
         return true;
     }
-    return locate(n) && converter.convertBand(last, top, bottom, out);
+    return locate(n) && converter.convertBand(last, band, out);
 }
 
 AviFrameSource::AviFrameSource(const std::string& path) : impl_(std::make_unique<Impl>()) {
@@ -767,8 +770,8 @@ std::string AviFrameSource::formatName() const {
 bool AviFrameSource::read(int32_t n, Frame& out) {
     return impl_->decode(n, out);
 }
-bool AviFrameSource::readBand(int32_t n, int y0, int rows, Frame& out) {
-    return impl_->decodeBand(n, y0, y0 + std::max(rows, 0), out.intensity);
+bool AviFrameSource::readBand(int32_t n, const PixelRect& band, Frame& out) {
+    return impl_->decodeBand(n, band, out.intensity);
 }
 bool AviFrameSource::decodeOnly(int32_t n, Frame& /*scratch*/) {
     return impl_->locate(n);

@@ -42,9 +42,9 @@ public:
     FrameFate frameFate(int32_t n) const override;
     bool read(int32_t n, Frame& out) override;
     // Uncompressed frames are read straight from the file, only the rows
-    // asked for; compressed ones are decoded whole and only the band's rows
-    // converted.
-    bool readBand(int32_t n, int y0, int rows, Frame& out) override;
+    // asked for; compressed ones are decoded whole. Either way only the
+    // band's columns of those rows are converted.
+    bool readBand(int32_t n, const PixelRect& band, Frame& out) override;
     bool readsBands() const override { return hasVideo(); }
     // Demuxes and decodes with FFmpeg, whatever the codec; no conversion.
     bool decodeOnly(int32_t n, Frame& scratch) override;

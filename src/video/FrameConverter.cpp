@@ -79,34 +79,37 @@ bool FrameConverter::convert(const AVFrame* f, Frame& out) {
     return true;
 }
 
-bool FrameConverter::convertBand(const AVFrame* f, int top, int bottom, IntensityPlane& out) {
+bool FrameConverter::convertBand(const AVFrame* f, const PixelRect& band, IntensityPlane& out) {
     const int w = f->width;
     const int h = f->height;
     if (w <= 0 || h <= 0 || w > FrameSource::kMaxSide || h > FrameSource::kMaxSide || !f->data[0])
         return false;
-    top = std::clamp(top, 0, h);
-    bottom = std::clamp(bottom, top, h);
-    const std::size_t uw = static_cast<std::size_t>(w);
+    const PixelRect part = clippedTo(band, w, h);
+    const int top = part.top, bottom = part.bottom;
+    const std::size_t x0 = static_cast<std::size_t>(part.left);
+    const std::size_t x1 = static_cast<std::size_t>(part.right);
     out.reset(w, h);
     if (f->format == AV_PIX_FMT_GRAY8) {
         for (int y = top; y < bottom; ++y) {
             const uint8_t* __restrict s = row(f, 0, y);
             uint16_t* __restrict v = out.row(y);
-            for (std::size_t x = 0; x < uw; ++x)
+            for (std::size_t x = x0; x < x1; ++x)
                 v[x] = intensityOfGrey8(s[x]);
         }
-    } else if (!yuv_.intensities(f, f->color_range == AVCOL_RANGE_JPEG, top, bottom, out)) {
+    } else if (!yuv_.intensities(f, f->color_range == AVCOL_RANGE_JPEG, part, out)) {
+        // The other layouts convert whole rows of colours.
+        const std::size_t uw = static_cast<std::size_t>(w);
         band_.resize(static_cast<std::size_t>(bottom - top) * uw);
         if (!convertColour(f, top, bottom, band_.data()))
             return false;
         const Colour* c = band_.data();
         for (int y = top; y < bottom; ++y, c += uw) {
             uint16_t* v = out.row(y);
-            for (std::size_t x = 0; x < uw; ++x)
+            for (std::size_t x = x0; x < x1; ++x)
                 v[x] = static_cast<uint16_t>(monochrome(c[x]));
         }
     }
-    out.holdRows(top, bottom);
+    out.hold(part);
     return true;
 }
 

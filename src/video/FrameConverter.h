@@ -25,10 +25,10 @@ public:
 
     // False when the frame's format or size cannot be converted.
     bool convert(const AVFrame* frame, Frame& out);
-    // Only the intensities of rows [top, bottom) (clipped to the frame), for
-    // measuring in a band: `out` gets the frame's size, the other rows keep
+    // Only the intensities of the part `band` (clipped to the frame), for
+    // measuring in a band: `out` gets the frame's size, the other pixels keep
     // what they held and are marked as not held; no display is made.
-    bool convertBand(const AVFrame* frame, int top, int bottom, IntensityPlane& out);
+    bool convertBand(const AVFrame* frame, const PixelRect& band, IntensityPlane& out);
 
 private:
     static void convertGrey(const AVFrame* frame, Frame& out);

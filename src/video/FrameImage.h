@@ -20,6 +20,25 @@ inline constexpr Colour kYellow = 0x00FFFFu;
 inline constexpr Colour kBlue = 0xFF0000u;
 inline constexpr Colour kBlack = 0x000000u;
 
+// Columns [left, right) and rows [top, bottom) of a frame: the part of it
+// that measuring reads.
+struct PixelRect {
+    int left = 0;
+    int top = 0;
+    int right = 0;
+    int bottom = 0;
+};
+
+// The part of `r` inside a w x h frame (empty where they do not meet).
+inline PixelRect clippedTo(const PixelRect& r, int w, int h) {
+    PixelRect c;
+    c.left = std::clamp(r.left, 0, std::max(w, 0));
+    c.right = std::clamp(r.right, c.left, std::max(w, 0));
+    c.top = std::clamp(r.top, 0, std::max(h, 0));
+    c.bottom = std::clamp(r.bottom, c.top, std::max(h, 0));
+    return c;
+}
+
 // Intensity of every pixel of a frame, row by row from the top. 8-bit video
 // gives the grey value 0..254 of each pixel's colour (`monochrome`); deeper
 // sources keep their own samples up to `whiteLevel`.
@@ -48,26 +67,39 @@ public:
         bits_ = bitsPerSample;
         white_ = whiteLevel;
         samples_.resize(static_cast<std::size_t>(width_) * static_cast<std::size_t>(height_));
+        heldLeft_ = 0;
         heldTop_ = 0;
+        heldRight_ = width_;
         heldBottom_ = height_;
         strayRead_ = false;
         missing_.clear();
         missingCount_ = 0;
     }
 
-    // A frame read only in a band of rows holds this frame's intensities in
-    // rows [top, bottom) alone; the others keep whatever an earlier frame
-    // left. Reading a row of the frame outside them (through `at`, `row` or a
-    // view that `heldRows` describes) marks the plane, so that whoever read
-    // the band can read the frame whole and measure it again: a measurement
-    // never rests on another frame's pixels.
-    void holdRows(int top, int bottom) {
-        heldTop_ = std::clamp(top, 0, height_);
-        heldBottom_ = std::clamp(bottom, heldTop_, height_);
+    // A frame read only in part holds this frame's intensities in columns
+    // [left, right) of rows [top, bottom) alone; the other pixels keep
+    // whatever an earlier frame left. Reading another pixel of the frame
+    // (through `at`, `row` or a view that carries the held part) marks the
+    // plane, so that whoever read the part can read the
+    // frame whole and measure it again: a measurement never rests on another
+    // frame's pixels.
+    void holdRows(int top, int bottom) { hold({0, top, width_, bottom}); }
+    void hold(const PixelRect& r) {
+        const PixelRect c = clippedTo(r, width_, height_);
+        heldLeft_ = c.left;
+        heldRight_ = c.right;
+        heldTop_ = c.top;
+        heldBottom_ = c.bottom;
         strayRead_ = false;
     }
+    int heldLeft() const { return heldLeft_; }
     int heldTop() const { return heldTop_; }
+    int heldRight() const { return heldRight_; }
     int heldBottom() const { return heldBottom_; }
+    // Whether only part of the frame is held.
+    bool partial() const {
+        return heldLeft_ > 0 || heldTop_ > 0 || heldRight_ < width_ || heldBottom_ < height_;
+    }
     bool strayRead() const { return strayRead_; }
     // Where a view that reads the samples on its own marks a stray read.
     bool* strayReadFlag() const { return &strayRead_; }
@@ -78,7 +110,7 @@ public:
         if (static_cast<unsigned>(x) >= static_cast<unsigned>(width_) ||
             static_cast<unsigned>(y) >= static_cast<unsigned>(height_))
             return 0;
-        noteRead(y);
+        noteRead(x, x + 1, y);
         return samples_[index(x, y)];
     }
     // Writes outside the frame are dropped.
@@ -126,8 +158,15 @@ public:
         return left >= 0 && top >= 0 && size >= 0 && int64_t{left} + size <= width_ &&
                int64_t{top} + size <= height_;
     }
+    // Row y, all of whose columns may be read: a read of a row held only in
+    // part is stray. Measuring says which columns it reads with the other
+    // form, columns [x0, x1) of row y (x0 <= x1, inside the frame).
     const uint16_t* row(int y) const {
-        noteRead(y);
+        noteRead(0, width_, y);
+        return samples_.data() + index(0, y);
+    }
+    const uint16_t* row(int y, int x0, int x1) const {
+        noteRead(x0, x1, y);
         return samples_.data() + index(0, y);
     }
     uint16_t* row(int y) { return samples_.data() + index(0, y); }
@@ -141,8 +180,8 @@ private:
                static_cast<std::size_t>(x);
     }
 
-    void noteRead(int y) const {
-        if (y < heldTop_ || y >= heldBottom_)
+    void noteRead(int x0, int x1, int y) const {
+        if (y < heldTop_ || y >= heldBottom_ || x0 < heldLeft_ || x1 > heldRight_)
             strayRead_ = true;
     }
 
@@ -151,7 +190,9 @@ private:
     int bits_ = 8;
     int32_t white_ = kWhiteLevel8;
     std::vector<uint16_t> samples_;
+    int heldLeft_ = 0;
     int heldTop_ = 0;
+    int heldRight_ = 0;
     int heldBottom_ = 0;
     mutable bool strayRead_ = false;
     std::vector<bool> missing_; // empty while no pixel is missing

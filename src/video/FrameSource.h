@@ -104,11 +104,13 @@ public:
     // Reads frame n (0 <= n < frameCount()) into `out`. False when the frame
     // cannot be decoded; `out` is then left as it was.
     virtual bool read(int32_t n, Frame& out) = 0;
-    // Only the intensities of rows y0 .. y0 + rows - 1 of frame n (clipped to
-    // the frame), for measuring in a band of the frame: `out.intensity` gets
-    // the frame's size, its other rows are left as they were, and the display
-    // is not touched. A source that cannot read part of a frame reads all of it.
-    virtual bool readBand(int32_t n, int /*y0*/, int /*rows*/, Frame& out) { return read(n, out); }
+    // Only the intensities of the part `band` of frame n (clipped to the
+    // frame), for measuring in a band of the frame: `out.intensity` gets the
+    // frame's size and holds (IntensityPlane::hold) at least that part, its
+    // other pixels are left as they were, and the display is not touched. A
+    // source may read more than asked (whole rows); one that cannot read part
+    // of a frame reads all of it.
+    virtual bool readBand(int32_t n, const PixelRect& /*band*/, Frame& out) { return read(n, out); }
     // Brings frame n out of the file as the file stores it (read and, for a
     // compressed video, decompressed) without making its intensities or its
     // picture: the least any read of the frame costs, which a benchmark

@@ -148,7 +148,7 @@ void Player::StepForward() {
     show(nextPosition());
 }
 
-void Player::StepForwardInBand(int32_t top, int32_t rows) {
+void Player::StepForwardInBand(const PixelRect& band) {
     requireOpen();
     if (!HasVideo())
         return;
@@ -156,7 +156,7 @@ void Player::StepForwardInBand(int32_t top, int32_t rows) {
         StepForward();
         return;
     }
-    showBand(nextPosition(), top, rows);
+    showBand(nextPosition(), band);
 }
 
 void Player::ShowWholeFrame() {
@@ -295,8 +295,9 @@ void Player::show(int32_t position) {
     if (shown_[1].frame != frame || shown_[1].partial) {
         // Decode into the older slot, reusing its buffer; with nothing to
         // show it on, only the intensities are read.
-        shown_[1].decoded = panel_ ? source_->read(frame, shown_[1].image)
-                                   : source_->readBand(frame, 0, FrameHeight(), shown_[1].image);
+        shown_[1].decoded =
+            panel_ ? source_->read(frame, shown_[1].image)
+                   : source_->readBand(frame, {0, 0, FrameWidth(), FrameHeight()}, shown_[1].image);
         // A frame that did not decode shows black and measures as no light.
         if (!shown_[1].decoded)
             shown_[1].image.clear();
@@ -309,7 +310,7 @@ void Player::show(int32_t position) {
 
 // The band goes into the older slot as a whole frame would; its picture is
 // not read, so the panel is left as it is.
-void Player::showBand(int32_t position, int32_t top, int32_t rows) {
+void Player::showBand(int32_t position, const PixelRect& band) {
     frame_ = position;
     const int32_t frame = std::min(position, lengthFrames() - 1);
     if (frame < 0) {
@@ -321,7 +322,7 @@ void Player::showBand(int32_t position, int32_t top, int32_t rows) {
         return;
     }
     ShownFrame& s = shown_[0].frame == frame ? shown_[0] : shown_[1];
-    s.decoded = source_->readBand(frame, top, rows, s.image);
+    s.decoded = source_->readBand(frame, band, s.image);
     if (!s.decoded)
         s.image.clear();
     s.frame = frame;

@@ -89,10 +89,10 @@ public:
     // StepForward then StepBack: the current frame drawn afresh, without marks.
     void RedrawFrame();
     // Measuring's step: as StepForward, but where the source can read part of
-    // a frame only rows top .. top + rows - 1 of the new frame's intensities
-    // are read (the rest of the plane is not held, see IntensityPlane) and
-    // the panel keeps the picture it had; elsewhere exactly StepForward.
-    void StepForwardInBand(int32_t top, int32_t rows);
+    // a frame only the part `band` of the new frame's intensities is read
+    // (the rest of the plane is not held, see IntensityPlane) and the panel
+    // keeps the picture it had; elsewhere exactly StepForward.
+    void StepForwardInBand(const PixelRect& band);
     // Whether StepForwardInBand reads only its rows.
     bool ReadsBands() const { return source_ && source_->readsBands(); }
     // The frame the player stands on read whole and shown, after
@@ -151,7 +151,7 @@ private:
     // Where StepForward goes from here (the end position goes back to the start first).
     int32_t nextPosition();
     void show(int32_t frame);
-    void showBand(int32_t frame, int32_t top, int32_t rows);
+    void showBand(int32_t frame, const PixelRect& band);
     void draw(const ShownFrame& f);
     int32_t lengthFrames() const;
     int64_t msOf(int64_t frame) const;

@@ -208,12 +208,13 @@ bool SampleFrameSource::read(int32_t n, Frame& out) {
     return true;
 }
 
-bool SampleFrameSource::readBand(int32_t n, int y0, int rows, Frame& out) {
+// Whole rows: the file stores them together.
+bool SampleFrameSource::readBand(int32_t n, const PixelRect& band, Frame& out) {
     if (n < 0 || n >= shape_.frames)
         return false;
     const int w = shape_.width, h = shape_.height;
-    const int top = std::clamp(y0, 0, h);
-    const int bottom = std::clamp(y0 + std::max(rows, 0), top, h);
+    const int top = std::clamp(band.top, 0, h);
+    const int bottom = std::clamp(band.bottom, top, h);
     out.intensity.reset(w, h, shape_.bits, white_);
     const std::size_t uw = static_cast<std::size_t>(w);
     try {

@@ -40,7 +40,7 @@ public:
     // show as gaps in the time stamps instead.
     FrameFate frameFate(int32_t) const override { return FrameFate::Recorded; }
     bool read(int32_t n, Frame& out) override;
-    bool readBand(int32_t n, int y0, int rows, Frame& out) override;
+    bool readBand(int32_t n, const PixelRect& band, Frame& out) override;
     bool readsBands() const override { return true; }
     std::optional<StretchPoints> displayStretch() const override;
     void setDisplayStretch(StretchPoints p) override { stretch_ = p; }

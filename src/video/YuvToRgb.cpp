@@ -7,6 +7,7 @@ extern "C" {
 #include <libavutil/pixfmt.h>
 }
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <cstring>
@@ -256,22 +257,28 @@ bool YuvToRgb::convert(const AVFrame* f, bool fullRange, int y0, int y1, Colour*
     return true;
 }
 
-bool YuvToRgb::intensities(const AVFrame* f, bool fullRange, int y0, int y1, IntensityPlane& out) {
+bool YuvToRgb::intensities(const AVFrame* f, bool fullRange, const PixelRect& band,
+                           IntensityPlane& out) {
     Layout l{};
     if (!prepare(f, fullRange, l))
         return false;
     Tables& t = *tables_;
-    const std::size_t w = static_cast<std::size_t>(f->width);
+    // From the first column of the band's first chroma sample, so that the
+    // samples repeat as they do from column 0.
+    const std::size_t x0 = static_cast<std::size_t>(band.left) >> l.hShift << l.hShift;
+    const std::size_t w = static_cast<std::size_t>(std::max(band.right, band.left)) - x0;
     const std::size_t chroma = (w + (std::size_t{1} << l.hShift) - 1) >> l.hShift;
-    for (int y = y0; y < y1; ++y) {
-        const uint8_t* ys = rowOf(f, l.yPlane, y) + l.yOffset;
+    const std::size_t yFirst = x0 * static_cast<std::size_t>(l.yStep);
+    const std::size_t cFirst = (x0 >> l.hShift) * static_cast<std::size_t>(l.cStep);
+    for (int y = band.top; y < band.bottom; ++y) {
+        const uint8_t* ys = rowOf(f, l.yPlane, y) + l.yOffset + yFirst;
         if (l.yStep != 1) {
             gather(ys, l.yStep, 0, t.y.data(), w);
             ys = t.y.data();
         }
-        const uint8_t* us = rowOf(f, l.uPlane, y >> l.vShift) + l.uOffset;
-        const uint8_t* vs = rowOf(f, l.vPlane, y >> l.vShift) + l.vOffset;
-        uint16_t* __restrict o = out.row(y);
+        const uint8_t* us = rowOf(f, l.uPlane, y >> l.vShift) + l.uOffset + cFirst;
+        const uint8_t* vs = rowOf(f, l.vPlane, y >> l.vShift) + l.vOffset + cFirst;
+        uint16_t* __restrict o = out.row(y) + x0;
         if (neutral(us, l.cStep, chroma) && neutral(vs, l.cStep, chroma)) {
             greyRow(t, ys, o, w);
             continue;

@@ -25,10 +25,12 @@ public:
     // first); full range also when the format says so (the JPEG formats).
     // False when the frame's pixel format is not one of the layouts above.
     bool convert(const AVFrame* f, bool fullRange, int y0, int y1, Colour* out);
-    // The intensities of those colours (`monochrome` of each) into rows
-    // [y0, y1) of `out`, without making the colours: a row whose chroma is
-    // all neutral (a grey picture) reads its intensities from the luma alone.
-    bool intensities(const AVFrame* f, bool fullRange, int y0, int y1, IntensityPlane& out);
+    // The intensities of those colours (`monochrome` of each) into the part
+    // `band` of `out` (inside the frame), without making the colours: a row
+    // whose chroma there is all neutral (a grey picture) reads its
+    // intensities from the luma alone. Where the chroma is shared by
+    // neighbouring columns, the band starts at the first column of its sample.
+    bool intensities(const AVFrame* f, bool fullRange, const PixelRect& band, IntensityPlane& out);
 
     struct Tables;
     struct Layout;

@@ -96,7 +96,7 @@ void readBandThroughSource(benchmark::State& state, int w, int h, int depth, int
         const int y0 = (h - kSystemBoxRows) / 2;
         int32_t n = 0;
         for (auto _ : state) {
-            source->readBand(n, y0, kSystemBoxRows, frame);
+            source->readBand(n, {0, y0, w, y0 + kSystemBoxRows}, frame);
             benchmark::DoNotOptimize(frame.intensity.row(y0));
             n = n + 1 == source->frameCount() ? 0 : n + 1;
         }
@@ -151,7 +151,8 @@ void BM_SourcePeakMemory_20GB(benchmark::State& state) {
         Frame band, shown;
         for (auto _ : state)
             for (int32_t n = 0; n < source->frameCount(); ++n) {
-                source->readBand(n, (h - kSystemBoxRows) / 2, kSystemBoxRows, band);
+                const int y0 = (h - kSystemBoxRows) / 2;
+                source->readBand(n, {0, y0, w, y0 + kSystemBoxRows}, band);
                 if (n % 25 == 0)
                     source->read(n, shown);
             }

@@ -183,6 +183,8 @@ struct BandRow {
     double rotationDeg; // drift direction: 90 runs along the columns, across the rows
     double fps;         // lower: the pair moves further from one frame to the next
     bool someReadAgain; // the pair moves out of the band on some frames
+    sim::Container container = sim::Container::Ser;
+    sim::Codec codec = sim::Codec::Grey; // of an AVI
 };
 
 void PrintTo(const BandRow& row, std::ostream* os) {
@@ -191,7 +193,8 @@ void PrintTo(const BandRow& row, std::ostream* os) {
 
 class BandReads : public ::testing::TestWithParam<BandRow> {};
 
-// A run reads SER frames only in the band around the system box; where the
+// A run reads frames only in the band around the system box (SER: whole
+// rows; AVI: only the columns around the box converted); where the
 // measuring reaches outside it the frame is read whole and measured again.
 // Either way every row is the one that measuring each whole frame by hand
 // gives, bit for bit.
@@ -205,6 +208,7 @@ TEST_P(BandReads, RunInBandsGivesTheRowsOfWholeFrames) {
     p.bayer = row.bayer;
     p.rotationDeg = row.rotationDeg;
     p.fps = row.fps;
+    p.codec = row.codec;
     p.declinationDeg = 0;
     if (row.bits == 16) {
         p.sky = 1000;
@@ -213,9 +217,9 @@ TEST_P(BandReads, RunInBandsGivesTheRowsOfWholeFrames) {
         p.secondaryBrightness = 20000;
     }
     test::TempDir dir;
-    const std::string file = dir.file("pair.ser");
+    const std::string file = dir.file("pair.rec");
     sim::RecordingOptions o;
-    o.container = sim::Container::Ser;
+    o.container = row.container;
     const sim::Truth truth = sim::writeRecording(file, p, o);
 
     // Each pass on a session of its own, opened and clicked alike.
@@ -265,6 +269,8 @@ const BandRow kBandRows[] = {
     {"Mono16PsfFitAcrossTheRows",           16, false, Method::PsfFit,          0,  10,  false},
     {"Bayer16PeakAlongTheColumns",          16, true,  Method::PeakSearch,      90, 10,  false},
     {"Mono8WeightedJumpingAlongTheColumns", 8,  false, Method::WeightedAverage, 90, 0.5, true},
+    {"AviGreyWeightedJumpingAlongTheRows",  8,  false, Method::WeightedAverage, 0,  0.5, true, sim::Container::Avi},
+    {"AviH264WeightedJumpingAlongTheRows",  8,  false, Method::WeightedAverage, 0,  0.5, true, sim::Container::Avi, sim::Codec::H264},
 };
 // clang-format on
 

@@ -159,9 +159,9 @@ struct SampleCase {
 
 class SampleKinds : public ::testing::TestWithParam<SampleCase> {};
 
-// A band read fills only its rows, with what a whole read gives there, and
-// leaves the display alone; the white level follows the samples' depth and
-// kind (colour sums three channels).
+// A band read holds at least its part of the frame, with what a whole read
+// gives there, writes no other row and leaves the display alone; the white
+// level follows the samples' depth and kind (colour sums three channels).
 TEST_P(SampleKinds, BandsMatchTheWholeFrameAndWhiteFollowsTheDepth) {
     const SampleCase& c = GetParam();
     const test::TempDir dir;
@@ -175,20 +175,38 @@ TEST_P(SampleKinds, BandsMatchTheWholeFrameAndWhiteFollowsTheDepth) {
     ASSERT_TRUE(source->read(2, whole));
     EXPECT_EQ(whole.intensity.whiteLevel(), c.white);
     EXPECT_EQ(whole.intensity.bitsPerSample(), c.bits);
+    const int w = p.width, h = p.height;
     const struct {
-        int y0, rows;
-    } bands[] = {{0, 5}, {7, 12}, {p.height - 5, 5}, {p.height - 3, 10}, {-2, 4}};
+        const char* name;
+        PixelRect part;
+    } bands[] = {{"top rows", {0, 0, w, 5}},
+                 {"odd columns", {13, 7, 27, 19}}, // a chroma sample split at both ends
+                 {"bottom right corner", {w - 5, h - 5, w, h}},
+                 {"past the right and bottom", {w - 3, h - 3, w + 7, h + 7}},
+                 {"before the left and top", {-2, -2, 5, 4}}};
     for (const auto& b : bands) {
-        SCOPED_TRACE("band " + std::to_string(b.y0) + "+" + std::to_string(b.rows));
+        SCOPED_TRACE(b.name);
         Frame band;
-        band.intensity.reset(p.width, p.height, c.bits, c.white);
+        band.intensity.reset(w, h, c.bits, c.white);
         band.intensity.fill(7777);
-        ASSERT_TRUE(source->readBand(2, b.y0, b.rows, band));
-        const int top = std::max(b.y0, 0), bottom = std::min(b.y0 + b.rows, p.height);
-        EXPECT_TRUE(sameRows(band.intensity, whole.intensity, top, bottom));
-        for (int y = 0; y < p.height; ++y)
-            if (y < top || y >= bottom) {
-                ASSERT_EQ(band.intensity.at(0, y), 7777) << "row " << y << " was written";
+        ASSERT_TRUE(source->readBand(2, b.part, band));
+        const IntensityPlane& got = band.intensity;
+        const PixelRect want = clippedTo(b.part, w, h);
+        EXPECT_TRUE(got.heldLeft() <= want.left && got.heldTop() <= want.top &&
+                    got.heldRight() >= want.right && got.heldBottom() >= want.bottom);
+        // A read beside the held columns is caught, one inside them is not.
+        (void)got.row(got.heldTop(), got.heldLeft(), got.heldRight());
+        EXPECT_FALSE(got.strayRead());
+        (void)got.at(got.heldRight(), got.heldTop());
+        EXPECT_EQ(got.strayRead(), got.heldRight() < w && got.heldTop() < got.heldBottom());
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x) {
+                const bool held = y >= got.heldTop() && y < got.heldBottom() &&
+                                  x >= got.heldLeft() && x < got.heldRight();
+                if (held || y < got.heldTop() || y >= got.heldBottom()) {
+                    ASSERT_EQ(got.at(x, y), held ? whole.intensity.at(x, y) : 7777)
+                        << "at " << x << ", " << y;
+                }
             }
         EXPECT_TRUE(band.display.empty());
     }
