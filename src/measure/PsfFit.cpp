@@ -12,24 +12,32 @@ namespace corvane {
 
 namespace {
 
-// Why this model: a star's image in a short video exposure is the seeing disc,
-// which the drift simulator renders as a round Gaussian and which the single
-// frames of a real recording at hand (a 16-bit lucky-imaging frame) follow
-// about as well as a Moffat profile does, with no lasting elongation. Each
-// pixel receives the Gaussian's light integrated over its square (the erf
-// differences below), not the Gaussian's value at its centre: the centres
-// come out the same either way, but only the integrated model gives the
-// star's own width (sampled, a 3-pixel FWHM reads about 3 % wide).
+// Why these models: a star's image in a short video exposure is the seeing
+// disc, whose core a Gaussian follows and whose wings, in real seeing, fall
+// off far more slowly, as a power of the radius: a Moffat profile has both,
+// its beta saying how steep the wings are (large beta: a Gaussian). Where
+// the wings matter (a faint companion in a bright star's halo) a Gaussian
+// leaves them to the sky and pulls the faint star's centre; where they do
+// not, its fewer parameters serve better. The Gaussian receives each pixel's
+// light integrated over its square (the erf differences below): the centres
+// come out the same as sampled, but only the integrated model gives the
+// star's own width (sampled, a 3-pixel FWHM reads about 3 % wide). The Moffat
+// is sampled at the pixel centres, which leaves its centres as they are.
 
-// Parameter layout. The centres are counted from the corner of the fitted
-// pixels' rectangle, so the numbers stay small.
-enum Param { kX0, kY0, kFlux0, kX1, kY1, kFlux1, kSigma, kSky, kParams };
+// Parameter layout: the centres and lights of both stars and the sky in one
+// block; each star's width and Moffat's beta in blocks of their own, so that
+// a shared width or a Gaussian holds them still. The centres are counted
+// from the corner of the fitted pixels' rectangle, so the numbers stay small.
+enum Param { kX0, kY0, kFlux0, kX1, kY1, kFlux1, kSky, kMain };
+// All parameters in one row: the main block, both widths, beta.
+enum Column { kW0 = kMain, kW1, kBeta, kColumns };
 
 constexpr int kMaxIterations = 50;
 // At least this many pixels per fitted parameter.
 constexpr int32_t kMinPixelsPerParam = 4;
 constexpr double kInvSqrtPi = 0.5641895835477563;
 constexpr double kInvSqrt2 = 0.7071067811865476;
+constexpr double kPi = 3.141592653589793;
 constexpr double kTwoPi = 6.283185307179586;
 // Only pixels within this many sigmas, plus a margin for the stars' motion
 // since the starting centres were found, of either starting centre are
@@ -43,6 +51,25 @@ constexpr double kWindowMarginPx = 3.0;
 constexpr double kStarSigmas = 3.0;
 // A pair is two stars only when the centres lie more than this many FWHM apart.
 constexpr double kMinSeparationFwhm = 0.25;
+// Moffat's beta: where it starts (a typical seeing disc) and the range it may
+// take (below 1 the light would not sum; above 20 it is a Gaussian).
+constexpr double kStartBeta = 3.0;
+constexpr double kMinBeta = 2.0;
+constexpr double kMaxBeta = 20.0;
+// The run's first frames fitted with both profiles, the better (by the sum
+// of chi-square plus twice the parameters, over these frames) kept after.
+constexpr int32_t kChoiceFrames = 5;
+// How far a Moffat's FWHM may lie from the Gaussian's on the same stars.
+constexpr double kMaxFwhmRatio = 1.5;
+// Each star gets its own width when, in most of those frames, the fainter
+// star's light was this many standard errors above zero: a width rests on
+// the star's core and the slope of its wings, which a faint star's noise hides.
+constexpr double kOwnWidthFluxErrors = 40.0;
+
+// A Moffat's FWHM over its alpha.
+double moffatFwhmPerAlpha(double beta) {
+    return 2.0 * std::sqrt(std::pow(2.0, 1.0 / beta) - 1.0);
+}
 
 // Share of a unit Gaussian's light falling in each of n cells (cell j spans
 // [j - 0.5, j + 0.5]), with its derivatives by the centre and by sigma.
@@ -72,57 +99,127 @@ struct AxisProfile {
     }
 };
 
-// Residuals model - pixel for every fitted pixel, with the exact Jacobian.
+// Weighted residuals (model - pixel) / noise for every fitted pixel, with
+// the exact Jacobian. Blocks: the main parameters, the first star's width,
+// the second star's (the first's again when they share one), beta.
 class PairModel final : public ceres::CostFunction {
 public:
-    PairModel(int32_t width, int32_t height, const std::vector<int32_t>& columns,
-              const std::vector<int32_t>& rows, const std::vector<double>& values)
-        : width_(width), height_(height), columns_(columns), rows_(rows), values_(values) {
+    PairModel(PsfProfile profile, bool ownWidths, int32_t width, int32_t height,
+              const std::vector<int32_t>& columns, const std::vector<int32_t>& rows,
+              const std::vector<double>& values, const std::vector<double>& invSd)
+        : profile_(profile), own_(ownWidths), width_(width), height_(height), columns_(columns),
+          rows_(rows), values_(values), invSd_(invSd) {
         set_num_residuals(static_cast<int>(values.size()));
-        mutable_parameter_block_sizes()->push_back(kParams);
+        *mutable_parameter_block_sizes() = {kMain, 1, 1, 1};
     }
 
     bool Evaluate(double const* const* parameters, double* residuals,
                   double** jacobians) const override {
         const double* p = parameters[0];
-        const double sigma = p[kSigma];
-        if (!(sigma > 0))
+        const double w[2] = {parameters[1][0], own_ ? parameters[2][0] : parameters[1][0]};
+        if (!(w[0] > 0) || !(w[1] > 0))
             return false;
-        for (int s = 0; s < 2; ++s) {
-            const int base = s == 0 ? kX0 : kX1;
-            px_[s].compute(width_, p[base], sigma);
-            py_[s].compute(height_, p[base + 1], sigma);
+        double* jm = jacobians != nullptr ? jacobians[0] : nullptr;
+        double* jw[2] = {jacobians != nullptr ? jacobians[1] : nullptr,
+                         jacobians != nullptr ? jacobians[2] : nullptr};
+        double* jb = jacobians != nullptr ? jacobians[3] : nullptr;
+        const double f[2] = {p[kFlux0], p[kFlux1]};
+        const std::size_t n = values_.size();
+        if (profile_ == PsfProfile::Gaussian) {
+            for (int s = 0; s < 2; ++s) {
+                px_[s].compute(width_, p[3 * s], w[s]);
+                py_[s].compute(height_, p[3 * s + 1], w[s]);
+            }
+            for (std::size_t i = 0; i < n; ++i) {
+                const std::size_t c = static_cast<std::size_t>(columns_[i]);
+                const std::size_t r = static_cast<std::size_t>(rows_[i]);
+                const double inv = invSd_[i];
+                double model = p[kSky];
+                double byWidth[2];
+                for (int s = 0; s < 2; ++s) {
+                    const double a = px_[s].share[c] * py_[s].share[r];
+                    model += f[s] * a;
+                    if (jm != nullptr) {
+                        double* row = jm + i * kMain + 3 * s;
+                        row[0] = f[s] * px_[s].byCentre[c] * py_[s].share[r] * inv;
+                        row[1] = f[s] * px_[s].share[c] * py_[s].byCentre[r] * inv;
+                        row[2] = a * inv;
+                    }
+                    byWidth[s] = f[s] *
+                                 (px_[s].bySigma[c] * py_[s].share[r] +
+                                  px_[s].share[c] * py_[s].bySigma[r]) *
+                                 inv;
+                }
+                residuals[i] = (model - values_[i]) * inv;
+                if (jm != nullptr)
+                    jm[i * kMain + kSky] = inv;
+                storeWidths(jw, i, byWidth);
+                if (jb != nullptr)
+                    jb[i] = 0;
+            }
+            return true;
         }
-        const double f0 = p[kFlux0], f1 = p[kFlux1];
-        double* jac = jacobians != nullptr ? jacobians[0] : nullptr;
-        for (std::size_t i = 0; i < values_.size(); ++i) {
-            const std::size_t c = static_cast<std::size_t>(columns_[i]);
-            const std::size_t r = static_cast<std::size_t>(rows_[i]);
-            const double a0 = px_[0].share[c] * py_[0].share[r];
-            const double a1 = px_[1].share[c] * py_[1].share[r];
-            residuals[i] = p[kSky] + f0 * a0 + f1 * a1 - values_[i];
-            if (jac == nullptr)
-                continue;
-            double* row = jac + i * kParams;
-            row[kX0] = f0 * px_[0].byCentre[c] * py_[0].share[r];
-            row[kY0] = f0 * px_[0].share[c] * py_[0].byCentre[r];
-            row[kFlux0] = a0;
-            row[kX1] = f1 * px_[1].byCentre[c] * py_[1].share[r];
-            row[kY1] = f1 * px_[1].share[c] * py_[1].byCentre[r];
-            row[kFlux1] = a1;
-            row[kSigma] =
-                f0 * (px_[0].bySigma[c] * py_[0].share[r] + px_[0].share[c] * py_[0].bySigma[r]) +
-                f1 * (px_[1].bySigma[c] * py_[1].share[r] + px_[1].share[c] * py_[1].bySigma[r]);
-            row[kSky] = 1.0;
+        const double beta = parameters[3][0];
+        if (!(beta > 1))
+            return false;
+        double norm[2], inv2[2];
+        for (int s = 0; s < 2; ++s) {
+            inv2[s] = 1.0 / (w[s] * w[s]);
+            norm[s] = (beta - 1) / kPi * inv2[s];
+        }
+        for (std::size_t i = 0; i < n; ++i) {
+            const double inv = invSd_[i];
+            double model = p[kSky], byBeta = 0, byWidth[2];
+            for (int s = 0; s < 2; ++s) {
+                const double dx = columns_[i] - p[3 * s], dy = rows_[i] - p[3 * s + 1];
+                const double u = (dx * dx + dy * dy) * inv2[s];
+                const double logQ = std::log1p(u);
+                const double shape = norm[s] * std::exp(-beta * logQ);
+                const double light = f[s] * shape;
+                model += light;
+                // d/dcentre: f norm beta q^(-beta-1) 2 d / alpha^2.
+                const double slope = 2 * beta * light / (1 + u) * inv2[s] * inv;
+                if (jm != nullptr) {
+                    double* row = jm + i * kMain + 3 * s;
+                    row[0] = slope * dx;
+                    row[1] = slope * dy;
+                    row[2] = shape * inv;
+                }
+                byWidth[s] = light * (-2.0 + 2.0 * beta * u / (1 + u)) / w[s] * inv;
+                byBeta += light * (1.0 / (beta - 1) - logQ) * inv;
+            }
+            residuals[i] = (model - values_[i]) * inv;
+            if (jm != nullptr)
+                jm[i * kMain + kSky] = inv;
+            storeWidths(jw, i, byWidth);
+            if (jb != nullptr)
+                jb[i] = byBeta;
         }
         return true;
     }
 
 private:
+    void storeWidths(double* const* jw, std::size_t i, const double* byWidth) const {
+        if (own_) {
+            if (jw[0] != nullptr)
+                jw[0][i] = byWidth[0];
+            if (jw[1] != nullptr)
+                jw[1][i] = byWidth[1];
+        } else {
+            if (jw[0] != nullptr)
+                jw[0][i] = byWidth[0] + byWidth[1];
+            if (jw[1] != nullptr)
+                jw[1][i] = 0;
+        }
+    }
+
+    PsfProfile profile_;
+    bool own_;
     int32_t width_, height_;
     const std::vector<int32_t>& columns_;
     const std::vector<int32_t>& rows_;
     const std::vector<double>& values_;
+    const std::vector<double>& invSd_;
     // Scratch: the solver evaluates on one thread.
     mutable AxisProfile px_[2], py_[2];
 };
@@ -149,6 +246,7 @@ void PsfFit::collectPixels(const PlaneView& plane, int32_t left, int32_t top, in
     rows_.clear();
     values_.clear();
     skyValues_.clear();
+    light_.clear();
     const double reach = kWindowSigmas * sigma + kWindowMarginPx;
     const double starReach = kStarSigmas * sigma;
     // Only the part of the box on the plane is visited, however large the box.
@@ -166,6 +264,16 @@ void PsfFit::collectPixels(const PlaneView& plane, int32_t left, int32_t top, in
             columns_.push_back(x);
             rows_.push_back(y);
             values_.push_back(v);
+            // The light round the pixel, its 3 x 3 mean: what sets its photon
+            // noise, without the pixel's own noise deciding its weight.
+            double sum = 0;
+            int32_t count = 0;
+            for (int32_t b = std::max(y - 1, 0); b <= std::min(y + 1, plane.height - 1); ++b)
+                for (int32_t a = std::max(x - 1, 0); a <= std::min(x + 1, plane.width - 1); ++a) {
+                    sum += plane.at(a, b);
+                    ++count;
+                }
+            light_.push_back(sum / count);
             if (d > starReach)
                 skyValues_.push_back(values_.back());
         }
@@ -193,6 +301,107 @@ const char* psfFitStatusText(PsfFitStatus status) {
     return "unknown";
 }
 
+namespace {
+
+// A run's first width: the second moment of the light round the first star,
+// within half the separation (and 8 default widths), of the pixels clearly
+// above the sky of the ring just beyond. A start far narrower than the star
+// lets the solver settle on one bright grain of a speckled image, with the
+// rest of the star taken for its wings.
+double startingSigma(const PlaneView& plane, const PsfFitStart& start) {
+    const double reach = std::min(
+        0.5 * std::hypot(start.x[1] - start.x[0], start.y[1] - start.y[0]), 8 * kPsfDefaultSigmaPx);
+    const int32_t r = static_cast<int32_t>(std::ceil(reach)) + 1;
+    const int32_t cx = static_cast<int32_t>(std::lround(start.x[0]));
+    const int32_t cy = static_cast<int32_t>(std::lround(start.y[0]));
+    std::vector<double> ring;
+    for (int32_t y = cy - r; y <= cy + r; ++y)
+        for (int32_t x = cx - r; x <= cx + r; ++x) {
+            const double d = std::hypot(x - start.x[0], y - start.y[0]);
+            if (plane.contains(x, y) && d > reach - 1.5 && d <= reach)
+                ring.push_back(plane.at(x, y));
+        }
+    if (ring.size() < 8)
+        return kPsfDefaultSigmaPx;
+    const double sky = medianOf(ring);
+    for (double& v : ring)
+        v = std::fabs(v - sky);
+    const double floor = 3 * std::max(1.4826 * medianOf(ring), 0.5);
+    double sum = 0, second = 0;
+    for (int32_t y = cy - r; y <= cy + r; ++y)
+        for (int32_t x = cx - r; x <= cx + r; ++x) {
+            const double d = std::hypot(x - start.x[0], y - start.y[0]);
+            if (!plane.contains(x, y) || d > reach)
+                continue;
+            const double w = plane.at(x, y) - sky;
+            if (w <= floor)
+                continue;
+            sum += w;
+            second += w * d * d;
+        }
+    const double sigma = sum > 0 ? std::sqrt(second / (2 * sum)) : 0.0;
+    return std::isfinite(sigma) && sigma > kPsfDefaultSigmaPx ? sigma : kPsfDefaultSigmaPx;
+}
+
+} // namespace
+
+struct PsfFit::Solved {
+    double main[kMain];
+    double width[2];
+    double beta;
+    bool converged = false;
+    int32_t iterations = 0;
+    double chiSquare = 0;
+    int32_t free = 0; // parameters fitted
+};
+
+PsfFit::Solved PsfFit::solve(PsfProfile profile, bool ownWidths, const double* start, int32_t width,
+                             int32_t height) {
+    Solved out;
+    std::copy(start, start + kMain, out.main);
+    out.width[0] = start[kW0];
+    out.width[1] = start[kW1];
+    out.beta = start[kBeta];
+    PairModel model(profile, ownWidths, width, height, columns_, rows_, values_, invSd_);
+    ceres::Problem::Options problemOptions;
+    problemOptions.cost_function_ownership = ceres::DO_NOT_TAKE_OWNERSHIP;
+    ceres::Problem problem(problemOptions);
+    problem.AddResidualBlock(&model, nullptr, out.main, &out.width[0], &out.width[1], &out.beta);
+    const double widest = std::max(width, height);
+    for (int s = 0; s < 2; ++s) {
+        problem.SetParameterLowerBound(&out.width[s], 0, kPsfMinSigmaPx);
+        problem.SetParameterUpperBound(&out.width[s], 0, widest);
+    }
+    problem.SetParameterLowerBound(&out.beta, 0, kMinBeta);
+    problem.SetParameterUpperBound(&out.beta, 0, kMaxBeta);
+    out.free = kMain + 1;
+    if (ownWidths)
+        ++out.free;
+    else
+        problem.SetParameterBlockConstant(&out.width[1]);
+    if (profile == PsfProfile::Moffat)
+        ++out.free;
+    else
+        problem.SetParameterBlockConstant(&out.beta);
+
+    ceres::Solver::Options options;
+    options.linear_solver_type = ceres::DENSE_NORMAL_CHOLESKY;
+    options.max_num_iterations = kMaxIterations;
+    options.num_threads = 1;
+    options.logging_type = ceres::SILENT;
+    options.minimizer_progress_to_stdout = false;
+    // A ten-millionth of the parameters (a millionth of a pixel on a
+    // centre) is far below any frame's noise.
+    options.function_tolerance = 1e-7;
+    options.parameter_tolerance = 1e-7;
+    ceres::Solver::Summary summary;
+    ceres::Solve(options, &problem, &summary);
+    out.converged = summary.termination_type == ceres::CONVERGENCE;
+    out.iterations = static_cast<int32_t>(summary.iterations.size());
+    out.chiSquare = 2 * summary.final_cost;
+    return out;
+}
+
 PsfFitResult PsfFit::fit(const PlaneView& plane, int32_t left, int32_t top, int32_t right,
                          int32_t bottom, const PsfFitStart& start) {
     PsfFitResult result;
@@ -203,10 +412,12 @@ PsfFitResult PsfFit::fit(const PlaneView& plane, int32_t left, int32_t top, int3
         result.status = PsfFitStatus::BadStart;
         return result;
     }
-    const double sigma0 = start.sigma > 0 ? start.sigma : kPsfDefaultSigmaPx;
+    double sigma0 = start.sigma > 0  ? start.sigma
+                    : lastSigma_ > 0 ? lastSigma_
+                                     : startingSigma(plane, start);
     collectPixels(plane, left, top, right, bottom, start, sigma0);
     result.pixels = static_cast<int32_t>(values_.size());
-    if (result.pixels < kMinPixelsPerParam * kParams)
+    if (result.pixels < kMinPixelsPerParam * kColumns)
         return result;
 
     // The model lives on the rectangle the fitted pixels span, with its own
@@ -220,94 +431,202 @@ PsfFitResult PsfFit::fit(const PlaneView& plane, int32_t left, int32_t top, int3
     for (int32_t& r : rows_)
         r -= originY;
 
+    // The weights: the sky's scatter from the fitted pixels away from both
+    // stars (their median absolute deviation, which a star's wing in a few
+    // of them does not move), the photon noise as the run has learnt it.
+    const double sky0 = medianOf(skyValues_);
+    for (double& v : skyValues_)
+        v = std::fabs(v - sky0);
+    const double skyNoise = 1.4826 * medianOf(skyValues_);
+    NoiseModel noise = noiseModelFor(skyNoise, sky0, start.readNoise, start.gain);
+    if (!(start.gain > 0))
+        noise.perLight = photonNoise_.perLight();
+    invSd_.resize(values_.size());
+    for (std::size_t i = 0; i < values_.size(); ++i)
+        invSd_[i] = 1.0 / std::sqrt(noise.variance(light_[i] - sky0));
+    result.noise = noise;
+
     // Starting point: the given centres and width, the sky from the fitted
     // pixels away from both stars, each star's light from its nearest pixel.
-    const double sky0 = medianOf(skyValues_);
-    double params[kParams];
-    params[kSigma] = sigma0;
+    double params[kColumns];
     params[kSky] = sky0;
+    params[kW0] = params[kW1] = sigma0;
+    params[kBeta] = lastBeta_ > 0 ? lastBeta_ : kStartBeta;
+    double peaks[2];
     for (std::size_t s = 0; s < 2; ++s) {
-        const int base = s == 0 ? kX0 : kX1;
-        params[base] = start.x[s] - originX;
-        params[base + 1] = start.y[s] - originY;
-        const double nearest = plane.contains(static_cast<int32_t>(std::lround(start.x[s])),
-                                              static_cast<int32_t>(std::lround(start.y[s])))
-                                   ? plane.at(static_cast<int32_t>(std::lround(start.x[s])),
-                                              static_cast<int32_t>(std::lround(start.y[s])))
-                                   : sky0;
-        params[base + 2] = std::max(nearest - sky0, 1.0) * kTwoPi * sigma0 * sigma0;
+        params[3 * s] = start.x[s] - originX;
+        params[3 * s + 1] = start.y[s] - originY;
+        const int32_t nx = static_cast<int32_t>(std::lround(start.x[s]));
+        const int32_t ny = static_cast<int32_t>(std::lround(start.y[s]));
+        const double nearest = plane.contains(nx, ny) ? plane.at(nx, ny) : sky0;
+        peaks[s] = std::max(nearest - sky0, 1.0);
     }
+    const auto startFor = [&](PsfProfile profile) {
+        double p[kColumns];
+        std::copy(params, params + kColumns, p);
+        for (int s = 0; s < 2; ++s) {
+            if (profile == PsfProfile::Gaussian) {
+                p[3 * s + 2] = peaks[s] * kTwoPi * sigma0 * sigma0;
+            } else {
+                // The same FWHM; the peak holds (beta - 1) / (pi alpha^2) of the light.
+                const double alpha = sigma0 * kFwhmPerSigma / moffatFwhmPerAlpha(p[kBeta]);
+                p[kW0 + s] = alpha;
+                p[3 * s + 2] = peaks[s] * kPi * alpha * alpha / (p[kBeta] - 1);
+            }
+        }
+        return std::vector<double>(p, p + kColumns);
+    };
 
-    PairModel model(width, height, columns_, rows_, values_);
-    ceres::Problem::Options problemOptions;
-    problemOptions.cost_function_ownership = ceres::DO_NOT_TAKE_OWNERSHIP;
-    ceres::Problem problem(problemOptions);
-    problem.AddResidualBlock(&model, nullptr, params);
-    problem.SetParameterLowerBound(params, kSigma, kPsfMinSigmaPx);
-    problem.SetParameterUpperBound(params, kSigma, std::max(width, height));
+    // The run's first frames try both profiles with one shared width and
+    // keep the better on each; after them the run's choice holds.
+    Solved fitted;
+    PsfProfile profile;
+    bool own = false;
+    const bool choosing = choiceFrames_ < kChoiceFrames;
+    if (choosing) {
+        const std::vector<double> gs = startFor(PsfProfile::Gaussian);
+        const std::vector<double> ms = startFor(PsfProfile::Moffat);
+        const Solved g = solve(PsfProfile::Gaussian, false, gs.data(), width, height);
+        const Solved m = solve(PsfProfile::Moffat, false, ms.data(), width, height);
+        const double gScore = g.chiSquare + 2.0 * g.free, mScore = m.chiSquare + 2.0 * m.free;
+        // A Moffat whose FWHM strays far from the Gaussian's has taken one
+        // bright grain of a speckled image for the star and the rest for its
+        // wings: then the run keeps the Gaussian.
+        const double gFwhm = g.width[0] * kFwhmPerSigma;
+        const double mFwhm = m.width[0] * moffatFwhmPerAlpha(m.beta);
+        // So has one whose wings pressed beta to its floor.
+        const bool whole = m.converged && mFwhm > gFwhm / kMaxFwhmRatio &&
+                           mFwhm < gFwhm * kMaxFwhmRatio && m.beta > 1.05 * kMinBeta;
+        const bool moffat = whole && (!g.converged || mScore < gScore);
+        fitted = moffat ? m : g;
+        profile = moffat ? PsfProfile::Moffat : PsfProfile::Gaussian;
+        fitted.iterations = g.iterations + m.iterations;
+        if (g.converged && m.converged) {
+            ++choiceFrames_;
+            gaussianScore_ += gScore;
+            moffatScore_ += whole ? mScore : std::numeric_limits<double>::infinity();
+        }
+    } else {
+        profile = moffatScore_ < gaussianScore_ ? PsfProfile::Moffat : PsfProfile::Gaussian;
+        own = 2 * brightFrames_ > kChoiceFrames;
+        const std::vector<double> p = startFor(profile);
+        fitted = solve(profile, own, p.data(), width, height);
+    }
+    result.iterations = fitted.iterations;
+    result.profile = profile;
+    result.ownWidths = own;
 
-    ceres::Solver::Options options;
-    options.linear_solver_type = ceres::DENSE_NORMAL_CHOLESKY;
-    options.max_num_iterations = kMaxIterations;
-    options.num_threads = 1;
-    options.logging_type = ceres::SILENT;
-    options.minimizer_progress_to_stdout = false;
-    options.function_tolerance = 1e-10;
-    options.parameter_tolerance = 1e-10;
-    ceres::Solver::Summary summary;
-    ceres::Solve(options, &problem, &summary);
-    result.iterations = static_cast<int32_t>(summary.iterations.size());
-
-    // Standard errors from the Jacobian at the solution: the covariance is
-    // (J^T J)^-1 times the residual variance RSS / (n - parameters). The
-    // residual variance stands in for the pixel noise, so the errors follow
-    // the noise actually present (sky noise, read noise, the rounding to
-    // whole steps) without being told it.
+    // Standard errors from the weighted Jacobian at the solution: the
+    // covariance is (J^T J)^-1 over the fitted parameters, times the reduced
+    // chi-square, so that the errors follow the noise actually present
+    // (where the noise model is right, the chi-square is 1).
     const std::size_t n = values_.size();
-    Eigen::Matrix<double, Eigen::Dynamic, kParams, Eigen::RowMajor> jacobian(n, kParams);
-    std::vector<double> residuals(n);
-    const double* blocks[] = {params};
-    double* jacobianBlocks[] = {jacobian.data()};
-    const bool evaluated = model.Evaluate(blocks, residuals.data(), jacobianBlocks);
-    double rss = 0;
-    for (double r : residuals)
+    const int32_t free = fitted.free;
+    residuals_.resize(n);
+    std::vector<double>& mainRows = mainScratch_; // kMain to a row
+    std::vector<double>& jw = jacobianScratch_;   // widths and beta, a column each
+    mainRows.resize(n * kMain);
+    jw.resize(3 * n);
+    double* jacobianBlocks[] = {mainRows.data(), jw.data(), jw.data() + n, jw.data() + 2 * n};
+    PairModel model(profile, own, width, height, columns_, rows_, values_, invSd_);
+    const double* blocks[] = {fitted.main, &fitted.width[0], &fitted.width[1], &fitted.beta};
+    const bool evaluated = model.Evaluate(blocks, residuals_.data(), jacobianBlocks);
+    // The fitted columns: the main block, the first width, then the second
+    // width and beta where they were fitted.
+    int columns[kColumns];
+    int used = 0;
+    for (int c = 0; c < kMain; ++c)
+        columns[used++] = c;
+    columns[used++] = kW0;
+    if (own)
+        columns[used++] = kW1;
+    if (profile == PsfProfile::Moffat)
+        columns[used++] = kBeta;
+    Eigen::MatrixXd jac(static_cast<Eigen::Index>(n), used);
+    for (std::size_t i = 0; i < n; ++i)
+        for (int k = 0; k < used; ++k) {
+            const int c = columns[k];
+            jac(static_cast<Eigen::Index>(i), k) =
+                c < kMain ? mainRows[i * kMain + c]
+                          : jw[static_cast<std::size_t>(c - kMain) * n + i];
+        }
+    double chi2 = 0, rss = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        chi2 += residuals_[i] * residuals_[i];
+        const double r = residuals_[i] / invSd_[i];
         rss += r * r;
-    const double variance = rss / static_cast<double>(n - kParams);
-    Eigen::Matrix<double, kParams, 1> errors;
-    errors.setConstant(std::numeric_limits<double>::infinity());
+    }
+    const double dof = static_cast<double>(static_cast<int32_t>(n) - free);
+    result.reducedChiSquare = chi2 / dof;
+    result.residualSd = std::sqrt(rss / dof);
+    Eigen::VectorXd errors =
+        Eigen::VectorXd::Constant(used, std::numeric_limits<double>::infinity());
+    Eigen::MatrixXd covariance = Eigen::MatrixXd::Zero(used, used);
     bool determined = false;
     if (evaluated) {
-        const Eigen::Matrix<double, kParams, kParams> normal = jacobian.transpose() * jacobian;
-        const Eigen::LDLT<Eigen::Matrix<double, kParams, kParams>> ldlt(normal);
+        const Eigen::MatrixXd normal = jac.transpose() * jac;
+        const Eigen::LDLT<Eigen::MatrixXd> ldlt(normal);
         if (ldlt.info() == Eigen::Success && ldlt.isPositive()) {
-            const Eigen::Matrix<double, kParams, kParams> inverse =
-                ldlt.solve(Eigen::Matrix<double, kParams, kParams>::Identity());
+            const Eigen::MatrixXd inverse = ldlt.solve(Eigen::MatrixXd::Identity(used, used));
             determined = inverse.diagonal().minCoeff() > 0;
-            if (determined)
-                errors = (inverse.diagonal() * variance).cwiseSqrt();
+            if (determined) {
+                covariance = inverse * result.reducedChiSquare;
+                errors = covariance.diagonal().cwiseSqrt();
+                // The photon noise, learnt where no gain was given, from
+                // this frame's residuals and what the fit left of each
+                // pixel's noise.
+                if (!(start.gain > 0) && fitted.converged)
+                    for (std::size_t i = 0; i < n; ++i) {
+                        const Eigen::VectorXd row =
+                            jac.row(static_cast<Eigen::Index>(i)).transpose();
+                        const double leverage = row.dot(inverse * row);
+                        const double variance = 1.0 / (invSd_[i] * invSd_[i]);
+                        const double r = residuals_[i] / invSd_[i];
+                        const double light = values_[i] + r - fitted.main[kSky];
+                        photonNoise_.add(r, leverage, light, noise.skyVariance, variance);
+                    }
+            }
         }
     }
-
     for (int s = 0; s < 2; ++s) {
-        const int base = s == 0 ? kX0 : kX1;
         PsfStar& star = result.stars[static_cast<std::size_t>(s)];
-        star.x = params[base] + originX;
-        star.y = params[base + 1] + originY;
-        star.flux = params[base + 2];
-        star.xError = errors[base];
-        star.yError = errors[base + 1];
-        star.fluxError = errors[base + 2];
+        star.x = fitted.main[3 * s] + originX;
+        star.y = fitted.main[3 * s + 1] + originY;
+        star.flux = fitted.main[3 * s + 2];
+        star.xError = errors[3 * s];
+        star.yError = errors[3 * s + 1];
+        star.fluxError = errors[3 * s + 2];
+        star.width = own || s == 0 ? fitted.width[s] : fitted.width[0];
     }
-    result.sigma = params[kSigma];
-    result.sigmaError = errors[kSigma];
-    result.sky = params[kSky];
+    result.beta = profile == PsfProfile::Moffat ? fitted.beta : 0.0;
+    // The first star's width as a Gaussian's sigma of the same FWHM.
+    const double perWidth =
+        profile == PsfProfile::Moffat ? moffatFwhmPerAlpha(fitted.beta) / kFwhmPerSigma : 1.0;
+    result.sigma = fitted.width[0] * perWidth;
+    result.sigmaError = errors[kMain] * perWidth; // the first width follows the main block
+    result.sky = fitted.main[kSky];
     result.skyError = errors[kSky];
-    result.residualSd = std::sqrt(variance);
+    const auto offsetError = [&](int a, int b) {
+        return std::sqrt(std::max(covariance(a, a) + covariance(b, b) - 2 * covariance(a, b), 0.0));
+    };
+    const double inf = std::numeric_limits<double>::infinity();
+    result.offsetXError = determined ? offsetError(kX0, kX1) : inf;
+    result.offsetYError = determined ? offsetError(kY0, kY1) : inf;
+    const double f0 = fitted.main[kFlux0], f1 = fitted.main[kFlux1];
+    result.fluxRatio = f0 != 0 ? f1 / f0 : 0.0;
+    if (determined && f0 > 0 && f1 > 0) {
+        const double rel = covariance(kFlux0, kFlux0) / (f0 * f0) +
+                           covariance(kFlux1, kFlux1) / (f1 * f1) -
+                           2 * covariance(kFlux0, kFlux1) / (f0 * f1);
+        result.fluxRatioError = result.fluxRatio * std::sqrt(std::max(rel, 0.0));
+    } else {
+        result.fluxRatioError = inf;
+    }
 
     const PsfStar& a = result.stars[0];
     const PsfStar& b = result.stars[1];
-    const auto lit = [](const PsfStar& s) { return s.lit(); };
-    if (summary.termination_type != ceres::CONVERGENCE)
+    const auto lit = [](const PsfStar& st) { return st.lit(); };
+    if (!fitted.converged)
         result.status = PsfFitStatus::NotConverged;
     else if (!insideBox(a, left, top, right, bottom) || !insideBox(b, left, top, right, bottom))
         result.status = PsfFitStatus::CentreOutsideBox;
@@ -319,6 +638,16 @@ PsfFitResult PsfFit::fit(const PlaneView& plane, int32_t left, int32_t top, int3
         result.status = PsfFitStatus::NotConverged; // a minimum, but not a unique one
     else
         result.status = PsfFitStatus::Converged;
+
+    if (result.ok()) {
+        // The next frame starts from this one's widths; a bright enough
+        // fainter star in the run's first frames earns each star its width.
+        lastSigma_ = result.sigma;
+        if (profile == PsfProfile::Moffat)
+            lastBeta_ = fitted.beta;
+        if (choosing && std::min(a.flux / a.fluxError, b.flux / b.fluxError) >= kOwnWidthFluxErrors)
+            ++brightFrames_;
+    }
     return result;
 }
 

@@ -1,9 +1,14 @@
 #pragma once
-// A model of both stars fitted to the pixels of a box by least squares: two
-// round Gaussian images of one width, each with its own centre and light, on
-// a flat sky. Close pairs whose images overlap, which a weighted centre
-// cannot split, are measured this way; every centre comes with its
+// A model of both stars fitted to the pixels of a box by weighted least
+// squares: two round star images, each with its own centre and light, on a
+// flat sky. The image is a Gaussian or a Moffat profile (its wing steepness
+// beta fitted), whichever explains the run's first frames better; both stars
+// share one width unless both are bright enough to tell their own. Each
+// pixel is weighed by its noise (the sky's scatter plus the photon noise of
+// the light on it). Close pairs whose images overlap, which a weighted
+// centre cannot split, are measured this way; every centre comes with its
 // standard error.
+#include "measure/NoiseModel.h"
 #include "measure/PlaneView.h"
 
 #include <array>
@@ -33,6 +38,12 @@ enum class PsfFitStatus {
 // Text for reports and messages, e.g. "centre outside the box".
 const char* psfFitStatusText(PsfFitStatus status);
 
+// The star image's profile.
+enum class PsfProfile {
+    Gaussian, // exp(-r^2 / 2 sigma^2), integrated over each pixel
+    Moffat    // (1 + r^2 / alpha^2)^-beta, at each pixel's centre: a seeing disc's wider wings
+};
+
 // A star's light counts as there when it is at least this many standard
 // errors above zero. Merely positive is not enough: on a noisy sky a second
 // image fitted to an empty patch comes out positive half the time.
@@ -42,6 +53,7 @@ struct PsfStar {
     double x = 0, y = 0; // centre, plane pixels (pixel centres are whole numbers)
     double flux = 0;     // total light above the sky, intensity steps times pixels
     double xError = 0, yError = 0, fluxError = 0; // standard errors
+    double width = 0; // the profile's width: Gaussian sigma or Moffat alpha, pixels
 
     bool lit() const { return flux > kPsfMinFluxErrors * fluxError; }
     // Whether the centre lies on the box [left, right) x [top, bottom), whose
@@ -53,11 +65,20 @@ struct PsfStar {
 
 struct PsfFitResult {
     PsfFitStatus status = PsfFitStatus::TooFewPixels;
-    std::array<PsfStar, 2> stars;     // in the order of the starting centres
-    double sigma = 0, sigmaError = 0; // shared Gaussian width, pixels
+    std::array<PsfStar, 2> stars; // in the order of the starting centres
+    PsfProfile profile = PsfProfile::Gaussian;
+    double beta = 0;                  // Moffat's wing steepness (0 for a Gaussian)
+    bool ownWidths = false;           // each star fitted with its own width
+    double sigma = 0, sigmaError = 0; // the first star's width as a Gaussian sigma (FWHM / 2.355)
     double sky = 0, skyError = 0;     // flat sky level, intensity steps
-    double residualSd = 0;            // scatter of the pixels about the model
-    int32_t pixels = 0;               // pixels fitted
+    double fluxRatio = 0, fluxRatioError = 0; // second star's light over the first's
+    // The second star's centre less the first's, standard errors along x
+    // and y: the centres' errors are correlated where the images overlap.
+    double offsetXError = 0, offsetYError = 0;
+    double residualSd = 0;       // scatter of the pixels about the model
+    double reducedChiSquare = 0; // of the weighted residuals
+    NoiseModel noise;            // the weights' noise model
+    int32_t pixels = 0;          // pixels fitted
     int32_t iterations = 0;
 
     bool ok() const { return status == PsfFitStatus::Converged; }
@@ -66,25 +87,48 @@ struct PsfFitResult {
 
 struct PsfFitStart {
     std::array<double, 2> x{}, y{}; // starting centres (the previous frame's fit, or the clicks)
-    double sigma = 0;               // starting width; 0 or less: kPsfDefaultSigmaPx
+    // Starting width (Gaussian sigma); 0 or less: the last frame's fit, or
+    // kPsfDefaultSigmaPx on the first.
+    double sigma = 0;
+    // Noise model: 0 estimates it (the sky's scatter round the stars, the
+    // photon noise from the fits' residuals over the frames fitted).
+    double readNoise = 0; // steps
+    double gain = 0;      // electrons per step
 };
 
 // Fits the pixels [left, right) x [top, bottom) of the plane that lie near
 // either starting centre (5 starting sigmas and 3 pixels); pixels of the box
-// that lie off the plane are left out. Holds its working buffers, so one
-// instance used frame after frame allocates little.
+// that lie off the plane are left out. One instance serves one run: it holds
+// its working buffers (so frame after frame it allocates little), the
+// profile and widths the run's first frames chose, the last widths as the
+// next start, and the photon noise learnt so far.
 class PsfFit {
 public:
     PsfFitResult fit(const PlaneView& plane, int32_t left, int32_t top, int32_t right,
                      int32_t bottom, const PsfFitStart& start);
 
 private:
+    struct Solved;
     void collectPixels(const PlaneView& plane, int32_t left, int32_t top, int32_t right,
                        int32_t bottom, const PsfFitStart& start, double sigma);
+    Solved solve(PsfProfile profile, bool ownWidths, const double* start, int32_t width,
+                 int32_t height);
+    void learnNoise(PsfProfile profile, bool ownWidths, const double* params, int32_t width,
+                    int32_t height, const NoiseModel& noise);
 
     std::vector<int32_t> columns_, rows_; // position of each fitted pixel
     std::vector<double> values_;
     std::vector<double> skyValues_; // fitted pixels away from both stars
+    std::vector<double> light_;     // starlight round each pixel, for its weight
+    std::vector<double> invSd_;     // 1 / each pixel's noise
+    std::vector<double> residuals_, jacobianScratch_, mainScratch_;
+
+    // What the run's first frames decided.
+    int32_t choiceFrames_ = 0;
+    double gaussianScore_ = 0, moffatScore_ = 0;
+    int32_t brightFrames_ = 0;
+    double lastSigma_ = 0, lastBeta_ = 0;
+    PhotonNoiseEstimate photonNoise_;
 };
 
 } // namespace corvane

@@ -57,17 +57,12 @@ StarStatus fittedStatus(const IntensityPlane& plane, const TStarbox& sys, const 
     return starStatus(plane, probe.Left, probe.Top, probe.Size, lit);
 }
 
-// The offset's errors from both centres' (taken as independent), and the
-// flux ratio's from both lights' relative errors.
+// The offset's and the flux ratio's errors, from the fit's covariance.
 void storeFitErrors(FrameRow& row, const PsfFitResult& fit, float yScale) {
-    const PsfStar& p = fit.stars[0];
-    const PsfStar& q = fit.stars[1];
-    row.OffsetXError = static_cast<float>(std::hypot(p.xError, q.xError));
-    row.OffsetYError = static_cast<float>(std::hypot(p.yError, q.yError)) * yScale;
-    const double ratio = q.flux / p.flux;
-    row.FluxRatio = static_cast<float>(ratio);
-    row.FluxRatioError = static_cast<float>(std::fabs(ratio) *
-                                            std::hypot(p.fluxError / p.flux, q.fluxError / q.flux));
+    row.OffsetXError = static_cast<float>(fit.offsetXError);
+    row.OffsetYError = static_cast<float>(fit.offsetYError) * yScale;
+    row.FluxRatio = static_cast<float>(fit.fluxRatio);
+    row.FluxRatioError = static_cast<float>(fit.fluxRatioError);
 }
 
 } // namespace

@@ -291,5 +291,51 @@ INSTANTIATE_TEST_SUITE_P(
                                  false}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// Stars drawn with a profile (beta 0: a Gaussian of sigma 1.5, else a
+// Moffat of that FWHM) on a sky of 30 with noise 3: the run picks the
+// profile the stars have, and a faint companion in a Moffat halo stays
+// within five of its own errors, where a Gaussian leaves the halo to pull it.
+struct ProfileCase {
+    const char* name;
+    double beta, secondaryPeak;
+    PsfProfile expected;
+};
+
+class PsfFitProfileTest : public ::testing::TestWithParam<ProfileCase> {};
+
+TEST_P(PsfFitProfileTest, FitsTheStarsOwnProfile) {
+    const ProfileCase& c = GetParam();
+    const double alpha = 1.5 * kFwhmPerSigma / (2 * std::sqrt(std::pow(2.0, 1 / c.beta) - 1));
+    const auto star = [&](double dx, double dy, double peak) {
+        const double r2 = dx * dx + dy * dy;
+        return peak * (c.beta > 0 ? std::pow(1 + r2 / (alpha * alpha), -c.beta)
+                                  : std::exp(-r2 / (2 * 1.5 * 1.5)));
+    };
+    for (uint64_t seed = 1; seed <= 4; ++seed) {
+        const test::TestPlane plane = test::makePlane(
+            48, 48,
+            [&](int32_t x, int32_t y) {
+                return 30 + star(x - 20.3, y - 20.6, 220) +
+                       star(x - 29.1, y - 23.4, c.secondaryPeak);
+            },
+            3, seed);
+        PsfFitStart start;
+        start.x = {20.8, 28.6};
+        start.y = {20.1, 23.9};
+        const PsfFitResult r = PsfFit().fit(plane.view(), 6, 6, 42, 42, start);
+        ASSERT_TRUE(r.ok()) << "seed " << seed << ": " << psfFitStatusText(r.status);
+        EXPECT_EQ(r.profile, c.expected) << "seed " << seed;
+        EXPECT_NEAR(r.stars[1].x, 29.1, 5 * r.stars[1].xError) << "seed " << seed;
+        EXPECT_NEAR(r.stars[1].y, 23.4, 5 * r.stars[1].yError) << "seed " << seed;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Profiles, PsfFitProfileTest,
+    ::testing::Values(ProfileCase{"gaussian_stars", 0, 120, PsfProfile::Gaussian},
+                      ProfileCase{"moffat_stars", 2.5, 120, PsfProfile::Moffat},
+                      ProfileCase{"faint_companion_in_a_moffat_halo", 2.5, 12, PsfProfile::Moffat}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 } // namespace
 } // namespace corvane
