@@ -253,7 +253,7 @@ public:
     //   "accepted", ClippedFramesEdit "clipped", EffectiveFramesEdit "effective"
     //   (what the accepted frames are worth to the errors); GroupBox8: the "±" read-outs
     //   PositionAngleErrorEdit ("deg") and SeparationErrorEdit ("arcsec") beside
-    //   Edit15 and Edit16;
+    //   Edit15 and Edit16, and DeltaMagEdit ("delta m") the magnitude difference;
     //   ClipCheckBox "Reject outliers (3 sigma)"; WarningLabel the warnings about the result
     QGroupBox* GroupBox1 = nullptr;
     QLabel *Label1 = nullptr, *Label2 = nullptr, *Label3 = nullptr, *Label4 = nullptr,
@@ -270,11 +270,13 @@ public:
     QLineEdit *StartFrameEdit = nullptr, *StopFrameEdit = nullptr, *NotesEdit = nullptr;
     QLineEdit *MeasuredFramesEdit = nullptr, *AcceptedFramesEdit = nullptr,
               *ClippedFramesEdit = nullptr, *EffectiveFramesEdit = nullptr,
-              *PositionAngleErrorEdit = nullptr, *SeparationErrorEdit = nullptr;
+              *PositionAngleErrorEdit = nullptr, *SeparationErrorEdit = nullptr,
+              *DeltaMagEdit = nullptr;
     QLabel* EffectiveFramesLabel = nullptr;
     QCheckBox* ClipCheckBox = nullptr;
     QLabel* WarningLabel = nullptr;
-    QLabel *PositionAngleUnitLabel = nullptr, *SeparationUnitLabel = nullptr;
+    QLabel *PositionAngleUnitLabel = nullptr, *SeparationUnitLabel = nullptr,
+           *DeltaMagUnitLabel = nullptr;
     QDateTimeEdit* DateTimePicker1 = nullptr;
     QPushButton *Button1 = nullptr, *Button2 = nullptr, *Button3 = nullptr, *Button4 = nullptr,
                 *Button5 = nullptr, *Button6 = nullptr, *Button7 = nullptr, *Button8 = nullptr,

@@ -218,14 +218,14 @@ void TForm1::buildControls() {
 
         // ---- right of the panel and the results: the warnings, the outlier
         // option, the frame counts and the standard errors ----
-        {Kind::Label, WarningLabel, "WarningLabel", "", {888, 8, 128, 364}},
+        {Kind::Label, WarningLabel, "WarningLabel", "", {888, 8, 128, 340}},
         // Off by default: every accepted frame counts unless the user asks.
         {Kind::CheckBox,
          ClipCheckBox,
          "ClipCheckBox",
          "Reject outliers (3 sigma)",
-         {888, 380, 128, 17}},
-        {Kind::Group, GroupBox9, "GroupBox9", "Frames", {888, 404, 128, 117}},
+         {888, 356, 128, 17}},
+        {Kind::Group, GroupBox9, "GroupBox9", "Frames", {888, 380, 128, 117}},
         {Kind::Label, Label19, "Label19", "measured", {8, 20, 56, 13}, &GroupBox9},
         {Kind::ReadOnlyEdit,
          MeasuredFramesEdit,
@@ -262,7 +262,7 @@ void TForm1::buildControls() {
          {68, 88, 53, 21},
          &GroupBox9},
         // Each standard error on the row of its value.
-        {Kind::Group, GroupBox8, "GroupBox8", "", {888, 528, 128, 73}},
+        {Kind::Group, GroupBox8, "GroupBox8", "", {888, 504, 128, 97}},
         {Kind::ReadOnlyEdit,
          PositionAngleErrorEdit,
          "PositionAngleErrorEdit",
@@ -286,6 +286,15 @@ void TForm1::buildControls() {
          "SeparationUnitLabel",
          "arcsec",
          {86, 44, 34, 13},
+         &GroupBox8},
+        // The magnitude difference with its error, where the method measures
+        // each star's light (PSF Fit); empty otherwise.
+        {Kind::ReadOnlyEdit, DeltaMagEdit, "DeltaMagEdit", "", {8, 64, 73, 21}, &GroupBox8},
+        {Kind::Label,
+         DeltaMagUnitLabel,
+         "DeltaMagUnitLabel",
+         "delta m",
+         {86, 68, 38, 13},
          &GroupBox8},
 
         // ---- directly on the client area, in front of the group boxes ----
@@ -472,7 +481,7 @@ void TForm1::buildControls() {
     for (QLineEdit* e :
          {Edit8, Edit9, Edit10, Edit11, Edit12, Edit13, Edit14, Edit15, Edit16, Edit17, Edit18,
           Edit19, MeasuredFramesEdit, AcceptedFramesEdit, ClippedFramesEdit, EffectiveFramesEdit,
-          PositionAngleErrorEdit, SeparationErrorEdit})
+          PositionAngleErrorEdit, SeparationErrorEdit, DeltaMagEdit})
         noTabStop(e);
 }
 

@@ -34,7 +34,7 @@ const QColor kWarningText(192, 0, 0);
 
 void TForm1::clearResults() {
     for (QLineEdit* e : {Edit13, Edit14, Edit15, Edit16, EffectiveFramesEdit,
-                         PositionAngleErrorEdit, SeparationErrorEdit})
+                         PositionAngleErrorEdit, SeparationErrorEdit, DeltaMagEdit})
         e->clear();
     // "Pixels/arcsec" stays: the camera's scale, as the last reduction or
     // the calibration in use gave it.
@@ -141,6 +141,8 @@ void TForm1::reduceAndDraw() {
         SeparationErrorEdit->setText(QStringLiteral("± ") + QString::fromStdString(e.separation));
         EffectiveFramesEdit->setText(
             QString::fromStdString(effectiveFramesText(r.statistics, decimalSeparator_)));
+        DeltaMagEdit->setText(
+            QString::fromStdString(deltaMagText(r.statistics, decimalSeparator_)));
     }
     if (!r.error.empty())
         throw Error(r.error);

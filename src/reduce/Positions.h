@@ -6,6 +6,7 @@
 #include "common/ValidRows.h"
 
 #include <cstdint>
+#include <limits>
 #include <vector>
 
 namespace corvane {
@@ -20,6 +21,14 @@ struct PairPosition {
     int64_t TimeUs = 0;    // microseconds since the first frame
     int32_t FrameNo = 0;   // for the messages that name a frame
     bool Valid = false;    // accepted: only these rows are reduced
+    // The secondary's light over the primary's, where the method gives it
+    // (NaN otherwise).
+    float FluxRatio = std::numeric_limits<float>::quiet_NaN();
+    // The method's own standard errors of this frame's separation (pixels)
+    // and screen angle (degrees); NaN where it gives none. Where every
+    // accepted frame has them, the means weigh the frames by them.
+    float SepPixelsError = std::numeric_limits<float>::quiet_NaN();
+    float ScreenAngleError = std::numeric_limits<float>::quiet_NaN();
 };
 
 using PairPositions = std::vector<PairPosition>;

@@ -6,7 +6,9 @@
 #include "reduce/ReductionSteps.h"
 #include "reduce/Refusal.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <utility>
@@ -301,7 +303,70 @@ float primaryPixelScale(const std::vector<const PairPosition*>& rows, long doubl
     return scale;
 }
 
+std::vector<long double> frameWeights(const std::vector<const PairPosition*>& rows,
+                                      const std::vector<long double>& values,
+                                      float PairPosition::*error) {
+    const std::size_t n = rows.size();
+    std::vector<long double> variances;
+    for (const PairPosition* r : rows) {
+        const long double e = r->*error;
+        if (!(std::isfinite(e) && e > 0.0L))
+            return {};
+        variances.push_back(e * e);
+    }
+    if (n < 2)
+        return {};
+    std::vector<long double> sorted = variances;
+    std::nth_element(sorted.begin(), sorted.begin() + static_cast<std::ptrdiff_t>(n / 2),
+                     sorted.end());
+    const long double floor = 0.25L * sorted[n / 2];
+    long double mean = 0, meanVariance = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        variances[i] = std::max(variances[i], floor);
+        mean += values[i] / static_cast<long double>(n);
+        meanVariance += variances[i] / static_cast<long double>(n);
+    }
+    long double scatter = 0;
+    for (const long double v : values)
+        scatter += (v - mean) * (v - mean) / static_cast<long double>(n - 1);
+    const long double unexplained = std::max(0.0L, scatter - meanVariance);
+    std::vector<long double> weights;
+    for (const long double v : variances)
+        weights.push_back(1.0L / (v + unexplained));
+    return weights;
+}
+
+long double weightedMean(const std::vector<long double>& values,
+                         const std::vector<long double>& weights) {
+    long double sum = 0, total = 0;
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        sum += weights[i] * values[i];
+        total += weights[i];
+    }
+    return sum / total;
+}
+
+std::vector<long double> separations(const std::vector<const PairPosition*>& rows) {
+    std::vector<long double> out;
+    for (const PairPosition* r : rows)
+        out.push_back(r->SepPixels);
+    return out;
+}
+
+std::vector<long double> screenAngles(const std::vector<const PairPosition*>& rows) {
+    const long double axis = screenAngleAxis(rows);
+    std::vector<long double> out;
+    for (const PairPosition* r : rows)
+        out.push_back(nearAxis(r->ScreenAngle, axis));
+    return out;
+}
+
 float meanSeparationArcsec(const std::vector<const PairPosition*>& rows, float pixelScale) {
+    const std::vector<long double> seps = separations(rows);
+    const std::vector<long double> weights =
+        frameWeights(rows, seps, &PairPosition::SepPixelsError);
+    if (!weights.empty())
+        return static_cast<float>(weightedMean(seps, weights) / pixelScale);
     float sepSum = 0;
     for (const PairPosition* r : rows)
         sepSum = static_cast<float>(sepSum + static_cast<long double>(r->SepPixels) / pixelScale);
@@ -344,6 +409,17 @@ AveragesResult averages(const PairPositions& table) {
     AveragesResult out;
     out.meanSep = static_cast<float>(sepSum / n);
     float meanAngle = static_cast<float>(axial(angleSum / n));
+    // Frames that carry their own errors weigh by them.
+    const std::vector<long double> seps = detail::separations(rows);
+    const std::vector<long double> angles = detail::screenAngles(rows);
+    const std::vector<long double> sepWeights =
+        detail::frameWeights(rows, seps, &PairPosition::SepPixelsError);
+    const std::vector<long double> angleWeights =
+        detail::frameWeights(rows, angles, &PairPosition::ScreenAngleError);
+    if (!sepWeights.empty())
+        out.meanSep = static_cast<float>(detail::weightedMean(seps, sepWeights));
+    if (!angleWeights.empty())
+        meanAngle = static_cast<float>(axial(detail::weightedMean(angles, angleWeights)));
 
     // The side of the secondary: mean projection of (dx, -dy) on the axis.
     const long double a = meanAngle * kRadPerDeg;

@@ -86,8 +86,24 @@ float primaryPixelScale(const std::vector<const PairPosition*>& rows, long doubl
 double pixelScaleStderr(const std::vector<const PairPosition*>& rows, long double declinationDeg);
 double driftAngleStderr(const std::vector<const PairPosition*>& rows);
 
+// The weights of the rows' values of one series (separations, or screen
+// angles taken near their axis) from each frame's own error (`error`, a
+// member of PairPosition); empty when a row has none, and the plain mean
+// holds. Each weight is the inverse of the frame's variance plus the
+// scatter the errors leave unexplained (what moves both stars' images apart
+// from frame to frame, which no single fit sees), with no error counted
+// below half the median one: a frame cannot outweigh four typical ones.
+std::vector<long double> frameWeights(const std::vector<const PairPosition*>& rows,
+                                      const std::vector<long double>& values,
+                                      float PairPosition::*error);
+// The weighted mean of the values.
+long double weightedMean(const std::vector<long double>& values,
+                         const std::vector<long double>& weights);
+// The separations and the screen angles (near their axis) of the rows.
+std::vector<long double> separations(const std::vector<const PairPosition*>& rows);
+std::vector<long double> screenAngles(const std::vector<const PairPosition*>& rows);
 // Mean of SepPixels / scale over the rows, arc-seconds, summed as the
-// reduction sums it.
+// reduction sums it (weighted as `frameWeights` says, where it does).
 float meanSeparationArcsec(const std::vector<const PairPosition*>& rows, float pixelScale);
 
 // Refuses (corvane::Error) a finished reduction whose pixel scale,

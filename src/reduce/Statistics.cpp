@@ -118,6 +118,29 @@ Scatter scatterOf(const std::vector<long double>& values, long double tau) {
     return s;
 }
 
+// The same for the weighted mean (no weights: the plain one). The sd stays
+// one frame's plain scatter; the mean's error is the spread of the weighted
+// deviations, which holds whether or not the weights are right, with the
+// frames counted as the plain mean counts them.
+Scatter weightedScatterOf(const std::vector<long double>& values,
+                          const std::vector<long double>& weights, long double tau) {
+    Scatter s = scatterOf(values, tau);
+    if (weights.empty() || values.size() < 2)
+        return s;
+    const long double n = static_cast<long double>(values.size());
+    const long double mean = detail::weightedMean(values, weights);
+    long double total = 0, squares = 0, weightSquares = 0;
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        total += weights[i];
+        weightSquares += weights[i] * weights[i];
+        squares += weights[i] * weights[i] * (values[i] - mean) * (values[i] - mean);
+    }
+    s.stderrOfMean = static_cast<double>(std::sqrt(squares * n / (n - 1.0L) * tau) / total *
+                                         scatterShrink(n, tau));
+    s.effectiveFrames = static_cast<double>(total * total / weightSquares / tau);
+    return s;
+}
+
 // The primary's positions about a steady straight drift fitted against time,
 // split along the drift (what moves the pixel scale) and across it (what
 // turns the drift direction), in accepted-frame order.
@@ -174,22 +197,47 @@ TrackResiduals primaryResiduals(const std::vector<const PairPosition*>& rows) {
     return out;
 }
 
+// The magnitude difference from the mean flux ratio, converted once: a
+// frame's ratio carries noise added to the light, alike on both sides, so
+// its mean is unbiased, while the logarithm of a faint companion's noisy
+// ratio is biased faint and undefined for a ratio at or below 0. The
+// ratio's standard error counts the frames as the separation's does.
+void magnitudeDifference(const std::vector<const PairPosition*>& rows, ReductionStatistics& s) {
+    std::vector<long double> ratios;
+    for (const PairPosition* r : rows) {
+        if (!std::isfinite(r->FluxRatio))
+            return;
+        ratios.push_back(r->FluxRatio);
+    }
+    if (ratios.size() < 2)
+        return;
+    long double mean = 0;
+    for (const long double v : ratios)
+        mean += v / static_cast<long double>(ratios.size());
+    if (!(mean > 0.0L))
+        return;
+    const Scatter scatter = scatterOf(ratios, correlationOf(ratios).tau);
+    s.deltaMag = static_cast<double>(-2.5L * std::log10(mean));
+    s.deltaMagStderr = 2.5 / std::log(10.0) * scatter.stderrOfMean / static_cast<double>(mean);
+}
+
 // The accepted frames' own scatter: separation and screen angle.
 ReductionStatistics frameStatistics(const std::vector<const PairPosition*>& rows) {
     ReductionStatistics s;
     s.framesAccepted = static_cast<int32_t>(rows.size());
     s.framesEffective = static_cast<double>(rows.size());
-    const long double axis = detail::screenAngleAxis(rows);
-    std::vector<long double> seps, angles;
-    for (const PairPosition* r : rows) {
-        seps.push_back(r->SepPixels);
-        angles.push_back(detail::nearAxis(r->ScreenAngle, axis));
-    }
-    s.separationPx = scatterOf(seps, correlationOf(seps).tau);
-    s.screenAngle = scatterOf(angles, correlationOf(angles).tau);
+    const std::vector<long double> seps = detail::separations(rows);
+    const std::vector<long double> angles = detail::screenAngles(rows);
+    s.separationPx =
+        weightedScatterOf(seps, detail::frameWeights(rows, seps, &PairPosition::SepPixelsError),
+                          correlationOf(seps).tau);
+    s.screenAngle = weightedScatterOf(
+        angles, detail::frameWeights(rows, angles, &PairPosition::ScreenAngleError),
+        correlationOf(angles).tau);
     for (const Scatter* series : {&s.separationPx, &s.screenAngle})
         if (series->effectiveFrames > 0)
             s.framesEffective = std::min(s.framesEffective, series->effectiveFrames);
+    magnitudeDifference(rows, s);
     return s;
 }
 

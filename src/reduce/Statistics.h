@@ -15,6 +15,7 @@
 #include "reduce/Positions.h"
 
 #include <cstdint>
+#include <limits>
 #include <vector>
 
 namespace corvane {
@@ -39,6 +40,11 @@ struct ReductionStatistics {
     // Degrees; each frame's angle taken on the side of the wrap nearest the
     // common axis, as the mean is.
     Scatter screenAngle;
+
+    // The magnitude difference of the pair from the accepted frames' flux
+    // ratios, and its standard error; NaN when an accepted frame has none.
+    double deltaMag = std::numeric_limits<double>::quiet_NaN();
+    double deltaMagStderr = std::numeric_limits<double>::quiet_NaN();
 
     double pixelScaleStderr = 0;         // pixels per arc-second
     double pixelScaleRelativeStderr = 0; // as a fraction of the scale

@@ -304,6 +304,17 @@ PairPositions pairPositions(const FrameTable& table) {
         p.TimeUs = r.TimeUs;
         p.FrameNo = r.FrameNo;
         p.Valid = r.Valid;
+        p.FluxRatio = r.FluxRatio;
+        // The offset's errors along x and y, turned along and across it.
+        const double dx = r.SecondaryX - r.PrimaryX, dy = r.SecondaryY - r.PrimaryY;
+        const double ex = r.OffsetXError, ey = r.OffsetYError;
+        const double sep2 = dx * dx + dy * dy;
+        if (sep2 > 0) {
+            p.SepPixelsError =
+                static_cast<float>(std::sqrt((dx * dx * ex * ex + dy * dy * ey * ey) / sep2));
+            p.ScreenAngleError = static_cast<float>(
+                std::sqrt(dy * dy * ex * ex + dx * dx * ey * ey) / sep2 * 180.0 / M_PI);
+        }
         rows.push_back(p);
     }
     return rows;

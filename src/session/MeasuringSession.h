@@ -315,5 +315,8 @@ ErrorTexts errorTexts(const ReductionResult& reduction, char decimalSeparator);
 std::string errorText(double error, int decimals, char decimalSeparator);
 // How many independent frames the accepted ones are worth, in whole frames.
 std::string effectiveFramesText(const ReductionStatistics& statistics, char decimalSeparator);
+// The magnitude difference and its error, "2.01 ± 0.03"; empty for a method
+// that gives none.
+std::string deltaMagText(const ReductionStatistics& statistics, char decimalSeparator);
 
 } // namespace corvane

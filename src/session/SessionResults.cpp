@@ -277,6 +277,10 @@ std::string resultsCsvRow(const std::string& recordDate, const PairTexts& pair,
             f.artificialCopies = std::to_string(a.copies);
         }
         f.biasCorrected = biasCorrected ? "yes" : "no";
+        if (std::isfinite(s.deltaMag)) {
+            f.deltaMag = formatRounded(s.deltaMag, 2, kPoint);
+            f.deltaMagStderr = errorText(s.deltaMagStderr, 2, kPoint);
+        }
     }
     f.framesMeasured = CountMeasuredRows(table);
     f.framesAccepted = CountValidRows(table);
@@ -387,6 +391,12 @@ std::string errorText(double error, int decimals, char sep) {
 
 std::string effectiveFramesText(const ReductionStatistics& s, char sep) {
     return formatRounded(s.framesEffective, 0, sep);
+}
+
+std::string deltaMagText(const ReductionStatistics& s, char sep) {
+    if (!std::isfinite(s.deltaMag))
+        return std::string();
+    return formatRounded(s.deltaMag, 2, sep) + " ± " + errorText(s.deltaMagStderr, 2, sep);
 }
 
 ErrorTexts errorTexts(const ReductionResult& r, char sep) {

@@ -131,6 +131,8 @@ const ControlRow kControls[] = {
     {"PositionAngleUnitLabel", "deg", Plain},
     {"SeparationErrorEdit", "", ReadOnly},
     {"SeparationUnitLabel", "arcsec", Plain},
+    {"DeltaMagEdit", "", ReadOnly},
+    {"DeltaMagUnitLabel", "delta m", Plain},
 };
 
 QString captionOf(QWidget* w) {

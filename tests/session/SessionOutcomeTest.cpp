@@ -105,7 +105,8 @@ TEST_P(SessionOutcome, SaysWhyOrWhatIsDoubtful) {
         // Where the scale came from, the epoch's Julian date (none given
         // here), the orientation, the frames measured, then the frames the
         // errors count.
-        EXPECT_NE(r.csvRow.find(",drift,,,,,0,correct,1,120,"), std::string::npos) << r.csvRow;
+        EXPECT_NE(r.csvRow.find(",drift,,,"), std::string::npos) << r.csvRow;
+        EXPECT_NE(r.csvRow.find(",0,correct,1,120,"), std::string::npos) << r.csvRow;
     }
 }
 

@@ -116,6 +116,13 @@ void frameFields(const MeasureOutcome& o, std::vector<Field>& f) {
                      errorText(s.screenAngle.sd, 2, kDecimalSeparator), s.screenAngle.sd});
         f.push_back({"frames effective", "frames_effective",
                      effectiveFramesText(s, kDecimalSeparator), s.framesEffective});
+        // Only the methods that measure each star's light give it.
+        if (std::isfinite(s.deltaMag)) {
+            f.push_back({"delta mag", "delta_mag", formatRounded(s.deltaMag, 2, kDecimalSeparator),
+                         s.deltaMag});
+            f.push_back({"delta mag stderr", "delta_mag_stderr",
+                         errorText(s.deltaMagStderr, 2, kDecimalSeparator), s.deltaMagStderr});
+        }
     } else {
         // Without the reduction the window's result boxes stay empty.
         for (const auto& [name, key] : {std::pair{"sep px", "sep_px"},
