@@ -344,7 +344,6 @@ private:
     // The frame a run stands on, whole, on the panel, the track bar and the zoom.
     void showRunFrame();
     void endRun();
-    int refreshIntervalMs() const;
     Method runMethod_ = kDefaultMethod;
     // "Reject outliers (3 sigma)": the clipping limit in standard deviations.
     static constexpr double kClipSigma = 3.0;

@@ -97,8 +97,8 @@ void TForm1::printframes() {
     readouts_.hasTime = player().HasFrameTimes();
     readouts_.timeMs = readouts_.hasTime ? player().CurrentTimeMs() : 0;
     player().SetTimeFormat(TimeFormat::Frames);
-    // During a run the texts reach the boxes when the window repaints, at the
-    // screen's rate: writing them out on every frame only costs measuring time.
+    // During a run the texts reach the boxes at the end of each of its pieces,
+    // with the frame shown.
     readoutsPending_ = true;
     if (!running_)
         showReadouts();

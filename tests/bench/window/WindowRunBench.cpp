@@ -1,7 +1,7 @@
 // The window's GO! against the same measurement without a window, in CPU
 // time of the whole process: a 640 x 480 drift video of 1500 frames, the pair
 // clicked on frame 0 and every frame measured, then the reduction. The
-// window also repaints the panel and the read-outs once per screen refresh
+// window also repaints the panel and the read-outs some 30 times a second
 // and draws the trail; it should cost at most a quarter more.
 //
 // Run offscreen: QT_QPA_PLATFORM=offscreen corvane_window_bench
