@@ -180,6 +180,21 @@ TEST(Averages, InvalidRowsAreSkippedWhateverTheyHold) {
     EXPECT_EQ(formatRounded(a.meanAngle, 2), "0");
 }
 
+// Frames that carry their own errors weigh by them: one far off and twenty
+// times as uncertain as the rest hardly moves the means (counted alike it
+// would move them by 0.5 pixel and 0.5 degree).
+TEST(Averages, AFrameWithALargeErrorWeighsLess) {
+    PairPositions t = pairTable({{19, 0}, {21, 0}}, 10);
+    t.push_back(pairRow(30, 6, 20));
+    for (PairPosition& r : t) {
+        r.SepPixelsError = &r == &t.back() ? 20.0f : 1.0f;
+        r.ScreenAngleError = &r == &t.back() ? 60.0f : 3.0f;
+    }
+    const AveragesResult a = averages(t);
+    EXPECT_NEAR(a.meanSep, 20, 0.05);
+    EXPECT_NEAR(std::remainder(a.meanAngle, 360.0f), 0, 0.05);
+}
+
 TEST(Averages, RefusesAValidRowThatIsNotANumber) {
     PairPositions t = pairTable({{20, 0}}, 20);
     t[4].SepPixels = std::numeric_limits<float>::infinity();

@@ -45,7 +45,12 @@ struct Frames {
     // them afresh each frame.
     double centringCorrelation;
     double motionCorrelation; // image motion, shared by both stars
+    // Every this many frames one is kNoisyFactor times as uncertain, and each
+    // row carries its own error as the fits give it; 0: rows without errors.
+    int noisyEvery = 0;
 };
+
+constexpr double kNoisyFactor = 6;
 
 constexpr double kImageMotionPx = 0.1; // per axis
 
@@ -81,14 +86,20 @@ PairPositions measuredTable(const sim::DriftParams& p, const sim::Truth& truth, 
         sim::Random centring(p.seed, kCentringSalt, static_cast<uint64_t>(n));
         const double e[4] = {centre[0].next(centring), centre[1].next(centring),
                              centre[2].next(centring), centre[3].next(centring)};
+        const double sigma =
+            kCentringErrorPx * (c.noisyEvery > 0 && n % c.noisyEvery == 0 ? kNoisyFactor : 1);
         const double mx = motionPx * motion[0].next(centring);
         const double my = motionPx * motion[1].next(centring);
         PairPosition r;
-        r.PrimaryX = static_cast<float>(f.primary.x + mx + kCentringErrorPx * e[0]);
-        r.PrimaryY = static_cast<float>(f.primary.y + my + kCentringErrorPx * e[1]);
-        r.SecondaryX = static_cast<float>(f.secondary.x + mx + kCentringErrorPx * e[2]);
-        r.SecondaryY = static_cast<float>(f.secondary.y + my + kCentringErrorPx * e[3]);
+        r.PrimaryX = static_cast<float>(f.primary.x + mx + sigma * e[0]);
+        r.PrimaryY = static_cast<float>(f.primary.y + my + sigma * e[1]);
+        r.SecondaryX = static_cast<float>(f.secondary.x + mx + sigma * e[2]);
+        r.SecondaryY = static_cast<float>(f.secondary.y + my + sigma * e[3]);
         computeSeparationAndAngle(r);
+        if (c.noisyEvery > 0) { // the offset's error, along and across it
+            r.SepPixelsError = static_cast<float>(std::sqrt(2.0) * sigma);
+            r.ScreenAngleError = static_cast<float>(r.SepPixelsError / r.SepPixels * 180 / M_PI);
+        }
         r.TimeUs = 1000 * std::lround(f.timeS * 1000.0);
         r.FrameNo = n;
         r.Valid = true;
@@ -140,5 +151,6 @@ INSTANTIATE_TEST_SUITE_P(Frames, Coverage,
                                            Frames{"centring_errors_lasting_frames", 0.8, 0},
                                            Frames{"image_motion_and_centring_errors_lasting_frames",
                                                   0.5, 0.7},
-                                           Frames{"slow_image_motion", 0.5, 0.95}),
+                                           Frames{"slow_image_motion", 0.5, 0.95},
+                                           Frames{"frames_weighed_by_their_own_errors", 0, 0, 4}),
                          [](const auto& info) { return std::string(info.param.name); });

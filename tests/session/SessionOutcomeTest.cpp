@@ -20,15 +20,18 @@ struct Outcome {
     std::string csvRow;
     int32_t clipped = 0;
     int32_t offTrack = 0;
+    int32_t notConverged = 0;
 };
 
 // A clean 12" pair (320 x 240, 120 frames) on a sky of `sky` grey levels
 // with a noise of `noise`,
 // measured with `method`; `keep` accepted frames at most are left accepted
 // (the rest rejected by hand), and one frame's separation is made an outlier
-// when `outlier` is set, before the run is finished with clipping at 3 sigma.
+// when `outlier` is set, before the run is finished with clipping at 3 sigma;
+// the first `unconverged` measured frames are left as a fit leaves a frame it
+// could not answer for.
 Outcome measure(double separation, double sky, double noise, Method method, int32_t keep,
-                bool outlier) {
+                bool outlier, int32_t unconverged) {
     test::TempDir dir;
     sim::DriftParams p = test::cleanDrift();
     p.width = 320;
@@ -52,6 +55,12 @@ Outcome measure(double separation, double sky, double noise, Method method, int3
     for (int32_t n = 0; n <= p.frames; ++n)
         if (session.row(n)->Valid && ++accepted > keep)
             session.setAccepted(n, false);
+    for (int32_t n = 1; n <= unconverged; ++n) {
+        FrameRow& row = session.state().FrameData[static_cast<std::size_t>(n)];
+        row.Valid = false;
+        row.Rejection = RowRejection::NotConverged;
+        row.PrimaryStatus = row.SecondaryStatus = StarStatus::NotMeasured;
+    }
     ReductionSettings settings;
     settings.decDegrees = "+30";
     settings.decSeconds = "";
@@ -67,6 +76,7 @@ Outcome measure(double separation, double sky, double noise, Method method, int3
     Outcome out;
     out.clipped = finish.clipped;
     out.offTrack = session.rejectionCounts(method).offTrack;
+    out.notConverged = session.rejectionCounts(method).notConverged;
     out.noResult = finish.noResult;
     out.warnings = finish.warnings;
     if (!out.noResult.empty())
@@ -88,15 +98,18 @@ struct OutcomeCase {
     std::vector<std::string> warningStarts; // the start of each warning, in order
     std::string csvCounts;                  // the row's counts, method and video
     int32_t offTrack = 0;                   // frames rejected as off the track
+    int32_t notConverged = 0;               // frames the fit could not answer for
 };
 
 class SessionOutcome : public ::testing::TestWithParam<OutcomeCase> {};
 
 TEST_P(SessionOutcome, SaysWhyOrWhatIsDoubtful) {
     const OutcomeCase& c = GetParam();
-    const Outcome r = measure(c.separation, c.sky, c.noise, c.method, c.keep, c.outlier);
+    const Outcome r =
+        measure(c.separation, c.sky, c.noise, c.method, c.keep, c.outlier, c.notConverged);
     EXPECT_EQ(r.noResult, c.noResult);
     EXPECT_EQ(r.offTrack, c.offTrack);
+    EXPECT_EQ(r.notConverged, c.notConverged);
     ASSERT_EQ(r.warnings.size(), c.warningStarts.size());
     for (std::size_t i = 0; i < r.warnings.size(); ++i)
         EXPECT_EQ(r.warnings[i].rfind(c.warningStarts[i], 0), 0u) << r.warnings[i];
@@ -133,6 +146,9 @@ INSTANTIATE_TEST_SUITE_P(
                     {}, ",120,118,1,Peak Search,"},
         OutcomeCase{"fit_off_its_track_rejected_not_clipped", 12, 0, 3, Method::PsfFit,     1000, true,  "",
                     {}, ",120,118,0,PSF Fit,", 1},
+        OutcomeCase{"fits_without_an_answer_counted_and_warned", 12, 0, 3, Method::PsfFit, 1000, false, "",
+                    {"12 of 120 frames were rejected: the fit did not converge in 12, the secondary "
+                     "lay off its track in 0. Try "}, ",120,107,0,PSF Fit,", 0, 12},
         OutcomeCase{"too_few_accepted_says_how_many",     12, 0,  3, Method::PeakSearch,      11,   false,
                     "Only 11 of 120 frames were accepted; at least 16 are needed", {}, ""}),
     // clang-format on
