@@ -80,13 +80,14 @@ void fitSelection(WorkingState& ws, const IntensityPlane& plane) {
     const PsfFitResult fit =
         fitter.fit(viewOf(plane), sys.Left, sys.Top, sys.Right, sys.Bottom, start);
     ws.SelectionSeparationPx = ws.SelectionDX = ws.SelectionDY = 0;
-    ws.SelectionFwhmPx = 0;
+    ws.SelectionFwhmPx = ws.SelectionFluxRatio = 0;
     if (!fit.ok())
         return;
     ws.SelectionDX = fit.stars[1].x - fit.stars[0].x;
     ws.SelectionDY = fit.stars[1].y - fit.stars[0].y;
     ws.SelectionSeparationPx = std::hypot(ws.SelectionDX, ws.SelectionDY);
     ws.SelectionFwhmPx = fit.fwhm();
+    ws.SelectionFluxRatio = fit.fluxRatio;
 }
 
 bool imagesOverlap(const WorkingState& ws) {
@@ -94,7 +95,8 @@ bool imagesOverlap(const WorkingState& ws) {
 }
 
 bool neighbourInStarBox(const WorkingState& ws) {
-    const double reach = ws.PrimaryBox.Size / 2.0 + kNeighbourWidths * ws.SelectionFwhmPx;
+    const double reach = ws.PrimaryBox.Size / 2.0 +
+                         std::max(kNeighbourWidths * ws.SelectionFwhmPx, kNeighbourReachMinPx);
     return ws.SelectionFwhmPx > 0 &&
            std::max(std::fabs(ws.SelectionDX), std::fabs(ws.SelectionDY)) < reach;
 }

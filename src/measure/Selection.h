@@ -71,6 +71,9 @@ bool imagesOverlap(const WorkingState& ws);
 // when its centre lies, in both axes, within half the box and this many star
 // widths of the box's centre.
 inline constexpr double kNeighbourWidths = 1.0;
+// Through the air a frame's core can be a pixel wide while the seeing halo
+// round it spreads over several: the light reaches at least this far.
+inline constexpr double kNeighbourReachMinPx = 2.0;
 
 // Whether the selection fit found the secondary's light reaching into the
 // primary's star box (and so, by symmetry, the primary's into the

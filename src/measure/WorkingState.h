@@ -122,6 +122,7 @@ struct WorkingState {
     double SelectionSeparationPx = 0;
     double SelectionDX = 0, SelectionDY = 0; // secondary minus primary
     double SelectionFwhmPx = 0;
+    double SelectionFluxRatio = 0; // the secondary's light over the primary's
     // One star followed by both boxes, for the drift's calibration alone:
     // the boxes meeting is what is asked for, not two stars merged.
     bool OneStar = false;

@@ -260,19 +260,25 @@ bool correctBias(const ArtificialStarResult& a, ReductionResult& r) {
     return sep || pa;
 }
 
-namespace {
-
-// The method that reads a faint or close companion with the least pull.
-const char* betterMethodThan(Method method) {
-    return method == Method::TemplateFit ? nullptr : "Template Fit";
+bool imagesCloseForFits(const WorkingState& run) {
+    return run.SelectionFwhmPx > 0 &&
+           run.SelectionSeparationPx < kFitCloseWidths * run.SelectionFwhmPx;
 }
 
-} // namespace
+// Template Fit reads a faint companion with the least pull, PSF Fit a close
+// one; closer than both part soundly, only the speckle measure of short
+// exposures reads the pair.
+const char* betterMethodFor(Method method, bool imagesClose) {
+    if (!imagesClose)
+        return method == Method::TemplateFit ? nullptr : "Template Fit";
+    return method == Method::PsfFit ? "Speckle, on a video of short exposures," : "PSF Fit";
+}
 
 std::vector<std::string> artificialStarWarnings(const ArtificialStarResult& a,
-                                                const ReductionResult& r, Method method, char sep) {
+                                                const ReductionResult& r, Method method, char sep,
+                                                bool imagesClose) {
     std::vector<std::string> out;
-    const char* better = betterMethodThan(method);
+    const char* better = betterMethodFor(method, imagesClose);
     const std::string advice =
         better ? std::string(" ") + better + " reads such a pair with less pull." : std::string();
     const std::string copies = " (" + std::to_string(a.copies) + " copies of the primary at " +

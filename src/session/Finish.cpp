@@ -54,7 +54,7 @@ RunFinish MeasuringSession::finishRun(const ReductionSettings& settings) {
         if (out.artificialStars)
             for (std::string& w :
                  artificialStarWarnings(*out.artificialStars, *out.reduction, settings.method,
-                                        settings.decimalSeparator))
+                                        settings.decimalSeparator, imagesCloseForFits(state_)))
                 out.warnings.push_back(std::move(w));
     }
     return out;

@@ -10,6 +10,7 @@
 #include "reduce/Clipping.h"
 #include "results/ResultsCsv.h"
 #include "results/ResultsFile.h"
+#include "session/ArtificialStars.h"
 #include "session/ReductionMessages.h"
 
 #include <algorithm>
@@ -35,6 +36,85 @@ double skyLeft(const SkyEstimate& sky) {
     const double density = std::exp(-0.5 * z * z) / std::sqrt(2.0 * M_PI);
     const double below = 0.5 * std::erfc(-z / std::sqrt(2.0));
     return sky.noise * density + mu * below;
+}
+
+// The doubt a fitting method's result deserves from the pair's images as
+// the selection fitted them: too close, or too narrow in pixels, for the
+// fit's model to follow them. None when the method is sure of them.
+std::optional<std::string> fitModelWarning(const WorkingState& ws, Method method, char sep) {
+    if (method != Method::TemplateFit && method != Method::PsfFit)
+        return std::nullopt;
+    const std::string better = betterMethodFor(method, true);
+    if (imagesCloseForFits(ws))
+        return "The stars lie only " + formatRounded(ws.SelectionSeparationPx, 1, sep) +
+               " pixels apart, " +
+               formatRounded(ws.SelectionSeparationPx / ws.SelectionFwhmPx, 1, sep) +
+               " times the width of a star's image in a frame: " +
+               (method == Method::TemplateFit
+                    ? "Template Fit's copy of the primary keeps part of the secondary's light, "
+                      "and the separation may read several per cent long."
+                    : "PSF Fit's profile misses the wings of such close images, and the "
+                      "separation may read a few per cent short.") +
+               " Use " + better + " instead.";
+    if (method == Method::TemplateFit && ws.SelectionFwhmPx > 0 &&
+        ws.SelectionFwhmPx < kTemplateFitMinFwhmPx)
+        return "The stars' images are only " + formatRounded(ws.SelectionFwhmPx, 1, sep) +
+               " pixels wide: Template Fit shifts the primary's image by fractions of a pixel "
+               "that it does not resolve, and the separation may read long. Use " +
+               better + " instead.";
+    return std::nullopt;
+}
+
+// The fits have no offset test: the secondary a fit finds in most frames
+// should still lie where the user clicked it. When the median offset strays
+// from the clicks' by more than half the separation (and more than a click
+// may miss by), the fit took other light, the primary's core or halo, for
+// the secondary.
+constexpr double kClickMissPx = 3;
+
+std::optional<std::string> lostSecondaryWarning(const WorkingState& ws, Method method, char sep) {
+    if (std::isfinite(methodEntry(method).acceptanceLimit) || ws.OneStar)
+        return std::nullopt;
+    std::vector<double> dx, dy;
+    for (const FrameRow& r : ws.FrameData)
+        if (r.Valid) {
+            dx.push_back(static_cast<double>(r.SecondaryX) - r.PrimaryX);
+            dy.push_back(static_cast<double>(r.SecondaryY) - r.PrimaryY);
+        }
+    if (dx.empty())
+        return std::nullopt;
+    const auto median = [](std::vector<double>& v) {
+        std::nth_element(v.begin(), v.begin() + static_cast<std::ptrdiff_t>(v.size() / 2), v.end());
+        return v[v.size() / 2];
+    };
+    const double mx = median(dx), my = median(dy);
+    const double cx = ws.SecondaryClickDX - ws.PrimaryClickDX;
+    const double cy = (ws.SecondaryClickDY - ws.PrimaryClickDY) * static_cast<double>(ws.YScale);
+    const double clicked = std::hypot(cx, cy);
+    if (std::hypot(mx - cx, my - cy) <= std::max(0.5 * clicked, kClickMissPx))
+        return std::nullopt;
+    const char* better = betterMethodFor(method, false);
+    return "In most frames the fit put the secondary " + formatRounded(std::hypot(mx, my), 1, sep) +
+           " pixels from the primary, where it was clicked " + formatRounded(clicked, 1, sep) +
+           " pixels away: the fit took other light for the secondary, and the separation is "
+           "wrong. " +
+           (better ? std::string("Use ") + better + "."
+                   : "Select the pair again on a steady frame.");
+}
+
+// A companion this much fainter than the primary lies in the primary's halo,
+// which pulls Weighted Average's centroid of it towards the primary.
+constexpr double kFaintCompanionRatio = 0.1; // 2.5 magnitudes
+
+std::optional<std::string> faintCompanionWarning(const WorkingState& ws, Method method, char sep) {
+    if (method != Method::WeightedAverage || !(ws.SelectionFluxRatio > 0) ||
+        ws.SelectionFluxRatio >= kFaintCompanionRatio)
+        return std::nullopt;
+    return "The secondary is about " +
+           formatRounded(-2.5 * std::log10(ws.SelectionFluxRatio), 1, sep) +
+           " magnitudes fainter than the primary: the primary's light pulls Weighted Average's "
+           "centroid of it, and the separation and the position angle may be biased. Use "
+           "Template Fit.";
 }
 
 std::string fileNameOf(const std::string& path) {
@@ -227,6 +307,12 @@ std::vector<std::string> MeasuringSession::warnings(const ReductionResult& r, Me
     // A pair whose images overlap, measured by a method that cannot part them.
     if (const char* overlap = overlapWarning(state_, method))
         out.push_back(overlap);
+    if (std::optional<std::string> w = fitModelWarning(state_, method, sep))
+        out.push_back(std::move(*w));
+    if (std::optional<std::string> w = lostSecondaryWarning(state_, method, sep))
+        out.push_back(std::move(*w));
+    if (std::optional<std::string> w = faintCompanionWarning(state_, method, sep))
+        out.push_back(std::move(*w));
     // The sky around the system box on the frame on screen, the last one measured.
     const TStarbox& sys = state_.SystemBox;
     if (sys.Right > sys.Left && sys.Bottom > sys.Top) {
