@@ -1,7 +1,8 @@
 #include "measure/PsfFit.h"
 
+#include "measure/FitSolver.h"
+
 #include <Eigen/Dense>
-#include <ceres/ceres.h>
 
 #include <algorithm>
 #include <cmath>
@@ -72,19 +73,21 @@ double moffatFwhmPerAlpha(double beta) {
 }
 
 // Share of a unit Gaussian's light falling in each of n cells (cell j spans
-// [j - 0.5, j + 0.5]), with its derivatives by the centre and by sigma.
+// [j - 0.5, j + 0.5]), with its derivatives by the centre and by sigma, in
+// storage of the fitter's (axisDoubles(n) values).
 struct AxisProfile {
-    std::vector<double> share, byCentre, bySigma;
-    std::vector<double> erfs, gauss, t; // at the n + 1 cell edges
+    const double *share = nullptr, *byCentre = nullptr, *bySigma = nullptr;
 
-    void compute(int32_t n, double centre, double sigma) {
+    static std::size_t axisDoubles(int32_t n) { return 6 * static_cast<std::size_t>(n) + 3; }
+
+    void compute(int32_t n, double centre, double sigma, double* store) {
         const std::size_t cells = static_cast<std::size_t>(n);
-        share.resize(cells);
-        byCentre.resize(cells);
-        bySigma.resize(cells);
-        erfs.resize(cells + 1);
-        gauss.resize(cells + 1);
-        t.resize(cells + 1);
+        double* sh = store;
+        double* bc = sh + cells;
+        double* bs = bc + cells;
+        double* erfs = bs + cells; // at the n + 1 cell edges
+        double* gauss = erfs + cells + 1;
+        double* t = gauss + cells + 1;
         const double k = kInvSqrt2 / sigma;
         for (std::size_t j = 0; j <= cells; ++j) {
             t[j] = (static_cast<double>(j) - 0.5 - centre) * k;
@@ -92,24 +95,24 @@ struct AxisProfile {
             gauss[j] = std::exp(-t[j] * t[j]);
         }
         for (std::size_t j = 0; j < cells; ++j) {
-            share[j] = 0.5 * (erfs[j + 1] - erfs[j]);
-            byCentre[j] = -k * kInvSqrtPi * (gauss[j + 1] - gauss[j]);
-            bySigma[j] = -kInvSqrtPi / sigma * (t[j + 1] * gauss[j + 1] - t[j] * gauss[j]);
+            sh[j] = 0.5 * (erfs[j + 1] - erfs[j]);
+            bc[j] = -k * kInvSqrtPi * (gauss[j + 1] - gauss[j]);
+            bs[j] = -kInvSqrtPi / sigma * (t[j + 1] * gauss[j + 1] - t[j] * gauss[j]);
         }
+        share = sh;
+        byCentre = bc;
+        bySigma = bs;
     }
 };
 
 // Weighted residuals (model - pixel) / noise for every fitted pixel, with
 // the exact Jacobian. Blocks: the main parameters, the first star's width,
 // the second star's (the first's again when they share one), beta.
-class PairModel final : public ceres::CostFunction {
+template <class Buffers> class PairModel final : public ceres::CostFunction {
 public:
-    PairModel(PsfProfile profile, bool ownWidths, int32_t width, int32_t height,
-              const std::vector<int32_t>& columns, const std::vector<int32_t>& rows,
-              const std::vector<double>& values, const std::vector<double>& invSd)
-        : profile_(profile), own_(ownWidths), width_(width), height_(height), columns_(columns),
-          rows_(rows), values_(values), invSd_(invSd) {
-        set_num_residuals(static_cast<int>(values.size()));
+    PairModel(PsfProfile profile, bool ownWidths, int32_t width, int32_t height, Buffers& buffers)
+        : profile_(profile), own_(ownWidths), width_(width), height_(height), b_(buffers) {
+        set_num_residuals(static_cast<int>(b_.values.size()));
         *mutable_parameter_block_sizes() = {kMain, 1, 1, 1};
     }
 
@@ -124,33 +127,42 @@ public:
                          jacobians != nullptr ? jacobians[2] : nullptr};
         double* jb = jacobians != nullptr ? jacobians[3] : nullptr;
         const double f[2] = {p[kFlux0], p[kFlux1]};
-        const std::size_t n = values_.size();
+        const std::vector<int32_t>& columns = b_.columns;
+        const std::vector<int32_t>& rows = b_.rows;
+        const std::vector<double>& values = b_.values;
+        const std::vector<double>& invSd = b_.invSd;
+        const std::size_t n = values.size();
         if (profile_ == PsfProfile::Gaussian) {
+            AxisProfile px[2], py[2];
+            const std::size_t xs = AxisProfile::axisDoubles(width_);
+            const std::size_t ys = AxisProfile::axisDoubles(height_);
+            b_.axes.resize(2 * (xs + ys));
             for (int s = 0; s < 2; ++s) {
-                px_[s].compute(width_, p[3 * s], w[s]);
-                py_[s].compute(height_, p[3 * s + 1], w[s]);
+                double* store = b_.axes.data() + static_cast<std::size_t>(s) * (xs + ys);
+                px[s].compute(width_, p[3 * s], w[s], store);
+                py[s].compute(height_, p[3 * s + 1], w[s], store + xs);
             }
             for (std::size_t i = 0; i < n; ++i) {
-                const std::size_t c = static_cast<std::size_t>(columns_[i]);
-                const std::size_t r = static_cast<std::size_t>(rows_[i]);
-                const double inv = invSd_[i];
+                const std::size_t c = static_cast<std::size_t>(columns[i]);
+                const std::size_t r = static_cast<std::size_t>(rows[i]);
+                const double inv = invSd[i];
                 double model = p[kSky];
                 double byWidth[2];
                 for (int s = 0; s < 2; ++s) {
-                    const double a = px_[s].share[c] * py_[s].share[r];
+                    const double a = px[s].share[c] * py[s].share[r];
                     model += f[s] * a;
                     if (jm != nullptr) {
                         double* row = jm + i * kMain + 3 * s;
-                        row[0] = f[s] * px_[s].byCentre[c] * py_[s].share[r] * inv;
-                        row[1] = f[s] * px_[s].share[c] * py_[s].byCentre[r] * inv;
+                        row[0] = f[s] * px[s].byCentre[c] * py[s].share[r] * inv;
+                        row[1] = f[s] * px[s].share[c] * py[s].byCentre[r] * inv;
                         row[2] = a * inv;
                     }
-                    byWidth[s] = f[s] *
-                                 (px_[s].bySigma[c] * py_[s].share[r] +
-                                  px_[s].share[c] * py_[s].bySigma[r]) *
-                                 inv;
+                    byWidth[s] =
+                        f[s] *
+                        (px[s].bySigma[c] * py[s].share[r] + px[s].share[c] * py[s].bySigma[r]) *
+                        inv;
                 }
-                residuals[i] = (model - values_[i]) * inv;
+                residuals[i] = (model - values[i]) * inv;
                 if (jm != nullptr)
                     jm[i * kMain + kSky] = inv;
                 storeWidths(jw, i, byWidth);
@@ -163,20 +175,41 @@ public:
         if (!(beta > 1))
             return false;
         double norm[2], inv2[2];
+        // The solver asks for the cost at a point and then, when it keeps
+        // the point, for the slopes there; the lights change more often than
+        // the shapes. A star's powers are worked out again only when its
+        // centre, width or beta moved.
+        bool fresh[2];
+        b_.power.resize(2 * n);
+        b_.logQ.resize(2 * n);
         for (int s = 0; s < 2; ++s) {
             inv2[s] = 1.0 / (w[s] * w[s]);
             norm[s] = (beta - 1) / kPi * inv2[s];
+            const std::array<double, 4> at = {p[3 * s], p[3 * s + 1], w[s], beta};
+            const std::size_t k = static_cast<std::size_t>(s);
+            fresh[s] = !b_.powerKnown[k] || b_.powerAt[k] != at;
+            b_.powerAt[k] = at;
+            b_.powerKnown[k] = true;
         }
+        double* power = b_.power.data();
+        double* logQs = b_.logQ.data();
         for (std::size_t i = 0; i < n; ++i) {
-            const double inv = invSd_[i];
+            const double inv = invSd[i];
             double model = p[kSky], byBeta = 0, byWidth[2];
             for (int s = 0; s < 2; ++s) {
-                const double dx = columns_[i] - p[3 * s], dy = rows_[i] - p[3 * s + 1];
+                const double dx = columns[i] - p[3 * s], dy = rows[i] - p[3 * s + 1];
                 const double u = (dx * dx + dy * dy) * inv2[s];
-                const double logQ = std::log1p(u);
-                const double shape = norm[s] * std::exp(-beta * logQ);
+                const std::size_t at = 2 * i + static_cast<std::size_t>(s);
+                if (fresh[s]) {
+                    logQs[at] = std::log1p(u);
+                    power[at] = std::exp(-beta * logQs[at]);
+                }
+                const double logQ = logQs[at];
+                const double shape = norm[s] * power[at];
                 const double light = f[s] * shape;
                 model += light;
+                if (jacobians == nullptr)
+                    continue;
                 // d/dcentre: f norm beta q^(-beta-1) 2 d / alpha^2.
                 const double slope = 2 * beta * light / (1 + u) * inv2[s] * inv;
                 if (jm != nullptr) {
@@ -188,7 +221,9 @@ public:
                 byWidth[s] = light * (-2.0 + 2.0 * beta * u / (1 + u)) / w[s] * inv;
                 byBeta += light * (1.0 / (beta - 1) - logQ) * inv;
             }
-            residuals[i] = (model - values_[i]) * inv;
+            residuals[i] = (model - values[i]) * inv;
+            if (jacobians == nullptr)
+                continue;
             if (jm != nullptr)
                 jm[i * kMain + kSky] = inv;
             storeWidths(jw, i, byWidth);
@@ -216,15 +251,15 @@ private:
     PsfProfile profile_;
     bool own_;
     int32_t width_, height_;
-    const std::vector<int32_t>& columns_;
-    const std::vector<int32_t>& rows_;
-    const std::vector<double>& values_;
-    const std::vector<double>& invSd_;
-    // Scratch: the solver evaluates on one thread.
-    mutable AxisProfile px_[2], py_[2];
+    Buffers& b_; // the solver evaluates on one thread
 };
 
-double medianOf(std::vector<double> v) {
+double squared(double dx, double dy) {
+    return dx * dx + dy * dy;
+}
+
+// The median, found in place: the order of v is lost.
+double medianOf(std::vector<double>& v) {
     if (v.empty())
         return 0;
     auto mid = v.begin() + static_cast<std::ptrdiff_t>(v.size() / 2);
@@ -242,28 +277,31 @@ bool insideBox(const PsfStar& s, int32_t left, int32_t top, int32_t right, int32
 
 void PsfFit::collectPixels(const PlaneView& plane, int32_t left, int32_t top, int32_t right,
                            int32_t bottom, const PsfFitStart& start, double sigma) {
-    columns_.clear();
-    rows_.clear();
-    values_.clear();
-    skyValues_.clear();
-    light_.clear();
+    Buffers& buf = buffers_.value;
+    buf.powerKnown = {false, false};
+    buf.columns.clear();
+    buf.rows.clear();
+    buf.values.clear();
+    buf.skyValues.clear();
+    buf.light.clear();
     const double reach = kWindowSigmas * sigma + kWindowMarginPx;
     const double starReach = kStarSigmas * sigma;
+    const double reach2 = reach * reach, starReach2 = starReach * starReach;
     // Only the part of the box on the plane is visited, however large the box.
     const int32_t x0 = std::max(left, 0), x1 = std::min(right, plane.width);
     const int32_t y0 = std::max(top, 0), y1 = std::min(bottom, plane.height);
     for (int32_t y = y0; y < y1; ++y)
         for (int32_t x = x0; x < x1; ++x) {
-            const double d = std::min(std::hypot(x - start.x[0], y - start.y[0]),
-                                      std::hypot(x - start.x[1], y - start.y[1]));
+            const double d2 = std::min(squared(x - start.x[0], y - start.y[0]),
+                                       squared(x - start.x[1], y - start.y[1]));
             const uint16_t v = plane.at(x, y);
             // A clipped sample would pull the model's core down and its width
             // out; the unclipped pixels round it still fix the star.
-            if (d > reach || plane.saturated(v))
+            if (d2 > reach2 || plane.saturated(v))
                 continue;
-            columns_.push_back(x);
-            rows_.push_back(y);
-            values_.push_back(v);
+            buf.columns.push_back(x);
+            buf.rows.push_back(y);
+            buf.values.push_back(v);
             // The light round the pixel, its 3 x 3 mean: what sets its photon
             // noise, without the pixel's own noise deciding its weight.
             double sum = 0;
@@ -273,12 +311,12 @@ void PsfFit::collectPixels(const PlaneView& plane, int32_t left, int32_t top, in
                     sum += plane.at(a, b);
                     ++count;
                 }
-            light_.push_back(sum / count);
-            if (d > starReach)
-                skyValues_.push_back(values_.back());
+            buf.light.push_back(sum / count);
+            if (d2 > starReach2)
+                buf.skyValues.push_back(buf.values.back());
         }
-    if (skyValues_.empty())
-        skyValues_ = values_;
+    if (buf.skyValues.empty())
+        buf.skyValues = buf.values;
 }
 
 const char* psfFitStatusText(PsfFitStatus status) {
@@ -343,6 +381,31 @@ double startingSigma(const PlaneView& plane, const PsfFitStart& start) {
     return std::isfinite(sigma) && sigma > kPsfDefaultSigmaPx ? sigma : kPsfDefaultSigmaPx;
 }
 
+// The parameters' covariance from the weighted Jacobian's rows at the
+// solution: (J^T J)^-1 over the fitted parameters, times the reduced
+// chi-square, so that the errors follow the noise actually present (where
+// the noise model is right, the chi-square is 1).
+struct Covariance {
+    bool determined = false;
+    FitMatrix matrix, inverse;
+};
+
+template <class Row>
+Covariance covarianceOf(std::size_t n, int used, const Row& jacobianRow, double reducedChiSquare) {
+    FitMatrix normal = FitMatrix::Zero(used, used);
+    for (std::size_t i = 0; i < n; ++i) {
+        const FitVector row = jacobianRow(i);
+        normal.selfadjointView<Eigen::Lower>().rankUpdate(row);
+    }
+    normal.triangularView<Eigen::StrictlyUpper>() = normal.transpose();
+    Covariance c;
+    if (invertNormal(normal, c.inverse) && c.inverse.diagonal().minCoeff() > 0) {
+        c.determined = true;
+        c.matrix = c.inverse * reducedChiSquare;
+    }
+    return c;
+}
+
 } // namespace
 
 struct PsfFit::Solved {
@@ -362,7 +425,7 @@ PsfFit::Solved PsfFit::solve(PsfProfile profile, bool ownWidths, const double* s
     out.width[0] = start[kW0];
     out.width[1] = start[kW1];
     out.beta = start[kBeta];
-    PairModel model(profile, ownWidths, width, height, columns_, rows_, values_, invSd_);
+    PairModel<Buffers> model(profile, ownWidths, width, height, buffers_.value);
     ceres::Problem::Options problemOptions;
     problemOptions.cost_function_ownership = ceres::DO_NOT_TAKE_OWNERSHIP;
     ceres::Problem problem(problemOptions);
@@ -384,16 +447,12 @@ PsfFit::Solved PsfFit::solve(PsfProfile profile, bool ownWidths, const double* s
     else
         problem.SetParameterBlockConstant(&out.beta);
 
-    ceres::Solver::Options options;
-    options.linear_solver_type = ceres::DENSE_NORMAL_CHOLESKY;
-    options.max_num_iterations = kMaxIterations;
-    options.num_threads = 1;
-    options.logging_type = ceres::SILENT;
-    options.minimizer_progress_to_stdout = false;
-    // A ten-millionth of the parameters (a millionth of a pixel on a
-    // centre) is far below any frame's noise.
-    options.function_tolerance = 1e-7;
-    options.parameter_tolerance = 1e-7;
+    ceres::Solver::Options options = smallFitOptions(kMaxIterations);
+    // No line search along the bounds: where a width or beta met its bound
+    // it took three times the evaluations per step, and on a speckled frame
+    // it walked the stars' centres off to a wrong minimum; the step is held
+    // inside the bounds all the same.
+    options.max_num_line_search_step_size_iterations = 0;
     ceres::Solver::Summary summary;
     ceres::Solve(options, &problem, &summary);
     out.converged = summary.termination_type == ceres::CONVERGENCE;
@@ -405,6 +464,7 @@ PsfFit::Solved PsfFit::solve(PsfProfile profile, bool ownWidths, const double* s
 PsfFitResult PsfFit::fit(const PlaneView& plane, int32_t left, int32_t top, int32_t right,
                          int32_t bottom, const PsfFitStart& start) {
     PsfFitResult result;
+    Buffers& buf = buffers_.value;
     const bool finiteStart = std::isfinite(start.x[0]) && std::isfinite(start.y[0]) &&
                              std::isfinite(start.x[1]) && std::isfinite(start.y[1]) &&
                              std::isfinite(start.sigma);
@@ -416,34 +476,34 @@ PsfFitResult PsfFit::fit(const PlaneView& plane, int32_t left, int32_t top, int3
                     : lastSigma_ > 0 ? lastSigma_
                                      : startingSigma(plane, start);
     collectPixels(plane, left, top, right, bottom, start, sigma0);
-    result.pixels = static_cast<int32_t>(values_.size());
+    result.pixels = static_cast<int32_t>(buf.values.size());
     if (result.pixels < kMinPixelsPerParam * kColumns)
         return result;
 
     // The model lives on the rectangle the fitted pixels span, with its own
     // origin, so its size and cost follow the stars, not the box.
-    const auto [minX, maxX] = std::minmax_element(columns_.begin(), columns_.end());
-    const auto [minY, maxY] = std::minmax_element(rows_.begin(), rows_.end());
+    const auto [minX, maxX] = std::minmax_element(buf.columns.begin(), buf.columns.end());
+    const auto [minY, maxY] = std::minmax_element(buf.rows.begin(), buf.rows.end());
     const int32_t originX = *minX, originY = *minY;
     const int32_t width = *maxX - originX + 1, height = *maxY - originY + 1;
-    for (int32_t& c : columns_)
+    for (int32_t& c : buf.columns)
         c -= originX;
-    for (int32_t& r : rows_)
+    for (int32_t& r : buf.rows)
         r -= originY;
 
     // The weights: the sky's scatter from the fitted pixels away from both
     // stars (their median absolute deviation, which a star's wing in a few
     // of them does not move), the photon noise as the run has learnt it.
-    const double sky0 = medianOf(skyValues_);
-    for (double& v : skyValues_)
+    const double sky0 = medianOf(buf.skyValues);
+    for (double& v : buf.skyValues)
         v = std::fabs(v - sky0);
-    const double skyNoise = 1.4826 * medianOf(skyValues_);
+    const double skyNoise = 1.4826 * medianOf(buf.skyValues);
     NoiseModel noise = noiseModelFor(skyNoise, sky0, start.readNoise, start.gain);
     if (!(start.gain > 0))
         noise.perLight = photonNoise_.perLight();
-    invSd_.resize(values_.size());
-    for (std::size_t i = 0; i < values_.size(); ++i)
-        invSd_[i] = 1.0 / std::sqrt(noise.variance(light_[i] - sky0));
+    buf.invSd.resize(buf.values.size());
+    for (std::size_t i = 0; i < buf.values.size(); ++i)
+        buf.invSd[i] = 1.0 / std::sqrt(noise.variance(buf.light[i] - sky0));
     result.noise = noise;
 
     // Starting point: the given centres and width, the sky from the fitted
@@ -462,8 +522,8 @@ PsfFitResult PsfFit::fit(const PlaneView& plane, int32_t left, int32_t top, int3
         peaks[s] = std::max(nearest - sky0, 1.0);
     }
     const auto startFor = [&](PsfProfile profile) {
-        double p[kColumns];
-        std::copy(params, params + kColumns, p);
+        std::array<double, kColumns> p;
+        std::copy(params, params + kColumns, p.begin());
         for (int s = 0; s < 2; ++s) {
             if (profile == PsfProfile::Gaussian) {
                 p[3 * s + 2] = peaks[s] * kTwoPi * sigma0 * sigma0;
@@ -474,7 +534,7 @@ PsfFitResult PsfFit::fit(const PlaneView& plane, int32_t left, int32_t top, int3
                 p[3 * s + 2] = peaks[s] * kPi * alpha * alpha / (p[kBeta] - 1);
             }
         }
-        return std::vector<double>(p, p + kColumns);
+        return p;
     };
 
     // The run's first frames try both profiles with one shared width and
@@ -484,8 +544,8 @@ PsfFitResult PsfFit::fit(const PlaneView& plane, int32_t left, int32_t top, int3
     bool own = false;
     const bool choosing = choiceFrames_ < kChoiceFrames;
     if (choosing) {
-        const std::vector<double> gs = startFor(PsfProfile::Gaussian);
-        const std::vector<double> ms = startFor(PsfProfile::Moffat);
+        const auto gs = startFor(PsfProfile::Gaussian);
+        const auto ms = startFor(PsfProfile::Moffat);
         const Solved g = solve(PsfProfile::Gaussian, false, gs.data(), width, height);
         const Solved m = solve(PsfProfile::Moffat, false, ms.data(), width, height);
         const double gScore = g.chiSquare + 2.0 * g.free, mScore = m.chiSquare + 2.0 * m.free;
@@ -509,28 +569,24 @@ PsfFitResult PsfFit::fit(const PlaneView& plane, int32_t left, int32_t top, int3
     } else {
         profile = moffatScore_ < gaussianScore_ ? PsfProfile::Moffat : PsfProfile::Gaussian;
         own = 2 * brightFrames_ > kChoiceFrames;
-        const std::vector<double> p = startFor(profile);
+        const auto p = startFor(profile);
         fitted = solve(profile, own, p.data(), width, height);
     }
     result.iterations = fitted.iterations;
     result.profile = profile;
     result.ownWidths = own;
 
-    // Standard errors from the weighted Jacobian at the solution: the
-    // covariance is (J^T J)^-1 over the fitted parameters, times the reduced
-    // chi-square, so that the errors follow the noise actually present
-    // (where the noise model is right, the chi-square is 1).
-    const std::size_t n = values_.size();
+    // Standard errors from the weighted Jacobian at the solution.
+    const std::size_t n = buf.values.size();
     const int32_t free = fitted.free;
-    residuals_.resize(n);
-    std::vector<double>& mainRows = mainScratch_; // kMain to a row
-    std::vector<double>& jw = jacobianScratch_;   // widths and beta, a column each
-    mainRows.resize(n * kMain);
-    jw.resize(3 * n);
-    double* jacobianBlocks[] = {mainRows.data(), jw.data(), jw.data() + n, jw.data() + 2 * n};
-    PairModel model(profile, own, width, height, columns_, rows_, values_, invSd_);
+    buf.residuals.resize(n);
+    buf.mainRows.resize(n * kMain); // kMain to a row
+    buf.widthColumns.resize(3 * n); // widths and beta, a column each
+    double* jw = buf.widthColumns.data();
+    double* jacobianBlocks[] = {buf.mainRows.data(), jw, jw + n, jw + 2 * n};
+    PairModel<Buffers> model(profile, own, width, height, buf);
     const double* blocks[] = {fitted.main, &fitted.width[0], &fitted.width[1], &fitted.beta};
-    const bool evaluated = model.Evaluate(blocks, residuals_.data(), jacobianBlocks);
+    const bool evaluated = model.Evaluate(blocks, buf.residuals.data(), jacobianBlocks);
     // The fitted columns: the main block, the first width, then the second
     // width and beta where they were fitted.
     int columns[kColumns];
@@ -542,60 +598,50 @@ PsfFitResult PsfFit::fit(const PlaneView& plane, int32_t left, int32_t top, int3
         columns[used++] = kW1;
     if (profile == PsfProfile::Moffat)
         columns[used++] = kBeta;
-    Eigen::MatrixXd jac(static_cast<Eigen::Index>(n), used);
-    for (std::size_t i = 0; i < n; ++i)
+    const auto jacobianRow = [&](std::size_t i) {
+        FitVector row(used);
         for (int k = 0; k < used; ++k) {
             const int c = columns[k];
-            jac(static_cast<Eigen::Index>(i), k) =
-                c < kMain ? mainRows[i * kMain + c]
-                          : jw[static_cast<std::size_t>(c - kMain) * n + i];
+            row[k] = c < kMain ? buf.mainRows[i * kMain + static_cast<std::size_t>(c)]
+                               : jw[static_cast<std::size_t>(c - kMain) * n + i];
         }
+        return row;
+    };
     double chi2 = 0, rss = 0;
     for (std::size_t i = 0; i < n; ++i) {
-        chi2 += residuals_[i] * residuals_[i];
-        const double r = residuals_[i] / invSd_[i];
+        chi2 += buf.residuals[i] * buf.residuals[i];
+        const double r = buf.residuals[i] / buf.invSd[i];
         rss += r * r;
     }
     const double dof = static_cast<double>(static_cast<int32_t>(n) - free);
     result.reducedChiSquare = chi2 / dof;
     result.residualSd = std::sqrt(rss / dof);
-    Eigen::VectorXd errors =
-        Eigen::VectorXd::Constant(used, std::numeric_limits<double>::infinity());
-    Eigen::MatrixXd covariance = Eigen::MatrixXd::Zero(used, used);
-    bool determined = false;
-    if (evaluated) {
-        const Eigen::MatrixXd normal = jac.transpose() * jac;
-        const Eigen::LDLT<Eigen::MatrixXd> ldlt(normal);
-        if (ldlt.info() == Eigen::Success && ldlt.isPositive()) {
-            const Eigen::MatrixXd inverse = ldlt.solve(Eigen::MatrixXd::Identity(used, used));
-            determined = inverse.diagonal().minCoeff() > 0;
-            if (determined) {
-                covariance = inverse * result.reducedChiSquare;
-                errors = covariance.diagonal().cwiseSqrt();
-                // The photon noise, learnt where no gain was given, from
-                // this frame's residuals and what the fit left of each
-                // pixel's noise.
-                if (!(start.gain > 0) && fitted.converged)
-                    for (std::size_t i = 0; i < n; ++i) {
-                        const Eigen::VectorXd row =
-                            jac.row(static_cast<Eigen::Index>(i)).transpose();
-                        const double leverage = row.dot(inverse * row);
-                        const double variance = 1.0 / (invSd_[i] * invSd_[i]);
-                        const double r = residuals_[i] / invSd_[i];
-                        const double light = values_[i] + r - fitted.main[kSky];
-                        photonNoise_.add(r, leverage, light, noise.skyVariance, variance);
-                    }
-            }
+    const Covariance cov =
+        evaluated ? covarianceOf(n, used, jacobianRow, result.reducedChiSquare) : Covariance{};
+    const bool determined = cov.determined;
+    const FitMatrix& covariance = cov.matrix;
+    const auto errors = [&](int k) {
+        return determined ? std::sqrt(covariance(k, k)) : std::numeric_limits<double>::infinity();
+    };
+    // The photon noise, learnt where no gain was given, from this frame's
+    // residuals and what the fit left of each pixel's noise.
+    if (determined && !(start.gain > 0) && fitted.converged)
+        for (std::size_t i = 0; i < n; ++i) {
+            const auto row = jacobianRow(i);
+            const double leverage = row.dot(cov.inverse * row);
+            const double variance = 1.0 / (buf.invSd[i] * buf.invSd[i]);
+            const double r = buf.residuals[i] / buf.invSd[i];
+            const double light = buf.values[i] + r - fitted.main[kSky];
+            photonNoise_.add(r, leverage, light, noise.skyVariance, variance);
         }
-    }
     for (int s = 0; s < 2; ++s) {
         PsfStar& star = result.stars[static_cast<std::size_t>(s)];
         star.x = fitted.main[3 * s] + originX;
         star.y = fitted.main[3 * s + 1] + originY;
         star.flux = fitted.main[3 * s + 2];
-        star.xError = errors[3 * s];
-        star.yError = errors[3 * s + 1];
-        star.fluxError = errors[3 * s + 2];
+        star.xError = errors(3 * s);
+        star.yError = errors(3 * s + 1);
+        star.fluxError = errors(3 * s + 2);
         star.width = own || s == 0 ? fitted.width[s] : fitted.width[0];
     }
     result.beta = profile == PsfProfile::Moffat ? fitted.beta : 0.0;
@@ -603,9 +649,9 @@ PsfFitResult PsfFit::fit(const PlaneView& plane, int32_t left, int32_t top, int3
     const double perWidth =
         profile == PsfProfile::Moffat ? moffatFwhmPerAlpha(fitted.beta) / kFwhmPerSigma : 1.0;
     result.sigma = fitted.width[0] * perWidth;
-    result.sigmaError = errors[kMain] * perWidth; // the first width follows the main block
+    result.sigmaError = errors(kMain) * perWidth; // the first width follows the main block
     result.sky = fitted.main[kSky];
-    result.skyError = errors[kSky];
+    result.skyError = errors(kSky);
     const auto offsetError = [&](int a, int b) {
         return std::sqrt(std::max(covariance(a, a) + covariance(b, b) - 2 * covariance(a, b), 0.0));
     };

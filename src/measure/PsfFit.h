@@ -10,6 +10,7 @@
 // standard error.
 #include "measure/NoiseModel.h"
 #include "measure/PlaneView.h"
+#include "measure/Scratch.h"
 
 #include <array>
 #include <cstdint>
@@ -116,12 +117,23 @@ private:
     void learnNoise(PsfProfile profile, bool ownWidths, const double* params, int32_t width,
                     int32_t height, const NoiseModel& noise);
 
-    std::vector<int32_t> columns_, rows_; // position of each fitted pixel
-    std::vector<double> values_;
-    std::vector<double> skyValues_; // fitted pixels away from both stars
-    std::vector<double> light_;     // starlight round each pixel, for its weight
-    std::vector<double> invSd_;     // 1 / each pixel's noise
-    std::vector<double> residuals_, jacobianScratch_, mainScratch_;
+    // The frame's fitted pixels and what the fit works out on them.
+    struct Buffers {
+        std::vector<int32_t> columns, rows; // position of each fitted pixel
+        std::vector<double> values;
+        std::vector<double> skyValues; // fitted pixels away from both stars
+        std::vector<double> light;     // starlight round each pixel, for its weight
+        std::vector<double> invSd;     // 1 / each pixel's noise
+        std::vector<double> residuals, widthColumns, mainRows;
+        std::vector<double> axes; // the Gaussian's shares along x and y
+        // Moffat's power of each pixel's distance to each star, which the
+        // solver asks for twice at one point (its cost, then its slopes), and
+        // the star's centre, width and beta it was worked out for.
+        std::vector<double> power, logQ;
+        std::array<std::array<double, 4>, 2> powerAt{};
+        std::array<bool, 2> powerKnown{};
+    };
+    Scratch<Buffers> buffers_;
 
     // What the run's first frames decided.
     int32_t choiceFrames_ = 0;

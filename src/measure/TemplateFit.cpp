@@ -1,10 +1,8 @@
 #include "measure/TemplateFit.h"
 
+#include "measure/FitSolver.h"
 #include "measure/NoiseModel.h"
 #include "measure/SkyEstimate.h"
-
-#include <Eigen/Dense>
-#include <ceres/ceres.h>
 
 #include <algorithm>
 #include <cmath>
@@ -361,7 +359,7 @@ void TemplateFit::measureHalo(const PlaneView& plane, double dx, double dy) {
             const double ex = x - primaryX_, ey = y - primaryY_;
             if (ex * dx + ey * dy > 0)
                 continue;
-            const double rho = std::hypot(ex, ey);
+            const double rho = std::sqrt(ex * ex + ey * ey);
             const uint16_t v = plane.at(x, y);
             if (rho >= reach || plane.saturated(v))
                 continue;
@@ -399,9 +397,17 @@ void TemplateFit::centreOfLight(double floor) {
     }
 }
 
+// Whether pixel (x, y) lies nearer the primary than the secondary at
+// offset (dx, dy) from it.
+bool TemplateFit::nearerPrimary(int32_t x, int32_t y, double dx, double dy) const {
+    return std::hypot(x - primaryX_, y - primaryY_) <
+           std::hypot(x - primaryX_ - dx, y - primaryY_ - dy);
+}
+
 // The ring profile at a pixel, linear between the rings' middles.
 double TemplateFit::haloAt(double x, double y) const {
-    const double t = std::hypot(x - primaryX_, y - primaryY_) - 0.5;
+    const double ex = x - primaryX_, ey = y - primaryY_;
+    const double t = std::sqrt(ex * ex + ey * ey) - 0.5;
     if (haloSum_.empty())
         return 0.0;
     if (t <= 0)
@@ -463,9 +469,7 @@ void TemplateFit::collectPixels(const PlaneView& plane, double dx, double dy) {
             const uint16_t v = plane.at(x, y);
             if (plane.saturated(v))
                 continue;
-            const double toSecondary = std::hypot(x - primaryX_ - dx, y - primaryY_ - dy);
-            const double toPrimary = std::hypot(x - primaryX_, y - primaryY_);
-            if (toPrimary < toSecondary)
+            if (nearerPrimary(x, y, dx, dy))
                 continue;
             const int32_t x0 = x - left_ + pad_ + kx.base - kTapsBack;
             const int32_t y0 = y - top_ + pad_ + ky.base - kTapsBack;
@@ -490,35 +494,46 @@ void TemplateFit::collectPixels(const PlaneView& plane, double dx, double dy) {
 // wrong pair of them. Every whole-pixel shift within kSearchPx of the
 // expected offset is tried with the unshifted template, the sky and the
 // ratio fitted linearly; the shift that leaves the least is the start.
-void TemplateFit::coarseStart(const PlaneView& plane, double* params) const {
+void TemplateFit::coarseStart(const PlaneView& plane, double* params) {
     const int32_t ex = static_cast<int32_t>(std::lround(params[kDx]));
     const int32_t ey = static_cast<int32_t>(std::lround(params[kDy]));
     const int32_t fl = boxCorner(primaryX_ + ex, side_), ft = boxCorner(primaryY_ + ey, side_);
+    // The pixels compared are the same for every shift: those of the
+    // secondary's box on its side of the pair.
+    columns_.clear();
+    rows_.clear();
+    values_.clear();
+    for (int32_t y = ft; y < ft + side_; ++y)
+        for (int32_t x = fl; x < fl + side_; ++x) {
+            if (!plane.contains(x, y) || nearerPrimary(x, y, ex, ey))
+                continue;
+            const uint16_t v = plane.at(x, y);
+            if (plane.saturated(v))
+                continue;
+            columns_.push_back(x);
+            rows_.push_back(y);
+            values_.push_back(v);
+        }
     double best = std::numeric_limits<double>::infinity();
     for (int32_t sy = ey - kSearchPx; sy <= ey + kSearchPx; ++sy)
         for (int32_t sx = ex - kSearchPx; sx <= ex + kSearchPx; ++sx) {
             double n = 0, st = 0, sv = 0, stt = 0, stv = 0, svv = 0;
-            for (int32_t y = ft; y < ft + side_; ++y)
-                for (int32_t x = fl; x < fl + side_; ++x) {
-                    if (!plane.contains(x, y) ||
-                        std::hypot(x - primaryX_, y - primaryY_) <
-                            std::hypot(x - primaryX_ - ex, y - primaryY_ - ey))
-                        continue;
-                    const uint16_t v = plane.at(x, y);
-                    const int32_t i = x - sx - left_ + pad_, j = y - sy - top_ + pad_;
-                    const bool onTemplate = i >= 0 && j >= 0 && i < stride_ && j < stride_;
-                    const std::size_t k =
-                        onTemplate ? static_cast<std::size_t>(j) * stride_ + i : 0;
-                    if (plane.saturated(v) || (onTemplate && !usable_[k]))
-                        continue;
-                    const double t = onTemplate ? template_[k] : 0.0;
-                    n += 1;
-                    st += t;
-                    sv += v;
-                    stt += t * t;
-                    stv += t * v;
-                    svv += static_cast<double>(v) * v;
-                }
+            for (std::size_t p = 0; p < values_.size(); ++p) {
+                const double v = values_[p];
+                const int32_t i = columns_[p] - sx - left_ + pad_;
+                const int32_t j = rows_[p] - sy - top_ + pad_;
+                const bool onTemplate = i >= 0 && j >= 0 && i < stride_ && j < stride_;
+                const std::size_t k = onTemplate ? static_cast<std::size_t>(j) * stride_ + i : 0;
+                if (onTemplate && !usable_[k])
+                    continue;
+                const double t = onTemplate ? template_[k] : 0.0;
+                n += 1;
+                st += t;
+                sv += v;
+                stt += t * t;
+                stv += t * v;
+                svv += v * v;
+            }
             const double vt = stt - st * st / n, cv = stv - st * sv / n;
             if (!(n > kParams) || !(vt > 0) || !(cv > 0))
                 continue;
@@ -578,15 +593,7 @@ TemplateFitResult TemplateFit::fit(const PlaneView& plane, const TemplateFitStar
     const auto templateGrid = [this] {
         return Grid{template_.data(), left_ - pad_, top_ - pad_, stride_, stride_};
     };
-    ceres::Solver::Options options;
-    options.linear_solver_type = ceres::DENSE_NORMAL_CHOLESKY;
-    options.max_num_iterations = kMaxIterations;
-    options.num_threads = 1;
-    options.logging_type = ceres::SILENT;
-    options.minimizer_progress_to_stdout = false;
-    // A thousandth of a pixel on the offset is far below any frame's noise.
-    options.function_tolerance = 1e-7;
-    options.parameter_tolerance = 1e-7;
+    const ceres::Solver::Options options = smallFitOptions(kMaxIterations);
 
     // Template pixels this far above the sky make the primary's centre.
     const double floor = kCentreNoises * std::sqrt(skyVariance);
@@ -698,15 +705,17 @@ TemplateFitResult TemplateFit::fit(const PlaneView& plane, const TemplateFitStar
     // the reduced chi-square: when the model misses more than the noise (a
     // secondary not quite shaped like the primary), the errors grow with it.
     const std::size_t n = values_.size();
-    Eigen::Matrix<double, Eigen::Dynamic, kParams, Eigen::RowMajor> jacobian(n, kParams);
-    std::vector<double> residuals(n);
+    jacobianData_.resize(n * kParams);
+    residuals_.resize(n);
+    const Eigen::Map<const Eigen::Matrix<double, Eigen::Dynamic, kParams, Eigen::RowMajor>>
+        jacobian(jacobianData_.data(), static_cast<Eigen::Index>(n), kParams);
     SecondaryModel model(templateGrid(), columns_, rows_, values_, halo_, dataVariance_,
                          copyVariance_, centreX, centreY);
     const double* blocks[] = {params};
-    double* jacobianBlocks[] = {jacobian.data()};
-    const bool evaluated = model.Evaluate(blocks, residuals.data(), jacobianBlocks);
+    double* jacobianBlocks[] = {jacobianData_.data()};
+    const bool evaluated = model.Evaluate(blocks, residuals_.data(), jacobianBlocks);
     double chi2 = 0;
-    for (double r : residuals)
+    for (double r : residuals_)
         chi2 += r * r;
     result.reducedChiSquare = chi2 / static_cast<double>(n - kParams);
     bool determined = false;
@@ -769,10 +778,8 @@ TemplateFitResult TemplateFit::fit(const PlaneView& plane, const TemplateFitStar
             spread.noalias() +=
                 pull.row(k).transpose() * pull.row(k) * (r2 * (skyVariance + perLight * light));
         }
-        const Eigen::LDLT<Eigen::Matrix<double, kParams, kParams>> ldlt(normal);
-        if (ldlt.info() == Eigen::Success && ldlt.isPositive()) {
-            const Eigen::Matrix<double, kParams, kParams> inverse =
-                ldlt.solve(Eigen::Matrix<double, kParams, kParams>::Identity());
+        FitMatrix inverse;
+        if (invertNormal(normal, inverse)) {
             cov = inverse * spread * inverse * std::max(result.reducedChiSquare, 1.0);
             determined = cov.diagonal().minCoeff() > 0;
         }

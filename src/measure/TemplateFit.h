@@ -71,6 +71,19 @@ struct TemplateFitResult {
 // after frame allocates little; one instance serves one thread.
 class TemplateFit {
 public:
+    TemplateFit() = default;
+    // A copy (a run keeps one of its method state to measure a frame again)
+    // takes what the frames taught, the photon noise, and none of the
+    // working buffers, which every fit fills afresh.
+    TemplateFit(const TemplateFit& other) : photonNoise_(other.photonNoise_) {}
+    TemplateFit& operator=(const TemplateFit& other) {
+        photonNoise_ = other.photonNoise_;
+        return *this;
+    }
+    TemplateFit(TemplateFit&&) noexcept = default;
+    TemplateFit& operator=(TemplateFit&&) noexcept = default;
+    ~TemplateFit() = default;
+
     TemplateFitResult fit(const PlaneView& plane, const TemplateFitStart& start);
 
 private:
@@ -79,7 +92,8 @@ private:
     void measureHalo(const PlaneView& plane, double dx, double dy);
     double haloAt(double x, double y) const;
     void centreOfLight(double floor);
-    void coarseStart(const PlaneView& plane, double* params) const;
+    void coarseStart(const PlaneView& plane, double* params);
+    bool nearerPrimary(int32_t x, int32_t y, double dx, double dy) const;
     void collectPixels(const PlaneView& plane, double dx, double dy);
 
     int32_t side_ = 0, pad_ = 0, stride_ = 0;
