@@ -124,6 +124,9 @@ Sample sampleAt(const Grid& g, const AxisKernel& kx, const AxisKernel& ky, int32
 // costs a third of filtering each pixel in both.
 class ShiftedCopy {
 public:
+    // The filtered rows and their slopes go into the fitter's storage.
+    ShiftedCopy(std::vector<double>& rows, std::vector<double>& slopes) : h_(rows), hd_(slopes) {}
+
     void set(const Grid& g, const AxisKernel& kx, const AxisKernel& ky, int32_t x0, int32_t y0,
              int32_t x1, int32_t y1) {
         kx_ = &kx;
@@ -166,7 +169,8 @@ private:
     const AxisKernel* kx_ = nullptr;
     const AxisKernel* ky_ = nullptr;
     int32_t x0_ = 0, width_ = 0, firstRow_ = 0;
-    std::vector<double> h_, hd_;
+    std::vector<double>& h_;
+    std::vector<double>& hd_;
 };
 
 enum Param { kRatio, kDx, kDy, kSky, kTiltX, kTiltY, kParams };
@@ -200,10 +204,11 @@ public:
     SecondaryModel(const Grid& grid, const std::vector<int32_t>& columns,
                    const std::vector<int32_t>& rows, const std::vector<double>& values,
                    const std::vector<double>& halo, const std::vector<double>& dataVariance,
-                   const std::vector<double>& copyVariance, double centreX, double centreY)
+                   const std::vector<double>& copyVariance, double centreX, double centreY,
+                   std::vector<double>& copyRows, std::vector<double>& copySlopes)
         : grid_(grid), columns_(columns), rows_(rows), values_(values), halo_(halo),
           dataVariance_(dataVariance), copyVariance_(copyVariance), centreX_(centreX),
-          centreY_(centreY) {
+          centreY_(centreY), copy_(copyRows, copySlopes) {
         set_num_residuals(static_cast<int>(values.size()));
         mutable_parameter_block_sizes()->push_back(kParams);
         if (!columns.empty()) {
@@ -650,7 +655,7 @@ TemplateFitResult TemplateFit::fit(const PlaneView& plane, const TemplateFitStar
         }
 
         SecondaryModel model(grid, columns_, rows_, values_, halo_, dataVariance_, copyVariance_,
-                             centreX, centreY);
+                             centreX, centreY, copyRows_, copySlopes_);
         ceres::Problem::Options problemOptions;
         problemOptions.cost_function_ownership = ceres::DO_NOT_TAKE_OWNERSHIP;
         ceres::Problem problem(problemOptions);
@@ -682,11 +687,13 @@ TemplateFitResult TemplateFit::fit(const PlaneView& plane, const TemplateFitStar
                 const Eigen::Matrix<double, kParams, kParams> normal =
                     jacobian.transpose() * jacobian;
                 const Eigen::LDLT<Eigen::Matrix<double, kParams, kParams>> ldlt(normal);
+                const Eigen::Matrix<double, kParams, kParams> inverse =
+                    ldlt.solve(Eigen::Matrix<double, kParams, kParams>::Identity());
                 const double r2 = params[kRatio] * params[kRatio];
                 for (std::size_t i = 0; ldlt.info() == Eigen::Success && i < n; ++i) {
                     const Eigen::Matrix<double, kParams, 1> row =
                         jacobian.row(static_cast<Eigen::Index>(i)).transpose();
-                    const double leverage = row.dot(ldlt.solve(row));
+                    const double leverage = row.dot(inverse * row);
                     const double variance = dataVariance_[i] + r2 * carried * copyVariance_[i];
                     photonNoise_.add(residuals_[i] * std::sqrt(variance), leverage,
                                      light_[i] + r2 * carried * templateLight_[i],
@@ -710,7 +717,7 @@ TemplateFitResult TemplateFit::fit(const PlaneView& plane, const TemplateFitStar
     const Eigen::Map<const Eigen::Matrix<double, Eigen::Dynamic, kParams, Eigen::RowMajor>>
         jacobian(jacobianData_.data(), static_cast<Eigen::Index>(n), kParams);
     SecondaryModel model(templateGrid(), columns_, rows_, values_, halo_, dataVariance_,
-                         copyVariance_, centreX, centreY);
+                         copyVariance_, centreX, centreY, copyRows_, copySlopes_);
     const double* blocks[] = {params};
     double* jacobianBlocks[] = {jacobianData_.data()};
     const bool evaluated = model.Evaluate(blocks, residuals_.data(), jacobianBlocks);
@@ -775,9 +782,9 @@ TemplateFitResult TemplateFit::fit(const PlaneView& plane, const TemplateFitStar
         }
         for (Eigen::Index k = 0; k < cells; ++k) {
             const double light = std::max(template_[static_cast<std::size_t>(k)], 0.0);
-            spread.noalias() +=
-                pull.row(k).transpose() * pull.row(k) * (r2 * (skyVariance + perLight * light));
+            pull.row(k) *= std::sqrt(r2 * (skyVariance + perLight * light));
         }
+        spread.noalias() += pull.transpose() * pull;
         FitMatrix inverse;
         if (invertNormal(normal, inverse)) {
             cov = inverse * spread * inverse * std::max(result.reducedChiSquare, 1.0);

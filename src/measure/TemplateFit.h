@@ -110,6 +110,7 @@ private:
     std::vector<int32_t> columns_, rows_;
     std::vector<double> values_, dataVariance_, copyVariance_, light_, templateLight_, residuals_;
     std::vector<double> jacobianData_, pull_;
+    std::vector<double> copyRows_, copySlopes_; // the shifted copy, filtered along x
     // The photon noise learnt over the frames this instance fitted.
     PhotonNoiseEstimate photonNoise_;
 };
