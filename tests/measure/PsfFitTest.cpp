@@ -74,7 +74,7 @@ struct Fitted {
 // The pair rendered with the primary near the plane's middle, fitted in a box
 // of `side` around its midpoint, starting from centres off the truth by up
 // to 0.7 pixels (where the previous frame's fit leaves them at a fast drift).
-Fitted renderAndFit(const SimPair& p, int32_t side, uint64_t seed) {
+Fitted renderAndFitWith(PsfFit& fitter, const SimPair& p, int32_t side, uint64_t seed) {
     Fitted f;
     f.pair = test::renderSimPair(p, kPlaneSide, kPlaneSide / 2.0, kPlaneSide / 2.0, seed);
     const sim::Point a = f.pair.truth.primary, b = f.pair.truth.secondary;
@@ -83,8 +83,12 @@ Fitted renderAndFit(const SimPair& p, int32_t side, uint64_t seed) {
     PsfFitStart start;
     start.x = {a.x + 0.7, b.x - 0.5};
     start.y = {a.y - 0.5, b.y + 0.6};
-    f.fit = PsfFit().fit(f.pair.plane.view(), left, top, left + side, top + side, start);
+    f.fit = fitter.fit(f.pair.plane.view(), left, top, left + side, top + side, start);
     return f;
+}
+Fitted renderAndFit(const SimPair& p, int32_t side, uint64_t seed) {
+    PsfFit fitter;
+    return renderAndFitWith(fitter, p, side, seed);
 }
 
 struct AccuracyCase {
@@ -336,6 +340,26 @@ INSTANTIATE_TEST_SUITE_P(
                       ProfileCase{"moffat_stars", 2.5, 120, PsfProfile::Moffat},
                       ProfileCase{"faint_companion_in_a_moffat_halo", 2.5, 12, PsfProfile::Moffat}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// A run keeps a copy of its fitter to measure a frame again; the copy must
+// fit on from what the run's frames taught (profile, widths, photon noise).
+TEST(PsfFitCopy, FitsOnAsTheOriginal) {
+    const SimPair p{6, 45, 3, 200, 120, 30, 3};
+    PsfFit original;
+    for (uint64_t seed = 1; seed <= 7; ++seed)
+        renderAndFitWith(original, p, 20, seed);
+    PsfFit copy = original;
+    PsfFit assigned;
+    assigned = original;
+    const PsfFitResult a = renderAndFitWith(original, p, 20, 8).fit;
+    for (PsfFit* other : {&copy, &assigned}) {
+        const PsfFitResult b = renderAndFitWith(*other, p, 20, 8).fit;
+        EXPECT_EQ(b.profile, a.profile);
+        EXPECT_EQ(b.stars[1].x, a.stars[1].x);
+        EXPECT_EQ(b.offsetXError, a.offsetXError);
+        EXPECT_EQ(b.noise.perLight, a.noise.perLight);
+    }
+}
 
 } // namespace
 } // namespace corvane
