@@ -92,36 +92,10 @@ struct Grid {
 struct Sample {
     double value, byPhaseX, byPhaseY;
 };
-Sample sampleAt(const Grid& g, const AxisKernel& kx, const AxisKernel& ky, int32_t x, int32_t y) {
-    const int32_t x0 = x + kx.base - kTapsBack - g.originX;
-    const int32_t y0 = y + ky.base - kTapsBack - g.originY;
-    Sample s{0, 0, 0};
-    const bool inside = x0 >= 0 && y0 >= 0 && x0 + kTaps <= g.width && y0 + kTaps <= g.height;
-    for (int l = 0; l < kTaps; ++l) {
-        double h = 0, hd = 0;
-        if (inside) {
-            const double* row = g.data + static_cast<std::ptrdiff_t>(y0 + l) * g.width + x0;
-            for (int k = 0; k < kTaps; ++k) {
-                h += kx.w[k] * row[k];
-                hd += kx.dw[k] * row[k];
-            }
-        } else {
-            for (int k = 0; k < kTaps; ++k) {
-                const double v = g.at(g.originX + x0 + k, g.originY + y0 + l);
-                h += kx.w[k] * v;
-                hd += kx.dw[k] * v;
-            }
-        }
-        s.value += ky.w[l] * h;
-        s.byPhaseX += ky.w[l] * hd;
-        s.byPhaseY += ky.dw[l] * h;
-    }
-    return s;
-}
 
-// The same for every pixel of a rectangle at once, one axis after the
-// other: the rows filtered once along x, then each pixel along y, which
-// costs a third of filtering each pixel in both.
+// Samples of the shifted grid for every pixel of a rectangle at once, one
+// axis after the other: the rows filtered once along x, then each pixel
+// along y, which costs a third of filtering each pixel in both.
 class ShiftedCopy {
 public:
     // The filtered rows and their slopes go into the fitter's storage.
@@ -141,9 +115,13 @@ public:
         for (int32_t j = 0; j < rows; ++j)
             for (int32_t i = 0; i < width_; ++i) {
                 const int32_t first = x0 + i + kx.base - kTapsBack;
+                const int32_t gx = first - g.originX, gy = firstRow_ + j - g.originY;
+                const double* row = gx >= 0 && gy >= 0 && gx + kTaps <= g.width && gy < g.height
+                                        ? g.data + static_cast<std::ptrdiff_t>(gy) * g.width + gx
+                                        : nullptr;
                 double h = 0, hd = 0;
                 for (int k = 0; k < kTaps; ++k) {
-                    const double v = g.at(first + k, firstRow_ + j);
+                    const double v = row != nullptr ? row[k] : g.at(first + k, firstRow_ + j);
                     h += kx.w[k] * v;
                     hd += kx.dw[k] * v;
                 }
@@ -226,9 +204,20 @@ public:
         const double* p = parameters[0];
         if (!std::isfinite(p[kDx]) || !std::isfinite(p[kDy]) || !std::isfinite(p[kRatio]))
             return false;
-        AxisKernel kx, ky;
-        kx.set(-p[kDx]);
-        ky.set(-p[kDy]);
+        // The solver asks for the cost at a point and then, when it keeps
+        // the point, for the slopes there; the ratio and the sky change more
+        // often than the offset. The shifted copy is filtered again only when
+        // the offset moved.
+        if (!shifted_ || p[kDx] != shiftedDx_ || p[kDy] != shiftedDy_) {
+            kx_.set(-p[kDx]);
+            ky_.set(-p[kDy]);
+            copy_.set(grid_, kx_, ky_, x0_, y0_, x1_, y1_);
+            shifted_ = true;
+            shiftedDx_ = p[kDx];
+            shiftedDy_ = p[kDy];
+        }
+        const AxisKernel& kx = kx_;
+        const AxisKernel& ky = ky_;
         const double r = p[kRatio];
         // How much of the template's pixel noise the interpolation keeps
         // depends on the shift's fraction (all of it at a whole pixel, about
@@ -239,7 +228,6 @@ public:
         const double keptByDx = -2 * kx.weightSlope * ky.sumSquares;
         const double keptByDy = -2 * kx.sumSquares * ky.weightSlope;
         double* jac = jacobians != nullptr ? jacobians[0] : nullptr;
-        copy_.set(grid_, kx, ky, x0_, y0_, x1_, y1_);
         for (std::size_t i = 0; i < values_.size(); ++i) {
             const Sample s = copy_.at(columns_[i], rows_[i]);
             const double ex = columns_[i] - centreX_, ey = rows_[i] - centreY_;
@@ -275,7 +263,11 @@ private:
     const std::vector<double>& copyVariance_;
     double centreX_, centreY_;
     int32_t x0_ = 0, y0_ = 0, x1_ = 0, y1_ = 0; // the fitted pixels' rectangle
-    mutable ShiftedCopy copy_;                  // scratch: the solver evaluates on one thread
+    // Scratch: the solver evaluates on one thread.
+    mutable ShiftedCopy copy_;
+    mutable AxisKernel kx_, ky_;
+    mutable bool shifted_ = false;
+    mutable double shiftedDx_ = 0, shiftedDy_ = 0;
 };
 
 int32_t boxCorner(double centre, int32_t side) {
@@ -434,11 +426,13 @@ void TemplateFit::cleanTemplate(double ratio, double dx, double dy) {
     kx.set(-dx);
     ky.set(-dy);
     scratch_ = raw_;
+    ShiftedCopy copy(copyRows_, copySlopes_);
+    copy.set(old, kx, ky, left_, top_, left_ + side_, top_ + side_);
     for (int32_t j = 0; j < side_; ++j)
         for (int32_t i = 0; i < side_; ++i) {
             const int32_t x = left_ + i, y = top_ + j;
             const std::size_t k = static_cast<std::size_t>(j + pad_) * stride_ + (i + pad_);
-            scratch_[k] -= ratio * sampleAt(old, kx, ky, x, y).value;
+            scratch_[k] -= ratio * copy.at(x, y).value;
             const int32_t x0 = i + pad_ + kx.base - kTapsBack, y0 = j + pad_ + ky.base - kTapsBack;
             bool clear = usable_[k] != 0;
             for (int32_t b = std::max(y0, 0); clear && b < std::min(y0 + kTaps, stride_); ++b)
@@ -643,8 +637,14 @@ TemplateFitResult TemplateFit::fit(const PlaneView& plane, const TemplateFitStar
         copyVariance_.resize(values_.size());
         light_.resize(values_.size());
         templateLight_.resize(values_.size());
+        ShiftedCopy copy(copyRows_, copySlopes_);
+        {
+            const auto [minX, maxX] = std::minmax_element(columns_.begin(), columns_.end());
+            const auto [minY, maxY] = std::minmax_element(rows_.begin(), rows_.end());
+            copy.set(grid, kx, ky, *minX, *minY, *maxX + 1, *maxY + 1);
+        }
         for (std::size_t i = 0; i < values_.size(); ++i) {
-            const double t = std::max(sampleAt(grid, kx, ky, columns_[i], rows_[i]).value, 0.0);
+            const double t = std::max(copy.at(columns_[i], rows_[i]).value, 0.0);
             const double above = params[kSky] - sky_ + params[kTiltX] * (columns_[i] - centreX) +
                                  params[kTiltY] * (rows_[i] - centreY) + halo_[i] +
                                  params[kRatio] * t;
