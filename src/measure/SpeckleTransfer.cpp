@@ -20,6 +20,13 @@ constexpr double kLowShareReference = 0.04;
 constexpr double kLowShareRadialFit = 0.12;
 // Degree of the polynomial in the radius fitted to the log of the profile.
 constexpr int kRadialFitDegree = 4;
+// Terms of the radial correction fitted with the pair. The transfer's true
+// shape (the seeing disc's shoulder at low frequencies, the fall to the
+// cut-off) differs from the smooth fit by more than a few terms can follow,
+// and the difference, transformed, leaves a slope under the side peak that
+// pulls the separation short; fitted together with the pair the correction
+// cannot take up the fringes, which are not round.
+constexpr int kRadialCorrectionTerms = 12;
 
 double perFrame(const SpectrumSums& s, std::size_t k) {
     return s.frames > 0 ? s.power[k] / s.frames : 0.0;
@@ -152,7 +159,7 @@ NormalisedSpectrum normaliseByRadialFit(const SpectrumSums& pair) {
     const std::vector<double> profile = radialProfile(pair);
     out.cutoff = cutoffRadius(profile, floor);
     out.lowLimit = kLowShareRadialFit * out.cutoff;
-    out.radialTerms = kRadialFitDegree;
+    out.radialTerms = kRadialCorrectionTerms;
     const std::vector<double> fit = smoothRadialFit(profile, floor, out.lowLimit, out.cutoff);
     std::vector<double> divisor(out.shape.cells());
     out.ratio.assign(out.shape.cells(), 0.0f);
