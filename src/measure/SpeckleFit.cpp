@@ -75,14 +75,21 @@ Autocorrelogram inverseOf(const SpectrumShape& shape, const std::vector<float>& 
     return a;
 }
 
-// The values of `a` whose lag lies within half a pixel of `radius`.
-std::vector<float> ring(const Autocorrelogram& a, double radius) {
+// The values of `a` whose lag lies within half a pixel of `radius`, but for
+// those closer than `reach` to `+lag` or `-lag` (none for a reach of 0).
+std::vector<float> ring(const Autocorrelogram& a, double radius, const PixelVector& lag = {},
+                        double reach = 0) {
     std::vector<float> values;
     const int32_t c = a.n / 2;
     for (int32_t y = 0; y < a.n; ++y)
-        for (int32_t x = 0; x < a.n; ++x)
-            if (std::fabs(std::hypot(x - c, y - c) - radius) < 0.5)
-                values.push_back(a.at(x, y));
+        for (int32_t x = 0; x < a.n; ++x) {
+            const double dx = x - c, dy = y - c;
+            if (!(std::fabs(std::hypot(dx, dy) - radius) < 0.5) ||
+                std::hypot(dx - lag.x, dy - lag.y) < reach ||
+                std::hypot(dx + lag.x, dy + lag.y) < reach)
+                continue;
+            values.push_back(a.at(x, y));
+        }
     return values;
 }
 
@@ -234,11 +241,16 @@ SidePeak findSidePeak(const Autocorrelogram& residual, double centre,
     const double dx = parabolaVertex(residual.at(bx - 1, by), best, residual.at(bx + 1, by));
     const double dy = parabolaVertex(residual.at(bx, by - 1), best, residual.at(bx, by + 1));
     peak.lag = {bx - c + dx, by - c + dy};
-    const RingLevel level = ringLevel(ring(residual, std::hypot(bx - c, by - c)));
+    const double radius = std::hypot(bx - c, by - c);
+    const RingLevel level = ringLevel(ring(residual, radius));
     peak.height = best / centre;
     peak.background = level.median / centre;
     peak.threshold = (level.median + kDetectionSigmas * level.sigma) / centre;
     peak.found = peak.height > peak.threshold && level.sigma > 0;
+    const RingLevel rest =
+        ringLevel(ring(residual, radius, {bx - c + 0.0, by - c + 0.0}, annulus.inner));
+    peak.clearOfRing =
+        rest.sigma > 0 && peak.height > (rest.median + kDetectionSigmas * rest.sigma) / centre;
     return peak;
 }
 

@@ -56,6 +56,13 @@ struct SidePeak {
     double height = 0;     // over the centre of the pair's autocorrelogram
     double threshold = 0;  // the height a peak must reach at this lag to count
     double background = 0; // the ring's median at the peak's lag, over the centre
+    // Above the same bar set by the ring without the peak and its mirror. On
+    // a close pair's short ring the two side peaks fill a good share of it
+    // and raise the whole ring's scatter above their own height; the peak
+    // then counts only when the pair's fit gives its flux ratio clear of
+    // none (see kDetectionSigmas), since a single star's highest grain
+    // also stands clear of a ring that leaves it out.
+    bool clearOfRing = false;
 };
 
 // The highest point of `residual` in the annulus, with the ring's own level

@@ -152,11 +152,12 @@ SpeckleMeasurement measureSpeckle(const SpeckleSpectra& pair, const SpeckleSpect
     m.limit = detectionLimit(residual, centre, annulus);
     m.peak = findSidePeak(residual, centre, annulus);
     m.status = SpeckleStatus::NoPair;
-    if (!m.peak.found)
+    if (!m.peak.found && !m.peak.clearOfRing)
         return m;
     const PairModelFit fit = fitPairModel(spectrum, m.peak.lag);
     if (!fit.converged)
         return m;
+    const SpeckleMeasurement noPair = m;
     m.status = SpeckleStatus::Measured;
     m.separation = fit.separation;
     m.separationPx = std::hypot(fit.separation.x, fit.separation.y);
@@ -164,6 +165,12 @@ SpeckleMeasurement measureSpeckle(const SpeckleSpectra& pair, const SpeckleSpect
     m.deltaMag = deltaMagOf(fit.fluxRatio);
     m.asymmetry = quadrantAsymmetry(all, spectrum, m.separation);
     bootstrap(pair, reference, settings, m);
+    // A peak that stood clear only of its ring's rest is a pair when the
+    // companion's flux is kDetectionSigmas standard errors from none: the
+    // magnitude difference's error is that share of 2.5 / ln 10.
+    if (!m.peak.found &&
+        !(m.bootstrapSamples > 1 && m.deltaMagStderr * kDetectionSigmas < 2.5 / std::log(10.0)))
+        return noPair;
     decideQuadrant(m);
     return m;
 }

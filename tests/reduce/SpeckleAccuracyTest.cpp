@@ -152,6 +152,8 @@ INSTANTIATE_TEST_SUITE_P(
                       Row{"close_pair_by_radial_fit", {2.5, 1.0, 5, 359, 108, 400, false}},
                       Row{"equal_pair_by_radial_fit", {4.0, 0.0, 10, 251, 144, 400, false}},
                       Row{"wide_pair_by_radial_fit_not_short", {4.0, 0.5, 5, 110, 111, 400, false}},
+                      Row{"close_faint_pair_found_by_radial_fit",
+                          {1.5, 2.0, 5, 157, 122, 400, false}},
                       Row{"single_star_gives_no_pair", {0, 0, 10, 0, 3}}),
     [](const ::testing::TestParamInfo<Row>& info) { return info.param.name; });
 
