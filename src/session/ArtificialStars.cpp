@@ -1,5 +1,6 @@
 #include "session/ArtificialStars.h"
 
+#include "common/Angles.h"
 #include "common/NumberText.h"
 #include "measure/Methods.h"
 #include "measure/SkyEstimate.h"
@@ -20,15 +21,6 @@ constexpr double kPi = 3.14159265358979323846;
 // Past the star box by this much the copy's light and the secondary's are
 // too faint to move a box.
 constexpr int32_t kImageMargin = 2;
-
-double wrap180(double d) {
-    d = std::fmod(d, 360.0);
-    if (d > 180)
-        d -= 360;
-    if (d <= -180)
-        d += 360;
-    return d;
-}
 
 struct AngleTally {
     int32_t n = 0;
@@ -197,7 +189,7 @@ std::optional<ArtificialStarResult> artificialStarTest(Player& player, const Fra
             const double readY = read->SecondaryY - read->PrimaryY;
             const double sepErr = std::hypot(readX, readY) - std::hypot(putX, putY);
             const double angErr =
-                wrap180((std::atan2(-readY, readX) - std::atan2(-putY, putX)) * 180.0 / kPi);
+                wrapDegrees180((std::atan2(-readY, readX) - std::atan2(-putY, putX)) * 180.0 / kPi);
             AngleTally& t = tallies[static_cast<std::size_t>(k)];
             ++t.n;
             t.sep += sepErr;
@@ -240,10 +232,7 @@ double correctedSeparation(const ArtificialStarResult& a, const ReductionResult&
 }
 
 double correctedPositionAngle(const ArtificialStarResult& a, const ReductionResult& r) {
-    double pa = std::fmod(r.regression.positionAngle - a.paBias, 360.0);
-    if (pa < 0)
-        pa += 360.0;
-    return pa;
+    return wrapDegrees360(r.regression.positionAngle - a.paBias);
 }
 
 bool correctBias(const ArtificialStarResult& a, ReductionResult& r) {
