@@ -225,6 +225,15 @@ void TForm1::runPiece() {
     }
     endRun();
     showCounts();
+    // The result's checks measure planted stars with the run's method, which
+    // takes a second or more with a fit: "GO!" and the counts show the run's
+    // end first, with a busy cursor until the result.
+    Button6->repaint();
+    GroupBox9->repaint();
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    const struct RestoreCursor {
+        ~RestoreCursor() { QApplication::restoreOverrideCursor(); }
+    } restoreCursor;
     reduceAndDraw();
 }
 
