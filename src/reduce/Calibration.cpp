@@ -138,7 +138,7 @@ CombinedCalibration combineCalibrations(const std::vector<Calibration>& calibrat
     std::vector<double> unwrapped;
     double wau = 0;
     for (const Calibration& c : calibrations) {
-        const double u = reference + std::remainder(c.driftAngle - reference, 360.0);
+        const double u = reference + wrapDegrees180(c.driftAngle - reference);
         unwrapped.push_back(u);
         wau += u / (c.driftAngleStderr * c.driftAngleStderr);
     }

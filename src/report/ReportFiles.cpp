@@ -1,5 +1,6 @@
 #include "report/ReportFiles.h"
 
+#include "common/Angles.h"
 #include "common/Error.h"
 
 #include <algorithm>
@@ -201,7 +202,7 @@ std::vector<PlotPoint> plotPoints(const PairReport& p, bool angle) {
             // Angles on the side of 0/360 nearest the pair's mean, so that a
             // pair near north does not split over the plot.
             const double mean = p.overall.positionAngle.mean;
-            y = mean + std::remainder(m.positionAngle - mean, 360.0);
+            y = mean + wrapDegrees180(m.positionAngle - mean);
         }
         points.push_back({m.epoch, y, angle ? m.positionAngleStderr : m.separationStderr, flagged});
     }
@@ -240,10 +241,9 @@ std::string fixed(double value, int decimals) {
 }
 
 std::string fixedAngle(double degrees, int decimals) {
-    std::string text = fixed(degrees, decimals);
-    if (std::stod(text) >= 360.0)
-        text = fixed(std::stod(text) - 360.0, decimals);
-    return text;
+    const std::string text = fixed(wrapDegrees360(degrees), decimals);
+    // 359.996 at two decimals reads 360.00, the same direction as north.
+    return std::stod(text) >= 360.0 ? fixed(0.0, decimals) : text;
 }
 
 std::string reportCsv(const std::vector<PairReport>& pairs) {

@@ -49,7 +49,8 @@ struct ReportOutcome {
 // inputs hold no usable measurement.
 ReportOutcome makeReport(const ReportRequest& request);
 
-// Round to `decimals` with a point; a position angle's "360.0" is "0.0".
+// Round to `decimals` with a point. A position angle is first brought into
+// one turn, and one that rounds to "360.0" reads "0.0".
 std::string fixed(double value, int decimals);
 std::string fixedAngle(double degrees, int decimals);
 

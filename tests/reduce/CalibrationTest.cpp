@@ -93,6 +93,14 @@ INSTANTIATE_TEST_SUITE_P(
                     270.1 - 360,
                     0.1 / std::sqrt(2.0),
                     false},
+        // A calibration file written by hand may give a direction a turn out.
+        CombineCase{"directions_written_a_turn_out",
+                    {calibration(1.5, 0.01, 359.9, 0.1), calibration(1.5, 0.01, 360.1, 0.1)},
+                    1.5,
+                    0.01 / std::sqrt(2.0),
+                    0,
+                    0.1 / std::sqrt(2.0),
+                    false},
         // Five errors apart: chi-square 50.
         CombineCase{"scales_five_errors_apart",
                     {calibration(1.5, 0.01, 20, 0.1), calibration(1.6, 0.01, 20, 0.1)},

@@ -148,6 +148,30 @@ INSTANTIATE_TEST_SUITE_P(
                       IdCase{"whole_minutes_exactly", "00:00:06", "+33 52", "00001+3352"}),
     [](const auto& info) { return std::string(info.param.name); });
 
+struct AngleTextCase {
+    const char* name;
+    double degrees;
+    int decimals;
+    const char* text;
+};
+
+class AngleText : public ::testing::TestWithParam<AngleTextCase> {};
+
+TEST_P(AngleText, OneTurnAndNorthReadsZero) {
+    EXPECT_EQ(fixedAngle(GetParam().degrees, GetParam().decimals), GetParam().text);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Angles, AngleText,
+    ::testing::Values(AngleTextCase{"inside_the_turn", 123.456, 2, "123.46"},
+                      AngleTextCase{"rounds_up_to_north", 359.996, 2, "0.00"},
+                      AngleTextCase{"rounds_up_to_north_at_one_decimal", 359.96, 1, "0.0"},
+                      AngleTextCase{"negative_zero", -0.0, 1, "0.0"},
+                      AngleTextCase{"a_hair_below_north", -0.001, 2, "0.00"},
+                      AngleTextCase{"west_written_negative", -90.0, 1, "270.0"},
+                      AngleTextCase{"two_turns_out", 725.26, 1, "5.3"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 TEST(ResultsCsvReading, QuotesGuardsDecimalCommasAndAddedColumns) {
     MeasureList list;
     const std::vector<PairReport> pairs =
