@@ -263,12 +263,15 @@ double fluxRatioOfPeak(double height) {
 }
 
 std::vector<DetectionPoint> detectionLimit(const Autocorrelogram& residual, double centre,
-                                           const SearchAnnulus& annulus) {
+                                           const SearchAnnulus& annulus,
+                                           const PixelVector* pairLag) {
     std::vector<DetectionPoint> curve;
     if (!(centre > 0))
         return curve;
+    const PixelVector lag = pairLag ? *pairLag : PixelVector{};
+    const double reach = pairLag ? annulus.inner : 0.0;
     for (double r = std::ceil(annulus.inner); r <= annulus.outer; r += 1.0) {
-        const RingLevel level = ringLevel(ring(residual, r));
+        const RingLevel level = ringLevel(ring(residual, r, lag, reach));
         const double ratio = fluxRatioOfPeak(kDetectionSigmas * level.sigma / centre);
         if (ratio > 0)
             curve.push_back({r, -2.5 * std::log10(ratio)});

@@ -74,13 +74,17 @@ SidePeak findSidePeak(const Autocorrelogram& residual, double centre, const Sear
 
 // The faintest companion the autocorrelogram would have shown at each whole
 // radius of the annulus: the ring's detection threshold as a flux ratio and
-// in magnitudes.
+// in magnitudes. With a pair measured, the lags within the annulus's inner
+// radius of its side peaks are left out: the curve then says what the data
+// without the companion support, where the peaks' own height would raise
+// their ring's scatter and give a close pair's radius a limit too bright.
 struct DetectionPoint {
     double radiusPx = 0;
     double deltaMag = 0;
 };
 std::vector<DetectionPoint> detectionLimit(const Autocorrelogram& residual, double centre,
-                                           const SearchAnnulus& annulus);
+                                           const SearchAnnulus& annulus,
+                                           const PixelVector* pairLag = nullptr);
 
 // The flux ratio r <= 1 whose side peaks stand `height` of the centre:
 // r / (1 + r^2) = height (0 for none; 1 from 0.5 on).

@@ -171,6 +171,7 @@ SpeckleMeasurement measureSpeckle(const SpeckleSpectra& pair, const SpeckleSpect
     if (!m.peak.found &&
         !(m.bootstrapSamples > 1 && m.deltaMagStderr * kDetectionSigmas < 2.5 / std::log(10.0)))
         return noPair;
+    m.limit = detectionLimit(residual, centre, annulus, &m.separation);
     decideQuadrant(m);
     return m;
 }

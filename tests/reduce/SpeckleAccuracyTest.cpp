@@ -13,11 +13,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <map>
 #include <memory>
+#include <numeric>
 #include <string>
 
 namespace corvane {
@@ -155,6 +157,56 @@ INSTANTIATE_TEST_SUITE_P(
                       Row{"close_faint_pair_found_by_radial_fit",
                           {1.5, 2.0, 5, 157, 122, 400, false}},
                       Row{"single_star_gives_no_pair", {0, 0, 10, 0, 3}}),
+    [](const ::testing::TestParamInfo<Row>& info) { return info.param.name; });
+
+// The curve's depth at `arcsec`: its point at the nearest radius.
+double limitAt(const std::vector<SpeckleLimitPoint>& curve, double arcsec) {
+    const auto nearest = std::min_element(curve.begin(), curve.end(), [&](auto& a, auto& b) {
+        return std::fabs(a.separation - arcsec) < std::fabs(b.separation - arcsec);
+    });
+    return nearest == curve.end() ? 0.0 : nearest->deltaMag;
+}
+
+double mean(const std::vector<double>& v) {
+    return std::accumulate(v.begin(), v.end(), 0.0) / static_cast<double>(v.size());
+}
+
+double variance(const std::vector<double>& v) {
+    const double m = mean(v);
+    double ss = 0;
+    for (double x : v)
+        ss += (x - m) * (x - m);
+    return ss / static_cast<double>(v.size() - 1);
+}
+
+class SpeckleDetectionLimit : public ::testing::TestWithParam<Row> {};
+
+// The limit a pair's run states at its own separation is what its data
+// without the companion support: as deep as single stars' runs state there,
+// within two standard errors of the seeds' scatter; the companion's own side
+// peaks do not make it shallower.
+TEST_P(SpeckleDetectionLimit, AtThePairsRadiusAsDeepAsForASingleStar) {
+    const Case& c = GetParam().c;
+    std::vector<double> pairs, singles;
+    for (uint64_t seed = c.seed; seed < c.seed + 4; ++seed) {
+        Case pair = c;
+        pair.seed = seed;
+        const SimRun p = measure(pair);
+        ASSERT_EQ(p.m.status, SpeckleStatus::Measured) << "seed " << seed;
+        const Case single{0, 0, c.dOverR0, 0, seed + 1000, c.frames, c.reference};
+        const SimRun s = measure(single);
+        pairs.push_back(limitAt(p.sky.limit, p.truth.separationArcsec));
+        singles.push_back(limitAt(s.sky.limit, p.truth.separationArcsec));
+    }
+    const double se = std::sqrt((variance(pairs) + variance(singles)) / 4.0);
+    EXPECT_GT(mean(pairs) - mean(singles), -2.0 * se)
+        << "pair's limit " << mean(pairs) << " mag, single stars' " << mean(singles);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Seeing, SpeckleDetectionLimit,
+    ::testing::Values(Row{"close_faint_pair_by_reference", {1.5, 1.0, 5, 40, 31}},
+                      Row{"close_equal_pair_by_reference", {2.5, 0.0, 10, 125, 41}}),
     [](const ::testing::TestParamInfo<Row>& info) { return info.param.name; });
 
 // How often each requirement was met over a share of the grid.
