@@ -18,6 +18,9 @@ constexpr double kMadToSigma = 1.4826;
 // The search stays this share of the box from the centre (see SearchAnnulus).
 constexpr double kOuterShare = 0.4;
 constexpr int kMaxIterations = 50;
+// The pair's fit starts from no fainter a ratio than this: at none the
+// fringes, and so the separation, would have no say in the first steps.
+constexpr double kMinStartRatio = 0.05;
 
 // The spectrum's cells that count: u, v frequency indices, the cell's value,
 // its weight and how often it stands in the whole plane (a half-plane cell
@@ -279,21 +282,22 @@ std::vector<DetectionPoint> detectionLimit(const Autocorrelogram& residual, doub
     return curve;
 }
 
-PairModelFit fitPairModel(const NormalisedSpectrum& spectrum, const PixelVector& start) {
+PairModelFit fitPairModel(const NormalisedSpectrum& spectrum, const PixelVector& start,
+                          double startRatio) {
     PairModelFit fit;
     auto* model = new SpectrumModel(spectrum);
     if (model->cells() < 8) {
         delete model;
         return fit;
     }
-    // Starting amplitude and ratio: the mean of the trusted cells is about
-    // A (1 + r^2); a ratio of one half starts between faint and equal pairs.
+    // Starting amplitude: the mean of the trusted cells is about A (1 + r^2).
     double sum = 0, weights = 0;
     forTrustedCells(spectrum, [&](std::size_t k, int32_t, int32_t, double m) {
         sum += spectrum.weight[k] * m * spectrum.ratio[k];
         weights += spectrum.weight[k] * m;
     });
-    double p[4] = {weights > 0 ? sum / weights / 1.25 : 1.0, 0.5, start.x, start.y};
+    const double r0 = std::clamp(startRatio, kMinStartRatio, 1.0);
+    double p[4] = {weights > 0 ? sum / weights / (1.0 + r0 * r0) : 1.0, r0, start.x, start.y};
     std::vector<double> correction(static_cast<std::size_t>(std::max(spectrum.radialTerms, 0)),
                                    0.0);
     ceres::Problem problem;
@@ -311,9 +315,15 @@ PairModelFit fitPairModel(const NormalisedSpectrum& spectrum, const PixelVector&
     options.num_threads = 1;
     options.logging_type = ceres::SILENT;
     ceres::Solver::Summary summary;
+    problem.SetManifold(p, new ceres::SubsetManifold(4, {2, 3}));
     ceres::Solve(options, &problem, &summary);
+    problem.SetManifold(p, nullptr);
+    ceres::Solve(options, &problem, &summary);
+    const double strayed = std::min(std::hypot(p[2] - start.x, p[3] - start.y),
+                                    std::hypot(p[2] + start.x, p[3] + start.y));
     fit.converged = summary.termination_type == ceres::CONVERGENCE && p[1] > 0 &&
-                    std::isfinite(p[2]) && std::isfinite(p[3]);
+                    std::isfinite(p[2]) && std::isfinite(p[3]) &&
+                    strayed <= spectrum.diffractionPx();
     fit.separation = {p[2], p[3]};
     // A ratio above 1 is the same pair seen from its other star.
     fit.fluxRatio = p[1] > 1.0 ? 1.0 / p[1] : p[1];

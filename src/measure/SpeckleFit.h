@@ -96,9 +96,16 @@ struct PairModelFit {
     double fluxRatio = 0;   // fainter over brighter, 0 .. 1
 };
 // The pair's model A (1 + r^2 + 2 r cos(2 pi f.s)) fitted to the spectrum's
-// weighted cells by least squares, starting from `start`; times the smooth
-// radial correction, fitted with it, when the spectrum asks for one.
-PairModelFit fitPairModel(const NormalisedSpectrum& spectrum, const PixelVector& start);
+// weighted cells by least squares, starting from `start` and `startRatio`;
+// times the smooth radial correction, fitted with it, when the spectrum asks
+// for one. The level, ratio and correction are first fitted with the
+// separation held at the start: from a ratio far from the pair's, the first
+// steps with everything free could let the ratio fall to nearly none, where
+// the correction takes up the fringes and the separation drifts to another
+// lag. A fit that still ends farther than a diffraction width from the start
+// (or its mirror) did not follow the side peak and is not converged.
+PairModelFit fitPairModel(const NormalisedSpectrum& spectrum, const PixelVector& start,
+                          double startRatio = 0.5);
 
 // How much more the exposures' cross-correlation with their squares holds at
 // minus `s` than at plus `s`, over the trusted cells of `weights`, relative

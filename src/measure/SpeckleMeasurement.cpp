@@ -33,10 +33,10 @@ double deltaMagOf(double fluxRatio) {
 // The fit on a resample, started where the whole run's fit ended and turned
 // onto the same of the two directions.
 Estimate estimateOn(const SpectrumSums& pair, const SpectrumSums* reference,
-                    const PixelVector& start) {
+                    const PixelVector& start, double startRatio) {
     Estimate e;
     const NormalisedSpectrum spectrum = normalise(pair, reference);
-    const PairModelFit fit = fitPairModel(spectrum, start);
+    const PairModelFit fit = fitPairModel(spectrum, start, startRatio);
     if (!fit.converged)
         return e;
     e.ok = true;
@@ -87,7 +87,7 @@ void bootstrap(const SpeckleSpectra& pair, const SpeckleSpectra* reference,
         if (reference)
             r = sumBlocks(reference->shape(), reference->blocks(),
                           draw(reference->blocks().size(), rng));
-        const Estimate e = estimateOn(p, r ? &*r : nullptr, m.separation);
+        const Estimate e = estimateOn(p, r ? &*r : nullptr, m.separation, m.fluxRatio);
         if (!e.ok)
             continue;
         seps.push_back(std::hypot(e.s.x, e.s.y));
@@ -154,7 +154,7 @@ SpeckleMeasurement measureSpeckle(const SpeckleSpectra& pair, const SpeckleSpect
     m.status = SpeckleStatus::NoPair;
     if (!m.peak.found && !m.peak.clearOfRing)
         return m;
-    const PairModelFit fit = fitPairModel(spectrum, m.peak.lag);
+    const PairModelFit fit = fitPairModel(spectrum, m.peak.lag, fluxRatioOfPeak(m.peak.height));
     if (!fit.converged)
         return m;
     const SpeckleMeasurement noPair = m;

@@ -149,14 +149,15 @@ TEST_P(SpeckleAccuracy, SeparationAngleAndQuadrantOfTheSimulatedPair) {
 
 INSTANTIATE_TEST_SUITE_P(
     Seeing, SpeckleAccuracy,
-    ::testing::Values(Row{"close_faint_pair_poor_seeing", {1.5, 1.0, 12, 70, 1}},
-                      Row{"equal_pair_is_ambiguous", {3.0, 0.0, 8, 200, 2}},
-                      Row{"close_pair_by_radial_fit", {2.5, 1.0, 5, 359, 108, 400, false}},
-                      Row{"equal_pair_by_radial_fit", {4.0, 0.0, 10, 251, 144, 400, false}},
-                      Row{"wide_pair_by_radial_fit_not_short", {4.0, 0.5, 5, 110, 111, 400, false}},
-                      Row{"close_faint_pair_found_by_radial_fit",
-                          {1.5, 2.0, 5, 157, 122, 400, false}},
-                      Row{"single_star_gives_no_pair", {0, 0, 10, 0, 3}}),
+    ::testing::Values(
+        Row{"close_faint_pair_poor_seeing", {1.5, 1.0, 12, 70, 1}},
+        Row{"equal_pair_is_ambiguous", {3.0, 0.0, 8, 200, 2}},
+        Row{"close_pair_by_radial_fit", {2.5, 1.0, 5, 359, 108, 400, false}},
+        Row{"equal_pair_by_radial_fit", {4.0, 0.0, 10, 251, 144, 400, false}},
+        Row{"wide_pair_by_radial_fit_not_short", {4.0, 0.5, 5, 110, 111, 400, false}},
+        Row{"close_faint_pair_found_by_radial_fit", {1.5, 2.0, 5, 157, 122, 400, false}},
+        Row{"faint_pair_by_radial_fit_not_read_wider", {2.5, 2.0, 5, 214, 143, 400, false}},
+        Row{"single_star_gives_no_pair", {0, 0, 10, 0, 3}}),
     [](const ::testing::TestParamInfo<Row>& info) { return info.param.name; });
 
 // The curve's depth at `arcsec`: its point at the nearest radius.
