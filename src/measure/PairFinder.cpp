@@ -24,6 +24,10 @@ constexpr double kStarSigmas = 5.0;
 constexpr double kMaxLitShare = 0.05;
 // The blob finder's values run from 0 to 255.
 constexpr double kTopValue = 255.0;
+// A lone pixel above the threshold no brighter than this many noise
+// deviations above the sky may be the sky's own noise: a frame of 300,000
+// pixels holds such a pixel now and then (see isSpeck).
+constexpr double kSpeckSigmas = 10.0;
 
 struct SkyLevel {
     double level = 0;
@@ -81,6 +85,36 @@ std::pair<int32_t, int32_t> centreOf(const TBinaryBlob& blobs, uint8_t label) {
     return {static_cast<int32_t>(std::lround(x / w)), static_cast<int32_t>(std::lround(y / w))};
 }
 
+// How many of the blobs' points carry the label.
+std::size_t pointsOf(const TBinaryBlob& blobs, uint8_t label) {
+    return static_cast<std::size_t>(
+        std::count_if(blobs.Points.begin(), blobs.Points.end(),
+                      [label](const BlobPoint& p) { return p.Label == label; }));
+}
+
+// Whether a blob is a lone pixel of the sky's noise: the only point of its
+// blob, no brighter than kSpeckSigmas, and its eight neighbours together
+// less than kSpeckNeighbourSigmas of their noise above the sky. A star's
+// image, however faint, lifts its neighbours.
+constexpr double kSpeckNeighbourSigmas = 3.0;
+
+bool isSpeck(const IntensityPlane& plane, const TBinaryBlob& blobs, const BlobInfo& b,
+             const SkyLevel& sky, double span) {
+    if (b.Peak > kTopValue * kSpeckSigmas * sky.noise / span ||
+        pointsOf(blobs, labelOf(blobs, b)) != 1)
+        return false;
+    double around = 0;
+    int n = 0;
+    for (int y = b.SeedY - 1; y <= b.SeedY + 1; ++y)
+        for (int x = b.SeedX - 1; x <= b.SeedX + 1; ++x)
+            if ((x != b.SeedX || y != b.SeedY) && x >= 0 && y >= 0 && x < plane.width() &&
+                y < plane.height()) {
+                around += plane.at(x, y) - sky.level;
+                ++n;
+            }
+    return around < kSpeckNeighbourSigmas * sky.noise * std::sqrt(static_cast<double>(n));
+}
+
 const char* const kClickInstead = " Click the primary and the secondary instead.";
 
 } // namespace
@@ -127,7 +161,11 @@ FoundPair findPair(const IntensityPlane& plane) {
     // one is the rest of that star's light, not a star of its own: the bright
     // blob takes everything above a tenth of its peak within its radius and
     // a pixel.
+    // A lone pixel just above the threshold is noise, not a star: taken for
+    // the secondary, it sends the measuring far from a companion too faint
+    // to stand out on one frame.
     std::vector<const BlobInfo*> stars;
+    const BlobInfo* speck = nullptr;
     for (int label = 1; label <= TBinaryBlob::kBlobCount; ++label) {
         const BlobInfo& b = blobs.Blobs[static_cast<std::size_t>(label)];
         if (b.Peak <= 0)
@@ -136,11 +174,18 @@ FoundPair findPair(const IntensityPlane& plane) {
             return static_cast<int64_t>(b.Peak) * 10 <= s->Peak &&
                    distance(b, *s) <= s->Radius + 3.0;
         });
-        if (!fragment)
-            stars.push_back(&b);
+        if (fragment)
+            continue;
+        if (!stars.empty() && isSpeck(plane, blobs, b, sky, span)) {
+            speck = speck ? speck : &b;
+            continue;
+        }
+        stars.push_back(&b);
     }
     if (stars.size() < 2)
         throw Error("Only one star stands out on the start frame (at " + at(*stars.front()) +
+                    (speck ? "; the lone bright pixel at " + at(*speck) + " is the sky's noise"
+                           : std::string()) +
                     "), so there is no pair to find." + kClickInstead);
     const BlobInfo& primary = *stars[0];
     const BlobInfo& secondary = *stars[1];

@@ -73,5 +73,11 @@ INSTANTIATE_TEST_SUITE_P(
         PairCase{"three_alike",
                  {kPrimary, kSecondary, {400, 300, 100, 1.4}},
                  "no clear pair: the stars at 221,141 and 400,300"},
-        PairCase{"blended", {kPrimary, {202.4, 151.6, 150, 1.4}}, "Only one star stands out"}),
+        PairCase{"blended", {kPrimary, {202.4, 151.6, 150, 1.4}}, "Only one star stands out"},
+        // A companion under the noise beside the primary, and one pixel of
+        // noise far off: the pixel is no secondary.
+        PairCase{"faint_companion_and_a_lone_noise_pixel",
+                 {kPrimary, {214, 143, 8, 1.4}, {500, 60, 20, 0.3}},
+                 "(at 200,151; the lone bright pixel at 500,60 is the sky's noise)"},
+        PairCase{"secondary_sharp_as_one_pixel", {kPrimary, {221, 141, 110, 0.3}}, ""}),
     [](const auto& info) { return std::string(info.param.name); });
