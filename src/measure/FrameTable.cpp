@@ -39,6 +39,12 @@ const char* rowRejectionName(RowRejection r) {
         return "not_converged";
     case RowRejection::OffTrack:
         return "off_track";
+    case RowRejection::Offset:
+        return "offset";
+    case RowRejection::Saturated:
+        return "saturated";
+    case RowRejection::Refused:
+        return "refused";
     }
     return "none";
 }
@@ -163,6 +169,19 @@ int32_t rejectOffTrack(FrameTable& table) {
             ++rejected;
         }
     return rejected;
+}
+
+void nameRejection(FrameRow& row, bool methodAccepted) {
+    if (row.Valid || row.Rejection != RowRejection::None || isLost(row.PrimaryStatus) ||
+        isLost(row.SecondaryStatus))
+        return;
+    if (methodAccepted)
+        row.Rejection = RowRejection::Offset;
+    else if (row.PrimaryStatus == StarStatus::Saturated ||
+             row.SecondaryStatus == StarStatus::Saturated)
+        row.Rejection = RowRejection::Saturated;
+    else
+        row.Rejection = RowRejection::Refused;
 }
 
 void acceptOffTrackAgain(FrameTable& table) {

@@ -40,8 +40,12 @@ enum class RowRejection : uint8_t {
     Repeat,       // the frame repeats the one before it
     NotConverged, // the fit gave no answer about either star
     OffTrack,     // the secondary lay far off the run's track (rejectOffTrack)
+    Offset,       // the secondary not where the selection puts it (the offset test)
+    Saturated,    // the method refused the frame, and a star's image reaches the white level
+    Refused,      // the method refused its answer (a fit's centre left its box, say)
 };
-// "none", "repeat", "not_converged", "off_track".
+// "none", "repeat", "not_converged", "off_track", "offset", "saturated",
+// "refused".
 const char* rowRejectionName(RowRejection r);
 
 struct FrameRow {
@@ -99,6 +103,13 @@ inline constexpr double kOffTrackDeviations = 5.0;
 // limit), marks them OffTrack and returns how many there were. Fewer than
 // MinValidRows accepted rows are too few to tell a track: none is rejected.
 int32_t rejectOffTrack(FrameTable& table);
+// Gives a row its method or the offset test refused (`methodAccepted`: the
+// method itself took it) the reason its stars' statuses do not already
+// give, so that no rejected row is left without one: the offset test when
+// the method took it, else a star that reaches the white level (the fits
+// leave clipped pixels out, and what is left may not hold the star), else
+// the method's own refusal.
+void nameRejection(FrameRow& row, bool methodAccepted);
 // The rows rejectOffTrack rejected are accepted again (before it judges
 // them anew on a changed table).
 void acceptOffTrackAgain(FrameTable& table);

@@ -77,9 +77,11 @@ bool storeRow(WorkingState& ws, Method method, FrameRow row, int32_t frame, int6
         return false;
     row.FrameNo = frame;
     row.TimeUs = timeUs;
-    ws.FrameData[static_cast<std::size_t>(frame)] = row;
+    FrameRow& stored = ws.FrameData[static_cast<std::size_t>(frame)];
+    stored = row;
     applyAcceptance(ws.FrameData, frame, ws.ExpectedDX, ws.ExpectedDY,
                     methodEntry(method).acceptanceLimit);
+    nameRejection(stored, row.Valid);
     return true;
 }
 

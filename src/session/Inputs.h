@@ -94,6 +94,8 @@ struct RejectionCounts {
     int32_t repeat = 0; // the frame repeats the one before it
     int32_t notConverged = 0;
     int32_t offTrack = 0;
+    int32_t saturated = 0; // refused by a fit, a star's image reaching the white level
+    int32_t refused = 0;   // the fit refused its own answer
 };
 
 // Frames rejected because the fit gave no answer or lay off the track, as a

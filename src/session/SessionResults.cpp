@@ -119,6 +119,68 @@ std::optional<std::string> faintCompanionWarning(const WorkingState& ws, Method 
            "Template Fit.";
 }
 
+// Through the air a frame's separation scatters by a few per cent of it,
+// and a close pair's angle by a few degrees. A scatter of a quarter of the
+// separation, along it or across it, is no seeing: in many frames the
+// method followed other light than the secondary.
+constexpr double kDoubtfulScatterShare = 0.25;
+
+std::optional<std::string> scatterWarning(const ReductionResult& r, Method method,
+                                          const WorkingState& ws, char sep) {
+    if (r.reached < ReductionStage::Separation || ws.OneStar)
+        return std::nullopt;
+    const ReductionStatistics& s = r.statistics;
+    const double sepPx = static_cast<double>(r.separation.separation) * r.separation.pixelScale;
+    const double across = sepPx * s.screenAngle.sd * M_PI / 180.0;
+    if (!(sepPx > 0) || std::max(s.separationPx.sd, across) < kDoubtfulScatterShare * sepPx)
+        return std::nullopt;
+    const char* cause =
+        method == Method::PsfFit
+            ? "PSF Fit took the primary, or its halo, for the secondary in many frames"
+        : method == Method::TemplateFit
+            ? "Template Fit matched the primary's copy to other light in many frames"
+            : "the secondary's centre was taken from other light (the primary's halo, the "
+              "sky's noise) in many frames";
+    const char* better = betterMethodFor(method, imagesCloseForFits(ws));
+    return "From frame to frame the separation scatters by " +
+           formatRounded(s.separationPx.sd, 1, sep) + " pixels and the screen angle by " +
+           formatRounded(s.screenAngle.sd, 1, sep) + " degrees, on a separation of " +
+           formatRounded(sepPx, 1, sep) + " pixels: " + cause +
+           ", and the separation and the position angle are doubtful. " +
+           (better ? std::string("Use ") + better + "."
+                   : "Select the pair again on a steady frame.");
+}
+
+// The fits give each frame the secondary's light over the primary's. A
+// "secondary" clearly the brighter in many frames is the primary: the fit
+// swapped the stars there (or the clicks did, in every frame), and the
+// frames mix the pair's two ends.
+constexpr double kSwappedRatio = 1.5;
+constexpr double kSwappedShare = 0.1;
+
+std::optional<std::string> swappedStarsWarning(const WorkingState& ws, Method method) {
+    int32_t rated = 0, brighter = 0;
+    for (const FrameRow& row : ws.FrameData)
+        if (row.Valid && std::isfinite(row.FluxRatio)) {
+            ++rated;
+            brighter += row.FluxRatio > kSwappedRatio;
+        }
+    if (brighter == 0 || brighter < kSwappedShare * rated)
+        return std::nullopt;
+    // In most frames it is the clicks that named the fainter star the primary.
+    if (2 * brighter > rated)
+        return "In " + std::to_string(brighter) + " of " + std::to_string(rated) +
+               " frames the fit found the secondary brighter than the primary: click the "
+               "brighter star as the primary, so that the position angle points from it to "
+               "its companion.";
+    const char* better = betterMethodFor(method, imagesCloseForFits(ws));
+    return "In " + std::to_string(brighter) + " of " + std::to_string(rated) +
+           " frames the fit found the secondary brighter than the primary: it swapped the stars "
+           "there, and the separation and the position angle mix the pair's two ends. " +
+           (better ? std::string("Use ") + better + "."
+                   : "Select the pair again on a steady frame.");
+}
+
 std::string fileNameOf(const std::string& path) {
     const std::size_t slash = path.find_last_of('/');
     return slash == std::string::npos ? path : path.substr(slash + 1);
@@ -139,6 +201,8 @@ enum class Rejection {
     Repeat,
     NotConverged,
     OffTrack,
+    Saturated,
+    Refused,
     Count
 };
 
@@ -160,6 +224,11 @@ Rejection rejectionOf(const FrameRow& r) {
         return Rejection::NotConverged;
     case RowRejection::OffTrack:
         return Rejection::OffTrack;
+    case RowRejection::Saturated:
+        return Rejection::Saturated;
+    case RowRejection::Refused:
+        return Rejection::Refused;
+    case RowRejection::Offset:
     case RowRejection::None:
         break;
     }
@@ -207,38 +276,84 @@ Counts countRejections(const WorkingState& ws, Method method) {
     return counts;
 }
 
-// The commonest reason among the rejected frames, what it means and what
-// to try: "the secondary was too faint in 284 of 300 frames: try ...".
-std::string commonestRejection(const WorkingState& ws, int32_t measured, Method method) {
+// What a reason means, as the no-result text names it: "the secondary was
+// too faint".
+const char* reasonText(Rejection reason) {
+    switch (reason) {
+    case Rejection::SecondaryFaint:
+        return "the secondary was too faint";
+    case Rejection::PrimaryFaint:
+        return "the primary was too faint";
+    case Rejection::Merged:
+        return "the two stars' images merged";
+    case Rejection::OffFrame:
+        return "a star was off the frame";
+    case Rejection::NotConverged:
+        return "the fit did not converge";
+    case Rejection::OffTrack:
+        return "the secondary lay far off its track";
+    case Rejection::Saturated:
+        return "a star's image reached the white level and the fit refused the frame";
+    case Rejection::Refused:
+        return "the fit refused its answer (a star left its box or its light was not clearly "
+               "above the sky)";
+    case Rejection::Repeat:
+    case Rejection::Offset:
+    case Rejection::Count:
+        break;
+    }
+    return "the secondary was not where the selection puts it";
+}
+
+// What to try against a reason.
+std::string adviceFor(Rejection reason, Method method) {
+    const std::string fainter = "try " + otherMethods(method) + ", or a larger box";
+    switch (reason) {
+    case Rejection::SecondaryFaint:
+    case Rejection::PrimaryFaint:
+        return fainter;
+    case Rejection::Merged:
+        return methodEntry(method).mergedAdvice;
+    case Rejection::OffFrame:
+        return "measure only the frames where both stars are in it";
+    case Rejection::NotConverged:
+    case Rejection::Refused:
+        return "try " + otherMethods(method);
+    case Rejection::Saturated:
+        return "record with a shorter exposure or a lower gain, or try " + otherMethods(method);
+    case Rejection::OffTrack:
+        return "select the pair again on a steady frame, or try " + otherMethods(method);
+    default:
+        return "select the pair again on a steady frame, or try a larger box";
+    }
+}
+
+// Every reason among the rejected frames with its count, the commonest
+// first with what to try: "the secondary was too faint in 284 of 300
+// frames: try ...; also: the fit did not converge in 16".
+std::string rejectionReasons(const WorkingState& ws, int32_t measured, Method method) {
     Counts counts = countRejections(ws, method);
     // A repeat holds no measurement to go wrong, and the last frame always
     // repeats: it names no fault of the measuring.
     counts[static_cast<std::size_t>(Rejection::Repeat)] = 0;
-    const int32_t* top = std::max_element(std::begin(counts), std::end(counts));
-    if (*top == 0)
+    std::vector<Rejection> order;
+    for (std::size_t i = 0; i < counts.size(); ++i)
+        if (counts[i] > 0)
+            order.push_back(static_cast<Rejection>(i));
+    if (order.empty())
         return std::string();
-    const std::string in =
-        " in " + std::to_string(*top) + " of " + std::to_string(measured) + " frames: ";
-    const std::string fainter = "try " + otherMethods(method) + ", or a larger box";
-    switch (static_cast<Rejection>(top - counts.data())) {
-    case Rejection::SecondaryFaint:
-        return "the secondary was too faint" + in + fainter;
-    case Rejection::PrimaryFaint:
-        return "the primary was too faint" + in + fainter;
-    case Rejection::Merged:
-        return "the two stars' images merged" + in + methodEntry(method).mergedAdvice;
-    case Rejection::OffFrame:
-        return "a star was off the frame" + in +
-               "measure only the frames where both stars are in it";
-    case Rejection::NotConverged:
-        return "the fit did not converge" + in + "try " + otherMethods(method);
-    case Rejection::OffTrack:
-        return "the secondary lay far off its track" + in +
-               "select the pair again on a steady frame, or try " + otherMethods(method);
-    default:
-        return "the secondary was not where the selection puts it" + in +
-               "select the pair again on a steady frame, or try a larger box";
-    }
+    std::stable_sort(order.begin(), order.end(), [&counts](Rejection a, Rejection b) {
+        return counts[static_cast<std::size_t>(a)] > counts[static_cast<std::size_t>(b)];
+    });
+    const auto count = [&counts](Rejection r) {
+        return std::to_string(counts[static_cast<std::size_t>(r)]);
+    };
+    std::string text = std::string(reasonText(order[0])) + " in " + count(order[0]) + " of " +
+                       std::to_string(measured) + " frames: " + adviceFor(order[0], method);
+    for (std::size_t i = 1; i < order.size(); ++i)
+        text += std::string(i == 1 ? "; also: " : "; ") + reasonText(order[i]) + " in " +
+                count(order[i]);
+    return text;
 }
 
 } // namespace
@@ -254,6 +369,8 @@ RejectionCounts MeasuringSession::rejectionCounts(Method method) const {
     out.repeat = at(Rejection::Repeat);
     out.notConverged = at(Rejection::NotConverged);
     out.offTrack = at(Rejection::OffTrack);
+    out.saturated = at(Rejection::Saturated);
+    out.refused = at(Rejection::Refused);
     return out;
 }
 
@@ -267,7 +384,7 @@ std::string MeasuringSession::noResultText(Method method) const {
     std::string text = "Only " + std::to_string(accepted) + " of " + std::to_string(measured) +
                        " frames were accepted; at least " + std::to_string(MinValidRows) +
                        " are needed";
-    const std::string why = commonestRejection(state_, measured, method);
+    const std::string why = rejectionReasons(state_, measured, method);
     if (!why.empty())
         text += ": " + why;
     return text;
@@ -298,14 +415,22 @@ std::vector<std::string> MeasuringSession::warnings(const ReductionResult& r, Me
     // Frames the fit could not answer for or placed off the track: the
     // result rests on the others, and many such frames make it doubtful.
     const RejectionCounts rejected = rejectionCounts(method);
-    const int32_t unsound = rejected.notConverged + rejected.offTrack;
+    const int32_t unsound =
+        rejected.notConverged + rejected.offTrack + rejected.saturated + rejected.refused;
     const int32_t measured = measuredFrames();
-    if (unsound > 0 && unsound >= kUnsoundFitShare * measured)
-        out.push_back(std::to_string(unsound) + " of " + std::to_string(measured) +
-                      " frames were rejected: the fit did not converge in " +
-                      std::to_string(rejected.notConverged) +
-                      ", the secondary lay off its track in " + std::to_string(rejected.offTrack) +
-                      ". Try " + otherMethods(method) + ".");
+    if (unsound > 0 && unsound >= kUnsoundFitShare * measured) {
+        std::string text = std::to_string(unsound) + " of " + std::to_string(measured) +
+                           " frames were rejected: the fit did not converge in " +
+                           std::to_string(rejected.notConverged) +
+                           ", the secondary lay off its track in " +
+                           std::to_string(rejected.offTrack);
+        if (rejected.saturated > 0)
+            text +=
+                ", a star's image reached the white level in " + std::to_string(rejected.saturated);
+        if (rejected.refused > 0)
+            text += ", the fit refused its answer in " + std::to_string(rejected.refused);
+        out.push_back(text + ". Try " + otherMethods(method) + ".");
+    }
     // A pair whose images overlap, measured by a method that cannot part them.
     if (const char* overlap = overlapWarning(state_, method))
         out.push_back(overlap);
@@ -314,6 +439,10 @@ std::vector<std::string> MeasuringSession::warnings(const ReductionResult& r, Me
     if (std::optional<std::string> w = lostSecondaryWarning(state_, method, sep))
         out.push_back(std::move(*w));
     if (std::optional<std::string> w = faintCompanionWarning(state_, method, sep))
+        out.push_back(std::move(*w));
+    if (std::optional<std::string> w = scatterWarning(r, method, state_, sep))
+        out.push_back(std::move(*w));
+    if (std::optional<std::string> w = swappedStarsWarning(state_, method))
         out.push_back(std::move(*w));
     // The sky around the system box on the frame on screen, the last one measured.
     const TStarbox& sys = state_.SystemBox;

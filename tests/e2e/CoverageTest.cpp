@@ -123,6 +123,25 @@ const char* methodName(Method m) {
     return "?";
 }
 
+// Every frame a run rejected has a reason it counts: none is left invalid
+// with neither a lost star nor a reason of its own, and the counts add up
+// to the rejected frames.
+void expectEveryRejectionCounted(const MeasureOutcome& out) {
+    int unexplained = 0;
+    for (std::size_t i = 0; i < out.table.size(); ++i) {
+        const FrameRow& r = out.table[i];
+        unexplained += isMeasuredRow(out.table, i) && !r.Valid &&
+                       r.Rejection == RowRejection::None && !isLost(r.PrimaryStatus) &&
+                       !isLost(r.SecondaryStatus);
+    }
+    EXPECT_EQ(unexplained, 0) << methodName(out.method);
+    const RejectionCounts& c = out.rejections;
+    EXPECT_EQ(c.tooFaint + c.merged + c.offFrame + c.offset + c.repeat + c.notConverged +
+                  c.offTrack + c.saturated + c.refused + out.clippedFrames,
+              out.framesMeasured - out.validFrames)
+        << methodName(out.method);
+}
+
 // Measures every condition with every method over `seeds` seeds; prints the
 // table and returns the tallies, condition by condition, method by method.
 std::vector<std::vector<Tally>> coverage(const std::vector<Condition>& conditions, int seeds,
@@ -168,6 +187,7 @@ std::vector<std::vector<Tally>> coverage(const std::vector<Condition>& condition
                 } catch (const std::exception&) {
                     continue;
                 }
+                expectEveryRejectionCounted(out);
                 if (!out.reduction || out.reduction->reached != ReductionStage::Separation)
                     continue;
                 const ReductionStatistics& st = out.reduction->statistics;

@@ -29,9 +29,10 @@ struct Outcome {
 // (the rest rejected by hand), and one frame's separation is made an outlier
 // when `outlier` is set, before the run is finished with clipping at 3 sigma;
 // the first `unconverged` measured frames are left as a fit leaves a frame it
-// could not answer for.
+// could not answer for, the `refused` after them as one whose answer failed
+// its checks.
 Outcome measure(double separation, double sky, double noise, Method method, int32_t keep,
-                bool outlier, int32_t unconverged) {
+                bool outlier, int32_t unconverged, int32_t refused) {
     test::TempDir dir;
     sim::DriftParams p = test::cleanDrift();
     p.width = 320;
@@ -60,6 +61,11 @@ Outcome measure(double separation, double sky, double noise, Method method, int3
         row.Valid = false;
         row.Rejection = RowRejection::NotConverged;
         row.PrimaryStatus = row.SecondaryStatus = StarStatus::NotMeasured;
+    }
+    for (int32_t n = unconverged + 1; n <= unconverged + refused; ++n) {
+        FrameRow& row = session.state().FrameData[static_cast<std::size_t>(n)];
+        row.Valid = false;
+        row.Rejection = RowRejection::Refused;
     }
     ReductionSettings settings;
     settings.decDegrees = "+30";
@@ -99,14 +105,15 @@ struct OutcomeCase {
     std::string csvCounts;                  // the row's counts, method and video
     int32_t offTrack = 0;                   // frames rejected as off the track
     int32_t notConverged = 0;               // frames the fit could not answer for
+    int32_t refused = 0;                    // frames whose fit failed its checks
 };
 
 class SessionOutcome : public ::testing::TestWithParam<OutcomeCase> {};
 
 TEST_P(SessionOutcome, SaysWhyOrWhatIsDoubtful) {
     const OutcomeCase& c = GetParam();
-    const Outcome r =
-        measure(c.separation, c.sky, c.noise, c.method, c.keep, c.outlier, c.notConverged);
+    const Outcome r = measure(c.separation, c.sky, c.noise, c.method, c.keep, c.outlier,
+                              c.notConverged, c.refused);
     EXPECT_EQ(r.noResult, c.noResult);
     EXPECT_EQ(r.offTrack, c.offTrack);
     EXPECT_EQ(r.notConverged, c.notConverged);
@@ -149,6 +156,13 @@ INSTANTIATE_TEST_SUITE_P(
         OutcomeCase{"fits_without_an_answer_counted_and_warned", 12, 0, 3, Method::PsfFit, 1000, false, "",
                     {"12 of 120 frames were rejected: the fit did not converge in 12, the secondary "
                      "lay off its track in 0. Try "}, ",120,107,0,PSF Fit,", 0, 12},
+        OutcomeCase{"no_result_names_every_reason",        12, 0,  3, Method::PsfFit,          1000, false,
+                    "Only 9 of 120 frames were accepted; at least 16 are needed: the fit refused its "
+                    "answer (a star left its box or its light was not clearly above the sky) in 80 "
+                    "of 120 frames: try Weighted Average, Peak Search or Template Fit; also: the fit "
+                    "did not converge in 30",
+                    {"110 of 120 frames were rejected: the fit did not converge in 30, the secondary "
+                     "lay off its track in 0, the fit refused its answer in 80. Try "}, "", 0, 30, 80},
         OutcomeCase{"too_few_accepted_says_how_many",     12, 0,  3, Method::PeakSearch,      11,   false,
                     "Only 11 of 120 frames were accepted; at least 16 are needed", {}, ""}),
     // clang-format on

@@ -161,6 +161,27 @@ INSTANTIATE_TEST_SUITE_P(Methods, MeasureToolAccuracy,
                                            AccuracyRow{"WeightedAverage", "weighted"}),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// A 640 x 480 recording through the air (D/r0 4) of a pair 3 magnitudes
+// apart, 10" at `scale` pixels per arc-second: a primary whose speckles
+// reach white (200 grey levels) at 1 pixel per arc-second, or a companion
+// of 6 grey levels, under the noise of one frame, at 1.5.
+std::string seeingPair(const TempDir& dir, const char* name, double scale, double primary,
+                       double secondary, uint64_t seed) {
+    sim::DriftParams p;
+    p.frames = 200;
+    p.fps = 50;
+    p.positionAngleDeg = 60;
+    p.scalePxPerArcsec = scale;
+    p.seeing.enabled = true;
+    p.seeing.dOverR0 = 4;
+    p.primaryBrightness = primary;
+    p.secondaryBrightness = secondary;
+    p.seed = seed;
+    const std::string file = dir.file(name);
+    sim::writeRecording(file, p, sim::RecordingOptions{});
+    return file;
+}
+
 struct StatusRow {
     const char* name;
     std::vector<std::string> args; // after the video and the two clicks
@@ -193,6 +214,16 @@ TEST_F(MeasureTool, ExitStatusForEachCase) {
     std::ofstream(hugeScale) << R"({"pixels_per_arcsec": 1e308, "pixels_per_arcsec_stderr": 0,
         "drift_angle": 0, "drift_angle_stderr": 0, "dec": 0, "observed_utc": "",
         "source": "x", "frames_accepted": 20})";
+    const std::string saturated = seeingPair(*dir_, "saturated.avi", 1, 200, 12.6, 2);
+    const std::string faint = seeingPair(*dir_, "faint.avi", 1.5, 100, 6.3, 3);
+    const std::vector<std::string> found = {"--primary", "auto", "--secondary", "auto",
+                                            "--dec",     "30",   "--method",    "psf"};
+    const auto with = [&found](const std::string& video, const std::vector<std::string>& more) {
+        std::vector<std::string> args{"!", video};
+        args.insert(args.end(), found.begin(), found.end());
+        args.insert(args.end(), more.begin(), more.end());
+        return args;
+    };
     const std::string longLine = dir_->file("long-line.txt");
     std::ofstream(longLine) << video_ << std::string(70000, ' ') << "\n";
     const std::vector<StatusRow> rows = {
@@ -321,6 +352,14 @@ TEST_F(MeasureTool, ExitStatusForEachCase) {
          {"--stop", "10"},
          3,
          "Only 10 of 10 frames were accepted; at least 16 are needed."},
+        {"frames a saturated primary spoilt counted with their reason", with(saturated, {}), 0,
+         "a star's image reached the white level in "},
+        {"fit that lost the secondary in many frames warned of by its scatter", with(saturated, {}),
+         0, "From frame to frame the separation scatters by "},
+        {"fit that swapped the stars warned of", with(saturated, {}), 0,
+         "the fit found the secondary brighter than the primary: it swapped the stars"},
+        {"lone noise pixel not found as a faint companion", with(faint, {}), 1,
+         "the lone bright pixel at "},
         {"clicks on empty sky",
          {"!", video_, "--primary", "300,20", "--secondary", "310,30", "--dec", "+10"},
          3,
@@ -469,6 +508,8 @@ TEST_F(MeasureTool, JsonHoldsTheShownTextsAndTheUnroundedValues) {
     }
     EXPECT_FALSE(j.shown("decode_fps")) << "bench keys only with --bench";
     EXPECT_NE(json.out.find("\"warnings\": [], "), std::string::npos) << "a sound result";
+    EXPECT_NE(json.out.find("\"saturated\": 0, \"refused\": 0, \"repeat\": 1, "),
+              std::string::npos);
     EXPECT_NE(json.out.find("\"not_converged\": 0, \"off_track\": 0}"), std::string::npos);
 }
 

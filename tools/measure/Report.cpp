@@ -296,6 +296,7 @@ void writeJson(std::ostream& out, const MeasureOutcome& o) {
         const RejectionCounts& c = o.rejections;
         out << "\"rejections\": {\"too_faint\": " << c.tooFaint << ", \"merged\": " << c.merged
             << ", \"off_frame\": " << c.offFrame << ", \"offset\": " << c.offset
+            << ", \"saturated\": " << c.saturated << ", \"refused\": " << c.refused
             << ", \"repeat\": " << c.repeat << ", \"not_converged\": " << c.notConverged
             << ", \"off_track\": " << c.offTrack << "}, ";
     }
