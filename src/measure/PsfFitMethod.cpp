@@ -4,6 +4,8 @@
 #include "measure/SkyEstimate.h"
 #include "measure/StarStatus.h"
 
+#include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstddef>
 
@@ -12,12 +14,6 @@ namespace corvane {
 namespace {
 
 constexpr int kSystemPasses = 2;
-
-// The fitter the run uses frame after frame, so that its buffers are
-// allocated once.
-struct PsfFitState : MethodStateOf<PsfFitState> {
-    PsfFit fitter;
-};
 
 void keepFitted(TStarbox& star, const TStarbox& sys, const PsfStar& fitted) {
     star.centreat(sys.CentreX + star.OffsetX, sys.CentreY + star.OffsetY);
@@ -57,6 +53,66 @@ StarStatus fittedStatus(const IntensityPlane& plane, const TStarbox& sys, const 
     return starStatus(plane, probe.Left, probe.Top, probe.Size, lit);
 }
 
+// Where the pair puts the secondary and how far a frame's fit may leave
+// it. A faint companion's fit can take the primary's core or halo, or a
+// grain of sky, for the secondary; such a frame is no measurement of the
+// pair, and were it kept, the next frame would start from there. The track
+// is the median offset (secondary less primary) of the last frames
+// measured, and before any the selection's fit of both images (the clicks,
+// where that fit failed or strayed from them). One frame's fit of a
+// speckled image scatters by a few tenths of a pixel about it, and the
+// selection's by up to a pixel: two image widths hold them, and half the
+// separation keeps a secondary that slid onto the primary from passing
+// however close the pair.
+constexpr double kTrackReachWidths = 2.0;
+constexpr std::size_t kTrackFrames = 31;
+
+class PairTrack {
+public:
+    void add(double dx, double dy) {
+        dx_[next_] = dx;
+        dy_[next_] = dy;
+        next_ = (next_ + 1) % kTrackFrames;
+        count_ = std::min(count_ + 1, kTrackFrames);
+    }
+    // The track's offset and reach on this frame, for images `fwhm` wide
+    // where the selection's fit failed; a reach of 0 (both clicks on one
+    // pixel) holds the fit to nothing.
+    void at(const WorkingState& ws, double fwhm, double& dx, double& dy, double& reach) const {
+        const double clickDX = ws.SecondaryClickDX - ws.PrimaryClickDX;
+        const double clickDY = ws.SecondaryClickDY - ws.PrimaryClickDY;
+        const double width = ws.SelectionFwhmPx > 0 ? ws.SelectionFwhmPx : fwhm;
+        reach = std::min(kTrackReachWidths * width, 0.5 * std::hypot(clickDX, clickDY));
+        if (count_ > 0) {
+            dx = median(dx_);
+            dy = median(dy_);
+            return;
+        }
+        const bool fitted = ws.SelectionFwhmPx > 0 &&
+                            std::hypot(ws.SelectionDX - clickDX, ws.SelectionDY - clickDY) <= reach;
+        dx = fitted ? ws.SelectionDX : clickDX;
+        dy = fitted ? ws.SelectionDY : clickDY;
+    }
+
+private:
+    double median(const std::array<double, kTrackFrames>& v) const {
+        std::array<double, kTrackFrames> w = v;
+        const auto mid = w.begin() + static_cast<std::ptrdiff_t>(count_ / 2);
+        std::nth_element(w.begin(), mid, w.begin() + static_cast<std::ptrdiff_t>(count_));
+        return *mid;
+    }
+
+    std::array<double, kTrackFrames> dx_{}, dy_{};
+    std::size_t count_ = 0, next_ = 0;
+};
+
+// The fitter the run uses frame after frame, so that its buffers are
+// allocated once, and the pair's track.
+struct PsfFitState : MethodStateOf<PsfFitState> {
+    PsfFit fitter;
+    PairTrack track;
+};
+
 // The offset's and the flux ratio's errors, from the fit's covariance.
 void storeFitErrors(FrameRow& row, const PsfFitResult& fit, float yScale) {
     row.OffsetXError = static_cast<float>(fit.offsetXError);
@@ -82,14 +138,22 @@ bool fitpair(WorkingState& ws, const IntensityPlane& plane, int32_t frame, int64
     const FitStartPoints points = fitStartPoints(ws);
     start.x = points.x;
     start.y = points.y;
-    PsfFit& fitter = ws.MethodRun.get<PsfFitState>().fitter;
+    PsfFitState& state = ws.MethodRun.get<PsfFitState>();
     const PsfFitResult fit =
-        fitter.fit(viewOf(plane), sys.Left, sys.Top, sys.Right, sys.Bottom, start);
+        state.fitter.fit(viewOf(plane), sys.Left, sys.Top, sys.Right, sys.Bottom, start);
+
+    double trackDX = 0, trackDY = 0, reach = 0;
+    state.track.at(ws, fit.fwhm(), trackDX, trackDY, reach);
+    const double fitDX = fit.stars[1].x - fit.stars[0].x, fitDY = fit.stars[1].y - fit.stars[0].y;
+    const bool strayed =
+        fit.ok() && reach > 0 && std::hypot(fitDX - trackDX, fitDY - trackDY) > reach;
+    const bool measured = fit.ok() && !strayed;
 
     FrameRow row;
     row.SystemX = sys.CentreX;
     row.SystemY = sys.CentreY;
-    if (fit.ok()) {
+    if (measured) {
+        state.track.add(fitDX, fitDY);
         keepFitted(pri, sys, fit.stars[0]);
         keepFitted(sec, sys, fit.stars[1]);
         storeFitErrors(row, fit, ws.YScale);
@@ -101,10 +165,18 @@ bool fitpair(WorkingState& ws, const IntensityPlane& plane, int32_t frame, int64
     row.PrimaryStatus = fittedStatus(plane, sys, pri, fit, 0, start.x[0], start.y[0], ws.SkyLevel);
     row.SecondaryStatus =
         fittedStatus(plane, sys, sec, fit, 1, start.x[1], start.y[1], ws.SkyLevel);
+    // A secondary fitted off its track was not held by its own light: it
+    // slid onto the primary (the images merged in the fit) or was too faint
+    // in this frame to hold the fit at its place.
+    if (strayed)
+        row.SecondaryStatus = std::hypot(fitDX, fitDY) < 0.5 * std::hypot(trackDX, trackDY)
+                                  ? StarStatus::Merged
+                                  : StarStatus::TooFaint;
     computeSeparationAndAngle(row);
     // The fit's own status decides, not the offset test: a converged fit with
-    // both stars lit, inside the box and apart is a measurement.
-    row.Valid = s && fit.ok();
+    // both stars lit, inside the box, apart and on the pair's track is a
+    // measurement.
+    row.Valid = s && measured;
     if (fit.status == PsfFitStatus::NotConverged || fit.status == PsfFitStatus::BadStart)
         row.Rejection = RowRejection::NotConverged;
     return storeRow(ws, Method::PsfFit, row, frame, timeUs);
