@@ -83,7 +83,7 @@ double lightRatio(Player& player, const FrameTable& table, const std::vector<std
     const double radius = run.SelectionFwhmPx > 0 ? 1.5 * run.SelectionFwhmPx : boxSize / 2.0;
     double primaryLight = 0, secondaryLight = 0;
     for (std::size_t n : sample) {
-        player.SeekTo(static_cast<int32_t>(n));
+        player.ReadWholeFrame(static_cast<int32_t>(n));
         const IntensityPlane& plane = player.Intensities();
         const FrameRow& row = table[n];
         const double sky = skyAt(plane, row, run);
@@ -149,7 +149,7 @@ std::optional<ArtificialStarResult> artificialStarTest(Player& player, const Fra
 
     std::vector<AngleTally> tallies(static_cast<std::size_t>(angles));
     for (std::size_t n : sample) {
-        player.SeekTo(static_cast<int32_t>(n));
+        player.ReadWholeFrame(static_cast<int32_t>(n));
         IntensityPlane plane = player.Intensities();
         const FrameRow& row = table[n];
         const double sky = skyAt(plane, row, run);

@@ -164,6 +164,13 @@ void Player::ShowWholeFrame() {
     show(frame_);
 }
 
+void Player::ReadWholeFrame(int32_t frame) {
+    requireOpen();
+    if (!HasVideo() || frame < 0 || frame > lengthFrames())
+        return;
+    showBand(frame, {0, 0, FrameWidth(), FrameHeight()});
+}
+
 void Player::StepBack() {
     requireOpen();
     if (!HasVideo())

@@ -98,6 +98,12 @@ public:
     // The frame the player stands on read whole and shown, after
     // StepForwardInBand; nothing to read where it is whole already.
     void ShowWholeFrame();
+    // Stands on `frame` (a frame number, whatever the time format) with its
+    // intensities read whole, the same as showing it gives, but no picture
+    // decoded: as with StepForwardInBand the panel is not drawn on, and
+    // shows its picture until a frame is shown. For checks that measure
+    // frames the user is not looking at.
+    void ReadWholeFrame(int32_t frame);
     // Repaints the transport buttons; the window installs the hook.
     void RepaintPlayer();
     std::function<void()> onRepaintPlayer;

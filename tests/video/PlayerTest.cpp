@@ -197,6 +197,31 @@ TEST_F(PlayerTest, ShowingTheCurrentFrameAgainNeitherSeeksNorDecodes) {
     EXPECT_EQ(code(), 18);
 }
 
+TEST_F(PlayerTest, ReadingAFrameWholeLeavesThePanelAndGivesTheShownIntensities) {
+    player.OpenVideo(path_);
+    player.SeekTo(10);
+    ASSERT_EQ(code(), 10); // drawn, as the window paints it
+    player.ReadWholeFrame(12);
+    EXPECT_EQ(player.CurrentPosition(), 12);
+    EXPECT_EQ(code(), 10) << "the panel was drawn on";
+    PanelSurface otherPanel;
+    Player shown{otherPanel};
+    shown.OpenVideo(path_);
+    shown.SeekTo(12);
+    const IntensityPlane &read = player.Intensities(), &seen = shown.Intensities();
+    ASSERT_FALSE(read.partial());
+    ASSERT_EQ(read.width(), seen.width());
+    ASSERT_EQ(read.height(), seen.height());
+    int32_t differing = 0;
+    for (int y = 0; y < seen.height(); ++y)
+        for (int x = 0; x < seen.width(); ++x)
+            differing += read.at(x, y) != seen.at(x, y);
+    EXPECT_EQ(differing, 0);
+    // Showing the frame read afterwards puts it on the panel.
+    player.SeekTo(12);
+    EXPECT_EQ(code(), 12);
+}
+
 TEST_F(PlayerTest, RepaintPlayerCallsTheWindowsHook) {
     int calls = 0;
     player.RepaintPlayer(); // no hook installed: nothing happens
