@@ -221,6 +221,9 @@ private:
     std::vector<int32_t> clippedFrames_;
     // The artificial-star test of the last result, saved with it.
     std::optional<ArtificialStarResult> artificialStars_;
+    // The secondary's light over the primary's as fits of a sample of the
+    // run's accepted frames read it (0: not read; see Finish.cpp).
+    double runFluxRatio_ = 0;
     // Why a calibrated run may not be what it seems: the video's own stars
     // drifted across the frame.
     std::optional<std::string> calibratedDriftWarning(const ReductionSettings& settings) const;

@@ -105,15 +105,16 @@ std::optional<std::string> lostSecondaryWarning(const WorkingState& ws, Method m
 // A companion this much fainter than the primary lies in the primary's halo,
 // which pulls Weighted Average's centroid of it towards the primary. One
 // frame's fit reads such a companion's light high (the halo's counts in), a
-// 3-magnitude companion once as 2.5 magnitudes in eight runs.
+// 3-magnitude companion once as 2.5 magnitudes in eight runs: the ratio is
+// the run's (fits of frames spread over it) where it could be read.
 constexpr double kFaintCompanionRatio = 0.125; // 2.25 magnitudes
 
-std::optional<std::string> faintCompanionWarning(const WorkingState& ws, Method method, char sep) {
-    if (method != Method::WeightedAverage || !(ws.SelectionFluxRatio > 0) ||
-        ws.SelectionFluxRatio >= kFaintCompanionRatio)
+std::optional<std::string> faintCompanionWarning(const WorkingState& ws, double runFluxRatio,
+                                                 Method method, char sep) {
+    const double ratio = runFluxRatio > 0 ? runFluxRatio : ws.SelectionFluxRatio;
+    if (method != Method::WeightedAverage || !(ratio > 0) || ratio >= kFaintCompanionRatio)
         return std::nullopt;
-    return "The secondary is about " +
-           formatRounded(-2.5 * std::log10(ws.SelectionFluxRatio), 1, sep) +
+    return "The secondary is about " + formatRounded(-2.5 * std::log10(ratio), 1, sep) +
            " magnitudes fainter than the primary: the primary's light pulls Weighted Average's "
            "centroid of it, and the separation and the position angle may be biased. Use "
            "Template Fit.";
@@ -438,7 +439,7 @@ std::vector<std::string> MeasuringSession::warnings(const ReductionResult& r, Me
         out.push_back(std::move(*w));
     if (std::optional<std::string> w = lostSecondaryWarning(state_, method, sep))
         out.push_back(std::move(*w));
-    if (std::optional<std::string> w = faintCompanionWarning(state_, method, sep))
+    if (std::optional<std::string> w = faintCompanionWarning(state_, runFluxRatio_, method, sep))
         out.push_back(std::move(*w));
     if (std::optional<std::string> w = scatterWarning(r, method, state_, sep))
         out.push_back(std::move(*w));
