@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -30,9 +31,13 @@ struct Outcome {
 // when `outlier` is set, before the run is finished with clipping at 3 sigma;
 // the first `unconverged` measured frames are left as a fit leaves a frame it
 // could not answer for, the `refused` after them as one whose answer failed
-// its checks.
+// its checks; every secondary is moved by `scatter` times the separation
+// (a normal deviate along each axis), and every `brighterEvery`-th frame's
+// secondary is twice the primary's light, as a fit that lost the secondary
+// leaves them.
 Outcome measure(double separation, double sky, double noise, Method method, int32_t keep,
-                bool outlier, int32_t unconverged, int32_t refused) {
+                bool outlier, int32_t unconverged, int32_t refused, double scatter,
+                int32_t brighterEvery) {
     test::TempDir dir;
     sim::DriftParams p = test::cleanDrift();
     p.width = 320;
@@ -61,6 +66,18 @@ Outcome measure(double separation, double sky, double noise, Method method, int3
         row.Valid = false;
         row.Rejection = RowRejection::NotConverged;
         row.PrimaryStatus = row.SecondaryStatus = StarStatus::NotMeasured;
+    }
+    std::mt19937 gen(5);
+    std::normal_distribution<double> moved(0.0, scatter * separation * p.scalePxPerArcsec);
+    for (int32_t n = 1; n <= p.frames; ++n) {
+        FrameRow& row = session.state().FrameData[static_cast<std::size_t>(n)];
+        if (scatter > 0) {
+            row.SecondaryX += static_cast<float>(moved(gen));
+            row.SecondaryY += static_cast<float>(moved(gen));
+            computeSeparationAndAngle(row);
+        }
+        if (brighterEvery > 0 && n % brighterEvery == 0)
+            row.FluxRatio = 2;
     }
     for (int32_t n = unconverged + 1; n <= unconverged + refused; ++n) {
         FrameRow& row = session.state().FrameData[static_cast<std::size_t>(n)];
@@ -106,6 +123,8 @@ struct OutcomeCase {
     int32_t offTrack = 0;                   // frames rejected as off the track
     int32_t notConverged = 0;               // frames the fit could not answer for
     int32_t refused = 0;                    // frames whose fit failed its checks
+    double scatter = 0;                     // of each secondary, a share of the separation
+    int32_t brighterEvery = 0;              // frames whose secondary reads the brighter
 };
 
 class SessionOutcome : public ::testing::TestWithParam<OutcomeCase> {};
@@ -113,7 +132,7 @@ class SessionOutcome : public ::testing::TestWithParam<OutcomeCase> {};
 TEST_P(SessionOutcome, SaysWhyOrWhatIsDoubtful) {
     const OutcomeCase& c = GetParam();
     const Outcome r = measure(c.separation, c.sky, c.noise, c.method, c.keep, c.outlier,
-                              c.notConverged, c.refused);
+                              c.notConverged, c.refused, c.scatter, c.brighterEvery);
     EXPECT_EQ(r.noResult, c.noResult);
     EXPECT_EQ(r.offTrack, c.offTrack);
     EXPECT_EQ(r.notConverged, c.notConverged);
@@ -163,6 +182,11 @@ INSTANTIATE_TEST_SUITE_P(
                     "did not converge in 30",
                     {"110 of 120 frames were rejected: the fit did not converge in 30, the secondary "
                      "lay off its track in 0, the fit refused its answer in 80. Try "}, "", 0, 30, 80},
+        OutcomeCase{"fit_scattered_off_the_secondary_warned", 12, 0, 3, Method::PsfFit,       1000, false, "",
+                    {"From frame to frame the separation scatters by "}, "", 0, 0, 0, 0.3},
+        OutcomeCase{"fit_that_swapped_the_stars_warned",  12, 0,  3, Method::PsfFit,          1000, false, "",
+                    {"In 29 of 119 frames the fit found the secondary brighter than the primary: it "
+                     "swapped the stars there"}, "", 0, 0, 0, 0, 4},
         OutcomeCase{"too_few_accepted_says_how_many",     12, 0,  3, Method::PeakSearch,      11,   false,
                     "Only 11 of 120 frames were accepted; at least 16 are needed", {}, ""}),
     // clang-format on
