@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <vector>
 
 namespace corvane {
 
@@ -12,9 +13,15 @@ void eraseSecondary(IntensityPlane& plane, double px, double py, double sx, doub
                     int32_t half) {
     const int32_t cx = static_cast<int32_t>(std::lround(sx));
     const int32_t cy = static_cast<int32_t>(std::lround(sy));
-    // Read from the frame as it was: a mirrored pixel may itself lie in the
-    // square being written.
-    const IntensityPlane before = plane;
+    // Every mirrored pixel is read before any is written: one may itself lie
+    // in the square being written. Only the square's pixels are held, not a
+    // copy of the frame.
+    struct Mirrored {
+        int32_t x, y, value;
+    };
+    std::vector<Mirrored> mirrored;
+    mirrored.reserve(static_cast<std::size_t>(2 * half + 1) *
+                     static_cast<std::size_t>(2 * half + 1));
     for (int32_t y = cy - half; y <= cy + half; ++y)
         for (int32_t x = cx - half; x <= cx + half; ++x) {
             if (std::hypot(x - sx, y - sy) >= std::hypot(x - px, y - py))
@@ -23,8 +30,10 @@ void eraseSecondary(IntensityPlane& plane, double px, double py, double sx, doub
             const int32_t my = static_cast<int32_t>(std::lround(2 * py - y));
             if (mx < 0 || my < 0 || mx >= plane.width() || my >= plane.height())
                 continue;
-            plane.set(x, y, before.at(mx, my));
+            mirrored.push_back({x, y, plane.at(mx, my)});
         }
+    for (const Mirrored& m : mirrored)
+        plane.set(m.x, m.y, m.value);
 }
 
 StarImage cutStar(const IntensityPlane& plane, int32_t cx, int32_t cy, int32_t half, double sky) {

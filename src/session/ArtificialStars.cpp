@@ -148,9 +148,13 @@ std::optional<ArtificialStarResult> artificialStarTest(Player& player, const Fra
     }
 
     std::vector<AngleTally> tallies(static_cast<std::size_t>(angles));
+    // Each copy is a whole frame: the two planes are filled again for every
+    // frame and copy rather than made anew, which would map fresh memory
+    // from the system each time.
+    IntensityPlane plane, work;
     for (std::size_t n : sample) {
         player.ReadWholeFrame(static_cast<int32_t>(n));
-        IntensityPlane plane = player.Intensities();
+        plane = player.Intensities();
         const FrameRow& row = table[n];
         const double sky = skyAt(plane, row, run);
         const double px = row.PrimaryX, py = row.PrimaryY / yScale;
@@ -176,7 +180,7 @@ std::optional<ArtificialStarResult> artificialStarTest(Player& player, const Fra
             if (qx < margin || qy < margin || qx >= plane.width() - margin ||
                 qy >= plane.height() - margin)
                 continue;
-            IntensityPlane work = plane;
+            work = plane;
             addStar(work, star, qx, qy, out.fluxRatio, n * 64 + static_cast<uint64_t>(k));
             const std::optional<FrameRow> read =
                 measureClickedPair(measure, work, cx, cy, qx, qy, boxSize, yScale, row.TimeUs);

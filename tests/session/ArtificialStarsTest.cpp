@@ -4,6 +4,7 @@
 #include "support/CleanDrift.h"
 #include "support/TempDir.h"
 
+#include "measure/ArtificialStar.h"
 #include "measure/Methods.h"
 #include "session/ArtificialStars.h"
 #include "session/MeasuringSession.h"
@@ -82,6 +83,50 @@ INSTANTIATE_TEST_SUITE_P(Offsets, ArtificialStarBias,
                          testing::Values(BiasRow{"none", 0, 0},
                                          BiasRow{"half_a_pixel_long", 0.5, 0},
                                          BiasRow{"a_degree_turned", 0, 1.0}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// Where the secondary is taken out before its copies are planted: each
+// pixel of the square nearer the secondary than the primary takes the value
+// its mirror through the primary had before any was written; every other
+// pixel keeps its own.
+struct EraseRow {
+    const char* name;
+    double px, py, sx, sy;
+    int32_t half;
+};
+
+class SecondaryErased : public testing::TestWithParam<EraseRow> {};
+
+TEST_P(SecondaryErased, ByTheMirroredPixelsAsTheyWere) {
+    const EraseRow e = GetParam();
+    IntensityPlane frame;
+    frame.reset(40, 40, 16, 65535);
+    for (int y = 0; y < 40; ++y)
+        for (int x = 0; x < 40; ++x)
+            frame.set(x, y, 1000 + 37 * x + 101 * y); // every pixel its own value
+    IntensityPlane erased = frame;
+    eraseSecondary(erased, e.px, e.py, e.sx, e.sy, e.half);
+    const int32_t cx = std::lround(e.sx), cy = std::lround(e.sy);
+    int32_t taken = 0;
+    for (int y = 0; y < 40; ++y)
+        for (int x = 0; x < 40; ++x) {
+            const int32_t mx = std::lround(2 * e.px - x), my = std::lround(2 * e.py - y);
+            const bool replaced = std::abs(x - cx) <= e.half && std::abs(y - cy) <= e.half &&
+                                  std::hypot(x - e.sx, y - e.sy) < std::hypot(x - e.px, y - e.py) &&
+                                  mx >= 0 && my >= 0 && mx < 40 && my < 40;
+            taken += replaced;
+            EXPECT_EQ(erased.at(x, y), replaced ? frame.at(mx, my) : frame.at(x, y))
+                << "pixel " << x << "," << y;
+        }
+    EXPECT_GT(taken, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Pairs, SecondaryErased,
+                         testing::Values(EraseRow{"a_few_pixels_apart", 20, 20, 24, 21, 3},
+                                         // The square reaches past the primary: mirrors land in it.
+                                         EraseRow{"closer_than_the_square", 20.3, 20.2, 21.1, 20.6,
+                                                  3},
+                                         EraseRow{"mirrors_off_the_frame", 1.4, 20, 4.6, 20, 3}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace

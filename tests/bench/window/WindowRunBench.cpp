@@ -18,7 +18,6 @@
 #include <QApplication>
 #include <QCoreApplication>
 #include <QEventLoop>
-#include <QFileInfo>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSlider>
@@ -29,6 +28,8 @@
 
 #include <cmath>
 #include <cstdio>
+#include <fstream>
+#include <iomanip>
 #include <memory>
 #include <string>
 
@@ -45,23 +46,34 @@ struct Video {
 
 // 1500 frames at 25 a second, drifting about 450 pixels across the frame.
 // Writing it takes longer than the runs: with CORVANE_BENCH_VIDEO set, the
-// video is written there once and later runs (and profiles) read it again.
+// video is written there once, with the first frame's stars beside it in
+// "<video>.stars", and later runs (and profiles) read both again.
 const Video& video() {
     static Video v = [] {
         Video made;
+        const std::string kept = qEnvironmentVariable("CORVANE_BENCH_VIDEO").toStdString();
+        if (!kept.empty()) {
+            sim::FrameTruth first;
+            std::ifstream stars(kept + ".stars");
+            if (stars >> first.primary.x >> first.primary.y >> first.secondary.x >>
+                first.secondary.y) {
+                made.path = kept;
+                made.truth.frames = {first};
+                return made;
+            }
+        }
+        made.path =
+            kept.empty() ? made.dir.filePath(QStringLiteral("pair.avi")).toStdString() : kept;
         sim::DriftParams p;
         p.frames = kFrames;
         p.declinationDeg = 60.0;
-        const QString kept = qEnvironmentVariable("CORVANE_BENCH_VIDEO");
-        if (!kept.isEmpty() && QFileInfo::exists(kept)) {
-            made.path = kept.toStdString();
-            // Only the first frame's stars are clicked.
-            made.truth.frames = {sim::frameTruth(p, 0)};
-            return made;
-        }
-        made.path = kept.isEmpty() ? made.dir.filePath(QStringLiteral("pair.avi")).toStdString()
-                                   : kept.toStdString();
         made.truth = sim::writeDriftVideo(made.path, p);
+        if (!kept.empty()) {
+            const sim::FrameTruth& f = made.truth.frames[0];
+            std::ofstream(kept + ".stars")
+                << std::setprecision(17) << f.primary.x << ' ' << f.primary.y << ' '
+                << f.secondary.x << ' ' << f.secondary.y << '\n';
+        }
         return made;
     }();
     return v;
