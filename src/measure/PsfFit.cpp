@@ -335,6 +335,8 @@ const char* psfFitStatusText(PsfFitStatus status) {
         return "too few pixels in the box";
     case PsfFitStatus::BadStart:
         return "starting centres or width not a number";
+    case PsfFitStatus::SecondaryAtReach:
+        return "the second star's centre at the end of its reach";
     }
     return "unknown";
 }
@@ -419,7 +421,7 @@ struct PsfFit::Solved {
 };
 
 PsfFit::Solved PsfFit::solve(PsfProfile profile, bool ownWidths, const double* start, int32_t width,
-                             int32_t height) {
+                             int32_t height, double secondaryReach) {
     Solved out;
     std::copy(start, start + kMain, out.main);
     out.width[0] = start[kW0];
@@ -435,6 +437,11 @@ PsfFit::Solved PsfFit::solve(PsfProfile profile, bool ownWidths, const double* s
         problem.SetParameterLowerBound(&out.width[s], 0, kPsfMinSigmaPx);
         problem.SetParameterUpperBound(&out.width[s], 0, widest);
     }
+    if (secondaryReach > 0)
+        for (const int k : {kX1, kY1}) {
+            problem.SetParameterLowerBound(out.main, k, start[k] - secondaryReach);
+            problem.SetParameterUpperBound(out.main, k, start[k] + secondaryReach);
+        }
     problem.SetParameterLowerBound(&out.beta, 0, kMinBeta);
     problem.SetParameterUpperBound(&out.beta, 0, kMaxBeta);
     out.free = kMain + 1;
@@ -546,8 +553,8 @@ PsfFitResult PsfFit::fit(const PlaneView& plane, int32_t left, int32_t top, int3
     if (choosing) {
         const auto gs = startFor(PsfProfile::Gaussian);
         const auto ms = startFor(PsfProfile::Moffat);
-        const Solved g = solve(PsfProfile::Gaussian, false, gs.data(), width, height);
-        const Solved m = solve(PsfProfile::Moffat, false, ms.data(), width, height);
+        const Solved g = solve(PsfProfile::Gaussian, false, gs.data(), width, height, 0);
+        const Solved m = solve(PsfProfile::Moffat, false, ms.data(), width, height, 0);
         const double gScore = g.chiSquare + 2.0 * g.free, mScore = m.chiSquare + 2.0 * m.free;
         // A Moffat whose FWHM strays far from the Gaussian's has taken one
         // bright grain of a speckled image for the star and the rest for its
@@ -570,7 +577,22 @@ PsfFitResult PsfFit::fit(const PlaneView& plane, int32_t left, int32_t top, int3
         profile = moffatScore_ < gaussianScore_ ? PsfProfile::Moffat : PsfProfile::Gaussian;
         own = 2 * brightFrames_ > kChoiceFrames;
         const auto p = startFor(profile);
-        fitted = solve(profile, own, p.data(), width, height);
+        fitted = solve(profile, own, p.data(), width, height, 0);
+    }
+    // A second star that walked beyond its reach is fitted again, held
+    // within it: then it either finds its own light there or stops at the
+    // bound. (A fit that stayed within never meets the bound, and is kept
+    // as it came.)
+    const double reach = start.secondaryReach;
+    const auto beyond = [&](const Solved& f) {
+        return std::fabs(f.main[kX1] + originX - start.x[1]) > reach ||
+               std::fabs(f.main[kY1] + originY - start.y[1]) > reach;
+    };
+    if (reach > 0 && beyond(fitted)) {
+        const auto p = startFor(profile);
+        const int32_t before = fitted.iterations;
+        fitted = solve(profile, own, p.data(), width, height, reach);
+        fitted.iterations += before;
     }
     result.iterations = fitted.iterations;
     result.profile = profile;
@@ -672,8 +694,14 @@ PsfFitResult PsfFit::fit(const PlaneView& plane, int32_t left, int32_t top, int3
     const PsfStar& a = result.stars[0];
     const PsfStar& b = result.stars[1];
     const auto lit = [](const PsfStar& st) { return st.lit(); };
+    // A centre within a thousandth of a pixel of its bound was held there.
+    const auto atReach = [&](double at, double from) {
+        return std::fabs(at - from) > reach - 1e-3;
+    };
     if (!fitted.converged)
         result.status = PsfFitStatus::NotConverged;
+    else if (reach > 0 && (atReach(b.x, start.x[1]) || atReach(b.y, start.y[1])))
+        result.status = PsfFitStatus::SecondaryAtReach;
     else if (!insideBox(a, left, top, right, bottom) || !insideBox(b, left, top, right, bottom))
         result.status = PsfFitStatus::CentreOutsideBox;
     else if (std::hypot(a.x - b.x, a.y - b.y) <= kMinSeparationFwhm * result.fwhm())

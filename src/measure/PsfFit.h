@@ -33,7 +33,8 @@ enum class PsfFitStatus {
     CentreOutsideBox, // a centre left the box: the box does not hold that star
     TooClose,         // the centres lie within a quarter of the FWHM: one star fitted twice
     TooFewPixels,     // the box holds too few pixels of the plane near the starting centres
-    BadStart          // a starting centre or the starting width is not a finite number
+    BadStart,         // a starting centre or the starting width is not a finite number
+    SecondaryAtReach  // the second star's centre met the bound of its reach
 };
 
 // Text for reports and messages, e.g. "centre outside the box".
@@ -95,6 +96,10 @@ struct PsfFitStart {
     // photon noise from the fits' residuals over the frames fitted).
     double readNoise = 0; // steps
     double gain = 0;      // electrons per step
+    // How far (pixels, along x and along y) the second star's centre may
+    // move from its start; 0 or less: anywhere. A faint star's fit held
+    // there cannot walk onto its neighbour or into the sky.
+    double secondaryReach = 0;
 };
 
 // Fits the pixels [left, right) x [top, bottom) of the plane that lie near
@@ -113,7 +118,7 @@ private:
     void collectPixels(const PlaneView& plane, int32_t left, int32_t top, int32_t right,
                        int32_t bottom, const PsfFitStart& start, double sigma);
     Solved solve(PsfProfile profile, bool ownWidths, const double* start, int32_t width,
-                 int32_t height);
+                 int32_t height, double secondaryReach);
     void learnNoise(PsfProfile profile, bool ownWidths, const double* params, int32_t width,
                     int32_t height, const NoiseModel& noise);
 

@@ -43,6 +43,11 @@ StarStatus fittedStatus(const IntensityPlane& plane, const TStarbox& sys, const 
     case PsfFitStatus::NotConverged:
     case PsfFitStatus::BadStart:
         return StarStatus::NotMeasured; // no answer about either star
+    case PsfFitStatus::SecondaryAtReach:
+        // Its light in this frame did not hold the fit at its place.
+        if (s == 1)
+            return StarStatus::TooFaint;
+        break;
     default:
         break;
     }
@@ -69,19 +74,21 @@ constexpr std::size_t kTrackFrames = 31;
 
 class PairTrack {
 public:
-    void add(double dx, double dy) {
+    void add(double dx, double dy, double fwhm) {
+        fwhm_ = fwhm;
         dx_[next_] = dx;
         dy_[next_] = dy;
         next_ = (next_ + 1) % kTrackFrames;
         count_ = std::min(count_ + 1, kTrackFrames);
     }
-    // The track's offset and reach on this frame, for images `fwhm` wide
-    // where the selection's fit failed; a reach of 0 (both clicks on one
+    // The track's offset and reach on this frame. The images' width is the
+    // selection's fit's, or where that failed the last frame's measured, or
+    // else `fwhm`; a reach of 0 (no width known, or both clicks on one
     // pixel) holds the fit to nothing.
     void at(const WorkingState& ws, double fwhm, double& dx, double& dy, double& reach) const {
         const double clickDX = ws.SecondaryClickDX - ws.PrimaryClickDX;
         const double clickDY = ws.SecondaryClickDY - ws.PrimaryClickDY;
-        const double width = ws.SelectionFwhmPx > 0 ? ws.SelectionFwhmPx : fwhm;
+        const double width = ws.SelectionFwhmPx > 0 ? ws.SelectionFwhmPx : fwhm_ > 0 ? fwhm_ : fwhm;
         reach = std::min(kTrackReachWidths * width, 0.5 * std::hypot(clickDX, clickDY));
         if (count_ > 0) {
             dx = median(dx_);
@@ -104,6 +111,7 @@ private:
 
     std::array<double, kTrackFrames> dx_{}, dy_{};
     std::size_t count_ = 0, next_ = 0;
+    double fwhm_ = 0;
 };
 
 // The fitter the run uses frame after frame, so that its buffers are
@@ -139,10 +147,13 @@ bool fitpair(WorkingState& ws, const IntensityPlane& plane, int32_t frame, int64
     start.x = points.x;
     start.y = points.y;
     PsfFitState& state = ws.MethodRun.get<PsfFitState>();
+    // The secondary's fit is held within the track's reach of its start.
+    double trackDX = 0, trackDY = 0, reach = 0;
+    state.track.at(ws, 0, trackDX, trackDY, reach);
+    start.secondaryReach = reach;
     const PsfFitResult fit =
         state.fitter.fit(viewOf(plane), sys.Left, sys.Top, sys.Right, sys.Bottom, start);
 
-    double trackDX = 0, trackDY = 0, reach = 0;
     state.track.at(ws, fit.fwhm(), trackDX, trackDY, reach);
     const double fitDX = fit.stars[1].x - fit.stars[0].x, fitDY = fit.stars[1].y - fit.stars[0].y;
     const bool strayed =
@@ -153,7 +164,7 @@ bool fitpair(WorkingState& ws, const IntensityPlane& plane, int32_t frame, int64
     row.SystemX = sys.CentreX;
     row.SystemY = sys.CentreY;
     if (measured) {
-        state.track.add(fitDX, fitDY);
+        state.track.add(fitDX, fitDY, fit.fwhm());
         keepFitted(pri, sys, fit.stars[0]);
         keepFitted(sec, sys, fit.stars[1]);
         storeFitErrors(row, fit, ws.YScale);

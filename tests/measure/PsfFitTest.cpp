@@ -191,6 +191,7 @@ struct StatusCase {
     std::array<double, 2> startX, startY;
     PsfFitStatus expected;
     bool onlyNotConverged; // a lone star: any status but Converged will do
+    double secondaryReach = 0;
 };
 
 void PrintTo(const StatusCase& c, std::ostream* os) {
@@ -206,6 +207,7 @@ TEST_P(PsfFitStatusTest, SaysWhyThereIsNoPair) {
         PsfFitStart start;
         start.x = c.startX;
         start.y = c.startY;
+        start.secondaryReach = c.secondaryReach;
         const PsfFitResult r =
             PsfFit().fit(plane.view(), c.left, c.top, c.left + c.side, c.top + c.side, start);
         if (c.onlyNotConverged) {
@@ -273,6 +275,29 @@ INSTANTIATE_TEST_SUITE_P(
                                  {20, 22},
                                  PsfFitStatus::Converged,
                                  false},
+                      // The secondary starts 2.7 pixels from its star, held within 1.
+                      StatusCase{"secondary_held_short_of_its_star",
+                                 {{20.3, 20.6, 200}, {14.8, 22.1, 150}},
+                                 3,
+                                 10,
+                                 10,
+                                 20,
+                                 {20, 17.5},
+                                 {20, 22},
+                                 PsfFitStatus::SecondaryAtReach,
+                                 false,
+                                 1.0},
+                      StatusCase{"secondary_within_its_reach",
+                                 {{20.3, 20.6, 200}, {14.8, 22.1, 150}},
+                                 3,
+                                 10,
+                                 10,
+                                 20,
+                                 {20, 15.5},
+                                 {20, 22},
+                                 PsfFitStatus::Converged,
+                                 false,
+                                 2.0},
                       StatusCase{"start_not_a_number",
                                  {{20.3, 20.6, 200}, {14.8, 22.1, 150}},
                                  3,
