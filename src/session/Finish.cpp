@@ -41,7 +41,7 @@ double sampledFluxRatio(Player& player, const WorkingState& ws) {
     std::vector<double> ratios;
     for (std::size_t k = 0; k < frames; ++k) {
         const FrameRow& row = ws.FrameData[accepted[k * accepted.size() / frames]];
-        player.SeekTo(row.FrameNo);
+        player.ReadWholeFrame(row.FrameNo);
         PsfFitStart start;
         start.x = {static_cast<double>(row.PrimaryX), static_cast<double>(row.SecondaryX)};
         start.y = {row.PrimaryY / static_cast<double>(yScale),
