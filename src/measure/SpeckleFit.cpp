@@ -126,6 +126,20 @@ double parabolaVertex(double left, double middle, double right) {
     return std::clamp(0.5 * (left - right) / curvature, -0.5, 0.5);
 }
 
+// The cell's radius mapped onto -1 .. 1 over the trusted band, and P1 ..
+// P_terms of it by Legendre's recurrence appended to `out`.
+void legendreTerms(const NormalisedSpectrum& s, int32_t u, int32_t v, std::vector<double>& out) {
+    const double width = s.cutoff - s.lowLimit;
+    const double x = width > 0 ? 2.0 * (std::hypot(u, v) - s.lowLimit) / width - 1.0 : 0.0;
+    double previous = 1.0, current = x;
+    for (int32_t d = 1; d <= s.radialTerms; ++d) {
+        out.push_back(current);
+        const double next = ((2.0 * d + 1.0) * x * current - d * previous) / (d + 1.0);
+        previous = current;
+        current = next;
+    }
+}
+
 // Weighted residuals of the pair's model over the trusted cells, with the
 // exact Jacobian. Parameters: amplitude, flux ratio, separation x and y;
 // then, when the transfer came from a radial fit, the coefficients of the
@@ -138,19 +152,10 @@ class SpectrumModel final : public ceres::CostFunction {
 public:
     explicit SpectrumModel(const NormalisedSpectrum& s) : terms_(s.radialTerms) {
         const int32_t n = s.shape.n;
-        const double width = s.cutoff - s.lowLimit;
         forTrustedCells(s, [&](std::size_t k, int32_t u, int32_t v, double multiplicity) {
             u_.push_back(kTwoPi * u / n);
             v_.push_back(kTwoPi * v / n);
-            const double x = width > 0 ? 2.0 * (std::hypot(u, v) - s.lowLimit) / width - 1.0 : 0.0;
-            // P1 .. P_terms by Legendre's recurrence.
-            double previous = 1.0, current = x;
-            for (int32_t d = 1; d <= terms_; ++d) {
-                legendre_.push_back(current);
-                const double next = ((2.0 * d + 1.0) * x * current - d * previous) / (d + 1.0);
-                previous = current;
-                current = next;
-            }
+            legendreTerms(s, u, v, legendre_);
             value_.push_back(s.ratio[k]);
             scale_.push_back(std::sqrt(s.weight[k] * multiplicity));
         });
@@ -325,9 +330,29 @@ PairModelFit fitPairModel(const NormalisedSpectrum& spectrum, const PixelVector&
                     std::isfinite(p[2]) && std::isfinite(p[3]) &&
                     strayed <= spectrum.diffractionPx();
     fit.separation = {p[2], p[3]};
+    fit.amplitude = p[0];
+    fit.correction = correction;
     // A ratio above 1 is the same pair seen from its other star.
     fit.fluxRatio = p[1] > 1.0 ? 1.0 / p[1] : p[1];
     return fit;
+}
+
+NormalisedSpectrum withFittedCorrection(const NormalisedSpectrum& spectrum,
+                                        const PairModelFit& fit) {
+    NormalisedSpectrum out = spectrum;
+    if (fit.correction.empty() || !(fit.amplitude > 0))
+        return out;
+    std::vector<double> terms;
+    forTrustedCells(out, [&](std::size_t k, int32_t u, int32_t v, double) {
+        terms.clear();
+        legendreTerms(out, u, v, terms);
+        double level = fit.amplitude;
+        for (std::size_t d = 0; d < terms.size() && d < fit.correction.size(); ++d)
+            level += fit.correction[d] * terms[d];
+        if (level > 0)
+            out.ratio[k] = static_cast<float>(out.ratio[k] * fit.amplitude / level);
+    });
+    return out;
 }
 
 double quadrantAsymmetry(const SpectrumSums& sums, const NormalisedSpectrum& weights,

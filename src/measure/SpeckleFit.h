@@ -94,6 +94,10 @@ struct PairModelFit {
     bool converged = false;
     PixelVector separation; // one of the two directions, the other is its negative
     double fluxRatio = 0;   // fainter over brighter, 0 .. 1
+    double amplitude = 0;   // A
+    // The radial correction's coefficients (none when a reference fixed the
+    // transfer).
+    std::vector<double> correction;
 };
 // The pair's model A (1 + r^2 + 2 r cos(2 pi f.s)) fitted to the spectrum's
 // weighted cells by least squares, starting from `start` and `startRatio`;
@@ -106,6 +110,14 @@ struct PairModelFit {
 // (or its mirror) did not follow the side peak and is not converged.
 PairModelFit fitPairModel(const NormalisedSpectrum& spectrum, const PixelVector& start,
                           double startRatio = 0.5);
+
+// The spectrum with the fit's radial correction divided out, so that its
+// autocorrelogram holds what the pair's model and the noise leave: the
+// smooth radial fit alone partly follows the pair's fringes, and their
+// ripple round each ring comes back as rings through the side peaks' radius.
+// Unchanged when the spectrum asks for no correction.
+NormalisedSpectrum withFittedCorrection(const NormalisedSpectrum& spectrum,
+                                        const PairModelFit& fit);
 
 // How much more the exposures' cross-correlation with their squares holds at
 // minus `s` than at plus `s`, over the trusted cells of `weights`, relative

@@ -171,7 +171,14 @@ SpeckleMeasurement measureSpeckle(const SpeckleSpectra& pair, const SpeckleSpect
     if (!m.peak.found &&
         !(m.bootstrapSamples > 1 && m.deltaMagStderr * kDetectionSigmas < 2.5 / std::log(10.0)))
         return noPair;
-    m.limit = detectionLimit(residual, centre, annulus, &m.separation);
+    if (spectrum.radialTerms > 0) {
+        const NormalisedSpectrum corrected = withFittedCorrection(spectrum, fit);
+        const Autocorrelogram whole = autocorrelogram(corrected);
+        m.limit = detectionLimit(withoutCentralPeak(whole, corrected), whole.centre(), annulus,
+                                 &m.separation);
+    } else {
+        m.limit = detectionLimit(residual, centre, annulus, &m.separation);
+    }
     decideQuadrant(m);
     return m;
 }

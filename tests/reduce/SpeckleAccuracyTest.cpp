@@ -207,7 +207,8 @@ TEST_P(SpeckleDetectionLimit, AtThePairsRadiusAsDeepAsForASingleStar) {
 INSTANTIATE_TEST_SUITE_P(
     Seeing, SpeckleDetectionLimit,
     ::testing::Values(Row{"close_faint_pair_by_reference", {1.5, 1.0, 5, 40, 31}},
-                      Row{"close_equal_pair_by_reference", {2.5, 0.0, 10, 125, 41}}),
+                      Row{"close_equal_pair_by_reference", {2.5, 0.0, 10, 125, 41}},
+                      Row{"close_faint_pair_by_radial_fit", {1.5, 1.0, 5, 40, 31, 400, false}}),
     [](const ::testing::TestParamInfo<Row>& info) { return info.param.name; });
 
 // How often each requirement was met over a share of the grid.
