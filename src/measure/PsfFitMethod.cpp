@@ -148,9 +148,17 @@ bool fitpair(WorkingState& ws, const IntensityPlane& plane, int32_t frame, int64
     start.y = points.y;
     PsfFitState& state = ws.MethodRun.get<PsfFitState>();
     // The secondary's fit is held within the track's reach of its start.
+    // A start off the track (the star boxes settled on the blend of a
+    // close pair, and no frame has been measured since) would hold it away
+    // from its star: it starts from the track instead.
     double trackDX = 0, trackDY = 0, reach = 0;
     state.track.at(ws, 0, trackDX, trackDY, reach);
     start.secondaryReach = reach;
+    const double onTrackX = start.x[0] + trackDX, onTrackY = start.y[0] + trackDY;
+    if (reach > 0 && std::hypot(start.x[1] - onTrackX, start.y[1] - onTrackY) > reach) {
+        start.x[1] = onTrackX;
+        start.y[1] = onTrackY;
+    }
     const PsfFitResult fit =
         state.fitter.fit(viewOf(plane), sys.Left, sys.Top, sys.Right, sys.Bottom, start);
 
