@@ -34,10 +34,10 @@ struct Outcome {
 // its checks; every secondary is moved by `scatter` times the separation
 // (a normal deviate along each axis), and every `brighterEvery`-th frame's
 // secondary is twice the primary's light, as a fit that lost the secondary
-// leaves them.
+// leaves them, and every `clippedEvery`-th frame's primary reaches white.
 Outcome measure(double separation, double sky, double noise, Method method, int32_t keep,
                 bool outlier, int32_t unconverged, int32_t refused, double scatter,
-                int32_t brighterEvery) {
+                int32_t brighterEvery, int32_t clippedEvery) {
     test::TempDir dir;
     sim::DriftParams p = test::cleanDrift();
     p.width = 320;
@@ -78,6 +78,8 @@ Outcome measure(double separation, double sky, double noise, Method method, int3
         }
         if (brighterEvery > 0 && n % brighterEvery == 0)
             row.FluxRatio = 2;
+        if (clippedEvery > 0 && n % clippedEvery == 0)
+            row.PrimaryStatus = StarStatus::Saturated;
     }
     for (int32_t n = unconverged + 1; n <= unconverged + refused; ++n) {
         FrameRow& row = session.state().FrameData[static_cast<std::size_t>(n)];
@@ -125,14 +127,16 @@ struct OutcomeCase {
     int32_t refused = 0;                    // frames whose fit failed its checks
     double scatter = 0;                     // of each secondary, a share of the separation
     int32_t brighterEvery = 0;              // frames whose secondary reads the brighter
+    int32_t clippedEvery = 0;               // frames whose primary reaches white
 };
 
 class SessionOutcome : public ::testing::TestWithParam<OutcomeCase> {};
 
 TEST_P(SessionOutcome, SaysWhyOrWhatIsDoubtful) {
     const OutcomeCase& c = GetParam();
-    const Outcome r = measure(c.separation, c.sky, c.noise, c.method, c.keep, c.outlier,
-                              c.notConverged, c.refused, c.scatter, c.brighterEvery);
+    const Outcome r =
+        measure(c.separation, c.sky, c.noise, c.method, c.keep, c.outlier, c.notConverged,
+                c.refused, c.scatter, c.brighterEvery, c.clippedEvery);
     EXPECT_EQ(r.noResult, c.noResult);
     EXPECT_EQ(r.offTrack, c.offTrack);
     EXPECT_EQ(r.notConverged, c.notConverged);
@@ -187,6 +191,11 @@ INSTANTIATE_TEST_SUITE_P(
         OutcomeCase{"fit_that_swapped_the_stars_warned",  12, 0,  3, Method::PsfFit,          1000, false, "",
                     {"In 29 of 119 frames the fit found the secondary brighter than the primary: it "
                      "swapped the stars there"}, "", 0, 0, 0, 0, 4},
+        OutcomeCase{"clipped_primary_doubts_the_magnitudes", 12, 0, 3, Method::PsfFit,       1000, false, "",
+                    {"The primary reaches the white level in 39 of 119 accepted frames: PSF Fit gives "
+                     "its clipped core too little light"}, "", 0, 0, 0, 0, 0, 3},
+        OutcomeCase{"a_few_clipped_frames_leave_it_alone", 12, 0, 3, Method::PsfFit,         1000, false, "",
+                    {}, "", 0, 0, 0, 0, 0, 20},
         OutcomeCase{"too_few_accepted_says_how_many",     12, 0,  3, Method::PeakSearch,      11,   false,
                     "Only 11 of 120 frames were accepted; at least 16 are needed", {}, ""}),
     // clang-format on
