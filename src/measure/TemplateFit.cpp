@@ -159,6 +159,9 @@ constexpr int kMaxRounds = 4;
 // A round that moves the offset by less than this ends the cleaning.
 constexpr double kSettledPx = 0.01;
 constexpr int32_t kMinPixelsPerParam = 4;
+// The largest share of a fitted sample's interpolation weight that may rest
+// on clipped template pixels (whose light is only known to be at least white).
+constexpr double kClippedShare = 0.1;
 // Whole-pixel shifts tried round the expected offset before the fit.
 constexpr int32_t kSearchPx = 2;
 // The smallest offset the fit reports: below it the shifted copy lies on the
@@ -310,6 +313,7 @@ bool TemplateFit::buildTemplate(const PlaneView& plane) {
     const std::size_t n = static_cast<std::size_t>(stride_) * static_cast<std::size_t>(stride_);
     raw_.assign(n, 0.0);
     usable_.assign(n, 1);
+    clipped_ = false;
     int32_t lit = 0;
     for (int32_t j = 0; j < side_; ++j)
         for (int32_t i = 0; i < side_; ++i) {
@@ -323,10 +327,12 @@ bool TemplateFit::buildTemplate(const PlaneView& plane) {
             raw_[k] = v - sky_;
             // A clipped pixel says only that the light was at least this
             // much: no fitted pixel may rest on it.
-            if (plane.saturated(v))
+            if (plane.saturated(v)) {
                 usable_[k] = 0;
-            else
+                clipped_ = true;
+            } else {
                 ++lit;
+            }
         }
     template_ = raw_;
     cleanable_ = usable_;
@@ -448,10 +454,16 @@ void TemplateFit::cleanTemplate(double ratio, double dx, double dy) {
 
 // The pixels of the secondary's box that lie nearer the secondary than the
 // primary (the primary's own side is the template's), are on the plane and
-// not clipped, and whose shifted template rests on usable pixels only, at
-// the offset the round starts from (the solver moves it by a fraction of a
+// not clipped, and whose shifted template rests on usable pixels, at the
+// offset the round starts from (the solver moves it by a fraction of a
 // pixel, which may bring a clipped pixel under a tap's outer lobe; a margin
 // would leave a compact saturated star's companion without its core).
+// Where the template holds clipped pixels, a sample keeps them under its
+// outer lobes up to kClippedShare of its weight: one clipped pixel would
+// otherwise take the six by six pixels it reaches, the whole core of a
+// companion a few pixels wide, and a fit left with the companion's wings
+// wandered with that hole (the hole moves with the offset) to ratios several
+// times the true one and offsets pixels off, with errors that did not show it.
 void TemplateFit::collectPixels(const PlaneView& plane, double dx, double dy) {
     columns_.clear();
     rows_.clear();
@@ -472,14 +484,18 @@ void TemplateFit::collectPixels(const PlaneView& plane, double dx, double dy) {
                 continue;
             const int32_t x0 = x - left_ + pad_ + kx.base - kTapsBack;
             const int32_t y0 = y - top_ + pad_ + ky.base - kTapsBack;
-            bool clear = true;
-            for (int32_t b = std::max(y0, 0); clear && b < std::min(y0 + kTaps, stride_); ++b)
-                for (int32_t a = std::max(x0, 0); a < std::min(x0 + kTaps, stride_); ++a)
-                    if (!cleanable_[static_cast<std::size_t>(b) * stride_ + a]) {
-                        clear = false;
-                        break;
-                    }
-            if (!clear)
+            bool touched = false;
+            double share = 0;
+            for (int l = 0; l < kTaps; ++l)
+                for (int k = 0; k < kTaps; ++k) {
+                    const int32_t a = x0 + k, b = y0 + l;
+                    if (a >= 0 && b >= 0 && a < stride_ && b < stride_ &&
+                        cleanable_[static_cast<std::size_t>(b) * stride_ + a])
+                        continue;
+                    touched = true;
+                    share += std::fabs(kx.w[k] * ky.w[l]);
+                }
+            if (clipped_ ? share > kClippedShare : touched)
                 continue;
             columns_.push_back(x);
             rows_.push_back(y);

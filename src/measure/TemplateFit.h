@@ -100,6 +100,7 @@ private:
     int32_t left_ = 0, top_ = 0;              // plane position of the template's first pixel
     std::vector<double> raw_, template_;      // light above the sky, padded with zeros
     std::vector<uint8_t> usable_, cleanable_; // not clipped, and not depending on clipped pixels
+    bool clipped_ = false;                    // the primary's box holds clipped pixels
     std::vector<double> scratch_;
     std::vector<double> haloSum_; // the primary's mean light in rings one pixel wide
     std::vector<int32_t> haloCount_;

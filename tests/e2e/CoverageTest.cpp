@@ -331,7 +331,7 @@ std::vector<Condition> honestRows() {
             {4, 30, 3, false, 4, false, {Method::WeightedAverage}, {Method::PsfFit}},
             {4, 30, 0, false, 1.3, false, fits},
             {4, 30, 1, false, 1.3, false, fits},
-            {4, 30, 2, false, 4, true}};
+            {4, 30, 2, false, 4, true, {}, {Method::TemplateFit}}};
 }
 
 // Images under two pixels wide, four widths apart: the star boxes settle on
