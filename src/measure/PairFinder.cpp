@@ -92,6 +92,15 @@ std::size_t pointsOf(const TBinaryBlob& blobs, uint8_t label) {
                       [label](const BlobPoint& p) { return p.Label == label; }));
 }
 
+// The light of a blob's points above the threshold, in the blob finder's values.
+int64_t lightOf(const TBinaryBlob& blobs, uint8_t label) {
+    int64_t sum = 0;
+    for (const BlobPoint& p : blobs.Points)
+        if (p.Label == label)
+            sum += p.Value;
+    return sum;
+}
+
 // Whether a blob is a lone pixel of the sky's noise: the only point of its
 // blob, no brighter than kSpeckSigmas, and its eight neighbours together
 // less than kSpeckNeighbourSigmas of their noise above the sky. A star's
@@ -187,6 +196,12 @@ FoundPair findPair(const IntensityPlane& plane) {
                     (speck ? "; the lone bright pixel at " + at(*speck) + " is the sky's noise"
                            : std::string()) +
                     "), so there is no pair to find." + kClickInstead);
+    // Where both stars' cores reach the brightest value (a primary clipped at
+    // white, a companion whose speckles clip too), their peaks cannot tell
+    // them apart: the one with more light is the primary.
+    if (stars[1]->Peak == stars[0]->Peak &&
+        lightOf(blobs, labelOf(blobs, *stars[1])) > lightOf(blobs, labelOf(blobs, *stars[0])))
+        std::swap(stars[0], stars[1]);
     const BlobInfo& primary = *stars[0];
     const BlobInfo& secondary = *stars[1];
     if (stars.size() > 2 && stars[2]->Peak >= kClearPairRatio * secondary.Peak)

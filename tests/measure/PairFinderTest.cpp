@@ -67,6 +67,9 @@ INSTANTIATE_TEST_SUITE_P(
         PairCase{"clean", {kPrimary, kSecondary}, ""},
         PairCase{"crowded", with({kSecondary, kPrimary}, crowd()), ""},
         PairCase{"saturated_primary", {{200.3, 150.6, 600, 1.4}, kSecondary}, ""},
+        PairCase{"both_clipped_the_one_with_more_light_leads",
+                 {{221.1, 140.8, 300, 1.4}, {200.3, 150.6, 600, 1.4}},
+                 ""},
         PairCase{"empty_sky", {}, "No star stands out"},
         PairCase{
             "one_star", {kPrimary}, "Only one star stands out on the start frame (at 200,151)"},
