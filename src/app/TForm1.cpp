@@ -121,8 +121,8 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
     menuBar()->setFixedHeight(menuHeight);
     menuHeight_ = menuHeight;
     // The classic layout is the smallest; a larger window gives the panel more.
-    setMinimumSize(kClientWidth, menuHeight + kClientHeight);
-    resize(kClientWidth, menuHeight + kClientHeight);
+    setMinimumSize(kClientWidth, menuHeight + kClientHeight + columnGrowth_);
+    resize(kClientWidth, menuHeight + kClientHeight + columnGrowth_);
     for (QWidget* w :
          centralWidget()->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly))
         classicPlaces_.emplace_back(w, w->geometry());
@@ -424,7 +424,7 @@ void TForm1::setActiveChecked(bool checked) {
 void TForm1::resizeEvent(QResizeEvent* event) {
     QMainWindow::resizeEvent(event);
     const int dx = std::max(0, width() - kClientWidth);
-    const int dy = std::max(0, height() - menuHeight_ - kClientHeight);
+    const int dy = std::max(0, height() - menuHeight_ - kClientHeight - columnGrowth_);
     // Right of the panel and below it, by the classic places.
     constexpr int kPanelRight = 880, kPanelBottom = 488;
     for (const auto& [w, r] : classicPlaces_) {

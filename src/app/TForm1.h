@@ -321,6 +321,9 @@ private:
     // Where each control of the client area stands at the classic size.
     std::vector<std::pair<QWidget*, QRect>> classicPlaces_;
     int menuHeight_ = 0;
+    // How far a "Method" group of more than three buttons pushes the left
+    // column's foot down, and the window's smallest height with it.
+    int columnGrowth_ = 0;
     void buildMenu();
     void connectHandlers();
 

@@ -21,6 +21,7 @@
 #include <QSlider>
 #include <QSpinBox>
 #include <QStatusBar>
+#include <algorithm>
 
 namespace corvane {
 
@@ -68,6 +69,12 @@ private:
 // One control: what it is, its member, object name and caption, its place
 // in its parent (none: the client area), whether it moves down with the
 // "Method" group's extra rows, and a radio group's items.
+// Which rows move down as the "Method" group grows: those below it, and,
+// once the group outgrows the room the column keeps for a third button,
+// the column's foot (the graph button, the black and white points and
+// "Save Results").
+enum class Shift { None, BelowMethods, Foot };
+
 struct ControlRow {
     Kind kind;
     Slot slot;
@@ -75,7 +82,7 @@ struct ControlRow {
     const char* caption;
     QRect geometry;
     QGroupBox* const* parent = nullptr;
-    bool belowMethods = false;
+    Shift shift = Shift::None;
     QStringList items = {};
 };
 
@@ -106,7 +113,9 @@ void TForm1::buildControls() {
             methods << QString::fromLatin1(methodEntries()[i].caption);
     const int below = kMethodRowHeight * (static_cast<int>(methods.size()) - 2);
 
-    constexpr bool kBelow = true;
+    const int foot = std::max(0, below - kMethodRowHeight);
+    constexpr Shift kBelow = Shift::BelowMethods;
+    constexpr Shift kFoot = Shift::Foot;
     QGroupBox* const* const left = &GroupBox1;
     // In the order of creation, which is the order of the Tab key and of
     // stacking: the controls directly on the client area come last, in
@@ -143,7 +152,7 @@ void TForm1::buildControls() {
          "Select Star",
          {24, 240, 97, 57},
          left,
-         false,
+         Shift::None,
          {QStringLiteral("Primary"), QStringLiteral("Secondary")}},
         {Kind::Label, Label4, "Label4", "box size", {128, 248, 38, 13}, left},
         {Kind::ReadOnlyEdit, Edit8, "Edit8", "12", {128, 264, 41, 21}, left},
@@ -155,7 +164,7 @@ void TForm1::buildControls() {
          "Method",
          {24, 296, 121, 57 + below},
          left,
-         false,
+         Shift::None,
          methods},
         {Kind::CheckBox, CheckBox2, "CheckBox2", "Zoom", {152, 312, 65, 17}, left},
         // Beside "Zoom", the other view option.
@@ -181,13 +190,25 @@ void TForm1::buildControls() {
         // the field clear of the black and white point boxes below.
         {Kind::Label, Label18, "Label18", "Notes:", {24, 512, 31, 13}, left, kBelow},
         {Kind::Edit, NotesEdit, "NotesEdit", "", {60, 508, 157, 21}, left, kBelow},
-        {Kind::Button, Button8, "Button8", "Graph", {24, 568, 25, 25}, left},
+        {Kind::Button, Button8, "Button8", "Graph", {24, 568, 25, 25}, left, kFoot},
         // Beside "Save Results": the black and white points deep and faint
         // frames are shown with, so that faint stars can be seen and clicked.
-        {Kind::Label, StretchBlackLabel, "StretchBlackLabel", "Black", {24, 552, 30, 13}, left},
-        {Kind::SpinBox, StretchBlackEdit, "StretchBlackEdit", "", {56, 548, 57, 21}, left},
-        {Kind::Label, StretchWhiteLabel, "StretchWhiteLabel", "White", {24, 576, 30, 13}, left},
-        {Kind::SpinBox, StretchWhiteEdit, "StretchWhiteEdit", "", {56, 572, 57, 21}, left},
+        {Kind::Label,
+         StretchBlackLabel,
+         "StretchBlackLabel",
+         "Black",
+         {24, 552, 30, 13},
+         left,
+         kFoot},
+        {Kind::SpinBox, StretchBlackEdit, "StretchBlackEdit", "", {56, 548, 57, 21}, left, kFoot},
+        {Kind::Label,
+         StretchWhiteLabel,
+         "StretchWhiteLabel",
+         "White",
+         {24, 576, 30, 13},
+         left,
+         kFoot},
+        {Kind::SpinBox, StretchWhiteEdit, "StretchWhiteEdit", "", {56, 572, 57, 21}, left, kFoot},
 
         // ---- navigation row ----
         {Kind::Group, GroupBox5, "GroupBox5", "", {240, 488, 641, 41}},
@@ -301,7 +322,7 @@ void TForm1::buildControls() {
         {Kind::Panel, Panel1, "Panel1", "", {240, 8, 640, 480}},
         {Kind::Transport, MediaPlayer1, "MediaPlayer1", "", {32, 152, 169, 30}},
         {Kind::Button, Button7, "Button7", "Reset", {144, 184, 57, 25}},
-        {Kind::Button, Button10, "Button10", "Save Results", {120, 552, 97, 33}},
+        {Kind::Button, Button10, "Button10", "Save Results", {120, 552, 97, 33}, nullptr, kFoot},
         // Below "Reset": both clicks at once, on the two brightest stars.
         {Kind::Button, FindPairButton, "FindPairButton", "Find pair", {144, 212, 57, 21}},
         {Kind::Edit, Edit19, "Edit19", "", {440, 568, 65, 21}},
@@ -357,9 +378,14 @@ void TForm1::buildControls() {
             break;
         }
         w->setObjectName(QString::fromLatin1(row.name));
-        w->setGeometry(row.geometry.translated(0, row.belowMethods ? below : 0));
+        w->setGeometry(row.geometry.translated(0, row.shift == Shift::BelowMethods ? below
+                                                  : row.shift == Shift::Foot       ? foot
+                                                                                   : 0));
         row.slot(w);
     }
+    // The left column's frame reaches past its moved foot.
+    GroupBox1->resize(GroupBox1->width(), GroupBox1->height() + foot);
+    columnGrowth_ = foot;
 
     DateTimePicker1->setTimeSpec(Qt::UTC);
     DateTimePicker1->setDisplayFormat(QStringLiteral("dd MM yyyy, HH mm"));

@@ -30,7 +30,7 @@ const MethodEntry kEntries[] = {
      std::nullopt, nullptr, "try a smaller box"},
     // The same: the fit decides, models its sky and parts overlapping images.
     {Method::TemplateFit, "Template Fit", "template", &fittemplate,
-     std::numeric_limits<long double>::infinity(), std::nullopt, nullptr, "try PSF Fit", false},
+     std::numeric_limits<long double>::infinity(), std::nullopt, nullptr, "try PSF Fit"},
 };
 
 constexpr std::size_t kCount = sizeof kEntries / sizeof kEntries[0];

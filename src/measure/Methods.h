@@ -44,9 +44,10 @@ struct MethodEntry {
     // What to try when most frames were rejected because the stars' images
     // merged: "try PSF Fit".
     const char* mergedAdvice;
-    // Whether the window's "Method" group shows it. The group keeps three
-    // buttons, which fit the window at its smallest; a method left out is
-    // chosen in corvane-measure. Methods the window shows come first.
+    // Whether the window's "Method" group shows it (each button beyond the
+    // first two moves the controls below the group down a row); a method
+    // left out is chosen in corvane-measure. Methods the window shows come
+    // first.
     bool inWindow = true;
 };
 

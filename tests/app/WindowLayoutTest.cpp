@@ -270,10 +270,11 @@ TEST_F(WindowLayout, WindowIsCorvaneAt150By150AtLeastItsClassicSize) {
     EXPECT_EQ(form->pos(), QPoint(150, 150));
     EXPECT_EQ(form->minimumSize(), form->size());
     EXPECT_GT(form->maximumSize().width(), form->width());
-    // The client area below the menu is 1024 x 626; with the classic borders
-    // the window is 1032 wide outside.
+    // The client area below the menu is 1024 x 626 and a row for the fourth
+    // method's button; with the classic borders the window is 1032 wide
+    // outside.
     EXPECT_EQ(form->width(), 1024);
-    EXPECT_EQ(form->height() - form->menuBar()->height(), 626);
+    EXPECT_EQ(form->height() - form->menuBar()->height(), 626 + 19);
     EXPECT_EQ(form->outerWidth(), 1032);
     EXPECT_EQ(form->statusBar()->height(), 19);
 }
@@ -286,7 +287,7 @@ TEST_F(WindowLayout, RadioGroupsHaveTheirItemsAndSelections) {
     };
     const Row rows[] = {
         {"RadioGroup1", {"Primary", "Secondary"}, -1},
-        {"RadioGroup3", {"Weighted Average", "Peak Search", "PSF Fit"}, 1},
+        {"RadioGroup3", {"Weighted Average", "Peak Search", "PSF Fit", "Template Fit"}, 1},
         {"RadioGroup2", {"Correct or Inverted (rotated 180)", "Upright reverted (flipped R/L)"}, 0},
     };
     for (const Row& row : rows) {
