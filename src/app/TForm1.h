@@ -394,6 +394,13 @@ private:
     bool cancelRequested_ = false;
     int handlerDepth_ = 0;
     QElapsedTimer clock_;
+    // The run's time by clock_, in microseconds: spent measuring, spent
+    // between pieces, and when the last piece stopped measuring (-1 before
+    // the first).
+    struct RunPace {
+        qint64 measuredUs = 0, shownUs = 0, measuredUntilUs = -1;
+    };
+    RunPace pace_;
 };
 
 } // namespace corvane

@@ -20,18 +20,30 @@
 #include <QSlider>
 #include <QSpinBox>
 
+#include <algorithm>
+
 namespace corvane {
 
 using namespace form1;
 
 namespace {
 
-// A run measures this long between two looks at the event loop: the panel,
-// the read-outs and the progress follow some 30 times a second, which looks
-// continuous, and "Stop" answers within a thirtieth of a second. Showing a
-// frame costs reading it whole and drawing it, so showing every refresh
-// would only slow the run.
-constexpr qint64 kRunPieceMs = 33;
+// A run measures at least this long between two looks at the event loop:
+// the panel, the read-outs and the progress follow some 30 times a second,
+// which looks continuous, and "Stop" answers within a thirtieth of a second.
+// Showing a frame costs reading it whole and drawing it, so showing every
+// refresh would only slow the run.
+constexpr qint64 kRunPieceUs = 33'000;
+// Pieces are also long enough that the run measures at least this many
+// times as long as the window spends between them (the frame read whole,
+// the read-outs, the repaints). On a busy machine showing takes longer by
+// the clock just as measuring does: pieces of a fixed length would hold
+// fewer frames each, the shows would come as often, and their share of the
+// run would grow with the load. Counted over the whole run, because a
+// repaint lands in the gap after the next piece rather than its own.
+constexpr qint64 kMeasureToShow = 12;
+// Stop is answered within a fifth of a second however slow the machine.
+constexpr qint64 kLongestRunPieceUs = 200'000;
 
 } // namespace
 
@@ -162,7 +174,7 @@ void TForm1::Button6Click() {
     cycle();
 }
 
-// A run measures in pieces (kRunPieceMs) and returns to the event loop
+// A run measures in pieces (kRunPieceUs and more) and returns to the event loop
 // between them, so the window repaints and "Stop" and Escape are seen. While
 // it lasts "GO!" reads "Stop" and the other controls of this window ignore
 // input (eventFilter).
@@ -192,22 +204,29 @@ void TForm1::cycle() {
         endRun();
         throw;
     }
+    pace_ = RunPace{};
     runPiece();
 }
 
 void TForm1::runPiece() {
     bool more = false;
     try {
-        const qint64 until = clock_.elapsed() + kRunPieceMs;
+        const qint64 start = clock_.nsecsElapsed() / 1000;
+        if (pace_.measuredUntilUs >= 0)
+            pace_.shownUs += start - pace_.measuredUntilUs;
+        const qint64 until = start + std::clamp(kMeasureToShow * pace_.shownUs - pace_.measuredUs,
+                                                kRunPieceUs, kLongestRunPieceUs);
         // The controls ignore input during a run, so the stop frame cannot
         // change within a piece.
         const int32_t stop = readInt(StopFrameEdit);
         RunHooks hooks;
         hooks.stopFrame = [stop] { return stop; };
         hooks.cancelRequested = [this, until] {
-            return cancelRequested_ || clock_.elapsed() >= until;
+            return cancelRequested_ || clock_.nsecsElapsed() / 1000 >= until;
         };
         const RunResult r = session_.continueRun(runMethod_, hooks);
+        pace_.measuredUntilUs = clock_.nsecsElapsed() / 1000;
+        pace_.measuredUs += pace_.measuredUntilUs - start;
         more = r.cancelled && !cancelRequested_;
         // The frame the piece ended on, whole, with its read-outs: a
         // recording read in bands is read whole only this often.
