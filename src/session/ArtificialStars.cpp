@@ -10,7 +10,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <cstdint>
 #include <limits>
+#include <vector>
 
 namespace corvane {
 
@@ -97,6 +99,34 @@ double lightRatio(Player& player, const FrameTable& table, const std::vector<std
     return primaryLight > 0 ? std::clamp(secondaryLight / primaryLight, 0.001, 10.0) : 0;
 }
 
+// The pixels of the square a copy goes into, kept so that the frame is put
+// back exactly as it was (clipping at white and all) once the copy has been
+// read: copying the whole frame for every copy cost more than measuring
+// all the copies.
+class KeptSquare {
+public:
+    void keep(const IntensityPlane& plane, int32_t cx, int32_t cy, int32_t half) {
+        rect_ = clippedTo({cx - half, cy - half, cx + half + 1, cy + half + 1}, plane.width(),
+                          plane.height());
+        pixels_.clear();
+        for (int y = rect_.top; y < rect_.bottom; ++y) {
+            const uint16_t* row = plane.row(y, rect_.left, rect_.right);
+            pixels_.insert(pixels_.end(), row + rect_.left, row + rect_.right);
+        }
+    }
+    void putBack(IntensityPlane& plane) const {
+        const std::size_t w = static_cast<std::size_t>(rect_.right - rect_.left);
+        for (int y = rect_.top; y < rect_.bottom; ++y)
+            std::copy_n(pixels_.begin() + static_cast<std::ptrdiff_t>(
+                                              static_cast<std::size_t>(y - rect_.top) * w),
+                        w, plane.row(y) + rect_.left);
+    }
+
+private:
+    PixelRect rect_;
+    std::vector<uint16_t> pixels_;
+};
+
 } // namespace
 
 std::optional<ArtificialStarResult> artificialStarTest(Player& player, const FrameTable& table,
@@ -148,10 +178,10 @@ std::optional<ArtificialStarResult> artificialStarTest(Player& player, const Fra
     }
 
     std::vector<AngleTally> tallies(static_cast<std::size_t>(angles));
-    // Each copy is a whole frame: the two planes are filled again for every
-    // frame and copy rather than made anew, which would map fresh memory
-    // from the system each time.
-    IntensityPlane plane, work;
+    // The frame is filled again for every sampled frame rather than made
+    // anew, which would map fresh memory from the system each time.
+    IntensityPlane plane;
+    KeptSquare kept;
     for (std::size_t n : sample) {
         player.ReadWholeFrame(static_cast<int32_t>(n));
         plane = player.Intensities();
@@ -180,10 +210,11 @@ std::optional<ArtificialStarResult> artificialStarTest(Player& player, const Fra
             if (qx < margin || qy < margin || qx >= plane.width() - margin ||
                 qy >= plane.height() - margin)
                 continue;
-            work = plane;
-            addStar(work, star, qx, qy, out.fluxRatio, n * 64 + static_cast<uint64_t>(k));
+            kept.keep(plane, qx, qy, star.half);
+            addStar(plane, star, qx, qy, out.fluxRatio, n * 64 + static_cast<uint64_t>(k));
             const std::optional<FrameRow> read =
-                measureClickedPair(measure, work, cx, cy, qx, qy, boxSize, yScale, row.TimeUs);
+                measureClickedPair(measure, plane, cx, cy, qx, qy, boxSize, yScale, row.TimeUs);
+            kept.putBack(plane);
             if (!read) {
                 ++out.lost;
                 continue;
