@@ -120,10 +120,17 @@ public:
                                         ? g.data + static_cast<std::ptrdiff_t>(gy) * g.width + gx
                                         : nullptr;
                 double h = 0, hd = 0;
-                for (int k = 0; k < kTaps; ++k) {
-                    const double v = row != nullptr ? row[k] : g.at(first + k, firstRow_ + j);
-                    h += kx.w[k] * v;
-                    hd += kx.dw[k] * v;
+                if (row != nullptr) {
+                    for (int k = 0; k < kTaps; ++k) {
+                        h += kx.w[k] * row[k];
+                        hd += kx.dw[k] * row[k];
+                    }
+                } else {
+                    for (int k = 0; k < kTaps; ++k) {
+                        const double v = g.at(first + k, firstRow_ + j);
+                        h += kx.w[k] * v;
+                        hd += kx.dw[k] * v;
+                    }
                 }
                 const std::size_t at = static_cast<std::size_t>(j) * width_ + i;
                 h_[at] = h;
@@ -211,10 +218,14 @@ public:
         // the point, for the slopes there; the ratio and the sky change more
         // often than the offset. The shifted copy is filtered again only when
         // the offset moved.
+        // The samples at each fitted pixel are kept with it.
         if (!shifted_ || p[kDx] != shiftedDx_ || p[kDy] != shiftedDy_) {
             kx_.set(-p[kDx]);
             ky_.set(-p[kDy]);
             copy_.set(grid_, kx_, ky_, x0_, y0_, x1_, y1_);
+            samples_.resize(values_.size());
+            for (std::size_t i = 0; i < values_.size(); ++i)
+                samples_[i] = copy_.at(columns_[i], rows_[i]);
             shifted_ = true;
             shiftedDx_ = p[kDx];
             shiftedDy_ = p[kDy];
@@ -230,13 +241,20 @@ public:
         const double kept = kx.sumSquares * ky.sumSquares;
         const double keptByDx = -2 * kx.weightSlope * ky.sumSquares;
         const double keptByDy = -2 * kx.sumSquares * ky.weightSlope;
+        // Each pixel's weight, a square root and a division, for all the
+        // pixels at once: packed, two or more to an instruction.
+        const Eigen::Index n = static_cast<Eigen::Index>(values_.size());
+        const Eigen::Map<const Eigen::ArrayXd> dataVariance(dataVariance_.data(), n);
+        const Eigen::Map<const Eigen::ArrayXd> copyVariance(copyVariance_.data(), n);
+        variance_ = dataVariance + kept * ((r * r) * copyVariance);
+        inverse_ = variance_.sqrt().inverse();
         double* jac = jacobians != nullptr ? jacobians[0] : nullptr;
         for (std::size_t i = 0; i < values_.size(); ++i) {
-            const Sample s = copy_.at(columns_[i], rows_[i]);
+            const Sample& s = samples_[i];
             const double ex = columns_[i] - centreX_, ey = rows_[i] - centreY_;
             const double copy = r * r * copyVariance_[i];
-            const double variance = dataVariance_[i] + kept * copy;
-            const double inv = 1.0 / std::sqrt(variance);
+            const double variance = variance_[static_cast<Eigen::Index>(i)];
+            const double inv = inverse_[static_cast<Eigen::Index>(i)];
             const double e =
                 (p[kSky] + p[kTiltX] * ex + p[kTiltY] * ey + halo_[i] + r * s.value - values_[i]) *
                 inv;
@@ -271,6 +289,8 @@ private:
     mutable AxisKernel kx_, ky_;
     mutable bool shifted_ = false;
     mutable double shiftedDx_ = 0, shiftedDy_ = 0;
+    mutable std::vector<Sample> samples_;
+    mutable Eigen::ArrayXd variance_, inverse_;
 };
 
 int32_t boxCorner(double centre, int32_t side) {
@@ -357,19 +377,49 @@ void TemplateFit::measureHalo(const PlaneView& plane, double dx, double dy) {
     const int32_t y0 = std::max(0, static_cast<int32_t>(std::floor(primaryY_ - reach)));
     const int32_t y1 =
         std::min(plane.height - 1, static_cast<int32_t>(std::ceil(primaryY_ + reach)));
-    for (int32_t y = y0; y <= y1; ++y)
-        for (int32_t x = x0; x <= x1; ++x) {
-            const double ex = x - primaryX_, ey = y - primaryY_;
+    // Neighbouring pixels mostly share a ring: its sum is held while they
+    // do, added to in the same order as pixel by pixel, rather than read
+    // back from memory for each.
+    // Along a row the distance falls and then grows: a row starts a pixel
+    // short of where the rings reach and ends past the primary at the
+    // first pixel beyond them.
+    std::size_t ring = bins;
+    double sum = 0;
+    int32_t count = 0;
+    for (int32_t y = y0; y <= y1; ++y) {
+        const double ey = y - primaryY_;
+        const double across = reach * reach - ey * ey;
+        const double halfChord = across > 0 ? std::sqrt(across) : 0.0;
+        const int32_t first =
+            std::max(x0, static_cast<int32_t>(std::floor(primaryX_ - halfChord)) - 1);
+        for (int32_t x = first; x <= x1; ++x) {
+            const double ex = x - primaryX_;
+            const double rho = std::sqrt(ex * ex + ey * ey);
+            if (rho >= reach && ex > 0)
+                break;
             if (ex * dx + ey * dy > 0)
                 continue;
-            const double rho = std::sqrt(ex * ex + ey * ey);
             const uint16_t v = plane.at(x, y);
             if (rho >= reach || plane.saturated(v))
                 continue;
             const std::size_t b = static_cast<std::size_t>(rho);
-            haloSum_[b] += v - sky_;
-            ++haloCount_[b];
+            if (b != ring) {
+                if (ring < bins) {
+                    haloSum_[ring] = sum;
+                    haloCount_[ring] = count;
+                }
+                ring = b;
+                sum = haloSum_[b];
+                count = haloCount_[b];
+            }
+            sum += v - sky_;
+            ++count;
         }
+    }
+    if (ring < bins) {
+        haloSum_[ring] = sum;
+        haloCount_[ring] = count;
+    }
     for (std::size_t b = 0; b < bins; ++b)
         haloSum_[b] = haloCount_[b] > 0 ? haloSum_[b] / haloCount_[b] : 0.0;
     for (int32_t j = 0; j < stride_; ++j)
@@ -403,8 +453,9 @@ void TemplateFit::centreOfLight(double floor) {
 // Whether pixel (x, y) lies nearer the primary than the secondary at
 // offset (dx, dy) from it.
 bool TemplateFit::nearerPrimary(int32_t x, int32_t y, double dx, double dy) const {
-    return std::hypot(x - primaryX_, y - primaryY_) <
-           std::hypot(x - primaryX_ - dx, y - primaryY_ - dy);
+    const double px = x - primaryX_, py = y - primaryY_;
+    const double sx = px - dx, sy = py - dy;
+    return px * px + py * py < sx * sx + sy * sy;
 }
 
 // The ring profile at a pixel, linear between the rings' middles.
@@ -473,6 +524,9 @@ void TemplateFit::collectPixels(const PlaneView& plane, double dx, double dy) {
     AxisKernel kx, ky;
     kx.set(-dx);
     ky.set(-dy);
+    // Mostly every pixel is: then only the taps that leave the template count.
+    const bool allCleanable =
+        std::find(cleanable_.begin(), cleanable_.end(), 0) == cleanable_.end();
     for (int32_t y = ft; y < ft + side_; ++y)
         for (int32_t x = fl; x < fl + side_; ++x) {
             if (!plane.contains(x, y))
@@ -486,7 +540,9 @@ void TemplateFit::collectPixels(const PlaneView& plane, double dx, double dy) {
             const int32_t y0 = y - top_ + pad_ + ky.base - kTapsBack;
             bool touched = false;
             double share = 0;
-            for (int l = 0; l < kTaps; ++l)
+            const bool inside =
+                x0 >= 0 && y0 >= 0 && x0 + kTaps <= stride_ && y0 + kTaps <= stride_;
+            for (int l = 0; l < kTaps && !(allCleanable && inside); ++l)
                 for (int k = 0; k < kTaps; ++k) {
                     const int32_t a = x0 + k, b = y0 + l;
                     if (a >= 0 && b >= 0 && a < stride_ && b < stride_ &&
@@ -529,11 +585,40 @@ void TemplateFit::coarseStart(const PlaneView& plane, double* params) {
             rows_.push_back(y);
             values_.push_back(v);
         }
+    // Where every pixel lies on the template at a shift and no template
+    // pixel is clipped, the sums need no test per pixel.
+    const bool allUsable = std::find(usable_.begin(), usable_.end(), 0) == usable_.end();
+    std::vector<int32_t>& cell = cells_;
+    cell.resize(values_.size());
+    for (std::size_t p = 0; p < values_.size(); ++p)
+        cell[p] = (rows_[p] - top_ + pad_) * stride_ + columns_[p] - left_ + pad_;
+    int32_t minX = 0, maxX = -1, minY = 0, maxY = -1;
+    if (!values_.empty()) {
+        const auto [loX, hiX] = std::minmax_element(columns_.begin(), columns_.end());
+        const auto [loY, hiY] = std::minmax_element(rows_.begin(), rows_.end());
+        minX = *loX - left_ + pad_;
+        maxX = *hiX - left_ + pad_;
+        minY = *loY - top_ + pad_;
+        maxY = *hiY - top_ + pad_;
+    }
     double best = std::numeric_limits<double>::infinity();
     for (int32_t sy = ey - kSearchPx; sy <= ey + kSearchPx; ++sy)
         for (int32_t sx = ex - kSearchPx; sx <= ex + kSearchPx; ++sx) {
             double n = 0, st = 0, sv = 0, stt = 0, stv = 0, svv = 0;
-            for (std::size_t p = 0; p < values_.size(); ++p) {
+            const bool plain = allUsable && minX - sx >= 0 && maxX - sx < stride_ &&
+                               minY - sy >= 0 && maxY - sy < stride_;
+            const int32_t shift = sy * stride_ + sx;
+            for (std::size_t p = 0; plain && p < values_.size(); ++p) {
+                const double v = values_[p];
+                const double t = template_[static_cast<std::size_t>(cell[p] - shift)];
+                n += 1;
+                st += t;
+                sv += v;
+                stt += t * t;
+                stv += t * v;
+                svv += v * v;
+            }
+            for (std::size_t p = 0; !plain && p < values_.size(); ++p) {
                 const double v = values_[p];
                 const int32_t i = columns_[p] - sx - left_ + pad_;
                 const int32_t j = rows_[p] - sy - top_ + pad_;
@@ -771,7 +856,19 @@ TemplateFitResult TemplateFit::fit(const PlaneView& plane, const TemplateFitStar
         // the covariance is summed over the template's pixels (each one's
         // variance times how the fitted pixels it reaches pull on the
         // parameters); the sample's own noise keeps its part.
-        const Eigen::Index cells = static_cast<Eigen::Index>(stride_) * stride_;
+        // Only the template's pixels the fitted ones reach have a pull: a
+        // rectangle of them, a sixth or less of the padded template.
+        const int32_t shiftX = kx.base - kTapsBack - (left_ - pad_);
+        const int32_t shiftY = ky.base - kTapsBack - (top_ - pad_);
+        const auto [minX, maxX] = std::minmax_element(columns_.begin(), columns_.end());
+        const auto [minY, maxY] = std::minmax_element(rows_.begin(), rows_.end());
+        const int32_t reachLeft = std::max(*minX + shiftX, 0);
+        const int32_t reachTop = std::max(*minY + shiftY, 0);
+        const int32_t reachWidth =
+            std::max(std::min(*maxX + shiftX + kTaps, stride_) - reachLeft, 0);
+        const int32_t reachHeight =
+            std::max(std::min(*maxY + shiftY + kTaps, stride_) - reachTop, 0);
+        const Eigen::Index cells = static_cast<Eigen::Index>(reachWidth) * reachHeight;
         pull_.resize(static_cast<std::size_t>(cells) * kParams);
         Eigen::Map<Eigen::Matrix<double, Eigen::Dynamic, kParams, Eigen::RowMajor>> pull(
             pull_.data(), cells, kParams);
@@ -785,21 +882,24 @@ TemplateFitResult TemplateFit::fit(const PlaneView& plane, const TemplateFitStar
                 jacobian.row(static_cast<Eigen::Index>(i));
             spread.noalias() += row.transpose() * row * (dataVariance_[i] / variance);
             const Eigen::Matrix<double, 1, kParams> perStep = row / std::sqrt(variance);
-            const int32_t x0 = columns_[i] + kx.base - kTapsBack - (left_ - pad_);
-            const int32_t y0 = rows_[i] + ky.base - kTapsBack - (top_ - pad_);
+            const int32_t x0 = columns_[i] + shiftX, y0 = rows_[i] + shiftY;
             for (int l = 0; l < kTaps; ++l) {
                 if (y0 + l < 0 || y0 + l >= stride_)
                     continue;
                 for (int k = 0; k < kTaps; ++k)
                     if (x0 + k >= 0 && x0 + k < stride_)
-                        pull.row(static_cast<Eigen::Index>(y0 + l) * stride_ + x0 + k) +=
-                            perStep * (kx.w[k] * ky.w[l]);
+                        pull.row(static_cast<Eigen::Index>(y0 + l - reachTop) * reachWidth + x0 +
+                                 k - reachLeft) += perStep * (kx.w[k] * ky.w[l]);
             }
         }
-        for (Eigen::Index k = 0; k < cells; ++k) {
-            const double light = std::max(template_[static_cast<std::size_t>(k)], 0.0);
-            pull.row(k) *= std::sqrt(r2 * (skyVariance + perLight * light));
-        }
+        for (int32_t b = 0; b < reachHeight; ++b)
+            for (int32_t a = 0; a < reachWidth; ++a) {
+                const std::size_t k =
+                    static_cast<std::size_t>(reachTop + b) * stride_ + reachLeft + a;
+                const double light = std::max(template_[k], 0.0);
+                pull.row(static_cast<Eigen::Index>(b) * reachWidth + a) *=
+                    std::sqrt(r2 * (skyVariance + perLight * light));
+            }
         spread.noalias() += pull.transpose() * pull;
         FitMatrix inverse;
         if (invertNormal(normal, inverse)) {

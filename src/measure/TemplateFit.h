@@ -112,6 +112,7 @@ private:
     std::vector<double> values_, dataVariance_, copyVariance_, light_, templateLight_, residuals_;
     std::vector<double> jacobianData_, pull_;
     std::vector<double> copyRows_, copySlopes_; // the shifted copy, filtered along x
+    std::vector<int32_t> cells_; // each compared pixel's place in the template, unshifted
     // The photon noise learnt over the frames this instance fitted.
     PhotonNoiseEstimate photonNoise_;
 };
