@@ -50,4 +50,22 @@ template <typename T> T wrapAxialDegrees(T degrees) {
     return d;
 }
 
+// Into [0, 180): a line whose sense is unknown, by the smaller of its two
+// directions.
+template <typename T> T wrapLineDegrees(T degrees) {
+    T d = std::fmod(degrees, T(180));
+    if (d < T(0))
+        d += T(180);
+    return d >= T(180) ? T(0) : d;
+}
+
+// `degrees` moved by whole half turns to within (-90, 90] of `axis`: of the
+// two directions along one line, the one nearer the axis. Only the half
+// turns are added (the fold of the difference takes them off exactly), so
+// an angle already near the axis comes back bit for bit.
+template <typename T> T nearAxisDegrees(T degrees, T axis) {
+    const T d = degrees - axis;
+    return degrees - (d - wrapAxialDegrees(d));
+}
+
 } // namespace corvane

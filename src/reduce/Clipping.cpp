@@ -1,5 +1,6 @@
 #include "reduce/Clipping.h"
 
+#include "common/Angles.h"
 #include "reduce/ReductionSteps.h"
 #include "reduce/Refusal.h"
 
@@ -42,7 +43,7 @@ std::vector<std::size_t> outliers(const PairPositions& table, double sigma) {
     std::vector<long double> seps, angles;
     for (const PairPosition* r : rows) {
         seps.push_back(r->SepPixels);
-        angles.push_back(detail::nearAxis(r->ScreenAngle, axis));
+        angles.push_back(nearAxisDegrees<long double>(r->ScreenAngle, axis));
     }
     const MeanSd sep = meanSd(seps);
     const MeanSd angle = meanSd(angles);

@@ -220,14 +220,6 @@ long double screenAngleAxis(const std::vector<const PairPosition*>& rows) {
     return 0.5L * std::atan2(s, c) * kDegPerRad;
 }
 
-long double nearAxis(long double angle, long double axis) {
-    if (angle - axis > 90.0L)
-        angle -= 180.0L;
-    else if (angle - axis <= -90.0L)
-        angle += 180.0L;
-    return angle;
-}
-
 TrackSpread primarySpread(const std::vector<const PairPosition*>& rows) {
     const TrackMoments m = trackMoments(rows, primaryX, primaryY);
     const long double half = 0.5L * (m.cxx + m.cuu);
@@ -357,7 +349,7 @@ std::vector<long double> screenAngles(const std::vector<const PairPosition*>& ro
     const long double axis = screenAngleAxis(rows);
     std::vector<long double> out;
     for (const PairPosition* r : rows)
-        out.push_back(nearAxis(r->ScreenAngle, axis));
+        out.push_back(nearAxisDegrees<long double>(r->ScreenAngle, axis));
     return out;
 }
 
@@ -402,7 +394,7 @@ AveragesResult averages(const PairPositions& table) {
     // side of the wrap nearest the axis.
     float sepSum = 0, angleSum = 0;
     for (const PairPosition* r : rows) {
-        const long double angle = detail::nearAxis(r->ScreenAngle, axis);
+        const long double angle = nearAxisDegrees<long double>(r->ScreenAngle, axis);
         sepSum = static_cast<float>(static_cast<long double>(sepSum) + r->SepPixels);
         angleSum = static_cast<float>(static_cast<long double>(angleSum) + angle);
     }

@@ -41,9 +41,6 @@ long double axial(long double degrees);
 // halved, degrees.
 long double screenAngleAxis(const std::vector<const PairPosition*>& rows);
 
-// A screen angle taken on the side of the wrap at +-90 nearest the axis.
-long double nearAxis(long double angle, long double axis);
-
 // Spread of the primary's track about its centre along its principal axis
 // and across it (sums of squares, pixels squared).
 struct TrackSpread {

@@ -25,8 +25,8 @@ SpeckleOnSky speckleOnSky(const SpeckleMeasurement& m, const Calibration& c,
     s.separationStderr = s.separation * std::hypot(relSep, relScale);
     s.ambiguous = !m.quadrantDecided;
     s.positionAngle = positionAngleOfScreenAngle(m.screenAngle, c.driftAngle, orientation);
-    if (s.ambiguous && s.positionAngle >= 180.0)
-        s.positionAngle -= 180.0;
+    if (s.ambiguous)
+        s.positionAngle = wrapLineDegrees(s.positionAngle);
     s.positionAngleStderr = std::hypot(m.screenAngleStderr, c.driftAngleStderr);
     for (const DetectionPoint& p : m.limit)
         s.limit.push_back({p.radiusPx / scale, p.deltaMag});

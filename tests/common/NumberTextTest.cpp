@@ -67,24 +67,25 @@ TEST(RoundHalfEven, SendsTiesToTheEvenInteger) {
     EXPECT_EQ(roundToInt(2.5000001L), 3);
 }
 
-// Each wrap of one input: into [0, 360), (-180, 180], (-90, 270], (-90, 90].
+// Each wrap of one input: into [0, 360), (-180, 180], (-90, 270], (-90, 90],
+// [0, 180).
 struct WrapCase {
     const char* name;
-    double degrees, turn, difference, drift, axial;
+    double degrees, turn, difference, drift, axial, line;
 };
 
 const WrapCase kWrapCases[] = {
-    {"inside_every_range", 45.25, 45.25, 45.25, 45.25, 45.25},
-    {"negative", -30.0, 330.0, -30.0, -30.0, -30.0},
-    {"exactly_360_is_0", 360.0, 0.0, 0.0, 0.0, 0.0},
-    {"exactly_180", 180.0, 180.0, 180.0, 180.0, 0.0},
-    {"exactly_minus_180", -180.0, 180.0, 180.0, 180.0, 0.0},
-    {"exactly_minus_90", -90.0, 270.0, -90.0, 270.0, 90.0},
-    {"exactly_270", 270.0, 270.0, -90.0, 270.0, 90.0},
-    {"several_turns_out", 1085.5, 5.5, 5.5, 5.5, 5.5},
-    {"several_turns_back", -1085.5, 354.5, -5.5, -5.5, -5.5},
-    {"huge_is_reduced_exactly", 1e17, 280.0, -80.0, -80.0, -80.0},
-    {"hair_below_0_is_0_not_360", -1e-20, 0.0, -1e-20, -1e-20, -1e-20},
+    {"inside_every_range", 45.25, 45.25, 45.25, 45.25, 45.25, 45.25},
+    {"negative", -30.0, 330.0, -30.0, -30.0, -30.0, 150.0},
+    {"exactly_360_is_0", 360.0, 0.0, 0.0, 0.0, 0.0, 0.0},
+    {"exactly_180", 180.0, 180.0, 180.0, 180.0, 0.0, 0.0},
+    {"exactly_minus_180", -180.0, 180.0, 180.0, 180.0, 0.0, 0.0},
+    {"exactly_minus_90", -90.0, 270.0, -90.0, 270.0, 90.0, 90.0},
+    {"exactly_270", 270.0, 270.0, -90.0, 270.0, 90.0, 90.0},
+    {"several_turns_out", 1085.5, 5.5, 5.5, 5.5, 5.5, 5.5},
+    {"several_turns_back", -1085.5, 354.5, -5.5, -5.5, -5.5, 174.5},
+    {"huge_is_reduced_exactly", 1e17, 280.0, -80.0, -80.0, -80.0, 100.0},
+    {"hair_below_0_is_0_not_360", -1e-20, 0.0, -1e-20, -1e-20, -1e-20, 0.0},
 };
 
 class AngleWrap : public ::testing::TestWithParam<WrapCase> {};
@@ -95,6 +96,7 @@ TEST_P(AngleWrap, BringsTheAngleIntoEachRange) {
     EXPECT_EQ(wrapDegrees180(c.degrees), c.difference);
     EXPECT_EQ(wrapDriftDegrees(c.degrees), c.drift);
     EXPECT_EQ(wrapAxialDegrees(c.degrees), c.axial);
+    EXPECT_EQ(wrapLineDegrees(c.degrees), c.line);
     EXPECT_EQ(wrapDegrees360(static_cast<long double>(c.degrees)),
               static_cast<long double>(c.turn));
 }
@@ -111,8 +113,35 @@ TEST(AngleWrap, KeepsTheSignOfZeroAndGivesNaNForNoAngle) {
         EXPECT_TRUE(std::isnan(wrapDegrees180(bad)));
         EXPECT_TRUE(std::isnan(wrapDriftDegrees(bad)));
         EXPECT_TRUE(std::isnan(wrapAxialDegrees(bad)));
+        EXPECT_TRUE(std::isnan(wrapLineDegrees(bad)));
     }
 }
+
+// An angle moved by half turns to the side of its line nearest an axis.
+struct NearAxisCase {
+    const char* name;
+    double degrees, axis, near;
+};
+
+const NearAxisCase kNearAxisCases[] = {
+    // Kept as it is, not rebuilt from the axis (40.7 + (0.1 - 40.7) is not 0.1).
+    {"near_is_kept_bit_for_bit", 0.1, 40.7, 0.1},
+    {"across_the_wrap_above", 80.5, -60.0, -99.5},
+    {"across_the_wrap_below", -85.25, 60.0, 94.75},
+    {"a_right_angle_above_stays", 100.0, 10.0, 100.0},
+    {"a_right_angle_below_moves", -80.0, 10.0, 100.0},
+    {"turns_away_comes_back", 300.0, 0.0, -60.0},
+};
+
+class NearAxis : public ::testing::TestWithParam<NearAxisCase> {};
+
+TEST_P(NearAxis, MovesByHalfTurnsOnly) {
+    const NearAxisCase& c = GetParam();
+    EXPECT_EQ(nearAxisDegrees(c.degrees, c.axis), c.near);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, NearAxis, ::testing::ValuesIn(kNearAxisCases),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST(TextToFloat, AcceptsTheStandardShapes) {
     EXPECT_DOUBLE_EQ(textToFloat("  -12.5  "), -12.5);
