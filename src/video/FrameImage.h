@@ -268,9 +268,12 @@ inline void DisplayImage::copyRow(int x, int y, int n, Colour* out) const {
         std::copy_n(colour_.data() + start, n, out);
         return;
     }
+    // Shifts rather than the product: a plain compiler packs them.
     const uint8_t* g = grey_.data() + start;
-    for (int i = 0; i < n; ++i)
-        out[i] = g[i] * 0x010101u;
+    for (int i = 0; i < n; ++i) {
+        const Colour v = g[i];
+        out[i] = v | v << 8 | v << 16;
+    }
 }
 
 struct Frame {

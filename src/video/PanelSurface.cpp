@@ -1,6 +1,7 @@
 #include "video/PanelSurface.h"
 
 #include <algorithm>
+#include <cstddef>
 
 namespace corvane {
 
@@ -141,19 +142,26 @@ const Colour* PanelSurface::data() const {
 
 void PanelSurface::render() const {
     renderedGeneration_ = generation_;
-    std::fill(pixels_.begin(), pixels_.end(), kBlack);
-    if (frame_)
-        renderFrame(*frame_);
+    // Black only where no frame pixel lands: a frame that fills the panel,
+    // the common case during a run, is written once.
+    const PixelRect covered = frame_ ? renderFrame(*frame_) : PixelRect{};
+    for (int py = 0; py < covered.bottom; ++py) {
+        Colour* row = &pixels_[static_cast<std::size_t>(py) * width_];
+        std::fill(row + covered.right, row + width_, kBlack);
+    }
+    std::fill(pixels_.begin() + static_cast<std::ptrdiff_t>(covered.bottom) * width_, pixels_.end(),
+              kBlack);
     for (const Mark& m : marks_)
         drawMark(m);
 }
 
-void PanelSurface::renderFrame(const DisplayImage& f) const {
+PixelRect PanelSurface::renderFrame(const DisplayImage& f) const {
+    int w = 0, h = 0;
     if (scaled()) {
         // Nearest frame pixel of each panel pixel: the one panelToFrame names.
         const int64_t num = fitNum(), den = fitDen();
-        const int w = static_cast<int>(std::min<int64_t>(width_, f.width() * num / den));
-        const int h = static_cast<int>(std::min<int64_t>(height_, f.height() * num / den));
+        w = static_cast<int>(std::min<int64_t>(width_, f.width() * num / den));
+        h = static_cast<int>(std::min<int64_t>(height_, f.height() * num / den));
         for (int py = 0; py < h; ++py) {
             const int fy = static_cast<int>(int64_t{py} * den / num);
             Colour* out = &pixels_[static_cast<std::size_t>(py) * width_];
@@ -161,11 +169,12 @@ void PanelSurface::renderFrame(const DisplayImage& f) const {
                 out[px] = f.pixel(static_cast<int>(int64_t{px} * den / num), fy);
         }
     } else {
-        const int w = std::min(width_, f.width() - originX_);
-        const int h = std::min(height_, f.height() - originY_);
+        w = std::min(width_, f.width() - originX_);
+        h = std::min(height_, f.height() - originY_);
         for (int py = 0; py < h; ++py)
             f.copyRow(originX_, originY_ + py, w, &pixels_[static_cast<std::size_t>(py) * width_]);
     }
+    return {0, 0, std::max(w, 0), std::max(h, 0)};
 }
 
 void PanelSurface::drawMark(const Mark& m) const {

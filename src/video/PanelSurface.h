@@ -97,7 +97,9 @@ private:
         bool outline;
     };
     void render() const;
-    void renderFrame(const DisplayImage& f) const;
+    // The frame's pixels into the panel; returns the part they cover, from
+    // the panel's top-left.
+    PixelRect renderFrame(const DisplayImage& f) const;
     void clampOrigin();
     // Panel position of frame pixel (fx, fy) in the current view.
     void frameToPanel(int64_t fx, int64_t fy, int64_t& px, int64_t& py) const;
