@@ -97,6 +97,14 @@ bool fitpair(WorkingState& ws, const IntensityPlane& plane, int32_t frame, int64
 // Returns whether the row was written.
 bool fittemplate(WorkingState& ws, const IntensityPlane& plane, int32_t frame, int64_t timeUs);
 
+// The light ratio a fitting method gives its row, with its error: the
+// stars' light within 2 image widths (the selection's fit's, else `fwhm`)
+// of the primary at (px, py) and of where the pair's track puts the
+// secondary, the offset (dx, dy) from it (`pairLight`). `perLight`: the
+// photon noise per step of light, for the error.
+void storeLightRatio(FrameRow& row, const WorkingState& ws, const IntensityPlane& plane, double px,
+                     double py, double dx, double dy, double fwhm, double perLight);
+
 // Stores the row a method measured on the frame, with the frame's number and
 // time, and applies the acceptance tests with the method's limit. Returns
 // whether the row was written: a frame outside the table writes nothing.

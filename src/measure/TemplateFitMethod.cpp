@@ -1,5 +1,6 @@
 #include "measure/FitStart.h"
 #include "measure/Methods.h"
+#include "measure/PairLight.h"
 #include "measure/SkyEstimate.h"
 #include "measure/StarStatus.h"
 #include "measure/TemplateFit.h"
@@ -14,9 +15,10 @@ namespace {
 constexpr int kSystemPasses = 2;
 
 // The fitter the run uses frame after frame, so that its buffers are
-// allocated once.
+// allocated once, and the offsets of the last frames measured.
 struct TemplateFitState : MethodStateOf<TemplateFitState> {
     TemplateFit fitter;
+    RecentOffsets track;
 };
 
 void keepFitted(TStarbox& star, const TStarbox& sys, double x, double y) {
@@ -74,8 +76,8 @@ bool fittemplate(WorkingState& ws, const IntensityPlane& plane, int32_t frame, i
     // Each star's box holds its image; the template and the fitted pixels
     // take the larger of the two.
     start.box = std::max({pri.Size, sec.Size, kTemplateMinBox});
-    TemplateFit& fitter = ws.MethodRun.get<TemplateFitState>().fitter;
-    const TemplateFitResult fit = fitter.fit(viewOf(plane), start);
+    TemplateFitState& state = ws.MethodRun.get<TemplateFitState>();
+    const TemplateFitResult fit = state.fitter.fit(viewOf(plane), start);
 
     FrameRow row;
     row.SystemX = sys.CentreX;
@@ -85,11 +87,23 @@ bool fittemplate(WorkingState& ws, const IntensityPlane& plane, int32_t frame, i
         keepFitted(sec, sys, fit.secondaryX, fit.secondaryY);
         row.OffsetXError = static_cast<float>(fit.offsetXError);
         row.OffsetYError = static_cast<float>(fit.offsetYError) * ws.YScale;
-        // The fit's ratio is left out of the row: through the atmosphere a
-        // frame's template carries its own speckles, and the ratios over a
-        // run read 0.2-1 magnitude too bright (a mean of 1.28 on an equal
-        // pair), with errors that do not show it. No magnitude difference is
-        // better than that one.
+        // The light ratio from circles round the primary and where the
+        // track puts the secondary (the last frames' median offset, before
+        // any the selection's fit, else this frame's), not the fit's ratio:
+        // through the atmosphere a frame's template carries its own
+        // speckles, and the fitted ratios over a run read 0.2-1 magnitude
+        // too bright (a mean of 1.28 on an equal pair), with errors that do
+        // not show it.
+        const bool selected = state.track.empty() && ws.SelectionFwhmPx > 0;
+        const double dx = !state.track.empty() ? state.track.dx()
+                          : selected           ? ws.SelectionDX
+                                               : fit.offsetX;
+        const double dy = !state.track.empty() ? state.track.dy()
+                          : selected           ? ws.SelectionDY
+                                               : fit.offsetY;
+        storeLightRatio(row, ws, plane, fit.primaryX, fit.primaryY, dx, dy, start.box / 4.0,
+                        fit.gain > 0 ? 1.0 / fit.gain : 0.0);
+        state.track.add(fit.offsetX, fit.offsetY);
     }
     const double px = fit.ok() ? fit.primaryX : start.primaryX;
     const double py = fit.ok() ? fit.primaryY : start.primaryY;

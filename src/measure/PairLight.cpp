@@ -1,0 +1,187 @@
+#include "measure/PairLight.h"
+
+#include "measure/Methods.h"
+#include "measure/SkyEstimate.h"
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+namespace corvane {
+
+namespace {
+
+// The circles' radius in image widths (the FWHM of one frame's fit, which
+// follows the speckled core): the light within two of them hardly changes
+// when a circle misses its star by the few tenths of a pixel by which the
+// secondary's image wanders about the track; at one and a half an equal
+// pair's secondary read 0.02 magnitude faint. Wider circles take in more of
+// the other star's noise.
+constexpr double kLightRadiusWidths = 2.0;
+
+// One star's light within a circle, less the other star's profile there.
+struct CircleLight {
+    double light = 0, variance = 0;
+    bool known = false;
+};
+
+// The mean of the pixels in rings one pixel wide round the other star at
+// (bx, by), on its half away from the star measured at (ax, ay): sky and
+// that star's halo together, as they lie under the measured star's circle
+// (ring radii d - radius .. d + radius). Each ring's mean is linear between
+// the rings' middles. The pixels' scatter about their ring's mean is a
+// background pixel's noise.
+class FarSide {
+public:
+    FarSide(const PlaneView& plane, double ax, double ay, double bx, double by, double radius) {
+        const double ux = ax - bx, uy = ay - by;
+        const double d = std::hypot(ux, uy);
+        first_ = std::max(0, static_cast<int>(std::floor(d - radius)) - 1);
+        const int last = static_cast<int>(std::ceil(d + radius)) + 1;
+        sum_.assign(static_cast<std::size_t>(last - first_ + 1), 0.0);
+        count_.assign(sum_.size(), 0);
+        std::vector<double> squares(sum_.size(), 0.0);
+        const double inner = first_, outer = last + 1;
+        const int32_t y0 = std::max(0, static_cast<int32_t>(std::floor(by - outer)));
+        const int32_t y1 = std::min(plane.height - 1, static_cast<int32_t>(std::ceil(by + outer)));
+        for (int32_t y = y0; y <= y1; ++y) {
+            const double ey = y - by;
+            const double reach = std::sqrt(std::max(outer * outer - ey * ey, 0.0));
+            const double hole = ey * ey < inner * inner ? std::sqrt(inner * inner - ey * ey) : 0.0;
+            // The row's pixels within the outer circle and outside the inner:
+            // two runs where the row crosses the hole.
+            const int32_t runs[2][2] = {{static_cast<int32_t>(std::floor(bx - reach)),
+                                         static_cast<int32_t>(std::ceil(bx - hole))},
+                                        {static_cast<int32_t>(std::floor(bx + hole)),
+                                         static_cast<int32_t>(std::ceil(bx + reach))}};
+            for (int r = 0; r < 2; ++r)
+                for (int32_t x = std::max(runs[r][0], r == 1 ? runs[0][1] + 1 : 0);
+                     x <= std::min(runs[r][1], plane.width - 1); ++x) {
+                    const double ex = x - bx;
+                    if (ex * ux + ey * uy > 0)
+                        continue;
+                    const double rho = std::hypot(ex, ey);
+                    const int b = static_cast<int>(rho) - first_;
+                    const uint16_t v = plane.at(x, y);
+                    if (b < 0 || b >= static_cast<int>(sum_.size()) || plane.saturated(v))
+                        continue;
+                    const std::size_t k = static_cast<std::size_t>(b);
+                    sum_[k] += v;
+                    squares[k] += static_cast<double>(v) * v;
+                    ++count_[k];
+                }
+        }
+        double scatter = 0;
+        int32_t pixels = 0, rings = 0;
+        for (std::size_t k = 0; k < sum_.size(); ++k) {
+            if (count_[k] == 0)
+                continue;
+            scatter += squares[k] - sum_[k] * sum_[k] / count_[k];
+            pixels += count_[k];
+            ++rings;
+            sum_[k] /= count_[k];
+        }
+        noise_ = pixels > rings ? scatter / (pixels - rings) : 0.0;
+        weights_.assign(sum_.size(), 0.0);
+        bx_ = bx;
+        by_ = by;
+    }
+
+    // The level at plane pixel (x, y); false where a ring it rests on is empty.
+    bool at(int32_t x, int32_t y, double& level) {
+        const double t = std::hypot(x - bx_, y - by_) - 0.5 - first_;
+        const int b = std::max(0, static_cast<int>(std::floor(t)));
+        const double f = std::clamp(t - b, 0.0, 1.0);
+        const std::size_t k = static_cast<std::size_t>(b);
+        if (k + 1 >= sum_.size() || count_[k] == 0 || count_[k + 1] == 0)
+            return false;
+        level = (1 - f) * sum_[k] + f * sum_[k + 1];
+        weights_[k] += 1 - f;
+        weights_[k + 1] += f;
+        return true;
+    }
+    double pixelNoise() const { return noise_; }
+    // The variance the ring means' own noise gave the levels taken so far,
+    // summed: the pixels of one circle share their rings' errors.
+    double levelVariance() const {
+        double v = 0;
+        for (std::size_t k = 0; k < sum_.size(); ++k)
+            if (count_[k] > 0)
+                v += weights_[k] * weights_[k] * noise_ / count_[k];
+        return v;
+    }
+
+private:
+    int first_ = 0;
+    std::vector<double> sum_;
+    std::vector<int32_t> count_;
+    std::vector<double> weights_;
+    double noise_ = 0, bx_ = 0, by_ = 0;
+};
+
+CircleLight circleLight(const PlaneView& plane, double ax, double ay, double bx, double by,
+                        double radius, double perLight) {
+    CircleLight out;
+    FarSide rest(plane, ax, ay, bx, by, radius);
+    const int32_t x0 = static_cast<int32_t>(std::floor(ax - radius));
+    const int32_t x1 = static_cast<int32_t>(std::ceil(ax + radius));
+    const int32_t y0 = static_cast<int32_t>(std::floor(ay - radius));
+    const int32_t y1 = static_cast<int32_t>(std::ceil(ay + radius));
+    for (int32_t y = y0; y <= y1; ++y)
+        for (int32_t x = x0; x <= x1; ++x) {
+            if (std::hypot(x - ax, y - ay) >= radius)
+                continue;
+            double level = 0;
+            if (!plane.contains(x, y) || plane.saturated(plane.at(x, y)) || !rest.at(x, y, level))
+                return out;
+            const double above = plane.at(x, y) - level;
+            out.light += above;
+            out.variance += rest.pixelNoise() + perLight * std::max(above, 0.0);
+        }
+    out.variance += rest.levelVariance();
+    out.known = true;
+    return out;
+}
+
+} // namespace
+
+PairLight pairLight(const PlaneView& plane, double px, double py, double sx, double sy,
+                    double radius, double perLight) {
+    PairLight out;
+    if (!(radius > 0) || !std::isfinite(px + py + sx + sy))
+        return out;
+    const CircleLight p = circleLight(plane, px, py, sx, sy, radius, perLight);
+    const CircleLight s = circleLight(plane, sx, sy, px, py, radius, perLight);
+    if (!p.known || !s.known || !(p.light > 0))
+        return out;
+    out.primary = p.light;
+    out.secondary = s.light;
+    out.ratio = s.light / p.light;
+    out.ratioError = std::sqrt(s.variance + out.ratio * out.ratio * p.variance) / p.light;
+    return out;
+}
+
+void storeLightRatio(FrameRow& row, const WorkingState& ws, const IntensityPlane& plane, double px,
+                     double py, double dx, double dy, double fwhm, double perLight) {
+    const double width = ws.SelectionFwhmPx > 0 ? ws.SelectionFwhmPx : fwhm;
+    const PairLight light =
+        pairLight(viewOf(plane), px, py, px + dx, py + dy, kLightRadiusWidths * width, perLight);
+    row.FluxRatio = static_cast<float>(light.ratio);
+    row.FluxRatioError = static_cast<float>(light.ratioError);
+}
+
+void RecentOffsets::add(double dx, double dy) {
+    dx_[next_] = dx;
+    dy_[next_] = dy;
+    next_ = (next_ + 1) % kFrames;
+    count_ = std::min(count_ + 1, kFrames);
+}
+
+double RecentOffsets::median(const std::array<double, kFrames>& v) const {
+    std::array<double, kFrames> w = v;
+    const auto mid = w.begin() + static_cast<std::ptrdiff_t>(count_ / 2);
+    std::nth_element(w.begin(), mid, w.begin() + static_cast<std::ptrdiff_t>(count_));
+    return *mid;
+}
+
+} // namespace corvane
