@@ -201,14 +201,14 @@ TrackResiduals primaryResiduals(const std::vector<const PairPosition*>& rows) {
 // frame's ratio carries noise added to the light, alike on both sides, so
 // its mean is unbiased, while the logarithm of a faint companion's noisy
 // ratio is biased faint and undefined for a ratio at or below 0. The
-// ratio's standard error counts the frames as the separation's does.
+// ratio's standard error counts the frames as the separation's does. A
+// frame without a ratio (its primary's light clipped at white) is left out:
+// the others' ratios do not depend on it.
 void magnitudeDifference(const std::vector<const PairPosition*>& rows, ReductionStatistics& s) {
     std::vector<long double> ratios;
-    for (const PairPosition* r : rows) {
-        if (!std::isfinite(r->FluxRatio))
-            return;
-        ratios.push_back(r->FluxRatio);
-    }
+    for (const PairPosition* r : rows)
+        if (std::isfinite(r->FluxRatio))
+            ratios.push_back(r->FluxRatio);
     if (ratios.size() < 2)
         return;
     long double mean = 0;

@@ -42,7 +42,7 @@ struct ReductionStatistics {
     Scatter screenAngle;
 
     // The magnitude difference of the pair from the accepted frames' flux
-    // ratios, and its standard error; NaN when an accepted frame has none.
+    // ratios, and its standard error; NaN when fewer than two have one.
     double deltaMag = std::numeric_limits<double>::quiet_NaN();
     double deltaMagStderr = std::numeric_limits<double>::quiet_NaN();
 
