@@ -182,35 +182,6 @@ std::optional<std::string> swappedStarsWarning(const WorkingState& ws, Method me
                    : "Select the pair again on a steady frame.");
 }
 
-// A fitted star's flux rests on its core; where the core is clipped at the
-// white level, the fit gives the primary too little light and the
-// delta-magnitude reads too small (PSF Fit read 0.5 magnitude too small on
-// a primary clipped in most frames). The separation and the angle rest on
-// the images' shapes, which the clipping spares.
-constexpr double kClippedShare = 0.1;
-
-std::optional<std::string> clippedPrimaryWarning(const WorkingState& ws, Method method,
-                                                 const ReductionStatistics& s, char sep) {
-    // A negative delta-magnitude is a swap, which has its own warning.
-    if (method != Method::PsfFit || !(s.deltaMag > 0))
-        return std::nullopt;
-    int32_t accepted = 0, clipped = 0;
-    for (const FrameRow& row : ws.FrameData)
-        if (row.Valid) {
-            ++accepted;
-            clipped += row.PrimaryStatus == StarStatus::Saturated;
-        }
-    if (clipped == 0 || clipped < kClippedShare * accepted)
-        return std::nullopt;
-    return "The primary reaches the white level in " + std::to_string(clipped) + " of " +
-           std::to_string(accepted) +
-           " accepted frames: PSF Fit gives its clipped core too "
-           "little light, so the delta-magnitude of " +
-           formatRounded(s.deltaMag, 2, sep) +
-           " reads too small. Take the delta-magnitude from a recording whose primary does not "
-           "saturate (a shorter exposure or a lower gain).";
-}
-
 std::string fileNameOf(const std::string& path) {
     const std::size_t slash = path.find_last_of('/');
     return slash == std::string::npos ? path : path.substr(slash + 1);
@@ -474,9 +445,6 @@ std::vector<std::string> MeasuringSession::warnings(const ReductionResult& r, Me
         out.push_back(std::move(*w));
     if (std::optional<std::string> w = swappedStarsWarning(state_, method))
         out.push_back(std::move(*w));
-    if (r.reached >= ReductionStage::Separation)
-        if (std::optional<std::string> w = clippedPrimaryWarning(state_, method, r.statistics, sep))
-            out.push_back(std::move(*w));
     // The sky around the system box on the frame on screen, the last one measured.
     const TStarbox& sys = state_.SystemBox;
     if (sys.Right > sys.Left && sys.Bottom > sys.Top) {
