@@ -4,6 +4,7 @@
 // box does not hold a measurable pair.
 #include "measure/PsfFit.h"
 #include "SimPlane.h"
+#include "measure/PairLight.h"
 
 #include <gtest/gtest.h>
 
@@ -324,6 +325,9 @@ INSTANTIATE_TEST_SUITE_P(
 // Moffat of that FWHM) on a sky of 30 with noise 3: the run picks the
 // profile the stars have, and a faint companion in a Moffat halo stays
 // within five of its own errors, where a Gaussian leaves the halo to pull it.
+// Their light in circles two widths wide gives the drawn peaks' ratio within
+// three of its errors: under the faint companion's circle the primary's halo
+// holds half as much light as the companion.
 struct ProfileCase {
     const char* name;
     double beta, secondaryPeak;
@@ -356,6 +360,9 @@ TEST_P(PsfFitProfileTest, FitsTheStarsOwnProfile) {
         EXPECT_EQ(r.profile, c.expected) << "seed " << seed;
         EXPECT_NEAR(r.stars[1].x, 29.1, 5 * r.stars[1].xError) << "seed " << seed;
         EXPECT_NEAR(r.stars[1].y, 23.4, 5 * r.stars[1].yError) << "seed " << seed;
+        const PairLight light =
+            pairLight(plane.view(), 20.3, 20.6, 29.1, 23.4, 2 * 1.5 * kFwhmPerSigma, 0);
+        EXPECT_NEAR(light.ratio, c.secondaryPeak / 220, 3 * light.ratioError) << "seed " << seed;
     }
 }
 
