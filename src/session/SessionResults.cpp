@@ -53,8 +53,10 @@ std::optional<std::string> fitModelWarning(const WorkingState& ws, Method method
                (method == Method::TemplateFit
                     ? "Template Fit's copy of the primary keeps part of the secondary's light, "
                       "and the separation may read several per cent long."
-                    : "PSF Fit's profile misses the wings of such close images, and the "
-                      "separation may read a few per cent short.") +
+                    : "PSF Fit's profile misses the wings of such close images, the "
+                      "separation may read a few per cent short, and the light of each "
+                      "star's circle holds the other's: the delta-magnitude may read a tenth "
+                      "of a magnitude off.") +
                " Use " + better + " instead.";
     if (method == Method::TemplateFit && ws.SelectionFwhmPx > 0 &&
         ws.SelectionFwhmPx < kTemplateFitMinFwhmPx)
