@@ -97,13 +97,20 @@ bool fitpair(WorkingState& ws, const IntensityPlane& plane, int32_t frame, int64
 // Returns whether the row was written.
 bool fittemplate(WorkingState& ws, const IntensityPlane& plane, int32_t frame, int64_t timeUs);
 
+// The radius of the circles a fitting method reads the stars' light in: two
+// image widths (the selection's fit's FWHM, else `fwhm`). Within two of them
+// a star's light hardly changes when its circle misses it by the few tenths
+// of a pixel by which the secondary wanders about the pair's track; at one
+// and a half an equal pair's secondary read 0.02 magnitude faint. Wider
+// circles take in more of the other star's noise.
+double lightRadius(const WorkingState& ws, double fwhm);
+
 // The light ratio a fitting method gives its row, with its error: the
-// stars' light within 2 image widths (the selection's fit's, else `fwhm`)
-// of the primary at (px, py) and of where the pair's track puts the
-// secondary, the offset (dx, dy) from it (`pairLight`). `perLight`: the
-// photon noise per step of light, for the error.
-void storeLightRatio(FrameRow& row, const WorkingState& ws, const IntensityPlane& plane, double px,
-                     double py, double dx, double dy, double fwhm, double perLight);
+// stars' light within `radius` of the primary at (px, py) and of where the
+// pair's track puts the secondary, the offset (dx, dy) from it
+// (`pairLight`). `perLight`: the photon noise per step of light, for the error.
+void storeLightRatio(FrameRow& row, const IntensityPlane& plane, double px, double py, double dx,
+                     double dy, double radius, double perLight);
 
 // Stores the row a method measured on the frame, with the frame's number and
 // time, and applies the acceptance tests with the method's limit. Returns

@@ -11,12 +11,6 @@ namespace corvane {
 
 namespace {
 
-// The circles' radius in image widths (the FWHM of one frame's fit, which
-// follows the speckled core): the light within two of them hardly changes
-// when a circle misses its star by the few tenths of a pixel by which the
-// secondary's image wanders about the track; at one and a half an equal
-// pair's secondary read 0.02 magnitude faint. Wider circles take in more of
-// the other star's noise.
 constexpr double kLightRadiusWidths = 2.0;
 
 // One star's light within a circle, less the other star's profile there.
@@ -163,11 +157,13 @@ PairLight pairLight(const PlaneView& plane, double px, double py, double sx, dou
     return out;
 }
 
-void storeLightRatio(FrameRow& row, const WorkingState& ws, const IntensityPlane& plane, double px,
-                     double py, double dx, double dy, double fwhm, double perLight) {
-    const double width = ws.SelectionFwhmPx > 0 ? ws.SelectionFwhmPx : fwhm;
-    const PairLight light =
-        pairLight(viewOf(plane), px, py, px + dx, py + dy, kLightRadiusWidths * width, perLight);
+double lightRadius(const WorkingState& ws, double fwhm) {
+    return kLightRadiusWidths * (ws.SelectionFwhmPx > 0 ? ws.SelectionFwhmPx : fwhm);
+}
+
+void storeLightRatio(FrameRow& row, const IntensityPlane& plane, double px, double py, double dx,
+                     double dy, double radius, double perLight) {
+    const PairLight light = pairLight(viewOf(plane), px, py, px + dx, py + dy, radius, perLight);
     row.FluxRatio = static_cast<float>(light.ratio);
     row.FluxRatioError = static_cast<float>(light.ratioError);
 }

@@ -168,8 +168,8 @@ bool fitpair(WorkingState& ws, const IntensityPlane& plane, int32_t frame, int64
         // and a faint companion's fit, free to settle on its frame's noise,
         // reads it brighter. Both read a 2-3 magnitude companion 0.07-0.1
         // magnitude too bright through the atmosphere.
-        storeLightRatio(row, ws, plane, fit.stars[0].x, fit.stars[0].y, trackDX, trackDY,
-                        fit.fwhm(), fit.noise.perLight);
+        storeLightRatio(row, plane, fit.stars[0].x, fit.stars[0].y, trackDX, trackDY,
+                        lightRadius(ws, fit.fwhm()), fit.noise.perLight);
     }
     row.PrimaryX = static_cast<float>(fit.stars[0].x);
     row.PrimaryY = static_cast<float>(fit.stars[0].y) * ws.YScale;

@@ -1,7 +1,6 @@
 #include "measure/FitStart.h"
 #include "measure/Methods.h"
 #include "measure/PairLight.h"
-#include "measure/Selection.h"
 #include "measure/SkyEstimate.h"
 #include "measure/StarStatus.h"
 #include "measure/TemplateFit.h"
@@ -94,10 +93,10 @@ bool fittemplate(WorkingState& ws, const IntensityPlane& plane, int32_t frame, i
         // through the atmosphere a frame's template carries its own
         // speckles, and the fitted ratios over a run read 0.2-1 magnitude
         // too bright (a mean of 1.28 on an equal pair), with errors that do
-        // not show it. Where the images overlap, the template keeps part
-        // of the secondary's light and the offset reads long: the circles
-        // read an equal pair 1.2-1.3 widths apart 1.5-2.3 magnitudes apart,
-        // and no ratio is better than that one.
+        // not show it. Where the circles overlap, the images do: the
+        // template keeps part of the secondary's light and the offset reads
+        // long, and the circles read an equal pair 1.2-1.3 widths apart
+        // 1.5-2.3 magnitudes apart. No ratio is better than that one.
         const bool selected = state.track.empty() && ws.SelectionFwhmPx > 0;
         const double dx = !state.track.empty() ? state.track.dx()
                           : selected           ? ws.SelectionDX
@@ -105,8 +104,9 @@ bool fittemplate(WorkingState& ws, const IntensityPlane& plane, int32_t frame, i
         const double dy = !state.track.empty() ? state.track.dy()
                           : selected           ? ws.SelectionDY
                                                : fit.offsetY;
-        if (!imagesOverlap(ws))
-            storeLightRatio(row, ws, plane, fit.primaryX, fit.primaryY, dx, dy, start.box / 4.0,
+        const double radius = lightRadius(ws, start.box / 4.0);
+        if (std::hypot(dx, dy) >= 2 * radius)
+            storeLightRatio(row, plane, fit.primaryX, fit.primaryY, dx, dy, radius,
                             fit.gain > 0 ? 1.0 / fit.gain : 0.0);
         state.track.add(fit.offsetX, fit.offsetY);
     }
