@@ -144,6 +144,7 @@ private:
     int32_t choiceFrames_ = 0;
     double gaussianScore_ = 0, moffatScore_ = 0;
     int32_t brightFrames_ = 0;
+    bool overlapKnown_ = false, overlapping_ = false; // from the run's first frame
     double lastSigma_ = 0, lastBeta_ = 0;
     PhotonNoiseEstimate photonNoise_;
 };
