@@ -94,6 +94,11 @@ bool imagesOverlap(const WorkingState& ws) {
     return ws.SelectionFwhmPx > 0 && ws.SelectionSeparationPx < kOverlapWidths * ws.SelectionFwhmPx;
 }
 
+bool imagesCloseForFits(const WorkingState& ws) {
+    return ws.SelectionFwhmPx > 0 &&
+           ws.SelectionSeparationPx < kFitCloseWidths * ws.SelectionFwhmPx;
+}
+
 bool neighbourInStarBox(const WorkingState& ws) {
     const double reach = ws.PrimaryBox.Size / 2.0 +
                          std::max(kNeighbourWidths * ws.SelectionFwhmPx, kNeighbourReachMinPx);

@@ -66,6 +66,19 @@ inline constexpr double kOverlapWidths = 3.0;
 // Whether the selection fit found the pair's images overlapping.
 bool imagesOverlap(const WorkingState& ws);
 
+// Where the fits stop parting a pair's images without doubt, in the widths
+// (FWHM) of one frame's images as the selection fitted them. Through the
+// air a frame's image is narrower than the seeing disc a long exposure
+// shows: 3.5 of them are about 1.8 of the disc. Closer, Template Fit's copy
+// of the primary keeps part of the secondary's light and reads long (so it
+// fits both stars with PSF Fit's profiles there), and PSF Fit's profile
+// follows the real images' wings only roughly.
+inline constexpr double kFitCloseWidths = 3.5;
+
+// Whether the selection found the pair's images closer than the fits
+// part them soundly (kFitCloseWidths).
+bool imagesCloseForFits(const WorkingState& ws);
+
 // A star box is square: along a diagonal its corner comes within 1.4 pixels
 // of a neighbour 10 pixels away. The neighbour's light reaches into a box
 // when its centre lies, in both axes, within half the box and this many star

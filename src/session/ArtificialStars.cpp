@@ -135,7 +135,11 @@ std::optional<ArtificialStarResult> artificialStarTest(Player& player, const Fra
                                                        const ArtificialStarOptions& options) {
     if (r.reached < ReductionStage::Separation || !(r.separation.pixelScale > 0))
         return std::nullopt;
-    const MeasureFrame measure = options.measure ? options.measure : methodEntry(method).measure;
+    // Template Fit measured overlapping images as PSF Fit does; a copy's
+    // frame holds no selection to tell it so, and is measured so directly.
+    const Method measuring =
+        method == Method::TemplateFit && imagesCloseForFits(run) ? Method::PsfFit : method;
+    const MeasureFrame measure = options.measure ? options.measure : methodEntry(measuring).measure;
     std::vector<std::size_t> accepted;
     for (std::size_t i = 0; i < table.size(); ++i)
         if (table[i].Valid)
@@ -284,18 +288,15 @@ bool correctBias(const ArtificialStarResult& a, ReductionResult& r) {
     return sep || pa;
 }
 
-bool imagesCloseForFits(const WorkingState& run) {
-    return run.SelectionFwhmPx > 0 &&
-           run.SelectionSeparationPx < kFitCloseWidths * run.SelectionFwhmPx;
-}
-
 // Template Fit reads a faint companion with the least pull, PSF Fit a close
-// one; closer than both part soundly, only the speckle measure of short
-// exposures reads the pair.
+// one (where Template Fit fits as PSF Fit does); closer than both part
+// soundly, only the speckle measure of short exposures reads the pair.
 const char* betterMethodFor(Method method, bool imagesClose) {
     if (!imagesClose)
         return method == Method::TemplateFit ? nullptr : "Template Fit";
-    return method == Method::PsfFit ? "Speckle, on a video of short exposures," : "PSF Fit";
+    return method == Method::PsfFit || method == Method::TemplateFit
+               ? "Speckle, on a video of short exposures,"
+               : "PSF Fit";
 }
 
 std::vector<std::string> artificialStarWarnings(const ArtificialStarResult& a,

@@ -8,6 +8,7 @@
 // geometry and brightness, which the frames' scatter cannot show.
 #include "measure/ArtificialStar.h"
 #include "measure/FrameTable.h"
+#include "measure/Selection.h"
 #include "measure/WorkingState.h"
 #include "reduce/Reduction.h"
 
@@ -69,21 +70,9 @@ double correctedPositionAngle(const ArtificialStarResult& a, const ReductionResu
 // either was.
 bool correctBias(const ArtificialStarResult& a, ReductionResult& r);
 
-// Where the fits stop parting a pair's images without a pull of a per cent
-// or more, in the widths (FWHM) of one frame's images as the selection
-// fitted them. Through the air a frame's image is narrower than the
-// seeing disc a long exposure shows: 3.5 of them are about 1.8 of the
-// disc. Closer, Template Fit's copy of the primary keeps part of the
-// secondary's light and reads long; PSF Fit's profile misses the wings of
-// the real images and reads short.
-inline constexpr double kFitCloseWidths = 3.5;
 // A frame's images narrower than this many pixels: Template Fit shifts
 // the primary's image by fractions of a pixel it does not resolve.
 inline constexpr double kTemplateFitMinFwhmPx = 1.5;
-
-// Whether the selection found the pair's images closer than the fits
-// part them soundly (kFitCloseWidths).
-bool imagesCloseForFits(const WorkingState& run);
 
 // The method to name for a pair that `method` reads with a pull; nullptr
 // when there is none better.

@@ -51,12 +51,16 @@ std::optional<std::string> fitModelWarning(const WorkingState& ws, Method method
                formatRounded(ws.SelectionSeparationPx / ws.SelectionFwhmPx, 1, sep) +
                " times the width of a star's image in a frame: " +
                (method == Method::TemplateFit
-                    ? "Template Fit's copy of the primary keeps part of the secondary's light, "
-                      "and the separation may read several per cent long."
-                    : "PSF Fit's profile misses the wings of such close images, the "
-                      "separation may read a few per cent short, and the light of each "
-                      "star's circle holds the other's: the delta-magnitude may read a tenth "
-                      "of a magnitude off.") +
+                    ? "Template Fit's copy of the primary would keep part of the secondary's "
+                      "light, so both stars were fitted with one profile, as PSF Fit fits "
+                      "them; the profile follows such close images' wings only roughly, the "
+                      "separation may read a per cent off, and the light of each star's "
+                      "circle holds the other's: the delta-magnitude may read a tenth of a "
+                      "magnitude off."
+                    : "PSF Fit's profile follows such close images' wings only roughly, the "
+                      "separation may read a per cent off, and the light of each star's circle "
+                      "holds the other's: the delta-magnitude may read a tenth of a magnitude "
+                      "off.") +
                " Use " + better + " instead.";
     if (method == Method::TemplateFit && ws.SelectionFwhmPx > 0 &&
         ws.SelectionFwhmPx < kTemplateFitMinFwhmPx)
