@@ -66,9 +66,9 @@ constexpr double kMaxFwhmRatio = 1.5;
 // star's light was this many standard errors above zero: a width rests on
 // the star's core and the slope of its wings, which a faint star's noise hides.
 constexpr double kOwnWidthFluxErrors = 40.0;
-// Images whose centres lie closer than this many FWHM (as the run's first
-// frame shows them) overlap: the wings of each lie on the other's core.
-constexpr double kOverlapFwhm = 3.5;
+// Images whose centres lie closer than this many FWHM (as the Gaussian fits
+// the run's first frame) overlap: the wings of each lie on the other's core.
+constexpr double kOverlapFwhm = 3.0;
 
 // A Moffat's FWHM over its alpha.
 double moffatFwhmPerAlpha(double beta) {
@@ -553,11 +553,6 @@ PsfFitResult PsfFit::fit(const PlaneView& plane, int32_t left, int32_t top, int3
     PsfProfile profile;
     bool own = false;
     const bool choosing = choiceFrames_ < kChoiceFrames;
-    if (!overlapKnown_) {
-        overlapKnown_ = true;
-        overlapping_ = std::hypot(start.x[1] - start.x[0], start.y[1] - start.y[0]) <
-                       kOverlapFwhm * kFwhmPerSigma * sigma0;
-    }
     if (choosing) {
         const auto gs = startFor(PsfProfile::Gaussian);
         const auto ms = startFor(PsfProfile::Moffat);
@@ -569,6 +564,11 @@ PsfFitResult PsfFit::fit(const PlaneView& plane, int32_t left, int32_t top, int3
         // wings: then the run keeps the Gaussian.
         const double gFwhm = g.width[0] * kFwhmPerSigma;
         const double mFwhm = m.width[0] * moffatFwhmPerAlpha(m.beta);
+        if (!overlapKnown_ && g.converged) {
+            overlapKnown_ = true;
+            overlapping_ = std::hypot(g.main[kX1] - g.main[kX0], g.main[kY1] - g.main[kY0]) <
+                           kOverlapFwhm * gFwhm;
+        }
         // So has one whose wings pressed beta to its floor. Where the images
         // overlap, though, the wings decide how the light between the stars
         // is shared: a speckled image's halo reaches far, and the Gaussian,
