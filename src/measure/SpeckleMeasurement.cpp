@@ -74,9 +74,145 @@ double angleDifference(double a, double b) {
     return wrapDegrees180(a - b);
 }
 
+// A trusted cell of the spectrum and how much the estimate of one quantity
+// leans on its block values: the square of its share in the estimate.
+struct CellInfluence {
+    std::size_t cell = 0;
+    double weight = 0;
+};
+
+// Blocks of the same length as the first, from the start: the one short
+// block at the end of a run would count for as much as a whole one.
+std::size_t wholeBlocks(const std::vector<SpectrumBlock>& blocks) {
+    std::size_t b = 0;
+    while (b < blocks.size() && blocks[b].frames == blocks.front().frames)
+        ++b;
+    return b;
+}
+
+// Adds to gamma[j] the blocks' autocovariance at lag j of `value(block,
+// cell)`, over the cells, each times its weight.
+template <typename Value>
+void addAutocovariances(const std::vector<SpectrumBlock>& blocks,
+                        const std::vector<CellInfluence>& cells, Value&& value,
+                        std::vector<double>& gamma) {
+    const std::size_t n = wholeBlocks(blocks);
+    if (n < 2)
+        return;
+    std::vector<double> x(n);
+    for (const CellInfluence& c : cells) {
+        double mean = 0;
+        for (std::size_t b = 0; b < n; ++b) {
+            x[b] = value(blocks[b], c.cell);
+            mean += x[b];
+        }
+        mean /= static_cast<double>(n);
+        for (double& v : x)
+            v -= mean;
+        for (std::size_t j = 0; j < gamma.size() && j < n; ++j) {
+            double sum = 0;
+            for (std::size_t b = 0; b + j < n; ++b)
+                sum += x[b] * x[b + j];
+            gamma[j] += c.weight * sum / static_cast<double>(n - j);
+        }
+    }
+}
+
+// How far the true variance of an estimate from the run's blocks exceeds
+// the bootstrap's, which draws the blocks as if they were independent.
+// Consecutive exposures share most of their turbulence: a frozen screen
+// carried across the aperture renews only the strip the wind brings in,
+// and the speckles change wholly only once it has crossed a good share of
+// the aperture. Blocks of a few exposures then carry on from each other,
+// and a sum of B of them varies B (1 + 2 sum_j (1 - j / B) rho_j) times a
+// block's variance, rho_j the correlation of blocks j apart, counted out to
+// the last lag still positive. An autocovariance about the blocks' own
+// mean falls short by that mean's variance, F gamma_0 / B for a factor F;
+// so does the bootstrap's variance of a block, whence F / (1 - F / B).
+double serialVarianceFactor(const std::vector<double>& gamma, std::size_t blocks) {
+    const double n = static_cast<double>(blocks);
+    if (gamma.size() < 2 || !(gamma[0] > 0) || n < 4)
+        return 1.0;
+    double weighted = 0, weights = 0, factor = 1.0;
+    for (std::size_t j = 1; j < gamma.size(); ++j) {
+        const double w = 1.0 - static_cast<double>(j) / n;
+        if (!(gamma[j] / gamma[0] + factor / n > 0))
+            break;
+        weighted += w * gamma[j] / gamma[0];
+        weights += w;
+        factor = (1.0 + 2.0 * weighted) / (1.0 - 2.0 * weights / n);
+    }
+    return factor < n ? factor / (1.0 - factor / n) : n;
+}
+
+// The serial variance factors of the separation, the angle, the flux ratio
+// and the asymmetry, from the blocks of both runs. A cell's block values
+// count by their share in the transfer-free spectrum, times the cell's
+// influence on the pair's fit (the model's slope along the separation,
+// across it and with the fringes' depth), or on the asymmetry.
+struct SerialFactors {
+    double separation = 1, angle = 1, ratio = 1, asymmetry = 1;
+};
+
+SerialFactors serialFactors(const SpeckleSpectra& pair, const SpeckleSpectra* reference,
+                            const NormalisedSpectrum& spectrum, const PixelVector& s,
+                            double fluxRatio) {
+    const SpectrumSums all = sumAll(pair.shape(), pair.blocks());
+    std::optional<SpectrumSums> ref;
+    if (reference)
+        ref = sumAll(reference->shape(), reference->blocks());
+    const double pairFloor = noiseFloor(all), refFloor = ref ? noiseFloor(*ref) : 0.0;
+    const double length = std::hypot(s.x, s.y);
+    const double ax = length > 0 ? s.x / length : 1.0, ay = length > 0 ? s.y / length : 0.0;
+    const int32_t n = spectrum.shape.n, cols = spectrum.shape.columns();
+    // Along the separation, across it, the ratio: on the pair's blocks and
+    // on the reference's.
+    std::vector<CellInfluence> ofPair[3], ofRef[3], asymmetry;
+    for (std::size_t k = 0; k < spectrum.weight.size(); ++k) {
+        if (!(spectrum.weight[k] > 0))
+            continue;
+        const int32_t u = static_cast<int32_t>(k % static_cast<std::size_t>(cols));
+        const int32_t v =
+            spectrum.shape.rowFrequency(static_cast<int32_t>(k / static_cast<std::size_t>(cols)));
+        const double a = spectrum.weight[k] * ((u == 0 || u == n / 2) ? 1.0 : 2.0);
+        const double phase = 2.0 * kPi * (u * s.x + v * s.y) / n;
+        const double slope = a * fluxRatio * std::sin(phase);
+        const double h[3] = {slope * (u * ax + v * ay), slope * (v * ax - u * ay),
+                             a * std::cos(phase)};
+        asymmetry.push_back({k, a * a * std::sin(phase) * std::sin(phase)});
+        // The cell's ratio per unit of its power in each run.
+        const double perPair = spectrum.ratio[k] / (all.power[k] / all.frames - pairFloor);
+        const double perRef =
+            ref ? spectrum.ratio[k] / (ref->power[k] / ref->frames - refFloor) : 0.0;
+        for (int q = 0; q < 3; ++q) {
+            if (std::isfinite(perPair))
+                ofPair[q].push_back({k, h[q] * h[q] * perPair * perPair});
+            if (ref && std::isfinite(perRef))
+                ofRef[q].push_back({k, h[q] * h[q] * perRef * perRef});
+        }
+    }
+    const std::size_t blocks = wholeBlocks(pair.blocks());
+    const std::size_t lags = blocks / 4 + 1;
+    const auto power = [](const SpectrumBlock& b, std::size_t k) { return b.power[k] / b.frames; };
+    double factors[3];
+    for (int q = 0; q < 3; ++q) {
+        std::vector<double> gamma(lags, 0.0);
+        addAutocovariances(pair.blocks(), ofPair[q], power, gamma);
+        if (reference)
+            addAutocovariances(reference->blocks(), ofRef[q], power, gamma);
+        factors[q] = serialVarianceFactor(gamma, blocks);
+    }
+    std::vector<double> gamma(lags, 0.0);
+    addAutocovariances(
+        pair.blocks(), asymmetry,
+        [](const SpectrumBlock& b, std::size_t k) { return b.cross[k].imag() / b.frames; }, gamma);
+    return {factors[0], factors[1], factors[2], serialVarianceFactor(gamma, blocks)};
+}
+
 // The standard errors from the bootstrap's resamples of both runs' blocks.
 void bootstrap(const SpeckleSpectra& pair, const SpeckleSpectra* reference,
-               const SpeckleSettings& settings, SpeckleMeasurement& m) {
+               const NormalisedSpectrum& spectrum, const SpeckleSettings& settings,
+               SpeckleMeasurement& m) {
     std::mt19937_64 rng(settings.seed);
     std::vector<double> seps, angles, mags, asyms;
     const double angle = screenAngleOf(m.separation);
@@ -100,6 +236,11 @@ void bootstrap(const SpeckleSpectra& pair, const SpeckleSpectra* reference,
     m.screenAngleStderr = standardDeviation(angles);
     m.deltaMagStderr = standardDeviation(mags);
     m.asymmetryStderr = standardDeviation(asyms);
+    const SerialFactors f = serialFactors(pair, reference, spectrum, m.separation, m.fluxRatio);
+    m.separationPxStderr *= std::sqrt(f.separation);
+    m.screenAngleStderr *= std::sqrt(f.angle);
+    m.deltaMagStderr *= std::sqrt(f.ratio);
+    m.asymmetryStderr *= std::sqrt(f.asymmetry);
 }
 
 // Which side peak is the fainter star's: decided only when the asymmetry is
@@ -164,7 +305,7 @@ SpeckleMeasurement measureSpeckle(const SpeckleSpectra& pair, const SpeckleSpect
     m.fluxRatio = fit.fluxRatio;
     m.deltaMag = deltaMagOf(fit.fluxRatio);
     m.asymmetry = quadrantAsymmetry(all, spectrum, m.separation);
-    bootstrap(pair, reference, settings, m);
+    bootstrap(pair, reference, spectrum, settings, m);
     // A peak that stood clear only of its ring's rest is a pair when the
     // companion's flux is kDetectionSigmas standard errors from none: the
     // magnitude difference's error is that share of 2.5 / ln 10.

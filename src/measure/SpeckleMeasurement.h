@@ -4,7 +4,8 @@
 // turned into the pair's separation vector in pixels, its flux ratio, which
 // of the two stars is the fainter, and how faint a companion it could have
 // shown, each with a standard error from the scatter of the same measurement
-// on blocks of exposures drawn at random with replacement (a bootstrap).
+// on blocks of exposures drawn at random with replacement (a bootstrap),
+// widened by how much consecutive blocks follow on from each other.
 #include "measure/SpeckleFit.h"
 #include "measure/SpeckleSpectra.h"
 
