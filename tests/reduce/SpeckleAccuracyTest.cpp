@@ -50,8 +50,10 @@ sim::DriftParams params(const Case& c, bool reference) {
     p.seeing.dOverR0 = c.dOverR0;
     p.seeing.exposureMs = 0;
     p.seeing.highLayerShare = 0;
-    // The wind moves the screen one Fried length a frame: each exposure a
-    // fresh speckle pattern, over a screen as long as the recording's path.
+    // The wind moves the screen one Fried length a frame, over a screen as
+    // long as the recording's path: each exposure keeps most of the last
+    // one's turbulence over the aperture, and the speckles change wholly
+    // only after some D/r0 frames, as with a single layer at a telescope.
     p.seeing.groundWindMps = p.seeing.apertureM / c.dOverR0 * p.fps;
     p.scalePxPerArcsec = kPxPerLambdaOverD / sim::lambdaOverDArcsec(p.seeing);
     p.rotationDeg = kRotationDeg;
