@@ -22,22 +22,6 @@ constexpr int kMaxIterations = 50;
 // fringes, and so the separation, would have no say in the first steps.
 constexpr double kMinStartRatio = 0.05;
 
-// The spectrum's cells that count: u, v frequency indices, the cell's value,
-// its weight and how often it stands in the whole plane (a half-plane cell
-// also stands for its mirror, but for the columns 0 and n / 2).
-template <typename F> void forTrustedCells(const NormalisedSpectrum& s, F&& visit) {
-    const int32_t cols = s.shape.columns();
-    for (std::size_t k = 0; k < s.weight.size(); ++k) {
-        if (!(s.weight[k] > 0))
-            continue;
-        const int32_t u = static_cast<int32_t>(k % static_cast<std::size_t>(cols));
-        const int32_t v =
-            s.shape.rowFrequency(static_cast<int32_t>(k / static_cast<std::size_t>(cols)));
-        const double multiplicity = (u == 0 || u == s.shape.n / 2) ? 1.0 : 2.0;
-        visit(k, u, v, multiplicity);
-    }
-}
-
 // The inverse transform of a real half-plane spectrum, zero lag moved to the
 // centre.
 Autocorrelogram inverseOf(const SpectrumShape& shape, const std::vector<float>& halfPlane) {

@@ -164,17 +164,12 @@ SerialFactors serialFactors(const SpeckleSpectra& pair, const SpeckleSpectra* re
     const double pairFloor = noiseFloor(all), refFloor = ref ? noiseFloor(*ref) : 0.0;
     const double length = std::hypot(s.x, s.y);
     const double ax = length > 0 ? s.x / length : 1.0, ay = length > 0 ? s.y / length : 0.0;
-    const int32_t n = spectrum.shape.n, cols = spectrum.shape.columns();
+    const int32_t n = spectrum.shape.n;
     // Along the separation, across it, the ratio: on the pair's blocks and
     // on the reference's.
     std::vector<CellInfluence> ofPair[3], ofRef[3], asymmetry;
-    for (std::size_t k = 0; k < spectrum.weight.size(); ++k) {
-        if (!(spectrum.weight[k] > 0))
-            continue;
-        const int32_t u = static_cast<int32_t>(k % static_cast<std::size_t>(cols));
-        const int32_t v =
-            spectrum.shape.rowFrequency(static_cast<int32_t>(k / static_cast<std::size_t>(cols)));
-        const double a = spectrum.weight[k] * ((u == 0 || u == n / 2) ? 1.0 : 2.0);
+    forTrustedCells(spectrum, [&](std::size_t k, int32_t u, int32_t v, double multiplicity) {
+        const double a = spectrum.weight[k] * multiplicity;
         const double phase = 2.0 * kPi * (u * s.x + v * s.y) / n;
         const double slope = a * fluxRatio * std::sin(phase);
         const double h[3] = {slope * (u * ax + v * ay), slope * (v * ax - u * ay),
@@ -190,7 +185,7 @@ SerialFactors serialFactors(const SpeckleSpectra& pair, const SpeckleSpectra* re
             if (ref && std::isfinite(perRef))
                 ofRef[q].push_back({k, h[q] * h[q] * perRef * perRef});
         }
-    }
+    });
     const std::size_t blocks = wholeBlocks(pair.blocks());
     const std::size_t lags = blocks / 4 + 1;
     const auto power = [](const SpectrumBlock& b, std::size_t k) { return b.power[k] / b.frames; };

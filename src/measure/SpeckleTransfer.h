@@ -34,6 +34,22 @@ struct NormalisedSpectrum {
     double diffractionPx() const { return cutoff > 0 ? shape.n / cutoff : 0; }
 };
 
+// The spectrum's cells that count: u, v frequency indices, the cell's value,
+// its weight and how often it stands in the whole plane (a half-plane cell
+// also stands for its mirror, but for the columns 0 and n / 2).
+template <typename F> void forTrustedCells(const NormalisedSpectrum& s, F&& visit) {
+    const int32_t cols = s.shape.columns();
+    for (std::size_t k = 0; k < s.weight.size(); ++k) {
+        if (!(s.weight[k] > 0))
+            continue;
+        const int32_t u = static_cast<int32_t>(k % static_cast<std::size_t>(cols));
+        const int32_t v =
+            s.shape.rowFrequency(static_cast<int32_t>(k / static_cast<std::size_t>(cols)));
+        const double multiplicity = (u == 0 || u == s.shape.n / 2) ? 1.0 : 2.0;
+        visit(k, u, v, multiplicity);
+    }
+}
+
 // The mean power per exposure of the noise (photon and read noise): flat
 // over the spectrum, read from the cells beyond the largest circle the box
 // holds (the median of those corner cells).
