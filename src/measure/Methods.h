@@ -108,9 +108,10 @@ double lightRadius(const WorkingState& ws, double fwhm);
 // The light ratio a fitting method gives its row, with its error: the
 // stars' light within `radius` of the primary at (px, py) and of where the
 // pair's track puts the secondary, the offset (dx, dy) from it
-// (`pairLight`). `perLight`: the photon noise per step of light, for the error.
+// (`pairLight`), on the sky's `slope` taken off. `perLight`: the photon noise
+// per step of light, for the error.
 void storeLightRatio(FrameRow& row, const IntensityPlane& plane, double px, double py, double dx,
-                     double dy, double radius, double perLight);
+                     double dy, double radius, double perLight, const SkySlope& slope);
 
 // Stores the row a method measured on the frame, with the frame's number and
 // time, and applies the acceptance tests with the method's limit. Returns

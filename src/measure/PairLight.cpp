@@ -13,6 +13,20 @@ namespace {
 
 constexpr double kLightRadiusWidths = 2.0;
 
+// The plane with the sky's slope taken off, about the primary: the light
+// above a sloping sky as if it were flat.
+struct LevelledPlane {
+    const PlaneView& plane;
+    SkySlope slope;
+    double ox = 0, oy = 0;
+
+    bool contains(int32_t x, int32_t y) const { return plane.contains(x, y); }
+    uint16_t raw(int32_t x, int32_t y) const { return plane.at(x, y); }
+    double at(int32_t x, int32_t y) const {
+        return plane.at(x, y) - (slope.x * (x - ox) + slope.y * (y - oy));
+    }
+};
+
 // One star's light within a circle, less the other star's profile there.
 struct CircleLight {
     double light = 0, variance = 0;
@@ -27,7 +41,9 @@ struct CircleLight {
 // background pixel's noise.
 class FarSide {
 public:
-    FarSide(const PlaneView& plane, double ax, double ay, double bx, double by, double radius) {
+    FarSide(const LevelledPlane& levelled, double ax, double ay, double bx, double by,
+            double radius) {
+        const PlaneView& plane = levelled.plane;
         const double ux = ax - bx, uy = ay - by;
         const double d = std::hypot(ux, uy);
         first_ = std::max(0, static_cast<int>(std::floor(d - radius)) - 1);
@@ -57,12 +73,13 @@ public:
                     // Not hypot, whose care for overflow costs twice as much.
                     const double rho = std::sqrt(ex * ex + ey * ey);
                     const int b = static_cast<int>(rho) - first_;
-                    const uint16_t v = plane.at(x, y);
-                    if (b < 0 || b >= static_cast<int>(sum_.size()) || plane.saturated(v))
+                    if (b < 0 || b >= static_cast<int>(sum_.size()) ||
+                        plane.saturated(plane.at(x, y)))
                         continue;
+                    const double v = levelled.at(x, y);
                     const std::size_t k = static_cast<std::size_t>(b);
                     sum_[k] += v;
-                    squares[k] += static_cast<double>(v) * v;
+                    squares[k] += v * v;
                     ++count_[k];
                 }
         }
@@ -115,7 +132,7 @@ private:
     double noise_ = 0, bx_ = 0, by_ = 0;
 };
 
-CircleLight circleLight(const PlaneView& plane, double ax, double ay, double bx, double by,
+CircleLight circleLight(const LevelledPlane& plane, double ax, double ay, double bx, double by,
                         double radius, double perLight) {
     CircleLight out;
     FarSide rest(plane, ax, ay, bx, by, radius);
@@ -128,7 +145,8 @@ CircleLight circleLight(const PlaneView& plane, double ax, double ay, double bx,
             if ((x - ax) * (x - ax) + (y - ay) * (y - ay) >= radius * radius)
                 continue;
             double level = 0;
-            if (!plane.contains(x, y) || plane.saturated(plane.at(x, y)) || !rest.at(x, y, level))
+            if (!plane.contains(x, y) || plane.plane.saturated(plane.raw(x, y)) ||
+                !rest.at(x, y, level))
                 return out;
             const double above = plane.at(x, y) - level;
             out.light += above;
@@ -141,11 +159,12 @@ CircleLight circleLight(const PlaneView& plane, double ax, double ay, double bx,
 
 } // namespace
 
-PairLight pairLight(const PlaneView& plane, double px, double py, double sx, double sy,
-                    double radius, double perLight) {
+PairLight pairLight(const PlaneView& view, double px, double py, double sx, double sy,
+                    double radius, double perLight, const SkySlope& slope) {
     PairLight out;
     if (!(radius > 0) || !std::isfinite(px + py + sx + sy))
         return out;
+    const LevelledPlane plane{view, slope, px, py};
     const CircleLight p = circleLight(plane, px, py, sx, sy, radius, perLight);
     const CircleLight s = circleLight(plane, sx, sy, px, py, radius, perLight);
     if (!p.known || !s.known || !(p.light > 0))
@@ -162,8 +181,9 @@ double lightRadius(const WorkingState& ws, double fwhm) {
 }
 
 void storeLightRatio(FrameRow& row, const IntensityPlane& plane, double px, double py, double dx,
-                     double dy, double radius, double perLight) {
-    const PairLight light = pairLight(viewOf(plane), px, py, px + dx, py + dy, radius, perLight);
+                     double dy, double radius, double perLight, const SkySlope& slope) {
+    const PairLight light =
+        pairLight(viewOf(plane), px, py, px + dx, py + dy, radius, perLight, slope);
     row.FluxRatio = static_cast<float>(light.ratio);
     row.FluxRatioError = static_cast<float>(light.ratioError);
 }

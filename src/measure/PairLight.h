@@ -9,6 +9,7 @@
 // stars whatever their shape, and no noise of the frame moves the circle
 // when the secondary's is placed by the pair's track.
 #include "measure/PlaneView.h"
+#include "measure/SkyEstimate.h"
 
 #include <array>
 #include <cstddef>
@@ -27,9 +28,12 @@ struct PairLight {
 
 // The light within `radius` of the primary at (px, py) and of the secondary
 // at (sx, sy), plane pixels. `perLight` is the photon noise's variance per
-// step of light (1 / gain, 0 where unknown), for the errors.
+// step of light (1 / gain, 0 where unknown), for the errors. The sky's
+// `slope` is taken off every pixel first: the rest read off one star's far
+// side lies under the other star tilted by the slope over the distance
+// between them, a bias of opposite sign in the two stars' light.
 PairLight pairLight(const PlaneView& plane, double px, double py, double sx, double sy,
-                    double radius, double perLight);
+                    double radius, double perLight, const SkySlope& slope = {});
 
 // The median offset (secondary less primary) of the last frames measured:
 // where the pair's track puts the secondary, which one frame's noise does

@@ -169,7 +169,7 @@ bool fitpair(WorkingState& ws, const IntensityPlane& plane, int32_t frame, int64
         // reads it brighter. Both read a 2-3 magnitude companion 0.07-0.1
         // magnitude too bright through the atmosphere.
         storeLightRatio(row, plane, fit.stars[0].x, fit.stars[0].y, trackDX, trackDY,
-                        lightRadius(ws, fit.fwhm()), fit.noise.perLight);
+                        lightRadius(ws, fit.fwhm()), fit.noise.perLight, ws.SelectionSkySlope);
     }
     row.PrimaryX = static_cast<float>(fit.stars[0].x);
     row.PrimaryY = static_cast<float>(fit.stars[0].y) * ws.YScale;

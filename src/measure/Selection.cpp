@@ -15,6 +15,8 @@ namespace {
 
 constexpr int kStarPasses = 8;
 constexpr int kSystemPasses = 3;
+// A star's halo lies within this many image widths: the sky's slope is read beyond.
+constexpr double kSlopeClearWidths = 4.0;
 
 } // namespace
 
@@ -81,6 +83,14 @@ void fitSelection(WorkingState& ws, const IntensityPlane& plane) {
         fitter.fit(viewOf(plane), sys.Left, sys.Top, sys.Right, sys.Bottom, start);
     ws.SelectionSeparationPx = ws.SelectionDX = ws.SelectionDY = 0;
     ws.SelectionFwhmPx = ws.SelectionFluxRatio = 0;
+    // The sky's slope beyond the pair's light: half the separation and four
+    // image widths round the midpoint (a 3-pixel image where the fit failed).
+    const double width = fit.ok() ? fit.fwhm() : kPsfDefaultSigmaPx * kFwhmPerSigma;
+    const double midX = 0.5 * (start.x[0] + start.x[1]), midY = 0.5 * (start.y[0] + start.y[1]);
+    ws.SelectionSkySlope =
+        skySlopeAround(viewOf(plane), midX, midY,
+                       0.5 * std::hypot(start.x[1] - start.x[0], start.y[1] - start.y[0]) +
+                           kSlopeClearWidths * width);
     if (!fit.ok())
         return;
     ws.SelectionDX = fit.stars[1].x - fit.stars[0].x;

@@ -1,8 +1,11 @@
 #include "measure/SkyEstimate.h"
 
+#include <Eigen/Dense>
+
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <limits>
 #include <vector>
 
 namespace corvane {
@@ -184,6 +187,78 @@ SkyEstimate estimateSky(const PlaneView& plane, int32_t left, int32_t top, int32
     sky.noise = est.noise;
     sky.pixels = static_cast<int32_t>(values.size);
     return sky;
+}
+
+SkySlope skySlopeAround(const PlaneView& plane, double cx, double cy, double clear) {
+    // Pixels of the square round the point, counted from it, outside the
+    // stars' circle and not clipped.
+    const double reach = std::max(static_cast<double>(kSlopeReachPx), 2 * clear);
+    const int32_t x0 = std::max(0, static_cast<int32_t>(std::floor(cx - reach)));
+    const int32_t x1 = std::min(plane.width - 1, static_cast<int32_t>(std::ceil(cx + reach)));
+    const int32_t y0 = std::max(0, static_cast<int32_t>(std::floor(cy - reach)));
+    const int32_t y1 = std::min(plane.height - 1, static_cast<int32_t>(std::ceil(cy + reach)));
+    struct Sample {
+        double x, y, v;
+    };
+    std::vector<Sample> samples;
+    for (int32_t y = y0; y <= y1; ++y)
+        for (int32_t x = x0; x <= x1; ++x) {
+            const double dx = x - cx, dy = y - cy;
+            const uint16_t v = plane.at(x, y);
+            if (dx * dx + dy * dy > clear * clear && !plane.saturated(v))
+                samples.push_back({dx, dy, static_cast<double>(v)});
+        }
+    constexpr std::size_t kMinSamples = 64;
+    SkySlope slope;
+    Eigen::Vector3d plane3 = Eigen::Vector3d::Zero();
+    Eigen::Matrix3d inverse = Eigen::Matrix3d::Zero();
+    double variance = 0;
+    double limit = std::numeric_limits<double>::infinity();
+    for (int round = 0; round < kMaxClipRounds; ++round) {
+        Eigen::Matrix3d normal = Eigen::Matrix3d::Zero();
+        Eigen::Vector3d rhs = Eigen::Vector3d::Zero();
+        std::size_t used = 0;
+        for (const Sample& s : samples) {
+            const Eigen::Vector3d row(1.0, s.x, s.y);
+            if (!(std::fabs(s.v - row.dot(plane3)) <= limit))
+                continue;
+            normal += row * row.transpose();
+            rhs += row * s.v;
+            ++used;
+        }
+        if (used < kMinSamples || std::fabs(normal.determinant()) <= 0)
+            return slope;
+        inverse = normal.inverse();
+        plane3 = inverse * rhs;
+        // The residuals' robust spread sets the next round's clip and the
+        // slope's errors.
+        std::vector<double> off;
+        off.reserve(samples.size());
+        double sum2 = 0;
+        for (const Sample& s : samples) {
+            const double r = s.v - Eigen::Vector3d(1.0, s.x, s.y).dot(plane3);
+            off.push_back(std::fabs(r));
+            if (std::fabs(r) <= limit)
+                sum2 += r * r;
+        }
+        variance = sum2 / static_cast<double>(used - 3);
+        auto mid = off.begin() + static_cast<std::ptrdiff_t>(off.size() / 2);
+        std::nth_element(off.begin(), mid, off.end());
+        const double next = kClipSigmas * 1.4826 * *mid;
+        if (!(next > 0) || next == limit)
+            break;
+        limit = next;
+    }
+    // Significant as a pair: the slope's chi-square on its two errors.
+    const Eigen::Vector2d g(plane3[1], plane3[2]);
+    const Eigen::Matrix2d cov = inverse.bottomRightCorner<2, 2>() * variance;
+    const bool flat = g.isZero(0) || (cov.determinant() > 0 &&
+                                      g.dot(cov.inverse() * g) <= kClipSigmas * kClipSigmas);
+    if (!flat) {
+        slope.x = g[0];
+        slope.y = g[1];
+    }
+    return slope;
 }
 
 PlaneView viewOf(const IntensityPlane& plane) {

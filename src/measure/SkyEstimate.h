@@ -37,6 +37,21 @@ struct SkyEstimate {
 SkyEstimate estimateSky(const PlaneView& plane, int32_t left, int32_t top, int32_t right,
                         int32_t bottom);
 
+// How the sky rises across the frame round a point, steps per pixel along x
+// and along y: moonlight, twilight or a bright star outside the field lay a
+// slope under the stars that a level taken beside a star does not follow.
+struct SkySlope {
+    double x = 0, y = 0;
+};
+
+// The slope of a plane fitted to the sky within kSlopeReachPx of (cx, cy),
+// leaving out the pixels within `clear` of it (the stars) and, round by
+// round, those more than three noises off the plane (field stars, hot
+// pixels). A slope within three of its own standard errors is no slope: 0,
+// so that a flat sky reads exactly as before.
+inline constexpr int32_t kSlopeReachPx = 128;
+SkySlope skySlopeAround(const PlaneView& plane, double cx, double cy, double clear);
+
 // A frame's intensities as a view; samples at its white level count as clipped.
 PlaneView viewOf(const IntensityPlane& plane);
 

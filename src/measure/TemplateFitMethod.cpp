@@ -116,7 +116,7 @@ bool fittemplate(WorkingState& ws, const IntensityPlane& plane, int32_t frame, i
         const double radius = lightRadius(ws, start.box / 4.0);
         if (std::hypot(dx, dy) >= 2 * radius)
             storeLightRatio(row, plane, fit.primaryX, fit.primaryY, dx, dy, radius,
-                            fit.gain > 0 ? 1.0 / fit.gain : 0.0);
+                            fit.gain > 0 ? 1.0 / fit.gain : 0.0, ws.SelectionSkySlope);
         state.track.add(fit.offsetX, fit.offsetY);
     }
     const double px = fit.ok() ? fit.primaryX : start.primaryX;

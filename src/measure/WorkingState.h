@@ -2,6 +2,7 @@
 // The working data that measuring and reduction share, owned by the main
 // window (or by a headless caller) for the whole run of the program.
 #include "measure/FrameTable.h"
+#include "measure/SkyEstimate.h"
 #include "measure/Starbox.h"
 
 #include <algorithm>
@@ -123,6 +124,10 @@ struct WorkingState {
     double SelectionDX = 0, SelectionDY = 0; // secondary minus primary
     double SelectionFwhmPx = 0;
     double SelectionFluxRatio = 0; // the secondary's light over the primary's
+    // The sky's slope round the pair on the selection frame (0 on a flat
+    // sky): the light circles take it off, as a sky level read beside one
+    // star lies under the other tilted by it.
+    SkySlope SelectionSkySlope;
     // One star followed by both boxes, for the drift's calibration alone:
     // the boxes meeting is what is asked for, not two stars merged.
     bool OneStar = false;
