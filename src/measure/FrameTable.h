@@ -67,6 +67,8 @@ struct FrameRow {
     // The secondary's light over the primary's, and its standard error.
     float FluxRatio = std::numeric_limits<float>::quiet_NaN();
     float FluxRatioError = std::numeric_limits<float>::quiet_NaN();
+    // The images' width (FWHM, pixels) the fit found; NaN where it fits none.
+    float ImageFwhm = std::numeric_limits<float>::quiet_NaN();
     int64_t TimeUs = 0; // microseconds from the start of the recording
     int32_t FrameNo = 0;
     int32_t SystemX = 0; // system box centre after measuring this frame

@@ -162,6 +162,7 @@ bool fitpair(WorkingState& ws, const IntensityPlane& plane, int32_t frame, int64
         keepFitted(pri, sys, fit.stars[0]);
         keepFitted(sec, sys, fit.stars[1]);
         storeFitErrors(row, fit, ws.YScale);
+        row.ImageFwhm = static_cast<float>(fit.fwhm());
         // The light ratio from circles round the fitted primary and where
         // the track puts the secondary, not from the fitted profiles: a
         // round profile takes a speckled image's core and leaves its halo,

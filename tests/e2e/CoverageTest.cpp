@@ -484,14 +484,34 @@ TEST(Coverage, FitsHoldTheirStarsThroughWholeRuns) {
         }
 }
 
-// The 3-magnitude row's runs whose selection could not read the
-// companion's light in its one fit (seeds 1 and 4): Weighted Average
-// warns of the faint companion all the same, from the run's frames.
-TEST(Coverage, FaintCompanionWarnedWhateverTheSelectionRead) {
-    const Tally t =
-        coverage({{4, 30, 3, false, 4}}, 4, 200, {Method::WeightedAverage}, 1).front().front();
-    EXPECT_EQ(t.results, 4);
-    EXPECT_EQ(t.warned, t.results);
+// Runs whose selection misread the pair in its one fit, where the method
+// warns all the same, from the run's frames.
+struct MisreadSelection {
+    const char* name;
+    Condition condition;
+    Method method;
+    int firstSeed, seeds;
+};
+
+TEST(Coverage, WarnedWhateverTheSelectionRead) {
+    const MisreadSelection cases[] = {
+        // The selection could not read the companion's light (seeds 1 and 4).
+        {"3-magnitude companion", {4, 30, 3, false, 4}, Method::WeightedAverage, 1, 4},
+        // The selection took a grain of a speckled image for the star and
+        // found the images too narrow to overlap; they read 1.6 % and 0.8 %
+        // short.
+        {"faint pair 1.5 widths apart",
+         {4, 30, 1, false, 1.5, false, {}, {}, {}, 30},
+         Method::PsfFit,
+         15,
+         2}};
+    for (const MisreadSelection& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Tally t =
+            coverage({c.condition}, c.seeds, 200, {c.method}, c.firstSeed).front().front();
+        EXPECT_EQ(t.results, c.seeds);
+        EXPECT_EQ(t.warned, t.results);
+    }
 }
 
 // CORVANE_HONEST_METHOD="PSF Fit" runs one method alone; CORVANE_HONEST_CLOSE
