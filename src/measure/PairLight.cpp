@@ -1,5 +1,6 @@
 #include "measure/PairLight.h"
 
+#include "measure/FarColumns.h"
 #include "measure/Methods.h"
 #include "measure/SkyEstimate.h"
 
@@ -22,8 +23,9 @@ struct LevelledPlane {
 
     bool contains(int32_t x, int32_t y) const { return plane.contains(x, y); }
     uint16_t raw(int32_t x, int32_t y) const { return plane.at(x, y); }
-    double at(int32_t x, int32_t y) const {
-        return plane.at(x, y) - (slope.x * (x - ox) + slope.y * (y - oy));
+    // The sample read at (x, y), levelled.
+    double levelled(uint16_t sample, int32_t x, int32_t y) const {
+        return sample - (slope.x * (x - ox) + slope.y * (y - oy));
     }
 };
 
@@ -64,24 +66,30 @@ public:
                                          static_cast<int32_t>(std::ceil(bx - hole))},
                                         {static_cast<int32_t>(std::floor(bx + hole)),
                                          static_cast<int32_t>(std::ceil(bx + reach))}};
-            for (int r = 0; r < 2; ++r)
-                for (int32_t x = std::max(runs[r][0], r == 1 ? runs[0][1] + 1 : 0);
-                     x <= std::min(runs[r][1], plane.width - 1); ++x) {
-                    const double ex = x - bx;
-                    if (ex * ux + ey * uy > 0)
+            for (int r = 0; r < 2; ++r) {
+                const ColumnRun far =
+                    farColumns(std::max(runs[r][0], r == 1 ? runs[0][1] + 1 : 0),
+                               std::min(runs[r][1], plane.width - 1), bx, ey, ux, uy);
+                const uint16_t* row = plane.heldRow(y, far.first, far.last);
+                for (int32_t x = far.first; x <= far.last; ++x) {
+                    if (!onFarSide(x, bx, ey, ux, uy))
                         continue;
+                    const double ex = x - bx;
                     // Not hypot, whose care for overflow costs twice as much.
                     const double rho = std::sqrt(ex * ex + ey * ey);
                     const int b = static_cast<int>(rho) - first_;
-                    if (b < 0 || b >= static_cast<int>(sum_.size()) ||
-                        plane.saturated(plane.at(x, y)))
+                    if (b < 0 || b >= static_cast<int>(sum_.size()))
                         continue;
-                    const double v = levelled.at(x, y);
+                    const uint16_t sample = row != nullptr ? row[x] : plane.at(x, y);
+                    if (plane.saturated(sample))
+                        continue;
+                    const double v = levelled.levelled(sample, x, y);
                     const std::size_t k = static_cast<std::size_t>(b);
                     sum_[k] += v;
                     squares[k] += v * v;
                     ++count_[k];
                 }
+            }
         }
         double scatter = 0;
         int32_t pixels = 0, rings = 0;
@@ -140,18 +148,22 @@ CircleLight circleLight(const LevelledPlane& plane, double ax, double ay, double
     const int32_t x1 = static_cast<int32_t>(std::ceil(ax + radius));
     const int32_t y0 = static_cast<int32_t>(std::floor(ay - radius));
     const int32_t y1 = static_cast<int32_t>(std::ceil(ay + radius));
-    for (int32_t y = y0; y <= y1; ++y)
+    for (int32_t y = y0; y <= y1; ++y) {
+        const uint16_t* row = plane.plane.heldRow(y, x0, x1);
         for (int32_t x = x0; x <= x1; ++x) {
             if ((x - ax) * (x - ax) + (y - ay) * (y - ay) >= radius * radius)
                 continue;
-            double level = 0;
-            if (!plane.contains(x, y) || plane.plane.saturated(plane.raw(x, y)) ||
-                !rest.at(x, y, level))
+            if (row == nullptr && !plane.contains(x, y))
                 return out;
-            const double above = plane.at(x, y) - level;
+            const uint16_t sample = row != nullptr ? row[x] : plane.raw(x, y);
+            double level = 0;
+            if (plane.plane.saturated(sample) || !rest.at(x, y, level))
+                return out;
+            const double above = plane.levelled(sample, x, y) - level;
             out.light += above;
             out.variance += rest.pixelNoise() + perLight * std::max(above, 0.0);
         }
+    }
     out.variance += rest.levelVariance();
     out.known = true;
     return out;

@@ -38,6 +38,15 @@ struct PlaneView {
             *strayRead = true;
         return samples[static_cast<std::ptrdiff_t>(y) * stride + x];
     }
+    // Row y, indexed by column, where columns [first, last] all lie on the
+    // plane and within the frame held: read there as `at` reads, without its
+    // checks for every pixel. nullptr where a pixel needs them.
+    const uint16_t* heldRow(int32_t y, int32_t first, int32_t last) const {
+        if (samples == nullptr || y < 0 || y >= height || y < heldTop || y >= heldBottom ||
+            first < 0 || first < heldLeft || last >= width || last >= heldRight)
+            return nullptr;
+        return samples + static_cast<std::ptrdiff_t>(y) * stride;
+    }
 };
 
 } // namespace corvane
