@@ -1,5 +1,6 @@
 #include "measure/TemplateFit.h"
 
+#include "measure/FarColumns.h"
 #include "measure/FitSolver.h"
 #include "measure/NoiseModel.h"
 #include "measure/SkyEstimate.h"
@@ -112,30 +113,47 @@ public:
         const std::size_t n = static_cast<std::size_t>(rows) * static_cast<std::size_t>(width_);
         h_.resize(n);
         hd_.resize(n);
-        for (int32_t j = 0; j < rows; ++j)
-            for (int32_t i = 0; i < width_; ++i) {
-                const int32_t first = x0 + i + kx.base - kTapsBack;
-                const int32_t gx = first - g.originX, gy = firstRow_ + j - g.originY;
-                const double* row = gx >= 0 && gy >= 0 && gx + kTaps <= g.width && gy < g.height
-                                        ? g.data + static_cast<std::ptrdiff_t>(gy) * g.width + gx
-                                        : nullptr;
-                double h = 0, hd = 0;
-                if (row != nullptr) {
-                    for (int k = 0; k < kTaps; ++k) {
-                        h += kx.w[k] * row[k];
-                        hd += kx.dw[k] * row[k];
-                    }
-                } else {
-                    for (int k = 0; k < kTaps; ++k) {
-                        const double v = g.at(first + k, firstRow_ + j);
-                        h += kx.w[k] * v;
-                        hd += kx.dw[k] * v;
+        // Where a sample's taps all lie on the grid, tap after tap over the
+        // row: each sample's sum is taken in the same order as one at a time,
+        // and the row's samples go two to an instruction.
+        const int32_t lead = x0 + kx.base - kTapsBack - g.originX;
+        const int32_t inFirst = std::clamp(-lead, 0, width_);
+        const int32_t inEnd = std::clamp(g.width - kTaps - lead + 1, inFirst, width_);
+        for (int32_t j = 0; j < rows; ++j) {
+            const int32_t gy = firstRow_ + j - g.originY;
+            const bool onGrid = gy >= 0 && gy < g.height;
+            double* __restrict h = h_.data() + static_cast<std::size_t>(j) * width_;
+            double* __restrict hd = hd_.data() + static_cast<std::size_t>(j) * width_;
+            if (onGrid) {
+                const double* __restrict src =
+                    g.data + static_cast<std::ptrdiff_t>(gy) * g.width + lead;
+                for (int32_t i = inFirst; i < inEnd; ++i)
+                    h[i] = hd[i] = 0;
+                for (int k = 0; k < kTaps; ++k) {
+                    const double w = kx.w[k], dw = kx.dw[k];
+                    for (int32_t i = inFirst; i < inEnd; ++i) {
+                        h[i] += w * src[i + k];
+                        hd[i] += dw * src[i + k];
                     }
                 }
-                const std::size_t at = static_cast<std::size_t>(j) * width_ + i;
-                h_[at] = h;
-                hd_[at] = hd;
             }
+            // The samples whose taps reach off the grid, where it is zero.
+            for (int32_t i = 0; i < width_; ++i) {
+                if (onGrid && i == inFirst)
+                    i = inEnd;
+                if (i >= width_)
+                    break;
+                const int32_t first = x0 + i + kx.base - kTapsBack;
+                double sum = 0, slope = 0;
+                for (int k = 0; k < kTaps; ++k) {
+                    const double v = g.at(first + k, firstRow_ + j);
+                    sum += kx.w[k] * v;
+                    slope += kx.dw[k] * v;
+                }
+                h[i] = sum;
+                hd[i] = slope;
+            }
+        }
     }
     Sample at(int32_t x, int32_t y) const {
         const std::size_t first =
@@ -392,14 +410,24 @@ void TemplateFit::measureHalo(const PlaneView& plane, double dx, double dy) {
         const double halfChord = across > 0 ? std::sqrt(across) : 0.0;
         const int32_t first =
             std::max(x0, static_cast<int32_t>(std::floor(primaryX_ - halfChord)) - 1);
-        for (int32_t x = first; x <= x1; ++x) {
+        // Only the far side's columns are visited. Past the rings, on the
+        // primary's right, the row ends: where that lies among the near
+        // columns skipped on the left, the far ones after it are not read.
+        const ColumnRun far = farColumns(first, x1, primaryX_, ey, dx, dy);
+        if (far.first > first) {
+            const double ex = far.first - 1 - primaryX_;
+            if (ex > 0 && std::sqrt(ex * ex + ey * ey) >= reach)
+                continue;
+        }
+        const uint16_t* row = plane.heldRow(y, far.first, far.last);
+        for (int32_t x = far.first; x <= far.last; ++x) {
             const double ex = x - primaryX_;
             const double rho = std::sqrt(ex * ex + ey * ey);
             if (rho >= reach && ex > 0)
                 break;
-            if (ex * dx + ey * dy > 0)
+            if (!onFarSide(x, primaryX_, ey, dx, dy))
                 continue;
-            const uint16_t v = plane.at(x, y);
+            const uint16_t v = row != nullptr ? row[x] : plane.at(x, y);
             if (rho >= reach || plane.saturated(v))
                 continue;
             const std::size_t b = static_cast<std::size_t>(rho);
@@ -527,11 +555,12 @@ void TemplateFit::collectPixels(const PlaneView& plane, double dx, double dy) {
     // Mostly every pixel is: then only the taps that leave the template count.
     const bool allCleanable =
         std::find(cleanable_.begin(), cleanable_.end(), 0) == cleanable_.end();
-    for (int32_t y = ft; y < ft + side_; ++y)
+    for (int32_t y = ft; y < ft + side_; ++y) {
+        const uint16_t* row = plane.heldRow(y, fl, fl + side_ - 1);
         for (int32_t x = fl; x < fl + side_; ++x) {
-            if (!plane.contains(x, y))
+            if (row == nullptr && !plane.contains(x, y))
                 continue;
-            const uint16_t v = plane.at(x, y);
+            const uint16_t v = row != nullptr ? row[x] : plane.at(x, y);
             if (plane.saturated(v))
                 continue;
             if (nearerPrimary(x, y, dx, dy))
@@ -558,6 +587,7 @@ void TemplateFit::collectPixels(const PlaneView& plane, double dx, double dy) {
             values_.push_back(v);
             halo_.push_back(haloAt(x, y));
         }
+    }
 }
 
 // A start within half a pixel of the offset: a speckled image has many
