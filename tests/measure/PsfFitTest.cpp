@@ -11,6 +11,7 @@
 #include <cmath>
 #include <ostream>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace corvane {
@@ -194,6 +195,18 @@ TEST(PairLightErrors, TwoStandardErrorsCoverTheTruth) {
     }
     EXPECT_GE(covered, 0.90 * kFrames);
     EXPECT_LE(covered, 0.99 * kFrames);
+    // A pair along a row and the same pair turned to lie along a column hold
+    // the same light: each far side is taken whole whichever way it faces.
+    const auto drawn = [&](bool turned) {
+        return test::makePlane(64, 64, [&](int32_t x, int32_t y) {
+            if (turned)
+                std::swap(x, y);
+            return 30 + star(x, y, 24.3, 22.6, 200) + star(x, y, 38.1, 22.6, 40);
+        });
+    };
+    const double along = pairLight(drawn(false).view(), 24.3, 22.6, 38.1, 22.6, radius, 0).ratio;
+    EXPECT_NEAR(pairLight(drawn(true).view(), 22.6, 24.3, 22.6, 38.1, radius, 0).ratio, along,
+                1e-9 * along);
 }
 
 // Round Gaussian stars (sampled at pixel centres) on a sky of 30, noise 3.
