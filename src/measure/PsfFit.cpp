@@ -293,11 +293,22 @@ void PsfFit::collectPixels(const PlaneView& plane, int32_t left, int32_t top, in
     // Only the part of the box on the plane is visited, however large the box.
     const int32_t x0 = std::max(left, 0), x1 = std::min(right, plane.width);
     const int32_t y0 = std::max(top, 0), y1 = std::min(bottom, plane.height);
-    for (int32_t y = y0; y < y1; ++y)
+    for (int32_t y = y0; y < y1; ++y) {
+        // The row and the three round it that the 3 x 3 means read, where
+        // they lie whole in the frame held: read without a check per pixel.
+        const uint16_t* row = plane.heldRow(y, x0, x1 - 1);
+        const int32_t b0 = std::max(y - 1, 0), b1 = std::min(y + 1, plane.height - 1);
+        const int32_t a0 = std::max(x0 - 1, 0), a1 = std::min(x1, plane.width - 1);
+        const uint16_t* around[3] = {nullptr, nullptr, nullptr};
+        bool aroundHeld = true;
+        for (int32_t b = b0; b <= b1; ++b) {
+            around[b - b0] = plane.heldRow(b, a0, a1);
+            aroundHeld = aroundHeld && around[b - b0] != nullptr;
+        }
         for (int32_t x = x0; x < x1; ++x) {
             const double d2 = std::min(squared(x - start.x[0], y - start.y[0]),
                                        squared(x - start.x[1], y - start.y[1]));
-            const uint16_t v = plane.at(x, y);
+            const uint16_t v = row != nullptr ? row[x] : plane.at(x, y);
             // A clipped sample would pull the model's core down and its width
             // out; the unclipped pixels round it still fix the star.
             if (d2 > reach2 || plane.saturated(v))
@@ -309,15 +320,16 @@ void PsfFit::collectPixels(const PlaneView& plane, int32_t left, int32_t top, in
             // noise, without the pixel's own noise deciding its weight.
             double sum = 0;
             int32_t count = 0;
-            for (int32_t b = std::max(y - 1, 0); b <= std::min(y + 1, plane.height - 1); ++b)
+            for (int32_t b = b0; b <= b1; ++b)
                 for (int32_t a = std::max(x - 1, 0); a <= std::min(x + 1, plane.width - 1); ++a) {
-                    sum += plane.at(a, b);
+                    sum += aroundHeld ? around[b - b0][a] : plane.at(a, b);
                     ++count;
                 }
             buf.light.push_back(sum / count);
             if (d2 > starReach2)
                 buf.skyValues.push_back(buf.values.back());
         }
+    }
     if (buf.skyValues.empty())
         buf.skyValues = buf.values;
 }
