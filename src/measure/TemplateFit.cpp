@@ -513,6 +513,8 @@ void TemplateFit::cleanTemplate(double ratio, double dx, double dy) {
     scratch_ = raw_;
     ShiftedCopy copy(copyRows_, copySlopes_);
     copy.set(old, kx, ky, left_, top_, left_ + side_, top_ + side_);
+    // Mostly every pixel is usable: then every pixel stays cleanable.
+    const bool allUsable = std::find(usable_.begin(), usable_.end(), 0) == usable_.end();
     for (int32_t j = 0; j < side_; ++j)
         for (int32_t i = 0; i < side_; ++i) {
             const int32_t x = left_ + i, y = top_ + j;
@@ -520,6 +522,10 @@ void TemplateFit::cleanTemplate(double ratio, double dx, double dy) {
             scratch_[k] -= ratio * copy.at(x, y).value;
             const int32_t x0 = i + pad_ + kx.base - kTapsBack, y0 = j + pad_ + ky.base - kTapsBack;
             bool clear = usable_[k] != 0;
+            if (allUsable) {
+                cleanable_[k] = clear;
+                continue;
+            }
             for (int32_t b = std::max(y0, 0); clear && b < std::min(y0 + kTaps, stride_); ++b)
                 for (int32_t a = std::max(x0, 0); a < std::min(x0 + kTaps, stride_); ++a)
                     if (!usable_[static_cast<std::size_t>(b) * stride_ + a]) {
