@@ -321,6 +321,22 @@ PairModelFit fitPairModel(const NormalisedSpectrum& spectrum, const PixelVector&
     return fit;
 }
 
+std::vector<double> fittedRatio(const NormalisedSpectrum& spectrum, const PairModelFit& fit) {
+    std::vector<double> model(spectrum.weight.size(), 0.0);
+    std::vector<double> terms;
+    const double n = spectrum.shape.n, r = fit.fluxRatio;
+    forTrustedCells(spectrum, [&](std::size_t k, int32_t u, int32_t v, double) {
+        terms.clear();
+        legendreTerms(spectrum, u, v, terms);
+        double level = fit.amplitude;
+        for (std::size_t d = 0; d < terms.size() && d < fit.correction.size(); ++d)
+            level += fit.correction[d] * terms[d];
+        const double phase = kTwoPi * (u * fit.separation.x + v * fit.separation.y) / n;
+        model[k] = level * (1.0 + r * r + 2.0 * r * std::cos(phase));
+    });
+    return model;
+}
+
 NormalisedSpectrum withFittedCorrection(const NormalisedSpectrum& spectrum,
                                         const PairModelFit& fit) {
     NormalisedSpectrum out = spectrum;

@@ -111,6 +111,10 @@ struct PairModelFit {
 PairModelFit fitPairModel(const NormalisedSpectrum& spectrum, const PixelVector& start,
                           double startRatio = 0.5);
 
+// The ratio the fitted model gives at each cell of the spectrum: trusted
+// cells only, 0 elsewhere.
+std::vector<double> fittedRatio(const NormalisedSpectrum& spectrum, const PairModelFit& fit);
+
 // The spectrum with the fit's radial correction divided out, so that its
 // autocorrelogram holds what the pair's model and the noise leave: the
 // smooth radial fit alone partly follows the pair's fringes, and their

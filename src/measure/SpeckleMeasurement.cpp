@@ -31,12 +31,17 @@ double deltaMagOf(double fluxRatio) {
 }
 
 // The fit on a resample, started where the whole run's fit ended and turned
-// onto the same of the two directions.
+// onto the same of the two directions, with the whole run's weights on the
+// cells the resample trusts.
 Estimate estimateOn(const SpectrumSums& pair, const SpectrumSums* reference,
-                    const PixelVector& start, double startRatio) {
+                    const PixelVector& start, double startRatio,
+                    const std::vector<float>& fitWeight) {
     Estimate e;
     const NormalisedSpectrum spectrum = normalise(pair, reference);
-    const PairModelFit fit = fitPairModel(spectrum, start, startRatio);
+    NormalisedSpectrum weighted = spectrum;
+    for (std::size_t k = 0; k < weighted.weight.size(); ++k)
+        weighted.weight[k] = spectrum.weight[k] > 0 ? fitWeight[k] : 0.0f;
+    const PairModelFit fit = fitPairModel(weighted, start, startRatio);
     if (!fit.converged)
         return e;
     e.ok = true;
@@ -148,15 +153,16 @@ double serialVarianceFactor(const std::vector<double>& gamma, std::size_t blocks
 // The serial variance factors of the separation, the angle, the flux ratio
 // and the asymmetry, from the blocks of both runs. A cell's block values
 // count by their share in the transfer-free spectrum, times the cell's
-// influence on the pair's fit (the model's slope along the separation,
-// across it and with the fringes' depth), or on the asymmetry.
+// influence on the pair's fit (its weight there, `fitWeight`, times the
+// model's slope along the separation, across it and with the fringes'
+// depth), or on the asymmetry (the spectrum's own weight).
 struct SerialFactors {
     double separation = 1, angle = 1, ratio = 1, asymmetry = 1;
 };
 
 SerialFactors serialFactors(const SpeckleSpectra& pair, const SpeckleSpectra* reference,
-                            const NormalisedSpectrum& spectrum, const PixelVector& s,
-                            double fluxRatio) {
+                            const NormalisedSpectrum& spectrum, const std::vector<float>& fitWeight,
+                            const PixelVector& s, double fluxRatio) {
     const SpectrumSums all = sumAll(pair.shape(), pair.blocks());
     std::optional<SpectrumSums> ref;
     if (reference)
@@ -170,10 +176,11 @@ SerialFactors serialFactors(const SpeckleSpectra& pair, const SpeckleSpectra* re
     std::vector<CellInfluence> ofPair[3], ofRef[3], asymmetry;
     forTrustedCells(spectrum, [&](std::size_t k, int32_t u, int32_t v, double multiplicity) {
         const double a = spectrum.weight[k] * multiplicity;
+        const double w = fitWeight[k] * multiplicity;
         const double phase = 2.0 * kPi * (u * s.x + v * s.y) / n;
-        const double slope = a * fluxRatio * std::sin(phase);
+        const double slope = w * fluxRatio * std::sin(phase);
         const double h[3] = {slope * (u * ax + v * ay), slope * (v * ax - u * ay),
-                             a * std::cos(phase)};
+                             w * std::cos(phase)};
         asymmetry.push_back({k, a * a * std::sin(phase) * std::sin(phase)});
         // The cell's ratio per unit of its power in each run.
         const double perPair = spectrum.ratio[k] / (all.power[k] / all.frames - pairFloor);
@@ -204,10 +211,11 @@ SerialFactors serialFactors(const SpeckleSpectra& pair, const SpeckleSpectra* re
     return {factors[0], factors[1], factors[2], serialVarianceFactor(gamma, blocks)};
 }
 
-// The standard errors from the bootstrap's resamples of both runs' blocks.
+// The standard errors from the bootstrap's resamples of both runs' blocks,
+// each fitted with the whole run's weights.
 void bootstrap(const SpeckleSpectra& pair, const SpeckleSpectra* reference,
-               const NormalisedSpectrum& spectrum, const SpeckleSettings& settings,
-               SpeckleMeasurement& m) {
+               const NormalisedSpectrum& spectrum, const std::vector<float>& fitWeight,
+               const SpeckleSettings& settings, SpeckleMeasurement& m) {
     std::mt19937_64 rng(settings.seed);
     std::vector<double> seps, angles, mags, asyms;
     const double angle = screenAngleOf(m.separation);
@@ -218,7 +226,7 @@ void bootstrap(const SpeckleSpectra& pair, const SpeckleSpectra* reference,
         if (reference)
             r = sumBlocks(reference->shape(), reference->blocks(),
                           draw(reference->blocks().size(), rng));
-        const Estimate e = estimateOn(p, r ? &*r : nullptr, m.separation, m.fluxRatio);
+        const Estimate e = estimateOn(p, r ? &*r : nullptr, m.separation, m.fluxRatio, fitWeight);
         if (!e.ok)
             continue;
         seps.push_back(std::hypot(e.s.x, e.s.y));
@@ -231,7 +239,8 @@ void bootstrap(const SpeckleSpectra& pair, const SpeckleSpectra* reference,
     m.screenAngleStderr = standardDeviation(angles);
     m.deltaMagStderr = standardDeviation(mags);
     m.asymmetryStderr = standardDeviation(asyms);
-    const SerialFactors f = serialFactors(pair, reference, spectrum, m.separation, m.fluxRatio);
+    const SerialFactors f =
+        serialFactors(pair, reference, spectrum, fitWeight, m.separation, m.fluxRatio);
     m.separationPxStderr *= std::sqrt(f.separation);
     m.screenAngleStderr *= std::sqrt(f.angle);
     m.deltaMagStderr *= std::sqrt(f.ratio);
@@ -290,9 +299,19 @@ SpeckleMeasurement measureSpeckle(const SpeckleSpectra& pair, const SpeckleSpect
     m.status = SpeckleStatus::NoPair;
     if (!m.peak.found && !m.peak.clearOfRing)
         return m;
-    const PairModelFit fit = fitPairModel(spectrum, m.peak.lag, fluxRatioOfPeak(m.peak.height));
-    if (!fit.converged)
+    const PairModelFit first = fitPairModel(spectrum, m.peak.lag, fluxRatioOfPeak(m.peak.height));
+    if (!first.converged)
         return m;
+    // Fitted again with each cell weighted by how little its ratio scatters
+    // where the first fit holds; the first fit stands if the second strays.
+    NormalisedSpectrum weighted =
+        weightedByScatter(spectrum, fittedRatio(spectrum, first), pair.blocks(),
+                          reference ? &reference->blocks() : nullptr);
+    PairModelFit fit = fitPairModel(weighted, first.separation, first.fluxRatio);
+    if (!fit.converged) {
+        fit = first;
+        weighted = spectrum;
+    }
     const SpeckleMeasurement noPair = m;
     m.status = SpeckleStatus::Measured;
     m.separation = fit.separation;
@@ -300,7 +319,7 @@ SpeckleMeasurement measureSpeckle(const SpeckleSpectra& pair, const SpeckleSpect
     m.fluxRatio = fit.fluxRatio;
     m.deltaMag = deltaMagOf(fit.fluxRatio);
     m.asymmetry = quadrantAsymmetry(all, spectrum, m.separation);
-    bootstrap(pair, reference, spectrum, settings, m);
+    bootstrap(pair, reference, spectrum, weighted.weight, settings, m);
     // A peak that stood clear only of its ring's rest is a pair when the
     // companion's flux is kDetectionSigmas standard errors from none: the
     // magnitude difference's error is that share of 2.5 / ln 10.

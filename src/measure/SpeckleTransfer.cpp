@@ -44,6 +44,44 @@ void fillWeights(NormalisedSpectrum& out, const std::vector<double>& divisor) {
     }
 }
 
+// How much a run's mean power scatters relative to itself round each whole
+// radius 0 .. n / 2 of the trusted band: each trusted cell's variance over
+// the run's blocks of equal length, over its mean squared, averaged round
+// the ring and divided by the number of blocks. Empty with fewer than two
+// such blocks.
+std::vector<double> relativeScatter(const NormalisedSpectrum& s,
+                                    const std::vector<SpectrumBlock>& blocks) {
+    std::size_t whole = 0;
+    while (whole < blocks.size() && blocks[whole].frames == blocks.front().frames)
+        ++whole;
+    if (whole < 2)
+        return {};
+    const std::size_t rings = static_cast<std::size_t>(s.shape.n / 2) + 1;
+    std::vector<double> total(rings, 0.0), count(rings, 0.0);
+    const double b = static_cast<double>(whole);
+    forTrustedCells(s, [&](std::size_t k, int32_t u, int32_t v, double) {
+        const auto ring = static_cast<std::size_t>(std::lround(std::hypot(u, v)));
+        if (ring >= rings)
+            return;
+        double mean = 0;
+        for (std::size_t i = 0; i < whole; ++i)
+            mean += blocks[i].power[k] / blocks[i].frames;
+        mean /= b;
+        double squares = 0;
+        for (std::size_t i = 0; i < whole; ++i) {
+            const double d = blocks[i].power[k] / blocks[i].frames - mean;
+            squares += d * d;
+        }
+        if (mean > 0) {
+            total[ring] += squares / (b - 1.0) / (mean * mean);
+            count[ring] += 1.0;
+        }
+    });
+    for (std::size_t i = 0; i < rings; ++i)
+        total[i] = count[i] > 0 ? total[i] / count[i] / b : 0.0;
+    return total;
+}
+
 } // namespace
 
 double cellRadius(const SpectrumShape& shape, std::size_t cell) {
@@ -149,6 +187,11 @@ NormalisedSpectrum normaliseByReference(const SpectrumSums& pair, const Spectrum
             out.ratio[k] = static_cast<float>((perFrame(pair, k) - pairFloor) / divisor[k]);
     }
     fillWeights(out, divisor);
+    out.transferProfile = radialProfile(reference);
+    for (double& t : out.transferProfile)
+        t = std::max(t - refFloor, 0.0);
+    out.pairFloor = pairFloor;
+    out.referenceFloor = refFloor;
     return out;
 }
 
@@ -174,6 +217,70 @@ NormalisedSpectrum normaliseByRadialFit(const SpectrumSums& pair) {
             out.ratio[k] = static_cast<float>((perFrame(pair, k) - floor) / divisor[k]);
     }
     fillWeights(out, divisor);
+    out.transferProfile = fit;
+    out.pairFloor = floor;
+    return out;
+}
+
+NormalisedSpectrum weightedByScatter(const NormalisedSpectrum& spectrum,
+                                     const std::vector<double>& model,
+                                     const std::vector<SpectrumBlock>& pair,
+                                     const std::vector<SpectrumBlock>* reference) {
+    const std::vector<double> pairScatter = relativeScatter(spectrum, pair);
+    if (pairScatter.empty() || spectrum.transferProfile.empty())
+        return spectrum;
+    std::vector<double> refScatter;
+    if (reference) {
+        refScatter = relativeScatter(spectrum, *reference);
+        if (refScatter.empty())
+            return spectrum;
+    }
+    // The ratio expected round each ring: the fringes' own swing from cell
+    // to cell is left out, since in their troughs the power expected is
+    // least and the slightest flaw of the model (the window's blur of the
+    // spectrum, the floor's noise) would outweigh everything else.
+    const std::size_t rings = pairScatter.size();
+    std::vector<double> level(rings, 0.0), count(rings, 0.0);
+    forTrustedCells(spectrum, [&](std::size_t k, int32_t u, int32_t v, double) {
+        const auto ring = static_cast<std::size_t>(std::lround(std::hypot(u, v)));
+        if (ring < rings) {
+            level[ring] += std::fabs(model[k]);
+            count[ring] += 1.0;
+        }
+    });
+    for (std::size_t i = 0; i < rings; ++i)
+        level[i] = count[i] > 0 ? level[i] / count[i] : 0.0;
+    std::vector<double> weight(spectrum.weight.size(), 0.0);
+    double largest = 0;
+    const std::vector<double>& profile = spectrum.transferProfile;
+    forTrustedCells(spectrum, [&](std::size_t k, int32_t u, int32_t v, double) {
+        const double f = std::hypot(u, v);
+        const auto lo = static_cast<std::size_t>(std::floor(f));
+        const std::size_t hi = std::min(lo + 1, profile.size() - 1);
+        if (lo >= profile.size())
+            return;
+        const double t = f - static_cast<double>(lo);
+        const double transfer = profile[lo] * (1.0 - t) + profile[hi] * t;
+        const auto ring = static_cast<std::size_t>(std::lround(f));
+        if (ring >= rings)
+            return;
+        const double r = level[ring];
+        const double pairPower = r * transfer + spectrum.pairFloor;
+        const double refPower = transfer + spectrum.referenceFloor;
+        const double variance =
+            (pairScatter[ring] * pairPower * pairPower +
+             (reference ? refScatter[ring] * r * r * refPower * refPower : 0.0)) /
+            (transfer * transfer);
+        if (transfer > 0 && variance > 0 && std::isfinite(variance)) {
+            weight[k] = 1.0 / variance;
+            largest = std::max(largest, weight[k]);
+        }
+    });
+    if (!(largest > 0))
+        return spectrum;
+    NormalisedSpectrum out = spectrum;
+    for (std::size_t k = 0; k < weight.size(); ++k)
+        out.weight[k] = static_cast<float>(weight[k] / largest);
     return out;
 }
 

@@ -30,6 +30,13 @@ struct NormalisedSpectrum {
     // constant but a ripple, and leaves them distorted; fitted together with
     // the pair, the correction takes only what the fringes cannot explain.
     int32_t radialTerms = 0;
+    // The transfer divided out, as power per exposure round each whole
+    // radius 0 .. n / 2 (the reference's radial profile or the smooth fit),
+    // and the noise floors of the pair's and the reference's spectra: what
+    // each cell's power is expected to be, for its scatter.
+    std::vector<double> transferProfile;
+    double pairFloor = 0;
+    double referenceFloor = 0;
     // Diffraction width lambda / D in box pixels: the box over the cut-off.
     double diffractionPx() const { return cutoff > 0 ? shape.n / cutoff : 0; }
 };
@@ -74,6 +81,22 @@ std::vector<double> smoothRadialFit(const std::vector<double>& profile, double f
 NormalisedSpectrum normaliseByReference(const SpectrumSums& pair, const SpectrumSums& reference);
 // Transfer divided out by the smooth fit of the pair's own radial profile.
 NormalisedSpectrum normaliseByRadialFit(const SpectrumSums& pair);
+
+// The spectrum with its cells weighted by how little their ratio scatters,
+// for the pair's fit: 1 over the ratio's variance round each ring of
+// frequencies, where `model` (the ratio expected at each cell, as a first
+// fit gives it) holds on the ring's average, with the trusted cells
+// unchanged. The summed power of a speckled or noisy cell, a sum of many
+// random phasors, scatters in proportion to its mean; how much, for each
+// run, is read from the scatter of its blocks, pooled round each ring. The
+// aperture's transfer, the weights the first fit used, falls long before
+// the cut-off while the ratio's scatter over the band the speckles fill
+// stays nearly flat: those weights give away the high frequencies, which
+// fix a close pair's fringes best.
+NormalisedSpectrum weightedByScatter(const NormalisedSpectrum& spectrum,
+                                     const std::vector<double>& model,
+                                     const std::vector<SpectrumBlock>& pair,
+                                     const std::vector<SpectrumBlock>* reference);
 
 // The frequency radius of a half-plane cell, in cycles per box.
 double cellRadius(const SpectrumShape& shape, std::size_t cell);

@@ -5,6 +5,7 @@
 // the shift, its sign when the pair is unequal, and no pair in a single star.
 #include "measure/SpeckleBox.h"
 #include "measure/SpeckleMeasurement.h"
+#include "measure/SpeckleTransfer.h"
 #include "sim/Random.h"
 
 #include <gtest/gtest.h>
@@ -162,6 +163,63 @@ TEST(SpeckleErrors, ExposuresSharingTheirSpecklesCountOnce) {
     }
     EXPECT_LT(squares / n, 1.0 + 3.0 * std::sqrt(2.0 / n));
 }
+
+// The pair's fit weighs each ring of frequencies by how little its blocks
+// scatter: spectra whose eight blocks swing by +-`swing` about a flat
+// transfer on the rings 3, 4 and 5 (the trusted band), with the fringes'
+// depth `fringe` along u.
+struct ScatterRow {
+    std::string name;
+    double pair3 = 0, pair5 = 0;
+    double ref3 = 0, ref5 = 0; // 0: no reference
+    double fringe = 0;
+    double ringFiveOverThree = 0; // the weights' ratio expected (0: not checked)
+};
+constexpr double kHalfPi = 1.5707963267948966;
+
+class SpeckleScatterWeights : public ::testing::TestWithParam<ScatterRow> {};
+
+TEST_P(SpeckleScatterWeights, FollowEachRingsScatterNotTheFringes) {
+    const ScatterRow& row = GetParam();
+    NormalisedSpectrum s;
+    s.shape.n = 16;
+    s.weight.assign(s.shape.cells(), 0.0f);
+    s.transferProfile.assign(9, 1.0);
+    std::vector<double> model(s.shape.cells(), 0.0);
+    std::vector<SpectrumBlock> pair(8), ref(8);
+    for (std::size_t b = 0; b < 8; ++b)
+        pair[b] = ref[b] = {1, std::vector<double>(s.shape.cells(), 1.0), {}};
+    for (std::size_t k = 0; k < s.weight.size(); ++k) {
+        const int32_t u = static_cast<int32_t>(k % 9), ring = std::lround(cellRadius(s.shape, k));
+        if (ring < 3 || ring > 5)
+            continue;
+        s.weight[k] = 0.5f;
+        model[k] = 1.0 + row.fringe * std::cos(kHalfPi * u);
+        const double p = ring == 3 ? row.pair3 : ring == 5 ? row.pair5 : 0.1;
+        const double r = ring == 3 ? row.ref3 : ring == 5 ? row.ref5 : 0.1;
+        for (std::size_t b = 0; b < 8; ++b) {
+            pair[b].power[k] += b % 2 ? p : -p;
+            ref[b].power[k] += b % 2 ? r : -r;
+        }
+    }
+    const NormalisedSpectrum w = weightedByScatter(s, model, pair, row.ref3 > 0 ? &ref : nullptr);
+    const auto at = [&](int32_t u, int32_t v) {
+        return w.weight[static_cast<std::size_t>(v * 9 + u)];
+    };
+    if (row.ringFiveOverThree > 0) {
+        EXPECT_NEAR(at(5, 0) / at(3, 0), row.ringFiveOverThree, 1e-4);
+    }
+    EXPECT_NEAR(at(4, 3) / at(5, 0), 1.0, 1e-4) << "round ring 5";
+    EXPECT_EQ(at(1, 1), 0.0f) << "below the trusted band";
+    EXPECT_EQ(at(6, 0), 0.0f) << "above it";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Speckle, SpeckleScatterWeights,
+    ::testing::Values(ScatterRow{"twice_the_scatter_weighs_a_quarter", 0.1, 0.2, 0, 0, 0, 0.25},
+                      ScatterRow{"the_references_scatter_adds", 0.1, 0.1, 0.1, 0.3, 0, 0.2},
+                      ScatterRow{"fringes_leave_a_ring_evenly_weighed", 0.1, 0.1, 0, 0, 0.9, 0}),
+    [](const ::testing::TestParamInfo<ScatterRow>& info) { return info.param.name; });
 
 } // namespace
 } // namespace corvane

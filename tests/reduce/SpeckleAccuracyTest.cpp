@@ -153,6 +153,7 @@ INSTANTIATE_TEST_SUITE_P(
     Seeing, SpeckleAccuracy,
     ::testing::Values(
         Row{"close_faint_pair_poor_seeing", {1.5, 1.0, 12, 70, 1}},
+        Row{"closest_faintest_pair_by_reference", {1.5, 2.0, 10, 149, 258}},
         Row{"equal_pair_is_ambiguous", {3.0, 0.0, 8, 200, 2}},
         Row{"close_pair_by_radial_fit", {2.5, 1.0, 5, 359, 108, 400, false}},
         Row{"equal_pair_by_radial_fit", {4.0, 0.0, 10, 251, 144, 400, false}},
