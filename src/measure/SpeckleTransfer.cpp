@@ -226,12 +226,18 @@ NormalisedSpectrum weightedByScatter(const NormalisedSpectrum& spectrum,
                                      const std::vector<double>& model,
                                      const std::vector<SpectrumBlock>& pair,
                                      const std::vector<SpectrumBlock>* reference) {
-    const std::vector<double> pairScatter = relativeScatter(spectrum, pair);
+    // Smoothed over the band: a ring whose blocks scattered less by chance
+    // would be weighed up and, drawn again from the same blocks, would
+    // scatter as little in the bootstrap, whose errors would then fall short.
+    const auto smooth = [&](const std::vector<double>& scatter) {
+        return smoothRadialFit(scatter, 0.0, spectrum.lowLimit, spectrum.cutoff);
+    };
+    const std::vector<double> pairScatter = smooth(relativeScatter(spectrum, pair));
     if (pairScatter.empty() || spectrum.transferProfile.empty())
         return spectrum;
     std::vector<double> refScatter;
     if (reference) {
-        refScatter = relativeScatter(spectrum, *reference);
+        refScatter = smooth(relativeScatter(spectrum, *reference));
         if (refScatter.empty())
             return spectrum;
     }

@@ -185,6 +185,8 @@ TEST_P(SpeckleScatterWeights, FollowEachRingsScatterNotTheFringes) {
     s.shape.n = 16;
     s.weight.assign(s.shape.cells(), 0.0f);
     s.transferProfile.assign(9, 1.0);
+    s.lowLimit = 2.5;
+    s.cutoff = 5.5;
     std::vector<double> model(s.shape.cells(), 0.0);
     std::vector<SpectrumBlock> pair(8), ref(8);
     for (std::size_t b = 0; b < 8; ++b)
