@@ -12,6 +12,9 @@ namespace corvane {
 namespace {
 
 constexpr double kPi = 3.14159265358979323846;
+// Pairs closer than this many diffraction widths, whose broad fringes only
+// the high frequencies pin down, are refitted with the scatter's weights.
+constexpr double kScatterWeightedReach = 3.0;
 
 // One pass of the measurement over a choice of blocks.
 struct Estimate {
@@ -302,16 +305,19 @@ SpeckleMeasurement measureSpeckle(const SpeckleSpectra& pair, const SpeckleSpect
     const PairModelFit first = fitPairModel(spectrum, m.peak.lag, fluxRatioOfPeak(m.peak.height));
     if (!first.converged)
         return m;
-    // Against a reference, fitted again with each cell weighted by how little
-    // its ratio scatters where the first fit holds; the first fit stands if
-    // the second strays. The radial fit keeps the aperture's weights: so
-    // weighted, its runs scattered 1.1-1.7 times their stated errors. It
-    // divides out only the transfer's round part, and what it leaves (most
-    // likely the part that is not round, such as the square pixels') grows
-    // toward the cut-off, where the scatter's weights lean hardest.
+    // A close pair against a reference is fitted again with each cell
+    // weighted by how little its ratio scatters where the first fit holds;
+    // the first fit stands if the second strays. The radial fit keeps the
+    // aperture's weights: so weighted, its runs scattered 1.1-1.7 times their
+    // stated errors. It divides out only the transfer's round part, and what
+    // it leaves (most likely the part that is not round, such as the square
+    // pixels') grows toward the cut-off, where the scatter's weights lean
+    // hardest. So do wider pairs, whose many fringes the aperture's weights
+    // already hold: reweighted, their errors too fell short of their scatter.
     NormalisedSpectrum weighted = spectrum;
     PairModelFit fit = first;
-    if (reference) {
+    if (reference && std::hypot(first.separation.x, first.separation.y) <
+                         kScatterWeightedReach * spectrum.diffractionPx()) {
         weighted = weightedByScatter(spectrum, fittedRatio(spectrum, first), pair.blocks(),
                                      &reference->blocks());
         fit = fitPairModel(weighted, first.separation, first.fluxRatio);
