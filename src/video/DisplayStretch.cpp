@@ -48,13 +48,20 @@ void stretchToDisplay(const IntensityPlane& plane, StretchPoints points, int x0,
     const int bottom = std::min(y0 + std::max(h, 0), plane.height());
     if (left >= right || top >= bottom)
         return;
-    const int32_t black = points.black;
-    const int32_t span = std::max(points.white - points.black, 1);
-    // One grey level per intensity, rounded to the nearest.
-    std::vector<uint8_t> lut(65536);
-    for (int32_t v = 0; v < 65536; ++v) {
-        const int64_t scaled = (int64_t{std::clamp(v - black, 0, span)} * 510 + span) / (2 * span);
-        lut[static_cast<std::size_t>(v)] = static_cast<uint8_t>(std::min<int64_t>(scaled, 255));
+    // One grey level per intensity, rounded to the nearest. The table costs more
+    // than a 640 x 480 frame's lookups, and a video keeps its stretch from frame
+    // to frame, so each thread keeps its last table.
+    thread_local StretchPoints tabled{-1, -1};
+    thread_local std::vector<uint8_t> lut(65536);
+    if (!(tabled == points)) {
+        const int32_t black = points.black;
+        const int32_t span = std::max(points.white - points.black, 1);
+        for (int32_t v = 0; v < 65536; ++v) {
+            const int64_t scaled =
+                (int64_t{std::clamp(v - black, 0, span)} * 510 + span) / (2 * span);
+            lut[static_cast<std::size_t>(v)] = static_cast<uint8_t>(std::min<int64_t>(scaled, 255));
+        }
+        tabled = points;
     }
     for (int y = top; y < bottom; ++y) {
         const uint16_t* r = plane.row(y);

@@ -376,6 +376,9 @@ TEST(DisplayStretch, SpreadsThePercentilesOverTheGreyLevels) {
     stretchToDisplay(plane, tens, 0, 5, 100, 5, shown);
     EXPECT_EQ(shown.pixel(0, 5), 255 * 0x010101u);
     EXPECT_EQ(shown.pixel(5, 0), 5 * 0x010101u); // the first region stays
+    // Levels moved by the user draw with their own grey levels, not the last ones'.
+    stretchToDisplay(plane, StretchPoints{1000, 1000 + 255}, 0, 0, 100, 5, shown);
+    EXPECT_EQ(shown.pixel(5, 0), 50 * 0x010101u);
 }
 
 struct HostileCase {
