@@ -321,16 +321,28 @@ PairModelFit fitPairModel(const NormalisedSpectrum& spectrum, const PixelVector&
     return fit;
 }
 
+namespace {
+
+// The fitted transfer's level at a cell: the amplitude with the smooth radial
+// correction added. `terms` is scratch space.
+double fittedLevel(const NormalisedSpectrum& spectrum, const PairModelFit& fit, int32_t u,
+                   int32_t v, std::vector<double>& terms) {
+    terms.clear();
+    legendreTerms(spectrum, u, v, terms);
+    double level = fit.amplitude;
+    for (std::size_t d = 0; d < terms.size() && d < fit.correction.size(); ++d)
+        level += fit.correction[d] * terms[d];
+    return level;
+}
+
+} // namespace
+
 std::vector<double> fittedRatio(const NormalisedSpectrum& spectrum, const PairModelFit& fit) {
     std::vector<double> model(spectrum.weight.size(), 0.0);
     std::vector<double> terms;
     const double n = spectrum.shape.n, r = fit.fluxRatio;
     forTrustedCells(spectrum, [&](std::size_t k, int32_t u, int32_t v, double) {
-        terms.clear();
-        legendreTerms(spectrum, u, v, terms);
-        double level = fit.amplitude;
-        for (std::size_t d = 0; d < terms.size() && d < fit.correction.size(); ++d)
-            level += fit.correction[d] * terms[d];
+        const double level = fittedLevel(spectrum, fit, u, v, terms);
         const double phase = kTwoPi * (u * fit.separation.x + v * fit.separation.y) / n;
         model[k] = level * (1.0 + r * r + 2.0 * r * std::cos(phase));
     });
@@ -344,11 +356,7 @@ NormalisedSpectrum withFittedCorrection(const NormalisedSpectrum& spectrum,
         return out;
     std::vector<double> terms;
     forTrustedCells(out, [&](std::size_t k, int32_t u, int32_t v, double) {
-        terms.clear();
-        legendreTerms(out, u, v, terms);
-        double level = fit.amplitude;
-        for (std::size_t d = 0; d < terms.size() && d < fit.correction.size(); ++d)
-            level += fit.correction[d] * terms[d];
+        const double level = fittedLevel(out, fit, u, v, terms);
         if (level > 0)
             out.ratio[k] = static_cast<float>(out.ratio[k] * fit.amplitude / level);
     });
