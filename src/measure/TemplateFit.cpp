@@ -3,6 +3,7 @@
 #include "measure/FarColumns.h"
 #include "measure/FitSolver.h"
 #include "measure/NoiseModel.h"
+#include "measure/PsfFit.h"
 #include "measure/SkyEstimate.h"
 
 #include <algorithm>
@@ -486,6 +487,45 @@ bool TemplateFit::nearerPrimary(int32_t x, int32_t y, double dx, double dy) cons
     return px * px + py * py < sx * sx + sy * sy;
 }
 
+// The primary's image width (FWHM) from its ring profile, which averages a
+// speckled image's grains away: the width of the Gaussian whose mean light
+// over the two rings the half maximum falls between stands in the same
+// ratio. A ring's mean is no sample at its middle: where images are two
+// pixels wide, reading it so widened them by a sixth. The peak for the half
+// maximum is drawn from the two inner rings as a Gaussian falls. On the
+// half of the sky away from the secondary, whose light only widens it. A
+// clipped core hides the peak: no width.
+double TemplateFit::imageWidth() const {
+    const double none = std::numeric_limits<double>::quiet_NaN();
+    if (clipped_ || haloSum_.size() < 2 || haloCount_[0] == 0 || !(haloSum_[0] > 0))
+        return none;
+    const double m0 = haloSum_[0], m1 = haloSum_[1];
+    const double half = 0.5 * m0 * (m1 > 0 && m1 < m0 ? std::pow(m0 / m1, 0.25) : 1.0);
+    std::size_t b = 1;
+    while (b < haloSum_.size() && haloCount_[b] > 0 && haloSum_[b] > half)
+        ++b;
+    if (b == haloSum_.size() || haloCount_[b] == 0 || !(haloSum_[b] > 0) ||
+        !(haloSum_[b - 1] > haloSum_[b]))
+        return none;
+    // Rings b - 1 and b of a Gaussian exp(-r^2 / 2 s^2), q = exp(-1 / 2 s^2),
+    // u = 2b - 1: their means stand in the ratio
+    // (u + 2) / u (1 - q^u) / (q^u (1 - q^(u + 2))), which falls from
+    // infinity to 1 as q grows from 0 to 1.
+    const double ratio = haloSum_[b - 1] / haloSum_[b];
+    const double u = 2.0 * static_cast<double>(b) - 1;
+    double lo = 0, hi = 1;
+    for (int i = 0; i < 40; ++i) {
+        const double q = 0.5 * (lo + hi), qu = std::pow(q, u);
+        const double model = (u + 2) / u * (1 - qu) / (qu * (1 - qu * q * q));
+        (model > ratio ? lo : hi) = q;
+    }
+    // A pixel sums the light over its square, which adds a twelfth of a
+    // pixel squared to the profile's variance along each axis.
+    const double q = 0.5 * (lo + hi);
+    const double variance = q > 0 && q < 1 ? -0.5 / std::log(q) - 1.0 / 12 : 0.0;
+    return variance > 0 ? kFwhmPerSigma * std::sqrt(variance) : none;
+}
+
 // The ring profile at a pixel, linear between the rings' middles.
 double TemplateFit::haloAt(double x, double y) const {
     const double ex = x - primaryX_, ey = y - primaryY_;
@@ -959,6 +999,7 @@ TemplateFitResult TemplateFit::fit(const PlaneView& plane, const TemplateFitStar
         determined ? cov(kDx, kDy) / (result.offsetXError * result.offsetYError) : 0.0;
     result.readNoise = std::sqrt(skyVariance);
     result.gain = perLight > 0 ? 1.0 / perLight : inf;
+    result.primaryFwhm = imageWidth();
 
     const double fl = boxCorner(start.secondaryX, side_), ft = boxCorner(start.secondaryY, side_);
     const bool inside = result.secondaryX >= fl - 0.5 && result.secondaryY >= ft - 0.5 &&

@@ -10,6 +10,7 @@
 #include "measure/PlaneView.h"
 
 #include <cstdint>
+#include <limits>
 #include <vector>
 
 namespace corvane {
@@ -60,6 +61,9 @@ struct TemplateFitResult {
     int32_t pixels = 0;                        // pixels fitted
     int32_t iterations = 0;                    // rounds of fitting and cleaning the template
     double reducedChiSquare = 0;
+    // The primary's image width (FWHM, pixels) in this frame; NaN where its
+    // core is clipped.
+    double primaryFwhm = std::numeric_limits<double>::quiet_NaN();
 
     bool ok() const { return status == TemplateFitStatus::Converged; }
     // -2.5 log10 ratio and its standard error; 0 and infinity without light.
@@ -95,6 +99,7 @@ private:
     void coarseStart(const PlaneView& plane, double* params);
     bool nearerPrimary(int32_t x, int32_t y, double dx, double dy) const;
     void collectPixels(const PlaneView& plane, double dx, double dy);
+    double imageWidth() const;
 
     int32_t side_ = 0, pad_ = 0, stride_ = 0;
     int32_t left_ = 0, top_ = 0;              // plane position of the template's first pixel

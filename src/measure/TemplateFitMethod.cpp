@@ -96,6 +96,7 @@ bool fittemplate(WorkingState& ws, const IntensityPlane& plane, int32_t frame, i
         keepFitted(sec, sys, fit.secondaryX, fit.secondaryY);
         row.OffsetXError = static_cast<float>(fit.offsetXError);
         row.OffsetYError = static_cast<float>(fit.offsetYError) * ws.YScale;
+        row.ImageFwhm = static_cast<float>(fit.primaryFwhm);
         // The light ratio from circles round the primary and where the
         // track puts the secondary (the last frames' median offset, before
         // any the selection's fit, else this frame's), not the fit's ratio:

@@ -126,6 +126,7 @@ struct Tally {
     // Results within 1 % and 0.7 degrees; results with a warning; results
     // outside those bounds and three reported errors without one.
     int within = 0, warned = 0, confidentlyWrong = 0;
+    int warnedClose = 0; // results warned that the images overlap
     // Results off the truth by more than three of their own standard
     // errors, or with errors three times those the runs' frames give where
     // the stars are found (80 frames: 3.5 % and 1.7 degrees; beyond 10 %
@@ -260,6 +261,10 @@ std::vector<std::vector<Tally>> coverage(const std::vector<Condition>& condition
                 t.within += inBounds;
                 t.worstSep = std::max(t.worstSep, std::fabs(sepErr) / truth.separationArcsec);
                 t.warned += !out.warnings.empty();
+                t.warnedClose +=
+                    std::any_of(out.warnings.begin(), out.warnings.end(), [](const std::string& w) {
+                        return w.find("times the width of a star's image") != std::string::npos;
+                    });
                 t.confidentlyWrong +=
                     out.warnings.empty() &&
                     (std::fabs(sepErr) >
@@ -491,6 +496,7 @@ struct MisreadSelection {
     Condition condition;
     Method method;
     int firstSeed, seeds;
+    bool overlapping = false; // warned that the images overlap
 };
 
 TEST(Coverage, WarnedWhateverTheSelectionRead) {
@@ -504,13 +510,20 @@ TEST(Coverage, WarnedWhateverTheSelectionRead) {
          {4, 30, 1, false, 1.5, false, {}, {}, {}, 30},
          Method::PsfFit,
          15,
-         2}};
+         2,
+         true},
+        // The same grain taken for the star left Template Fit fitting its
+        // copy of the primary, which held the secondary's light: 12.6 % long.
+        {"equal pair 1.3 widths apart", {4, 30, 0, false, 1.3}, Method::TemplateFit, 18, 1, true}};
     for (const MisreadSelection& c : cases) {
         SCOPED_TRACE(c.name);
         const Tally t =
             coverage({c.condition}, c.seeds, 200, {c.method}, c.firstSeed).front().front();
         EXPECT_EQ(t.results, c.seeds);
         EXPECT_EQ(t.warned, t.results);
+        if (c.overlapping) {
+            EXPECT_EQ(t.warnedClose, t.results);
+        }
     }
 }
 

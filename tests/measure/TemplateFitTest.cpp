@@ -9,11 +9,13 @@
 #include "measure/TemplateFit.h"
 #include "SimPlane.h"
 #include "measure/PsfFit.h"
+#include "measure/Selection.h"
 #include "sim/DriftSim.h"
 #include "sim/Seeing.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <string>
@@ -36,6 +38,8 @@ struct Row {
     double sampling = 2; // pixels per lambda/D
     int32_t box = kBox;
     bool profiles = false; // fitted as PSF Fit fits: two profiles, not the template
+    // Closer than kFitCloseWidths of a frame's image, sharper than the seeing disc.
+    bool overlapping = false;
 };
 
 void PrintTo(const Row& r, std::ostream* os) {
@@ -79,6 +83,7 @@ class TemplateFitAccuracy : public ::testing::TestWithParam<Row> {};
 TEST_P(TemplateFitAccuracy, MeanOffsetOnTheTruth) {
     const Row& row = GetParam();
     Errors e;
+    std::vector<double> widths; // the primary's image in the frames the fit kept
     for (uint64_t seed = 1; seed <= kSeeds; ++seed) {
         const sim::DriftParams p = recording(row, 100 * seed + 7);
         sim::SeeingSim sim(p);
@@ -120,6 +125,8 @@ TEST_P(TemplateFitAccuracy, MeanOffsetOnTheTruth) {
             const double ex = r.offsetX - tx, ey = r.offsetY - ty;
             const double along = (ex * tx + ey * ty) / len, across = (ey * tx - ex * ty) / len;
             e.n += 1;
+            if (std::isfinite(r.primaryFwhm))
+                widths.push_back(r.primaryFwhm);
             e.along += along;
             e.across += across;
             e.along2 += along * along;
@@ -145,12 +152,21 @@ TEST_P(TemplateFitAccuracy, MeanOffsetOnTheTruth) {
     // fifth too small or too large fall outside 86 to 98.5 %.
     EXPECT_GE(e.covered / (2 * e.n), 0.86);
     EXPECT_LE(e.covered / (2 * e.n), 0.985);
+    // The frames' image widths judge the pair close or apart (a clipped core
+    // gives none).
+    if (row.overlapping || static_cast<double>(widths.size()) > e.n / 2) {
+        ASSERT_FALSE(widths.empty());
+        const auto middle = widths.begin() + static_cast<std::ptrdiff_t>(widths.size() / 2);
+        std::nth_element(widths.begin(), middle, widths.end());
+        EXPECT_EQ(sep < kFitCloseWidths * *middle, row.overlapping) << "median width " << *middle;
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Seeing, TemplateFitAccuracy,
     ::testing::Values(Row{"equal_pair_4_widths", 4, 0}, Row{"faint_by_2_mag_4_widths", 4, 2},
-                      Row{"faint_by_3_mag_4_widths", 4, 3}, Row{"equal_pair_1_2_widths", 1.2, 0},
+                      Row{"faint_by_3_mag_4_widths", 4, 3},
+                      Row{"equal_pair_1_2_widths", 1.2, 0, 30, 2, kBox, false, true},
                       Row{"faint_by_1_mag_1_5_widths", 1.5, 1},
                       // Its speckles clip at 255 in most frames.
                       Row{"saturated_primary", 4, 1, 200},
