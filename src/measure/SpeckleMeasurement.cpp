@@ -305,21 +305,17 @@ SpeckleMeasurement measureSpeckle(const SpeckleSpectra& pair, const SpeckleSpect
     const PairModelFit first = fitPairModel(spectrum, m.peak.lag, fluxRatioOfPeak(m.peak.height));
     if (!first.converged)
         return m;
-    // A close pair against a reference is fitted again with each cell
-    // weighted by how little its ratio scatters where the first fit holds;
-    // the first fit stands if the second strays. The radial fit keeps the
-    // aperture's weights: so weighted, its runs scattered 1.1-1.7 times their
-    // stated errors. It divides out only the transfer's round part, and what
-    // it leaves (most likely the part that is not round, such as the square
-    // pixels') grows toward the cut-off, where the scatter's weights lean
-    // hardest. So do wider pairs, whose many fringes the aperture's weights
-    // already hold: reweighted, their errors too fell short of their scatter.
+    // A close pair is fitted again with each cell weighted by how little its
+    // ratio scatters where the first fit holds; the first fit stands if the
+    // second strays. Wider pairs keep the aperture's weights, which already
+    // hold their many fringes: reweighted, their errors fell short of their
+    // scatter.
     NormalisedSpectrum weighted = spectrum;
     PairModelFit fit = first;
-    if (reference && std::hypot(first.separation.x, first.separation.y) <
-                         kScatterWeightedReach * spectrum.diffractionPx()) {
+    if (std::hypot(first.separation.x, first.separation.y) <
+        kScatterWeightedReach * spectrum.diffractionPx()) {
         weighted = weightedByScatter(spectrum, fittedRatio(spectrum, first), pair.blocks(),
-                                     &reference->blocks());
+                                     reference ? &reference->blocks() : nullptr);
         fit = fitPairModel(weighted, first.separation, first.fluxRatio);
         if (!fit.converged) {
             fit = first;

@@ -18,6 +18,14 @@ constexpr double kCutoffShare = 1e-6;
 // which neither a reference taken minutes apart nor a smooth fit matches.
 constexpr double kLowShareReference = 0.04;
 constexpr double kLowShareRadialFit = 0.12;
+// Weighted by their scatter, the radial fit's cells count only up to this
+// share of the cut-off. Over the last rings the transfer falls to nothing
+// faster than a smooth function of the radius follows, and their few cells
+// lie on the square grid of frequencies unevenly round the circle: the
+// misfit there, the same in every block of frames, turned a close pair's
+// angle by 0.1-0.6 degrees depending on the angle, beyond its errors. The
+// aperture's weights, which give those rings almost nothing, keep them.
+constexpr double kScatterShareRadialFit = 0.95;
 // Degree of the polynomial in the radius fitted to the log of the profile.
 constexpr int kRadialFitDegree = 4;
 // Terms of the radial correction fitted with the pair. The transfer's true
@@ -259,8 +267,12 @@ NormalisedSpectrum weightedByScatter(const NormalisedSpectrum& spectrum,
     std::vector<double> weight(spectrum.weight.size(), 0.0);
     double largest = 0;
     const std::vector<double>& profile = spectrum.transferProfile;
+    const double high =
+        spectrum.radialTerms > 0 ? kScatterShareRadialFit * spectrum.cutoff : spectrum.cutoff;
     forTrustedCells(spectrum, [&](std::size_t k, int32_t u, int32_t v, double) {
         const double f = std::hypot(u, v);
+        if (f >= high)
+            return;
         const auto lo = static_cast<std::size_t>(std::floor(f));
         const std::size_t hi = std::min(lo + 1, profile.size() - 1);
         if (lo >= profile.size())

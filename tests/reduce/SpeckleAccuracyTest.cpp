@@ -160,6 +160,8 @@ INSTANTIATE_TEST_SUITE_P(
         Row{"wide_pair_by_radial_fit_not_short", {4.0, 0.5, 5, 110, 111, 400, false}},
         Row{"close_faint_pair_found_by_radial_fit", {1.5, 2.0, 5, 157, 122, 400, false}},
         Row{"faint_pair_by_radial_fit_not_read_wider", {2.5, 2.0, 5, 214, 143, 400, false}},
+        Row{"close_pair_by_radial_fit_within_a_degree", {1.5, 1.0, 5, 256, 1, 400, false}},
+        Row{"close_pair_by_radial_fit_not_turned_by_the_cutoff", {1.5, 1.0, 5, 256, 2, 400, false}},
         Row{"single_star_gives_no_pair", {0, 0, 10, 0, 3}}),
     [](const ::testing::TestParamInfo<Row>& info) { return info.param.name; });
 
