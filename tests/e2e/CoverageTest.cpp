@@ -143,6 +143,10 @@ struct Tally {
     // sums, runs within two of their standard errors and within the bounds.
     int tested = 0, offered = 0, fixedSepCovered = 0, fixedPaCovered = 0, fixedWithin = 0;
     double recoveredSep = 0, fixedSepError = 0, fixedPaError = 0;
+    // The position angle's two parts: the drift direction's and the mean
+    // screen angle's errors, their squares over their reported errors', and
+    // the sum of their products, whose share shows whether they go together.
+    double driftPull2 = 0, screenPull2 = 0, driftSquares = 0, screenSquares = 0, driftScreen = 0;
 };
 
 const std::vector<Method> kMethods = {Method::PeakSearch, Method::WeightedAverage, Method::PsfFit};
@@ -304,6 +308,19 @@ std::vector<std::vector<Tally>> coverage(const std::vector<Condition>& condition
                     t.magError += magErr;
                     t.magStderr += st.deltaMagStderr;
                 }
+                const double driftErr =
+                    angleDiff(out.reduction->regression.driftAngle, truth.driftAngleDeg);
+                const double screenErr =
+                    angleDiff(out.reduction->averages.meanAngle, truth.screenAngleDeg);
+                t.driftSquares += driftErr * driftErr;
+                t.screenSquares += screenErr * screenErr;
+                t.driftScreen += driftErr * screenErr;
+                if (st.driftAngleStderr > 0)
+                    t.driftPull2 +=
+                        driftErr * driftErr / (st.driftAngleStderr * st.driftAngleStderr);
+                if (st.screenAngle.stderrOfMean > 0)
+                    t.screenPull2 += screenErr * screenErr /
+                                     (st.screenAngle.stderrOfMean * st.screenAngle.stderrOfMean);
                 t.sepStderr += st.separationStderr;
                 t.paStderr += st.positionAngleStderr;
                 if (st.separationStderr > 0)
@@ -331,6 +348,12 @@ std::vector<std::vector<Tally>> coverage(const std::vector<Condition>& condition
                             "", "", "", t.recoveredSep / t.tested, t.offered, t.tested,
                             t.fixedSepError / t.tested, t.fixedPaError / t.tested,
                             t.fixedSepCovered, t.tested, t.fixedPaCovered, t.tested, t.fixedWithin);
+            if (t.results > 0)
+                std::printf("%-38s %-16s %7s  drift rms %.3f pull %.2f, screen angle rms %.3f "
+                            "pull %.2f, their correlation %+.2f\n",
+                            "", "", "", std::sqrt(t.driftSquares / n), std::sqrt(t.driftPull2 / n),
+                            std::sqrt(t.screenSquares / n), std::sqrt(t.screenPull2 / n),
+                            t.driftScreen / std::sqrt(t.driftSquares * t.screenSquares + 1e-300));
             if (t.magnitudes > 0)
                 std::printf("%-38s %-16s %7s  delta-mag bias %+.3f, se %.3f, within 2 se %d/%d\n",
                             "", "", "", t.magError / t.magnitudes, t.magStderr / t.magnitudes,
