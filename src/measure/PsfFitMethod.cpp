@@ -163,15 +163,24 @@ bool fitpair(WorkingState& ws, const IntensityPlane& plane, int32_t frame, int64
         keepFitted(sec, sys, fit.stars[1]);
         storeFitErrors(row, fit, ws.YScale);
         row.ImageFwhm = static_cast<float>(fit.fwhm());
-        // The light ratio from circles round the fitted primary and where
-        // the track puts the secondary, not from the fitted profiles: a
-        // round profile takes a speckled image's core and leaves its halo,
-        // and a faint companion's fit, free to settle on its frame's noise,
-        // reads it brighter. Both read a 2-3 magnitude companion 0.07-0.1
-        // magnitude too bright through the atmosphere.
+    }
+    // The light ratio from circles round the fitted primary and where the
+    // track puts the secondary, not from the fitted profiles: a round
+    // profile takes a speckled image's core and leaves its halo, and a
+    // faint companion's fit, free to settle on its frame's noise, reads it
+    // brighter. Both read a 2-3 magnitude companion 0.07-0.1 magnitude too
+    // bright through the atmosphere. A frame whose secondary the fit lost
+    // (strayed, met its reach, had no light or left its box) keeps its
+    // ratio while the primary's centre held near its start: the fit loses
+    // the companion where it is faint in that frame, and the frames it
+    // holds alone read a 3-magnitude companion 0.06 bright.
+    const bool secondaryLost = fit.status == PsfFitStatus::SecondaryAtReach ||
+                               fit.status == PsfFitStatus::NoLight ||
+                               fit.status == PsfFitStatus::CentreOutsideBox;
+    if (fit.ok() || (secondaryLost && std::hypot(fit.stars[0].x - start.x[0],
+                                                 fit.stars[0].y - start.y[0]) < fit.fwhm()))
         storeLightRatio(row, plane, fit.stars[0].x, fit.stars[0].y, trackDX, trackDY,
                         lightRadius(ws, fit.fwhm()), fit.noise.perLight, ws.SelectionSkySlope);
-    }
     row.PrimaryX = static_cast<float>(fit.stars[0].x);
     row.PrimaryY = static_cast<float>(fit.stars[0].y) * ws.YScale;
     row.SecondaryX = static_cast<float>(fit.stars[1].x);

@@ -24,6 +24,14 @@ struct PairPosition {
     // The secondary's light over the primary's, where the method gives it
     // (NaN otherwise).
     float FluxRatio = std::numeric_limits<float>::quiet_NaN();
+    // Rejected only because the secondary's own fit lost it in this frame
+    // (too faint, merged or off the track) while the primary held: its
+    // light ratio still counts towards the magnitude difference. The
+    // light is read where the track puts the secondary, not where the fit
+    // put it, so a frame's ratio does not depend on that fit; leaving such
+    // frames out would keep those where a faint companion happened to be
+    // bright.
+    bool RatioOnly = false;
     // The method's own standard errors of this frame's separation (pixels)
     // and screen angle (degrees); NaN where it gives none. Where every
     // accepted frame has them, the means weigh the frames by them.

@@ -203,12 +203,13 @@ TrackResiduals primaryResiduals(const std::vector<const PairPosition*>& rows) {
 // ratio is biased faint and undefined for a ratio at or below 0. The
 // ratio's standard error counts the frames as the separation's does. A
 // frame without a ratio (its primary's light clipped at white) is left out:
-// the others' ratios do not depend on it.
-void magnitudeDifference(const std::vector<const PairPosition*>& rows, ReductionStatistics& s) {
+// the others' ratios do not depend on it. The accepted frames and those
+// rejected for the secondary's fit alone count (RatioOnly).
+void magnitudeDifference(const PairPositions& table, ReductionStatistics& s) {
     std::vector<long double> ratios;
-    for (const PairPosition* r : rows)
-        if (std::isfinite(r->FluxRatio))
-            ratios.push_back(r->FluxRatio);
+    for (const PairPosition& r : table)
+        if ((r.Valid || r.RatioOnly) && std::isfinite(r.FluxRatio))
+            ratios.push_back(r.FluxRatio);
     if (ratios.size() < 2)
         return;
     long double mean = 0;
@@ -237,7 +238,6 @@ ReductionStatistics frameStatistics(const std::vector<const PairPosition*>& rows
     for (const Scatter* series : {&s.separationPx, &s.screenAngle})
         if (series->effectiveFrames > 0)
             s.framesEffective = std::min(s.framesEffective, series->effectiveFrames);
-    magnitudeDifference(rows, s);
     return s;
 }
 
@@ -724,6 +724,7 @@ ReductionStatistics driftStatistics(const PairPositions& table, const ReductionR
                                     long double declinationDeg) {
     const std::vector<const PairPosition*> rows = detail::checkedValidRows(table);
     ReductionStatistics s = frameStatistics(rows);
+    magnitudeDifference(table, s);
     s.driftMeasured = true;
     s.pixelScaleStderr = detail::pixelScaleStderr(rows, declinationDeg);
     s.driftAngleStderr = detail::driftAngleStderr(rows);
@@ -746,6 +747,7 @@ ReductionStatistics calibratedStatistics(const PairPositions& table, const Reduc
                                          double pixelScaleStderr, double driftAngleStderr) {
     const std::vector<const PairPosition*> rows = detail::checkedValidRows(table);
     ReductionStatistics s = frameStatistics(rows);
+    magnitudeDifference(table, s);
     s.pixelScaleStderr = pixelScaleStderr;
     s.driftAngleStderr = driftAngleStderr;
     propagate(s, result.separation.separation, result.separation.pixelScale);

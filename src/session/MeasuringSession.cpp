@@ -305,6 +305,10 @@ PairPositions pairPositions(const FrameTable& table) {
         p.FrameNo = r.FrameNo;
         p.Valid = r.Valid;
         p.FluxRatio = r.FluxRatio;
+        p.RatioOnly =
+            !r.Valid && r.PrimaryStatus == StarStatus::Found &&
+            (r.SecondaryStatus == StarStatus::TooFaint || r.SecondaryStatus == StarStatus::Merged ||
+             (r.Rejection == RowRejection::OffTrack && r.SecondaryStatus == StarStatus::Found));
         // The offset's errors along x and y, turned along and across it.
         const double dx = r.SecondaryX - r.PrimaryX, dy = r.SecondaryY - r.PrimaryY;
         const double ex = r.OffsetXError, ey = r.OffsetYError;
