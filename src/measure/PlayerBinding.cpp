@@ -70,6 +70,7 @@ void cleardata(WorkingState& ws, Player& player) {
     ws.FrameData.clear();
     ws.LastPatch = SystemBoxPatch{};
     ws.MethodRun.reset();
+    ws.RunImagesClose = false;
     const int32_t length = player.VideoLength();
     ws.FrameData.assign(static_cast<std::size_t>(std::max(length, 0)) + 1, FrameRow{});
 }

@@ -104,9 +104,29 @@ bool imagesOverlap(const WorkingState& ws) {
     return ws.SelectionFwhmPx > 0 && ws.SelectionSeparationPx < kOverlapWidths * ws.SelectionFwhmPx;
 }
 
-bool imagesCloseForFits(const WorkingState& ws) {
+bool selectionCloseForFits(const WorkingState& ws) {
     return ws.SelectionFwhmPx > 0 &&
            ws.SelectionSeparationPx < kFitCloseWidths * ws.SelectionFwhmPx;
+}
+
+bool imagesCloseForFits(const WorkingState& ws) {
+    return ws.RunImagesClose || selectionCloseForFits(ws);
+}
+
+FittedImages fittedImages(const FrameTable& table) {
+    std::vector<double> separations, widths;
+    for (const FrameRow& r : table)
+        if (r.Valid && std::isfinite(r.ImageFwhm)) {
+            separations.push_back(r.SepPixels);
+            widths.push_back(r.ImageFwhm);
+        }
+    if (widths.empty())
+        return {};
+    const auto median = [](std::vector<double>& v) {
+        std::nth_element(v.begin(), v.begin() + static_cast<std::ptrdiff_t>(v.size() / 2), v.end());
+        return v[v.size() / 2];
+    };
+    return {median(separations), median(widths)};
 }
 
 bool neighbourInStarBox(const WorkingState& ws) {

@@ -75,9 +75,20 @@ bool imagesOverlap(const WorkingState& ws);
 // follows the real images' wings only roughly.
 inline constexpr double kFitCloseWidths = 3.5;
 
-// Whether the selection found the pair's images closer than the fits
-// part them soundly (kFitCloseWidths).
+// Whether the selection, or the run's first frames, found the pair's images
+// closer than the fits part them soundly (kFitCloseWidths).
 bool imagesCloseForFits(const WorkingState& ws);
+// The selection's one fit alone.
+bool selectionCloseForFits(const WorkingState& ws);
+
+// The pair's separation and its images' width (FWHM) as the run's frames
+// fitted them, their medians over the accepted frames; 0 where the method
+// fitted no width.
+struct FittedImages {
+    double separationPx = 0, fwhmPx = 0;
+    bool close() const { return fwhmPx > 0 && separationPx < kFitCloseWidths * fwhmPx; }
+};
+FittedImages fittedImages(const FrameTable& table);
 
 // A star box is square: along a diagonal its corner comes within 1.4 pixels
 // of a neighbour 10 pixels away. The neighbour's light reaches into a box

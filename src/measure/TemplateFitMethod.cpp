@@ -20,7 +20,28 @@ constexpr int kSystemPasses = 2;
 struct TemplateFitState : MethodStateOf<TemplateFitState> {
     TemplateFit fitter;
     RecentOffsets track;
+    int32_t widthsFitted = 0; // frames whose primary's width the fit read
 };
+
+// The selection's one fit of a speckled pair can take a grain of an image
+// for the star and find images 1.3 widths apart 3.5 or more apart: the
+// copy of the primary then held the secondary's light and read the pair
+// 12.6 % long. The run's first frames tell: their median separation over
+// their median width. Once they show the images close, the rest of the run
+// fits both stars with one profile, and the frames fitted with the copy are
+// refused.
+constexpr int32_t kFramesJudgingCloseness = 25;
+
+void judgeClosenessFromFrames(WorkingState& ws) {
+    if (!fittedImages(ws.FrameData).close())
+        return;
+    ws.RunImagesClose = true;
+    for (FrameRow& row : ws.FrameData)
+        if (row.Valid) {
+            row.Valid = false;
+            row.Rejection = RowRejection::Refused;
+        }
+}
 
 void keepFitted(TStarbox& star, const TStarbox& sys, double x, double y) {
     star.centreat(sys.CentreX + star.OffsetX, sys.CentreY + star.OffsetY);
@@ -140,7 +161,13 @@ bool fittemplate(WorkingState& ws, const IntensityPlane& plane, int32_t frame, i
     row.Valid = s && fit.ok();
     if (fit.status == TemplateFitStatus::NotConverged || fit.status == TemplateFitStatus::BadStart)
         row.Rejection = RowRejection::NotConverged;
-    return storeRow(ws, Method::TemplateFit, row, frame, timeUs);
+    if (!storeRow(ws, Method::TemplateFit, row, frame, timeUs))
+        return false;
+    const FrameRow& stored = ws.FrameData[static_cast<std::size_t>(frame)];
+    if (stored.Valid && std::isfinite(stored.ImageFwhm) &&
+        ++state.widthsFitted == kFramesJudgingCloseness)
+        judgeClosenessFromFrames(ws);
+    return true;
 }
 
 } // namespace corvane

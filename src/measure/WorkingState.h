@@ -128,6 +128,10 @@ struct WorkingState {
     // sky): the light circles take it off, as a sky level read beside one
     // star lies under the other tilted by it.
     SkySlope SelectionSkySlope;
+    // The run's own first frames found the images closer than the fits part
+    // them soundly, where the selection's one fit did not: from then on the
+    // run fits them as a close pair (`imagesCloseForFits`).
+    bool RunImagesClose = false;
     // One star followed by both boxes, for the drift's calibration alone:
     // the boxes meeting is what is asked for, not two stars merged.
     bool OneStar = false;

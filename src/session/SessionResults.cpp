@@ -38,29 +38,6 @@ double skyLeft(const SkyEstimate& sky) {
     return sky.noise * density + mu * below;
 }
 
-// The pair's separation and its images' width (FWHM) as the run's frames
-// fitted them, their medians over the accepted frames; 0 where the method
-// fitted no width.
-struct FittedImages {
-    double separationPx = 0, fwhmPx = 0;
-};
-
-FittedImages fittedImages(const FrameTable& table) {
-    std::vector<double> separations, widths;
-    for (const FrameRow& r : table)
-        if (r.Valid && std::isfinite(r.ImageFwhm)) {
-            separations.push_back(r.SepPixels);
-            widths.push_back(r.ImageFwhm);
-        }
-    if (widths.empty())
-        return {};
-    const auto median = [](std::vector<double>& v) {
-        std::nth_element(v.begin(), v.begin() + static_cast<std::ptrdiff_t>(v.size() / 2), v.end());
-        return v[v.size() / 2];
-    };
-    return {median(separations), median(widths)};
-}
-
 // The doubt a fitting method's result deserves from the pair's images as
 // the selection fitted them, or as the run's frames did: too close, or too
 // narrow in pixels, for the fit's model to follow them. None when the
@@ -72,21 +49,21 @@ std::optional<std::string> fitModelWarning(const WorkingState& ws, Method method
     if (method != Method::TemplateFit && method != Method::PsfFit)
         return std::nullopt;
     double apartPx = ws.SelectionSeparationPx, widthPx = ws.SelectionFwhmPx;
-    const bool selectionClose = imagesCloseForFits(ws);
+    const bool selectionClose = selectionCloseForFits(ws);
     bool close = selectionClose;
     if (!close) {
         const FittedImages run = fittedImages(ws.FrameData);
-        close = run.fwhmPx > 0 && run.separationPx < kFitCloseWidths * run.fwhmPx;
-        if (close) {
+        close = ws.RunImagesClose || run.close();
+        if (run.fwhmPx > 0) {
             apartPx = run.separationPx;
             widthPx = run.fwhmPx;
         }
     }
-    // Template Fit fits the pair with PSF Fit's profiles only where the
-    // selection found the images close; where only the run's frames did, it
-    // fitted its copy of the primary, which at such closeness holds part of
-    // the secondary's light: an equal pair 1.3 widths apart read 12.6 % long.
-    const bool ownCopy = method == Method::TemplateFit && !selectionClose;
+    // Template Fit fits the pair with PSF Fit's profiles where the selection
+    // or the run's first frames found the images close; where only the whole
+    // run's frames did, it fitted its copy of the primary, which at such
+    // closeness holds part of the secondary's light and reads long.
+    const bool ownCopy = method == Method::TemplateFit && !imagesCloseForFits(ws);
     const std::string better = ownCopy ? "PSF Fit" : betterMethodFor(method, true);
     if (close)
         return "The stars lie only " + formatRounded(apartPx, 1, sep) + " pixels apart, " +
@@ -101,7 +78,11 @@ std::optional<std::string> fitModelWarning(const WorkingState& ws, Method method
                       "them; the profile follows such close images' wings only roughly, the "
                       "separation may read a per cent off, and the light of each star's "
                       "circle holds the other's: the delta-magnitude may read a tenth of a "
-                      "magnitude off."
+                      "magnitude off." +
+                          std::string(selectionClose
+                                          ? ""
+                                          : " The first frames, fitted with the copy before "
+                                            "they showed the images this close, are left out.")
                     : "PSF Fit's profile follows such close images' wings only roughly, the "
                       "separation may read a per cent off, and the light of each star's circle "
                       "holds the other's: the delta-magnitude may read a tenth of a magnitude "
